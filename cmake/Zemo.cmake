@@ -1,0 +1,39 @@
+# Build conventions shared by every subsystem.
+
+# Codec output must be bit-exact whatever the compiler or -march: no contraction
+# into fused multiply-adds, no fast-math reassociation anywhere in the project.
+add_compile_options(-Wall -Wextra -ffp-contract=off -fno-fast-math)
+
+set(ZEMO_SANITIZE "" CACHE STRING "Sanitizer build: address (ASan+UBSan) or thread (TSan)")
+if(ZEMO_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZEMO_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ZEMO_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ZEMO_SANITIZE must be empty, address or thread")
+endif()
+
+# zemo_library(<target> [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# A static library from src/**/*.cpp with its public headers in include/.
+function(zemo_library name)
+  cmake_parse_arguments(Z "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp)
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+                                     PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${Z_PUBLIC_DEPS} PRIVATE ${Z_PRIVATE_DEPS})
+endfunction()
+
+# zemo_test(<name> DEPS ...): one GoogleTest executable test_<name> from the
+# *.cpp files of the calling folder, registered with CTest.
+function(zemo_test name)
+  cmake_parse_arguments(Z "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(test_${name} ${srcs})
+  target_link_libraries(test_${name} PRIVATE ${Z_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120
+                       PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

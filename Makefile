@@ -19,7 +19,7 @@ test: deps build
 
 demo: deps build
 	@mkdir -p out
-	$(BUILD)/tools/zemo3 demo
+	$(BUILD)/tools/zemo3 core
 
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address" build

@@ -131,6 +131,9 @@ struct Task {
     std::vector<std::pair<std::atomic<uint32_t>*, std::shared_ptr<void>>> dependents;
     std::atomic<uint32_t>* dependencyCounter = nullptr;
     std::shared_ptr<void> resources;
+    // Bumped each time the record is handed out, so that a handle can tell its
+    // own task from a later one that reuses the record.
+    uint64_t generation = 0;
 
     // Runs the work, counts down the dependents, signals done.
     void run();
@@ -164,6 +167,8 @@ public:
     // Takes the task out of its queue if it is still there, optionally runs it
     // on the calling thread, and releases it. False if it was no longer queued.
     bool remove(Task* task, bool runInline);
+    // The same, only when the record still holds the given generation.
+    bool remove(Task* task, uint64_t generation, bool runInline);
     // Destroys the task and returns its record to the pool.
     void release(Task* task);
 
@@ -219,6 +224,7 @@ public:
 private:
     int finish(bool runInline, bool block);
     Task* task_ = nullptr;
+    uint64_t generation_ = 0;
     std::unique_ptr<SyncEvent> done_;
 };
 

@@ -1,0 +1,34 @@
+// High-quality YCoCg encoders: a full-resolution luma plane (with, for YG10,
+// a full-resolution alpha plane) and a quarter-resolution Co/Cg plane, all
+// coded as single-channel 4x4 blocks of the DXT5-alpha kind.
+//
+// Texture layout for a W x H picture (both multiples of 8):
+//   YCG6: luma blocks (8 bytes) in raster order of 4x4 blocks, W*H/2 bytes;
+//         then per 8x8 tile in raster order the Co block and the Cg block,
+//         W*H/4 bytes. Total W*H*3/4.
+//   YG10: per 4x4 block in raster order the luma block then the alpha block
+//         (16 bytes), W*H bytes; then the chroma plane as for YCG6. Total
+//         W*H*5/4.
+// Like the DXT encoders these are pure functions, safe on any thread.
+#pragma once
+
+#include <cstdint>
+
+namespace nox {
+
+// Encodes a tightly packed RGBA picture (row stride width*4). Returns 0 on
+// success (also for an empty picture, nothing written) and 1, writing
+// nothing, when width or height is not a multiple of 8.
+int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+
+// Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
+// endpoint), e1 (low endpoint), 48 bits of 3-bit indices.
+// Luma: values 16*(R + 2G + B)/4, 0..4080; endpoints stand for 16*e.
+void encodeLumaBlock(uint8_t* destination, const uint16_t values[16]);
+// Chroma: Co or Cg offset by 255, 0..510; endpoints stand for 2*e.
+void encodeChromaBlock(uint8_t* destination, const uint16_t values[16]);
+// Alpha: 0..255; the same block as the DXT5 alpha encoder writes.
+void encodeAlphaPlaneBlock(uint8_t* destination, const uint16_t values[16]);
+
+}  // namespace nox

@@ -1,0 +1,430 @@
+#include "codec/dxt.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "dxt_internal.h"
+
+namespace nox {
+
+namespace {
+
+// Endpoint-match table: for every 8-bit v the (hi, lo) pair whose two-thirds
+// point (2*hi + lo)/3 is closest to v, with a small penalty on the endpoint
+// spread so that of near-equal pairs the tighter one wins. The search order
+// (lo outer, hi inner, strict improvement) decides ties and is part of the
+// format's bit-exact output.
+//
+// The plain search (every v against every pair) is too long for the
+// compiler's constant evaluation, so the loops are turned inside out: pairs
+// in the same order, and for each pair only the values v it could still
+// improve, |mid - v| + penalty < best[v] <= worst, where worst is the largest
+// best error at the start of the row. Every v still sees the pairs in the
+// original order, so the result is the same.
+constexpr void fillMatchTable(uint8_t (&table)[256][2], const uint8_t* expand, int size)
+{
+    int best[256] = {};
+    for (int v = 0; v < 256; ++v)
+        best[v] = 256;
+    for (int lo = 0; lo < size; ++lo) {
+        int worst = 0;
+        for (int v = 0; v < 256; ++v)
+            worst = best[v] > worst ? best[v] : worst;
+        for (int hi = 0; hi < size; ++hi) {
+            const int eh = expand[hi], el = expand[lo];
+            const int mid = (2 * eh + el) / 3;
+            const int spread = eh - el;
+            const int penalty = ((spread < 0 ? -spread : spread) * 3) / 100;
+            const int reach = worst - penalty;
+            const int first = mid - reach < 0 ? 0 : mid - reach;
+            const int last = mid + reach > 255 ? 255 : mid + reach;
+            for (int v = first; v <= last; ++v) {
+                const int diff = mid - v;
+                const int err = (diff < 0 ? -diff : diff) + penalty;
+                if (err < best[v]) {
+                    table[v][0] = uint8_t(hi);
+                    table[v][1] = uint8_t(lo);
+                    best[v] = err;
+                }
+            }
+        }
+    }
+}
+
+constexpr DxtTables makeTables()
+{
+    DxtTables t{};
+    for (int i = 0; i < 32; ++i)
+        t.expand5[i] = uint8_t((i << 3) | (i >> 2));
+    for (int i = 0; i < 64; ++i)
+        t.expand6[i] = uint8_t((i << 2) | (i >> 4));
+    fillMatchTable(t.omatch5, t.expand5, 32);
+    fillMatchTable(t.omatch6, t.expand6, 64);
+    return t;
+}
+
+// Built by the compiler: the tables sit in read-only data, so there is no
+// first-use race and nothing is ever built twice.
+constexpr DxtTables kTables = makeTables();
+
+inline int mul8(int a, int m)
+{
+    const int t = a * m + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+inline uint16_t packMatched(int r, int g, int b, int which)
+{
+    return uint16_t((kTables.omatch5[r][which] << 11) | (kTables.omatch6[g][which] << 5) |
+                    kTables.omatch5[b][which]);
+}
+
+inline void writeLe16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+inline void writeLe32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+// The four colours a decoder derives from (c0, c1) in four-colour mode,
+// with the truncating thirds the index search is defined against.
+struct Palette {
+    int c[4][3];
+};
+
+inline Palette palette(uint16_t c0, uint16_t c1)
+{
+    Palette p;
+    p.c[0][0] = kTables.expand5[c0 >> 11];
+    p.c[0][1] = kTables.expand6[(c0 >> 5) & 63];
+    p.c[0][2] = kTables.expand5[c0 & 31];
+    p.c[1][0] = kTables.expand5[c1 >> 11];
+    p.c[1][1] = kTables.expand6[(c1 >> 5) & 63];
+    p.c[1][2] = kTables.expand5[c1 & 31];
+    for (int ch = 0; ch < 3; ++ch) {
+        p.c[2][ch] = (2 * p.c[0][ch] + p.c[1][ch]) / 3;
+        p.c[3][ch] = (p.c[0][ch] + 2 * p.c[1][ch]) / 3;
+    }
+    return p;
+}
+
+// Index of every pixel against the palette. Instead of a distance search
+// the pixels are projected on the endpoint direction and compared against
+// the midpoints between neighbouring palette stops along it (order on the
+// line: 1, 3, 2, 0).
+uint32_t matchColors(const uint8_t* block, const Palette& p)
+{
+    const int dirR = p.c[0][0] - p.c[1][0];
+    const int dirG = p.c[0][1] - p.c[1][1];
+    const int dirB = p.c[0][2] - p.c[1][2];
+    int stops[4];
+    for (int k = 0; k < 4; ++k)
+        stops[k] = p.c[k][0] * dirR + p.c[k][1] * dirG + p.c[k][2] * dirB;
+    const int c0Point = (stops[1] + stops[3]) >> 1;
+    const int halfPoint = (stops[3] + stops[2]) >> 1;
+    const int c3Point = (stops[2] + stops[0]) >> 1;
+
+    uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        const uint8_t* px = block + 4 * i;
+        const int dot = px[0] * dirR + px[1] * dirG + px[2] * dirB;
+        uint32_t index;
+        if (dot < halfPoint)
+            index = dot < c0Point ? 1u : 3u;
+        else
+            index = dot < c3Point ? 2u : 0u;
+        mask |= index << (2 * i);
+    }
+    return mask;
+}
+
+// Endpoints from the principal axis of the block's colours: the axis comes
+// from four power iterations on the covariance matrix (float), the
+// endpoints are the pixels with the smallest and largest projection on it.
+void optimizeColors(const uint8_t* block, uint16_t& max16, uint16_t& min16)
+{
+    int sum[3] = {0, 0, 0};
+    int mn[3] = {255, 255, 255};
+    int mx[3] = {0, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        for (int ch = 0; ch < 3; ++ch) {
+            const int v = block[4 * i + ch];
+            sum[ch] += v;
+            mn[ch] = v < mn[ch] ? v : mn[ch];
+            mx[ch] = v > mx[ch] ? v : mx[ch];
+        }
+    }
+    const int muR = (sum[0] + 8) >> 4, muG = (sum[1] + 8) >> 4, muB = (sum[2] + 8) >> 4;
+
+    int cov[6] = {0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        const int r = block[4 * i] - muR, g = block[4 * i + 1] - muG, b = block[4 * i + 2] - muB;
+        cov[0] += r * r;
+        cov[1] += r * g;
+        cov[2] += r * b;
+        cov[3] += g * g;
+        cov[4] += g * b;
+        cov[5] += b * b;
+    }
+    float c[6];
+    for (int k = 0; k < 6; ++k)
+        c[k] = float(cov[k]) / 255.0f;
+
+    float vr = float(mx[0] - mn[0]), vg = float(mx[1] - mn[1]), vb = float(mx[2] - mn[2]);
+    for (int iter = 0; iter < 4; ++iter) {
+        const float r = vr * c[0] + vg * c[1] + vb * c[2];
+        const float g = vr * c[1] + vg * c[3] + vb * c[4];
+        const float b = vr * c[2] + vg * c[4] + vb * c[5];
+        vr = r;
+        vg = g;
+        vb = b;
+    }
+
+    double magn = std::fabs(double(vr));
+    if (std::fabs(double(vg)) > magn)
+        magn = std::fabs(double(vg));
+    if (std::fabs(double(vb)) > magn)
+        magn = std::fabs(double(vb));
+
+    int axisR, axisG, axisB;
+    if (magn < 4.0) {
+        // Too little spread to trust the iteration: project on luminance.
+        axisR = 299;
+        axisG = 587;
+        axisB = 114;
+    } else {
+        const double scale = 512.0 / magn;
+        axisR = int(double(vr) * scale);
+        axisG = int(double(vg) * scale);
+        axisB = int(double(vb) * scale);
+    }
+
+    int minDot = block[0] * axisR + block[1] * axisG + block[2] * axisB;
+    int maxDot = minDot;
+    const uint8_t* minPx = block;
+    const uint8_t* maxPx = block;
+    for (int i = 1; i < 16; ++i) {
+        const uint8_t* px = block + 4 * i;
+        const int dot = px[0] * axisR + px[1] * axisG + px[2] * axisB;
+        if (dot < minDot) {
+            minDot = dot;
+            minPx = px;
+        } else if (dot > maxDot) {
+            maxDot = dot;
+            maxPx = px;
+        }
+    }
+    max16 = as565(maxPx[0], maxPx[1], maxPx[2]);
+    min16 = as565(minPx[0], minPx[1], minPx[2]);
+}
+
+inline int clampTrunc(float f, int limit)
+{
+    const int v = int(f);
+    return v < 0 ? 0 : (v > limit ? limit : v);
+}
+
+// Least-squares endpoints for the current indices: solves the 2x2 normal
+// equations of "pixel = w0*c0 + w1*c1" with the weights of each index, in
+// float, scaled straight into 5:6:5 steps. Returns whether an endpoint moved.
+bool refine(const uint8_t* block, uint16_t& max16, uint16_t& min16, uint32_t mask)
+{
+    const uint16_t oldMin = min16, oldMax = max16;
+
+    if ((mask ^ (mask << 2)) < 4) {
+        // All sixteen indices equal: the system is singular; use the
+        // endpoint pair that best reproduces the average colour.
+        int r = 8, g = 8, b = 8;
+        for (int i = 0; i < 16; ++i) {
+            r += block[4 * i];
+            g += block[4 * i + 1];
+            b += block[4 * i + 2];
+        }
+        r >>= 4;
+        g >>= 4;
+        b >>= 4;
+        max16 = packMatched(r, g, b, 0);
+        min16 = packMatched(r, g, b, 1);
+    } else {
+        // Weight of c0 per index (the weight of c1 is 3 minus it), and the
+        // packed sums of w0*w0, w1*w1, w0*w1 per index.
+        static constexpr int kW1[4] = {3, 0, 2, 1};
+        static constexpr uint32_t kProducts[4] = {0x090000, 0x000900, 0x040102, 0x010402};
+        int at1[3] = {0, 0, 0}, at2[3] = {0, 0, 0};
+        uint32_t akku = 0;
+        for (int i = 0; i < 16; ++i) {
+            const uint32_t step = (mask >> (2 * i)) & 3;
+            const int w1 = kW1[step];
+            for (int ch = 0; ch < 3; ++ch) {
+                const int v = block[4 * i + ch];
+                at1[ch] += w1 * v;
+                at2[ch] += v;
+            }
+            akku += kProducts[step];
+        }
+        for (int ch = 0; ch < 3; ++ch)
+            at2[ch] = 3 * at2[ch] - at1[ch];
+        const int xx = int(akku >> 16);
+        const int yy = int((akku >> 8) & 0xFF);
+        const int xy = int(akku & 0xFF);
+
+        // 0.36470589f = 3*31/255: undoes the weights' factor 3 and maps 8 bits to 5.
+        const float frb = 0.36470589f / float(xx * yy - xy * xy);
+        const float fg = frb * 63.0f / 31.0f;
+
+        max16 = uint16_t((clampTrunc(float(at1[0] * yy - at2[0] * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at1[1] * yy - at2[1] * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at1[2] * yy - at2[2] * xy) * frb + 0.5f, 31));
+        min16 = uint16_t((clampTrunc(float(at2[0] * xx - at1[0] * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at2[1] * xx - at1[1] * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at2[2] * xx - at1[2] * xy) * frb + 0.5f, 31));
+    }
+    return oldMin != min16 || oldMax != max16;
+}
+
+}  // namespace
+
+void buildTables() {}
+
+const DxtTables& dxtTables() { return kTables; }
+
+uint16_t as565(uint8_t r, uint8_t g, uint8_t b)
+{
+    return uint16_t((mul8(r, 31) << 11) + (mul8(g, 63) << 5) + mul8(b, 31));
+}
+
+void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
+                uint8_t block[64])
+{
+    const size_t stride = size_t(width) * 4;
+    if (width - x >= 4 && height - y >= 4) {
+        const uint8_t* src = image + size_t(y) * stride + size_t(x) * 4;
+        for (int j = 0; j < 4; ++j)
+            std::memcpy(block + 16 * j, src + size_t(j) * stride, 16);
+        return;
+    }
+    // Partial block: repeat the pixels that exist so the block keeps the
+    // colours of the picture and no decoder sees foreign ones.
+    static constexpr uint8_t kOffsets[5][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 2, 0}, {0, 1, 2, 3}};
+    const uint32_t kc = width - x < 4 ? width - x : 4;
+    const uint32_t kr = height - y < 4 ? height - y : 4;
+    for (int j = 0; j < 4; ++j) {
+        const uint8_t* row = image + size_t(y + kOffsets[kr][j]) * stride;
+        for (int i = 0; i < 4; ++i)
+            std::memcpy(block + 4 * (4 * j + i), row + size_t(x + kOffsets[kc][i]) * 4, 4);
+    }
+}
+
+void encodeColorBlock(uint8_t* destination, const uint8_t* block)
+{
+    uint32_t first;
+    std::memcpy(&first, block, 4);
+    bool constant = true;
+    for (int i = 1; i < 16 && constant; ++i) {
+        uint32_t px;
+        std::memcpy(&px, block + 4 * i, 4);
+        constant = px == first;
+    }
+
+    uint16_t max16, min16;
+    uint32_t mask;
+    if (constant) {
+        // Every pixel at the two-thirds point of the best-matching pair.
+        max16 = packMatched(block[0], block[1], block[2], 0);
+        min16 = packMatched(block[0], block[1], block[2], 1);
+        mask = 0xAAAAAAAAu;
+    } else {
+        optimizeColors(block, max16, min16);
+        mask = max16 != min16 ? matchColors(block, palette(max16, min16)) : 0;
+
+        // Two rounds of least squares, each followed by a new index search;
+        // stops as soon as the endpoints or the indices settle.
+        for (int round = 0; round < 2; ++round) {
+            const uint32_t lastMask = mask;
+            if (!refine(block, max16, min16, mask))
+                break;
+            if (max16 == min16) {
+                mask = 0;
+                break;
+            }
+            mask = matchColors(block, palette(max16, min16));
+            if (mask == lastMask)
+                break;
+        }
+    }
+
+    // Four-colour mode needs c0 > c1: swap the endpoints and exchange
+    // indices 0<->1 and 2<->3.
+    if (max16 < min16) {
+        const uint16_t t = max16;
+        max16 = min16;
+        min16 = t;
+        mask ^= 0x55555555u;
+    }
+    writeLe16(destination, max16);
+    writeLe16(destination + 2, min16);
+    writeLe32(destination + 4, mask);
+}
+
+void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
+{
+    int mn = block[3], mx = block[3];
+    for (int i = 1; i < 16; ++i) {
+        const int a = block[4 * i + 3];
+        if (a < mn)
+            mn = a;
+        else if (a > mx)
+            mx = a;
+    }
+    destination[0] = uint8_t(mx);
+    destination[1] = uint8_t(mn);
+    if (mn == mx) {
+        std::memset(destination + 2, 0, 6);
+        return;
+    }
+    // The bias rounds each value to the nearest ramp step (half a step, plus
+    // a little more for wide ranges; nearly a full step for very narrow ones).
+    const int dist = mx - mn;
+    const int bias = (dist < 8 ? dist - 1 : dist / 2 + 2) - 7 * mn;
+    detail::writeRampIndices(destination + 2, block + 3, 4, dist, bias);
+}
+
+void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    const size_t stride = size_t(width) * 4;
+    alignas(16) uint8_t block[64];
+    for (uint32_t y = 0; y < height; y += 4) {
+        const uint8_t* row = picture + size_t(y) * stride;
+        for (uint32_t x = 0; x < width; x += 4) {
+            for (int j = 0; j < 4; ++j)
+                std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
+            encodeColorBlock(texture, block);
+            texture += 8;
+        }
+    }
+}
+
+void encodeDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    const size_t stride = size_t(width) * 4;
+    alignas(16) uint8_t block[64];
+    for (uint32_t y = 0; y < height; y += 4) {
+        const uint8_t* row = picture + size_t(y) * stride;
+        for (uint32_t x = 0; x < width; x += 4) {
+            for (int j = 0; j < 4; ++j)
+                std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
+            encodeAlphaBlock(texture, block);
+            encodeColorBlock(texture + 8, block);
+            texture += 16;
+        }
+    }
+}
+
+}  // namespace nox

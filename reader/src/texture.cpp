@@ -1,0 +1,206 @@
+#include "reader/texture.h"
+
+#include <cstring>
+
+namespace nox {
+
+namespace {
+
+inline uint32_t readLe16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+inline uint32_t readLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+inline void expand565(uint32_t c, int out[3])
+{
+    const int r = int(c >> 11), g = int((c >> 5) & 63), b = int(c & 31);
+    out[0] = (r << 3) | (r >> 2);
+    out[1] = (g << 2) | (g >> 4);
+    out[2] = (b << 3) | (b >> 2);
+}
+
+// Colour half of a block; alpha bytes are left as they are unless the
+// three-colour transparent entry is used.
+void decodeColor(const uint8_t* block8, uint8_t rgba[64], bool allowThreeColor)
+{
+    const uint32_t c0 = readLe16(block8), c1 = readLe16(block8 + 2);
+    int colors[4][4];
+    expand565(c0, colors[0]);
+    expand565(c1, colors[1]);
+    colors[0][3] = colors[1][3] = 255;
+    if (c0 > c1 || !allowThreeColor) {
+        for (int ch = 0; ch < 3; ++ch) {
+            colors[2][ch] = (2 * colors[0][ch] + colors[1][ch]) / 3;
+            colors[3][ch] = (colors[0][ch] + 2 * colors[1][ch]) / 3;
+        }
+        colors[2][3] = colors[3][3] = 255;
+    } else {
+        for (int ch = 0; ch < 3; ++ch) {
+            colors[2][ch] = (colors[0][ch] + colors[1][ch]) / 2;
+            colors[3][ch] = 0;
+        }
+        colors[2][3] = 255;
+        colors[3][3] = 0;
+    }
+    const uint32_t mask = readLe32(block8 + 4);
+    for (int i = 0; i < 16; ++i) {
+        const int* c = colors[(mask >> (2 * i)) & 3];
+        rgba[4 * i] = uint8_t(c[0]);
+        rgba[4 * i + 1] = uint8_t(c[1]);
+        rgba[4 * i + 2] = uint8_t(c[2]);
+        if (allowThreeColor)
+            rgba[4 * i + 3] = uint8_t(c[3]);
+    }
+}
+
+inline uint8_t toByte(float v)
+{
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 1.0f)
+        return 255;
+    return uint8_t(int(v * 255.0f + 0.5f));
+}
+
+// Copies the part of a 4x4 (or larger) decoded patch that lies inside the
+// picture.
+void storePatch(const uint8_t* patch, uint32_t patchWidth, uint32_t patchHeight, uint32_t x, uint32_t y,
+                uint32_t width, uint32_t height, uint8_t* rgba, size_t stride)
+{
+    const uint32_t w = x + patchWidth <= width ? patchWidth : width - x;
+    const uint32_t h = y + patchHeight <= height ? patchHeight : height - y;
+    for (uint32_t j = 0; j < h; ++j)
+        std::memcpy(rgba + size_t(y + j) * stride + size_t(x) * 4, patch + size_t(j) * patchWidth * 4, size_t(w) * 4);
+}
+
+void dxtToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t width, uint32_t height, uint8_t* rgba,
+               size_t stride)
+{
+    const size_t blockBytes = alpha ? 16 : 8;
+    const size_t blocksPerRow = pw / 4;
+    uint8_t patch[64];
+    for (uint32_t y = 0; y < height; y += 4) {
+        for (uint32_t x = 0; x < width; x += 4) {
+            const uint8_t* block = texture + (size_t(y / 4) * blocksPerRow + x / 4) * blockBytes;
+            if (alpha)
+                decodeDxt5Block(block, patch);
+            else
+                decodeDxt1Block(block, patch);
+            storePatch(patch, 4, 4, x, y, width, height, rgba, stride);
+        }
+    }
+}
+
+void ycocgToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t ph, uint32_t width, uint32_t height,
+                 uint8_t* rgba, size_t stride)
+{
+    const size_t unit = alpha ? 16 : 8;
+    const size_t blocksPerRow = pw / 4;
+    const uint8_t* chroma = texture + (alpha ? size_t(pw) * ph : size_t(pw) * ph / 2);
+    uint8_t patch[8 * 8 * 4];
+    for (uint32_t ty = 0; ty * 8 < height; ++ty) {
+        for (uint32_t tx = 0; tx * 8 < width; ++tx) {
+            uint8_t luma[4][16], alphas[4][16], co[16], cg[16];
+            for (int blk = 0; blk < 4; ++blk) {
+                const size_t bx = size_t(tx) * 2 + size_t(blk & 1), by = size_t(ty) * 2 + size_t(blk >> 1);
+                const uint8_t* unitPtr = texture + (by * blocksPerRow + bx) * unit;
+                decodeSingleChannelBlock(unitPtr, luma[blk]);
+                if (alpha)
+                    decodeSingleChannelBlock(unitPtr + 8, alphas[blk]);
+                else
+                    std::memset(alphas[blk], 255, 16);
+            }
+            const uint8_t* tileChroma = chroma + (size_t(ty) * (pw / 8) + tx) * 16;
+            decodeSingleChannelBlock(tileChroma, co);
+            decodeSingleChannelBlock(tileChroma + 8, cg);
+            for (int row = 0; row < 8; ++row) {
+                for (int col = 0; col < 8; ++col) {
+                    const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3);
+                    const int grp = (row >> 1) * 4 + (col >> 1);
+                    const float yv = float(luma[blk][k]) / 255.0f;
+                    const float cov = float(co[grp]) / 255.0f - 0.5f;
+                    const float cgv = float(cg[grp]) / 255.0f - 0.5f;
+                    uint8_t* px = patch + (row * 8 + col) * 4;
+                    px[0] = toByte(yv - cgv + cov);
+                    px[1] = toByte(yv + cgv);
+                    px[2] = toByte(yv - cgv - cov);
+                    px[3] = alphas[blk][k];
+                }
+            }
+            storePatch(patch, 8, 8, tx * 8, ty * 8, width, height, rgba, stride);
+        }
+    }
+}
+
+}  // namespace
+
+void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16])
+{
+    const int e0 = block8[0], e1 = block8[1];
+    int ramp[8];
+    ramp[0] = e0;
+    ramp[1] = e1;
+    if (e0 > e1) {
+        for (int k = 1; k <= 6; ++k)
+            ramp[1 + k] = ((7 - k) * e0 + k * e1) / 7;
+    } else {
+        for (int k = 1; k <= 4; ++k)
+            ramp[1 + k] = ((5 - k) * e0 + k * e1) / 5;
+        ramp[6] = 0;
+        ramp[7] = 255;
+    }
+    uint64_t bits = 0;
+    for (int i = 0; i < 6; ++i)
+        bits |= uint64_t(block8[2 + i]) << (8 * i);
+    for (int k = 0; k < 16; ++k)
+        values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);
+}
+
+void decodeDxt1Block(const uint8_t* block8, uint8_t rgba[64]) { decodeColor(block8, rgba, true); }
+
+void decodeDxt5Block(const uint8_t* block16, uint8_t rgba[64])
+{
+    uint8_t alpha[16];
+    decodeSingleChannelBlock(block16, alpha);
+    decodeColor(block16 + 8, rgba, false);
+    for (int i = 0; i < 16; ++i)
+        rgba[4 * i + 3] = alpha[i];
+}
+
+bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
+                   uint8_t* rgba, size_t rgbaStride)
+{
+    const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15);
+    const uint64_t ph = (uint64_t(height) + 15) & ~uint64_t(15);
+    const uint64_t pixels = pw * ph;
+    uint64_t need;
+    switch (type) {
+    case 0:
+    case 4:
+        need = pixels / 2;
+        break;
+    case 1:
+    case 5:
+        need = pixels;
+        break;
+    case 2:
+        need = pixels * 3 / 4;
+        break;
+    case 3:
+        need = pixels * 5 / 4;
+        break;
+    default:
+        return false;
+    }
+    if (textureBytes < need || pw > UINT32_MAX || ph > UINT32_MAX)
+        return false;
+    if (type == 2 || type == 3)
+        ycocgToRgba(type == 3, texture, uint32_t(pw), uint32_t(ph), width, height, rgba, rgbaStride);
+    else
+        dxtToRgba(type == 1 || type == 5, texture, uint32_t(pw), width, height, rgba, rgbaStride);
+    return true;
+}
+
+}  // namespace nox

@@ -1,0 +1,116 @@
+#include "cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace zemo3 {
+
+Args parseArgs(const std::vector<std::string>& in, const std::set<std::string>& valued,
+               const std::set<std::string>& flags)
+{
+    Args a;
+    for (size_t i = 0; i < in.size(); ++i) {
+        const std::string& s = in[i];
+        if (s == "--help" || s == "-h") {
+            a.help = true;
+            continue;
+        }
+        if (s.size() > 1 && s[0] == '-' && !(s.size() > 1 && (s[1] >= '0' && s[1] <= '9'))) {
+            std::string name = s, value;
+            bool inlineValue = false;
+            size_t eq = s.find('=');
+            if (eq != std::string::npos) {
+                name = s.substr(0, eq);
+                value = s.substr(eq + 1);
+                inlineValue = true;
+            }
+            if (valued.count(name)) {
+                if (!inlineValue) {
+                    if (i + 1 >= in.size()) {
+                        a.error = "option " + name + " needs a value";
+                        return a;
+                    }
+                    value = in[++i];
+                }
+                a.options[name] = value;
+            } else if (flags.count(name) && !inlineValue) {
+                a.flags.insert(name);
+            } else {
+                a.error = "unknown option '" + s + "'";
+                return a;
+            }
+            continue;
+        }
+        a.positional.push_back(s);
+    }
+    return a;
+}
+
+bool parseUint(const std::string& text, uint64_t max, uint64_t* value)
+{
+    if (text.empty() || text.size() > 20)
+        return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        uint64_t next = v * 10 + uint64_t(c - '0');
+        if (next / 10 != v)
+            return false;
+        v = next;
+    }
+    if (v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+int parseCompression(const std::string& text)
+{
+    static const char* names[] = {"normal", "normal-alpha", "high", "high-alpha"};
+    for (int i = 0; i < 4; ++i)
+        if (text == names[i] || text == std::to_string(i))
+            return i;
+    return -1;
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    data->clear();
+    uint8_t buffer[1 << 16];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        data->insert(data->end(), buffer, buffer + n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (!ok)
+        *error = "cannot read '" + path + "'";
+    return ok;
+}
+
+bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    std::string temp = path + ".partial";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) {
+        *error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    ok = (std::fclose(f) == 0) && ok;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        std::remove(temp.c_str());
+        *error = "cannot write '" + path + "': " + std::strerror(errno);
+    }
+    return ok;
+}
+
+}  // namespace zemo3

@@ -1,0 +1,159 @@
+// The FFmpeg movie writer's video path: order, timestamps, codec tag, failures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "core/memory.h"
+#include "writer/ffmpeg_writer.h"
+#include "writer/formats.h"
+#include "writer_test_util.h"
+
+namespace nox {
+namespace {
+
+using test::probeMovie;
+using test::RawCodecInfo;
+using test::ScratchDir;
+
+constexpr uint32_t kW = 48;
+constexpr uint32_t kH = 32;
+
+// A picture that differs in every pixel and every frame.
+void paint(uint8_t* data, uint64_t index, uint32_t w, uint32_t h, uint64_t stride)
+{
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = data + y * stride + x * 4;
+            p[0] = uint8_t(index * 7 + x);
+            p[1] = uint8_t(index * 3 + y);
+            p[2] = uint8_t(index >> 8);
+            p[3] = uint8_t(255 - x - y);
+        }
+}
+
+std::vector<uint8_t> expectedRaw(uint64_t index)
+{
+    std::vector<uint8_t> pic(kW * kH * 4);
+    paint(pic.data(), index, kW, kH, kW * 4);
+    return pic;
+}
+
+int64_t toFrames(int64_t pts, AVRational timeBase, AVRational frameRate)
+{
+    return av_rescale_q(pts, timeBase, AVRational{frameRate.den, frameRate.num});
+}
+
+TEST(FFmpegWriterVideo, ShuffledFramesFromEightThreadsLandInFrameOrder)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("order.mov");
+    RawCodecInfo codec(fourCC("ZMQ3"));
+    VideoStreamDescription desc(kW, kH, 25, 1, &codec);
+    constexpr uint64_t kFrames = 150;
+    {
+        VideoFormatWriterFFMPEG writer(desc, path, 25, 1, 4, kW, kH, 0, 0, 0);
+        ASSERT_TRUE(writer.isOpen());
+        EXPECT_TRUE(writer.isCustomCodec());
+        EXPECT_EQ(writer.formatName(), "MOV");
+
+        std::vector<uint64_t> order(kFrames);
+        for (uint64_t i = 0; i < kFrames; ++i)
+            order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(1234));
+        std::atomic<size_t> next{0};
+        std::atomic<int> refused{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t)
+            threads.emplace_back([&] {
+                for (size_t k; (k = next.fetch_add(1)) < kFrames;) {
+                    const uint64_t index = order[k];
+                    PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+                    paint(pixels.data(), index, kW, kH, pixels.rowBytes());
+                    if (!writer.addFrame(index, pixels))
+                        ++refused;
+                    if (index % 30 == 0)
+                        writer.writePendingPackets(true);
+                }
+            });
+        for (auto& t : threads)
+            t.join();
+        EXPECT_EQ(refused.load(), 0);
+        EXPECT_TRUE(writer.writePendingPackets(true));
+        EXPECT_EQ(writer.lastWrittenFrame(), int64_t(kFrames) - 1);
+        EXPECT_EQ(writer.queuedVideoPackets(), 0u);
+        EXPECT_GE(writer.scalerCount(), 1u);
+        EXPECT_LE(writer.scalerCount(), 8u);
+        EXPECT_GT(writer.getAverageEncodeTime(), 0.0);
+    }
+    auto movie = probeMovie(path);
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->streams.size(), 1u);
+    const auto& st = movie->streams[0];
+    EXPECT_EQ(st.type, AVMEDIA_TYPE_VIDEO);
+    EXPECT_EQ(st.codecTag, MKTAG('Z', 'M', 'Q', '3'));
+    EXPECT_EQ(st.width, int(kW));
+    EXPECT_EQ(st.height, int(kH));
+    auto video = movie->of(0);
+    ASSERT_EQ(video.size(), kFrames);
+    for (uint64_t i = 0; i < kFrames; ++i) {
+        EXPECT_EQ(toFrames(video[i].pts, st.timeBase, {25, 1}), int64_t(i));
+        EXPECT_TRUE(video[i].data == expectedRaw(i)) << "frame " << i;
+    }
+}
+
+TEST(FFmpegWriterVideo, MissingFirstFrameWritesNoVideoButStillTheTrailer)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("gap.mov");
+    RawCodecInfo codec(fourCC("ZMQ3"));
+    VideoStreamDescription desc(kW, kH, 25, 1, &codec);
+    {
+        VideoFormatWriterFFMPEG writer(desc, path, 25, 1, 4, kW, kH, 0, 0, 0);
+        ASSERT_TRUE(writer.isOpen());
+        for (uint64_t i = 1; i < 10; ++i) {
+            PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+            EXPECT_TRUE(writer.addFrame(i, pixels));
+        }
+        EXPECT_TRUE(writer.writePendingPackets(true));
+        EXPECT_EQ(writer.lastWrittenFrame(), -1);
+        EXPECT_EQ(writer.queuedVideoPackets(), 9u);
+    }
+    auto movie = probeMovie(path);
+    // Without the trailer the container has no index and does not open; the
+    // demuxer leaves out a track without samples.
+    ASSERT_TRUE(movie) << "the trailer makes the file a readable movie";
+    EXPECT_TRUE(movie->packets.empty());
+}
+
+TEST(FFmpegWriterVideo, NtscRateStampsFramesInTheMuxerTimeBase)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("ntsc.mov");
+    RawCodecInfo codec(fourCC("ZMQ3"));
+    VideoStreamDescription desc(kW, kH, 30000, 1001, &codec);
+    {
+        VideoFormatWriterFFMPEG writer(desc, path, 30000, 1001, 4, kW, kH, 0, 0, 0);
+        ASSERT_TRUE(writer.isOpen());
+        for (uint64_t i : {2, 0, 5, 3, 1, 4}) {
+            PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+            EXPECT_TRUE(writer.addFrame(i, pixels));
+        }
+    }
+    auto movie = probeMovie(path);
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->streams.size(), 1u);
+    EXPECT_EQ(movie->streams[0].timeBase.num, 1);
+    EXPECT_EQ(movie->streams[0].timeBase.den, 30000);
+    auto video = movie->of(0);
+    ASSERT_EQ(video.size(), 6u);
+    EXPECT_EQ(video[3].pts, 3003);
+    EXPECT_EQ(video[3].dts, 3003);
+    EXPECT_EQ(video[3].duration, 1001);
+}
+
+}  // namespace
+}  // namespace nox

@@ -1,0 +1,117 @@
+// The FFmpeg movie writer: frames handed in any order from many threads are
+// converted with libswscale, encoded by a stream encoder and written to the
+// container in frame order.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/threads.h"
+#include "writer/ffmpeg_encoder.h"
+#include "writer/writer.h"
+
+extern "C" {
+struct AVFormatContext;
+struct AVStream;
+struct SwsContext;
+}
+
+namespace nox {
+
+// Opens in its constructor: output context (muxer chosen by FFmpeg from the
+// file name), video stream, PCM audio stream when channels > 0, the file, and
+// the container header. isOpen() tells whether all of that worked; a writer
+// that did not open has closed and removed any file it created and must be
+// discarded. Destruction drains the encoders, writes what is queued, writes
+// the trailer and closes the file.
+//
+// The encoder: a Compressor from description.codec when it makes one
+// (FFMPEGCustomEncoder), otherwise an FFmpeg encoder chosen by
+// description.fourCC (FFMPEGInternalEncoder).
+//
+// Threading: compression and pixel conversion run in parallel on the calling
+// threads; only handing packets to the muxer is serialised (write lock,
+// taken with a try first so that a busy writer does not stall a worker).
+class VideoFormatWriterFFMPEG : public VideoFormatWriter {
+public:
+    VideoFormatWriterFFMPEG(const VideoStreamDescription& description, const std::string& path, int32_t rateNum,
+                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height,
+                            uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate);
+    // Builds a writer around a given compressor, whatever the description's
+    // codec says (for tools and tests that bring their own Compressor).
+    VideoFormatWriterFFMPEG(std::unique_ptr<Compressor> compressor, const std::string& path, int32_t rateNum,
+                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height,
+                            uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate);
+    ~VideoFormatWriterFFMPEG() override;
+
+    bool isCustomCodec() const override { return customCodec_; }
+    int getAudioFrameSize() const override;
+    bool addAudio(const void* samples, uint64_t position, uint32_t count) override;
+    // Goes into the container's tables that are written with the trailer
+    // (mov/mp4 write their index there); muxers that write metadata only in
+    // the header ignore it. False when the writer is not open.
+    bool setMetadata(const std::map<std::string, std::string>& metadata) override;
+    bool writePendingPackets(bool wait) override;
+    bool isOpen() const override { return opened_; }
+    double getAverageEncodeTime() const override;
+    // Source frames must be at least the writer's width and height, rows
+    // `stride` bytes apart; the top-left width × height pixels are used.
+    bool writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
+                    uint64_t stride, const uint8_t* data) override;
+
+    // Frame index of the last video packet written (-1: none yet).
+    int64_t lastWrittenFrame() const { return lastVideoSequence_.load(std::memory_order_acquire); }
+    // Packets waiting for an earlier one (video, audio).
+    size_t queuedVideoPackets() const;
+    size_t queuedAudioPackets() const;
+    // Scaling contexts created so far (the most frames converted at once).
+    size_t scalerCount() const;
+
+private:
+    void construct(std::unique_ptr<FFMPEGEncoder> encoder);
+    bool open();
+    bool openVideoStream();
+    bool openAudioStream();
+    void discardFailedOpen();
+    // Takes the unbroken run that follows `last` out of `queue`.
+    static PacketList takeReadyRun(PacketList& queue, std::mutex& lock, int64_t last);
+    bool flushOnce(bool& wroteAny);
+    SwsContext* takeScaler();
+    void returnScaler(SwsContext* scaler);
+    void recordEncodeTime(double milliseconds);
+
+    bool opened_ = false;
+    bool customCodec_ = false;
+    bool fileOpened_ = false;  // avio_open succeeded: the file is ours to close
+    AVFormatContext* formatContext_ = nullptr;
+    AVStream* videoStream_ = nullptr;
+    AVStream* audioStream_ = nullptr;
+
+    mutable std::mutex videoQueueLock_;
+    PacketList videoQueue_;
+    std::atomic<int64_t> lastVideoSequence_{-1};
+    mutable std::mutex audioQueueLock_;
+    PacketList audioQueue_;
+    std::atomic<int64_t> lastAudioSequence_{-1};
+
+    mutable SpinLock scalerPoolLock_;
+    std::deque<SwsContext*> scalerPool_;
+    size_t scalersCreated_ = 0;
+
+    std::unique_ptr<FFMPEGEncoder> encoder_;
+
+    static constexpr uint32_t kEncodeTimeWindow = 25;
+    mutable SpinLock encodeTimesLock_;
+    double encodeTimes_[kEncodeTimeWindow] = {};
+    uint32_t encodeTimeNext_ = 0;
+    uint32_t encodeTimeCount_ = 0;
+    double encodeTimeSum_ = 0.0;
+
+    std::mutex writeLock_;
+};
+
+}  // namespace nox

@@ -95,7 +95,7 @@ bool SyncEvent::wait(uint32_t milliseconds)
 
 struct Thread::Impl {
     pthread_t thread{};
-    bool hasHandle = false;  // a thread is running the body
+    std::atomic<bool> hasHandle{false};  // a thread is running the body
     bool joinable = false;   // a thread was created and not yet joined
     std::string name;
     int priority = 0;
@@ -408,16 +408,16 @@ bool TaskManager::remove(Task* task, uint64_t generation, bool runInline)
     uint32_t queue;
     {
         std::lock_guard<SpinLock> lock(poolLock_);
-        queue = task->queue;
-        if (task->generation != generation)
+        if (task->generation.load() != generation)
             return false;
+        queue = task->queue;
     }
     Queue& q = queues_[queue];
     {
         std::lock_guard<SpinLock> taker(q.takerLock);
         std::lock_guard<SpinLock> list(q.listLock);
         auto it = std::find(q.tasks.begin(), q.tasks.end(), task);
-        if (it != q.tasks.end() && task->generation == generation) {
+        if (it != q.tasks.end() && task->generation.load() == generation) {
             q.tasks.erase(it);
             found = true;
         }

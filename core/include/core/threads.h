@@ -133,7 +133,7 @@ struct Task {
     std::shared_ptr<void> resources;
     // Bumped each time the record is handed out, so that a handle can tell its
     // own task from a later one that reuses the record.
-    uint64_t generation = 0;
+    std::atomic<uint64_t> generation{0};
 
     // Runs the work, counts down the dependents, signals done.
     void run();

@@ -398,7 +398,7 @@ void TaskManager::enqueue(Task* task)
         work_.post();
 }
 
-bool TaskManager::remove(Task* task, bool runInline) { return remove(task, task ? task->generation : 0, runInline); }
+bool TaskManager::remove(Task* task, bool runInline) { return remove(task, task ? task->generation.load() : 0, runInline); }
 
 bool TaskManager::remove(Task* task, uint64_t generation, bool runInline)
 {
@@ -498,7 +498,7 @@ bool TaskHandle::start(uint32_t queue, uint8_t urgency, std::function<void()> wo
     task->done = done_.get();
     done_->reset();
     task_ = task;
-    generation_ = task->generation;
+    generation_ = task->generation.load();
     if (enqueueNow)
         manager->enqueue(task);
     return true;

@@ -251,6 +251,10 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t, uint32_t c
     if (!frame)
         throw std::bad_alloc();
     frame->nb_samples = int(count);
+    frame->format = context->sample_fmt;
+    frame->sample_rate = context->sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &context->ch_layout) < 0)
+        return false;
     const int channels = context->ch_layout.nb_channels;
     const uint64_t byteCount = uint64_t(channels_) * bytesPerSample_ * count;
     if (byteCount > uint64_t(INT32_MAX))
@@ -258,7 +262,9 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t, uint32_t c
     std::vector<uint8_t> converted;
     int r;
     if (!encoder_->needsAudioConversion()) {
-        // The frame's planes point into the caller's buffer: no copy.
+        // The frame's planes point into the caller's buffer. The frame owns
+        // no buffer, so the codec takes its own copy of the samples when it
+        // is sent; nothing refers to the caller's memory after this call.
         r = avcodec_fill_audio_frame(frame.get(), channels, context->sample_fmt,
                                      static_cast<const uint8_t*>(samples), int(byteCount), 1);
     } else {

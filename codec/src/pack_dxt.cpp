@@ -1,0 +1,252 @@
+// DXT1 and DXT5 block packers.
+//
+// One pass over the blocks. Every colour block is looked up whole, by its
+// colour word and by its index word in three hash tables with two candidates
+// per bucket; a match becomes a reference code (distance in blocks), a miss
+// literal bytes. DXT5 alpha halves are coded first, as runs, references or
+// literals. The codes go into 32-bit control words ahead of their bytes.
+#include <memory>
+#include <new>
+
+#include "codec/packers.h"
+#include "pack_internal.h"
+
+namespace nox {
+
+using namespace pack;
+
+namespace {
+
+// Work area layout, in 32-bit entries: block table (131 074), colour table
+// (65 538), index table (65 538), alpha table (16 384) and two spare entries.
+// Entries are byte offsets of block starts; the zeroed area points at block 0.
+constexpr size_t kBlockTable = 0;
+constexpr size_t kColourTable = 131074;
+constexpr size_t kIndexTable = kColourTable + 65538;
+constexpr size_t kAlphaTable = kIndexTable + 65538;  // 262 150
+constexpr size_t kWorkEntries = 0x110020 / 4;
+static_assert(kAlphaTable == 0x40006 && kAlphaTable + 16384 + 2 == kWorkEntries);
+
+constexpr uint32_t kMulA = 0x9E3779B1u;
+constexpr uint32_t kMulB = 0x85EBCA77u;
+constexpr uint32_t kMaxDistance = 65793;  // blocks, the reach of code 3
+
+std::unique_ptr<uint32_t[]> newWorkArea() {
+    // Value-initialised: zero entries.
+    return std::unique_ptr<uint32_t[]>(new (std::nothrow) uint32_t[kWorkEntries]());
+}
+
+template <bool kStats>
+inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter) {
+    uint32_t code;
+    if (d < 2) {
+        code = 1;
+        w.place(1);
+    } else if (d < 258) {
+        code = 2;
+        w.place(2);
+        *w.out++ = uint8_t(d - 2);
+    } else {
+        code = 3;
+        w.place(3);
+        store16(w.out, d - 258);
+        w.out += 2;
+    }
+    if constexpr (kStats) counter[code]++;
+}
+
+// Codes the 8-byte colour block of the block starting at byte o. B is the
+// block size (8 DXT1, 16 DXT5), C the colour block's offset within a block.
+template <uint32_t B, uint32_t C, bool kStats>
+inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWriter& w,
+                           PackStatistics* stats) {
+    constexpr uint32_t kShift = B == 8 ? 3 : 4;
+    constexpr uint32_t L = kMaxDistance * B;
+    const uint8_t* cur = in + o + C;
+    const uint64_t whole = load64(cur);
+    const uint32_t c = uint32_t(whole);
+    const uint32_t i = uint32_t(whole >> 32);
+    const uint32_t mc = c * kMulA, mi = i * kMulB;
+    const uint32_t hb = (mc + mi) >> 15, hc = mc >> 16, hi = mi >> 16;
+    uint32_t* blockTable = work + kBlockTable;
+    uint32_t* colourTable = work + kColourTable;
+    uint32_t* indexTable = work + kIndexTable;
+
+    // Whole block: the newer candidate first; the older slot is only
+    // consulted (and refreshed with the newer one) when it is older.
+    bool wholeMatch = false;
+    uint32_t wholeAt = 0;
+    {
+        const uint32_t e1 = blockTable[hb];
+        if (load64(in + e1 + C) == whole) {
+            wholeMatch = o - e1 <= L;
+            wholeAt = e1;
+        } else {
+            const uint32_t e2 = blockTable[hb + 1];
+            if (e2 < e1) {
+                wholeMatch = load64(in + e2 + C) == whole && o - e2 <= L;
+                wholeAt = e2;
+                blockTable[hb + 1] = e1;
+            }
+        }
+    }
+    bool colourMatch;
+    uint32_t colourAt;
+    {
+        const uint32_t e1 = colourTable[hc];
+        if (load32(in + e1 + C) == c) {
+            colourMatch = o - e1 <= L;
+            colourAt = e1;
+        } else {
+            const uint32_t e2 = colourTable[hc + 1];
+            colourMatch = load32(in + e2 + C) == c && o - e2 <= L;
+            colourAt = e2;
+            if (e2 < e1) colourTable[hc + 1] = e1;
+        }
+    }
+    bool indexMatch;
+    uint32_t indexAt;
+    {
+        // Unlike the colour word, a too distant newer match still falls
+        // through to the older candidate.
+        const uint32_t e1 = indexTable[hi];
+        if (load32(in + e1 + C + 4) == i && o - e1 <= L) {
+            indexMatch = true;
+            indexAt = e1;
+        } else {
+            const uint32_t e2 = indexTable[hi + 1];
+            indexMatch = load32(in + e2 + C + 4) == i && o - e2 <= L;
+            indexAt = e2;
+            if (e2 < e1) indexTable[hi + 1] = e1;
+        }
+    }
+    blockTable[hb] = o;
+    colourTable[hc] = o;
+    indexTable[hi] = o;
+
+    if (wholeMatch) {
+        placeReference<kStats>(w, (o - wholeAt) >> kShift, stats ? stats->blockCodes : nullptr);
+        return;
+    }
+    w.place(0);
+    if constexpr (kStats) stats->blockCodes[0]++;
+    if (colourMatch) {
+        placeReference<kStats>(w, (o - colourAt) >> kShift, stats ? stats->colourCodes : nullptr);
+    } else {
+        w.place(0);
+        store32(w.out, c);
+        w.out += 4;
+        if constexpr (kStats) stats->colourCodes[0]++;
+    }
+    if (indexMatch) {
+        placeReference<kStats>(w, (o - indexAt) >> kShift, stats ? stats->indexCodes : nullptr);
+    } else {
+        w.place(0);
+        store32(w.out, i);
+        w.out += 4;
+        if constexpr (kStats) stats->indexCodes[0]++;
+    }
+}
+
+template <bool kStats>
+uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+                      PackStatistics* stats) {
+    if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
+    auto work = newWorkArea();
+    if (!work) return 0;
+    std::memcpy(output, in, 8);
+    CodeWriter w(output + 8);
+    for (uint32_t o = 8; o < n; o += 8) codeColorBlock<8, 0, kStats>(in, o, work.get(), w, stats);
+    w.close();
+    const size_t length = size_t(w.out - output);
+    return length > n ? 0 : uint32_t(length);
+}
+
+template <bool kStats>
+uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+                      PackStatistics* stats) {
+    if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
+    auto work = newWorkArea();
+    if (!work) return 0;
+    uint32_t* alphaTable = work.get() + kAlphaTable;
+    std::memcpy(output, in, 16);
+    CodeWriter w(output + 16);
+    uint32_t pendingAlpha = 0;
+    uint32_t o = 16;
+    while (o < n) {
+        if (pendingAlpha > 0) {
+            // Alpha implied by the run of code 1; only the colour half is coded.
+            --pendingAlpha;
+            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            o += 16;
+            continue;
+        }
+        const uint64_t alpha = load64(in + o);
+        const uint32_t ha = (uint32_t(alpha) * kMulA + uint32_t(alpha >> 32) * kMulB) >> 18;
+        if (alpha != load64(in + o - 16)) {
+            const uint32_t e = alphaTable[ha];
+            alphaTable[ha] = o;
+            if (load64(in + e) == alpha && o - e <= 65537u * 16) {
+                // e is never the previous block here, so the distance is at least 2.
+                w.place(2);
+                store16(w.out, ((o - e) >> 4) - 2);
+                w.out += 2;
+                if constexpr (kStats) stats->alphaCodes[2]++;
+            } else {
+                w.place(3);
+                store64(w.out, alpha);
+                w.out += 8;
+                if constexpr (kStats) stats->alphaCodes[3]++;
+            }
+            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            o += 16;
+        } else if (load64(in + o + 8) != load64(in + o - 8)) {
+            // Same alpha, new colour: one code covers this alpha half and the
+            // following blocks that keep it.
+            w.place(1);
+            if constexpr (kStats) stats->alphaCodes[1]++;
+            uint32_t r = 0;
+            for (uint32_t q = o + 16; q < n && load64(in + q) == load64(in + q - 16); q += 16) ++r;
+            w.run<kStats>(r, stats);
+            alphaTable[ha] = o + 16 * r;
+            pendingAlpha = r;
+            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            o += 16;
+        } else {
+            // The whole block repeats its predecessor: one code for the run.
+            w.place(0);
+            if constexpr (kStats) stats->alphaCodes[0]++;
+            const uint64_t colour = load64(in + o + 8);
+            uint32_t q = o + 16;
+            while (q < n && load64(in + q) == alpha && load64(in + q + 8) == colour) q += 16;
+            const uint32_t m = (q - o) >> 4;
+            w.run<kStats>(m - 1, stats);
+            alphaTable[ha] = q - 16;
+            o = q;
+        }
+    }
+    w.close();
+    const size_t length = size_t(w.out - output);
+    return length > n ? 0 : uint32_t(length);
+}
+
+}  // namespace
+
+uint32_t packDxtBound(uint32_t n) { return n + (n >> 3) + 64; }
+
+uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt1Impl<false>(input, n, output, capacity, nullptr);
+}
+uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt5Impl<false>(input, n, output, capacity, nullptr);
+}
+uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
+                  PackStatistics& statistics) {
+    return packDxt1Impl<true>(input, n, output, capacity, &statistics);
+}
+uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
+                  PackStatistics& statistics) {
+    return packDxt5Impl<true>(input, n, output, capacity, &statistics);
+}
+
+}  // namespace nox

@@ -1,0 +1,114 @@
+// The frame reader: header normalisation, type checks, raw copies and the
+// dispatch to the unpacker of the frame's format type.
+#include <lzf.h>
+
+#include <algorithm>
+
+#include "codec/zemo3.h"
+#include "reader/frame_decoder.h"
+#include "unpack_internal.h"
+
+namespace nox {
+
+using namespace unpack;
+
+namespace {
+
+// Texture bytes by format type. Kept here until the codec's own lands.
+uint32_t textureBytesOf(uint32_t type, uint32_t width, uint32_t height) {
+    const uint32_t pw = padTo16(width), ph = padTo16(height);
+    switch (type) {
+    case 0:
+    case 4: return pw * ph / 2;
+    case 1:
+    case 5: return pw * ph;
+    case 2: return uint32_t(int32_t(pw * ph * 3) / 4);
+    case 3: return uint32_t(int32_t(pw * ph * 5) / 4);
+    case 6: return width * height * 8;
+    case 7: return width * height * 2;
+    default: return 0;
+    }
+}
+
+uint32_t typeOfFrame(uint32_t tag, uint8_t version) {
+    switch (tag) {
+    case kTagDXT1: return version > 3 ? 0 : 4;
+    case kTagDXT5: return version > 3 ? 1 : 5;
+    case kTagYCG6: return 2;
+    case kTagYG10: return 3;
+    case kTagUVA0: return 6;
+    case kTagMSK0: return 7;
+    default: return 4;
+    }
+}
+
+bool hasFullHeader(uint32_t v) {
+    return v == kTagDXT1 || v == kTagDXT5 || v == kTagYCG6 || v == kTagYG10 || v == kTagUVA0 || v == kTagMSK0;
+}
+
+}  // namespace
+
+FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
+    : type_(type), width_(width), height_(height), paddedWidth_(padTo16(width)), paddedHeight_(padTo16(height)) {
+    switch (type) {
+    case 0: unpack_ = unpackDxt1; break;
+    case 1: unpack_ = unpackDxt5; break;
+    case 2: unpack_ = unpackYcg6; break;
+    case 3: unpack_ = unpackYg10; break;
+    case 4:
+    case 5:
+    case 6:
+    case 7: unpack_ = unpackVersion3; break;
+    default: break;
+    }
+}
+
+uint32_t FrameDecoder::textureBytes() const { return textureBytesOf(type_, width_, height_); }
+
+size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize) {
+    if (payloadSize == 0 || textureSize == 0 || payloadSize > 0xFFFFFFFFu || textureSize > 0xFFFFFFFFu) return 0;
+    return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
+}
+
+bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
+            size_t capacity) {
+    if (!frame || !destination || frameSize < 4) return false;
+    const uint32_t first = load32(frame);
+    if (first == 0) return false;
+
+    uint32_t tag, payloadSize;
+    uint8_t version, payloadKind;
+    size_t headerSize;
+    if (hasFullHeader(first)) {
+        if (frameSize < kFrameHeaderSize) return false;
+        tag = first;
+        version = frame[4];
+        payloadKind = frame[6];
+        payloadSize = load32(frame + 8);
+        headerSize = kFrameHeaderSize;
+    } else {
+        // Version-3 header: size in bits 0-23, version 24-27, bit 30 DXT5,
+        // bit 31 raw payload.
+        payloadSize = first & 0xFFFFFF;
+        version = uint8_t(std::min<uint32_t>((first >> 24) & 15, 3));
+        payloadKind = uint8_t(first >> 31);
+        tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
+        headerSize = 4;
+    }
+    const uint32_t type = typeOfFrame(tag, version);
+    if (type != decoder.type() || capacity == 0) return false;
+    const size_t texture = decoder.textureBytes();
+    if (texture > capacity || payloadSize > frameSize - headerSize) return false;
+    // The UV-map path is not read here.
+    if (type == 6) return false;
+    const uint8_t* payload = frame + headerSize;
+    if (type != 7 && payloadKind != 0) {
+        if (payloadKind != 1 || payloadSize != texture) return false;
+        std::memcpy(destination, payload, texture);
+        return true;
+    }
+    const UnpackFunction unpack = decoder.unpacker();
+    return unpack && unpack(payload, destination, payloadSize, texture) != 0;
+}
+
+}  // namespace nox

@@ -1,0 +1,185 @@
+// Malformed frames: truncations, byte flips and hand-made payloads with
+// runs, distances and slot references that reach outside what was restored.
+// Destinations are exactly the texture size so a sanitizer catches overruns.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "codec/packers.h"
+#include "codec/zemo3.h"
+#include "reader/frame_decoder.h"
+#include "unpack_content.h"
+
+namespace nox {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kTags[4] = {kTagDXT1, kTagDXT5, kTagYCG6, kTagYG10};
+
+Bytes frameOf(uint32_t type, const Bytes& payload, uint8_t kind = 0) {
+    Bytes f(12, 0);
+    std::memcpy(&f[0], &kTags[type], 4);
+    f[4] = 4;
+    f[6] = kind;
+    const uint32_t n = uint32_t(payload.size());
+    std::memcpy(&f[8], &n, 4);
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = nullptr) {
+    Bytes f(frame);  // exact-size copy
+    Bytes t(d.textureBytes());
+    const bool ok = decode(d, t.data(), f.data(), f.size(), t.size());
+    if (out) *out = t;
+    return ok;
+}
+
+Bytes packOf(uint32_t type, const Bytes& texture) {
+    const uint32_t n = uint32_t(texture.size());
+    Bytes out(type < 2 ? packDxtBound(n) : packYcocgBound(n));
+    const uint32_t cap = uint32_t(out.size());
+    uint32_t r = type == 0   ? packDxt1(texture.data(), n, out.data(), cap)
+                 : type == 1 ? packDxt5(texture.data(), n, out.data(), cap)
+                 : type == 2 ? packYcg6(out.data(), cap, texture.data(), n)
+                             : packYg10(out.data(), cap, texture.data(), n);
+    out.resize(r);
+    return out;
+}
+
+Bytes u32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// Payloads cut short (with the header telling the cut length, and with the
+// header left as it was) never decode; flipped bytes never take the reader
+// outside its buffers.
+TEST(MalformedFrames, TruncationsAndFlips) {
+    for (uint32_t type = 0; type < 4; ++type) {
+        SCOPED_TRACE(type);
+        const uint32_t w = 45, h = 29;
+        const auto texture = testing::makeTexture(type, testing::Content::Alphabet, padTo16(w), padTo16(h), 99);
+        const Bytes payload = packOf(type, texture);
+        ASSERT_FALSE(payload.empty());
+        const FrameDecoder d(type, w, h);
+        Bytes out;
+        ASSERT_TRUE(decodes(d, frameOf(type, payload), &out));
+        ASSERT_EQ(out, texture);
+        const Bytes full = frameOf(type, payload);
+        for (size_t len = 0; len < payload.size(); ++len) {
+            EXPECT_FALSE(decodes(d, frameOf(type, Bytes(payload.begin(), payload.begin() + len)))) << len;
+            EXPECT_FALSE(decodes(d, Bytes(full.begin(), full.begin() + 12 + len))) << len;
+        }
+        std::mt19937 rng(type);
+        int rejected = 0;
+        for (int trial = 0; trial < 1500; ++trial) {
+            Bytes f = full;
+            const int flips = 1 + trial % 3;
+            for (int k = 0; k < flips; ++k) f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
+            rejected += decodes(d, f) ? 0 : 1;
+        }
+        // Flips inside literal bytes go unnoticed; structure damage does not.
+        EXPECT_GT(rejected, 100);
+    }
+}
+
+TEST(MalformedFrames, DxtReferencesAndRuns) {
+    const Bytes block(8, 0x11);
+    const FrameDecoder dxt1(0, 4, 4);   // 16 blocks of 8 bytes after padding
+    const FrameDecoder dxt5(1, 4, 4);   // 16 blocks of 16 bytes
+    // DXT1, block 1: code 2 with byte 0 (distance 2), code 3 (258), and a
+    // split block whose colour word reaches back 3 blocks: all before block 0.
+    for (const Bytes& tail : {Bytes{2, 0, 0, 0, 0}, Bytes{3, 0, 0, 0, 0, 0}, Bytes{0x20, 0, 0, 0, 1}}) {
+        EXPECT_FALSE(decodes(dxt1, frameOf(0, cat({block, tail}))));
+    }
+    // A valid one for contrast: 15 codes of 1.
+    EXPECT_TRUE(decodes(dxt1, frameOf(0, cat({block, {0x55, 0x55, 0x55, 0x15}}))));
+
+    const Bytes block16(16, 0x22);
+    // Whole-block run longer than the texture (15 blocks remain: v + 1 > 15).
+    EXPECT_FALSE(decodes(dxt5, frameOf(1, cat({block16, {0, 0, 0, 0}, {15}}))));
+    EXPECT_TRUE(decodes(dxt5, frameOf(1, cat({block16, {0, 0, 0, 0}, {14}}))));
+    // The same with a long encoding that never ends (u16 pieces of 65535).
+    EXPECT_FALSE(decodes(dxt5, frameOf(1, cat({block16, {0, 0, 0, 0}, {255}, Bytes(4000, 0xFF)}))));
+    // Alpha run (code 1) past the end; alpha reference 2 + 0 blocks back at block 1.
+    EXPECT_FALSE(decodes(dxt5, frameOf(1, cat({block16, {1, 0, 0, 0}, {15}, Bytes(8, 0)}))));
+    EXPECT_FALSE(decodes(dxt5, frameOf(1, cat({block16, {2, 0, 0, 0}, {0, 0}, Bytes(8, 0)}))));
+}
+
+// One YCG6 tile: a luma stream of 4 units and a chroma stream of 1.
+const Bytes kUnit = {9, 3, 1, 2, 3, 4, 5, 6};
+const Bytes kChroma = cat({u32(28), u32(0), u32(0), Bytes(16, 7), {0}, {0}});
+
+Bytes lumaStream(const Bytes& data, const Bytes& ops) {
+    return cat({u32(uint32_t(16 + data.size())), u32(uint32_t(ops.size())), kUnit, data, {0}, ops});
+}
+
+TEST(MalformedFrames, UnitStreams) {
+    const FrameDecoder d(2, 8, 8);  // padded to 16x16: 16 luma units, 4 chroma units
+    const uint32_t units = 16;
+    // Contrast: 15 repeats as one run (op 0, run length 11) plus the chroma
+    // stream of 4 units with 3 op-1 repeats per half.
+    const Bytes chroma4 = cat({u32(28), u32(3), u32(3), Bytes(16, 7), {1, 1}, {1, 1}});
+    Bytes out;
+    ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}), chroma4})), &out));
+    EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), kUnit);
+
+    // Unit 1 as a whole-unit reference (d = 1) or with its endpoints from the
+    // hash slot of unit 0, then a run over the remaining 14 units; each bad
+    // case changes one thing.
+    const uint8_t slot = uint8_t((0x0309u * 0x9E3779B1u) >> 24);
+    const Bytes literal6 = {1, 1, 2, 2, 3, 3};
+    const Bytes viaDistance = lumaStream({0, 0, 10}, {2, 0});
+    const Bytes viaSlot = lumaStream(cat({{slot}, literal6, {10}}), {8, 0});
+    EXPECT_TRUE(decodes(d, frameOf(2, cat({viaDistance, chroma4}))));
+    ASSERT_TRUE(decodes(d, frameOf(2, cat({viaSlot, chroma4})), &out));
+    EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({{9, 3}, literal6}));
+
+    const std::vector<Bytes> bad = {
+        lumaStream({12}, {0}),                                       // run one unit too long
+        lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}),              // run length that never ends
+        lumaStream({1, 0, 10}, {2, 0}),                              // distance 2 at unit 1
+        lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}),  // empty hash slot
+        lumaStream({10}, {18, 0}),                                   // no such op
+        lumaStream({11, 0}, {0}),                                    // data left over
+        lumaStream({11}, {0, 1}),                                    // ops left over
+        lumaStream({}, Bytes(units, 1)),                             // more ops than units
+    };
+    for (size_t i = 0; i < bad.size(); ++i)
+        EXPECT_FALSE(decodes(d, frameOf(2, cat({bad[i], chroma4})))) << i;
+    // Header fields: data length beyond the stream, op count beyond the units,
+    // an op-stream form tag of 3.
+    Bytes s = lumaStream({11}, {0});
+    std::memcpy(&s[0], u32(1000).data(), 4);
+    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
+    s = lumaStream({11}, {0});
+    std::memcpy(&s[4], u32(0xFFFFFFFF).data(), 4);
+    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
+    s = lumaStream({11}, {0});
+    s[17] = 3;
+    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
+    // Chroma halves: op 1 rows longer than the units left, and op counts
+    // beyond the units.
+    EXPECT_FALSE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}),
+                                            cat({u32(28), u32(4), u32(3), Bytes(16, 7), {0, 1, 1, 1, 1}, {1, 1}})}))));
+    EXPECT_FALSE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}),
+                                            cat({u32(28), u32(9), u32(3), Bytes(16, 7), {1, 1}, {1, 1}})}))));
+}
+
+// The YG10 luma-and-alpha stream refers 65 536 units back at unit 1.
+TEST(MalformedFrames, FarDistances) {
+    const FrameDecoder d(3, 8, 8);  // 16 luma+alpha units, 4 chroma units
+    const Bytes pairs = cat({u32(30), u32(1), u32(0), Bytes(16, 5), {0xFF, 0xFF}, {0, 2}, {0}});
+    const Bytes chroma = cat({u32(28), u32(3), u32(3), Bytes(16, 7), {1, 1}, {1, 1}});
+    EXPECT_FALSE(decodes(d, frameOf(3, cat({pairs, chroma}))));
+}
+
+}  // namespace
+}  // namespace nox

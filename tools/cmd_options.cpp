@@ -1,0 +1,95 @@
+// zemo3 options: loads the plug-in module into the emulated host and shows
+// what the host would show for an output module using the format: the format
+// name, the output's description and the render depth, and with --dialog the
+// options dialog itself.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "commands.h"
+#include "host/options.h"
+#include "hostsim/host.h"
+
+namespace {
+
+const char* depthText(AEIO_SupportedDepthFlags depth)
+{
+    switch (depth) {
+    case AEIO_SupportedDepthFlags_DEPTH_24:
+        return "8 bits per channel, no alpha";
+    case AEIO_SupportedDepthFlags_DEPTH_32:
+        return "8 bits per channel with alpha";
+    case AEIO_SupportedDepthFlags_DEPTH_64:
+        return "16 bits per channel with alpha";
+    default:
+        return "unknown";
+    }
+}
+
+int cmdOptions(const std::vector<std::string>& in)
+{
+    using namespace zemo3;
+    Args args = parseArgs(in, {"--compression", "--module"}, {"--dialog"});
+    if (args.help) {
+        std::printf("usage: zemo3 options [--compression normal|normal-alpha|high|high-alpha|0..3]\n"
+                    "                     [--dialog] [--module PATH]\n\n"
+                    "Loads the plug-in module into the emulated host, sets up one output module\n"
+                    "(with the given compression, as a stored project would hold it) and prints\n"
+                    "what the host shows: the format, the output's description and the render\n"
+                    "depth. --dialog opens the options dialog on this terminal first.\n");
+        return EXIT_OK;
+    }
+    if (!args.error.empty())
+        return fail(EXIT_USAGE, "options: " + args.error);
+    if (!args.positional.empty())
+        return fail(EXIT_USAGE, "options: unexpected argument '" + args.positional[0] + "'");
+
+    std::vector<uint8_t> stored;
+    if (args.has("--compression")) {
+        int type = parseCompression(args.get("--compression"));
+        if (type < 0)
+            return fail(EXIT_USAGE, "options: unknown compression '" + args.get("--compression") + "'");
+        zexport::ExportOptions record{};
+        record.flattened = 1;
+        record.formatType = uint32_t(type);
+        record.alphaType = zexport::kDefaultAlphaType;
+        stored.resize(sizeof record);
+        std::memcpy(stored.data(), &record, sizeof record);
+    }
+    bool dialog = args.has("--dialog");
+    if (dialog && !isatty(STDIN_FILENO))
+        std::fprintf(stderr, "zemo3: options: no terminal, the dialog cannot be shown\n");
+
+    hostsim::Host host;
+    std::string error;
+    std::string module = args.get("--module", hostsim::defaultModulePath());
+    if (!host.load(module, &error))
+        return fail(EXIT_USAGE, "options: " + error);
+    if (A_Err err = host.callEntry(); err != A_Err_NONE)
+        return fail(EXIT_REJECTED, "options: the module refused to register (error " + std::to_string(err) + ")");
+
+    hostsim::OptionsReport report;
+    A_Err err = host.runOptions(hostsim::OutputSettings{}, stored.empty() ? nullptr : &stored, dialog, &report);
+    host.unload();
+    if (err != A_Err_NONE)
+        return fail(EXIT_REJECTED, "options: the module answered error " + std::to_string(err));
+
+    std::printf("format:    %s (%.4s)\n", report.formatName.c_str(), host.moduleInfo().create_ext.ext.extension);
+    std::printf("output:    %s\n", report.verbiage.name);
+    std::printf("type:      %s\n", report.verbiage.type);
+    std::printf("sub-type:  %s\n", report.verbiage.sub_type);
+    std::printf("depth:     %u (%s)\n", unsigned(report.depth), depthText(report.depth));
+    if (dialog)
+        std::printf("dialog:    %s\n", report.interacted ? "OK" : "no change");
+    for (const auto& e : host.errors())
+        std::fprintf(stderr, "zemo3: options: host: %s\n", e.c_str());
+    return host.errors().empty() ? EXIT_OK : EXIT_REJECTED;
+}
+
+}  // namespace
+
+ZEMO3_COMMAND("options", "show the format's options as the host does (with --dialog, the dialog)", cmdOptions);

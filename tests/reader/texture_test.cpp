@@ -130,8 +130,9 @@ TEST(TextureDecode, RoundTripThroughEveryType)
         EXPECT_GT(psnr(sq, w * h * 3), c.minPsnr) << "type " << c.type;
         // The blocks along the right and bottom edges also hold the padding's
         // alpha 0, which widens their ramps.
-        if (c.alpha)
+        if (c.alpha) {
             EXPECT_GT(psnr(sqAlpha, w * h), 44) << "type " << c.type;
+        }
 
         EXPECT_FALSE(textureToRgba(c.type, texture.data(), texture.size() - 1, w, h, out.data(), stride));
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -123,7 +124,10 @@ TEST(FormatRegistry, BringUpWithTheExportMaskCreatesTheRegistry)
     useVideoFormats();
     useVideoFormats();  // idempotent
     LogSink previous = setLogSink(&collectLine);
-    Noxcore* context = createContext(132);
+    // A context of its own rather than the process-wide one, which other
+    // tests of this program already use for their pixel buffers.
+    auto owned = std::make_unique<Noxcore>(132);
+    Noxcore* context = owned.get();
     ASSERT_TRUE(bringUp(context));
     setLogSink(previous);
 

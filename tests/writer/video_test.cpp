@@ -155,5 +155,105 @@ TEST(FFmpegWriterVideo, NtscRateStampsFramesInTheMuxerTimeBase)
     EXPECT_EQ(video[3].duration, 1001);
 }
 
+TEST(FFmpegWriterVideo, RefusedFramesQueueNothing)
+{
+    ScratchDir dir;
+    RawCodecInfo codec(fourCC("ZMQ3"));
+    VideoStreamDescription desc(kW, kH, 25, 1, &codec);
+    VideoFormatWriterFFMPEG writer(desc, dir.file("refuse.mov"), 25, 1, 4, kW, kH, 0, 0, 0);
+    ASSERT_TRUE(writer.isOpen());
+    struct Case {
+        const char* what;
+        uint32_t w, h;
+        uint16_t bpp;
+    } cases[] = {
+        {"bytes per pixel differ", kW, kH, 8},
+        {"narrower than the stream", kW - 1, kH, 4},
+        {"shorter than the stream", kW, kH - 1, 4},
+    };
+    for (const auto& c : cases) {
+        PixelsCached pixels(c.w, c.h, c.bpp, uint64_t(c.w) * c.h * c.bpp);
+        EXPECT_FALSE(writer.addFrame(0, pixels)) << c.what;
+    }
+    EXPECT_FALSE(writer.writeFrame(0, kW, kH, 4, kW * 4, nullptr));
+    EXPECT_EQ(writer.queuedVideoPackets(), 0u);
+    EXPECT_EQ(writer.lastWrittenFrame(), -1);
+    // A larger buffer is fine: its top-left part is the picture.
+    PixelsCached larger(kW + 8, kH + 3, 4, uint64_t(kW + 8) * (kH + 3) * 4);
+    EXPECT_TRUE(writer.addFrame(0, larger));
+    EXPECT_EQ(writer.lastWrittenFrame(), 0);
+}
+
+TEST(FFmpegWriterVideo, AFailedFrameEndsTheMovieBeforeIt)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("fail.mov");
+    VideoStreamDescription desc(kW, kH, 25, 1, nullptr);
+    desc.fourCC = fourCC("ZMQ3");
+    auto compressor = std::make_unique<test::RawCompressor>(desc);
+    compressor->failMarker = 0xEE;
+    {
+        VideoFormatWriterFFMPEG writer(std::move(compressor), path, 25, 1, 4, kW, kH, 0, 0, 0);
+        ASSERT_TRUE(writer.isOpen());
+        for (uint64_t i : {0, 1, 3, 2, 4}) {
+            PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+            paint(pixels.data(), i, kW, kH, pixels.rowBytes());
+            if (i == 2)
+                pixels.data()[0] = 0xEE;
+            EXPECT_EQ(writer.addFrame(i, pixels), i != 2) << i;
+        }
+        EXPECT_TRUE(writer.writePendingPackets(true));
+        EXPECT_EQ(writer.lastWrittenFrame(), 1);
+        EXPECT_EQ(writer.queuedVideoPackets(), 2u);  // 3 and 4 wait for 2 forever
+    }
+    auto movie = probeMovie(path);
+    ASSERT_TRUE(movie);
+    auto video = movie->of(0);
+    ASSERT_EQ(video.size(), 2u);
+    EXPECT_TRUE(video[1].data == expectedRaw(1));
+}
+
+TEST(FFmpegWriterVideo, CustomEncoderFailsWithoutPixelsAndDrainsToNothing)
+{
+    VideoStreamDescription desc(kW, kH, 25, 1, nullptr);
+    FFMPEGCustomEncoder encoder(std::make_unique<test::RawCompressor>(desc));
+    encoder.setVideoContext(avcodec_alloc_context3(nullptr));
+    encoder.videoContext()->time_base = AVRational{1, 25};
+    AVFrame* empty = av_frame_alloc();
+    bool failed = false;
+    EXPECT_TRUE(encoder.encodeVideo(empty, 0, AVRational{1, 25}, failed).empty());
+    EXPECT_TRUE(failed);
+    av_frame_free(&empty);
+    failed = true;
+    EXPECT_TRUE(encoder.encodeVideo(nullptr, 0, AVRational{1, 25}, failed).empty());
+    EXPECT_FALSE(failed);
+}
+
+TEST(FFmpegWriterVideo, BgraSourcesAreReorderedAndMetadataReachesTheFile)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("bgra.mov");
+    RawCodecInfo codec(fourCC("ZMQ3"));
+    VideoStreamDescription desc(kW, kH, 25, 1, &codec);
+    {
+        VideoFormatWriterFFMPEG writer(desc, path, 25, 1, 4, kW, kH, 0, 0, 0);
+        ASSERT_TRUE(writer.isOpen());
+        writer.setBgraOrder(true);
+        EXPECT_TRUE(writer.setMetadata({{"title", "Zemo test"}}));
+        PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+        paint(pixels.data(), 5, kW, kH, pixels.rowBytes());
+        EXPECT_TRUE(writer.addFrame(0, pixels));
+    }
+    auto movie = probeMovie(path);
+    ASSERT_TRUE(movie);
+    EXPECT_EQ(movie->title, "Zemo test");
+    auto video = movie->of(0);
+    ASSERT_EQ(video.size(), 1u);
+    std::vector<uint8_t> expected = expectedRaw(5);
+    for (size_t i = 0; i < expected.size(); i += 4)
+        std::swap(expected[i], expected[i + 2]);
+    EXPECT_TRUE(video[0].data == expected);
+}
+
 }  // namespace
 }  // namespace nox

@@ -55,8 +55,7 @@ inline size_t openDescriptorCount()
     return n;
 }
 
-// Stores each frame as its raw top-left RGBA pixels behind a 4-byte frame
-// number taken from the first pixel; a real compressor for any FourCC.
+// Stores each frame as its raw RGBA pixels; a real compressor for any FourCC.
 class RawCompressor : public Compressor {
 public:
     explicit RawCompressor(const VideoStreamDescription& stream) : Compressor(stream) {}
@@ -65,7 +64,7 @@ public:
     int32_t compress(uint8_t* destination, const uint8_t* pixels, uint32_t capacity, int32_t,
                      int32_t rowStride) override
     {
-        if (failAll)
+        if (failMarker >= 0 && pixels[0] == failMarker)
             return 0;
         const uint32_t row = stream_.width * 4;
         if (capacity < row * stream_.height)
@@ -74,7 +73,8 @@ public:
             std::memcpy(destination + size_t(y) * row, pixels + size_t(y) * size_t(rowStride), row);
         return int32_t(row * stream_.height);
     }
-    bool failAll = false;
+    // A frame whose first byte equals this value fails to compress.
+    int failMarker = -1;
 };
 
 // A codec description whose compressor is RawCompressor.

@@ -203,8 +203,8 @@ void FFMPEGInternalEncoder::configureVideoContext()
     // bits of one 4:2:0 picture (12 per pixel) into bits per second, with a
     // floor of 1 %.
     const double pixels = double(description_.width) * double(description_.height);
-    if (description_.rateFactor >= 0.0)
-        videoContext_->bit_rate = int64_t(pixels * 12.0 * std::max(description_.rateFactor, 0.01));
+    videoContext_->bit_rate =
+        description_.rateFactor >= 0.0 ? int64_t(pixels * 12.0 * std::max(description_.rateFactor, 0.01)) : 0;
     // One key frame per key-frame interval, at least every frame.
     double rate = description_.frameRateDen ? double(description_.frameRateNum) / description_.frameRateDen : 0.0;
     double gop = std::floor(rate * description_.keyFrameInterval);

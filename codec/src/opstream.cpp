@@ -179,7 +179,7 @@ size_t writeOpStream(const uint8_t* ops, uint32_t n, uint8_t* output, size_t cap
     auto raw = [&]() -> size_t {
         if (capacity < size_t(n) + 1) return 0;
         output[0] = OP_FORM_RAW;
-        std::memcpy(output + 1, ops, n);
+        if (n) std::memcpy(output + 1, ops, n);
         if (form) *form = OP_FORM_RAW;
         return size_t(n) + 1;
     };

@@ -98,11 +98,11 @@ size_t readOpStream(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
     switch (stream[0] & 3) {
     case OP_FORM_RAW:
         if (size - 1 < n) return 0;
-        std::memcpy(ops, stream + 1, n);
+        if (n) std::memcpy(ops, stream + 1, n);
         return size_t(n) + 1;
     case OP_FORM_SINGLE:
         if (size < 2 || stream[1] >= kOpValues) return 0;
-        std::memset(ops, stream[1], n);
+        if (n) std::memset(ops, stream[1], n);
         return 2;
     case OP_FORM_CODED:
         return readCodedOps(stream, size, ops, n);

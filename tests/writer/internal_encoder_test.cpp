@@ -96,6 +96,38 @@ INSTANTIATE_TEST_SUITE_P(Codecs, InternalEncoder,
                                            InternalCase{"Gif", "gif ", "clip.gif", AV_CODEC_ID_GIF}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(InternalEncoderSound, H264MoviesCarryAc3FromStereo32)
+{
+    if (!avcodec_find_encoder(AV_CODEC_ID_H264) || !avcodec_find_encoder(AV_CODEC_ID_AC3))
+        GTEST_SKIP() << "this libavcodec lacks the h264 or AC-3 encoder";
+    ScratchDir dir;
+    const std::string path = dir.file("sound.mov");
+    VideoStreamDescription desc(kW, kH, 25, 1, nullptr);
+    desc.fourCC = fourCC("h264");
+    {
+        VideoFormatWriterFFMPEG writer(desc, path, 25, 1, 4, kW, kH, 2, 4, 48000);
+        if (!writer.isOpen())
+            GTEST_SKIP() << "the h264 encoder did not open here";
+        const int frameSize = writer.getAudioFrameSize();
+        ASSERT_GT(frameSize, 0);
+        std::vector<int32_t> samples(size_t(frameSize) * 2);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = int32_t((i % 200) * 10000000) - 1000000000;
+        for (uint64_t i = 0; i < 8; ++i) {
+            EXPECT_TRUE(writer.addAudio(samples.data(), 0, uint32_t(frameSize)));
+            PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+            EXPECT_TRUE(writer.addFrame(i, pixels));
+        }
+    }
+    auto movie = probeMovie(path);
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->streams.size(), 2u);
+    EXPECT_EQ(movie->streams[1].codecId, AV_CODEC_ID_AC3);
+    EXPECT_EQ(movie->streams[1].channels, 2);
+    EXPECT_FALSE(movie->of(1).empty());
+    EXPECT_EQ(movie->of(0).size(), 8u);
+}
+
 TEST(InternalEncoderSetup, RateControlFollowsTheDescription)
 {
     struct Case {

@@ -268,7 +268,11 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t, uint32_t c
         r = avcodec_fill_audio_frame(frame.get(), channels, context->sample_fmt,
                                      static_cast<const uint8_t*>(samples), int(byteCount), 1);
     } else {
+        // A codec with a fixed frame size takes at most one codec frame per
+        // call; callers size their chunks with getAudioFrameSize().
         converted = encoder_->convertAudio(samples, bytesPerSample_, count, channels_);
+        if (context->frame_size > 0 && count > uint32_t(context->frame_size))
+            frame->nb_samples = context->frame_size;
         uint64_t limit = uint64_t(std::max(context->frame_size, 0)) * channels_ * bytesPerSample_;
         if (limit == 0)
             limit = converted.size();

@@ -1,0 +1,329 @@
+#include "codec/zemo3.h"
+
+#include <cstring>
+#include <new>
+
+#include "codec/dxt.h"
+#include "codec/packers.h"
+#include "codec/ycocg.h"
+#include "core/context.h"
+
+namespace nox {
+
+namespace {
+
+uint32_t readLE32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+void writeLE32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+// The frame encoder calls every packer as (texture, output, length, capacity).
+uint32_t packDxt1Texture(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity)
+{
+    return packDxt1(texture, length, output, capacity);
+}
+
+uint32_t packDxt5Texture(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity)
+{
+    return packDxt5(texture, length, output, capacity);
+}
+
+uint32_t packYcg6Texture(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity)
+{
+    return packYcg6(output, capacity, texture, length);
+}
+
+uint32_t packYg10Texture(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity)
+{
+    return packYg10(output, capacity, texture, length);
+}
+
+}  // namespace
+
+uint32_t textureSize(uint32_t type, uint32_t width, uint32_t height)
+{
+    const uint32_t pw = padTo16(width), ph = padTo16(height);
+    switch (type) {
+    case ZEMO3_NORMAL:
+    case ZEMO3_LEGACY_DXT1:
+        return pw * ph / 2;
+    case ZEMO3_NORMAL_ALPHA:
+    case ZEMO3_LEGACY_DXT5:
+        return pw * ph;
+    // The YCoCg sizes are a signed 32-bit product divided with truncation.
+    case ZEMO3_HIGH:
+        return uint32_t(int32_t(pw * ph * 3) / 4);
+    case ZEMO3_HIGH_ALPHA:
+        return uint32_t(int32_t(pw * ph * 5) / 4);
+    case ZEMO3_UV_MAP:
+        return width * height * 8;
+    case ZEMO3_MASK:
+        return width * height * 2;
+    default:
+        return 0;
+    }
+}
+
+FrameHeader readFrameHeader(const uint8_t* frame)
+{
+    FrameHeader h;
+    h.tag = readLE32(frame);
+    h.version = frame[4];
+    h.byte5 = frame[5];
+    h.payloadKind = frame[6];
+    h.byte7 = frame[7];
+    h.payloadSize = readLE32(frame + 8);
+    return h;
+}
+
+uint32_t formatTypeOf(uint32_t tag, uint8_t version)
+{
+    switch (tag) {
+    case kTagDXT1: return version > 3 ? ZEMO3_NORMAL : ZEMO3_LEGACY_DXT1;
+    case kTagDXT5: return version > 3 ? ZEMO3_NORMAL_ALPHA : ZEMO3_LEGACY_DXT5;
+    case kTagYCG6: return ZEMO3_HIGH;
+    case kTagYG10: return ZEMO3_HIGH_ALPHA;
+    case kTagUVA0: return ZEMO3_UV_MAP;
+    case kTagMSK0: return ZEMO3_MASK;
+    default: return ZEMO3_LEGACY_DXT1;
+    }
+}
+
+uint32_t tagForFormatType(uint32_t type)
+{
+    switch (type) {
+    case ZEMO3_NORMAL_ALPHA:
+    case ZEMO3_LEGACY_DXT5: return kTagDXT5;
+    case ZEMO3_HIGH: return kTagYCG6;
+    case ZEMO3_HIGH_ALPHA: return kTagYG10;
+    case ZEMO3_UV_MAP: return kTagUVA0;
+    case ZEMO3_MASK: return kTagMSK0;
+    default: return kTagDXT1;
+    }
+}
+
+const char* formatTypeName(uint32_t type)
+{
+    switch (type) {
+    case 1:
+    case 5: return "Normal Quality, With Alpha";
+    case 2: return "High Quality, No Alpha";
+    case 3: return "High Quality, With Alpha";
+    case 6: return "UV Map";
+    case 7: return "MASK";
+    default: return "Normal Quality, No Alpha";
+    }
+}
+
+// ------------------------------------------------------------ FrameEncoder
+
+FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
+    : type_(type),
+      width_(width),
+      height_(height),
+      paddedWidth_(padTo16(width)),
+      paddedHeight_(padTo16(height)),
+      scratchStride_(paddedWidth_ * 4),
+      textureSize_(textureSize(type, paddedWidth_, paddedHeight_)),
+      keepAlpha_(type == 1 || type == 3 || type == 5)
+{
+    switch (type) {
+    case ZEMO3_NORMAL:
+        pack_ = &packDxt1Texture;
+        bound_ = &packDxtBound;
+        break;
+    case ZEMO3_NORMAL_ALPHA:
+        pack_ = &packDxt5Texture;
+        bound_ = &packDxtBound;
+        break;
+    case ZEMO3_HIGH:
+        pack_ = &packYcg6Texture;
+        bound_ = &packYcocgBound;
+        break;
+    case ZEMO3_HIGH_ALPHA:
+        pack_ = &packYg10Texture;
+        bound_ = &packYcocgBound;
+        break;
+    default:
+        // Types 4 to 7 have no encoder in this build: legacy DXT frames only
+        // exist on the reading side, and the UV-map and mask paths are never
+        // chosen for export. compress() refuses them.
+        break;
+    }
+}
+
+uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int32_t rowStride,
+                                MemoryManager::PreallocatedMemory& pool) const
+{
+    if (!pack_ || !bound_)
+        return 0;
+    const uint32_t pw = paddedWidth_, ph = paddedHeight_;
+    const uint64_t pictureBytes = uint64_t(pw) * ph * 4;
+
+    // Working buffers come from the pool and are zero-filled over their whole
+    // actual size: recycled blocks hold the previous frame's bytes. The
+    // handles drop on every return path.
+    MemoryManager::BlockHandle scratch = pool.obtain(pictureBytes);
+    std::memset(scratch->data, 0, scratch->size);
+    // Padding columns and rows stay transparent black, also without alpha.
+    for (uint32_t y = 0; y < height_; ++y) {
+        const uint8_t* src = pixels + ptrdiff_t(y) * rowStride;
+        uint8_t* dst = scratch->data + size_t(y) * scratchStride_;
+        if (keepAlpha_) {
+            std::memcpy(dst, src, size_t(width_) * 4);
+        } else {
+            for (uint32_t x = 0; x < width_; ++x) {
+                dst[4 * x + 0] = src[4 * x + 0];
+                dst[4 * x + 1] = src[4 * x + 1];
+                dst[4 * x + 2] = src[4 * x + 2];
+                dst[4 * x + 3] = 255;
+            }
+        }
+    }
+
+    MemoryManager::BlockHandle texture = pool.obtain(pictureBytes);
+    std::memset(texture->data, 0, texture->size);
+    switch (type_) {
+    case ZEMO3_NORMAL:
+        buildTables();
+        encodeDxt1Texture(scratch->data, pw, ph, texture->data);
+        break;
+    case ZEMO3_NORMAL_ALPHA:
+        buildTables();
+        encodeDxt5Texture(scratch->data, pw, ph, texture->data);
+        break;
+    case ZEMO3_HIGH:
+        if (encodeYcg6(scratch->data, pw, ph, texture->data) != 0)
+            return 0;
+        break;
+    case ZEMO3_HIGH_ALPHA:
+        if (encodeYg10(scratch->data, pw, ph, texture->data) != 0)
+            return 0;
+        break;
+    default:
+        return 0;
+    }
+    scratch.reset();
+
+    const uint32_t capacity = bound_(textureSize_);
+    MemoryManager::BlockHandle output = pool.obtain(capacity);
+    std::memset(output->data, 0, output->size);
+    const uint32_t outputSize = output->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(output->size);
+
+    destination[4] = uint8_t(version_ & 0xFF);
+    destination[5] = uint8_t(version_ >> 8);
+    writeLE32(destination, tagForFormatType(type_));
+    if ((type_ == ZEMO3_LEGACY_DXT1 || type_ == ZEMO3_LEGACY_DXT5) && destination[4] >= 4)
+        destination[4] = 3;
+
+    const uint32_t r = pack_(texture->data, output->data, textureSize_, outputSize);
+    if (r > outputSize)
+        return 0;
+    if (r == 0 || r > textureSize_) {
+        // The packer declined or did not help: store the texture as it is.
+        std::memcpy(destination + kFrameHeaderSize, texture->data, textureSize_);
+        writeLE32(destination + 8, textureSize_);
+        destination[6] = 1;
+        return textureSize_ + kFrameHeaderSize;
+    }
+    std::memcpy(destination + kFrameHeaderSize, output->data, r);
+    writeLE32(destination + 8, r);
+    destination[6] = 0;
+    return r + kFrameHeaderSize;
+}
+
+// --------------------------------------------------------- Zemo3Compressor
+
+Zemo3Compressor::Zemo3Compressor(const VideoStreamDescription& stream, uint32_t type, bool dxtOnly)
+    : Compressor(stream), encoder_(type, stream.width, stream.height), dxtOnly_(dxtOnly)
+{
+}
+
+uint32_t Zemo3Compressor::outputBound() const
+{
+    return textureSize(encoder_.type(), encoder_.width(), encoder_.height()) + kFrameHeaderSize;
+}
+
+int32_t Zemo3Compressor::compress(uint8_t* destination, const uint8_t* pixels, uint32_t, int32_t,
+                                  int32_t rowStride)
+{
+    return int32_t(encoder_.compress(destination, pixels, rowStride, getContext()->memory()));
+}
+
+// ----------------------------------------------------- VideoCodecInfoZemo3
+
+VideoCodecInfoZemo3::VideoCodecInfoZemo3()
+    : formatType_(std::make_shared<ChoiceParam<uint32_t>>("Format Type", 0)),
+      dxtOnly_(std::make_shared<BoolParam>("DXT Only", false))
+{
+    fourCC_->addChoice(nox::fourCC("ZMQI"), "ZMQI");
+    fourCC_->addChoice(nox::fourCC("ZMQ3"), "ZMQ3");
+    fourCC_->setValue(nox::fourCC("ZMQ3"));
+    for (uint32_t t : {0u, 1u, 2u, 3u, 6u, 7u})
+        formatType_->addChoice(t, formatTypeName(t));
+    params_->add(formatType_);
+    params_->add(dxtOnly_);
+}
+
+std::unique_ptr<VideoCodecInfo> VideoCodecInfoZemo3::clone() const
+{
+    auto copy = std::make_unique<VideoCodecInfoZemo3>();
+    copy->params().restore(params_->serialise());
+    return copy;
+}
+
+void VideoCodecInfoZemo3::describeStream(VideoStreamDescription& stream) const
+{
+    stream.codecName = "Zemo";
+    stream.fourCC = fourCC();
+    stream.codecField0 = 2;
+    stream.codecFlag0 = 1;
+    const uint32_t t = formatType_->value();
+    if (t == ZEMO3_UV_MAP) {
+        stream.bytesPerPixel = 8;
+        stream.pixelLayout = &kLayoutRGBA16;
+    } else if (t == ZEMO3_MASK) {
+        stream.bytesPerPixel = 2;
+        stream.pixelLayout = &kLayoutGray16;
+    } else {
+        stream.bytesPerPixel = 4;
+    }
+}
+
+std::string VideoCodecInfoZemo3::displayName() const
+{
+    const std::string* name = fourCC_->nameOf(fourCC_->value());
+    return name ? "Zemo " + *name : "Zemo";
+}
+
+std::unique_ptr<Compressor> VideoCodecInfoZemo3::createCompressor(VideoStreamDescription& stream) const
+{
+    const uint32_t t = formatType_->value();
+    std::unique_ptr<Compressor> compressor;
+    try {
+        compressor = std::make_unique<Zemo3Compressor>(stream, t, dxtOnly_->value());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (t == ZEMO3_UV_MAP) {
+        stream.bytesPerPixel = 8;
+        stream.pixelLayout = &kLayoutRGBA16;
+    } else if (t == ZEMO3_MASK) {
+        stream.bytesPerPixel = 2;
+        stream.pixelLayout = &kLayoutGray16;
+    } else {
+        stream.bytesPerPixel = 4;
+        stream.pixelLayout = &kLayoutRGBA8;
+    }
+    return compressor;
+}
+
+}  // namespace nox

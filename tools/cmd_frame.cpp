@@ -1,0 +1,215 @@
+// zemo3 frame: compress one raw RGBA picture into a Zemo 3 frame, restore a
+// frame's texture, or describe a frame's header.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "codec/zemo3.h"
+#include "commands.h"
+#include "reader/frame_decoder.h"
+
+namespace {
+
+using namespace zemo3;
+
+const char* kUsage =
+    "usage: zemo3 frame encode --type T --width W --height H [--row-bytes R] IN.rgba OUT.zm3\n"
+    "       zemo3 frame decode --width W --height H [--type T] IN.zm3 OUT.tex\n"
+    "       zemo3 frame info IN.zm3\n"
+    "\n"
+    "encode  compresses one raw 8-bit picture (bytes R, G, B, A per pixel; rows R bytes\n"
+    "        apart, default W*4) into one Zemo 3 frame. T: 0 normal, 1 normal-alpha,\n"
+    "        2 high, 3 high-alpha (names or numbers).\n"
+    "decode  restores the frame's GPU texture (DXT1/DXT5 blocks or YCoCg planes);\n"
+    "        the type comes from the frame unless given.\n"
+    "info    prints the frame header in words.\n"
+    "\n"
+    "Exit codes: 0 done, 1 frame rejected, 2 bad arguments or file errors.\n"
+    "Nothing is written on failure.\n";
+
+bool sizeArg(const Args& a, const char* name, uint32_t* out, std::string* error)
+{
+    uint64_t v;
+    if (!a.has(name)) {
+        *error = std::string("frame: ") + name + " is required";
+        return false;
+    }
+    if (!parseUint(a.get(name), 1u << 16, &v) || v == 0) {
+        *error = std::string("frame: ") + name + " must be a number from 1 to 65536";
+        return false;
+    }
+    *out = uint32_t(v);
+    return true;
+}
+
+int encode(const std::vector<std::string>& rest)
+{
+    Args a = parseArgs(rest, {"--type", "--width", "--height", "--row-bytes"});
+    if (a.help) {
+        std::fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (!a.error.empty())
+        return fail(EXIT_USAGE, "frame encode: " + a.error);
+    if (a.positional.size() != 2)
+        return fail(EXIT_USAGE, "frame encode: expected IN.rgba and OUT.zm3 (see zemo3 frame --help)");
+    int type = parseCompression(a.get("--type"));
+    if (type < 0)
+        return fail(EXIT_USAGE, "frame encode: --type must be 0..3 or normal, normal-alpha, high, high-alpha");
+    uint32_t w, h;
+    std::string error;
+    if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
+        return fail(EXIT_USAGE, error);
+    uint64_t rowBytes = uint64_t(w) * 4;
+    if (a.has("--row-bytes") && (!parseUint(a.get("--row-bytes"), 1u << 20, &rowBytes) || rowBytes < uint64_t(w) * 4))
+        return fail(EXIT_USAGE, "frame encode: --row-bytes must be at least width*4");
+
+    std::vector<uint8_t> pixels;
+    if (!readFile(a.positional[0], &pixels, &error))
+        return fail(EXIT_USAGE, "frame encode: " + error);
+    const uint64_t needed = rowBytes * (h - 1) + uint64_t(w) * 4;
+    if (pixels.size() < needed)
+        return fail(EXIT_USAGE, "frame encode: '" + a.positional[0] + "' holds " + std::to_string(pixels.size()) +
+                                    " bytes; a " + std::to_string(w) + "x" + std::to_string(h) + " picture needs " +
+                                    std::to_string(needed));
+
+    nox::VideoCodecInfoZemo3 info;
+    info.setFormatType(uint32_t(type));
+    nox::VideoStreamDescription stream(w, h, 30, 1, &info);
+    auto compressor = info.createCompressor(stream);
+    if (!compressor)
+        return fail(EXIT_REJECTED, "frame encode: no compressor for this picture");
+    std::vector<uint8_t> frame(compressor->outputBound(), 0);
+    int32_t n = compressor->compress(frame.data(), pixels.data(), uint32_t(frame.size()), 0, int32_t(rowBytes));
+    if (n < 1)
+        return fail(EXIT_REJECTED, "frame encode: the compressor rejected the picture");
+    if (!writeFileAtomic(a.positional[1], frame.data(), size_t(n), &error))
+        return fail(EXIT_USAGE, "frame encode: " + error);
+    nox::FrameHeader header = nox::readFrameHeader(frame.data());
+    std::printf("%s: %s, %u bytes (%s payload of %u bytes, texture %u bytes)\n", a.positional[1].c_str(),
+                nox::formatTypeName(uint32_t(type)), unsigned(n), header.payloadKind ? "raw" : "packed",
+                header.payloadSize, nox::textureSize(uint32_t(type), w, h));
+    return EXIT_OK;
+}
+
+int decode(const std::vector<std::string>& rest)
+{
+    Args a = parseArgs(rest, {"--type", "--width", "--height"});
+    if (a.help) {
+        std::fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (!a.error.empty())
+        return fail(EXIT_USAGE, "frame decode: " + a.error);
+    if (a.positional.size() != 2)
+        return fail(EXIT_USAGE, "frame decode: expected IN.zm3 and OUT.tex (see zemo3 frame --help)");
+    uint32_t w, h;
+    std::string error;
+    if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
+        return fail(EXIT_USAGE, error);
+    std::vector<uint8_t> frame;
+    if (!readFile(a.positional[0], &frame, &error))
+        return fail(EXIT_USAGE, "frame decode: " + error);
+    if (frame.size() < 4)
+        return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is too short to be a frame");
+    uint32_t type;
+    if (a.has("--type")) {
+        uint64_t t;
+        if (!parseUint(a.get("--type"), 7, &t))
+            return fail(EXIT_USAGE, "frame decode: --type must be 0..7");
+        type = uint32_t(t);
+    } else {
+        uint32_t first = uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 |
+                         uint32_t(frame[3]) << 24;
+        type = frame.size() >= nox::kFrameHeaderSize ? nox::formatTypeOf(first, frame[4]) : 4;
+        if (first != nox::kTagDXT1 && first != nox::kTagDXT5 && first != nox::kTagYCG6 &&
+            first != nox::kTagYG10 && first != nox::kTagUVA0 && first != nox::kTagMSK0)
+            type = (first & 0x40000000u) ? 5 : 4;  // a version-3 header
+    }
+    const uint32_t size = nox::textureSize(type, w, h);
+    std::vector<uint8_t> texture(size ? size : 1);
+    nox::FrameDecoder decoder(type, w, h);
+    if (size == 0 || !nox::decode(decoder, texture.data(), frame.data(), frame.size(), size))
+        return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is not a valid " +
+                                       nox::formatTypeName(type) + " frame of " + std::to_string(w) + "x" +
+                                       std::to_string(h));
+    if (!writeFileAtomic(a.positional[1], texture.data(), size, &error))
+        return fail(EXIT_USAGE, "frame decode: " + error);
+    std::printf("%s: %u texture bytes (%s)\n", a.positional[1].c_str(), size, nox::formatTypeName(type));
+    return EXIT_OK;
+}
+
+int info(const std::vector<std::string>& rest)
+{
+    Args a = parseArgs(rest, {});
+    if (a.help) {
+        std::fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (!a.error.empty())
+        return fail(EXIT_USAGE, "frame info: " + a.error);
+    if (a.positional.size() != 1)
+        return fail(EXIT_USAGE, "frame info: expected IN.zm3 (see zemo3 frame --help)");
+    std::vector<uint8_t> frame;
+    std::string error;
+    if (!readFile(a.positional[0], &frame, &error))
+        return fail(EXIT_USAGE, "frame info: " + error);
+    if (frame.size() < 4)
+        return fail(EXIT_REJECTED, "frame info: '" + a.positional[0] + "' is too short to be a frame");
+    const uint32_t first =
+        uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 24;
+    const bool known = first == nox::kTagDXT1 || first == nox::kTagDXT5 || first == nox::kTagYCG6 ||
+                       first == nox::kTagYG10 || first == nox::kTagUVA0 || first == nox::kTagMSK0;
+    uint32_t tag, payloadSize, headerSize;
+    unsigned version, kind;
+    if (known) {
+        if (frame.size() < nox::kFrameHeaderSize)
+            return fail(EXIT_REJECTED, "frame info: '" + a.positional[0] + "' ends inside its 12-byte header");
+        nox::FrameHeader h = nox::readFrameHeader(frame.data());
+        tag = h.tag;
+        version = h.version;
+        kind = h.payloadKind;
+        payloadSize = h.payloadSize;
+        headerSize = nox::kFrameHeaderSize;
+    } else {
+        tag = (first & 0x40000000u) ? nox::kTagDXT5 : nox::kTagDXT1;
+        version = std::min(3u, (first >> 24) & 0xFu);
+        kind = first >> 31;
+        payloadSize = first & 0xFFFFFF;
+        headerSize = 4;
+    }
+    const uint32_t type = nox::formatTypeOf(tag, uint8_t(version));
+    const std::string tagText = {char(tag), char(tag >> 8), char(tag >> 16), char(tag >> 24)};
+    std::printf("file:          %s (%zu bytes)\n", a.positional[0].c_str(), frame.size());
+    std::printf("texture:       %c%c%c%c (%s, format type %u)\n", tagText[3], tagText[2], tagText[1], tagText[0],
+                nox::formatTypeName(type), type);
+    std::printf("version:       %u%s\n", version, known ? "" : " (4-byte header of format version 3 or less)");
+    std::printf("payload:       %s, %u bytes at offset %u\n", kind == 1 ? "raw texture" : "packed", payloadSize,
+                headerSize);
+    bool consistent = uint64_t(headerSize) + payloadSize == frame.size();
+    std::printf("length check:  %s\n", consistent ? "header and file agree"
+                                                  : "header and file length differ");
+    return consistent ? EXIT_OK : EXIT_REJECTED;
+}
+
+int cmdFrame(const std::vector<std::string>& args)
+{
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? EXIT_USAGE : EXIT_OK;
+    }
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "encode")
+        return encode(rest);
+    if (args[0] == "decode")
+        return decode(rest);
+    if (args[0] == "info")
+        return info(rest);
+    return fail(EXIT_USAGE, "frame: unknown sub-command '" + args[0] + "' (encode, decode, info)");
+}
+
+}  // namespace
+
+ZEMO3_COMMAND("frame", "encode, decode or describe a single Zemo 3 frame", cmdFrame);

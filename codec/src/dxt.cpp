@@ -135,11 +135,9 @@ uint32_t matchColors(const uint8_t* block, const Palette& p)
     for (int i = 0; i < 16; ++i) {
         const uint8_t* px = block + 4 * i;
         const int dot = px[0] * dirR + px[1] * dirG + px[2] * dirB;
-        uint32_t index;
-        if (dot < halfPoint)
-            index = dot < c0Point ? 1u : 3u;
-        else
-            index = dot < c3Point ? 2u : 0u;
+        // Below the half point: 1 or 3; above it: 2 or 0 (branch-free).
+        const uint32_t low = uint32_t(dot < halfPoint);
+        const uint32_t index = low ? 3u - 2u * uint32_t(dot < c0Point) : 2u * uint32_t(dot < c3Point);
         mask |= index << (2 * i);
     }
     return mask;
@@ -150,34 +148,37 @@ uint32_t matchColors(const uint8_t* block, const Palette& p)
 // endpoints are the pixels with the smallest and largest projection on it.
 void optimizeColors(const uint8_t* block, uint16_t& max16, uint16_t& min16)
 {
-    int sum[3] = {0, 0, 0};
-    int mn[3] = {255, 255, 255};
-    int mx[3] = {0, 0, 0};
+    int sumR = 0, sumG = 0, sumB = 0;
+    int minR = 255, minG = 255, minB = 255;
+    int maxR = 0, maxG = 0, maxB = 0;
     for (int i = 0; i < 16; ++i) {
-        for (int ch = 0; ch < 3; ++ch) {
-            const int v = block[4 * i + ch];
-            sum[ch] += v;
-            mn[ch] = v < mn[ch] ? v : mn[ch];
-            mx[ch] = v > mx[ch] ? v : mx[ch];
-        }
+        const int r = block[4 * i], g = block[4 * i + 1], b = block[4 * i + 2];
+        sumR += r;
+        sumG += g;
+        sumB += b;
+        minR = r < minR ? r : minR;
+        minG = g < minG ? g : minG;
+        minB = b < minB ? b : minB;
+        maxR = r > maxR ? r : maxR;
+        maxG = g > maxG ? g : maxG;
+        maxB = b > maxB ? b : maxB;
     }
-    const int muR = (sum[0] + 8) >> 4, muG = (sum[1] + 8) >> 4, muB = (sum[2] + 8) >> 4;
+    const int muR = (sumR + 8) >> 4, muG = (sumG + 8) >> 4, muB = (sumB + 8) >> 4;
 
-    int cov[6] = {0, 0, 0, 0, 0, 0};
+    int covRR = 0, covRG = 0, covRB = 0, covGG = 0, covGB = 0, covBB = 0;
     for (int i = 0; i < 16; ++i) {
         const int r = block[4 * i] - muR, g = block[4 * i + 1] - muG, b = block[4 * i + 2] - muB;
-        cov[0] += r * r;
-        cov[1] += r * g;
-        cov[2] += r * b;
-        cov[3] += g * g;
-        cov[4] += g * b;
-        cov[5] += b * b;
+        covRR += r * r;
+        covRG += r * g;
+        covRB += r * b;
+        covGG += g * g;
+        covGB += g * b;
+        covBB += b * b;
     }
-    float c[6];
-    for (int k = 0; k < 6; ++k)
-        c[k] = float(cov[k]) / 255.0f;
+    const float c[6] = {float(covRR) / 255.0f, float(covRG) / 255.0f, float(covRB) / 255.0f,
+                        float(covGG) / 255.0f, float(covGB) / 255.0f, float(covBB) / 255.0f};
 
-    float vr = float(mx[0] - mn[0]), vg = float(mx[1] - mn[1]), vb = float(mx[2] - mn[2]);
+    float vr = float(maxR - minR), vg = float(maxG - minG), vb = float(maxB - minB);
     for (int iter = 0; iter < 4; ++iter) {
         const float r = vr * c[0] + vg * c[1] + vb * c[2];
         const float g = vr * c[1] + vg * c[3] + vb * c[4];
@@ -206,21 +207,23 @@ void optimizeColors(const uint8_t* block, uint16_t& max16, uint16_t& min16)
         axisB = int(double(vb) * scale);
     }
 
+    // Extreme pixels; on ties the earlier pixel stays, and a new minimum is
+    // never also taken as a new maximum.
     int minDot = block[0] * axisR + block[1] * axisG + block[2] * axisB;
     int maxDot = minDot;
-    const uint8_t* minPx = block;
-    const uint8_t* maxPx = block;
+    int minIndex = 0, maxIndex = 0;
     for (int i = 1; i < 16; ++i) {
         const uint8_t* px = block + 4 * i;
         const int dot = px[0] * axisR + px[1] * axisG + px[2] * axisB;
-        if (dot < minDot) {
-            minDot = dot;
-            minPx = px;
-        } else if (dot > maxDot) {
-            maxDot = dot;
-            maxPx = px;
-        }
+        const bool below = dot < minDot;
+        const bool above = !below && dot > maxDot;
+        minDot = below ? dot : minDot;
+        minIndex = below ? i : minIndex;
+        maxDot = above ? dot : maxDot;
+        maxIndex = above ? i : maxIndex;
     }
+    const uint8_t* maxPx = block + 4 * maxIndex;
+    const uint8_t* minPx = block + 4 * minIndex;
     max16 = as565(maxPx[0], maxPx[1], maxPx[2]);
     min16 = as565(minPx[0], minPx[1], minPx[2]);
 }
@@ -257,20 +260,21 @@ bool refine(const uint8_t* block, uint16_t& max16, uint16_t& min16, uint32_t mas
         // packed sums of w0*w0, w1*w1, w0*w1 per index.
         static constexpr int kW1[4] = {3, 0, 2, 1};
         static constexpr uint32_t kProducts[4] = {0x090000, 0x000900, 0x040102, 0x010402};
-        int at1[3] = {0, 0, 0}, at2[3] = {0, 0, 0};
+        int at1R = 0, at1G = 0, at1B = 0, sumR = 0, sumG = 0, sumB = 0;
         uint32_t akku = 0;
         for (int i = 0; i < 16; ++i) {
             const uint32_t step = (mask >> (2 * i)) & 3;
             const int w1 = kW1[step];
-            for (int ch = 0; ch < 3; ++ch) {
-                const int v = block[4 * i + ch];
-                at1[ch] += w1 * v;
-                at2[ch] += v;
-            }
+            const int r = block[4 * i], g = block[4 * i + 1], b = block[4 * i + 2];
+            at1R += w1 * r;
+            at1G += w1 * g;
+            at1B += w1 * b;
+            sumR += r;
+            sumG += g;
+            sumB += b;
             akku += kProducts[step];
         }
-        for (int ch = 0; ch < 3; ++ch)
-            at2[ch] = 3 * at2[ch] - at1[ch];
+        const int at2R = 3 * sumR - at1R, at2G = 3 * sumG - at1G, at2B = 3 * sumB - at1B;
         const int xx = int(akku >> 16);
         const int yy = int((akku >> 8) & 0xFF);
         const int xy = int(akku & 0xFF);
@@ -279,12 +283,12 @@ bool refine(const uint8_t* block, uint16_t& max16, uint16_t& min16, uint32_t mas
         const float frb = 0.36470589f / float(xx * yy - xy * xy);
         const float fg = frb * 63.0f / 31.0f;
 
-        max16 = uint16_t((clampTrunc(float(at1[0] * yy - at2[0] * xy) * frb + 0.5f, 31) << 11) |
-                         (clampTrunc(float(at1[1] * yy - at2[1] * xy) * fg + 0.5f, 63) << 5) |
-                         clampTrunc(float(at1[2] * yy - at2[2] * xy) * frb + 0.5f, 31));
-        min16 = uint16_t((clampTrunc(float(at2[0] * xx - at1[0] * xy) * frb + 0.5f, 31) << 11) |
-                         (clampTrunc(float(at2[1] * xx - at1[1] * xy) * fg + 0.5f, 63) << 5) |
-                         clampTrunc(float(at2[2] * xx - at1[2] * xy) * frb + 0.5f, 31));
+        max16 = uint16_t((clampTrunc(float(at1R * yy - at2R * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at1G * yy - at2G * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at1B * yy - at2B * xy) * frb + 0.5f, 31));
+        min16 = uint16_t((clampTrunc(float(at2R * xx - at1R * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at2G * xx - at1G * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at2B * xx - at1B * xy) * frb + 0.5f, 31));
     }
     return oldMin != min16 || oldMax != max16;
 }
@@ -378,10 +382,8 @@ void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
     int mn = block[3], mx = block[3];
     for (int i = 1; i < 16; ++i) {
         const int a = block[4 * i + 3];
-        if (a < mn)
-            mn = a;
-        else if (a > mx)
-            mx = a;
+        mn = a < mn ? a : mn;
+        mx = a > mx ? a : mx;
     }
     destination[0] = uint8_t(mx);
     destination[1] = uint8_t(mn);

@@ -20,20 +20,15 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
 {
     static constexpr uint8_t kIndexOfStep[8] = {1, 7, 6, 5, 4, 3, 2, 0};
     const int32_t d2 = 2 * d, d4 = 4 * d;
+    // Branch-free: the comparisons are data-dependent and would mispredict.
     uint64_t bits = 0;
     for (int k = 0; k < 16; ++k) {
         int32_t a = 7 * int32_t(values[size_t(k) * stride]) + bias;
-        int32_t t = 0;
-        if (a >= d4) {
-            t = 4;
-            a -= d4;
-        }
-        if (a >= d2) {
-            t += 2;
-            a -= d2;
-        }
-        if (a >= d)
-            t += 1;
+        const int32_t m4 = -int32_t(a >= d4);
+        a -= m4 & d4;
+        const int32_t m2 = -int32_t(a >= d2);
+        a -= m2 & d2;
+        const int32_t t = (m4 & 4) | (m2 & 2) | int32_t(a >= d);
         bits |= uint64_t(kIndexOfStep[t]) << (3 * k);
     }
     for (int i = 0; i < 6; ++i)

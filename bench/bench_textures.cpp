@@ -1,0 +1,133 @@
+// Texture stage throughput, single thread, over a 1920x1088 picture of
+// natural-looking content: blocks per second of the DXT1 colour block, the
+// DXT5 alpha block, whole DXT1/DXT5 textures and the YCG6/YG10 encoders
+// (counted in 4x4 blocks of the picture).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "codec/dxt.h"
+#include "codec/ycocg.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 1920, kHeight = 1088;
+constexpr int64_t kBlocks = int64_t(kWidth / 4) * (kHeight / 4);
+
+// Smooth gradients, soft shading, hard-edged shapes, a textured band and
+// sensor-like noise, with a varying alpha.
+const std::vector<uint8_t>& picture()
+{
+    static const std::vector<uint8_t> p = [] {
+        std::vector<uint8_t> out(size_t(kWidth) * kHeight * 4);
+        uint32_t s = 1;
+        for (uint32_t y = 0; y < kHeight; ++y)
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                s = s * 1664525u + 1013904223u;
+                const int noise = int((s >> 24) % 9) - 4;
+                const double fx = double(x) / kWidth, fy = double(y) / kHeight;
+                double r = 40 + 150 * fx + 30 * std::sin(fy * 9 + fx * 3);
+                double g = 60 + 120 * fy + 20 * std::cos(fx * 13);
+                double b = 180 - 120 * fx * fy;
+                const double dx = x - 600.0, dy = y - 500.0;
+                if (dx * dx + dy * dy < 250.0 * 250.0) {  // a bright orange disc
+                    r = 230 - 0.1 * dy;
+                    g = 140;
+                    b = 40;
+                }
+                if (x > 1200 && x < 1600 && y > 200 && y < 900) {  // a dark square
+                    r *= 0.3;
+                    g *= 0.35;
+                    b *= 0.5;
+                }
+                if (y > 950)  // fine texture: stripes
+                    r = g = b = ((x / 3 + y / 2) % 4 < 2) ? 200 : 60;
+                uint8_t* px = &out[(size_t(y) * kWidth + x) * 4];
+                px[0] = uint8_t(std::clamp(int(r) + noise, 0, 255));
+                px[1] = uint8_t(std::clamp(int(g) + noise, 0, 255));
+                px[2] = uint8_t(std::clamp(int(b) + noise, 0, 255));
+                px[3] = uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7) * std::cos(fy * 5))) + noise, 0, 255));
+            }
+        return out;
+    }();
+    return p;
+}
+
+// The picture's blocks gathered once, so the block benches time the encoder only.
+const std::vector<uint8_t>& blocks()
+{
+    static const std::vector<uint8_t> b = [] {
+        std::vector<uint8_t> out(size_t(kBlocks) * 64);
+        uint8_t* dst = out.data();
+        for (uint32_t y = 0; y < kHeight; y += 4)
+            for (uint32_t x = 0; x < kWidth; x += 4, dst += 64)
+                nox::fetchBlock(picture().data(), x, y, kWidth, kHeight, dst);
+        return out;
+    }();
+    return b;
+}
+
+void setRate(benchmark::State& state)
+{
+    state.counters["blocks/s"] = benchmark::Counter(double(kBlocks), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_ColorBlock(benchmark::State& state)
+{
+    const uint8_t* in = blocks().data();
+    std::vector<uint8_t> out(size_t(kBlocks) * 8);
+    for (auto _ : state) {
+        for (int64_t i = 0; i < kBlocks; ++i)
+            nox::encodeColorBlock(&out[size_t(i) * 8], in + i * 64);
+        benchmark::DoNotOptimize(out.data());
+    }
+    setRate(state);
+}
+
+void BM_AlphaBlock(benchmark::State& state)
+{
+    const uint8_t* in = blocks().data();
+    std::vector<uint8_t> out(size_t(kBlocks) * 8);
+    for (auto _ : state) {
+        for (int64_t i = 0; i < kBlocks; ++i)
+            nox::encodeAlphaBlock(&out[size_t(i) * 8], in + i * 64);
+        benchmark::DoNotOptimize(out.data());
+    }
+    setRate(state);
+}
+
+template <void (*Encode)(const uint8_t*, uint32_t, uint32_t, uint8_t*), size_t kBytesPerBlock>
+void BM_DxtTexture(benchmark::State& state)
+{
+    std::vector<uint8_t> out(size_t(kBlocks) * kBytesPerBlock);
+    for (auto _ : state) {
+        Encode(picture().data(), kWidth, kHeight, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    setRate(state);
+}
+
+template <int (*Encode)(const uint8_t*, uint32_t, uint32_t, uint8_t*), size_t kTextureBytes>
+void BM_YcocgTexture(benchmark::State& state)
+{
+    std::vector<uint8_t> out(kTextureBytes);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Encode(picture().data(), kWidth, kHeight, out.data()));
+        benchmark::DoNotOptimize(out.data());
+    }
+    setRate(state);
+}
+
+BENCHMARK(BM_ColorBlock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AlphaBlock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DxtTexture<nox::encodeDxt1Texture, 8>)->Name("BM_Dxt1Texture")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DxtTexture<nox::encodeDxt5Texture, 16>)->Name("BM_Dxt5Texture")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<nox::encodeYcg6, size_t(kWidth) * kHeight * 3 / 4>)->Name("BM_Ycg6")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<nox::encodeYg10, size_t(kWidth) * kHeight * 5 / 4>)->Name("BM_Yg10")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

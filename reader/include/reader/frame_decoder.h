@@ -44,7 +44,7 @@ private:
 // differs from the decoder's, or when the texture does not fit in capacity.
 // Never reads outside [frame, frame + frameSize) nor writes outside
 // [destination, destination + capacity). On false the destination holds
-// unspecified bytes.
+// arbitrary bytes.
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
             size_t capacity);
 

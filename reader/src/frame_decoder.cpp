@@ -14,34 +14,6 @@ using namespace unpack;
 
 namespace {
 
-// Texture bytes by format type. Kept here until the codec's own lands.
-uint32_t textureBytesOf(uint32_t type, uint32_t width, uint32_t height) {
-    const uint32_t pw = padTo16(width), ph = padTo16(height);
-    switch (type) {
-    case 0:
-    case 4: return pw * ph / 2;
-    case 1:
-    case 5: return pw * ph;
-    case 2: return uint32_t(int32_t(pw * ph * 3) / 4);
-    case 3: return uint32_t(int32_t(pw * ph * 5) / 4);
-    case 6: return width * height * 8;
-    case 7: return width * height * 2;
-    default: return 0;
-    }
-}
-
-uint32_t typeOfFrame(uint32_t tag, uint8_t version) {
-    switch (tag) {
-    case kTagDXT1: return version > 3 ? 0 : 4;
-    case kTagDXT5: return version > 3 ? 1 : 5;
-    case kTagYCG6: return 2;
-    case kTagYG10: return 3;
-    case kTagUVA0: return 6;
-    case kTagMSK0: return 7;
-    default: return 4;
-    }
-}
-
 bool hasFullHeader(uint32_t v) {
     return v == kTagDXT1 || v == kTagDXT5 || v == kTagYCG6 || v == kTagYG10 || v == kTagUVA0 || v == kTagMSK0;
 }
@@ -63,7 +35,7 @@ FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
     }
 }
 
-uint32_t FrameDecoder::textureBytes() const { return textureBytesOf(type_, width_, height_); }
+uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
 
 size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize) {
     if (payloadSize == 0 || textureSize == 0 || payloadSize > 0xFFFFFFFFu || textureSize > 0xFFFFFFFFu) return 0;
@@ -81,10 +53,11 @@ bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* fr
     size_t headerSize;
     if (hasFullHeader(first)) {
         if (frameSize < kFrameHeaderSize) return false;
-        tag = first;
-        version = frame[4];
-        payloadKind = frame[6];
-        payloadSize = load32(frame + 8);
+        const FrameHeader h = readFrameHeader(frame);
+        tag = h.tag;
+        version = h.version;
+        payloadKind = h.payloadKind;
+        payloadSize = h.payloadSize;
         headerSize = kFrameHeaderSize;
     } else {
         // Version-3 header: size in bits 0-23, version 24-27, bit 30 DXT5,
@@ -95,7 +68,7 @@ bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* fr
         tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
         headerSize = 4;
     }
-    const uint32_t type = typeOfFrame(tag, version);
+    const uint32_t type = formatTypeOf(tag, version);
     if (type != decoder.type() || capacity == 0) return false;
     const size_t texture = decoder.textureBytes();
     if (texture > capacity || payloadSize > frameSize - headerSize) return false;

@@ -87,6 +87,19 @@ void BM_ColorBlock(benchmark::State& state)
     setRate(state);
 }
 
+// The scalar reference, for comparison with the default (SIMD) level.
+void BM_ColorBlockScalar(benchmark::State& state)
+{
+    const uint8_t* in = blocks().data();
+    std::vector<uint8_t> out(size_t(kBlocks) * 8);
+    for (auto _ : state) {
+        for (int64_t i = 0; i < kBlocks; ++i)
+            nox::encodeColorBlockWith(nox::DxtKernel::Scalar, &out[size_t(i) * 8], in + i * 64);
+        benchmark::DoNotOptimize(out.data());
+    }
+    setRate(state);
+}
+
 void BM_AlphaBlock(benchmark::State& state)
 {
     const uint8_t* in = blocks().data();
@@ -122,6 +135,7 @@ void BM_YcocgTexture(benchmark::State& state)
 }
 
 BENCHMARK(BM_ColorBlock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColorBlockScalar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AlphaBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DxtTexture<nox::encodeDxt1Texture, 8>)->Name("BM_Dxt1Texture")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DxtTexture<nox::encodeDxt5Texture, 16>)->Name("BM_Dxt5Texture")->Unit(benchmark::kMillisecond);

@@ -119,66 +119,35 @@ inline Palette palette(uint16_t c0, uint16_t c1)
 // the pixels are projected on the endpoint direction and compared against
 // the midpoints between neighbouring palette stops along it (order on the
 // line: 1, 3, 2, 0).
+template <class K>
 uint32_t matchColors(const uint8_t* block, const Palette& p)
 {
-    const int dirR = p.c[0][0] - p.c[1][0];
-    const int dirG = p.c[0][1] - p.c[1][1];
-    const int dirB = p.c[0][2] - p.c[1][2];
+    detail::ColorLine line;
+    line.dirR = p.c[0][0] - p.c[1][0];
+    line.dirG = p.c[0][1] - p.c[1][1];
+    line.dirB = p.c[0][2] - p.c[1][2];
     int stops[4];
     for (int k = 0; k < 4; ++k)
-        stops[k] = p.c[k][0] * dirR + p.c[k][1] * dirG + p.c[k][2] * dirB;
-    const int c0Point = (stops[1] + stops[3]) >> 1;
-    const int halfPoint = (stops[3] + stops[2]) >> 1;
-    const int c3Point = (stops[2] + stops[0]) >> 1;
-
-    uint32_t mask = 0;
-    for (int i = 0; i < 16; ++i) {
-        const uint8_t* px = block + 4 * i;
-        const int dot = px[0] * dirR + px[1] * dirG + px[2] * dirB;
-        // Below the half point: 1 or 3; above it: 2 or 0 (branch-free).
-        const uint32_t low = uint32_t(dot < halfPoint);
-        const uint32_t index = low ? 3u - 2u * uint32_t(dot < c0Point) : 2u * uint32_t(dot < c3Point);
-        mask |= index << (2 * i);
-    }
-    return mask;
+        stops[k] = p.c[k][0] * line.dirR + p.c[k][1] * line.dirG + p.c[k][2] * line.dirB;
+    line.c0Point = (stops[1] + stops[3]) >> 1;
+    line.halfPoint = (stops[3] + stops[2]) >> 1;
+    line.c3Point = (stops[2] + stops[0]) >> 1;
+    return K::assign(block, line);
 }
 
 // Endpoints from the principal axis of the block's colours: the axis comes
 // from four power iterations on the covariance matrix (float), the
 // endpoints are the pixels with the smallest and largest projection on it.
-void optimizeColors(const uint8_t* block, uint16_t& max16, uint16_t& min16)
+template <class K>
+void optimizeColors(const uint8_t* block, const detail::BlockStats& st, const int mu[3], uint16_t& max16,
+                    uint16_t& min16)
 {
-    int sumR = 0, sumG = 0, sumB = 0;
-    int minR = 255, minG = 255, minB = 255;
-    int maxR = 0, maxG = 0, maxB = 0;
-    for (int i = 0; i < 16; ++i) {
-        const int r = block[4 * i], g = block[4 * i + 1], b = block[4 * i + 2];
-        sumR += r;
-        sumG += g;
-        sumB += b;
-        minR = r < minR ? r : minR;
-        minG = g < minG ? g : minG;
-        minB = b < minB ? b : minB;
-        maxR = r > maxR ? r : maxR;
-        maxG = g > maxG ? g : maxG;
-        maxB = b > maxB ? b : maxB;
-    }
-    const int muR = (sumR + 8) >> 4, muG = (sumG + 8) >> 4, muB = (sumB + 8) >> 4;
+    int cov[6];
+    K::covariance(block, mu, cov);
+    const float c[6] = {float(cov[0]) / 255.0f, float(cov[1]) / 255.0f, float(cov[2]) / 255.0f,
+                        float(cov[3]) / 255.0f, float(cov[4]) / 255.0f, float(cov[5]) / 255.0f};
 
-    int covRR = 0, covRG = 0, covRB = 0, covGG = 0, covGB = 0, covBB = 0;
-    for (int i = 0; i < 16; ++i) {
-        const int r = block[4 * i] - muR, g = block[4 * i + 1] - muG, b = block[4 * i + 2] - muB;
-        covRR += r * r;
-        covRG += r * g;
-        covRB += r * b;
-        covGG += g * g;
-        covGB += g * b;
-        covBB += b * b;
-    }
-    const float c[6] = {float(covRR) / 255.0f, float(covRG) / 255.0f, float(covRB) / 255.0f,
-                        float(covGG) / 255.0f, float(covGB) / 255.0f, float(covBB) / 255.0f};
-
-    float vr = float(maxR - minR), vg = float(maxG - minG), vb = float(maxB - minB);
+    float vr = float(st.max[0] - st.min[0]), vg = float(st.max[1] - st.min[1]), vb = float(st.max[2] - st.min[2]);
     for (int iter = 0; iter < 4; ++iter) {
         const float r = vr * c[0] + vg * c[1] + vb * c[2];
         const float g = vr * c[1] + vg * c[3] + vb * c[4];
@@ -201,27 +170,15 @@ void optimizeColors(const uint8_t* block, uint16_t& max16, uint16_t& min16)
         axisG = 587;
         axisB = 114;
     } else {
+        // |v| / magn <= 1, so every component lies within -512..512.
         const double scale = 512.0 / magn;
         axisR = int(double(vr) * scale);
         axisG = int(double(vg) * scale);
         axisB = int(double(vb) * scale);
     }
 
-    // Extreme pixels; on ties the earlier pixel stays, and a new minimum is
-    // never also taken as a new maximum.
-    int minDot = block[0] * axisR + block[1] * axisG + block[2] * axisB;
-    int maxDot = minDot;
-    int minIndex = 0, maxIndex = 0;
-    for (int i = 1; i < 16; ++i) {
-        const uint8_t* px = block + 4 * i;
-        const int dot = px[0] * axisR + px[1] * axisG + px[2] * axisB;
-        const bool below = dot < minDot;
-        const bool above = !below && dot > maxDot;
-        minDot = below ? dot : minDot;
-        minIndex = below ? i : minIndex;
-        maxDot = above ? dot : maxDot;
-        maxIndex = above ? i : maxIndex;
-    }
+    int minIndex, maxIndex;
+    K::extremes(block, axisR, axisG, axisB, minIndex, maxIndex);
     const uint8_t* maxPx = block + 4 * maxIndex;
     const uint8_t* minPx = block + 4 * minIndex;
     max16 = as565(maxPx[0], maxPx[1], maxPx[2]);
@@ -237,44 +194,23 @@ inline int clampTrunc(float f, int limit)
 // Least-squares endpoints for the current indices: solves the 2x2 normal
 // equations of "pixel = w0*c0 + w1*c1" with the weights of each index, in
 // float, scaled straight into 5:6:5 steps. Returns whether an endpoint moved.
-bool refine(const uint8_t* block, uint16_t& max16, uint16_t& min16, uint32_t mask)
+template <class K>
+bool refine(const uint8_t* block, const detail::BlockStats& st, const int mu[3], uint16_t& max16, uint16_t& min16,
+            uint32_t mask)
 {
     const uint16_t oldMin = min16, oldMax = max16;
 
     if ((mask ^ (mask << 2)) < 4) {
         // All sixteen indices equal: the system is singular; use the
-        // endpoint pair that best reproduces the average colour.
-        int r = 8, g = 8, b = 8;
-        for (int i = 0; i < 16; ++i) {
-            r += block[4 * i];
-            g += block[4 * i + 1];
-            b += block[4 * i + 2];
-        }
-        r >>= 4;
-        g >>= 4;
-        b >>= 4;
-        max16 = packMatched(r, g, b, 0);
-        min16 = packMatched(r, g, b, 1);
+        // endpoint pair that best reproduces the average colour, which is
+        // the rounded mean.
+        max16 = packMatched(mu[0], mu[1], mu[2], 0);
+        min16 = packMatched(mu[0], mu[1], mu[2], 1);
     } else {
-        // Weight of c0 per index (the weight of c1 is 3 minus it), and the
-        // packed sums of w0*w0, w1*w1, w0*w1 per index.
-        static constexpr int kW1[4] = {3, 0, 2, 1};
-        static constexpr uint32_t kProducts[4] = {0x090000, 0x000900, 0x040102, 0x010402};
-        int at1R = 0, at1G = 0, at1B = 0, sumR = 0, sumG = 0, sumB = 0;
-        uint32_t akku = 0;
-        for (int i = 0; i < 16; ++i) {
-            const uint32_t step = (mask >> (2 * i)) & 3;
-            const int w1 = kW1[step];
-            const int r = block[4 * i], g = block[4 * i + 1], b = block[4 * i + 2];
-            at1R += w1 * r;
-            at1G += w1 * g;
-            at1B += w1 * b;
-            sumR += r;
-            sumG += g;
-            sumB += b;
-            akku += kProducts[step];
-        }
-        const int at2R = 3 * sumR - at1R, at2G = 3 * sumG - at1G, at2B = 3 * sumB - at1B;
+        int at1[3];
+        uint32_t akku;
+        K::weightedSums(block, mask, at1, akku);
+        const int at2R = 3 * st.sum[0] - at1[0], at2G = 3 * st.sum[1] - at1[1], at2B = 3 * st.sum[2] - at1[2];
         const int xx = int(akku >> 16);
         const int yy = int((akku >> 8) & 0xFF);
         const int xy = int(akku & 0xFF);
@@ -283,17 +219,166 @@ bool refine(const uint8_t* block, uint16_t& max16, uint16_t& min16, uint32_t mas
         const float frb = 0.36470589f / float(xx * yy - xy * xy);
         const float fg = frb * 63.0f / 31.0f;
 
-        max16 = uint16_t((clampTrunc(float(at1R * yy - at2R * xy) * frb + 0.5f, 31) << 11) |
-                         (clampTrunc(float(at1G * yy - at2G * xy) * fg + 0.5f, 63) << 5) |
-                         clampTrunc(float(at1B * yy - at2B * xy) * frb + 0.5f, 31));
-        min16 = uint16_t((clampTrunc(float(at2R * xx - at1R * xy) * frb + 0.5f, 31) << 11) |
-                         (clampTrunc(float(at2G * xx - at1G * xy) * fg + 0.5f, 63) << 5) |
-                         clampTrunc(float(at2B * xx - at1B * xy) * frb + 0.5f, 31));
+        max16 = uint16_t((clampTrunc(float(at1[0] * yy - at2R * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at1[1] * yy - at2G * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at1[2] * yy - at2B * xy) * frb + 0.5f, 31));
+        min16 = uint16_t((clampTrunc(float(at2R * xx - at1[0] * xy) * frb + 0.5f, 31) << 11) |
+                         (clampTrunc(float(at2G * xx - at1[1] * xy) * fg + 0.5f, 63) << 5) |
+                         clampTrunc(float(at2B * xx - at1[2] * xy) * frb + 0.5f, 31));
     }
     return oldMin != min16 || oldMax != max16;
 }
 
+template <class K>
+void encodeColorBlockWithKernel(uint8_t* destination, const uint8_t* block)
+{
+    uint32_t first;
+    std::memcpy(&first, block, 4);
+    bool constant = true;
+    for (int i = 1; i < 16 && constant; ++i) {
+        uint32_t px;
+        std::memcpy(&px, block + 4 * i, 4);
+        constant = px == first;
+    }
+
+    uint16_t max16, min16;
+    uint32_t mask;
+    if (constant) {
+        // Every pixel at the two-thirds point of the best-matching pair.
+        max16 = packMatched(block[0], block[1], block[2], 0);
+        min16 = packMatched(block[0], block[1], block[2], 1);
+        mask = 0xAAAAAAAAu;
+    } else {
+        detail::BlockStats st;
+        K::stats(block, st);
+        const int mu[3] = {(st.sum[0] + 8) >> 4, (st.sum[1] + 8) >> 4, (st.sum[2] + 8) >> 4};
+        optimizeColors<K>(block, st, mu, max16, min16);
+        mask = max16 != min16 ? matchColors<K>(block, palette(max16, min16)) : 0;
+
+        // Two rounds of least squares, each followed by a new index search;
+        // stops as soon as the endpoints or the indices settle.
+        for (int round = 0; round < 2; ++round) {
+            const uint32_t lastMask = mask;
+            if (!refine<K>(block, st, mu, max16, min16, mask))
+                break;
+            if (max16 == min16) {
+                mask = 0;
+                break;
+            }
+            mask = matchColors<K>(block, palette(max16, min16));
+            if (mask == lastMask)
+                break;
+        }
+    }
+
+    // Four-colour mode needs c0 > c1: swap the endpoints and exchange
+    // indices 0<->1 and 2<->3.
+    if (max16 < min16) {
+        const uint16_t t = max16;
+        max16 = min16;
+        min16 = t;
+        mask ^= 0x55555555u;
+    }
+    writeLe16(destination, max16);
+    writeLe16(destination + 2, min16);
+    writeLe32(destination + 4, mask);
+}
+
 }  // namespace
+
+namespace detail {
+
+void ScalarColorKernels::stats(const uint8_t* block, BlockStats& s)
+{
+    for (int ch = 0; ch < 3; ++ch) {
+        s.sum[ch] = 0;
+        s.min[ch] = 255;
+        s.max[ch] = 0;
+    }
+    for (int i = 0; i < 16; ++i)
+        for (int ch = 0; ch < 3; ++ch) {
+            const int v = block[4 * i + ch];
+            s.sum[ch] += v;
+            s.min[ch] = v < s.min[ch] ? v : s.min[ch];
+            s.max[ch] = v > s.max[ch] ? v : s.max[ch];
+        }
+}
+
+void ScalarColorKernels::covariance(const uint8_t* block, const int mu[3], int cov[6])
+{
+    int rr = 0, rg = 0, rb = 0, gg = 0, gb = 0, bb = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int r = block[4 * i] - mu[0], g = block[4 * i + 1] - mu[1], b = block[4 * i + 2] - mu[2];
+        rr += r * r;
+        rg += r * g;
+        rb += r * b;
+        gg += g * g;
+        gb += g * b;
+        bb += b * b;
+    }
+    cov[0] = rr;
+    cov[1] = rg;
+    cov[2] = rb;
+    cov[3] = gg;
+    cov[4] = gb;
+    cov[5] = bb;
+}
+
+void ScalarColorKernels::extremes(const uint8_t* block, int axisR, int axisG, int axisB, int& minIndex,
+                                  int& maxIndex)
+{
+    // On ties the earlier pixel stays, and a new minimum is never also
+    // taken as a new maximum.
+    int minDot = block[0] * axisR + block[1] * axisG + block[2] * axisB;
+    int maxDot = minDot;
+    minIndex = maxIndex = 0;
+    for (int i = 1; i < 16; ++i) {
+        const uint8_t* px = block + 4 * i;
+        const int dot = px[0] * axisR + px[1] * axisG + px[2] * axisB;
+        const bool below = dot < minDot;
+        const bool above = !below && dot > maxDot;
+        minDot = below ? dot : minDot;
+        minIndex = below ? i : minIndex;
+        maxDot = above ? dot : maxDot;
+        maxIndex = above ? i : maxIndex;
+    }
+}
+
+uint32_t ScalarColorKernels::assign(const uint8_t* block, const ColorLine& line)
+{
+    uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        const uint8_t* px = block + 4 * i;
+        const int dot = px[0] * line.dirR + px[1] * line.dirG + px[2] * line.dirB;
+        // Below the half point: 1 or 3; above it: 2 or 0 (branch-free).
+        const uint32_t low = uint32_t(dot < line.halfPoint);
+        const uint32_t index = low ? 3u - 2u * uint32_t(dot < line.c0Point) : 2u * uint32_t(dot < line.c3Point);
+        mask |= index << (2 * i);
+    }
+    return mask;
+}
+
+void ScalarColorKernels::weightedSums(const uint8_t* block, uint32_t mask, int at1[3], uint32_t& akku)
+{
+    static constexpr int kW1[4] = {3, 0, 2, 1};
+    static constexpr uint32_t kProducts[4] = {0x090000, 0x000900, 0x040102, 0x010402};
+    int r = 0, g = 0, b = 0;
+    uint32_t products = 0;
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t step = (mask >> (2 * i)) & 3;
+        const int w1 = kW1[step];
+        r += w1 * block[4 * i];
+        g += w1 * block[4 * i + 1];
+        b += w1 * block[4 * i + 2];
+        products += kProducts[step];
+    }
+    at1[0] = r;
+    at1[1] = g;
+    at1[2] = b;
+    akku = products;
+}
+
+}  // namespace detail
 
 void buildTables() {}
 
@@ -326,55 +411,42 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
     }
 }
 
+bool dxtKernelSupported(DxtKernel kernel)
+{
+    switch (kernel) {
+    case DxtKernel::Scalar:
+        return true;
+    case DxtKernel::Sse2:
+#if defined(__SSE2__)
+        return true;
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
+{
+#if defined(__SSE2__)
+    if (kernel == DxtKernel::Sse2) {
+        encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
+        return;
+    }
+#endif
+    (void)kernel;
+    encodeColorBlockWithKernel<detail::ScalarColorKernels>(destination, block);
+}
+
 void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 {
-    uint32_t first;
-    std::memcpy(&first, block, 4);
-    bool constant = true;
-    for (int i = 1; i < 16 && constant; ++i) {
-        uint32_t px;
-        std::memcpy(&px, block + 4 * i, 4);
-        constant = px == first;
-    }
-
-    uint16_t max16, min16;
-    uint32_t mask;
-    if (constant) {
-        // Every pixel at the two-thirds point of the best-matching pair.
-        max16 = packMatched(block[0], block[1], block[2], 0);
-        min16 = packMatched(block[0], block[1], block[2], 1);
-        mask = 0xAAAAAAAAu;
-    } else {
-        optimizeColors(block, max16, min16);
-        mask = max16 != min16 ? matchColors(block, palette(max16, min16)) : 0;
-
-        // Two rounds of least squares, each followed by a new index search;
-        // stops as soon as the endpoints or the indices settle.
-        for (int round = 0; round < 2; ++round) {
-            const uint32_t lastMask = mask;
-            if (!refine(block, max16, min16, mask))
-                break;
-            if (max16 == min16) {
-                mask = 0;
-                break;
-            }
-            mask = matchColors(block, palette(max16, min16));
-            if (mask == lastMask)
-                break;
-        }
-    }
-
-    // Four-colour mode needs c0 > c1: swap the endpoints and exchange
-    // indices 0<->1 and 2<->3.
-    if (max16 < min16) {
-        const uint16_t t = max16;
-        max16 = min16;
-        min16 = t;
-        mask ^= 0x55555555u;
-    }
-    writeLe16(destination, max16);
-    writeLe16(destination + 2, min16);
-    writeLe32(destination + 4, mask);
+    // SSE2 is part of every x86-64 processor, so the choice is made by the
+    // compiler; other targets run the scalar reference.
+#if defined(__SSE2__)
+    encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
+#else
+    encodeColorBlockWithKernel<detail::ScalarColorKernels>(destination, block);
+#endif
 }
 
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)

@@ -35,4 +35,56 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
         destination[i] = uint8_t(bits >> (8 * i));
 }
 
+// A colour block's index search reduced to one line through colour space:
+// a pixel's projection dot = R*dirR + G*dirG + B*dirB is compared against
+// the midpoints between the palette stops along the line. Below halfPoint
+// the index is 1 (dot < c0Point) or 3; otherwise 2 (dot < c3Point) or 0.
+struct ColorLine {
+    int dirR, dirG, dirB;
+    int c0Point, halfPoint, c3Point;
+};
+
+// Per-channel sum, minimum and maximum of the R, G, B bytes of a block.
+struct BlockStats {
+    int sum[3], min[3], max[3];
+};
+
+// The per-pixel loops of the colour encoder, one set per instruction-set
+// level. Integer arithmetic only: every level gives the scalar reference's
+// results exactly; the float steps stay in the shared code.
+//   stats:        sums, minima and maxima of R, G, B.
+//   covariance:   sums of products of (value - mean): RR, RG, RB, GG, GB, BB.
+//   extremes:     first pixel with the smallest and first with the largest
+//                 R*axisR + G*axisG + B*axisB (|axis| < 32768).
+//   assign:       the 32-bit index word against a line (pixel i in bits 2i..2i+1).
+//   weightedSums: sum over pixels of w1(index) * (R, G, B), w1 = (3, 0, 2, 1),
+//                 and of the packed weight products (0x090000, 0x000900,
+//                 0x040102, 0x010402) by index.
+struct ScalarColorKernels {
+    static void stats(const uint8_t* block, BlockStats& s);
+    static void covariance(const uint8_t* block, const int mu[3], int cov[6]);
+    static void extremes(const uint8_t* block, int axisR, int axisG, int axisB, int& minIndex, int& maxIndex);
+    static uint32_t assign(const uint8_t* block, const ColorLine& line);
+    static void weightedSums(const uint8_t* block, uint32_t mask, int at1[3], uint32_t& akku);
+};
+#if defined(__SSE2__)
+struct Sse2ColorKernels {
+    static void stats(const uint8_t* block, BlockStats& s);
+    static void covariance(const uint8_t* block, const int mu[3], int cov[6]);
+    static void extremes(const uint8_t* block, int axisR, int axisG, int axisB, int& minIndex, int& maxIndex);
+    static uint32_t assign(const uint8_t* block, const ColorLine& line);
+    static void weightedSums(const uint8_t* block, uint32_t mask, int at1[3], uint32_t& akku);
+};
+#endif
+
+// Moves bit i of a 16-bit value to bit 2i.
+inline uint32_t spreadBits(uint32_t x)
+{
+    x = (x | (x << 8)) & 0x00FF00FFu;
+    x = (x | (x << 4)) & 0x0F0F0F0Fu;
+    x = (x | (x << 2)) & 0x33333333u;
+    x = (x | (x << 1)) & 0x55555555u;
+    return x;
+}
+
 }  // namespace nox::detail

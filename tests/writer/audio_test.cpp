@@ -47,6 +47,7 @@ TEST_P(FFmpegWriterAudio, ChunksBecomePacketsStampedBySamplePosition)
     {
         VideoFormatWriterFFMPEG writer(desc, path, 30, 1, 4, kW, kH, c.channels, c.bytesPerSample, c.sampleRate);
         ASSERT_TRUE(writer.isOpen());
+        EXPECT_EQ(writer.getAudioFrameSize(), 0);  // PCM takes chunks of any size
         for (uint32_t k = 0; k < kChunks; ++k) {
             // The position argument jumps about; the timestamps must not.
             const uint64_t position = (k % 2) ? 1000000u * k : 7;

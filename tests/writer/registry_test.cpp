@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/zemo3.h"
 #include "core/context.h"
 #include "core/logger.h"
 #include "writer/formats.h"
@@ -77,9 +78,8 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrGivesNull)
     VideoFormatManager manager;
     manager.registerBasicFormats();
     ASSERT_EQ(manager.formats().size(), 2u);
-    RawCodecInfo zmq3(fourCC("ZMQ3"));
+    VideoCodecInfoZemo3 zmq3;
     RawCodecInfo dxt1(fourCC("DXT1"));
-    RawCodecInfo zmq3Again(fourCC("ZMQ3"));
 
     struct Case {
         std::string path;
@@ -92,7 +92,7 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrGivesNull)
         {dir.file("clip"), &zmq3, false},              // accepted by the patterns, no muxer guessed
         {dir.file("clip.mp"), &zmq3, false},           // likewise
         {dir.file("clip.mov"), nullptr, false},        // "0000" without codec: no encoder to choose
-        {"/nonexistent-zemo-dir/clip.mov", &zmq3Again, false},  // unwritable: fails at open
+        {"/nonexistent-zemo-dir/clip.mov", &zmq3, false},  // unwritable: fails at open
     };
     for (const auto& c : cases) {
         const size_t fds = openDescriptorCount();

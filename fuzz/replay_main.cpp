@@ -3,6 +3,8 @@
 //   fuzz_decode_replay FILE...          runs the target on each file
 //   fuzz_decode_replay --seconds N      generated corpus and mutations for N s
 //   fuzz_decode_replay --runs N         the same for N inputs
+//   fuzz_decode_replay --write-corpus D writes the seed inputs into folder D
+//                                       (a starting corpus for libFuzzer)
 //
 // The corpus holds valid frames of every type (packed and raw) and
 // version-3 frames; mutations flip, cut, splice and overwrite bytes.
@@ -100,6 +102,19 @@ int main(int argc, char** argv) {
     long runs = -1;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--write-corpus") && i + 1 < argc) {
+            const std::string folder = argv[++i];
+            const auto seeds = corpus();
+            for (size_t k = 0; k < seeds.size(); ++k) {
+                std::ofstream f(folder + "/seed" + std::to_string(k), std::ios::binary);
+                f.write(reinterpret_cast<const char*>(seeds[k].data()), std::streamsize(seeds[k].size()));
+                if (!f) {
+                    std::fprintf(stderr, "cannot write into %s\n", folder.c_str());
+                    return 1;
+                }
+            }
+            return 0;
+        }
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {

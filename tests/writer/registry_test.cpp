@@ -91,7 +91,8 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrGivesNull)
         {dir.file("clip.mkv"), &zmq3, false},          // extension no format accepts
         {dir.file("clip"), &zmq3, false},              // accepted by the patterns, no muxer guessed
         {dir.file("clip.mp"), &zmq3, false},           // likewise
-        {dir.file("clip.mov"), nullptr, false},        // "0000" without codec: no encoder to choose
+        {dir.file("clip.mov"), nullptr, false},        // "0000" without codec: refused in the header, file removed
+        {dir.file("clip.mp4"), &zmq3, false},          // the mp4 muxer refuses the tag: file removed
         {"/nonexistent-zemo-dir/clip.mov", &zmq3, false},  // unwritable: fails at open
     };
     for (const auto& c : cases) {

@@ -22,6 +22,7 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
     const int32_t d2 = 2 * d, d4 = 4 * d;
     // Branch-free: the comparisons are data-dependent and would mispredict.
     uint64_t bits = 0;
+#pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
         int32_t a = 7 * int32_t(values[size_t(k) * stride]) + bias;
         const int32_t m4 = -int32_t(a >= d4);

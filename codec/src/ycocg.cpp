@@ -12,6 +12,7 @@ namespace {
 inline void minMax(const uint16_t* values, int& mn, int& mx)
 {
     mn = mx = values[0];
+#pragma GCC unroll 16
     for (int k = 1; k < 16; ++k) {
         const int v = values[k];
         mn = v < mn ? v : mn;
@@ -53,9 +54,11 @@ int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, 
             uint16_t luma[4][16];
             uint16_t alpha[4][16];
             int sumR[16] = {}, sumG[16] = {}, sumB[16] = {};
+#pragma GCC unroll 8
             for (int row = 0; row < 8; ++row) {
                 const uint8_t* p = tile + size_t(row) * stride;
                 const int blockRow = (row >> 2) * 2, inRow = (row & 3) * 4, group = (row >> 1) * 4;
+#pragma GCC unroll 8
                 for (int col = 0; col < 8; ++col, p += 4) {
                     const int r = p[0], g = p[1], b = p[2];
                     const int blk = blockRow + (col >> 2), k = inRow + (col & 3);

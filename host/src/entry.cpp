@@ -6,6 +6,7 @@
 #include "module.h"
 #include "resources/resources.h"
 #include "suites.h"
+#include "writer/formats.h"
 
 namespace zexport {
 
@@ -132,6 +133,9 @@ extern "C" __attribute__((visibility("default"))) A_Err EntryPointFunc(SPBasicSu
 
         // The bring-up reports no failure; a manager that cannot be built
         // throws, which guarded() turns into an error for the host.
+        // The format registry lives above the core; the bring-up makes it
+        // through the factory installed here.
+        nox::useVideoFormats();
         nox::Noxcore* context = nox::createContext(kCoreFeatureMask);
         nox::bringUp(context);
         return A_Err_NONE;

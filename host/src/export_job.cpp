@@ -1,34 +1,399 @@
 // The export job: StartAdding, AddFrame, AddSoundChunk and EndAdding.
 //
-// The job is built on the movie writer. Until it is wired up the module
-// accepts no job: a start finds no writer to open (1), frames and sound are
-// refused as having no writer (1), and the end has nothing to close (0).
-// The options record already carries the job's fields (writer,
-// pendingFrames, framesAdded, samplesAdded) for it.
+// The job keeps its state in the options record (writer, pendingFrames,
+// framesAdded, samplesAdded). Frames are converted to RGBA on the host's
+// thread and compressed and written by tasks on the core's worker pool; the
+// writer puts their packets back in frame order.
+//
+// Decisions where the host's contract leaves room, chosen so that the user's
+// movie is never silently damaged:
+//  - A start on a record whose pending list was destroyed by an earlier end
+//    creates a new empty list.
+//  - A start on a record that still holds the writer of a job that was never
+//    ended first finishes that job (its frames are written and its movie is
+//    closed), so the earlier file stays a valid movie.
+//  - Format types the compressor cannot encode (the UV map 6, the mask 7, and
+//    values outside 0..3) are refused at the start with 1: the host reports a
+//    failed render instead of a movie whose frames would all be dropped.
+//  - Sound for a writer made without sound (sound rate 0 at the start) is
+//    refused with 1 and not counted.
+//  - A frame whose size the host describes inconsistently (no rows, rows
+//    shorter than a line of pixels, a size of 2 GiB or more) is refused like a
+//    buffer that cannot be created.
+#include "export_job.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "codec/zemo3.h"
+#include "core/context.h"
+#include "core/memory.h"
 #include "module.h"
+#include "platform/platform.h"
 #include "suites.h"
+#include "writer/formats.h"
 
 namespace zexport {
 
-A_Err startAdding(AEIO_BasicData*, AEIO_OutSpecH, A_long)
+namespace {
+
+// A codec description lives as long as the writer made from it.
+std::mutex g_codecsLock;
+std::map<const nox::VideoFormatWriter*, std::unique_ptr<nox::VideoCodecInfoZemo3>> g_codecs;
+
+void destroyWriter(nox::VideoFormatWriter* writer)
 {
-    return A_Err_GENERIC;
+    delete writer;  // drains the encoders, writes the trailer, closes the file
+    std::lock_guard<std::mutex> lock(g_codecsLock);
+    g_codecs.erase(writer);
 }
 
-A_Err addFrame(AEIO_BasicData*, AEIO_OutSpecH, A_long, A_long, const PF_EffectWorld*, const A_LPoint*, A_Boolean,
-               AEIO_InterruptFuncs*)
+// Collects every pending frame from the back, running queued ones here.
+void collectAll(PendingFrames& pending)
 {
-    return A_Err_GENERIC;
+    auto& tasks = pending.tasks;
+    while (!tasks.empty()) {
+        nox::TaskHandle& last = *tasks.back();
+        if (last.poll(true) == 2) {
+            // A worker is compressing it: wait for it rather than spin, so the
+            // worker keeps the processor.
+            last.doneEvent().wait(1);
+            continue;
+        }
+        tasks.pop_back();
+    }
 }
 
-A_Err endAdding(AEIO_BasicData*, AEIO_OutSpecH, A_long)
+// Collects every pending frame from the back without running queued ones:
+// those are dropped, frames a worker has begun are waited for.
+void dropAll(PendingFrames* pending)
 {
+    if (!pending)
+        return;
+    while (!pending->tasks.empty()) {
+        pending->tasks.back()->wait(false);
+        pending->tasks.pop_back();
+    }
+}
+
+// Ends the job held by a record: every frame handed to the writer, the
+// writer flushed and destroyed.
+void finishJob(ExportOptions& record)
+{
+    if (!record.writer)
+        return;
+    if (record.pendingFrames)
+        collectAll(*record.pendingFrames);
+    record.writer->writePendingPackets(true);
+    destroyWriter(record.writer);
+    record.writer = nullptr;
+}
+
+uint16_t scale16(uint16_t v) { return v < 32767 ? uint16_t(v * 2) : uint16_t(65535); }
+
+}  // namespace
+
+std::pair<int32_t, int32_t> doubleToRational(A_Fixed fixed, int64_t maxDenominator)
+{
+    // The host's 16.16 value, rounded to single precision as the rate is
+    // carried there, then made an exact binary fraction num/den.
+    double v = double(float(double(fixed) / 65536.0));
+    const bool negative = v < 0.0;
+    if (negative)
+        v = -v;
+    int64_t num, den = 1;
+    while (v != std::floor(v)) {
+        v *= 2.0;
+        den *= 2;
+    }
+    num = int64_t(v);
+
+    // Continued fraction with the denominator limited to maxDenominator.
+    struct Fraction {
+        int64_t num, den;
+    } a0{0, 1}, a1{1, 0};
+    for (int step = 0;;) {
+        int64_t x = den ? num / den : 0;
+        if (step != 0 && x == 0)
+            break;
+        int64_t next = den ? num % den : 0;
+        int64_t d2 = x * a1.den + a0.den;
+        num = den;
+        den = next;
+        if (d2 >= maxDenominator) {
+            int64_t xp = (maxDenominator - a0.den) / a1.den;
+            if (2 * xp < x && a1.den < maxDenominator)
+                break;
+            x = xp;
+            step = 65;
+        }
+        ++step;
+        Fraction n{x * a1.num + a0.num, x * a1.den + a0.den};
+        a0 = a1;
+        a1 = n;
+        if (step >= 64)
+            break;
+    }
+    return {int32_t(negative ? -a1.num : a1.num), int32_t(a1.den)};
+}
+
+void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination, uint64_t rowBytes)
+{
+    const auto* source = static_cast<const uint8_t*>(world.data);
+    for (A_long y = 0; y < world.height; ++y) {
+        const uint8_t* s = source + ptrdiff_t(y) * world.rowbytes;
+        uint8_t* d = destination + size_t(y) * rowBytes;
+        if (!deep) {
+            // ARGB -> RGBA; alpha is copied as it comes (no premultiplication).
+            for (A_long x = 0; x < world.width; ++x, s += 4, d += 4) {
+                d[0] = s[1];
+                d[1] = s[2];
+                d[2] = s[3];
+                d[3] = s[0];
+            }
+        } else {
+            // 16-bit channels in the host's 0..32768 become 0..65535.
+            for (A_long x = 0; x < world.width; ++x, s += 8, d += 8) {
+                uint16_t a, r, g, b;
+                std::memcpy(&a, s, 2);
+                std::memcpy(&r, s + 2, 2);
+                std::memcpy(&g, s + 4, 2);
+                std::memcpy(&b, s + 6, 2);
+                const uint16_t out[4] = {scale16(r), scale16(g), scale16(b), scale16(a)};
+                std::memcpy(d, out, 8);
+            }
+        }
+    }
+}
+
+bool memoryIsLow(uint64_t frameBytes)
+{
+    const float available = float(platform::availablePhysicalMemory()) / 1048576.0f;
+    const float frame = float(double(frameBytes) / 1024.0 / 1024.0);
+    return available < 300.0f || frame * 5.0f > available;
+}
+
+A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
+{
+    return guarded([&]() -> A_Err {
+        SuiteCache suites(basic);
+        const AEGP_IOOutSuite7& io = suites.ioOut();
+        const AEGP_MemorySuite1& memory = suites.memory();
+
+        A_long width = 0, height = 0;
+        A_Err err = io.AEGP_GetOutSpecDimensions(out, &width, &height);
+        if (err != A_Err_NONE)
+            return err;
+        A_FpLong soundRate = 0.0;
+        if ((err = io.AEGP_GetOutSpecSoundRate(out, &soundRate)) != A_Err_NONE)
+            return err;
+        A_Fixed fps = 0;
+        if (width != 0 && height != 0 && (err = io.AEGP_GetOutSpecFPS(out, &fps)) != A_Err_NONE)
+            return err;
+        A_short channels = 0, bytesPerSample = 0;
+        if (soundRate > 0.0) {
+            if ((err = io.AEGP_GetOutSpecSoundChannels(out, &channels)) != A_Err_NONE)
+                return err;
+            if ((err = io.AEGP_GetOutSpecSoundSampleSize(out, &bytesPerSample)) != A_Err_NONE)
+                return err;
+        }
+
+        AEGP_MemHandle pathHandle = nullptr;
+        A_Boolean reserved = 0;
+        if ((err = io.AEGP_GetOutSpecFilePath(out, &pathHandle, &reserved)) != A_Err_NONE)
+            return err;
+        std::string path;
+        if (pathHandle) {
+            HandleLock pathLock(memory, pathHandle);
+            if ((err = pathLock.lock()) != A_Err_NONE) {
+                memory.AEGP_FreeMemHandle(pathHandle);
+                return err;
+            }
+            path = platform::utf16ToUtf8(pathLock.as<const char16_t>());
+            err = pathLock.unlock();
+            A_Err freed = memory.AEGP_FreeMemHandle(pathHandle);
+            if (err == A_Err_NONE)
+                err = freed;
+            if (err != A_Err_NONE)
+                return err;
+        }
+
+        void* options = nullptr;
+        if ((err = io.AEGP_GetOutSpecOptionsHandle(out, &options)) != A_Err_NONE)
+            return err;
+        if (!options)
+            return A_Err_NONE;  // nothing to export into: frames are dropped
+        HandleLock lock(memory, static_cast<AEGP_MemHandle>(options));
+        if ((err = lock.lock()) != A_Err_NONE)
+            return err;
+        ExportOptions& record = *lock.as<ExportOptions>();
+
+        finishJob(record);
+        if (!record.pendingFrames)
+            record.pendingFrames = new PendingFrames;
+
+        A_Err result = A_Err_GENERIC;
+        if (record.formatType <= nox::ZEMO3_HIGH_ALPHA) {
+            auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
+            codec->setFormatType(record.formatType);
+            const auto [rateNum, rateDen] = doubleToRational(fps, 5000);
+            nox::VideoStreamDescription stream(uint32_t(width), uint32_t(height), rateNum, rateDen, codec.get());
+            nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
+            std::unique_ptr<nox::VideoFormatWriter> writer;
+            if (formats)
+                writer = formats->createWriter(path, rateNum, rateDen, stream.bytesPerPixel, uint32_t(width),
+                                               uint32_t(height), stream, uint32_t(channels),
+                                               uint32_t(bytesPerSample), uint32_t(int32_t(soundRate)));
+            if (writer) {
+                record.writer = writer.release();
+                record.framesAdded = 0;
+                record.samplesAdded = 0;
+                std::lock_guard<std::mutex> codecs(g_codecsLock);
+                g_codecs[record.writer] = std::move(codec);
+                result = A_Err_NONE;
+            }
+        }
+        err = lock.unlock();
+        return result != A_Err_NONE ? result : err;
+    });
+}
+
+A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long, A_long, const PF_EffectWorld* world,
+               const A_LPoint*, A_Boolean, AEIO_InterruptFuncs*)
+{
+    return guarded([&]() -> A_Err {
+        SuiteCache suites(basic);
+        void* options = nullptr;
+        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
+        if (err != A_Err_NONE || !options)
+            return err;
+        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
+        if ((err = lock.lock()) != A_Err_NONE)
+            return err;
+        ExportOptions& record = *lock.as<ExportOptions>();
+        A_Err result = addFrameLocked(record, world);
+        err = lock.unlock();
+        return result == A_Err_NONE ? err : result;
+    });
+}
+
+A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
+{
+    if (!record.writer || !world)
+        return A_Err_GENERIC;
+    if (!record.pendingFrames)
+        record.pendingFrames = new PendingFrames;
+    PendingFrames& pending = *record.pendingFrames;
+
+    const bool deep = (world->world_flags & 1) != 0;
+    const uint16_t bytesPerPixel = deep ? 8 : 4;
+    if (deep && record.formatType != nox::ZEMO3_UV_MAP && record.formatType != nox::ZEMO3_MASK) {
+        dropAll(&pending);
+        return A_Err_GENERIC;
+    }
+    const int64_t size = int64_t(world->rowbytes) * int64_t(world->height);
+    if (world->width <= 0 || world->height <= 0 || !world->data ||
+        int64_t(world->rowbytes) < int64_t(world->width) * bytesPerPixel || size >= (int64_t(1) << 31)) {
+        dropAll(&pending);
+        return A_Err_GENERIC;
+    }
+    std::shared_ptr<nox::PixelsCached> pixels;
+    try {
+        pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height), bytesPerPixel,
+                                                     uint64_t(size));
+    } catch (const std::bad_alloc&) {
+        dropAll(&pending);
+        return A_Err_GENERIC;
+    }
+    convertPixels(*world, deep, pixels->data(), pixels->rowBytes());
+
+    // Frames that are done leave the list; the others keep their order.
+    auto& tasks = pending.tasks;
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [](const auto& h) { return h->isDone(); }),
+                tasks.end());
+
+    const size_t workers = nox::TaskManager::instance(8)->workerCount();
+    if (memoryIsLow(pixels->size()) || tasks.size() >= workers) {
+        // Help with, and wait for, every outstanding frame before adding
+        // another: queued ones run here, busy ones are left to their worker.
+        while (!tasks.empty()) {
+            bool collected = false;
+            for (auto it = tasks.begin(); it != tasks.end(); ++it) {
+                if ((*it)->poll(true) != 2) {
+                    tasks.erase(it);
+                    collected = true;
+                    break;
+                }
+            }
+            if (!collected)
+                tasks.front()->doneEvent().wait(1);
+        }
+    }
+
+    const uint64_t n = record.framesAdded++;
+    nox::VideoFormatWriter* writer = record.writer;
+    auto handle = std::make_unique<nox::TaskHandle>();
+    handle->start(1, 0, [writer, n, pixels] {
+        writer->addFrame(n, *pixels);
+        if (n % 30 == 0)
+            writer->writePendingPackets(true);
+    });
+    tasks.push_back(std::move(handle));
     return A_Err_NONE;
 }
 
-A_Err addSoundChunk(AEIO_BasicData*, AEIO_OutSpecH, const A_Time*, A_u_long, const void*)
+A_Err addSoundChunk(AEIO_BasicData* basic, AEIO_OutSpecH out, const A_Time*, A_u_long samples, const void* data)
 {
-    return A_Err_GENERIC;
+    return guarded([&]() -> A_Err {
+        SuiteCache suites(basic);
+        void* options = nullptr;
+        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
+        if (err != A_Err_NONE || !options)
+            return err;
+        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
+        if ((err = lock.lock()) != A_Err_NONE)
+            return err;
+        A_Err result = addSoundLocked(*lock.as<ExportOptions>(), samples, data);
+        err = lock.unlock();
+        return result == A_Err_NONE ? err : result;
+    });
+}
+
+A_Err addSoundLocked(ExportOptions& record, A_u_long samples, const void* data)
+{
+    if (!record.writer || record.writer->channels() == 0)
+        return A_Err_GENERIC;
+    // The chunk's place comes from the job's own count, whatever the host's
+    // start time says; the count grows whatever the writer reports.
+    record.writer->addAudio(data, record.samplesAdded, samples);
+    record.samplesAdded += samples;
+    return A_Err_NONE;
+}
+
+A_Err endAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
+{
+    return guarded([&]() -> A_Err {
+        SuiteCache suites(basic);
+        const AEGP_IOOutSuite7& io = suites.ioOut();
+        void* options = nullptr;
+        if (io.AEGP_GetOutSpecOptionsHandle(out, &options) != A_Err_NONE || !options)
+            return A_Err_NONE;
+        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
+        if (lock.lock() != A_Err_NONE)
+            return A_Err_NONE;
+        ExportOptions& record = *lock.as<ExportOptions>();
+        AEIO_AlphaLabel label{};
+        if (io.AEGP_GetOutSpecAlphaLabel(out, &label) == A_Err_NONE)
+            record.alphaType = label.alpha;
+        finishJob(record);
+        delete record.pendingFrames;
+        record.pendingFrames = nullptr;
+        lock.unlock();
+        return A_Err_NONE;
+    });
 }
 
 }  // namespace zexport

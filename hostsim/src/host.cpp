@@ -705,6 +705,44 @@ A_Err Host::disposeOutputOptions(AEIO_OutSpecH out)
     return err;
 }
 
+A_Err Host::startAdding(AEIO_OutSpecH out)
+{
+    if (!functions_.AEIO_StartAdding)
+        return A_Err_GENERIC;
+    A_Err err = functions_.AEIO_StartAdding(&basic_, out, 0);
+    checkSuitesReleased("AEIO_StartAdding");
+    return err;
+}
+
+A_Err Host::addFrame(AEIO_OutSpecH out, A_long frameIndex, const PF_EffectWorld& world)
+{
+    if (!functions_.AEIO_AddFrame)
+        return A_Err_GENERIC;
+    A_LPoint origin{0, 0};
+    A_Err err = functions_.AEIO_AddFrame(&basic_, out, frameIndex, 1, &world, &origin, 0, nullptr);
+    checkSuitesReleased("AEIO_AddFrame");
+    return err;
+}
+
+A_Err Host::addSoundChunk(AEIO_OutSpecH out, A_u_long samples, const void* data)
+{
+    if (!functions_.AEIO_AddSoundChunk)
+        return A_Err_GENERIC;
+    A_Time start{0, 1};
+    A_Err err = functions_.AEIO_AddSoundChunk(&basic_, out, &start, samples, data);
+    checkSuitesReleased("AEIO_AddSoundChunk");
+    return err;
+}
+
+A_Err Host::endAdding(AEIO_OutSpecH out)
+{
+    if (!functions_.AEIO_EndAdding)
+        return A_Err_GENERIC;
+    A_Err err = functions_.AEIO_EndAdding(&basic_, out, 0);
+    checkSuitesReleased("AEIO_EndAdding");
+    return err;
+}
+
 A_Err Host::runOptions(const OutputSettings& settings, const std::vector<uint8_t>* stored, bool showDialog,
                        OptionsReport* report)
 {

@@ -161,6 +161,13 @@ public:
     A_Err disposeOutputOptions(AEIO_OutSpecH out);
     AEIO_BasicData* basicData() { return &basic_; }
 
+    // ---- Export job, as the render drives it ------------------------------
+    A_Err startAdding(AEIO_OutSpecH out);
+    // frameIndex is the host's own numbering; the module may ignore it.
+    A_Err addFrame(AEIO_OutSpecH out, A_long frameIndex, const PF_EffectWorld& world);
+    A_Err addSoundChunk(AEIO_OutSpecH out, A_u_long samples, const void* data);
+    A_Err endAdding(AEIO_OutSpecH out);
+
     // ---- The host's sequences --------------------------------------------
     // What the host does when an output module is set up and its format
     // options are looked at: InitOutputSpec, UserOptionsDialog (when asked),

@@ -31,9 +31,15 @@ constexpr uint32_t kMulA = 0x9E3779B1u;
 constexpr uint32_t kMulB = 0x85EBCA77u;
 constexpr uint32_t kMaxDistance = 65793;  // blocks, the reach of code 3
 
-std::unique_ptr<uint32_t[]> newWorkArea() {
-    // Value-initialised: zero entries.
-    return std::unique_ptr<uint32_t[]>(new (std::nothrow) uint32_t[kWorkEntries]());
+// The zeroed work area of one call. It is kept per thread and cleared for
+// every call rather than allocated afresh: the same tables, without a
+// megabyte of new pages to fault in per frame. Null when it cannot be had
+// (the texture is then stored raw).
+uint32_t* workArea() {
+    thread_local std::unique_ptr<uint32_t[]> area;
+    if (!area) area.reset(new (std::nothrow) uint32_t[kWorkEntries]);
+    if (area) std::memset(area.get(), 0, kWorkEntries * sizeof(uint32_t));
+    return area.get();
 }
 
 template <bool kStats>
@@ -152,11 +158,11 @@ template <bool kStats>
 uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
-    auto work = newWorkArea();
+    uint32_t* work = workArea();
     if (!work) return 0;
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
-    for (uint32_t o = 8; o < n; o += 8) codeColorBlock<8, 0, kStats>(in, o, work.get(), w, stats);
+    for (uint32_t o = 8; o < n; o += 8) codeColorBlock<8, 0, kStats>(in, o, work, w, stats);
     w.close();
     const size_t length = size_t(w.out - output);
     return length > n ? 0 : uint32_t(length);
@@ -166,9 +172,9 @@ template <bool kStats>
 uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
-    auto work = newWorkArea();
+    uint32_t* work = workArea();
     if (!work) return 0;
-    uint32_t* alphaTable = work.get() + kAlphaTable;
+    uint32_t* alphaTable = work + kAlphaTable;
     std::memcpy(output, in, 16);
     CodeWriter w(output + 16);
     uint32_t pendingAlpha = 0;
@@ -177,7 +183,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
         if (pendingAlpha > 0) {
             // Alpha implied by the run of code 1; only the colour half is coded.
             --pendingAlpha;
-            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            codeColorBlock<16, 8, kStats>(in, o, work, w, stats);
             o += 16;
             continue;
         }
@@ -198,7 +204,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
                 w.out += 8;
                 if constexpr (kStats) stats->alphaCodes[3]++;
             }
-            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            codeColorBlock<16, 8, kStats>(in, o, work, w, stats);
             o += 16;
         } else if (load64(in + o + 8) != load64(in + o - 8)) {
             // Same alpha, new colour: one code covers this alpha half and the
@@ -210,7 +216,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             w.run<kStats>(r, stats);
             alphaTable[ha] = o + 16 * r;
             pendingAlpha = r;
-            codeColorBlock<16, 8, kStats>(in, o, work.get(), w, stats);
+            codeColorBlock<16, 8, kStats>(in, o, work, w, stats);
             o += 16;
         } else {
             // The whole block repeats its predecessor: one code for the run.

@@ -243,12 +243,23 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     return dataLength + ops1 + ops2;
 }
 
-// Per-call work area: the unit-number table and the op buffer.
+// Work area of one call: the unit-number table (cleared by each stream) and
+// the op buffer. Kept per thread, like the DXT packers' tables, so that a
+// long export does not allocate them for every frame.
 struct UnitWork {
-    std::unique_ptr<uint16_t[]> recent;
-    std::unique_ptr<uint8_t[]> ops;
-    explicit UnitWork(size_t opBytes)
-        : recent(new (std::nothrow) uint16_t[65536]), ops(new (std::nothrow) uint8_t[opBytes]) {}
+    uint16_t* recent = nullptr;
+    uint8_t* ops = nullptr;
+    explicit UnitWork(size_t opBytes) {
+        thread_local std::unique_ptr<uint16_t[]> table;
+        thread_local std::unique_ptr<uint8_t[]> buffer;
+        thread_local size_t bufferBytes = 0;
+        if (!table) table.reset(new (std::nothrow) uint16_t[65536]);
+        if (bufferBytes < opBytes) {
+            buffer.reset(new (std::nothrow) uint8_t[opBytes]);
+            bufferBytes = buffer ? opBytes : 0;
+        }
+        if (table && buffer) recent = table.get(), ops = buffer.get();
+    }
     explicit operator bool() const { return recent && ops; }
 };
 
@@ -261,10 +272,10 @@ uint32_t packYcg6Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, 
     UnitWork work(size_t(4) * t);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnits<kStats>(output, end, input, 4 * t, work.ops.get(), work.recent.get(), stats);
+    const size_t luma = packUnits<kStats>(output, end, input, 4 * t, work.ops, work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats>(output + luma, end, input + size_t(32) * t, t, work.ops.get(),
-                                                2 * t, work.recent.get(), stats);
+    const size_t chroma = packUnitPairs<kStats>(output + luma, end, input + size_t(32) * t, t, work.ops,
+                                                2 * t, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 
@@ -277,11 +288,11 @@ uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, 
     UnitWork work(size_t(8) * t);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnitPairs<kStats>(output, end, input, 4 * t, work.ops.get(), 4 * t,
-                                              work.recent.get(), stats);
+    const size_t luma = packUnitPairs<kStats>(output, end, input, 4 * t, work.ops, 4 * t,
+                                              work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats>(output + luma, end, input + size_t(64) * t, t, work.ops.get(),
-                                                4 * t, work.recent.get(), stats);
+    const size_t chroma = packUnitPairs<kStats>(output + luma, end, input + size_t(64) * t, t, work.ops,
+                                                4 * t, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 

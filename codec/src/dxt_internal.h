@@ -36,6 +36,26 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
         destination[i] = uint8_t(bits >> (8 * i));
 }
 
+// The single-channel block's two loops, one set per instruction-set level:
+//   minMax:  smallest and largest of sixteen values.
+//   indices: writeRampIndices over sixteen contiguous values.
+// The fast levels work in 16-bit lanes: they need values, d and bias with
+// 7*v + bias within 0..32767 and 4*d <= 32767, which holds for luma
+// (0..4080), chroma (0..510) and alpha (0..255) with the encoders' endpoints.
+struct ScalarRampKernels {
+    static void minMax(const uint16_t* values, int& mn, int& mx);
+    static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
+    {
+        writeRampIndices(destination, values, 1, d, bias);
+    }
+};
+#if defined(__SSE2__)
+struct Sse2RampKernels {
+    static void minMax(const uint16_t* values, int& mn, int& mx);
+    static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias);
+};
+#endif
+
 // A colour block's index search reduced to one line through colour space:
 // a pixel's projection dot = R*dirR + G*dirG + B*dirB is compared against
 // the midpoints between the palette stops along the line. Below halfPoint

@@ -9,19 +9,9 @@ namespace nox {
 
 namespace {
 
-inline void minMax(const uint16_t* values, int& mn, int& mx)
-{
-    mn = mx = values[0];
-#pragma GCC unroll 16
-    for (int k = 1; k < 16; ++k) {
-        const int v = values[k];
-        mn = v < mn ? v : mn;
-        mx = v > mx ? v : mx;
-    }
-}
-
 // Writes endpoints e0 >= e1 and, unless they are equal, the indices of the
 // values on the ramp from scale*e1 to scale*e0.
+template <class K>
 inline void finishBlock(uint8_t* destination, const uint16_t* values, int e0, int e1, int d, int bias)
 {
     destination[0] = uint8_t(e0);
@@ -30,13 +20,44 @@ inline void finishBlock(uint8_t* destination, const uint16_t* values, int e0, in
         std::memset(destination + 2, 0, 6);
         return;
     }
-    detail::writeRampIndices(destination + 2, values, 1, d, bias);
+    K::indices(destination + 2, values, d, bias);
+}
+
+template <class K>
+void lumaBlock(uint8_t* destination, const uint16_t* values)
+{
+    int mn, mx;
+    K::minMax(values, mn, mx);
+    // Endpoints round outward to multiples of 16 so the ramp covers every value.
+    const int e0 = ((mx + 15) & 0xFFF0) >> 4;
+    const int e1 = (mn & 0xFFF0) >> 4;
+    const int d = 16 * (e0 - e1);
+    finishBlock<K>(destination, values, e0, e1, d, d / 2 + 2 - 7 * 16 * e1);
+}
+
+template <class K>
+void chromaBlock(uint8_t* destination, const uint16_t* values)
+{
+    int mn, mx;
+    K::minMax(values, mn, mx);
+    const int e0 = (mx + 1) >> 1;
+    const int e1 = mn >> 1;
+    finishBlock<K>(destination, values, e0, e1, 2 * (e0 - e1), (e0 - e1) + 2 - 14 * e1);
+}
+
+template <class K>
+void alphaPlaneBlock(uint8_t* destination, const uint16_t* values)
+{
+    int mn, mx;
+    K::minMax(values, mn, mx);
+    const int d = mx - mn;
+    finishBlock<K>(destination, values, mx, mn, d, (d < 8 ? d - 1 : d / 2 + 2) - 7 * mn);
 }
 
 // Walks the picture by 8x8 tiles: per tile the four luma blocks (and alpha
 // blocks) go to their places in plane 1, and the Co and Cg blocks of the
 // tile's 2x2 groups are appended to plane 2.
-template <bool kAlpha>
+template <bool kAlpha, class K>
 int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     if (width % 8 != 0 || height % 8 != 0)
@@ -75,9 +96,9 @@ int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, 
                 const size_t bx = size_t(tx) * 2 + size_t(blk & 1);
                 const size_t by = size_t(ty) * 2 + size_t(blk >> 1);
                 uint8_t* dst = texture + (by * blocksPerRow + bx) * kUnit;
-                encodeLumaBlock(dst, luma[blk]);
+                lumaBlock<K>(dst, luma[blk]);
                 if constexpr (kAlpha)
-                    encodeAlphaPlaneBlock(dst + 8, alpha[blk]);
+                    alphaPlaneBlock<K>(dst + 8, alpha[blk]);
             }
             // Means of R - B and of G - (R + B)/2 over each group, offset by
             // 255 to be non-negative; the divisions truncate toward zero.
@@ -86,52 +107,78 @@ int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, 
                 co[grp] = uint16_t((sumR[grp] - sumB[grp]) / 4 + 255);
                 cg[grp] = uint16_t((2 * sumG[grp] - sumR[grp] - sumB[grp]) / 8 + 255);
             }
-            encodeChromaBlock(chroma, co);
-            encodeChromaBlock(chroma + 8, cg);
+            chromaBlock<K>(chroma, co);
+            chromaBlock<K>(chroma + 8, cg);
             chroma += 16;
         }
     }
     return 0;
 }
 
+#if defined(__SSE2__)
+using DefaultRamp = detail::Sse2RampKernels;  // SSE2 is part of every x86-64 processor
+#else
+using DefaultRamp = detail::ScalarRampKernels;
+#endif
+
+template <bool kAlpha>
+int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+#if defined(__SSE2__)
+    if (kernel == DxtKernel::Sse2)
+        return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture);
+#endif
+    (void)kernel;
+    return encodeYcocgPicture<kAlpha, detail::ScalarRampKernels>(picture, width, height, texture);
+}
+
 }  // namespace
 
-void encodeLumaBlock(uint8_t* destination, const uint16_t values[16])
+namespace detail {
+
+void ScalarRampKernels::minMax(const uint16_t* values, int& mn, int& mx)
 {
-    int mn, mx;
-    minMax(values, mn, mx);
-    // Endpoints round outward to multiples of 16 so the ramp covers every value.
-    const int e0 = ((mx + 15) & 0xFFF0) >> 4;
-    const int e1 = (mn & 0xFFF0) >> 4;
-    const int d = 16 * (e0 - e1);
-    finishBlock(destination, values, e0, e1, d, d / 2 + 2 - 7 * 16 * e1);
+    mn = mx = values[0];
+#pragma GCC unroll 16
+    for (int k = 1; k < 16; ++k) {
+        const int v = values[k];
+        mn = v < mn ? v : mn;
+        mx = v > mx ? v : mx;
+    }
 }
+
+}  // namespace detail
+
+void encodeLumaBlock(uint8_t* destination, const uint16_t values[16]) { lumaBlock<DefaultRamp>(destination, values); }
 
 void encodeChromaBlock(uint8_t* destination, const uint16_t values[16])
 {
-    int mn, mx;
-    minMax(values, mn, mx);
-    const int e0 = (mx + 1) >> 1;
-    const int e1 = mn >> 1;
-    finishBlock(destination, values, e0, e1, 2 * (e0 - e1), (e0 - e1) + 2 - 14 * e1);
+    chromaBlock<DefaultRamp>(destination, values);
 }
 
 void encodeAlphaPlaneBlock(uint8_t* destination, const uint16_t values[16])
 {
-    int mn, mx;
-    minMax(values, mn, mx);
-    const int d = mx - mn;
-    finishBlock(destination, values, mx, mn, d, (d < 8 ? d - 1 : d / 2 + 2) - 7 * mn);
+    alphaPlaneBlock<DefaultRamp>(destination, values);
 }
 
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeYcocgPicture<false>(picture, width, height, texture);
+    return encodeYcocgPicture<false, DefaultRamp>(picture, width, height, texture);
 }
 
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeYcocgPicture<true>(picture, width, height, texture);
+    return encodeYcocgPicture<true, DefaultRamp>(picture, width, height, texture);
+}
+
+int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    return encodeWith<false>(kernel, picture, width, height, texture);
+}
+
+int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    return encodeWith<true>(kernel, picture, width, height, texture);
 }
 
 }  // namespace nox

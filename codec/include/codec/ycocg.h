@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "codec/dxt.h"
+
 namespace nox {
 
 // Encodes a tightly packed RGBA picture (row stride width*4). Returns 0 on
@@ -21,6 +23,11 @@ namespace nox {
 // nothing, when width or height is not a multiple of 8.
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+
+// The same with a chosen instruction-set level (for tests and benchmarks);
+// every level writes the scalar reference's bytes.
+int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.

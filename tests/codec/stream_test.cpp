@@ -100,10 +100,6 @@ TEST(VideoCodecInfo, BaseBehaviour)
     EXPECT_EQ(codec.VideoCodecInfo::displayName(), "");
     EXPECT_EQ(codec.VideoCodecInfo::createCompressor(s), nullptr);
     EXPECT_EQ(codec.VideoCodecInfo::createDecompressor(s, nullptr), nullptr);
-    VideoStreamDescription untouched(16, 16, 30, 1, nullptr);
-    codec.VideoCodecInfo::describeStream(untouched);
-    EXPECT_EQ(untouched.fourCC, kAnyCodec);
-    EXPECT_TRUE(untouched.codecName.empty());
 
     // The base compressor is no custom codec and keeps its own copy.
     NullCompressor compressor(s);

@@ -109,32 +109,6 @@ TEST(Ycocg, LayoutPutsEveryBlockInItsPlace)
     }
 }
 
-// Chroma groups inside a tile: one 2x2 group differs, and its value must
-// land at its row-major place among the sixteen indices.
-TEST(Ycocg, ChromaGroupsInRowMajorOrder)
-{
-    for (int group : {0, 1, 4, 6, 13, 15}) {
-        auto pic = solidPicture(8, 8, 100, 100, 100, 255);
-        const int gx = group % 4, gy = group / 4;
-        for (int dy = 0; dy < 2; ++dy)
-            for (int dx = 0; dx < 2; ++dx) {
-                uint8_t* p = &pic[((2 * gy + dy) * 8 + 2 * gx + dx) * 4];
-                p[0] = 200;  // R - B = 100 -> Co9 = 355
-                p[2] = 100;
-            }
-        std::vector<uint8_t> tex(8 * 8 * 3 / 4);
-        ASSERT_EQ(encodeYcg6(pic.data(), 8, 8, tex.data()), 0);
-        const uint8_t* co = &tex[32];
-        EXPECT_EQ(co[0], 178);  // (355 + 1) >> 1
-        EXPECT_EQ(co[1], 127);  // 255 >> 1
-        uint64_t bits = 0;
-        for (int i = 0; i < 6; ++i)
-            bits |= uint64_t(co[2 + i]) << (8 * i);
-        for (int k = 0; k < 16; ++k)
-            EXPECT_EQ((bits >> (3 * k)) & 7, k == group ? 0u : 1u) << "group " << group << " k " << k;
-    }
-}
-
 // Every instruction-set level writes the scalar reference's bytes, on noise
 // (full ranges), on extremes (0/255 patterns: widest ramps) and on smooth
 // content (narrow ramps, endpoints close together).

@@ -116,6 +116,43 @@ TEST(Resources, VersionStrings)
     EXPECT_STREQ(v.internalName, "Zemo3");
 }
 
+TEST(Resources, OptionsDialogTemplate)
+{
+    const platform::DialogTemplate& t = zexport::resources::optionsDialogTemplate();
+    EXPECT_EQ(std::u16string(t.caption), u"Zemo 3 Format Options");
+    EXPECT_EQ(std::u16string(t.font), u"MS Shell Dlg");
+    EXPECT_EQ(t.pointSize, 8);
+    EXPECT_EQ(t.weight, 400);
+    EXPECT_EQ(t.charset, 1);
+    EXPECT_EQ(t.style, 0x80C808C8u);
+    EXPECT_EQ(t.exStyle, 0x80u);
+    EXPECT_EQ((std::vector<int>{t.x, t.y, t.cx, t.cy}), (std::vector<int>{0, 0, 171, 75}));
+    struct Item {
+        int id;
+        std::string windowClass;
+        std::u16string text;
+        uint32_t style;
+        std::vector<int> rect;
+    };
+    const Item expected[] = {
+        {1, "button", u"OK", 0x50010001, {7, 52, 35, 14}},
+        {2, "button", u"Cancel", 0x50010000, {45, 52, 50, 14}},
+        {3, "combobox", u"", 0x50210003, {7, 22, 117, 14}},
+        {1005, "static", u"Compression", 0x50020200, {7, 7, 48, 12}},
+        {1004, "static", u"0.0.0", 0x50020202, {99, 54, 64, 12}},
+    };
+    ASSERT_EQ(t.itemCount, std::size(expected));
+    for (size_t i = 0; i < t.itemCount; ++i) {
+        const platform::DialogItemTemplate& item = t.items[i];
+        SCOPED_TRACE(expected[i].id);
+        EXPECT_EQ(item.id, expected[i].id);
+        EXPECT_EQ(item.windowClass, expected[i].windowClass);
+        EXPECT_EQ(std::u16string(item.text ? item.text : u""), expected[i].text);
+        EXPECT_EQ(item.style, expected[i].style);
+        EXPECT_EQ((std::vector<int>{item.x, item.y, item.cx, item.cy}), expected[i].rect);
+    }
+}
+
 // ---- The death hook, in processes of their own --------------------------
 
 // Threads of this process, as the kernel lists them.

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include <thread>
+
 #include "codec/opstream.h"
 #include "codec/packers.h"
 #include "reader/frame_decoder.h"
@@ -173,6 +175,76 @@ TEST(Packers, CompositeOpBytes) {
     EXPECT_EQ(dataLength, 34u);
     // Three ops with two values: the coded form would not be shorter, raw.
     EXPECT_EQ(Bytes(p.begin() + 34, p.begin() + 38), (Bytes{0, 3, 17, 3}));
+}
+
+uint64_t fnv1a(const Bytes& b) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (uint8_t x : b) h = (h ^ x) * 0x100000001B3ull;
+    return h;
+}
+
+// 8-byte units from small alphabets of endpoints and index pieces, with
+// repeats and copies from earlier units: every kind of match, few long runs.
+Bytes mixedUnits(size_t bytes, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes t(bytes);
+    uint32_t alphabet[8];
+    for (auto& a : alphabet) a = rng();
+    for (size_t o = 0; o < bytes; o += 8) {
+        const uint32_t r = o == 0 ? 9 : rng() % 10;
+        if (r < 2) {
+            std::memcpy(&t[o], &t[o - 8], 8);
+        } else if (r < 4) {
+            std::memcpy(&t[o], &t[8 * (rng() % (o / 8))], 8);
+        } else if (r < 8) {
+            for (int b = 0; b < 8; b += 2) {
+                const uint32_t a = alphabet[rng() % 8];
+                std::memcpy(&t[o + b], &a, 2);
+            }
+            if (r == 7) std::memcpy(&t[o + 2], &t[8 * (rng() % (o / 8)) + 2], 6);
+        } else {
+            for (int b = 0; b < 8; ++b) t[o + b] = uint8_t(rng());
+        }
+    }
+    return t;
+}
+
+// Packed bytes of fixed synthetic textures, pinned: any change to what the
+// packers write shows here. Also packs them on four threads at once (each
+// thread keeps its own work area) and compares with the single-thread result.
+TEST(Packers, GoldenOutputAndThreads) {
+    struct Golden {
+        uint32_t type;
+        size_t size;
+        uint64_t hash;
+    };
+    const Golden golden[] = {
+        {0, 7387, 11672831558023658821ull},
+        {1, 11671, 1776694249445439673ull},
+        {2, 10067, 12219216972092853979ull},
+        {3, 11992, 12091364921043688276ull},
+    };
+    std::vector<Bytes> textures, results;
+    for (const Golden& g : golden) {
+        textures.push_back(mixedUnits(240 * 70, 2024 + g.type));
+        results.push_back(packed(g.type, textures.back()));
+        EXPECT_EQ(results.back().size(), g.size) << g.type;
+        EXPECT_EQ(fnv1a(results.back()), g.hash) << g.type;
+        const UnpackFunction unpack[4] = {unpackDxt1, unpackDxt5, unpackYcg6, unpackYg10};
+        Bytes restored(textures.back().size());
+        EXPECT_EQ(unpack[g.type](results.back().data(), restored.data(), results.back().size(), restored.size()),
+                  results.back().size());
+        EXPECT_EQ(restored, textures.back());
+    }
+    std::vector<Bytes> threaded(4);
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) threaded[t] = packed(golden[t].type, textures[t]);
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (uint32_t t = 0; t < 4; ++t) EXPECT_EQ(threaded[t], results[t]) << t;
 }
 
 Bytes writeOps(const Bytes& ops, OpStreamForm* form = nullptr) {

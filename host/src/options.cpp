@@ -1,6 +1,7 @@
 // The options record: create or restore, flatten, dispose, describe, refresh
 // and the render depth.
 #include <cstring>
+#include <memory>
 
 #include "codec/zemo3.h"
 #include "module.h"
@@ -10,11 +11,11 @@ namespace zexport {
 
 namespace {
 
-void startLive(ExportOptions& options)
+void startLive(ExportOptions& options, PendingFrames* list)
 {
     options.flattened = 0;
     options.writer = nullptr;
-    options.pendingFrames = new PendingFrames;
+    options.pendingFrames = list;
     options.framesAdded = 0;
     options.samplesAdded = 0;
 }
@@ -32,19 +33,20 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
             return err;
 
         const AEGP_MemorySuite1& memory = suites.memory();
+        // The new record's list exists before its handle, so that running out
+        // of memory leaves no handle behind.
+        auto list = std::make_unique<PendingFrames>();
         AEGP_MemHandle fresh = nullptr;
         err = memory.AEGP_NewMemHandle(g_pluginId, kLiveOptionsLabel, sizeof(ExportOptions), AEGP_MemFlag_CLEAR,
                                        &fresh);
         if (err != A_Err_NONE)
             return err;
 
-        // A record that is never installed belongs to nobody else: it and
-        // the list it owns are given back on every failure below.
+        // A record that is never installed belongs to nobody else: it is
+        // given back on every failure below (its list goes with `list`).
         HandleLock freshLock(memory, fresh);
-        PendingFrames* freshList = nullptr;
         auto abandon = [&](A_Err cause) {
             freshLock.unlock();
-            delete freshList;
             memory.AEGP_FreeMemHandle(fresh);
             return cause;
         };
@@ -63,13 +65,11 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
             std::memcpy(record, old, sizeof(ExportOptions));
             if (old->flattened == 0)
                 previousList = old->pendingFrames;
-            startLive(*record);
-            freshList = record->pendingFrames;
+            startLive(*record, list.get());
             if ((err = previousLock.unlock()) != A_Err_NONE)
                 return abandon(err);
         } else {
-            startLive(*record);
-            freshList = record->pendingFrames;
+            startLive(*record, list.get());
             record->formatType = kDefaultFormatType;
             record->alphaType = kDefaultAlphaType;
         }
@@ -81,6 +81,7 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
         void* replaced = nullptr;
         if ((err = io.AEGP_SetOutSpecOptionsHandle(out, fresh, &replaced)) != A_Err_NONE)
             return abandon(err);
+        list.release();  // owned by the installed record now
         // The previous record is replaced: it goes, with the list a live one owns.
         if (previous && (err = memory.AEGP_FreeMemHandle(static_cast<AEGP_MemHandle>(previous))) == A_Err_NONE)
             delete previousList;

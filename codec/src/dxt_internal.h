@@ -36,13 +36,27 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
         destination[i] = uint8_t(bits >> (8 * i));
 }
 
-// The single-channel block's two loops, one set per instruction-set level:
+// The YCoCg encoder's loops, one set per instruction-set level:
+//   gatherTile: the samples of one tile (below).
 //   minMax:  smallest and largest of sixteen values.
 //   indices: writeRampIndices over sixteen contiguous values.
 // The fast levels work in 16-bit lanes: they need values, d and bias with
 // 7*v + bias within 0..32767 and 4*d <= 32767, which holds for luma
 // (0..4080), chroma (0..510) and alpha (0..255) with the encoders' endpoints.
+// The samples of one 8x8 tile of an RGBA picture: luma 4*(R + 2G + B) and
+// alpha per 4x4 block (upper left, upper right, lower left, lower right;
+// row-major inside), and Co9 = sum(R - B)/4 + 255, Cg9 = sum(2G - R - B)/8
+// + 255 per 2x2 group (row-major; divisions truncate toward zero).
+struct TileSamples {
+    uint16_t luma[4][16];
+    uint16_t alpha[4][16];
+    uint16_t co[16];
+    uint16_t cg[16];
+};
+
 struct ScalarRampKernels {
+    // gatherTile fills alpha only when withAlpha is set.
+    static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
     {
@@ -51,6 +65,7 @@ struct ScalarRampKernels {
 };
 #if defined(__SSE2__)
 struct Sse2RampKernels {
+    static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias);
 };

@@ -70,45 +70,18 @@ int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, 
     for (uint32_t ty = 0; ty < height / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
-            // Per 4x4 block (upper left, upper right, lower left, lower
-            // right) its sixteen values; and per 2x2 group the channel sums.
-            uint16_t luma[4][16];
-            uint16_t alpha[4][16];
-            int sumR[16] = {}, sumG[16] = {}, sumB[16] = {};
-#pragma GCC unroll 8
-            for (int row = 0; row < 8; ++row) {
-                const uint8_t* p = tile + size_t(row) * stride;
-                const int blockRow = (row >> 2) * 2, inRow = (row & 3) * 4, group = (row >> 1) * 4;
-#pragma GCC unroll 8
-                for (int col = 0; col < 8; ++col, p += 4) {
-                    const int r = p[0], g = p[1], b = p[2];
-                    const int blk = blockRow + (col >> 2), k = inRow + (col & 3);
-                    luma[blk][k] = uint16_t((r + 2 * g + b) * 4);
-                    if constexpr (kAlpha)
-                        alpha[blk][k] = p[3];
-                    const int grp = group + (col >> 1);
-                    sumR[grp] += r;
-                    sumG[grp] += g;
-                    sumB[grp] += b;
-                }
-            }
+            detail::TileSamples samples;
+            K::gatherTile(tile, stride, kAlpha, samples);
             for (int blk = 0; blk < 4; ++blk) {
                 const size_t bx = size_t(tx) * 2 + size_t(blk & 1);
                 const size_t by = size_t(ty) * 2 + size_t(blk >> 1);
                 uint8_t* dst = texture + (by * blocksPerRow + bx) * kUnit;
-                lumaBlock<K>(dst, luma[blk]);
+                lumaBlock<K>(dst, samples.luma[blk]);
                 if constexpr (kAlpha)
-                    alphaPlaneBlock<K>(dst + 8, alpha[blk]);
+                    alphaPlaneBlock<K>(dst + 8, samples.alpha[blk]);
             }
-            // Means of R - B and of G - (R + B)/2 over each group, offset by
-            // 255 to be non-negative; the divisions truncate toward zero.
-            uint16_t co[16], cg[16];
-            for (int grp = 0; grp < 16; ++grp) {
-                co[grp] = uint16_t((sumR[grp] - sumB[grp]) / 4 + 255);
-                cg[grp] = uint16_t((2 * sumG[grp] - sumR[grp] - sumB[grp]) / 8 + 255);
-            }
-            chromaBlock<K>(chroma, co);
-            chromaBlock<K>(chroma + 8, cg);
+            chromaBlock<K>(chroma, samples.co);
+            chromaBlock<K>(chroma + 8, samples.cg);
             chroma += 16;
         }
     }
@@ -135,6 +108,34 @@ int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_
 }  // namespace
 
 namespace detail {
+
+void ScalarRampKernels::gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s)
+{
+    int sumR[16] = {}, sumG[16] = {}, sumB[16] = {};
+#pragma GCC unroll 8
+    for (int row = 0; row < 8; ++row) {
+        const uint8_t* p = tile + size_t(row) * stride;
+        const int blockRow = (row >> 2) * 2, inRow = (row & 3) * 4, group = (row >> 1) * 4;
+#pragma GCC unroll 8
+        for (int col = 0; col < 8; ++col, p += 4) {
+            const int r = p[0], g = p[1], b = p[2];
+            const int blk = blockRow + (col >> 2), k = inRow + (col & 3);
+            s.luma[blk][k] = uint16_t((r + 2 * g + b) * 4);
+            if (withAlpha)
+                s.alpha[blk][k] = p[3];
+            const int grp = group + (col >> 1);
+            sumR[grp] += r;
+            sumG[grp] += g;
+            sumB[grp] += b;
+        }
+    }
+    // Means of R - B and of G - (R + B)/2 over each group, offset by 255 to
+    // be non-negative; the divisions truncate toward zero.
+    for (int grp = 0; grp < 16; ++grp) {
+        s.co[grp] = uint16_t((sumR[grp] - sumB[grp]) / 4 + 255);
+        s.cg[grp] = uint16_t((2 * sumG[grp] - sumR[grp] - sumB[grp]) / 8 + 255);
+    }
+}
 
 void ScalarRampKernels::minMax(const uint16_t* values, int& mn, int& mx)
 {

@@ -11,6 +11,80 @@
 
 namespace nox::detail {
 
+namespace {
+
+// Horizontal sums of four registers of four 32-bit lanes: lane i of the
+// result is the sum of the lanes of register i.
+inline __m128i sum4x4(__m128i a, __m128i b, __m128i c, __m128i d)
+{
+    const __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+    const __m128i cd = _mm_add_epi32(_mm_unpacklo_epi32(c, d), _mm_unpackhi_epi32(c, d));
+    return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+}
+
+// Luma 4*(R + 2G + B) of four pixels as 32-bit lanes.
+inline __m128i luma4(__m128i px)
+{
+    const __m128i zero = _mm_setzero_si128(), k = _mm_setr_epi16(4, 8, 4, 0, 4, 8, 4, 0);
+    const __m128 a = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(px, zero), k));
+    const __m128 b = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(px, zero), k));
+    return _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
+                         _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+
+// x / 2^shift truncated toward zero (an arithmetic shift rounds down, so
+// negative values get 2^shift - 1 added first), plus 255.
+template <int kShift>
+inline __m128i truncatedDivPlus255(__m128i x)
+{
+    const __m128i bias = _mm_and_si128(_mm_srai_epi32(x, 31), _mm_set1_epi32((1 << kShift) - 1));
+    return _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(x, bias), kShift), _mm_set1_epi32(255));
+}
+
+inline void storeHalves(__m128i v, uint16_t* left, uint16_t* right)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(left), v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(right), _mm_unpackhi_epi64(v, v));
+}
+
+}  // namespace
+
+void Sse2RampKernels::gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s)
+{
+    const __m128i zero = _mm_setzero_si128();
+    // Co and Cg sums by multiply-add: (R, G, B, A) . (1, 0, -1, 0) and
+    // (-1, 2, -1, 0), two pixels per register, summed over each group.
+    const __m128i kCo = _mm_setr_epi16(1, 0, -1, 0, 1, 0, -1, 0);
+    const __m128i kCg = _mm_setr_epi16(-1, 2, -1, 0, -1, 2, -1, 0);
+    for (int pair = 0; pair < 4; ++pair) {
+        __m128i px[2][2];
+        for (int r = 0; r < 2; ++r) {
+            const int row = 2 * pair + r;
+            const uint8_t* p = tile + size_t(row) * stride;
+            px[r][0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            px[r][1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+            const int blk = (row >> 2) * 2, k = (row & 3) * 4;
+            storeHalves(_mm_packs_epi32(luma4(px[r][0]), luma4(px[r][1])), &s.luma[blk][k], &s.luma[blk + 1][k]);
+            if (withAlpha)
+                storeHalves(_mm_packs_epi32(_mm_srli_epi32(px[r][0], 24), _mm_srli_epi32(px[r][1], 24)),
+                            &s.alpha[blk][k], &s.alpha[blk + 1][k]);
+        }
+        // Both rows added per pixel in 16-bit lanes; group g is the two
+        // pixels of the g-th unpacked half.
+        __m128i halves[4];
+        for (int q = 0; q < 2; ++q) {
+            halves[2 * q] = _mm_add_epi16(_mm_unpacklo_epi8(px[0][q], zero), _mm_unpacklo_epi8(px[1][q], zero));
+            halves[2 * q + 1] = _mm_add_epi16(_mm_unpackhi_epi8(px[0][q], zero), _mm_unpackhi_epi8(px[1][q], zero));
+        }
+        const __m128i co = sum4x4(_mm_madd_epi16(halves[0], kCo), _mm_madd_epi16(halves[1], kCo),
+                                  _mm_madd_epi16(halves[2], kCo), _mm_madd_epi16(halves[3], kCo));
+        const __m128i cg = sum4x4(_mm_madd_epi16(halves[0], kCg), _mm_madd_epi16(halves[1], kCg),
+                                  _mm_madd_epi16(halves[2], kCg), _mm_madd_epi16(halves[3], kCg));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.co[4 * pair]), _mm_packs_epi32(truncatedDivPlus255<2>(co), zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.cg[4 * pair]), _mm_packs_epi32(truncatedDivPlus255<3>(cg), zero));
+    }
+}
+
 void Sse2RampKernels::minMax(const uint16_t* values, int& mn, int& mx)
 {
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
@@ -66,9 +140,12 @@ void Sse2RampKernels::indices(uint8_t* destination, const uint16_t* values, int3
     uint64_t g[4];
     packGroups(rampIndices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), vbias, vd, vd2, vd4), g);
     packGroups(rampIndices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8)), vbias, vd, vd2, vd4), g + 2);
+    // x86 is little-endian: the low six bytes of bits are the block's.
     const uint64_t bits = g[0] | (g[1] << 12) | (g[2] << 24) | (g[3] << 36);
-    for (int i = 0; i < 6; ++i)
-        destination[i] = uint8_t(bits >> (8 * i));
+    const uint32_t low = uint32_t(bits);
+    const uint16_t high = uint16_t(bits >> 32);
+    std::memcpy(destination, &low, 4);
+    std::memcpy(destination + 4, &high, 2);
 }
 
 }  // namespace nox::detail

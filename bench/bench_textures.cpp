@@ -134,12 +134,18 @@ void BM_YcocgTexture(benchmark::State& state)
     setRate(state);
 }
 
+int ycg6Scalar(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    return nox::encodeYcg6With(nox::DxtKernel::Scalar, picture, width, height, texture);
+}
+
 BENCHMARK(BM_ColorBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColorBlockScalar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AlphaBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DxtTexture<nox::encodeDxt1Texture, 8>)->Name("BM_Dxt1Texture")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DxtTexture<nox::encodeDxt5Texture, 16>)->Name("BM_Dxt5Texture")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_YcocgTexture<nox::encodeYcg6, size_t(kWidth) * kHeight * 3 / 4>)->Name("BM_Ycg6")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<ycg6Scalar, size_t(kWidth) * kHeight * 3 / 4>)->Name("BM_Ycg6Scalar")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_YcocgTexture<nox::encodeYg10, size_t(kWidth) * kHeight * 5 / 4>)->Name("BM_Yg10")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -56,7 +56,7 @@ struct XorShift {
 uint8_t clamp255(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // Blocks of four kinds in turn: noise, noisy gradients, two colours, nearly
-// flat. The same generator feeds the independent reference that produced
+// flat. The same generator feeds the model in texture_reference.py that produced
 // the hashes below.
 std::vector<std::array<uint8_t, 64>> corpus(size_t n)
 {
@@ -132,7 +132,7 @@ TEST(DxtBlocks, GoldenBytes)
 {
     // Blocks chosen because a float/double mix-up, another summation order
     // or rounding instead of truncation in the axis changes their output;
-    // expected bytes from an independent implementation of the algorithm.
+    // expected bytes from the independent model in texture_reference.py.
     struct Case {
         const char* block;
         const char* color;
@@ -160,7 +160,7 @@ TEST(DxtBlocks, GoldenBytes)
     }
 }
 
-// The corpus against hashes from an independent implementation; on every
+// The corpus against hashes from texture_reference.py; on every
 // block c0 >= c1, and no index 3 when c0 == c1, so a DXT1 decoder in
 // three-colour mode still sees an opaque block.
 TEST(DxtBlocks, CorpusMatchesReferenceHashes)

@@ -146,7 +146,7 @@ TEST(Ycocg, EveryLevelMatchesScalar)
 
 TEST(Ycocg, SingleChannelBlocksGolden)
 {
-    // Expected bytes from an independent implementation of the algorithm.
+    // Expected bytes from the independent model in texture_reference.py.
     struct Case {
         void (*encode)(uint8_t*, const uint16_t*);
         uint16_t values[16];
@@ -195,8 +195,8 @@ uint64_t fnv1a(const std::vector<uint8_t>& data)
     return h;
 }
 
-// Gradients, an edge and noise; the hashes come from an independent
-// implementation of both encoders fed by the same generator.
+// Gradients, an edge and noise; the hashes come from the independent model
+// in texture_reference.py fed by the same generator.
 TEST(Ycocg, PictureMatchesReferenceHashes)
 {
     const uint32_t w = 64, h = 48;

@@ -19,7 +19,7 @@ test: deps build
 
 demo: deps build
 	@mkdir -p out
-	$(BUILD)/tools/zemo3 core
+	$(BUILD)/tools/zemo3 render --demo -o out/demo.mov
 
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address" build

@@ -1,0 +1,312 @@
+// zemo3 render: the project's main job. The emulated host loads the plug-in
+// module and renders a composition through it, exactly as the compositing
+// application drives an output module: InitOutputSpec, GetDepths,
+// StartAdding, AddFrame and AddSoundChunk as frames are rendered, EndAdding,
+// GetFlatOutputOptions, DisposeOutputOptions and the death hook.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "codec/zemo3.h"
+#include "commands.h"
+#include "host/options.h"
+#include "hostsim/host.h"
+#include "platform/platform.h"
+#include "sources.h"
+
+namespace {
+
+using namespace zemo3;
+
+const char* kUsage =
+    "usage: zemo3 render [INPUT | --demo] -o OUT.mov [--compression C] [--size WxH] [--fps RATE]\n"
+    "                    [--duration SECONDS] [--no-sound] [--dialog] [--module PATH]\n"
+    "\n"
+    "Renders a composition through the plug-in module into a Zemo 3 movie.\n"
+    "  INPUT          any media file FFmpeg can read, or a numbered image sequence\n"
+    "                 (for example shot_%04d.png); its sound comes along\n"
+    "  --demo         the built-in demo composition (the default without INPUT):\n"
+    "                 moving shapes and gradients with varying alpha and a stereo tone\n"
+    "  -o OUT.mov     the movie to write\n"
+    "  --compression  normal, normal-alpha, high or high-alpha (or 0..3); default normal\n"
+    "  --size WxH     picture size (demo default 1280x720; media: the file's size)\n"
+    "  --fps RATE     frame rate, e.g. 25, 29.97 or 30000/1001 (demo default 30)\n"
+    "  --duration S   seconds to render (demo default 5; media: the whole file)\n"
+    "  --no-sound     render without sound\n"
+    "  --dialog       choose the compression in the options dialog first\n"
+    "\n"
+    "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
+    "unreadable input or unwritable output.\n";
+
+// "29.97", "30000/1001", "25" -> 16.16 fixed point; 0 when unparsable.
+A_Fixed parseFps(const std::string& text, int32_t* num, int32_t* den)
+{
+    double value = 0;
+    size_t slash = text.find('/');
+    try {
+        size_t used = 0;
+        if (slash != std::string::npos) {
+            double a = std::stod(text.substr(0, slash), &used);
+            double b = std::stod(text.substr(slash + 1));
+            if (b <= 0)
+                return 0;
+            value = a / b;
+            *num = int32_t(a);
+            *den = int32_t(b);
+        } else {
+            value = std::stod(text, &used);
+            if (used != text.size())
+                return 0;
+            // Decimal rates become a fraction over 1000 (29.97 -> 29970/1000).
+            *num = int32_t(std::lround(value * 1000));
+            *den = 1000;
+            if (*num % 1000 == 0) {
+                *num /= 1000;
+                *den = 1;
+            }
+        }
+    } catch (...) {
+        return 0;
+    }
+    if (!(value > 0 && value < 1000))
+        return 0;
+    return A_Fixed(std::lround(value * 65536.0));
+}
+
+bool parseSize(const std::string& text, uint32_t* w, uint32_t* h)
+{
+    size_t x = text.find('x');
+    uint64_t a, b;
+    if (x == std::string::npos || !parseUint(text.substr(0, x), 16384, &a) ||
+        !parseUint(text.substr(x + 1), 16384, &b) || a == 0 || b == 0)
+        return false;
+    *w = uint32_t(a);
+    *h = uint32_t(b);
+    return true;
+}
+
+struct Progress {
+    bool terminal = isatty(STDERR_FILENO) != 0;
+    double start = platform::monotonicMilliseconds();
+    double lastDraw = 0;
+
+    void draw(uint64_t done, uint64_t total, bool last)
+    {
+        if (!terminal)
+            return;
+        double now = platform::monotonicMilliseconds();
+        if (!last && now - lastDraw < 100)
+            return;
+        lastDraw = now;
+        double seconds = (now - start) / 1000.0;
+        double fps = seconds > 0 ? double(done) / seconds : 0;
+        const int width = 30;
+        int filled = total ? int(double(done) / double(total) * width) : 0;
+        filled = std::min(filled, width);
+        std::string bar(size_t(filled), '#');
+        bar.append(size_t(width - filled), '-');
+        if (total && done <= total) {
+            double left = fps > 0 ? double(total - done) / fps : 0;
+            std::fprintf(stderr, "\r[%s] %llu/%llu frames  %.1f fps  %.0f s left ", bar.c_str(),
+                         (unsigned long long)done, (unsigned long long)total, fps, left);
+        } else {
+            std::fprintf(stderr, "\r%llu frames  %.1f fps ", (unsigned long long)done, fps);
+        }
+        if (last)
+            std::fprintf(stderr, "\n");
+        std::fflush(stderr);
+    }
+};
+
+int cmdRender(const std::vector<std::string>& in)
+{
+    std::vector<std::string> argsIn;
+    for (const auto& a : in)
+        argsIn.push_back(a == "-o" ? "--output" : a);
+    Args args = parseArgs(argsIn, {"--output", "--compression", "--size", "--fps", "--duration", "--module"},
+                          {"--demo", "--no-sound", "--dialog"});
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (!args.error.empty())
+        return fail(EXIT_USAGE, "render: " + args.error);
+    if (args.positional.size() > 1 || (args.positional.size() == 1 && args.has("--demo")))
+        return fail(EXIT_USAGE, "render: give one INPUT or --demo (see zemo3 render --help)");
+    if (!args.has("--output"))
+        return fail(EXIT_USAGE, "render: -o OUT.mov is required");
+    const std::string output = args.get("--output");
+
+    int compression = 0;
+    if (args.has("--compression") && (compression = parseCompression(args.get("--compression"))) < 0)
+        return fail(EXIT_USAGE, "render: unknown compression '" + args.get("--compression") + "'");
+    uint32_t width = 0, height = 0;
+    if (args.has("--size") && !parseSize(args.get("--size"), &width, &height))
+        return fail(EXIT_USAGE, "render: --size must look like 1920x1080");
+    int32_t fpsNum = 0, fpsDen = 0;
+    A_Fixed fps = 0;
+    if (args.has("--fps") && (fps = parseFps(args.get("--fps"), &fpsNum, &fpsDen)) == 0)
+        return fail(EXIT_USAGE, "render: --fps must be a rate such as 25, 29.97 or 30000/1001");
+    double duration = -1;
+    if (args.has("--duration")) {
+        try {
+            duration = std::stod(args.get("--duration"));
+        } catch (...) {
+        }
+        if (!(duration > 0 && duration < 1e6))
+            return fail(EXIT_USAGE, "render: --duration must be a positive number of seconds");
+    }
+    const bool withSound = !args.has("--no-sound");
+
+    // The composition.
+    std::unique_ptr<Source> source;
+    std::string error;
+    if (args.positional.empty()) {
+        Composition c;
+        if (width)
+            c.width = width, c.height = height;
+        if (fps)
+            c.fpsNum = fpsNum, c.fpsDen = fpsDen;
+        double seconds = duration > 0 ? duration : 5.0;
+        c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
+        if (!withSound)
+            c.sampleRate = 0, c.channels = 0;
+        source = openDemo(c);
+    } else {
+        source = openMedia(args.positional[0], width, height, fpsNum, fpsDen, withSound, &error);
+        if (!source)
+            return fail(EXIT_USAGE, "render: " + error);
+    }
+    Composition comp = source->composition();
+    if (fps == 0)
+        fps = A_Fixed(std::lround(double(comp.fpsNum) / comp.fpsDen * 65536.0));
+    uint64_t limit = duration > 0 ? uint64_t(std::llround(duration * comp.fpsNum / comp.fpsDen)) : UINT64_MAX;
+    uint64_t expected = std::min<uint64_t>(comp.frames ? comp.frames : UINT64_MAX, limit);
+    if (expected == UINT64_MAX)
+        expected = 0;
+
+    // A clear message for an output that cannot be written, before the host
+    // starts: the module itself reports only that its start failed.
+    struct stat before {};
+    const bool existed = stat(output.c_str(), &before) == 0;
+    {
+        FILE* probe = std::fopen(output.c_str(), "ab");
+        if (!probe)
+            return fail(EXIT_USAGE, "render: cannot write '" + output + "': " + std::strerror(errno));
+        std::fclose(probe);
+    }
+
+    hostsim::Host host;
+    if (!host.load(args.get("--module", hostsim::defaultModulePath()), &error))
+        return fail(EXIT_USAGE, "render: " + error);
+    if (A_Err err = host.callEntry(); err != A_Err_NONE)
+        return fail(EXIT_REJECTED, "render: the module refused to register (error " + std::to_string(err) + ")");
+
+    hostsim::OutputSettings settings;
+    settings.width = A_long(comp.width);
+    settings.height = A_long(comp.height);
+    settings.fps = fps;
+    settings.soundRate = comp.sampleRate && comp.channels ? double(comp.sampleRate) : 0.0;
+    settings.channels = A_short(comp.channels);
+    settings.sampleSize = 2;
+    settings.path = platform::utf8ToUtf16(output);
+
+    zexport::ExportOptions stored{};
+    stored.flattened = 1;
+    stored.formatType = uint32_t(compression);
+    stored.alphaType = zexport::kDefaultAlphaType;
+    std::vector<uint8_t> storedBytes(sizeof stored);
+    std::memcpy(storedBytes.data(), &stored, sizeof stored);
+
+    AEIO_OutSpecH out = host.addOutput(settings, &storedBytes);
+    auto refuse = [&](const std::string& what) {
+        host.unload();
+        if (!existed)
+            std::remove(output.c_str());
+        return fail(EXIT_REJECTED, "render: " + what);
+    };
+    if (A_Err err = host.initOutputSpec(out); err != A_Err_NONE)
+        return refuse("the module could not set up its options (error " + std::to_string(err) + ")");
+    if (args.has("--dialog")) {
+        bool interacted = false;
+        if (A_Err err = host.userOptionsDialog(out, &interacted); err != A_Err_NONE)
+            return refuse("the options dialog failed (error " + std::to_string(err) + ")");
+    }
+    AEIO_SupportedDepthFlags depth = 0;
+    if (A_Err err = host.getDepths(out, &depth); err != A_Err_NONE)
+        return refuse("the module did not say which depth to render (error " + std::to_string(err) + ")");
+    const uint32_t chosen = host.options(out) ? host.options(out)->formatType : uint32_t(compression);
+
+    if (A_Err err = host.startAdding(out); err != A_Err_NONE)
+        return refuse("the module refused to start the export (error " + std::to_string(err) + ")");
+
+    Progress progress;
+    std::vector<uint8_t> argb;
+    std::vector<int16_t> pcm;
+    uint32_t rowBytes = 0;
+    uint64_t frames = 0, samples = 0;
+    A_Err frameError = A_Err_NONE;
+    for (uint64_t n = 0; n < limit; ++n) {
+        if (!source->frame(n, &argb, &rowBytes))
+            break;
+        PF_EffectWorld world{};
+        world.world_flags = 0;
+        world.rowbytes = A_long(rowBytes);
+        world.width = A_long(comp.width);
+        world.height = A_long(comp.height);
+        world.data = argb.data();
+        if ((frameError = host.addFrame(out, A_long(n), world)) != A_Err_NONE)
+            break;
+        ++frames;
+        if (settings.soundRate > 0) {
+            // Sound in chunks of one frame's duration, as a render delivers it.
+            const uint64_t end = (n + 1) * uint64_t(comp.sampleRate) * uint64_t(comp.fpsDen) / uint64_t(comp.fpsNum);
+            if (end > samples) {
+                size_t got = source->sound(samples, size_t(end - samples), &pcm);
+                if (got > 0) {
+                    host.addSoundChunk(out, A_u_long(got), pcm.data());
+                    samples += got;
+                }
+            }
+        }
+        progress.draw(frames, expected, false);
+    }
+    progress.draw(frames, expected, true);
+    host.endAdding(out);
+    std::vector<uint8_t> flat;
+    host.getFlatOutputOptions(out, &flat);
+    host.disposeOutputOptions(out);
+    host.unload();
+    for (const std::string& e : host.errors())
+        std::fprintf(stderr, "zemo3: render: host: %s\n", e.c_str());
+
+    if (frameError != A_Err_NONE)
+        return fail(EXIT_REJECTED, "render: the module refused frame " + std::to_string(frames) + " (error " +
+                                       std::to_string(frameError) + ")");
+    if (!source->error().empty())
+        return fail(EXIT_USAGE, "render: " + source->error());
+    if (frames == 0)
+        return fail(EXIT_REJECTED, "render: the composition has no frames");
+
+    struct stat st {};
+    const uint64_t bytes = stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    const double seconds = (platform::monotonicMilliseconds() - progress.start) / 1000.0;
+    const double raw = double(frames) * comp.width * comp.height * 4;
+    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)frames,
+                comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
+                nox::formatTypeName(chosen),
+                samples ? (std::to_string(samples) + " sound samples").c_str() : "no sound");
+    std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
+                seconds > 0 ? frames / seconds : 0.0, (unsigned long long)bytes, bytes ? raw / double(bytes) : 0.0);
+    return host.errors().empty() ? EXIT_OK : EXIT_REJECTED;
+}
+
+}  // namespace
+
+ZEMO3_COMMAND("render", "render a composition through the plug-in into a Zemo 3 movie", cmdRender);

@@ -284,6 +284,27 @@ void encodeColorBlockWithKernel(uint8_t* destination, const uint8_t* block)
     writeLe32(destination + 4, mask);
 }
 
+template <class R>
+void alphaBlockWithKernel(uint8_t* destination, const uint8_t* block)
+{
+    uint16_t values[16];
+    for (int i = 0; i < 16; ++i)
+        values[i] = block[4 * i + 3];
+    int mn, mx;
+    R::minMax(values, mn, mx);
+    destination[0] = uint8_t(mx);
+    destination[1] = uint8_t(mn);
+    if (mn == mx) {
+        std::memset(destination + 2, 0, 6);
+        return;
+    }
+    // The bias rounds each value to the nearest ramp step (half a step, plus
+    // a little more for wide ranges; nearly a full step for very narrow ones).
+    const int dist = mx - mn;
+    const int bias = (dist < 8 ? dist - 1 : dist / 2 + 2) - 7 * mn;
+    R::indices(destination + 2, values, dist, bias);
+}
+
 }  // namespace
 
 namespace detail {
@@ -449,25 +470,25 @@ void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 #endif
 }
 
-void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
+void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
-    int mn = block[3], mx = block[3];
-    for (int i = 1; i < 16; ++i) {
-        const int a = block[4 * i + 3];
-        mn = a < mn ? a : mn;
-        mx = a > mx ? a : mx;
-    }
-    destination[0] = uint8_t(mx);
-    destination[1] = uint8_t(mn);
-    if (mn == mx) {
-        std::memset(destination + 2, 0, 6);
+#if defined(__SSE2__)
+    if (kernel == DxtKernel::Sse2) {
+        alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);
         return;
     }
-    // The bias rounds each value to the nearest ramp step (half a step, plus
-    // a little more for wide ranges; nearly a full step for very narrow ones).
-    const int dist = mx - mn;
-    const int bias = (dist < 8 ? dist - 1 : dist / 2 + 2) - 7 * mn;
-    detail::writeRampIndices(destination + 2, block + 3, 4, dist, bias);
+#endif
+    (void)kernel;
+    alphaBlockWithKernel<detail::ScalarRampKernels>(destination, block);
+}
+
+void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
+{
+#if defined(__SSE2__)
+    alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);
+#else
+    alphaBlockWithKernel<detail::ScalarRampKernels>(destination, block);
+#endif
 }
 
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)

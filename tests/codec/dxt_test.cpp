@@ -312,6 +312,9 @@ TEST(DxtKernels, EveryLevelMatchesScalar)
             encodeColorBlock(defaultPath, blocks[k].data());
             ASSERT_EQ(toHex(fast, 8), toHex(reference, 8)) << "block " << k << " " << toHex(blocks[k].data(), 64);
             ASSERT_EQ(toHex(defaultPath, 8), toHex(reference, 8)) << "block " << k;
+            encodeAlphaBlockWith(DxtKernel::Scalar, reference, blocks[k].data());
+            encodeAlphaBlockWith(kernel, fast, blocks[k].data());
+            ASSERT_EQ(toHex(fast, 8), toHex(reference, 8)) << "alpha of block " << k;
         }
     }
 }

@@ -27,10 +27,11 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
 // no pixel uses index 3, so the block also decodes opaque in three-colour mode.
 void encodeColorBlock(uint8_t* destination, const uint8_t* block);
 
-// Instruction-set levels of the colour encoder. Every level writes the same
-// bytes as the scalar reference; encodeColorBlock uses the best level the
-// build and processor offer. encodeColorBlockWith runs a chosen level (for
-// tests and benchmarks); an unsupported level falls back to scalar.
+// Instruction-set levels of the block encoders (also the YCoCg ones). Every
+// level writes the same bytes as the scalar reference; the plain functions
+// use the best level the build and processor offer. The ...With functions
+// run a chosen level (for tests and benchmarks); an unsupported level falls
+// back to scalar.
 enum class DxtKernel { Scalar, Sse2 };
 bool dxtKernelSupported(DxtKernel kernel);
 void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block);
@@ -38,6 +39,7 @@ void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 // Encodes the A bytes of a block as an 8-byte DXT5 alpha block: a0 = max,
 // a1 = min, 48 bits of 3-bit indices (all zero when a0 == a1).
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block);
+void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block);
 
 // Whole-texture loops over a padded RGBA picture (row stride width*4; width
 // and height multiples of 4). DXT1: 8 bytes per block in raster order of

@@ -55,18 +55,18 @@ inline size_t openDescriptorCount()
     return n;
 }
 
-// Stores each frame as its raw RGBA pixels; a real compressor for any FourCC.
+// Stores each frame as its raw pixels; a real compressor for any FourCC.
 class RawCompressor : public Compressor {
 public:
     explicit RawCompressor(const VideoStreamDescription& stream) : Compressor(stream) {}
-    uint32_t outputBound() const override { return stream_.width * stream_.height * 4; }
+    uint32_t outputBound() const override { return stream_.width * stream_.height * stream_.bytesPerPixel; }
     bool isCustomCodec() const override { return true; }
     int32_t compress(uint8_t* destination, const uint8_t* pixels, uint32_t capacity, int32_t,
                      int32_t rowStride) override
     {
         if (failMarker >= 0 && pixels[0] == failMarker)
             return 0;
-        const uint32_t row = stream_.width * 4;
+        const uint32_t row = stream_.width * stream_.bytesPerPixel;
         if (capacity < row * stream_.height)
             return 0;
         for (uint32_t y = 0; y < stream_.height; ++y)

@@ -4,52 +4,11 @@
 #include <cstring>
 
 #include "dxt_internal.h"
+#include "dxt_tables.h"
 
 namespace nox {
 
 namespace {
-
-// Endpoint-match table: for every 8-bit v the (hi, lo) pair whose two-thirds
-// point (2*hi + lo)/3 is closest to v, with a small penalty on the endpoint
-// spread so that of near-equal pairs the tighter one wins. The search order
-// (lo outer, hi inner, strict improvement) decides ties and is part of the
-// format's bit-exact output.
-//
-// The plain search (every v against every pair) is too long for the
-// compiler's constant evaluation, so the loops are turned inside out: pairs
-// in the same order, and for each pair only the values v it could still
-// improve, |mid - v| + penalty < best[v] <= worst, where worst is the largest
-// best error at the start of the row. Every v still sees the pairs in the
-// original order, so the result is the same.
-constexpr void fillMatchTable(uint8_t (&table)[256][2], const uint8_t* expand, int size)
-{
-    int best[256] = {};
-    for (int v = 0; v < 256; ++v)
-        best[v] = 256;
-    for (int lo = 0; lo < size; ++lo) {
-        int worst = 0;
-        for (int v = 0; v < 256; ++v)
-            worst = best[v] > worst ? best[v] : worst;
-        for (int hi = 0; hi < size; ++hi) {
-            const int eh = expand[hi], el = expand[lo];
-            const int mid = (2 * eh + el) / 3;
-            const int spread = eh - el;
-            const int penalty = ((spread < 0 ? -spread : spread) * 3) / 100;
-            const int reach = worst - penalty;
-            const int first = mid - reach < 0 ? 0 : mid - reach;
-            const int last = mid + reach > 255 ? 255 : mid + reach;
-            for (int v = first; v <= last; ++v) {
-                const int diff = mid - v;
-                const int err = (diff < 0 ? -diff : diff) + penalty;
-                if (err < best[v]) {
-                    table[v][0] = uint8_t(hi);
-                    table[v][1] = uint8_t(lo);
-                    best[v] = err;
-                }
-            }
-        }
-    }
-}
 
 constexpr DxtTables makeTables()
 {
@@ -58,8 +17,11 @@ constexpr DxtTables makeTables()
         t.expand5[i] = uint8_t((i << 3) | (i >> 2));
     for (int i = 0; i < 64; ++i)
         t.expand6[i] = uint8_t((i << 2) | (i >> 4));
-    fillMatchTable(t.omatch5, t.expand5, 32);
-    fillMatchTable(t.omatch6, t.expand6, 64);
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 2; ++k) {
+            t.omatch5[v][k] = detail::kOMatch5[v][k];
+            t.omatch6[v][k] = detail::kOMatch6[v][k];
+        }
     return t;
 }
 

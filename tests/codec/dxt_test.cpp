@@ -106,7 +106,7 @@ TEST(DxtTables, MatchTheLiteralSearch)
         EXPECT_EQ(t.expand5[i], (i << 3) | (i >> 2));
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ(t.expand6[i], (i << 2) | (i >> 4));
-    // The tables are built by a pruned search; check against the plain one.
+    // The match tables are stored as data; run the search they come from.
     auto check = [](const uint8_t* expand, int size, const uint8_t (*table)[2]) {
         for (int v = 0; v < 256; ++v) {
             int best = 256, bestHi = -1, bestLo = -1;

@@ -1,4 +1,5 @@
-// Shared by the DXT5 alpha encoder and the single-channel YCoCg encoders.
+// Kernels shared by the DXT encoders and the single-channel YCoCg encoders,
+// with the scalar reference of each and its SIMD counterparts.
 #pragma once
 
 #include <cstddef>
@@ -7,16 +8,15 @@
 namespace nox::detail {
 
 // Quantises sixteen values to the 3-bit indices of a single-channel block
-// whose endpoints stand for the values high > low (d = high - low), and writes the 48 index
-// bits (pixel k in bits 3k..3k+2, little-endian) to destination[0..5].
+// whose endpoints stand for the values high > low (d = high - low), and
+// writes the 48 index bits (pixel k in bits 3k..3k+2, little-endian) to
+// destination[0..5].
 //
 // Each value v is placed on the 7-step ramp from low to high by a = 7*v + bias
 // and a binary search against d = high - low (t = min(a / d, 7) without a
 // division); t counts steps up from low, and the index table turns that into
 // the block's numbering, where 0 is high, 1 is low and 2..7 run from high down.
-template <typename Value>
-inline void writeRampIndices(uint8_t* destination, const Value* values, size_t stride, int32_t d,
-                             int32_t bias)
+inline void writeRampIndices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
 {
     static constexpr uint8_t kIndexOfStep[8] = {1, 7, 6, 5, 4, 3, 2, 0};
     const int32_t d2 = 2 * d, d4 = 4 * d;
@@ -24,7 +24,7 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
     uint64_t bits = 0;
 #pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
-        int32_t a = 7 * int32_t(values[size_t(k) * stride]) + bias;
+        int32_t a = 7 * int32_t(values[k]) + bias;
         const int32_t m4 = -int32_t(a >= d4);
         a -= m4 & d4;
         const int32_t m2 = -int32_t(a >= d2);
@@ -36,13 +36,6 @@ inline void writeRampIndices(uint8_t* destination, const Value* values, size_t s
         destination[i] = uint8_t(bits >> (8 * i));
 }
 
-// The YCoCg encoder's loops, one set per instruction-set level:
-//   gatherTile: the samples of one tile (below).
-//   minMax:  smallest and largest of sixteen values.
-//   indices: writeRampIndices over sixteen contiguous values.
-// The fast levels work in 16-bit lanes: they need values, d and bias with
-// 7*v + bias within 0..32767 and 4*d <= 32767, which holds for luma
-// (0..4080), chroma (0..510) and alpha (0..255) with the encoders' endpoints.
 // The samples of one 8x8 tile of an RGBA picture: luma 4*(R + 2G + B) and
 // alpha per 4x4 block (upper left, upper right, lower left, lower right;
 // row-major inside), and Co9 = sum(R - B)/4 + 255, Cg9 = sum(2G - R - B)/8
@@ -54,13 +47,19 @@ struct TileSamples {
     uint16_t cg[16];
 };
 
+// The single-channel encoders' loops, one set per instruction-set level:
+//   gatherTile: the samples of one tile (alpha only when withAlpha is set).
+//   minMax:     smallest and largest of sixteen values.
+//   indices:    writeRampIndices.
+// The fast levels work in 16-bit lanes: they need 7*v + bias within
+// 0..32767 and 4*d <= 32767, which holds for luma (0..4080), chroma
+// (0..510) and alpha (0..255) with the encoders' endpoints.
 struct ScalarRampKernels {
-    // gatherTile fills alpha only when withAlpha is set.
     static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
     {
-        writeRampIndices(destination, values, 1, d, bias);
+        writeRampIndices(destination, values, d, bias);
     }
 };
 #if defined(__SSE2__)

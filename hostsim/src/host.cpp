@@ -35,6 +35,10 @@ std::string defaultModulePath()
         std::string beside = dir + moduleFileName();
         if (access(beside.c_str(), R_OK) == 0)
             return beside;
+        // An installed tree: bin/zemo3 and lib/zemo3/<module>.
+        std::string installed = dir + "../lib/zemo3/" + moduleFileName();
+        if (access(installed.c_str(), R_OK) == 0)
+            return installed;
     }
     return ZEMO_BUILT_MODULE_PATH;
 }

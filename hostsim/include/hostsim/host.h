@@ -37,7 +37,8 @@
 namespace hostsim {
 
 // Where the module is found: $ZEMO_MODULE, else the file next to the running
-// program, else the module built with this tree.
+// program, else lib/zemo3/ of an installed tree, else the module built with
+// this tree.
 std::string defaultModulePath();
 
 // The output settings of one render-queue item's output module.

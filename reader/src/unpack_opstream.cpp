@@ -80,7 +80,24 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
         return (word >> (position & 7)) & ((1u << nb) - 1);
     };
     uint32_t state = take(kOpStateBits);
-    for (uint32_t j = 0; j < n; ++j) {
+    uint32_t j = 0;
+    // Groups of 5 ops from one 64-bit window: after a load at least 57 bits
+    // lie below the position, and 5 ops take at most 50. Only the last ops,
+    // near the start of the bits, go through the checked reads.
+    while (n - j >= 5 && position >= 32 + 5 * kOpStateBits + 64) {
+        const size_t start = size_t((position - 1) >> 3) - 7;
+        const uint64_t window = load64(coded + start);
+        const uint64_t low = uint64_t(start) * 8;
+        for (int k = 0; k < 5; ++k, ++j) {
+            const DecodeEntry e = table[state];
+            ops[j] = e.symbol;
+            position -= e.nb;
+            // The shift reaches 64 only for a first op of 0 bits, whose
+            // mask is 0; & 63 keeps it defined.
+            state = e.base + uint32_t((window >> ((position - low) & 63)) & ((1u << e.nb) - 1));
+        }
+    }
+    for (; j < n; ++j) {
         const DecodeEntry e = table[state];
         ops[j] = e.symbol;
         if (position < 32 + uint64_t(e.nb)) return 0;

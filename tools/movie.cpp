@@ -1,0 +1,199 @@
+#include "movie.h"
+
+#include <climits>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "codec/zemo3.h"
+#include "reader/texture.h"
+
+namespace zemo3 {
+
+namespace {
+
+std::string avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+uint32_t load32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+bool knownTag(uint32_t v)
+{
+    return v == nox::kTagDXT1 || v == nox::kTagDXT5 || v == nox::kTagYCG6 || v == nox::kTagYG10 ||
+           v == nox::kTagUVA0 || v == nox::kTagMSK0;
+}
+
+}  // namespace
+
+std::string tagText(uint32_t codecTag)
+{
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        char c = char((codecTag >> (8 * i)) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return s;
+}
+
+bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
+
+// ---------------------------------------------------------------- reader
+
+MovieReader::MovieReader() : packet_(av_packet_alloc()) {}
+
+MovieReader::~MovieReader()
+{
+    av_packet_free(&packet_);
+    avformat_close_input(&format_);
+}
+
+bool MovieReader::open(const std::string& path, std::string* error)
+{
+    // The probe would complain that no decoder knows the video tag.
+    av_log_set_level(AV_LOG_FATAL);
+    int r = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    if (r < 0) {
+        *error = "'" + path + "' is not a readable movie: " + avError(r);
+        return false;
+    }
+    if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
+        *error = "cannot read the streams of '" + path + "': " + avError(r);
+        return false;
+    }
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream* st = format_->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (info_.videoStreams++ == 0) {
+                info_.video = int(i);
+                info_.codecTag = par->codec_tag;
+                info_.width = uint32_t(std::max(par->width, 0));
+                info_.height = uint32_t(std::max(par->height, 0));
+                info_.timeBaseNum = st->time_base.num;
+                info_.timeBaseDen = st->time_base.den;
+                info_.indexedFrames = st->nb_frames;
+            }
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (info_.audioStreams++ == 0) {
+                info_.audio = int(i);
+                info_.audioCodec = avcodec_get_name(par->codec_id);
+                info_.channels = par->ch_layout.nb_channels;
+                info_.sampleRate = par->sample_rate;
+                switch (par->codec_id) {
+                case AV_CODEC_ID_PCM_U8:
+                case AV_CODEC_ID_PCM_S8: info_.bytesPerSample = 1; break;
+                case AV_CODEC_ID_PCM_S16LE:
+                case AV_CODEC_ID_PCM_S16BE: info_.bytesPerSample = 2; break;
+                case AV_CODEC_ID_PCM_S24LE: info_.bytesPerSample = 3; break;
+                case AV_CODEC_ID_PCM_S32LE:
+                case AV_CODEC_ID_PCM_F32LE: info_.bytesPerSample = 4; break;
+                default: info_.bytesPerSample = 0;
+                }
+                info_.audioTimeBaseNum = st->time_base.num;
+                info_.audioTimeBaseDen = st->time_base.den;
+            }
+        } else {
+            ++info_.otherStreams;
+        }
+    }
+    return true;
+}
+
+bool MovieReader::next(MoviePacket* packet)
+{
+    av_packet_unref(packet_);
+    int r = av_read_frame(format_, packet_);
+    if (r < 0) {
+        error_ = r == AVERROR_EOF ? std::string() : "reading stopped: " + avError(r);
+        return false;
+    }
+    packet->kind = packet_->stream_index == info_.video   ? MoviePacket::VIDEO
+                   : packet_->stream_index == info_.audio ? MoviePacket::AUDIO
+                                                          : MoviePacket::OTHER;
+    packet->data = packet_->data;
+    packet->size = size_t(packet_->size);
+    packet->pts = packet_->pts == AV_NOPTS_VALUE ? INT64_MIN : packet_->pts;
+    packet->dts = packet_->dts == AV_NOPTS_VALUE ? INT64_MIN : packet_->dts;
+    packet->duration = packet_->duration;
+    packet->position = packet_->pos;
+    return true;
+}
+
+// -------------------------------------------------------------- pictures
+
+bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h)
+{
+    if (size < 4)
+        return false;
+    const uint32_t first = load32(frame);
+    if (knownTag(first)) {
+        if (size < nox::kFrameHeaderSize)
+            return false;
+        nox::FrameHeader fh = nox::readFrameHeader(frame);
+        h->tag = fh.tag;
+        h->version = fh.version;
+        h->payloadKind = fh.payloadKind;
+        h->payloadSize = fh.payloadSize;
+        h->headerSize = nox::kFrameHeaderSize;
+    } else {
+        // The 4-byte header of format version 3 and older.
+        h->tag = (first & 0x40000000u) ? nox::kTagDXT5 : nox::kTagDXT1;
+        h->version = std::min(3u, (first >> 24) & 0xFu);
+        h->payloadKind = first >> 31;
+        h->payloadSize = first & 0xFFFFFFu;
+        h->headerSize = 4;
+    }
+    h->type = nox::formatTypeOf(h->tag, uint8_t(h->version));
+    return true;
+}
+
+bool FramePictures::decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
+                           std::string* why)
+{
+    Header h;
+    if (!readHeader(frame, size, &h)) {
+        *why = "only " + std::to_string(size) + " bytes, too short for a frame header";
+        return false;
+    }
+    if (header)
+        *header = h;
+    if (load32(frame) == 0) {
+        *why = "starts with a zero word";
+        return false;
+    }
+    if (h.type > 5) {
+        *why = std::string("holds a ") + nox::formatTypeName(h.type) + " frame, which has no picture";
+        return false;
+    }
+    if (uint64_t(h.headerSize) + h.payloadSize != size) {
+        *why = "its header announces " + std::to_string(h.payloadSize) + " payload bytes but the packet holds " +
+               std::to_string(size - h.headerSize);
+        return false;
+    }
+    nox::FrameDecoder decoder(h.type, width_, height_);
+    const uint32_t bytes = decoder.textureBytes();
+    if (bytes == 0) {
+        *why = "no texture size for this picture";
+        return false;
+    }
+    texture_.resize(bytes);
+    if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
+        *why = h.payloadKind == 1 ? "its raw payload does not match the texture size"
+                                  : "its packed payload is malformed";
+        return false;
+    }
+    rgba->resize(size_t(width_) * height_ * 4);
+    if (!nox::textureToRgba(h.type, texture_.data(), bytes, width_, height_, rgba->data(), size_t(width_) * 4)) {
+        *why = "its texture cannot be rebuilt";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zemo3

@@ -1,0 +1,114 @@
+// Reading Zemo 3 movies back: the streams of a movie, its packets in file
+// order, and the pictures its frames hold. Used by verify, decode and inspect.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/frame_decoder.h"
+
+struct AVFormatContext;
+struct AVPacket;
+
+namespace zemo3 {
+
+// The stream tag of Zemo 3 video as FFmpeg reports it (first character in the
+// low byte).
+constexpr uint32_t kMovieTag = uint32_t('Z') | uint32_t('M') << 8 | uint32_t('Q') << 16 | uint32_t('3') << 24;
+
+// "ZMQ3" for a codec tag in FFmpeg's byte order; non-printable bytes as '?'.
+std::string tagText(uint32_t codecTag);
+
+// What the container says about a movie, before any packet is read.
+struct MovieInfo {
+    int videoStreams = 0;  // streams of picture kind
+    int audioStreams = 0;
+    int otherStreams = 0;
+    int video = -1;  // index of the first video stream
+    int audio = -1;  // index of the first audio stream
+    uint32_t codecTag = 0;
+    uint32_t width = 0, height = 0;
+    int timeBaseNum = 0, timeBaseDen = 1;  // video stream time base
+    int64_t indexedFrames = 0;             // frames listed by the container's index (0: unknown)
+    // Audio, when there is an audio stream.
+    std::string audioCodec;  // FFmpeg's codec name, e.g. "pcm_s16le"
+    int channels = 0;
+    int sampleRate = 0;
+    int bytesPerSample = 0;  // 0 for a codec that is not plain PCM
+    int audioTimeBaseNum = 0, audioTimeBaseDen = 1;
+};
+
+// One packet as read from the file.
+struct MoviePacket {
+    enum Kind { VIDEO, AUDIO, OTHER } kind = OTHER;
+    const uint8_t* data = nullptr;  // valid until the next call to next()
+    size_t size = 0;
+    int64_t pts = 0, dts = 0, duration = 0;  // stream time base; INT64_MIN when absent
+    int64_t position = -1;                    // byte offset in the file, -1 when unknown
+};
+
+// Opens a movie with libavformat and hands out its packets in file order.
+class MovieReader {
+public:
+    MovieReader();
+    ~MovieReader();
+    MovieReader(const MovieReader&) = delete;
+    MovieReader& operator=(const MovieReader&) = delete;
+
+    // False with a message when the file cannot be opened or is no movie
+    // libavformat understands. Quiets FFmpeg's own messages below errors.
+    bool open(const std::string& path, std::string* error);
+    const MovieInfo& info() const { return info_; }
+    // The next packet; false at the end of the file or on a read error, which
+    // error() then describes (empty at a clean end).
+    bool next(MoviePacket* packet);
+    const std::string& error() const { return error_; }
+    // The demuxer, for callers that copy streams (decode's sound).
+    AVFormatContext* format() const { return format_; }
+    // The last packet read, for stream copies.
+    AVPacket* lastPacket() const { return packet_; }
+
+private:
+    AVFormatContext* format_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    MovieInfo info_;
+    std::string error_;
+};
+
+// Restores Zemo 3 frames of one picture size to RGBA.
+class FramePictures {
+public:
+    FramePictures(uint32_t width, uint32_t height) : width_(width), height_(height) {}
+
+    // Header facts of a frame, readable without decoding it.
+    struct Header {
+        uint32_t type = 0;        // format type from tag and version
+        uint32_t tag = 0;         // texture tag as a little-endian value
+        unsigned version = 0;
+        unsigned payloadKind = 0; // 0 packed, 1 raw
+        uint32_t payloadSize = 0;
+        uint32_t headerSize = 0;  // 12, or 4 for version-3 frames
+    };
+    // False when the frame is too short to hold its header.
+    static bool readHeader(const uint8_t* frame, size_t size, Header* header);
+
+    // Decodes one frame into rgba (width*height*4 bytes, rows width*4 apart,
+    // A = 255 for types without alpha). False with the reason when the frame
+    // is malformed, of a type that has no picture here (6, 7) or its header
+    // and length disagree.
+    bool decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
+                std::string* why);
+    // The texture of the last frame decode() accepted.
+    const std::vector<uint8_t>& texture() const { return texture_; }
+
+private:
+    uint32_t width_, height_;
+    std::vector<uint8_t> texture_;
+};
+
+// True for format types that store alpha (1, 3, 5).
+bool typeHasAlpha(uint32_t type);
+
+}  // namespace zemo3

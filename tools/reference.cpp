@@ -1,0 +1,146 @@
+#include "reference.h"
+
+#include <cmath>
+
+namespace zemo3 {
+
+const std::set<std::string> kReferenceOptions = {"--reference", "--size", "--fps", "--duration"};
+const std::set<std::string> kReferenceFlags = {"--demo", "--no-sound"};
+const char* kReferenceUsage =
+    "  --reference SRC  compare with SRC: any media file FFmpeg reads or an image\n"
+    "                   sequence (scaled to the movie's size, as render reads it)\n"
+    "  --demo           compare with the built-in demo composition, rendered with\n"
+    "                   the settings render was given (its defaults unless set):\n"
+    "    --size WxH       demo picture size (default 1280x720)\n"
+    "    --fps RATE       frame rate, e.g. 25, 29.97 or 30000/1001 (default 30)\n"
+    "    --duration S     seconds (demo default 5; limits a media reference too)\n"
+    "    --no-sound       the reference has no sound\n";
+
+bool parseRate(const std::string& text, int32_t* num, int32_t* den)
+{
+    double value = 0;
+    try {
+        size_t used = 0;
+        const size_t slash = text.find('/');
+        if (slash != std::string::npos) {
+            const double a = std::stod(text.substr(0, slash), &used);
+            const double b = std::stod(text.substr(slash + 1));
+            if (!(b > 0))
+                return false;
+            value = a / b;
+            *num = int32_t(a);
+            *den = int32_t(b);
+        } else {
+            value = std::stod(text, &used);
+            if (used != text.size())
+                return false;
+            // Decimal rates are a fraction over 1000, as render makes them.
+            *num = int32_t(std::lround(value * 1000));
+            *den = 1000;
+            if (*num % 1000 == 0)
+                *num /= 1000, *den = 1;
+        }
+    } catch (...) {
+        return false;
+    }
+    return value > 0 && value < 1000 && *num > 0 && *den > 0;
+}
+
+bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height)
+{
+    const size_t x = text.find('x');
+    uint64_t a, b;
+    if (x == std::string::npos || !parseUint(text.substr(0, x), 16384, &a) ||
+        !parseUint(text.substr(x + 1), 16384, &b) || a == 0 || b == 0)
+        return false;
+    *width = uint32_t(a);
+    *height = uint32_t(b);
+    return true;
+}
+
+bool openReference(const Args& args, uint32_t movieWidth, uint32_t movieHeight, Reference* ref, std::string* error)
+{
+    const bool demo = args.has("--demo");
+    if (demo && args.has("--reference")) {
+        *error = "give --reference or --demo, not both";
+        return false;
+    }
+    if (!demo && !args.has("--reference")) {
+        for (const char* o : {"--size", "--fps", "--duration", "--no-sound"})
+            if (args.has(o)) {
+                *error = std::string(o) + " describes a reference: add --demo or --reference";
+                return false;
+            }
+        return true;
+    }
+    uint32_t width = 0, height = 0;
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &width, &height)) {
+        *error = "--size must look like 1920x1080";
+        return false;
+    }
+    int32_t fpsNum = 0, fpsDen = 0;
+    if (args.has("--fps") && !parseRate(args.get("--fps"), &fpsNum, &fpsDen)) {
+        *error = "--fps must be a rate such as 25, 29.97 or 30000/1001";
+        return false;
+    }
+    double duration = -1;
+    if (args.has("--duration")) {
+        try {
+            duration = std::stod(args.get("--duration"));
+        } catch (...) {
+        }
+        if (!(duration > 0 && duration < 1e6)) {
+            *error = "--duration must be a positive number of seconds";
+            return false;
+        }
+    }
+    ref->sound = !args.has("--no-sound");
+    if (demo) {
+        Composition c;
+        if (width)
+            c.width = width, c.height = height;
+        if (fpsNum)
+            c.fpsNum = fpsNum, c.fpsDen = fpsDen;
+        const double seconds = duration > 0 ? duration : 5.0;
+        c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
+        if (!ref->sound)
+            c.sampleRate = 0, c.channels = 0;
+        ref->source = openDemo(c);
+        ref->name = "the demo composition";
+        ref->frames = c.frames;
+        ref->exactLength = true;
+        return true;
+    }
+    const std::string path = args.get("--reference");
+    ref->source = openMedia(path, width ? width : movieWidth, height ? height : movieHeight, fpsNum, fpsDen,
+                            ref->sound, error);
+    if (!ref->source)
+        return false;
+    const Composition& c = ref->source->composition();
+    if (duration > 0)
+        ref->limit = uint64_t(std::llround(duration * c.fpsNum / c.fpsDen));
+    ref->frames = c.frames;
+    ref->name = "'" + path + "'";
+    return true;
+}
+
+bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* argb, std::vector<uint8_t>* rgba)
+{
+    if (n >= ref.limit)
+        return false;
+    uint32_t rowBytes = 0;
+    if (!ref.source->frame(n, argb, &rowBytes))
+        return false;
+    const Composition& c = ref.source->composition();
+    // The module hands the compressor RGBA converted from the host's ARGB.
+    rgba->resize(size_t(c.width) * c.height * 4);
+    for (uint32_t y = 0; y < c.height; ++y) {
+        const uint8_t* s = argb->data() + size_t(y) * rowBytes;
+        uint8_t* d = rgba->data() + size_t(y) * c.width * 4;
+        for (uint32_t x = 0; x < c.width; ++x, s += 4, d += 4)
+            d[0] = s[1], d[1] = s[2], d[2] = s[3], d[3] = s[0];
+    }
+    return true;
+}
+
+}  // namespace zemo3

@@ -276,7 +276,7 @@ int cmdVerify(const std::vector<std::string>& in)
         } else if (header.type != movieType) {
             if (++typeMismatches <= 5)
                 problems.add("frame " + std::to_string(n) + " is " + nox::formatTypeName(header.type) + " (tag '" +
-                             tagText(header.tag) + "'), the movie " + nox::formatTypeName(movieType));
+                             frameTagText(header.tag) + "'), the movie " + nox::formatTypeName(movieType));
         }
         if (ref.source && !referenceEnded) {
             if (!referencePicture(ref, n, &argb, &source)) {

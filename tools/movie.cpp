@@ -41,6 +41,11 @@ std::string tagText(uint32_t codecTag)
     return s;
 }
 
+std::string frameTagText(uint32_t tag)
+{
+    return tagText((tag >> 24) | ((tag >> 8) & 0xFF00u) | ((tag << 8) & 0xFF0000u) | (tag << 24));
+}
+
 bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
 
 // ---------------------------------------------------------------- reader

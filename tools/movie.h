@@ -20,6 +20,8 @@ constexpr uint32_t kMovieTag = uint32_t('Z') | uint32_t('M') << 8 | uint32_t('Q'
 
 // "ZMQ3" for a codec tag in FFmpeg's byte order; non-printable bytes as '?'.
 std::string tagText(uint32_t codecTag);
+// "YG10" for a frame header's texture tag (first character in the high byte).
+std::string frameTagText(uint32_t tag);
 
 // What the container says about a movie, before any packet is read.
 struct MovieInfo {

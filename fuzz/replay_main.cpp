@@ -36,7 +36,6 @@ Bytes input(uint32_t type, uint32_t w, uint32_t h, const Bytes& frame) {
 
 std::vector<Bytes> corpus() {
     using nox::testing::Content;
-    const uint32_t tags[4] = {nox::kTagDXT1, nox::kTagDXT5, nox::kTagYCG6, nox::kTagYG10};
     std::vector<Bytes> out;
     const Content contents[] = {Content::Alphabet, Content::Smooth, Content::Repetitive, Content::Still};
     for (uint32_t type = 0; type < 4; ++type) {
@@ -44,23 +43,9 @@ std::vector<Bytes> corpus() {
             for (uint32_t w : {5u, 40u, 77u}) {
                 const uint32_t h = 80 - w / 2;
                 const auto t = nox::testing::makeTexture(type, c, nox::padTo16(w), nox::padTo16(h), w + type);
-                const uint32_t n = uint32_t(t.size());
-                Bytes packed(type < 2 ? nox::packDxtBound(n) : nox::packYcocgBound(n));
-                const uint32_t cap = uint32_t(packed.size());
-                uint32_t r = type == 0   ? nox::packDxt1(t.data(), n, packed.data(), cap)
-                             : type == 1 ? nox::packDxt5(t.data(), n, packed.data(), cap)
-                             : type == 2 ? nox::packYcg6(packed.data(), cap, t.data(), n)
-                                         : nox::packYg10(packed.data(), cap, t.data(), n);
-                const bool raw = r == 0 || r > n;
-                const Bytes& payload = raw ? t : packed;
-                const uint32_t size = raw ? n : r;
-                Bytes frame(12, 0);
-                std::memcpy(&frame[0], &tags[type], 4);
-                frame[4] = 4;
-                frame[6] = raw ? 1 : 0;
-                std::memcpy(&frame[8], &size, 4);
-                frame.insert(frame.end(), payload.begin(), payload.begin() + size);
-                out.push_back(input(type, w, h, frame));
+                const auto packed = nox::testing::packTexture(type, t);
+                const bool raw = packed.empty() || packed.size() > t.size();
+                out.push_back(input(type, w, h, nox::testing::makeFrame(type, raw ? t : packed, raw ? 1 : 0)));
             }
         }
     }

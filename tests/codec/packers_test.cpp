@@ -65,11 +65,6 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-TEST(Packers, Bounds) {
-    EXPECT_EQ(packDxtBound(1044480), 1044480u + 130560 + 64);
-    EXPECT_EQ(packYcocgBound(1566720), 1566720u + 48960 + 64);
-}
-
 TEST(Packers, Dxt1PinnedBytes) {
     // One block: block + zero control word = 12 bytes, longer than 8: declined.
     EXPECT_TRUE(packed(0, block8(1, 2)).empty());

@@ -18,35 +18,10 @@ using testing::Content;
 using testing::makeTexture;
 using testing::textureBytes;
 
-constexpr uint32_t kTags[4] = {kTagDXT1, kTagDXT5, kTagYCG6, kTagYG10};
+using testing::makeFrame;
 
-// Packs a texture of `type`; empty when the packer declines.
 std::vector<uint8_t> pack(uint32_t type, const std::vector<uint8_t>& texture, PackStatistics& stats) {
-    const uint32_t n = uint32_t(texture.size());
-    const uint32_t capacity = type < 2 ? packDxtBound(n) : packYcocgBound(n);
-    std::vector<uint8_t> out(capacity);
-    uint32_t r = 0;
-    switch (type) {
-    case 0: r = packDxt1(texture.data(), n, out.data(), capacity, stats); break;
-    case 1: r = packDxt5(texture.data(), n, out.data(), capacity, stats); break;
-    case 2: r = packYcg6(out.data(), capacity, texture.data(), n, stats); break;
-    default: r = packYg10(out.data(), capacity, texture.data(), n, stats); break;
-    }
-    EXPECT_LE(r, capacity);
-    out.resize(r);
-    return out;
-}
-
-std::vector<uint8_t> makeFrame(uint32_t type, const std::vector<uint8_t>& payload, uint8_t kind) {
-    std::vector<uint8_t> frame(12 + payload.size());
-    const uint32_t tag = kTags[type];
-    const uint32_t size = uint32_t(payload.size());
-    std::memcpy(&frame[0], &tag, 4);
-    frame[4] = 4;
-    frame[6] = kind;
-    std::memcpy(&frame[8], &size, 4);
-    if (!payload.empty()) std::memcpy(&frame[12], payload.data(), payload.size());
-    return frame;
+    return testing::packTexture(type, texture, &stats);
 }
 
 // Decodes into a buffer of exactly the texture size, so that a sanitizer

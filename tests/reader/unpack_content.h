@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "codec/dxt.h"
+#include "codec/packers.h"
+#include "codec/zemo3.h"
 #include "codec/ycocg.h"
 
 namespace nox::testing {
@@ -153,6 +155,36 @@ inline std::vector<uint8_t> makeTexture(uint32_t type, Content content, uint32_t
     default: encodeYg10(picture.data(), pw, ph, t.data()); break;
     }
     return t;
+}
+
+// Packs a texture of type 0 to 3 with the packer of its type, given the
+// capacity the frame compressor gives it; empty when the packer declines.
+inline std::vector<uint8_t> packTexture(uint32_t type, const std::vector<uint8_t>& t,
+                                        PackStatistics* stats = nullptr) {
+    const uint32_t n = uint32_t(t.size());
+    const uint32_t cap = type < 2 ? packDxtBound(n) : packYcocgBound(n);
+    std::vector<uint8_t> out(cap);
+    PackStatistics local;
+    PackStatistics& s = stats ? *stats : local;
+    const uint32_t r = type == 0   ? packDxt1(t.data(), n, out.data(), cap, s)
+                       : type == 1 ? packDxt5(t.data(), n, out.data(), cap, s)
+                       : type == 2 ? packYcg6(out.data(), cap, t.data(), n, s)
+                                   : packYg10(out.data(), cap, t.data(), n, s);
+    out.resize(r <= cap ? r : 0);
+    return out;
+}
+
+// A frame of type 0 to 3: the 12-byte header (version 4) and the payload.
+inline std::vector<uint8_t> makeFrame(uint32_t type, const std::vector<uint8_t>& payload, uint8_t kind) {
+    const uint32_t tags[4] = {kTagDXT1, kTagDXT5, kTagYCG6, kTagYG10};
+    const uint32_t size = uint32_t(payload.size());
+    std::vector<uint8_t> frame(12, 0);
+    std::memcpy(&frame[0], &tags[type], 4);
+    frame[4] = 4;
+    frame[6] = kind;
+    std::memcpy(&frame[8], &size, 4);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return frame;
 }
 
 }  // namespace nox::testing

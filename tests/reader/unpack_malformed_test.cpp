@@ -17,18 +17,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kTags[4] = {kTagDXT1, kTagDXT5, kTagYCG6, kTagYG10};
-
-Bytes frameOf(uint32_t type, const Bytes& payload, uint8_t kind = 0) {
-    Bytes f(12, 0);
-    std::memcpy(&f[0], &kTags[type], 4);
-    f[4] = 4;
-    f[6] = kind;
-    const uint32_t n = uint32_t(payload.size());
-    std::memcpy(&f[8], &n, 4);
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
-}
+Bytes frameOf(uint32_t type, const Bytes& payload) { return testing::makeFrame(type, payload, 0); }
 
 bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = nullptr) {
     Bytes f(frame);  // exact-size copy
@@ -36,18 +25,6 @@ bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = nullptr) {
     const bool ok = decode(d, t.data(), f.data(), f.size(), t.size());
     if (out) *out = t;
     return ok;
-}
-
-Bytes packOf(uint32_t type, const Bytes& texture) {
-    const uint32_t n = uint32_t(texture.size());
-    Bytes out(type < 2 ? packDxtBound(n) : packYcocgBound(n));
-    const uint32_t cap = uint32_t(out.size());
-    uint32_t r = type == 0   ? packDxt1(texture.data(), n, out.data(), cap)
-                 : type == 1 ? packDxt5(texture.data(), n, out.data(), cap)
-                 : type == 2 ? packYcg6(out.data(), cap, texture.data(), n)
-                             : packYg10(out.data(), cap, texture.data(), n);
-    out.resize(r);
-    return out;
 }
 
 Bytes u32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
@@ -66,7 +43,7 @@ TEST(MalformedFrames, TruncationsAndFlips) {
         SCOPED_TRACE(type);
         const uint32_t w = 45, h = 29;
         const auto texture = testing::makeTexture(type, testing::Content::Alphabet, padTo16(w), padTo16(h), 99);
-        const Bytes payload = packOf(type, texture);
+        const Bytes payload = testing::packTexture(type, texture);
         ASSERT_FALSE(payload.empty());
         const FrameDecoder d(type, w, h);
         Bytes out;

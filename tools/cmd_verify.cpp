@@ -3,6 +3,7 @@
 // measures how close the pictures came to their source.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -46,6 +47,7 @@ const char* kUsageTail =
 
 struct FrameRecord {
     int64_t pts = 0;
+    int64_t duration = 0;
     size_t bytes = 0;
     uint32_t type = 0;
     bool decoded = false;
@@ -100,6 +102,72 @@ std::string dbText(double v)
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.2f", v);
     return buffer;
+}
+
+std::string frameRange(int64_t first, int64_t last)
+{
+    return first == last ? "frame " + std::to_string(first) + " is"
+                         : "frames " + std::to_string(first) + ".." + std::to_string(last) + " are";
+}
+
+// Frame n must have pts n * step (step: the first packet's duration) and last
+// one step, and packets come in frame order. A dropped packet shows as a gap
+// in the pts (and a longer duration before it); packets written out of order
+// as a pts below its predecessor's.
+void checkTimestamps(const std::vector<FrameRecord>& frames, int64_t step, Problems* problems)
+{
+    if (frames.empty())
+        return;
+    if (step <= 0) {
+        problems->add("the first frame has no duration");
+        return;
+    }
+    for (size_t n = 0; n < frames.size(); ++n)
+        if (frames[n].pts == INT64_MIN) {
+            problems->add("frame " + std::to_string(n) + " has no timestamp");
+            return;
+        } else if (frames[n].pts < 0 || frames[n].pts % step != 0) {
+            problems->add("frame " + std::to_string(n) + " has pts " + std::to_string(frames[n].pts) +
+                          ", not a multiple of the frame duration " + std::to_string(step));
+            return;
+        }
+    bool broken = false;
+    if (frames[0].pts != 0) {
+        problems->add("the first frame has pts " + std::to_string(frames[0].pts) + ", not 0");
+        broken = true;
+    }
+    for (size_t n = 1; n < frames.size(); ++n)
+        if (frames[n].pts <= frames[n - 1].pts) {
+            problems->add("packets out of order: packet " + std::to_string(n) + " holds frame " +
+                          std::to_string(frames[n].pts / step) + ", after frame " +
+                          std::to_string(frames[n - 1].pts / step));
+            broken = true;
+            break;
+        }
+    std::vector<int64_t> sorted;
+    for (const FrameRecord& f : frames)
+        sorted.push_back(f.pts / step);
+    std::sort(sorted.begin(), sorted.end());
+    int64_t expected = 0;
+    int reported = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted[i] > expected && reported++ < 5) {
+            problems->add(frameRange(expected, sorted[i] - 1) + " missing: no packet has their pts");
+            broken = true;
+        } else if (sorted[i] < expected && reported++ < 5) {
+            problems->add("frame " + std::to_string(sorted[i]) + " appears twice");
+            broken = true;
+        }
+        expected = sorted[i] + 1;
+    }
+    if (broken)
+        return;
+    for (size_t n = 0; n < frames.size(); ++n)
+        if (frames[n].duration > 0 && frames[n].duration != step) {
+            problems->add("frame " + std::to_string(n) + " lasts " + std::to_string(frames[n].duration) +
+                          ", the others " + std::to_string(step));
+            return;
+        }
 }
 
 int cmdVerify(const std::vector<std::string>& in)
@@ -183,8 +251,6 @@ int cmdVerify(const std::vector<std::string>& in)
     uint64_t expectedTotal = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : ref.frames;
     ProgressLine progress("verify");
     int64_t step = 0;                        // frame duration in the video time base
-    int64_t expectedPts = 0;                 // pts the next frame should have
-    bool ptsBroken = false;
     uint64_t decodeFailures = 0, typeMismatches = 0, lowFrames = 0;
     uint32_t movieType = UINT32_MAX;
     uint64_t audioBytes = 0, audioSamples = 0;
@@ -229,40 +295,9 @@ int cmdVerify(const std::vector<std::string>& in)
         FrameRecord rec;
         rec.pts = packet.pts;
         rec.bytes = packet.size;
-        // Timestamps: frame n at n frame durations, each packet lasting one.
+        rec.duration = packet.duration;
         if (n == 0)
             step = packet.duration;
-        if (packet.pts == INT64_MIN) {
-            if (!ptsBroken)
-                problems.add("frame " + std::to_string(n) + " has no timestamp");
-            ptsBroken = true;
-        } else if (n == 0 && packet.pts != 0) {
-            problems.add("the first frame has pts " + std::to_string(packet.pts) + ", not 0");
-            ptsBroken = true;
-        } else if (n > 0 && packet.pts != expectedPts && !ptsBroken) {
-            const int64_t previous = frames.back().pts;
-            if (packet.pts <= previous)
-                problems.add("packets out of order: frame " + std::to_string(n) + " has pts " +
-                             std::to_string(packet.pts) + ", after pts " + std::to_string(previous));
-            else if (step > 0 && (packet.pts - expectedPts) % step == 0)
-                problems.add("frame" + std::string((packet.pts - expectedPts) / step > 1 ? "s " : " ") +
-                             std::to_string(n) +
-                             ((packet.pts - expectedPts) / step > 1
-                                  ? ".." + std::to_string(n - 1 + uint64_t((packet.pts - expectedPts) / step))
-                                  : std::string()) +
-                             " missing: pts jumps from " + std::to_string(previous) + " to " +
-                             std::to_string(packet.pts));
-            else
-                problems.add("frame " + std::to_string(n) + " has pts " + std::to_string(packet.pts) +
-                             ", expected " + std::to_string(expectedPts));
-            ptsBroken = true;
-        }
-        if (step > 0 && packet.duration != step && !ptsBroken && packet.duration > 0) {
-            problems.add("frame " + std::to_string(n) + " lasts " + std::to_string(packet.duration) +
-                         ", the others " + std::to_string(step));
-            ptsBroken = true;
-        }
-        expectedPts = int64_t(n + 1) * step;
 
         std::string why;
         FramePictures::Header header;
@@ -300,6 +335,7 @@ int cmdVerify(const std::vector<std::string>& in)
 
     // What only the whole movie tells.
     const uint64_t count = frames.size();
+    checkTimestamps(frames, step, &problems);
     if (!movie.error().empty())
         problems.add(movie.error() + " after " + std::to_string(count) + " frames");
     if (decodeFailures > 5)

@@ -1,0 +1,119 @@
+// What verify and decode spend per frame, single thread, at 1920x1080: the
+// frame reader restoring the texture, the CPU rebuild of RGBA from the
+// texture, and both together, for each exported type. Throughput is counted
+// in bytes of the 8-bit RGBA picture (1920*1080*4 per frame).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "codec/zemo3.h"
+#include "reader/frame_decoder.h"
+#include "reader/texture.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 1920, kHeight = 1080;
+constexpr int64_t kPictureBytes = int64_t(kWidth) * kHeight * 4;
+
+// Gradients, a hard-edged disc, a striped band and light noise, with a
+// varying alpha: the kind of picture a render hands the module.
+std::vector<uint8_t> picture()
+{
+    std::vector<uint8_t> out(static_cast<size_t>(kPictureBytes));
+    uint32_t s = 7;
+    for (uint32_t y = 0; y < kHeight; ++y)
+        for (uint32_t x = 0; x < kWidth; ++x) {
+            s = s * 1664525u + 1013904223u;
+            const int noise = int((s >> 24) % 7) - 3;
+            const double fx = double(x) / kWidth, fy = double(y) / kHeight;
+            double r = 40 + 150 * fx + 30 * std::sin(fy * 9 + fx * 3), g = 60 + 120 * fy, b = 180 - 120 * fx * fy;
+            const double dx = x - 700.0, dy = y - 500.0;
+            if (dx * dx + dy * dy < 240.0 * 240.0)
+                r = 230, g = 140, b = 40;
+            if (y > 950)
+                r = g = b = ((x / 3 + y / 2) % 4 < 2) ? 200 : 60;
+            uint8_t* px = &out[(size_t(y) * kWidth + x) * 4];
+            px[0] = uint8_t(std::clamp(int(r) + noise, 0, 255));
+            px[1] = uint8_t(std::clamp(int(g) + noise, 0, 255));
+            px[2] = uint8_t(std::clamp(int(b) + noise, 0, 255));
+            px[3] = uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7))) + noise, 0, 255));
+        }
+    return out;
+}
+
+// One compressed frame per type, made once.
+const std::vector<uint8_t>& frame(uint32_t type)
+{
+    static std::vector<uint8_t> frames[4];
+    if (frames[type].empty()) {
+        static const std::vector<uint8_t> pixels = picture();
+        nox::VideoCodecInfoZemo3 info;
+        info.setFormatType(type);
+        nox::VideoStreamDescription stream(kWidth, kHeight, 30, 1, &info);
+        auto compressor = info.createCompressor(stream);
+        frames[type].assign(compressor->outputBound(), 0);
+        const int32_t n = compressor->compress(frames[type].data(), pixels.data(), uint32_t(frames[type].size()), 0,
+                                               int32_t(kWidth * 4));
+        frames[type].resize(size_t(std::max(n, 0)));
+    }
+    return frames[type];
+}
+
+void BM_FrameToTexture(benchmark::State& state)
+{
+    const uint32_t type = uint32_t(state.range(0));
+    const std::vector<uint8_t>& f = frame(type);
+    nox::FrameDecoder decoder(type, kWidth, kHeight);
+    std::vector<uint8_t> texture(decoder.textureBytes());
+    for (auto _ : state) {
+        if (!nox::decode(decoder, texture.data(), f.data(), f.size(), texture.size()))
+            state.SkipWithError("frame does not decode");
+        benchmark::DoNotOptimize(texture.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kPictureBytes);
+    state.SetLabel(nox::formatTypeName(type));
+}
+
+void BM_TextureToRgba(benchmark::State& state)
+{
+    const uint32_t type = uint32_t(state.range(0));
+    const std::vector<uint8_t>& f = frame(type);
+    nox::FrameDecoder decoder(type, kWidth, kHeight);
+    std::vector<uint8_t> texture(decoder.textureBytes()), rgba(static_cast<size_t>(kPictureBytes));
+    nox::decode(decoder, texture.data(), f.data(), f.size(), texture.size());
+    for (auto _ : state) {
+        nox::textureToRgba(type, texture.data(), texture.size(), kWidth, kHeight, rgba.data(), kWidth * 4);
+        benchmark::DoNotOptimize(rgba.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kPictureBytes);
+    state.SetLabel(nox::formatTypeName(type));
+}
+
+void BM_FrameToRgba(benchmark::State& state)
+{
+    const uint32_t type = uint32_t(state.range(0));
+    const std::vector<uint8_t>& f = frame(type);
+    std::vector<uint8_t> texture, rgba(static_cast<size_t>(kPictureBytes));
+    for (auto _ : state) {
+        // As verify does it: a decoder per frame from the frame's own type.
+        nox::FrameDecoder decoder(type, kWidth, kHeight);
+        texture.resize(decoder.textureBytes());
+        if (!nox::decode(decoder, texture.data(), f.data(), f.size(), texture.size()))
+            state.SkipWithError("frame does not decode");
+        nox::textureToRgba(type, texture.data(), texture.size(), kWidth, kHeight, rgba.data(), kWidth * 4);
+        benchmark::DoNotOptimize(rgba.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kPictureBytes);
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(nox::formatTypeName(type));
+}
+
+BENCHMARK(BM_FrameToTexture)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextureToRgba)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameToRgba)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

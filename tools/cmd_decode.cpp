@@ -269,6 +269,10 @@ int cmdDecode(const std::vector<std::string>& in)
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return fail(EXIT_USAGE, "decode: cannot open '" + path + "': " + std::strerror(errno));
+    const size_t slash = out.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : out.substr(0, slash ? slash : 1);
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return fail(EXIT_USAGE, "decode: cannot write '" + out + "': no folder '" + folder + "'");
 
     MovieReader movie;
     std::string error;

@@ -30,7 +30,7 @@ using namespace zemo3;
 
 const char* kUsageHead =
     "usage: zemo3 verify MOVIE [--reference SRC | --demo [--size WxH] [--fps RATE]\n"
-    "                    [--duration S] [--no-sound]] [--min-psnr DB] [--json]\n"
+    "                    [--duration S] [--no-sound]] [--min-psnr DB] [--per-frame | --json]\n"
     "\n"
     "Reads every packet of a Zemo 3 movie, decodes every frame and checks the\n"
     "structure: one ZMQ3 video stream, its frame count, timestamps 0..n-1 in\n"
@@ -40,6 +40,7 @@ const char* kUsageHead =
     "\n";
 const char* kUsageTail =
     "  --min-psnr DB    also fail when a frame's PSNR falls below DB\n"
+    "  --per-frame      also print each frame's figures against the reference\n"
     "  --json           print the report as JSON on stdout (per-frame figures too)\n"
     "\n"
     "Exit codes: 0 every frame decodes and the structure holds, 1 a check failed\n"
@@ -174,7 +175,7 @@ int cmdVerify(const std::vector<std::string>& in)
 {
     std::set<std::string> valued = kReferenceOptions, flags = kReferenceFlags;
     valued.insert("--min-psnr");
-    flags.insert("--json");
+    flags.insert({"--json", "--per-frame"});
     Args args = parseArgs(in, valued, flags);
     if (args.help) {
         std::fputs(kUsageHead, stdout);
@@ -274,7 +275,7 @@ int cmdVerify(const std::vector<std::string>& in)
                 audioGapReported = true;
             }
             // The sound the host was given, sample for sample (16-bit movies).
-            if (ref.source && ref.sound && info.bytesPerSample == 2 && !soundDiffers &&
+            if (ref.source && ref.sound && info.audioCodec == "pcm_s16le" && !soundDiffers &&
                 ref.source->composition().channels == info.channels &&
                 int(ref.source->composition().sampleRate) == info.sampleRate) {
                 const size_t got = ref.source->sound(audioSamples, size_t(count), &refSound);
@@ -467,6 +468,16 @@ int cmdVerify(const std::vector<std::string>& in)
             std::printf("  SSIM  %.5f\n", totals.ssim());
             std::printf("  worst frame %llu: PSNR %s dB, SSIM %.5f\n", (unsigned long long)totals.worstFrame,
                         dbText(totals.worst.psnrAll).c_str(), totals.worst.ssim);
+            if (args.has("--per-frame")) {
+                std::printf("  %7s %7s %7s %7s %7s %7s %8s\n", "frame", "R", "G", "B", "A", "all", "SSIM");
+                for (size_t i = 0; i < frames.size(); ++i) {
+                    const FrameQuality& q = frames[i].quality;
+                    if (frames[i].compared)
+                        std::printf("  %7zu %7s %7s %7s %7s %7s %8.5f\n", i, dbText(q.psnr[0]).c_str(),
+                                    dbText(q.psnr[1]).c_str(), dbText(q.psnr[2]).c_str(),
+                                    q.alpha ? dbText(q.psnr[3]).c_str() : "-", dbText(q.psnrAll).c_str(), q.ssim);
+                }
+            }
         }
         std::printf("%s\n", ok ? "verified: every frame decodes and the structure holds" : "verification FAILED");
     }

@@ -235,11 +235,12 @@ TEST_F(MovieCommands, VerifyRejectsTruncatedFiles)
 TEST_F(MovieCommands, VerifyComparesWithTheReferenceItWasRenderedFrom)
 {
     struct Case {
-        const char* args;
+        std::string args;
         int code;
         const char* reason;
     } cases[] = {
-        {"--demo --size 96x64 --duration 1", 0, ""},
+        {"--demo --size 96x64 --duration 1 --per-frame", 0, ""},
+        {"--reference " + path("normal.mov"), 2, "zemo3: verify: "},  // a movie no decoder reads
         {"--demo --duration 1", 1, "the movie is 96x64, the demo composition 1280x720"},
         {"--demo --size 96x64 --duration 2", 1, "the movie has 30 frames, the demo composition 60"},
         {"--demo --size 96x64 --duration 1 --fps 25", 1, "the movie has 30 frames, the demo composition 25"},
@@ -251,6 +252,10 @@ TEST_F(MovieCommands, VerifyComparesWithTheReferenceItWasRenderedFrom)
         Outcome r = zemo3("verify " + movie("normal") + " " + c.args);
         EXPECT_EQ(r.code, c.code) << r.err;
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        if (c.args.find("--per-frame") != std::string::npos) {
+            EXPECT_NE(r.out.find("\n       29 "), std::string::npos) << "a line per frame:\n" << r.out;
+            EXPECT_EQ(r.out.find("\n       30 "), std::string::npos) << r.out;
+        }
     }
     // A movie rendered without sound against a reference with it.
     Outcome render = zemo3("render --demo --size 96x64 --duration 1 --no-sound -o " + path("silent.mov") + " --module " +
@@ -493,6 +498,7 @@ TEST_F(MovieCommands, CommandsRefuseBadInput)
         {"verify " + mov + " --demo --fps fast", 2, "--fps must be"},
         {"verify " + mov + " --bogus", 2, "unknown option"},
         {"decode " + mov, 2, "zemo3: decode: -o OUT is required"},
+        {"decode " + mov + " -o " + path("nowhere/f_%03d.png"), 2, "no folder"},
         {"decode " + mov + " -o " + path("x.mp4"), 2, "cannot carry the pcm_s16le sound"},
         {"decode " + path("absent.mov") + " -o " + path("x.mkv"), 2, "cannot open"},
         {"decode " + path("bad5.mov") + " -o " + path("x.mkv"), 1, "frame 5 does not decode"},

@@ -163,6 +163,7 @@ protected:
                                         channels ? 2 : 0, channels ? 48000 : 0);
         EXPECT_NE(inner, nullptr);
         auto* writer = new RecordingWriter(std::move(inner));
+        delete record_.pendingFrames;
         record_ = ExportOptions{};
         record_.writer = writer;
         record_.pendingFrames = new PendingFrames;

@@ -244,7 +244,7 @@ int cmdVerify(const std::vector<std::string>& in)
     }
 
     // Every packet.
-    FramePictures pictures(info.width, info.height);
+    FramePictures pictures(info.width, info.height, true);
     std::vector<FrameRecord> frames;
     std::vector<uint8_t> rgba, argb, source;
     std::vector<int16_t> refSound;

@@ -193,6 +193,17 @@ bool FramePictures::decode(const uint8_t* frame, size_t size, std::vector<uint8_
                                   : "its packed payload is malformed";
         return false;
     }
+    if (checkPayloadUse_ && h.payloadKind == 0 && h.type <= 3 && decoder.unpacker()) {
+        // decode() accepts a payload with bytes after the packed texture; a
+        // damaged packet can look like one.
+        scratch_.resize(bytes);
+        const size_t used = decoder.unpacker()(frame + h.headerSize, scratch_.data(), h.payloadSize, bytes);
+        if (used != h.payloadSize) {
+            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) +
+                   " bytes before its payload";
+            return false;
+        }
+    }
     rgba->resize(size_t(width_) * height_ * 4);
     if (!nox::textureToRgba(h.type, texture_.data(), bytes, width_, height_, rgba->data(), size_t(width_) * 4)) {
         *why = "its texture cannot be rebuilt";

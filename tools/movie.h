@@ -82,7 +82,13 @@ private:
 // Restores Zemo 3 frames of one picture size to RGBA.
 class FramePictures {
 public:
-    FramePictures(uint32_t width, uint32_t height) : width_(width), height_(height) {}
+    // With checkPayloadUse, a packed payload must also be used to its last
+    // byte (the writer's always are); the check unpacks each packed frame a
+    // second time.
+    FramePictures(uint32_t width, uint32_t height, bool checkPayloadUse = false)
+        : width_(width), height_(height), checkPayloadUse_(checkPayloadUse)
+    {
+    }
 
     // Header facts of a frame, readable without decoding it.
     struct Header {
@@ -107,7 +113,8 @@ public:
 
 private:
     uint32_t width_, height_;
-    std::vector<uint8_t> texture_;
+    bool checkPayloadUse_;
+    std::vector<uint8_t> texture_, scratch_;
 };
 
 // True for format types that store alpha (1, 3, 5).

@@ -180,6 +180,18 @@ TEST_F(MovieCommands, VerifyRejectsDamagedMovies)
              return true;
          },
          0, "frame 4 does not decode"},
+        {"bytes after the packed texture", "high",
+         // Header and packet agree; only the payload's own framing tells.
+         [](int64_t n, AVPacket* p) {
+             if (n == 12) {
+                 av_grow_packet(p, 16);
+                 p->data[8] = uint8_t(p->data[8] + 16);
+                 if (p->data[8] < 16)
+                     ++p->data[9];
+             }
+             return true;
+         },
+         0, "frame 12 does not decode: its packed texture ends 16 bytes before its payload"},
         {"frame missing", "high",
          [](int64_t n, AVPacket*) { return n != 10; }, 0, "frame 10 is missing"},
         {"frames out of order", "normal",

@@ -204,8 +204,12 @@ int cmdVerify(const std::vector<std::string>& in)
 
     MovieReader movie;
     std::string error;
-    if (!movie.open(path, &error))
+    if (!movie.open(path, &error)) {
+        if (json)  // a JSON reader still gets its verdict
+            std::printf("{\n  \"movie\": %s,\n  \"ok\": false,\n  \"problems\": [%s]\n}\n", jsonText(path).c_str(),
+                        jsonText(error).c_str());
         return fail(EXIT_REJECTED, "verify: " + error);
+    }
     const MovieInfo& info = movie.info();
 
     Reference ref;

@@ -238,9 +238,10 @@ TEST_F(MovieCommands, VerifyRejectsTruncatedFiles)
         SCOPED_TRACE(keep);
         const std::string cut = path("cut.mov");
         std::ofstream(cut, std::ios::binary) << whole.substr(0, size_t(double(whole.size()) * keep));
-        Outcome r = zemo3("verify " + cut);
+        Outcome r = zemo3("verify " + cut + " --json");
         EXPECT_EQ(r.code, 1) << r.out << r.err;
         EXPECT_NE(r.err.find("zemo3: verify: "), std::string::npos);
+        EXPECT_NE(r.out.find("\"ok\": false"), std::string::npos) << r.out;
     }
 }
 

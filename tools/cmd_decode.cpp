@@ -128,6 +128,10 @@ public:
         encoder_->framerate = rate;
         if (format_->oformat->flags & AVFMT_GLOBALHEADER)
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // FFV1 codes slices on several threads from level 3 on.
+        encoder_->thread_count = 0;
+        if (codec->id == AV_CODEC_ID_FFV1)
+            av_opt_set_int(encoder_->priv_data, "level", 3, 0);
         if ((r = avcodec_open2(encoder_, codec, nullptr)) < 0) {
             *error = std::string("cannot open the ") + codec->name + " encoder: " + avError(r);
             return false;

@@ -351,7 +351,7 @@ int cmdVerify(const std::vector<std::string>& in)
         problems.add(std::to_string(lowFrames) + " frames in all fall below the PSNR floor");
     if (canDecode && count == 0)
         problems.add("the movie has no frames");
-    if (info.indexedFrames > 0 && uint64_t(info.indexedFrames) != count)
+    if (canDecode && info.indexedFrames > 0 && uint64_t(info.indexedFrames) != count)
         problems.add("the container lists " + std::to_string(info.indexedFrames) + " frames, the file holds " +
                      std::to_string(count));
     if (ref.source && ref.exactLength && ref.frames != count)

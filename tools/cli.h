@@ -35,6 +35,12 @@ bool parseUint(const std::string& text, uint64_t max, uint64_t* value);
 // Format type from "0".."3" or "normal", "normal-alpha", "high", "high-alpha"; -1 when unknown.
 int parseCompression(const std::string& text);
 
+// A frame rate: "25", "29.97" (a fraction over 1000) or "30000/1001"; false
+// when unparsable or outside (0, 1000).
+bool parseRate(const std::string& text, int32_t* num, int32_t* den);
+// A picture size "1920x1080"; sides 1..16384.
+bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height);
+
 // Reads a whole file; false with a message on failure.
 bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
 // Writes through a temporary file renamed into place, so a failed write

@@ -44,53 +44,6 @@ const char* kUsage =
     "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
     "unreadable input or unwritable output.\n";
 
-// "29.97", "30000/1001", "25" -> 16.16 fixed point; 0 when unparsable.
-A_Fixed parseFps(const std::string& text, int32_t* num, int32_t* den)
-{
-    double value = 0;
-    size_t slash = text.find('/');
-    try {
-        size_t used = 0;
-        if (slash != std::string::npos) {
-            double a = std::stod(text.substr(0, slash), &used);
-            double b = std::stod(text.substr(slash + 1));
-            if (b <= 0)
-                return 0;
-            value = a / b;
-            *num = int32_t(a);
-            *den = int32_t(b);
-        } else {
-            value = std::stod(text, &used);
-            if (used != text.size())
-                return 0;
-            // Decimal rates become a fraction over 1000 (29.97 -> 29970/1000).
-            *num = int32_t(std::lround(value * 1000));
-            *den = 1000;
-            if (*num % 1000 == 0) {
-                *num /= 1000;
-                *den = 1;
-            }
-        }
-    } catch (...) {
-        return 0;
-    }
-    if (!(value > 0 && value < 1000))
-        return 0;
-    return A_Fixed(std::lround(value * 65536.0));
-}
-
-bool parseSize(const std::string& text, uint32_t* w, uint32_t* h)
-{
-    size_t x = text.find('x');
-    uint64_t a, b;
-    if (x == std::string::npos || !parseUint(text.substr(0, x), 16384, &a) ||
-        !parseUint(text.substr(x + 1), 16384, &b) || a == 0 || b == 0)
-        return false;
-    *w = uint32_t(a);
-    *h = uint32_t(b);
-    return true;
-}
-
 struct Progress {
     bool terminal = isatty(STDERR_FILENO) != 0;
     double start = platform::monotonicMilliseconds();
@@ -147,12 +100,16 @@ int cmdRender(const std::vector<std::string>& in)
     if (args.has("--compression") && (compression = parseCompression(args.get("--compression"))) < 0)
         return fail(EXIT_USAGE, "render: unknown compression '" + args.get("--compression") + "'");
     uint32_t width = 0, height = 0;
-    if (args.has("--size") && !parseSize(args.get("--size"), &width, &height))
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &width, &height))
         return fail(EXIT_USAGE, "render: --size must look like 1920x1080");
     int32_t fpsNum = 0, fpsDen = 0;
     A_Fixed fps = 0;
-    if (args.has("--fps") && (fps = parseFps(args.get("--fps"), &fpsNum, &fpsDen)) == 0)
-        return fail(EXIT_USAGE, "render: --fps must be a rate such as 25, 29.97 or 30000/1001");
+    if (args.has("--fps")) {
+        if (!parseRate(args.get("--fps"), &fpsNum, &fpsDen))
+            return fail(EXIT_USAGE, "render: --fps must be a rate such as 25, 29.97 or 30000/1001");
+        // The host carries the rate as 16.16 fixed point.
+        fps = A_Fixed(std::lround(double(fpsNum) / fpsDen * 65536.0));
+    }
     double duration = -1;
     if (args.has("--duration")) {
         try {

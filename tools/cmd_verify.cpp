@@ -370,7 +370,11 @@ int cmdVerify(const std::vector<std::string>& in)
         frameTime = av_mul_q({int(step), 1}, {info.timeBaseNum, info.timeBaseDen});
     if (ref.source && step > 0) {
         const Composition& c = ref.source->composition();
-        if (av_cmp_q(frameTime, {c.fpsDen, c.fpsNum}) != 0)
+        // The host hands the rate over as 16.16 fixed point and the module
+        // keeps denominators up to 5000, so 29.97 comes back as 148861/4967:
+        // rates agree when they differ by less than one part in 10^5.
+        const double movieRate = av_q2d(av_inv_q(frameTime)), referenceRate = double(c.fpsNum) / c.fpsDen;
+        if (std::fabs(movieRate - referenceRate) > referenceRate * 1e-5)
             problems.add("the movie runs at " + std::to_string(frameTime.den) + "/" + std::to_string(frameTime.num) +
                          " fps, " + ref.name + " at " + std::to_string(c.fpsNum) + "/" + std::to_string(c.fpsDen));
     }

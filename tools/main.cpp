@@ -1,4 +1,8 @@
 #include <cstdio>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 #include <map>
 #include <string>
 #include <vector>
@@ -47,6 +51,9 @@ int fail(int code, const std::string& message)
 int main(int argc, char** argv)
 {
     using namespace zemo3;
+    // FFmpeg's notes (a muxer's remarks on time scales, a probe that finds no
+    // decoder for the ZMQ3 tag) are not the user's business; errors still show.
+    av_log_set_level(AV_LOG_ERROR);
     if (argc < 2)
         return usage(stderr);
     std::string name = argv[1];

@@ -16,47 +16,6 @@ const char* kReferenceUsage =
     "    --duration S     seconds (demo default 5; limits a media reference too)\n"
     "    --no-sound       the reference has no sound\n";
 
-bool parseRate(const std::string& text, int32_t* num, int32_t* den)
-{
-    double value = 0;
-    try {
-        size_t used = 0;
-        const size_t slash = text.find('/');
-        if (slash != std::string::npos) {
-            const double a = std::stod(text.substr(0, slash), &used);
-            const double b = std::stod(text.substr(slash + 1));
-            if (!(b > 0))
-                return false;
-            value = a / b;
-            *num = int32_t(a);
-            *den = int32_t(b);
-        } else {
-            value = std::stod(text, &used);
-            if (used != text.size())
-                return false;
-            // Decimal rates are a fraction over 1000, as render makes them.
-            *num = int32_t(std::lround(value * 1000));
-            *den = 1000;
-            if (*num % 1000 == 0)
-                *num /= 1000, *den = 1;
-        }
-    } catch (...) {
-        return false;
-    }
-    return value > 0 && value < 1000 && *num > 0 && *den > 0;
-}
-
-bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height)
-{
-    const size_t x = text.find('x');
-    uint64_t a, b;
-    if (x == std::string::npos || !parseUint(text.substr(0, x), 16384, &a) ||
-        !parseUint(text.substr(x + 1), 16384, &b) || a == 0 || b == 0)
-        return false;
-    *width = uint32_t(a);
-    *height = uint32_t(b);
-    return true;
-}
 
 bool openReference(const Args& args, uint32_t movieWidth, uint32_t movieHeight, Reference* ref, std::string* error)
 {

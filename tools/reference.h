@@ -40,10 +40,5 @@ bool openReference(const Args& args, uint32_t movieWidth, uint32_t movieHeight, 
 // last picture.
 bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* argb, std::vector<uint8_t>* rgba);
 
-// "25", "29.97" (a fraction over 1000) or "30000/1001"; false when unparsable
-// or outside (0, 1000). Same reading as `zemo3 render --fps`.
-bool parseRate(const std::string& text, int32_t* num, int32_t* den);
-// "1920x1080"; sides 1..16384.
-bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height);
 
 }  // namespace zemo3

@@ -76,7 +76,10 @@ void renderDemoFrame(const Composition& c, uint64_t n, uint8_t* argb, uint32_t r
     for (int y = 0; y < h; ++y) {
         uint8_t* row = argb + size_t(y) * rowBytes;
         for (int x = 0; x < w; ++x) {
-            int r = ((x + shift) * 255) / std::max(w, 1);
+            // A ramp that runs up and back down as it scrolls, so it never
+            // jumps from full red to none.
+            int phase = ((x + shift) * 510 / std::max(w, 1)) % 510;
+            int r = phase < 256 ? phase : 510 - phase;
             int g = (y * 255) / std::max(h, 1);
             int b = 128 + int(96 * std::sin((x + y) * 0.02 + t));
             double dx = x - discX, dy = y - discY;
@@ -93,7 +96,7 @@ void renderDemoFrame(const Composition& c, uint64_t n, uint8_t* argb, uint32_t r
             double d = std::sqrt(hx * hx + hy * hy) / holeR;
             int a = d >= 1.0 ? 255 : int(255 * d * d);
             row[4 * x + 0] = clamp8(a);
-            row[4 * x + 1] = clamp8(r % 256);
+            row[4 * x + 1] = clamp8(r);
             row[4 * x + 2] = clamp8(g);
             row[4 * x + 3] = clamp8(b);
         }

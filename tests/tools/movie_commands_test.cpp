@@ -287,10 +287,10 @@ TEST_F(MovieCommands, DemoRendersReachTheirQualityFloors)
         const char* type;
         double r, g, b, a, all, ssim;
     } floors[] = {
-        {"normal", 35.8, 36.6, 37.4, 0, 36.5, 0.96},
-        {"normal-alpha", 35.8, 36.6, 37.4, 47.7, 37.7, 0.97},
-        {"high", 23.1, 32.6, 28.2, 0, 26.4, 0.91},
-        {"high-alpha", 23.1, 32.6, 28.2, 47.7, 27.6, 0.93},
+        {"normal", 36.8, 34.5, 38.2, 0, 36.3, 0.955},
+        {"normal-alpha", 36.8, 34.5, 38.2, 47.7, 37.4, 0.965},
+        {"high", 26.2, 36.8, 28.7, 0, 28.8, 0.94},
+        {"high-alpha", 26.2, 36.8, 28.7, 47.7, 30.0, 0.955},
     };
     for (const Floor& f : floors) {
         SCOPED_TRACE(f.type);

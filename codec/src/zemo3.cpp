@@ -46,6 +46,24 @@ uint32_t packYg10Texture(const uint8_t* texture, uint8_t* output, uint32_t lengt
     return packYg10(output, capacity, texture, length);
 }
 
+// The frames a stream of this format type takes: 16-bit RGBA for the UV map,
+// one 16-bit channel for the mask, 8-bit RGBA otherwise. The 8-bit layout is
+// only set when asked, since describing a stream leaves it as it was.
+void setPixelLayout(VideoStreamDescription& stream, uint32_t type, bool setRgbaLayout)
+{
+    if (type == ZEMO3_UV_MAP) {
+        stream.bytesPerPixel = 8;
+        stream.pixelLayout = &kLayoutRGBA16;
+    } else if (type == ZEMO3_MASK) {
+        stream.bytesPerPixel = 2;
+        stream.pixelLayout = &kLayoutGray16;
+    } else {
+        stream.bytesPerPixel = 4;
+        if (setRgbaLayout)
+            stream.pixelLayout = &kLayoutRGBA8;
+    }
+}
+
 }  // namespace
 
 uint32_t textureSize(uint32_t type, uint32_t width, uint32_t height)
@@ -286,16 +304,7 @@ void VideoCodecInfoZemo3::describeStream(VideoStreamDescription& stream) const
     stream.fourCC = fourCC();
     stream.codecField0 = 2;
     stream.codecFlag0 = 1;
-    const uint32_t t = formatType_->value();
-    if (t == ZEMO3_UV_MAP) {
-        stream.bytesPerPixel = 8;
-        stream.pixelLayout = &kLayoutRGBA16;
-    } else if (t == ZEMO3_MASK) {
-        stream.bytesPerPixel = 2;
-        stream.pixelLayout = &kLayoutGray16;
-    } else {
-        stream.bytesPerPixel = 4;
-    }
+    setPixelLayout(stream, formatType_->value(), false);
 }
 
 std::string VideoCodecInfoZemo3::displayName() const
@@ -313,16 +322,7 @@ std::unique_ptr<Compressor> VideoCodecInfoZemo3::createCompressor(VideoStreamDes
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (t == ZEMO3_UV_MAP) {
-        stream.bytesPerPixel = 8;
-        stream.pixelLayout = &kLayoutRGBA16;
-    } else if (t == ZEMO3_MASK) {
-        stream.bytesPerPixel = 2;
-        stream.pixelLayout = &kLayoutGray16;
-    } else {
-        stream.bytesPerPixel = 4;
-        stream.pixelLayout = &kLayoutRGBA8;
-    }
+    setPixelLayout(stream, t, true);
     return compressor;
 }
 

@@ -92,6 +92,27 @@ void finishJob(ExportOptions& record)
     record.writer = nullptr;
 }
 
+// Runs `body` on the output's options record, locked for the call. No
+// record: 0 (the frame or chunk is dropped). The body's refusal wins over an
+// unlock error; host errors are passed on.
+template <typename Body>
+A_Err withRecord(AEIO_BasicData* basic, AEIO_OutSpecH out, Body&& body)
+{
+    return guarded([&]() -> A_Err {
+        SuiteCache suites(basic);
+        void* options = nullptr;
+        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
+        if (err != A_Err_NONE || !options)
+            return err;
+        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
+        if ((err = lock.lock()) != A_Err_NONE)
+            return err;
+        A_Err result = body(*lock.as<ExportOptions>());
+        err = lock.unlock();
+        return result == A_Err_NONE ? err : result;
+    });
+}
+
 uint16_t scale16(uint16_t v) { return v < 32767 ? uint16_t(v * 2) : uint16_t(65535); }
 
 }  // namespace
@@ -264,20 +285,7 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
 A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long, A_long, const PF_EffectWorld* world,
                const A_LPoint*, A_Boolean, AEIO_InterruptFuncs*)
 {
-    return guarded([&]() -> A_Err {
-        SuiteCache suites(basic);
-        void* options = nullptr;
-        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
-        if (err != A_Err_NONE || !options)
-            return err;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
-            return err;
-        ExportOptions& record = *lock.as<ExportOptions>();
-        A_Err result = addFrameLocked(record, world);
-        err = lock.unlock();
-        return result == A_Err_NONE ? err : result;
-    });
+    return withRecord(basic, out, [&](ExportOptions& record) { return addFrameLocked(record, world); });
 }
 
 A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
@@ -347,19 +355,7 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
 
 A_Err addSoundChunk(AEIO_BasicData* basic, AEIO_OutSpecH out, const A_Time*, A_u_long samples, const void* data)
 {
-    return guarded([&]() -> A_Err {
-        SuiteCache suites(basic);
-        void* options = nullptr;
-        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
-        if (err != A_Err_NONE || !options)
-            return err;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
-            return err;
-        A_Err result = addSoundLocked(*lock.as<ExportOptions>(), samples, data);
-        err = lock.unlock();
-        return result == A_Err_NONE ? err : result;
-    });
+    return withRecord(basic, out, [&](ExportOptions& record) { return addSoundLocked(record, samples, data); });
 }
 
 A_Err addSoundLocked(ExportOptions& record, A_u_long samples, const void* data)

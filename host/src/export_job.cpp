@@ -79,19 +79,6 @@ void dropAll(PendingFrames* pending)
     }
 }
 
-// Ends the job held by a record: every frame handed to the writer, the
-// writer flushed and destroyed.
-void finishJob(ExportOptions& record)
-{
-    if (!record.writer)
-        return;
-    if (record.pendingFrames)
-        collectAll(*record.pendingFrames);
-    record.writer->writePendingPackets(true);
-    destroyWriter(record.writer);
-    record.writer = nullptr;
-}
-
 // Runs `body` on the output's options record, locked for the call. No
 // record: 0 (the frame or chunk is dropped). The body's refusal wins over an
 // unlock error; host errors are passed on.
@@ -116,6 +103,17 @@ A_Err withRecord(AEIO_BasicData* basic, AEIO_OutSpecH out, Body&& body)
 uint16_t scale16(uint16_t v) { return v < 32767 ? uint16_t(v * 2) : uint16_t(65535); }
 
 }  // namespace
+
+void finishJob(ExportOptions& record)
+{
+    if (!record.writer)
+        return;
+    if (record.pendingFrames)
+        collectAll(*record.pendingFrames);
+    record.writer->writePendingPackets(true);
+    destroyWriter(record.writer);
+    record.writer = nullptr;
+}
 
 std::pair<int32_t, int32_t> doubleToRational(A_Fixed fixed, int64_t maxDenominator)
 {

@@ -25,6 +25,12 @@ bool memoryIsLow(uint64_t frameBytes);
 // The frame path of AEIO_AddFrame once the record is locked.
 A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world);
 
+// Ends the job a record holds, if any: every frame handed to the writer
+// (queued ones run here), the writer flushed and destroyed (trailer written,
+// file closed), writer set to null. Used by the end of a job, by a start over
+// a job never ended, and when a live record is disposed of mid-job.
+void finishJob(ExportOptions& record);
+
 // The sound path of AEIO_AddSoundChunk once the record is locked.
 A_Err addSoundLocked(ExportOptions& record, A_u_long samples, const void* data);
 

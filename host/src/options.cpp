@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "codec/zemo3.h"
+#include "export_job.h"
 #include "module.h"
 #include "suites.h"
 
@@ -146,8 +147,12 @@ A_Err disposeOutputOptions(AEIO_BasicData* basic, void* options)
             HandleLock lock(memory, handle);
             if (lock.lock() == A_Err_NONE) {
                 ExportOptions* record = lock.as<ExportOptions>();
-                if (record->flattened == 0)
+                if (record->flattened == 0) {
+                    // A job that was never ended is finished here, so that its
+                    // movie is complete rather than left without a trailer.
+                    finishJob(*record);
                     list = record->pendingFrames;
+                }
                 lock.unlock();
             }
         }

@@ -245,4 +245,31 @@ TEST_F(Render, SoundWithoutSoundIsRefusedAndFramesStillLand)
     EXPECT_EQ(movie.frames.size(), 5u);
 }
 
+TEST_F(Render, DisposingAJobThatNeverEndedFinishesItsMovie)
+{
+    hostsim::OutputSettings settings;
+    settings.width = 48;
+    settings.height = 32;
+    settings.soundRate = 0.0;
+    const std::string path = (dir_ / "unended.mov").string();
+    settings.path = platform::utf8ToUtf16(path);
+    AEIO_OutSpecH out = output(settings, 1);
+    ASSERT_EQ(host_.startAdding(out), A_Err_NONE);
+    std::vector<uint8_t> pixels(48 * 32 * 4);
+    PF_EffectWorld world{};
+    world.width = 48;
+    world.height = 32;
+    world.rowbytes = 48 * 4;
+    world.data = pixels.data();
+    for (int i = 0; i < 40; ++i) {
+        std::fill(pixels.begin(), pixels.end(), uint8_t(i * 5));
+        ASSERT_EQ(host_.addFrame(out, i, world), A_Err_NONE);
+    }
+    // No EndAdding: the output module goes away mid-render.
+    EXPECT_EQ(host_.disposeOutputOptions(out), A_Err_NONE);
+    Movie movie = readMovie(path);
+    EXPECT_EQ(movie.streams, 1);
+    EXPECT_EQ(movie.frames.size(), 40u);
+}
+
 }  // namespace

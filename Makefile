@@ -27,7 +27,7 @@ test-asan: deps
 
 test-tsan: deps
 	$(MAKE) BUILD=build-tsan CMAKE_FLAGS="-DZEMO_SANITIZE=thread" build
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" ctest --output-on-failure -j $(JOBS)
 
 bench: deps build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done

@@ -11,7 +11,8 @@
 //    creates a new empty list.
 //  - A start on a record that still holds the writer of a job that was never
 //    ended first finishes that job (its frames are written and its movie is
-//    closed), so the earlier file stays a valid movie.
+//    closed), so the earlier file stays a valid movie. Disposing of a live
+//    record mid-job does the same.
 //  - Format types the compressor cannot encode (the UV map 6, the mask 7, and
 //    values outside 0..3) are refused at the start with 1: the host reports a
 //    failed render instead of a movie whose frames would all be dropped.

@@ -18,6 +18,7 @@
 #include "host/options.h"
 #include "hostsim/host.h"
 #include "platform/platform.h"
+#include "progress.h"
 #include "sources.h"
 
 namespace {
@@ -43,39 +44,6 @@ const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
     "unreadable input or unwritable output.\n";
-
-struct Progress {
-    bool terminal = isatty(STDERR_FILENO) != 0;
-    double start = platform::monotonicMilliseconds();
-    double lastDraw = 0;
-
-    void draw(uint64_t done, uint64_t total, bool last)
-    {
-        if (!terminal)
-            return;
-        double now = platform::monotonicMilliseconds();
-        if (!last && now - lastDraw < 100)
-            return;
-        lastDraw = now;
-        double seconds = (now - start) / 1000.0;
-        double fps = seconds > 0 ? double(done) / seconds : 0;
-        const int width = 30;
-        int filled = total ? int(double(done) / double(total) * width) : 0;
-        filled = std::min(filled, width);
-        std::string bar(size_t(filled), '#');
-        bar.append(size_t(width - filled), '-');
-        if (total && done <= total) {
-            double left = fps > 0 ? double(total - done) / fps : 0;
-            std::fprintf(stderr, "\r[%s] %llu/%llu frames  %.1f fps  %.0f s left ", bar.c_str(),
-                         (unsigned long long)done, (unsigned long long)total, fps, left);
-        } else {
-            std::fprintf(stderr, "\r%llu frames  %.1f fps ", (unsigned long long)done, fps);
-        }
-        if (last)
-            std::fprintf(stderr, "\n");
-        std::fflush(stderr);
-    }
-};
 
 int cmdRender(const std::vector<std::string>& in)
 {
@@ -203,7 +171,7 @@ int cmdRender(const std::vector<std::string>& in)
     if (A_Err err = host.startAdding(out); err != A_Err_NONE)
         return refuse("the module refused to start the export (error " + std::to_string(err) + ")");
 
-    Progress progress;
+    ProgressLine progress("render");
     std::vector<uint8_t> argb;
     std::vector<int16_t> pcm;
     uint32_t rowBytes = 0;
@@ -253,7 +221,7 @@ int cmdRender(const std::vector<std::string>& in)
 
     struct stat st {};
     const uint64_t bytes = stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-    const double seconds = (platform::monotonicMilliseconds() - progress.start) / 1000.0;
+    const double seconds = progress.elapsedSeconds();
     const double raw = double(frames) * comp.width * comp.height * 4;
     std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)frames,
                 comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,

@@ -36,8 +36,9 @@ public:
             const int filled = std::min(width, int(double(done) / double(total) * width));
             std::string bar(size_t(filled), '#');
             bar.append(size_t(width - filled), '-');
-            std::fprintf(stderr, "\r%s [%s] %llu/%llu frames  %.1f fps ", what_, bar.c_str(),
-                         (unsigned long long)done, (unsigned long long)total, fps);
+            const double left = fps > 0 ? double(total - done) / fps : 0;
+            std::fprintf(stderr, "\r%s [%s] %llu/%llu frames  %.1f fps  %.0f s left ", what_, bar.c_str(),
+                         (unsigned long long)done, (unsigned long long)total, fps, left);
         } else {
             std::fprintf(stderr, "\r%s %llu frames  %.1f fps ", what_, (unsigned long long)done, fps);
         }
@@ -45,6 +46,9 @@ public:
             std::fputc('\n', stderr);
         std::fflush(stderr);
     }
+
+    // Seconds since the line was made.
+    double elapsedSeconds() const { return (platform::monotonicMilliseconds() - start_) / 1000.0; }
 
 private:
     const char* what_;

@@ -409,6 +409,14 @@ bool dxtKernelSupported(DxtKernel kernel)
     return false;
 }
 
+// SSE2 is part of every x86-64 processor, so the kernel of the plain entry
+// points is chosen by the compiler; other targets run the scalar reference.
+#if defined(__SSE2__)
+constexpr DxtKernel kBuiltKernel = DxtKernel::Sse2;
+#else
+constexpr DxtKernel kBuiltKernel = DxtKernel::Scalar;
+#endif
+
 void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
 #if defined(__SSE2__)
@@ -423,13 +431,7 @@ void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 {
-    // SSE2 is part of every x86-64 processor, so the choice is made by the
-    // compiler; other targets run the scalar reference.
-#if defined(__SSE2__)
-    encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
-#else
-    encodeColorBlockWithKernel<detail::ScalarColorKernels>(destination, block);
-#endif
+    encodeColorBlockWith(kBuiltKernel, destination, block);
 }
 
 void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
@@ -446,11 +448,7 @@ void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
 {
-#if defined(__SSE2__)
-    alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);
-#else
-    alphaBlockWithKernel<detail::ScalarRampKernels>(destination, block);
-#endif
+    encodeAlphaBlockWith(kBuiltKernel, destination, block);
 }
 
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)

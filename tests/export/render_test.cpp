@@ -94,6 +94,28 @@ protected:
         return out;
     }
 
+    // An output without sound writing to `path`.
+    static hostsim::OutputSettings silent(A_long width, A_long height, const std::string& path)
+    {
+        hostsim::OutputSettings settings;
+        settings.width = width;
+        settings.height = height;
+        settings.soundRate = 0.0;
+        settings.path = platform::utf8ToUtf16(path);
+        return settings;
+    }
+
+    // The host's frame over tightly packed 8-bit ARGB pixels.
+    static PF_EffectWorld world(std::vector<uint8_t>& pixels, A_long width, A_long height)
+    {
+        PF_EffectWorld w{};
+        w.width = width;
+        w.height = height;
+        w.rowbytes = width * 4;
+        w.data = pixels.data();
+        return w;
+    }
+
     std::filesystem::path dir_;
     hostsim::Host host_;
 };
@@ -198,20 +220,10 @@ TEST_F(Render, RefusedStartsLeaveNoWriter)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        hostsim::OutputSettings settings;
-        settings.width = 64;
-        settings.height = 32;
-        settings.soundRate = 0.0;
-        settings.path = platform::utf8ToUtf16(c.path);
-        AEIO_OutSpecH out = output(settings, c.type);
+        AEIO_OutSpecH out = output(silent(64, 32, c.path), c.type);
         EXPECT_EQ(host_.startAdding(out), A_Err_GENERIC);
         std::vector<uint8_t> pixels(64 * 32 * 4);
-        PF_EffectWorld world{};
-        world.width = 64;
-        world.height = 32;
-        world.rowbytes = 256;
-        world.data = pixels.data();
-        EXPECT_EQ(host_.addFrame(out, 0, world), A_Err_GENERIC);
+        EXPECT_EQ(host_.addFrame(out, 0, world(pixels, 64, 32)), A_Err_GENERIC);
         EXPECT_EQ(host_.endAdding(out), A_Err_NONE);
         EXPECT_EQ(host_.disposeOutputOptions(out), A_Err_NONE);
     }
@@ -220,22 +232,12 @@ TEST_F(Render, RefusedStartsLeaveNoWriter)
 
 TEST_F(Render, SoundWithoutSoundIsRefusedAndFramesStillLand)
 {
-    hostsim::OutputSettings settings;
-    settings.width = 32;
-    settings.height = 32;
-    settings.soundRate = 0.0;
     const std::string path = (dir_ / "silent.mov").string();
-    settings.path = platform::utf8ToUtf16(path);
-    AEIO_OutSpecH out = output(settings, 2);
+    AEIO_OutSpecH out = output(silent(32, 32, path), 2);
     ASSERT_EQ(host_.startAdding(out), A_Err_NONE);
     std::vector<uint8_t> pixels(32 * 32 * 4, 0x55);
-    PF_EffectWorld world{};
-    world.width = 32;
-    world.height = 32;
-    world.rowbytes = 128;
-    world.data = pixels.data();
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(host_.addFrame(out, i, world), A_Err_NONE);
+        ASSERT_EQ(host_.addFrame(out, i, world(pixels, 32, 32)), A_Err_NONE);
     int16_t chunk[64] = {};
     EXPECT_EQ(host_.addSoundChunk(out, 32, chunk), A_Err_GENERIC);
     ASSERT_EQ(host_.endAdding(out), A_Err_NONE);
@@ -247,23 +249,13 @@ TEST_F(Render, SoundWithoutSoundIsRefusedAndFramesStillLand)
 
 TEST_F(Render, DisposingAJobThatNeverEndedFinishesItsMovie)
 {
-    hostsim::OutputSettings settings;
-    settings.width = 48;
-    settings.height = 32;
-    settings.soundRate = 0.0;
     const std::string path = (dir_ / "unended.mov").string();
-    settings.path = platform::utf8ToUtf16(path);
-    AEIO_OutSpecH out = output(settings, 1);
+    AEIO_OutSpecH out = output(silent(48, 32, path), 1);
     ASSERT_EQ(host_.startAdding(out), A_Err_NONE);
     std::vector<uint8_t> pixels(48 * 32 * 4);
-    PF_EffectWorld world{};
-    world.width = 48;
-    world.height = 32;
-    world.rowbytes = 48 * 4;
-    world.data = pixels.data();
     for (int i = 0; i < 40; ++i) {
         std::fill(pixels.begin(), pixels.end(), uint8_t(i * 5));
-        ASSERT_EQ(host_.addFrame(out, i, world), A_Err_NONE);
+        ASSERT_EQ(host_.addFrame(out, i, world(pixels, 48, 32)), A_Err_NONE);
     }
     // No EndAdding: the output module goes away mid-render.
     EXPECT_EQ(host_.disposeOutputOptions(out), A_Err_NONE);

@@ -26,6 +26,16 @@ function(zemo_library name)
     file(WRITE ${srcs} "")
   endif()
   add_library(${name} STATIC ${srcs})
+  # Fast paths chosen at run time carry their instruction set in the file
+  # name; only those files are built for it, so the rest of the library still
+  # runs on any x86-64. FMA stays off: it would change the float results.
+  foreach(src ${srcs})
+    if(src MATCHES "_avx2\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma")
+    elseif(src MATCHES "_sse41\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")
+    endif()
+  endforeach()
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
                                      PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${Z_PUBLIC_DEPS} PRIVATE ${Z_PRIVATE_DEPS})

@@ -1,6 +1,8 @@
 #include "codec/dxt.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "dxt_internal.h"
@@ -394,7 +396,30 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
     }
 }
 
-bool dxtKernelSupported(DxtKernel kernel)
+namespace {
+
+bool processorRuns(DxtKernel kernel)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    switch (kernel) {
+    case DxtKernel::Scalar:
+        return true;
+    case DxtKernel::Sse2:
+        return __builtin_cpu_supports("sse2");
+    case DxtKernel::Sse41:
+        return __builtin_cpu_supports("sse4.1");
+    case DxtKernel::Avx2:
+        return __builtin_cpu_supports("avx2");
+    }
+    return false;
+#else
+    return kernel == DxtKernel::Scalar;
+#endif
+}
+
+// Levels whose code this build carries (the x86 kernels are compiled with
+// their own instruction-set flags, whatever the rest of the build targets).
+bool builtWith(DxtKernel kernel)
 {
     switch (kernel) {
     case DxtKernel::Scalar:
@@ -405,22 +430,74 @@ bool dxtKernelSupported(DxtKernel kernel)
 #else
         return false;
 #endif
+    case DxtKernel::Sse41:
+    case DxtKernel::Avx2:
+#if defined(__x86_64__)
+        return true;
+#else
+        return false;
+#endif
     }
     return false;
 }
 
-// SSE2 is part of every x86-64 processor, so the kernel of the plain entry
-// points is chosen by the compiler; other targets run the scalar reference.
-#if defined(__SSE2__)
-constexpr DxtKernel kBuiltKernel = DxtKernel::Sse2;
-#else
-constexpr DxtKernel kBuiltKernel = DxtKernel::Scalar;
-#endif
+DxtKernel highestSupported()
+{
+    DxtKernel best = DxtKernel::Scalar;
+    for (DxtKernel k : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
+        if (dxtKernelSupported(k))
+            best = k;
+    return best;
+}
+
+DxtKernel kernelFromEnvironment()
+{
+    DxtKernel best = highestSupported();
+    if (const char* text = std::getenv("ZEMO_KERNEL")) {
+        for (DxtKernel k : {DxtKernel::Scalar, DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
+            if (std::strcmp(text, dxtKernelName(k)) == 0 && k < best)
+                best = k;
+    }
+    return best;
+}
+
+std::atomic<DxtKernel>& activeKernel()
+{
+    static std::atomic<DxtKernel> active{kernelFromEnvironment()};
+    return active;
+}
+
+}  // namespace
+
+bool dxtKernelSupported(DxtKernel kernel) { return builtWith(kernel) && processorRuns(kernel); }
+
+DxtKernel bestDxtKernel() { return activeKernel().load(std::memory_order_relaxed); }
+
+void limitDxtKernel(DxtKernel cap)
+{
+    const DxtKernel best = kernelFromEnvironment();
+    activeKernel().store(cap < best ? cap : best, std::memory_order_relaxed);
+}
+
+const char* dxtKernelName(DxtKernel kernel)
+{
+    switch (kernel) {
+    case DxtKernel::Scalar:
+        return "scalar";
+    case DxtKernel::Sse2:
+        return "sse2";
+    case DxtKernel::Sse41:
+        return "sse41";
+    case DxtKernel::Avx2:
+        return "avx2";
+    }
+    return "scalar";
+}
 
 void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
 #if defined(__SSE2__)
-    if (kernel == DxtKernel::Sse2) {
+    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2)) {
         encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
         return;
     }
@@ -431,13 +508,13 @@ void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 {
-    encodeColorBlockWith(kBuiltKernel, destination, block);
+    encodeColorBlockWith(bestDxtKernel(), destination, block);
 }
 
 void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
 #if defined(__SSE2__)
-    if (kernel == DxtKernel::Sse2) {
+    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2)) {
         alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);
         return;
     }
@@ -448,7 +525,7 @@ void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
 {
-    encodeAlphaBlockWith(kBuiltKernel, destination, block);
+    encodeAlphaBlockWith(bestDxtKernel(), destination, block);
 }
 
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)

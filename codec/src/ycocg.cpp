@@ -88,8 +88,9 @@ int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, 
     return 0;
 }
 
+// The single-block entry points keep the level every x86-64 processor has.
 #if defined(__SSE2__)
-using DefaultRamp = detail::Sse2RampKernels;  // SSE2 is part of every x86-64 processor
+using DefaultRamp = detail::Sse2RampKernels;
 #else
 using DefaultRamp = detail::ScalarRampKernels;
 #endif
@@ -98,7 +99,7 @@ template <bool kAlpha>
 int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
 #if defined(__SSE2__)
-    if (kernel == DxtKernel::Sse2)
+    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2))
         return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture);
 #endif
     (void)kernel;
@@ -164,12 +165,12 @@ void encodeAlphaPlaneBlock(uint8_t* destination, const uint16_t values[16])
 
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeYcocgPicture<false, DefaultRamp>(picture, width, height, texture);
+    return encodeWith<false>(bestDxtKernel(), picture, width, height, texture);
 }
 
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeYcocgPicture<true, DefaultRamp>(picture, width, height, texture);
+    return encodeWith<true>(bestDxtKernel(), picture, width, height, texture);
 }
 
 int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)

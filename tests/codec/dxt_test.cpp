@@ -302,7 +302,7 @@ TEST(DxtKernels, EveryLevelMatchesScalar)
             v = uint8_t((rng.next() % levels) * (255 / (levels - 1)));
         blocks.push_back(b);
     }
-    for (DxtKernel kernel : {DxtKernel::Sse2}) {
+    for (DxtKernel kernel : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2}) {
         if (!dxtKernelSupported(kernel))
             continue;
         for (size_t k = 0; k < blocks.size(); ++k) {

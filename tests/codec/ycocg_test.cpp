@@ -130,7 +130,7 @@ TEST(Ycocg, EveryLevelMatchesScalar)
             else
                 pic[i] = uint8_t((x / 8 + y / 8) % 2 ? 250 + (s >> 30) : (s >> 30));
         }
-        for (DxtKernel kernel : {DxtKernel::Sse2}) {
+        for (DxtKernel kernel : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2}) {
             if (!dxtKernelSupported(kernel))
                 continue;
             std::vector<uint8_t> ref6(w * h * 3 / 4), fast6(ref6.size()), ref10(w * h * 5 / 4), fast10(ref10.size());

@@ -27,13 +27,24 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
 // no pixel uses index 3, so the block also decodes opaque in three-colour mode.
 void encodeColorBlock(uint8_t* destination, const uint8_t* block);
 
-// Instruction-set levels of the block encoders (also the YCoCg ones). Every
-// level writes the same bytes as the scalar reference; the plain functions
-// use the best level the build and processor offer. The ...With functions
-// run a chosen level (for tests and benchmarks); an unsupported level falls
-// back to scalar.
-enum class DxtKernel { Scalar, Sse2 };
+// Instruction-set levels of the block encoders (also the YCoCg ones and the
+// packers). Every level writes the same bytes as the scalar reference; the
+// plain functions use bestDxtKernel(). The ...With functions run a chosen
+// level (for tests and benchmarks); an unsupported level falls back to
+// scalar. Levels are ordered: a processor that runs one runs those below it.
+enum class DxtKernel { Scalar, Sse2, Sse41, Avx2 };
+// Whether this build carries the level and this processor runs it.
 bool dxtKernelSupported(DxtKernel kernel);
+// The highest supported level, capped by limitDxtKernel(). Decided once per
+// process from the processor (and the ZEMO_KERNEL environment variable:
+// scalar, sse2, sse41 or avx2 caps the level, for comparisons).
+DxtKernel bestDxtKernel();
+// Caps the level the plain entry points use from now on (tests, benchmarks,
+// `zemo3 bench --kernel`); the cap never raises the level above what the
+// processor runs.
+void limitDxtKernel(DxtKernel cap);
+// "scalar", "sse2", "sse41", "avx2".
+const char* dxtKernelName(DxtKernel kernel);
 void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block);
 
 // Encodes the A bytes of a block as an 8-byte DXT5 alpha block: a0 = max,

@@ -1,7 +1,12 @@
 #include "codec/zemo3.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/dxt.h"
 #include "codec/packers.h"
@@ -178,6 +183,41 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
     }
 }
 
+void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride) const
+{
+    const size_t rowBytes = size_t(width_) * 4;
+    const size_t padBytes = size_t(scratchStride_) - rowBytes;
+    // Without alpha every pixel gets A = 255: the pixel's 32-bit word with
+    // its top byte set (RGBA in memory order, little-endian words).
+    const uint32_t alphaBits = keepAlpha_ ? 0u : 0xFF000000u;
+    for (uint32_t y = 0; y < height_; ++y) {
+        const uint8_t* src = pixels + ptrdiff_t(y) * rowStride;
+        uint8_t* dst = scratch + size_t(y) * scratchStride_;
+        if (keepAlpha_) {
+            std::memcpy(dst, src, rowBytes);
+        } else {
+            size_t x = 0;
+#if defined(__SSE2__)
+            const __m128i alpha = _mm_set1_epi32(int32_t(alphaBits));
+            for (; x + 16 <= rowBytes; x += 16)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
+                                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)), alpha));
+#endif
+            for (; x < rowBytes; x += 4) {
+                uint32_t px;
+                std::memcpy(&px, src + x, 4);
+                px |= alphaBits;
+                std::memcpy(dst + x, &px, 4);
+            }
+        }
+        // Padding columns are transparent black, also without alpha.
+        std::memset(dst + rowBytes, 0, padBytes);
+    }
+    // So are the padding rows.
+    std::memset(scratch + size_t(height_) * scratchStride_, 0,
+                size_t(paddedHeight_ - height_) * scratchStride_);
+}
+
 uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int32_t rowStride,
                                 MemoryManager::PreallocatedMemory& pool) const
 {
@@ -186,29 +226,21 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     const uint32_t pw = paddedWidth_, ph = paddedHeight_;
     const uint64_t pictureBytes = uint64_t(pw) * ph * 4;
 
-    // Working buffers come from the pool and are zero-filled over their whole
-    // actual size: recycled blocks hold the previous frame's bytes. The
-    // handles drop on every return path.
+    // Working buffers come from the pool and hold the previous frame's bytes.
+    // Each is written in full before anything reads it: the scratch picture
+    // row by row with its padding set to transparent black, the texture by
+    // the block encoders (every byte of textureSize_), the output by the
+    // packer (zero-filled below, it is small). Clearing the picture-sized
+    // blocks first would only add stores that are overwritten at once.
+    // The handles drop on every return path.
     MemoryManager::BlockHandle scratch = pool.obtain(pictureBytes);
-    std::memset(scratch->data, 0, scratch->size);
-    // Padding columns and rows stay transparent black, also without alpha.
-    for (uint32_t y = 0; y < height_; ++y) {
-        const uint8_t* src = pixels + ptrdiff_t(y) * rowStride;
-        uint8_t* dst = scratch->data + size_t(y) * scratchStride_;
-        if (keepAlpha_) {
-            std::memcpy(dst, src, size_t(width_) * 4);
-        } else {
-            for (uint32_t x = 0; x < width_; ++x) {
-                dst[4 * x + 0] = src[4 * x + 0];
-                dst[4 * x + 1] = src[4 * x + 1];
-                dst[4 * x + 2] = src[4 * x + 2];
-                dst[4 * x + 3] = 255;
-            }
-        }
-    }
+    copyIntoScratch(scratch->data, pixels, rowStride);
 
     MemoryManager::BlockHandle texture = pool.obtain(pictureBytes);
-    std::memset(texture->data, 0, texture->size);
+    // A fast path that loads whole vectors may look a little past the last
+    // block; keep those bytes defined.
+    std::memset(texture->data + textureSize_, 0,
+                size_t(std::min<uint64_t>(texture->size - textureSize_, 64)));
     switch (type_) {
     case ZEMO3_NORMAL:
         buildTables();

@@ -81,6 +81,9 @@ public:
                       MemoryManager::PreallocatedMemory& pool) const;
 
 private:
+    // The picture into the padded scratch picture (rows scratchStride_ apart).
+    void copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride) const;
+
     uint16_t version_ = kFrameVersion;
     uint32_t type_;
     uint32_t width_, height_;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "codec/zemo3.h"
 #include "core/context.h"
@@ -74,6 +75,31 @@ TEST(ExportPixels, ArgbBecomesRgbaAndDeepValuesAreScaled)
     const uint16_t expected16[8] = {32768, 65532, 65535, 65535, 2, 24690, 65535, 0};
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(out16[i], expected16[i]) << i;
+}
+
+// The vector loop and its tail agree with the byte definition on every width
+// around the vector size, with row padding the conversion must leave alone.
+TEST(ExportPixels, EveryWidthConvertsLikeTheByteLoop)
+{
+    uint32_t seed = 12345;
+    for (A_long width = 1; width <= 37; ++width) {
+        const A_long height = 3, rowbytes = width * 4 + 8;
+        std::vector<uint8_t> argb(size_t(rowbytes) * height);
+        for (uint8_t& b : argb)
+            b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+        PF_EffectWorld world{};
+        world.width = width;
+        world.height = height;
+        world.rowbytes = rowbytes;
+        world.data = argb.data();
+        std::vector<uint8_t> out(size_t(width) * 4 * height, 0x5A);
+        convertPixels(world, false, out.data(), uint64_t(width) * 4);
+        for (A_long y = 0; y < height; ++y)
+            for (A_long x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(out[size_t(y * width + x) * 4 + c], argb[size_t(y * rowbytes + x * 4 + (c + 1) % 4)])
+                        << "width " << width << " x " << x << " y " << y;
+    }
 }
 
 // --------------------------------------------------------------- frame path

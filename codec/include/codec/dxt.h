@@ -55,8 +55,14 @@ void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 // Whole-texture loops over a padded RGBA picture (row stride width*4; width
 // and height multiples of 4). DXT1: 8 bytes per block in raster order of
 // blocks. DXT5: per block the alpha block then the colour block (16 bytes).
+// The SSE4.1 and AVX2 levels encode 4 and 8 horizontally adjacent blocks at
+// once; the plain functions use bestDxtKernel().
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 void encodeDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+void encodeDxt1TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+                           uint8_t* texture);
+void encodeDxt5TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+                           uint8_t* texture);
 
 // The encoder's lookup tables, read-only for the life of the process.
 // expand5/6 widen a 5-/6-bit channel to 8 bits; omatch5/6[v] = {hi, lo} is

@@ -73,15 +73,23 @@ void renderDemoFrame(const Composition& c, uint64_t n, uint8_t* argb, uint32_t r
     const double holeX = w * (0.5 + 0.4 * std::cos(t * 0.7)), holeY = h * (0.5 + 0.3 * std::sin(t * 1.1));
     const double holeR = std::max(8.0, std::min(w, h) * 0.3);
     const int shift = int(t * 60.0);
+    // The ramp depends on x only and the wave on x + y only: one table each
+    // per frame instead of a sine per pixel.
+    std::vector<int> ramp(size_t(std::max(w, 0))), wave(size_t(std::max(w + h - 1, 0)));
+    for (int x = 0; x < w; ++x) {
+        // A ramp that runs up and back down as it scrolls, so it never
+        // jumps from full red to none.
+        const int phase = ((x + shift) * 510 / std::max(w, 1)) % 510;
+        ramp[size_t(x)] = phase < 256 ? phase : 510 - phase;
+    }
+    for (int s = 0; s < w + h - 1; ++s)
+        wave[size_t(s)] = 128 + int(96 * std::sin(s * 0.02 + t));
     for (int y = 0; y < h; ++y) {
         uint8_t* row = argb + size_t(y) * rowBytes;
         for (int x = 0; x < w; ++x) {
-            // A ramp that runs up and back down as it scrolls, so it never
-            // jumps from full red to none.
-            int phase = ((x + shift) * 510 / std::max(w, 1)) % 510;
-            int r = phase < 256 ? phase : 510 - phase;
+            int r = ramp[size_t(x)];
             int g = (y * 255) / std::max(h, 1);
-            int b = 128 + int(96 * std::sin((x + y) * 0.02 + t));
+            int b = wave[size_t(x + y)];
             double dx = x - discX, dy = y - discY;
             if (dx * dx + dy * dy < discR * discR) {
                 double edge = 1.0 - std::sqrt(dx * dx + dy * dy) / discR;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dxt_internal.h"
+#include "ycocg_simd.h"
 
 namespace nox {
 
@@ -98,6 +99,18 @@ using DefaultRamp = detail::ScalarRampKernels;
 template <bool kAlpha>
 int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
+#if defined(__x86_64__)
+    // The wide levels take whole units of tiles; a picture narrower than one
+    // unit goes through the tile loop below.
+    if (width % 8 == 0 && height % 8 == 0) {
+        if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2) &&
+            detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture))
+            return 0;
+        if (kernel >= DxtKernel::Sse41 && dxtKernelSupported(DxtKernel::Sse41) &&
+            detail::encodeYcocgSse41(picture, width, height, kAlpha, texture))
+            return 0;
+    }
+#endif
 #if defined(__SSE2__)
     if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2))
         return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture);

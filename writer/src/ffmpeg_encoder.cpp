@@ -107,9 +107,19 @@ PacketList FFMPEGEncoder::encodeAudio(const AVFrame* frame, int streamIndex, AVR
 FFMPEGCustomEncoder::FFMPEGCustomEncoder(std::unique_ptr<Compressor> compressor)
     : FFMPEGEncoder(compressor->stream()), compressor_(std::move(compressor))
 {
+    payloadPool_ = av_buffer_pool_init(size_t(compressor_->outputBound()) + AV_INPUT_BUFFER_PADDING_SIZE,
+                                       av_buffer_alloc);
+    if (!payloadPool_)
+        throw std::bad_alloc();
 }
 
-FFMPEGCustomEncoder::~FFMPEGCustomEncoder() { compressor_.reset(); }
+FFMPEGCustomEncoder::~FFMPEGCustomEncoder()
+{
+    compressor_.reset();
+    // Payloads still held by packets return to the pool, which goes with
+    // the last of them.
+    av_buffer_pool_uninit(&payloadPool_);
+}
 
 bool FFMPEGCustomEncoder::isCustomCodec() const { return compressor_->isCustomCodec(); }
 
@@ -135,25 +145,30 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
         failed = true;
         return packets;
     }
-    // The compressor writes straight into the future packet payload: one
-    // allocation per frame, no copy afterwards. The bytes it leaves alone
-    // (such as reserved header bytes) must read as zero, and FFmpeg wants
-    // zeroed padding behind packet data.
+    // The compressor writes straight into the future packet payload, taken
+    // from the pool: no copy afterwards and, once the first frames are in
+    // the file, no allocation. Recycled payloads hold an earlier frame; the
+    // compressor wants zeros in the bytes it leaves alone (such as reserved
+    // header bytes) and FFmpeg wants zeroed padding behind packet data.
     const uint32_t capacity = compressor_->outputBound();
-    auto* buffer = static_cast<uint8_t*>(av_mallocz(size_t(capacity) + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!buffer)
+    AVBufferRef* payload = av_buffer_pool_get(payloadPool_);
+    if (!payload)
         throw std::bad_alloc();
-    int32_t size = compressor_->compress(buffer, frame->data[0], capacity, frame->pkt_size, frame->linesize[0]);
+    std::memset(payload->data, 0, size_t(capacity) + AV_INPUT_BUFFER_PADDING_SIZE);
+    int32_t size = compressor_->compress(payload->data, frame->data[0], capacity, frame->pkt_size, frame->linesize[0]);
     if (size < 1 || uint32_t(size) > capacity) {
-        av_free(buffer);
+        av_buffer_unref(&payload);
         failed = true;
         return packets;
     }
     PacketPtr packet(av_packet_alloc());
-    if (!packet || av_packet_from_data(packet.get(), buffer, size) < 0) {
-        av_free(buffer);
+    if (!packet) {
+        av_buffer_unref(&payload);
         throw std::bad_alloc();
     }
+    packet->buf = payload;
+    packet->data = payload->data;
+    packet->size = size;
     packet->pts = packet->dts =
         av_rescale_q_rnd(frame->pts, videoContext_->time_base, streamTimeBase, AV_ROUND_NEAR_INF);
     packet->duration = av_rescale_q(1, videoContext_->time_base, streamTimeBase);

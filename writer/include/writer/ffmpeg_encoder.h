@@ -16,6 +16,7 @@
 #include "codec/stream.h"
 
 extern "C" {
+struct AVBufferPool;
 struct AVCodec;
 struct AVCodecContext;
 struct AVDictionary;
@@ -109,6 +110,10 @@ public:
 
 private:
     std::unique_ptr<Compressor> compressor_;
+    // Packet payloads of outputBound() bytes (plus FFmpeg's padding), reused
+    // once the muxer has let go of a packet: a long export allocates them
+    // only for its first frames in flight.
+    AVBufferPool* payloadPool_ = nullptr;
 };
 
 // Drives an FFmpeg video encoder chosen by FourCC: "h264" or "gif ".

@@ -73,26 +73,41 @@ void setPixelLayout(VideoStreamDescription& stream, uint32_t type, bool setRgbaL
 
 uint32_t textureSize(uint32_t type, uint32_t width, uint32_t height)
 {
-    const uint32_t pw = padTo16(width), ph = padTo16(height);
+    // Exact in 64 bits; a size past the frame limit has no texture size.
+    const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15), ph = (uint64_t(height) + 15) & ~uint64_t(15);
+    uint64_t bytes;
     switch (type) {
     case ZEMO3_NORMAL:
     case ZEMO3_LEGACY_DXT1:
-        return pw * ph / 2;
+        bytes = pw * ph / 2;
+        break;
     case ZEMO3_NORMAL_ALPHA:
     case ZEMO3_LEGACY_DXT5:
-        return pw * ph;
-    // The YCoCg sizes are a signed 32-bit product divided with truncation.
+        bytes = pw * ph;
+        break;
     case ZEMO3_HIGH:
-        return uint32_t(int32_t(pw * ph * 3) / 4);
+        bytes = pw * ph * 3 / 4;
+        break;
     case ZEMO3_HIGH_ALPHA:
-        return uint32_t(int32_t(pw * ph * 5) / 4);
+        bytes = pw * ph * 5 / 4;
+        break;
     case ZEMO3_UV_MAP:
-        return width * height * 8;
+        bytes = uint64_t(width) * height * 8;
+        break;
     case ZEMO3_MASK:
-        return width * height * 2;
+        bytes = uint64_t(width) * height * 2;
+        break;
     default:
         return 0;
     }
+    return bytes <= kMaxFrameBytes - kFrameHeaderSize ? uint32_t(bytes) : 0;
+}
+
+bool frameSizeFits(uint32_t type, uint32_t width, uint32_t height)
+{
+    // The compressor's working pictures are padded RGBA, 4 bytes a pixel.
+    const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15), ph = (uint64_t(height) + 15) & ~uint64_t(15);
+    return width > 0 && height > 0 && pw * ph * 4 <= kMaxFrameBytes && textureSize(type, width, height) != 0;
 }
 
 FrameHeader readFrameHeader(const uint8_t* frame)
@@ -180,6 +195,11 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
         // exist on the reading side, and the UV-map and mask paths are never
         // chosen for export. compress() refuses them.
         break;
+    }
+    if (!frameSizeFits(type, width, height)) {
+        // No frame of this size fits the format; compress() refuses it.
+        pack_ = nullptr;
+        bound_ = nullptr;
     }
 }
 
@@ -348,6 +368,8 @@ std::string VideoCodecInfoZemo3::displayName() const
 std::unique_ptr<Compressor> VideoCodecInfoZemo3::createCompressor(VideoStreamDescription& stream) const
 {
     const uint32_t t = formatType_->value();
+    if (!frameSizeFits(t, stream.width, stream.height))
+        return nullptr;
     std::unique_ptr<Compressor> compressor;
     try {
         compressor = std::make_unique<Zemo3Compressor>(stream, t, dxtOnly_->value());

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -35,6 +36,7 @@
 
 #include "codec/zemo3.h"
 #include "core/context.h"
+#include "core/logger.h"
 #include "core/memory.h"
 #include "module.h"
 #include "platform/platform.h"
@@ -201,6 +203,23 @@ void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination,
     }
 }
 
+bool exportableSize(A_long width, A_long height, uint32_t formatType)
+{
+    // Each frame is a host buffer of at least width x 4 bytes per row whose
+    // size is a signed 32-bit number, and a compressed frame whose length the
+    // codec and FFmpeg's packets carry in 32 bits.
+    const char* why = nullptr;
+    if (width <= 0 || height <= 0)
+        why = "has no pixels";
+    else if (int64_t(width) * 4 * height >= (int64_t(1) << 31))
+        why = "makes frames of 2 GiB or more";
+    else if (!nox::frameSizeFits(formatType, uint32_t(width), uint32_t(height)))
+        why = "is too large for the codec's frames";
+    if (why)
+        nox::logf(nox::LOG_ERROR, "Zemo 3 export: the output size %dx%d %s", int(width), int(height), why);
+    return why == nullptr;
+}
+
 bool memoryIsLow(uint64_t frameBytes)
 {
     const float available = float(platform::availablePhysicalMemory()) / 1048576.0f;
@@ -245,11 +264,11 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
                 return err;
             }
             path = platform::utf16ToUtf8(pathLock.as<const char16_t>());
-            err = pathLock.unlock();
-            A_Err freed = memory.AEGP_FreeMemHandle(pathHandle);
-            if (err == A_Err_NONE)
-                err = freed;
-            if (err != A_Err_NONE)
+            // A handle the host would not unlock is not freed (that would
+            // free a locked handle); it stays with the host.
+            if ((err = pathLock.unlock()) != A_Err_NONE)
+                return err;
+            if ((err = memory.AEGP_FreeMemHandle(pathHandle)) != A_Err_NONE)
                 return err;
         }
 
@@ -268,7 +287,7 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
             record.pendingFrames = new PendingFrames;
 
         A_Err result = A_Err_GENERIC;
-        if (record.formatType <= nox::ZEMO3_HIGH_ALPHA) {
+        if (record.formatType <= nox::ZEMO3_HIGH_ALPHA && exportableSize(width, height, record.formatType)) {
             auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
             codec->setFormatType(record.formatType);
             const auto [rateNum, rateDen] = doubleToRational(fps, 5000);
@@ -286,9 +305,19 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
                 std::lock_guard<std::mutex> codecs(g_codecsLock);
                 g_codecs[record.writer] = std::move(codec);
                 result = A_Err_NONE;
+            } else {
+                nox::logf(nox::LOG_ERROR,
+                          "Zemo 3 export: no movie writer could be opened for \"%s\" (%dx%d, %d/%d fps, %d channels)",
+                          path.c_str(), int(width), int(height), int(rateNum), int(rateDen), int(channels));
             }
         }
         err = lock.unlock();
+        if (err != A_Err_NONE && result == A_Err_NONE) {
+            // The host takes the start as failed: it gets no job and no file.
+            const std::string written = record.writer->path();
+            finishJob(record);
+            std::remove(written.c_str());
+        }
         return result != A_Err_NONE ? result : err;
     });
 }
@@ -309,13 +338,29 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
 
     const bool deep = (world->world_flags & 1) != 0;
     const uint16_t bytesPerPixel = deep ? 8 : 4;
-    if (deep && record.formatType != nox::ZEMO3_UV_MAP && record.formatType != nox::ZEMO3_MASK) {
-        dropAll(&pending);
-        return A_Err_GENERIC;
-    }
     const int64_t size = int64_t(world->rowbytes) * int64_t(world->height);
-    if (world->width <= 0 || world->height <= 0 || !world->data ||
-        int64_t(world->rowbytes) < int64_t(world->width) * bytesPerPixel || size >= (int64_t(1) << 31)) {
+    // A frame the writer would drop leaves a gap that loses every later frame
+    // of the movie, so it is refused here, where the host hears of it.
+    const char* refusal = nullptr;
+    if (deep && record.formatType != nox::ZEMO3_UV_MAP && record.formatType != nox::ZEMO3_MASK)
+        refusal = "has 16 bits per channel";
+    else if (world->width <= 0 || world->height <= 0 || !world->data)
+        refusal = "has no pixels";
+    else if (int64_t(world->rowbytes) < int64_t(world->width) * bytesPerPixel)
+        refusal = "has rows shorter than its width";
+    else if (size >= (int64_t(1) << 31))
+        refusal = "is 2 GiB or more";
+    else if (uint32_t(world->width) < record.writer->width() || uint32_t(world->height) < record.writer->height())
+        refusal = "is smaller than the movie";
+    const std::string failure = refusal ? std::string() : record.writer->failure();
+    if (refusal || !failure.empty()) {
+        if (refusal)
+            nox::logf(nox::LOG_ERROR, "Zemo 3 export: frame %llu refused: %dx%d, %d bytes per row, %s",
+                      static_cast<unsigned long long>(record.framesAdded), int(world->width), int(world->height),
+                      int(world->rowbytes), refusal);
+        else
+            nox::logf(nox::LOG_ERROR, "Zemo 3 export: frame %llu refused: %s",
+                      static_cast<unsigned long long>(record.framesAdded), failure.c_str());
         dropAll(&pending);
         return A_Err_GENERIC;
     }

@@ -19,6 +19,11 @@ std::pair<int32_t, int32_t> doubleToRational(A_Fixed fixed, int64_t maxDenominat
 // RGBA rows rowBytes apart; 16-bit values 0..32768 are scaled to 0..65535.
 void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination, uint64_t rowBytes);
 
+// Whether an output of this size can be exported in the format type: some
+// pixels, host frames under 2 GiB and compressed frames the codec can carry.
+// A size refused is logged as an ERROR line.
+bool exportableSize(A_long width, A_long height, uint32_t formatType);
+
 // True when available memory is under 300 MB or under five frames of this size.
 bool memoryIsLow(uint64_t frameBytes);
 

@@ -481,9 +481,9 @@ void Host::withholdSuite(const std::string& name, A_long version, Withhold how)
     withheld_[{name, version}] = how;
 }
 
-void Host::failMember(const std::string& member, A_Err err)
+void Host::failMember(const std::string& member, A_Err err, int after)
 {
-    failing_[member] = err;
+    failing_[member] = {err, after};
 }
 
 void Host::clearFaults()
@@ -496,7 +496,33 @@ A_Err Host::fault(const char* member)
 {
     calls_.push_back(member);
     auto it = failing_.find(member);
-    return it == failing_.end() ? A_Err_NONE : it->second;
+    if (it == failing_.end())
+        return A_Err_NONE;
+    if (it->second.after > 0) {
+        --it->second.after;
+        return A_Err_NONE;
+    }
+    return it->second.err;
+}
+
+void Host::clearLocks()
+{
+    for (auto& [key, record] : handles_)
+        record->info.locks = 0;
+}
+
+size_t Host::freeHandles(const std::string& label)
+{
+    size_t freed = 0;
+    for (auto it = handles_.begin(); it != handles_.end();) {
+        if (it->second->info.label == label && it->second->info.owner == pluginId_) {
+            it = handles_.erase(it);
+            ++freed;
+        } else {
+            ++it;
+        }
+    }
+    return freed;
 }
 
 void Host::checkSuitesReleased(const char* callback)

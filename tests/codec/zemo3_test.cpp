@@ -73,6 +73,36 @@ TEST(Zemo3Frame, TextureSizesAndBounds)
         EXPECT_EQ(Zemo3Compressor(stream, t, false).outputBound(), bounds[t]);
 }
 
+// Sizes whose frames or working pictures pass 2^31 bytes have no texture size
+// and no compressor, instead of sizes wrapped around in 32 bits.
+TEST(Zemo3Frame, SizesPastTheFrameLimitAreRefused)
+{
+    struct {
+        uint32_t type, w, h, size;
+        bool fits;
+    } cases[] = {
+        {0, 23168, 23168, 268378112, true},  {0, 23184, 23184, 268748928, false},
+        {1, 46336, 46336, 2147024896, false}, {1, 46352, 46352, 0, false},
+        {2, 65536, 16384, 805306368, false}, {3, 65536, 32768, 0, false},
+        {0, 0xFFFFFFFFu, 1, 0, false},       {6, 0x10000, 0x8000, 0, false},
+        {0, 0, 1080, 0, false},              {0, 16, 16, 128, true},
+    };
+    uint8_t small[64] = {};
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " " + std::to_string(c.w) + "x" + std::to_string(c.h));
+        EXPECT_EQ(textureSize(c.type, c.w, c.h), c.size);
+        EXPECT_EQ(frameSizeFits(c.type, c.w, c.h), c.fits);
+        if (!c.fits) {
+            // Refused before any picture is touched.
+            EXPECT_EQ(FrameEncoder(c.type, c.w, c.h).compress(small, small, 64, getContext()->memory()), 0u);
+            VideoCodecInfoZemo3 codec;
+            codec.setFormatType(c.type);
+            VideoStreamDescription stream(c.w, c.h, 30, 1, &codec);
+            EXPECT_EQ(codec.createCompressor(stream), nullptr);
+        }
+    }
+}
+
 TEST(Zemo3Frame, HeaderAndPayloadKinds)
 {
     auto still = picture(64, 48, 2);

@@ -1,9 +1,15 @@
 // Error paths: suites the host withholds, members that fail, a null basic
 // suite. Whatever fails, every acquired suite is released, no handle stays
 // locked and none is leaked (the fixture's TearDown checks all three).
+#include <dirent.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <functional>
+#include <map>
 
 #include "host_session.h"
+#include "platform/platform.h"
 
 namespace hosttest {
 namespace {
@@ -195,6 +201,186 @@ TEST_F(Faults, FailingMembersArePassedOnWithoutLeaks)
     }
     host().setMainWindow(nullptr);
     platform::destroyTerminalWindow(pipeWindow);
+}
+
+// ------------------------------------------------------------ export job
+
+size_t threadCount()
+{
+    size_t n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// One export callback, run on an output whose job is in the state the
+// callback expects: not started for StartAdding, started (with a few frames
+// on their way) for the others.
+struct JobCase {
+    const char* callback;
+    bool started;
+    Call call;
+};
+
+std::vector<uint8_t> g_pixels(32 * 32 * 4, 0x60);
+std::vector<int16_t> g_sound(2 * 800, 7);
+
+PF_EffectWorld smallWorld()
+{
+    PF_EffectWorld w{};
+    w.width = 32;
+    w.height = 32;
+    w.rowbytes = 32 * 4;
+    w.data = g_pixels.data();
+    return w;
+}
+
+std::vector<JobCase> jobCases()
+{
+    return {
+        {"StartAdding", false, [](hostsim::Host& h, AEIO_OutSpecH o) { return h.startAdding(o); }},
+        {"AddFrame", true, [](hostsim::Host& h, AEIO_OutSpecH o) { return h.addFrame(o, 0, smallWorld()); }},
+        {"AddSoundChunk", true,
+         [](hostsim::Host& h, AEIO_OutSpecH o) { return h.addSoundChunk(o, 800, g_sound.data()); }},
+        {"EndAdding", true, [](hostsim::Host& h, AEIO_OutSpecH o) { return h.endAdding(o); }},
+    };
+}
+
+class JobFaults : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        dir_ = std::filesystem::temp_directory_path() / ("zemo3-faults-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        // One job first: the worker pool and FFmpeg's lazily made state exist
+        // before the threads are counted.
+        AEIO_OutSpecH out = prepared(false);
+        EXPECT_EQ(host().startAdding(out), A_Err_NONE);
+        EXPECT_EQ(host().addFrame(out, 0, smallWorld()), A_Err_NONE);
+        EXPECT_EQ(host().endAdding(out), A_Err_NONE);
+        EXPECT_EQ(host().removeOutput(out), A_Err_NONE);
+        threads_ = threadCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(threadCount(), threads_);
+        std::filesystem::remove_all(dir_);
+        HostTest::TearDown();
+    }
+
+    // A restored type-1 output with sound writing to a new file of dir_.
+    AEIO_OutSpecH prepared(bool started)
+    {
+        hostsim::OutputSettings settings;
+        settings.width = 32;
+        settings.height = 32;
+        path_ = dir_ / ("job" + std::to_string(++jobs_) + ".mov");
+        settings.path = platform::utf8ToUtf16(path_.string());
+        AEIO_OutSpecH out = restoredOutput(storedRecord(1), settings);
+        if (started) {
+            EXPECT_EQ(host().startAdding(out), A_Err_NONE);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(host().addFrame(out, i, smallWorld()), A_Err_NONE);
+        }
+        return out;
+    }
+
+    // Ends the job the way the host does after a failed callback and checks
+    // that nothing was left behind.
+    void finish(AEIO_OutSpecH out)
+    {
+        host().clearFaults();
+        EXPECT_EQ(host().endAdding(out), A_Err_NONE);
+        ExportOptions after = record(out);
+        EXPECT_EQ(after.writer, nullptr);
+        EXPECT_EQ(host().removeOutput(out), A_Err_NONE);
+        EXPECT_EQ(host().liveHandles(), 0u);
+        for (const auto& e : host().errors())
+            ADD_FAILURE() << "host: " << e;
+        host().clearErrors();
+    }
+
+    std::filesystem::path dir_, path_;
+    int jobs_ = 0;
+    size_t threads_ = 0;
+};
+
+TEST_F(JobFaults, EveryWithheldSuiteGives516AndInstallsNothing)
+{
+    for (const JobCase& c : jobCases()) {
+        for (const SuiteId& suite : {kIOOut, kMemory}) {
+            for (hostsim::Withhold how : {hostsim::Withhold::Error, hostsim::Withhold::NullSuite}) {
+                SCOPED_TRACE(std::string(c.callback) + " without " + suite.name +
+                             (how == hostsim::Withhold::Error ? "" : " (null)"));
+                AEIO_OutSpecH out = prepared(c.started);
+                ExportOptions before = record(out);
+                host().withholdSuite(suite.name, suite.version, how);
+                EXPECT_EQ(c.call(host(), out), PF_Err_BAD_CALLBACK_PARAM);
+                host().clearFaults();
+                ExportOptions after = record(out);
+                EXPECT_EQ(after.writer, before.writer);
+                EXPECT_EQ(after.framesAdded, before.framesAdded);
+                EXPECT_EQ(after.samplesAdded, before.samplesAdded);
+                if (!c.started) {
+                    EXPECT_FALSE(std::filesystem::exists(path_));
+                }
+                finish(out);
+            }
+        }
+    }
+}
+
+TEST_F(JobFaults, EveryFailingHostCallIsPassedOnWithoutLeaks)
+{
+    size_t cases = 0;
+    for (const JobCase& c : jobCases()) {
+        // The host calls this callback makes, as the host sees them in a
+        // clean run; each call fails in turn (the k-th call of its member).
+        std::map<std::string, int> calls;
+        {
+            AEIO_OutSpecH out = prepared(c.started);
+            host().clearCalls();
+            EXPECT_EQ(c.call(host(), out), A_Err_NONE) << c.callback;
+            for (const std::string& member : host().calls())
+                ++calls[member];
+            finish(out);
+        }
+        EXPECT_GE(calls.size(), 3u) << c.callback;
+        const bool ending = std::string(c.callback) == "EndAdding";
+        for (const auto& [member, count] : calls) {
+            for (int k = 0; k < count; ++k) {
+                SCOPED_TRACE(std::string(c.callback) + " with call " + std::to_string(k + 1) + " of " + member +
+                             " failing");
+                ++cases;
+                AEIO_OutSpecH out = prepared(c.started);
+                ExportOptions before = record(out);
+                host().failMember(member, 99, k);
+                const A_Err result = c.call(host(), out);
+                host().clearFaults();
+                // A failed unlock or free leaves the handle with the host.
+                host().clearLocks();
+                host().freeHandles("output path");
+                ExportOptions after = record(out);
+                // The end never fails; a record it cannot reach keeps its
+                // job, which the output's disposal then finishes.
+                EXPECT_EQ(result, ending ? A_Err_NONE : 99);
+                if (!c.started) {
+                    // A start that failed leaves no writer and no file.
+                    EXPECT_EQ(after.writer, nullptr);
+                    EXPECT_FALSE(std::filesystem::exists(path_));
+                } else if (!ending) {
+                    EXPECT_EQ(after.writer, before.writer);
+                    EXPECT_LE(after.framesAdded, before.framesAdded + 1);
+                }
+                finish(out);
+            }
+        }
+    }
+    EXPECT_GE(cases, 20u);
 }
 
 }  // namespace

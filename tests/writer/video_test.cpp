@@ -226,6 +226,7 @@ TEST(FFmpegWriterVideo, AFailedFrameEndsTheMovieBeforeIt)
         EXPECT_TRUE(writer.writePendingPackets(true));
         EXPECT_EQ(writer.lastWrittenFrame(), 1);
         EXPECT_EQ(writer.queuedVideoPackets(), 2u);  // 3 and 4 wait for 2 forever
+        EXPECT_EQ(writer.failure(), "frame 2 could not be compressed");
     }
     auto movie = probeMovie(path);
     ASSERT_TRUE(movie);

@@ -128,6 +128,11 @@ bool VideoFormatWriterFFMPEG::open()
     if (frameRateNum_ <= 0 || frameRateDen_ <= 0 || description_.frameRateNum <= 0 ||
         description_.frameRateDen <= 0)
         return false;
+    // Sizes FFmpeg cannot make frames of are refused here rather than with
+    // the first frame.
+    if (av_image_check_size(width_, height_, 0, nullptr) < 0 ||
+        av_image_check_size(description_.width, description_.height, 0, nullptr) < 0)
+        return false;
     // FFmpeg chooses the muxer from the file name.
     if (avformat_alloc_output_context2(&formatContext_, nullptr, nullptr, path_.c_str()) < 0 || !formatContext_)
         return false;
@@ -242,9 +247,9 @@ int VideoFormatWriterFFMPEG::getAudioFrameSize() const
     return context && opened_ ? context->frame_size : 0;
 }
 
-bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t, uint32_t count)
+bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t position, uint32_t count)
 {
-    if (!opened_ || !audioStream_ || !samples || count == 0)
+    if (!opened_ || !audioStream_ || !samples || count == 0 || writeFailed_.load(std::memory_order_acquire))
         return false;
     AVCodecContext* context = encoder_->audioContext();
     FramePtr frame(av_frame_alloc());
@@ -283,8 +288,10 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t, uint32_t c
         return false;
     bool failed = false;
     PacketList packets = encoder_->encodeAudio(frame.get(), audioStream_->index, audioStream_->time_base, failed);
-    if (failed)
+    if (failed) {
+        fail("the sound from sample " + std::to_string(position) + " could not be encoded");
         return false;
+    }
     if (packets.empty())
         return true;
     {
@@ -344,14 +351,18 @@ bool VideoFormatWriterFFMPEG::flushOnce(bool& wroteAny)
     // Audio first: the interleaver then has the sound that belongs beside
     // these frames before it decides what to write.
     for (auto& p : audio) {
-        if (av_interleaved_write_frame(formatContext_, p.packet.get()) < 0)
+        if (int r = av_interleaved_write_frame(formatContext_, p.packet.get()); r < 0) {
+            failWrite(r);
             return false;
+        }
         lastAudioSequence_.exchange(int64_t(p.sequence));
         wroteAny = true;
     }
     for (auto& p : video) {
-        if (av_interleaved_write_frame(formatContext_, p.packet.get()) < 0)
+        if (int r = av_interleaved_write_frame(formatContext_, p.packet.get()); r < 0) {
+            failWrite(r);
             return false;
+        }
         lastVideoSequence_.exchange(int64_t(p.sequence));
         wroteAny = true;
     }
@@ -362,6 +373,8 @@ bool VideoFormatWriterFFMPEG::writePendingPackets(bool wait)
 {
     if (!opened_)
         return true;
+    if (writeFailed_.load(std::memory_order_acquire))
+        return false;
     // Try first: a worker that finds another thread writing leaves its
     // packets queued for that thread (or a later flush) and goes back to
     // compressing instead of queueing up behind the muxer.
@@ -438,6 +451,29 @@ void VideoFormatWriterFFMPEG::recordEncodeTime(double milliseconds)
     encodeTimeNext_ = (encodeTimeNext_ + 1) % kEncodeTimeWindow;
 }
 
+void VideoFormatWriterFFMPEG::fail(std::string why)
+{
+    std::lock_guard<std::mutex> guard(failureLock_);
+    if (failure_.empty())
+        failure_ = std::move(why);
+}
+
+void VideoFormatWriterFFMPEG::failWrite(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    fail("writing \"" + path_ + "\" failed: " + text);
+    // The file cannot take more: later frames and sound are refused at once
+    // instead of piling up behind the packet that was not written.
+    writeFailed_.store(true, std::memory_order_release);
+}
+
+std::string VideoFormatWriterFFMPEG::failure() const
+{
+    std::lock_guard<std::mutex> guard(failureLock_);
+    return failure_;
+}
+
 double VideoFormatWriterFFMPEG::getAverageEncodeTime() const
 {
     std::lock_guard<SpinLock> guard(encodeTimesLock_);
@@ -448,7 +484,7 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
                                          uint32_t bytesPerPixel, uint64_t stride, const uint8_t* data)
 {
     (void)bytesPerPixel;  // the source layout was fixed at construction
-    if (!opened_ || !data)
+    if (!opened_ || !data || writeFailed_.load(std::memory_order_acquire))
         return false;
     // The scaler reads width_ × height_ pixels; a smaller buffer would be
     // read past its end.
@@ -466,29 +502,37 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     frame->height = par->height;
     frame->color_range = par->color_range;
     frame->colorspace = par->color_space;
-    if (av_frame_get_buffer(frame.get(), 0) != 0 || !frame->data[0] || av_frame_make_writable(frame.get()) < 0)
+    if (av_frame_get_buffer(frame.get(), 0) != 0 || !frame->data[0] || av_frame_make_writable(frame.get()) < 0) {
+        fail("no picture for frame " + std::to_string(frameIndex));
         return false;
+    }
     frame->pts = int64_t(frameIndex);
 
     // Each concurrent frame converts with its own scaling context; the pool
     // grows to the number of frames converted at once.
     SwsContext* scaler = takeScaler();
-    if (!scaler)
+    if (!scaler) {
+        fail("no pixel converter for frame " + std::to_string(frameIndex));
         return false;
+    }
     const uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
     const int strides[4] = {int(stride), 0, 0, 0};
     int rows = sws_scale(scaler, planes, strides, 0, int(height_), frame->data, frame->linesize);
     returnScaler(scaler);
-    if (rows <= 0)
+    if (rows <= 0) {
+        fail("frame " + std::to_string(frameIndex) + " could not be converted");
         return false;
+    }
 
     bool failed = false;
     const double start = platform::monotonicMilliseconds();
     PacketList packets = encoder_->encodeVideo(frame.get(), videoStream_->index, videoStream_->time_base, failed);
     recordEncodeTime(platform::monotonicMilliseconds() - start);
     frame.reset();
-    if (failed)
+    if (failed) {
+        fail("frame " + std::to_string(frameIndex) + " could not be compressed");
         return false;
+    }
     if (packets.empty())
         return true;
     {

@@ -37,9 +37,17 @@ constexpr uint16_t kFrameVersion = 4;
 // Rounds up to the next multiple of 16.
 constexpr uint32_t padTo16(uint32_t v) { return (v + 15u) & ~15u; }
 
+// A frame's length is a signed 32-bit number for the compressor and in
+// FFmpeg's packets: no frame, header included, is longer.
+constexpr uint32_t kMaxFrameBytes = 0x7FFFFFFF;
+
 // Texture bytes of a picture of the given size in the given format type
-// (types 0-5 pad both sides to 16 first). 0 for types above 7.
+// (types 0-5 pad both sides to 16 first). 0 for types above 7 and for sizes
+// whose frames would pass kMaxFrameBytes.
 uint32_t textureSize(uint32_t type, uint32_t width, uint32_t height);
+// Whether the compressor takes pictures of this size in this type: some
+// pixels, and frames and working pictures within kMaxFrameBytes.
+bool frameSizeFits(uint32_t type, uint32_t width, uint32_t height);
 
 // The 12-byte header at the start of every frame.
 struct FrameHeader {

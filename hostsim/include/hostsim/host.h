@@ -111,9 +111,15 @@ public:
 
     // ---- Faults ----------------------------------------------------------
     void withholdSuite(const std::string& name, A_long version, Withhold how = Withhold::Error);
-    // Every call of the member answers err without doing anything.
-    void failMember(const std::string& member, A_Err err);
+    // Every call of the member answers err without doing anything; with
+    // `after`, the first `after` calls from now on succeed and the rest fail.
+    void failMember(const std::string& member, A_Err err, int after = 0);
     void clearFaults();
+    // Recovery after an injected failure of the module's unlock or free call,
+    // which leaves a handle locked or alive through no fault of the module:
+    // clears every lock, and frees the module's handles with the label.
+    void clearLocks();
+    size_t freeHandles(const std::string& label);
 
     // ---- Host-side errors ------------------------------------------------
     const std::vector<std::string>& errors() const { return errors_; }
@@ -214,7 +220,11 @@ private:
     std::vector<std::string> calls_;
     std::vector<HandleInfo> allocations_;
     std::map<std::pair<std::string, A_long>, Withhold> withheld_;
-    std::map<std::string, A_Err> failing_;
+    struct Failing {
+        A_Err err;
+        int after;  // calls still to succeed
+    };
+    std::map<std::string, Failing> failing_;
     std::map<std::pair<std::string, A_long>, int> acquired_;  // balance per suite
     std::vector<std::string> errors_;
 

@@ -57,6 +57,7 @@ public:
     bool setMetadata(const std::map<std::string, std::string>& metadata) override;
     bool writePendingPackets(bool wait) override;
     bool isOpen() const override { return opened_; }
+    std::string failure() const override;
     double getAverageEncodeTime() const override;
     // Source frames must be at least the writer's width and height, rows
     // `stride` bytes apart; the top-left width × height pixels are used.
@@ -83,6 +84,9 @@ private:
     SwsContext* takeScaler();
     void returnScaler(SwsContext* scaler);
     void recordEncodeTime(double milliseconds);
+    // Keeps the first failure; later ones are consequences of it.
+    void fail(std::string why);
+    void failWrite(int averror);
 
     bool opened_ = false;
     bool customCodec_ = false;
@@ -112,6 +116,10 @@ private:
     double encodeTimeSum_ = 0.0;
 
     std::mutex writeLock_;
+
+    std::atomic<bool> writeFailed_{false};
+    mutable std::mutex failureLock_;
+    std::string failure_;
 };
 
 }  // namespace nox

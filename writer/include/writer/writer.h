@@ -51,6 +51,11 @@ public:
     virtual bool isOpen() const = 0;
     // A writer may refuse particular frame indices; none here does.
     virtual bool rejectsFrame(uint64_t frameIndex) const;
+    // Why the movie can no longer be completed (a frame could not be
+    // encoded, a write to the file failed); empty while all is well. The
+    // first reason stays. After a failed write the writer takes no more
+    // frames or sound and its flushes report false.
+    virtual std::string failure() const { return {}; }
     // Mean encode time of the last 25 frames in milliseconds (0 before any).
     virtual double getAverageEncodeTime() const { return 0.0; }
 

@@ -560,15 +560,11 @@ void encodeTextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width,
 
 }  // namespace
 
-// Single blocks at the SSE4.1 and AVX2 levels go through the multi-block
-// encoders with the block in every lane: about as fast as the SSE2 block
-// encoder, and every caller of a level runs that level's code.
+// Single blocks at the SSE4.1 and AVX2 levels use the SSE2 block encoder:
+// the multi-block encoders need a vector of blocks, and running one block in
+// every lane is slower. Only the texture functions reach them.
 void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
-    if (const detail::LaneEncoders* lanes = laneEncoders(kernel)) {
-        lanes->colorBlock(destination, block);
-        return;
-    }
 #if defined(__SSE2__)
     if (sse2Runs(kernel)) {
         encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
@@ -585,10 +581,6 @@ void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 
 void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
 {
-    if (const detail::LaneEncoders* lanes = laneEncoders(kernel)) {
-        lanes->alphaBlock(destination, block);
-        return;
-    }
 #if defined(__SSE2__)
     if (sse2Runs(kernel)) {
         alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);

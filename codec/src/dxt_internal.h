@@ -112,14 +112,12 @@ struct Sse2ColorKernels {
 };
 #endif
 
-// The block encoders with one block per vector lane (x86/dxt_lanes.h),
-// per instruction-set level: whole DXT1 and DXT5 textures (arguments as
-// encodeDxt1Texture) and single blocks (the block in every lane).
+// The block encoders with one block per vector lane (x86/dxt_lanes.h) per
+// instruction-set level: whole DXT1 and DXT5 textures, arguments as
+// encodeDxt1Texture.
 struct LaneEncoders {
     void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
-    void (*colorBlock)(uint8_t* destination, const uint8_t* block);
-    void (*alphaBlock)(uint8_t* destination, const uint8_t* block);
 };
 #if defined(__x86_64__)
 extern const LaneEncoders kSse41LaneEncoders;

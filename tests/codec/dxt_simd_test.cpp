@@ -152,25 +152,6 @@ TEST(DxtLanes, RandomBlocksMatchScalar)
     }
 }
 
-// Single blocks: every level's block entry points against scalar.
-TEST(DxtLanes, SingleBlocksMatchScalar)
-{
-    Rng rng{42};
-    uint8_t block[64];
-    for (int n = 0; n < 20000; ++n) {
-        makeBlock(Kind(n % kKinds), rng, block, 16);
-        uint8_t want[16];
-        encodeColorBlockWith(DxtKernel::Scalar, want, block);
-        encodeAlphaBlockWith(DxtKernel::Scalar, want + 8, block);
-        for (DxtKernel k : fastLevels()) {
-            uint8_t got[16];
-            encodeColorBlockWith(k, got, block);
-            encodeAlphaBlockWith(k, got + 8, block);
-            ASSERT_EQ(0, std::memcmp(got, want, 16)) << dxtKernelName(k) << " kind " << n % kKinds;
-        }
-    }
-}
-
 // Picture-like content: noisy gradients, a disc, a rectangle, stripes,
 // transparent and opaque areas; block rows of 1 to 250 blocks.
 TEST(DxtLanes, PicturesMatchScalar)

@@ -25,8 +25,9 @@ struct Avx2Ops {
     static I add(I a, I b) { return _mm256_add_epi32(a, b); }
     static I sub(I a, I b) { return _mm256_sub_epi32(a, b); }
     static I mullo(I a, I b) { return _mm256_mullo_epi32(a, b); }
-    static I sub16(I a, I b) { return _mm256_sub_epi16(a, b); }
     static I mullo16(I a, I b) { return _mm256_mullo_epi16(a, b); }
+    // Even 16-bit elements from a, odd ones from b.
+    static I blend16odd(I a, I b) { return _mm256_blend_epi16(a, b, 0xAA); }
     static I madd(I a, I b) { return _mm256_madd_epi16(a, b); }
     static I band(I a, I b) { return _mm256_and_si256(a, b); }
     static I bor(I a, I b) { return _mm256_or_si256(a, b); }
@@ -126,8 +127,6 @@ using Avx2Dxt = DxtLanes<Avx2Ops>;
 const LaneEncoders kAvx2LaneEncoders = {
     &Avx2Dxt::encodeTexture<false>,
     &Avx2Dxt::encodeTexture<true>,
-    &Avx2Dxt::colorBlock,
-    &Avx2Dxt::alphaBlock,
 };
 
 }  // namespace nox::detail

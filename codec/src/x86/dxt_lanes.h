@@ -13,7 +13,8 @@
 // S provides, with I a vector of 32-bit integer lanes, F of float lanes and
 // D the double lanes of an F:
 //   kLanes; set1, set1f, set1d;
-//   add, sub, mullo (32-bit), sub16, mullo16, madd (16-bit pairs -> 32);
+//   add, sub, mullo (32-bit), mullo16, madd (16-bit pairs -> 32),
+//   blend16odd (even 16-bit elements of a, odd ones of b);
 //   band, bor, bxor, bandnot (~a & b); shl<n>, shr<n>, sar<n>;
 //   eq, gt, min, max (signed 32-bit), minu8, maxu8 (bytes);
 //   blend(m, a, b) = m ? a : b per lane; lanes(m): one bit per lane;
@@ -163,15 +164,16 @@ struct DxtLanes {
         // Directions within -255..255 fit the 16-bit halves of the multiply-add.
         const I dirRB = S::bor(S::band(dir[0], k(0xFFFF)), S::template shl<16>(dir[2]));
         const I dirG = S::band(dir[1], k(0xFFFF));
-        const I one = k(1), two = k(2);
         I mask = S::set1(0);
+        #pragma GCC unroll 16
         for (int i = 15; i >= 0; --i) {
             const I dot = S::add(S::madd(g.rb[i], dirRB), S::madd(g.ga[i], dirG));
             // Below the half point: 1 (below c0Point) or 3; otherwise 2 (below c3Point) or 0.
             const I low = S::gt(halfPoint, dot);
             const I belowC0 = S::gt(c0Point, dot), belowC3 = S::gt(c3Point, dot);
             const I high = S::bxor(S::blend(low, belowC0, belowC3), low);
-            mask = S::bor(S::template shl<2>(mask), S::bor(S::band(low, one), S::band(high, two)));
+            // index = -low - 2*high with the all-ones masks.
+            mask = S::sub(S::sub(S::template shl<2>(mask), low), S::add(high, high));
         }
         return mask;
     }
@@ -195,6 +197,7 @@ struct DxtLanes {
         const I pick = k(0x00030003), zeroHigh = k(int32_t(0x80008000u));
         const I weights = S::table16(kWeightOfIndex);
         I at1RB = S::set1(0), at1GA = S::set1(0), sumW = S::set1(0), sumW2 = S::set1(0);
+        #pragma GCC unroll 16
         for (int i = 0; i < 16; ++i) {
             const I shifted = i < 8 ? S::shrv(first8, 2 * i) : S::shrv(last8, 2 * (i - 8));
             // w1 in both 16-bit halves (bytes 1 and 3 are zeroed by the shuffle).
@@ -279,20 +282,33 @@ struct DxtLanes {
             F v[3] = {S::toFloat(S::band(range, ff)), S::toFloat(S::band(S::template shr<8>(range), ff)),
                       S::toFloat(S::band(S::template shr<16>(range), ff))};
 
-            // Deviations from the mean in 16-bit halves: (dR, dB) and (dG, 0).
-            const I muRB = S::bor(m.mu[0], S::template shl<16>(m.mu[2]));
-            const I lowHalf = k(0xFFFF), highHalf = k(int32_t(0xFFFF0000u));
+            // Covariance sums from the raw products: sum (x - mx)(y - my) =
+            // sum xy - mx sum y - my sum x + 16 mx my, all exact in 32 bits.
+            // Two pixels per multiply-add: (R_i, R_j), (G_i, G_j), (B_i, B_j).
             I rr = S::set1(0), rg = rr, rb = rr, gg = rr, gb = rr, bb = rr;
-            for (int i = 0; i < 16; ++i) {
-                const I dRB = S::sub16(g.rb[i], muRB);
-                const I dG = S::sub16(S::band(g.ga[i], lowHalf), m.mu[1]);
-                rr = S::add(rr, S::madd(dRB, S::band(dRB, lowHalf)));
-                bb = S::add(bb, S::madd(dRB, S::band(dRB, highHalf)));
-                rb = S::add(rb, S::madd(dRB, S::template shl<16>(dRB)));
-                rg = S::add(rg, S::madd(dRB, dG));
-                gb = S::add(gb, S::madd(dRB, S::template shl<16>(dG)));
-                gg = S::add(gg, S::madd(dG, dG));
+#pragma GCC unroll 8
+            for (int i = 0; i < 16; i += 2) {
+                const I r = S::blend16odd(g.rb[i], S::template shl<16>(g.rb[i + 1]));
+                const I b = S::blend16odd(S::template shr<16>(g.rb[i]), g.rb[i + 1]);
+                const I gr = S::blend16odd(g.ga[i], S::template shl<16>(g.ga[i + 1]));
+                rr = S::add(rr, S::madd(r, r));
+                rg = S::add(rg, S::madd(r, gr));
+                rb = S::add(rb, S::madd(r, b));
+                gg = S::add(gg, S::madd(gr, gr));
+                gb = S::add(gb, S::madd(gr, b));
+                bb = S::add(bb, S::madd(b, b));
             }
+            auto centre = [&](I xy, int x, int y) {
+                const I cross = S::add(S::mullo(m.mu[x], m.sum[y]), S::mullo(m.mu[y], m.sum[x]));
+                return S::add(S::sub(xy, cross), S::template shl<4>(S::mullo(m.mu[x], m.mu[y])));
+            };
+            rr = centre(rr, 0, 0);
+            rg = centre(rg, 0, 1);
+            rb = centre(rb, 0, 2);
+            gg = centre(gg, 1, 1);
+            gb = centre(gb, 1, 2);
+            bb = centre(bb, 2, 2);
+            const I lowHalf = k(0xFFFF);
             const F d255 = S::set1f(255.0f);
             const F c[6] = {S::fdiv(S::toFloat(rr), d255), S::fdiv(S::toFloat(rg), d255), S::fdiv(S::toFloat(rb), d255),
                             S::fdiv(S::toFloat(gg), d255), S::fdiv(S::toFloat(gb), d255), S::fdiv(S::toFloat(bb), d255)};
@@ -319,6 +335,7 @@ struct DxtLanes {
             const I axisG0 = S::band(axisG, lowHalf);
             I minDot = S::add(S::madd(g.rb[0], axisRB), S::madd(g.ga[0], axisG0));
             I maxDot = minDot, minPx = g.px[0], maxPx = g.px[0];
+            #pragma GCC unroll 16
             for (int i = 1; i < 16; ++i) {
                 const I dot = S::add(S::madd(g.rb[i], axisRB), S::madd(g.ga[i], axisG0));
                 const I below = S::gt(minDot, dot), above = S::gt(dot, maxDot);
@@ -395,6 +412,7 @@ struct DxtLanes {
             return S::band(S::bytes(steps, t), seven);
         };
         I first = S::set1(0), last = S::set1(0);
+        #pragma GCC unroll 16
         for (int i = 7; i >= 0; --i) {
             first = S::bor(S::template shl<3>(first), index(i));
             last = S::bor(S::template shl<3>(last), index(i + 8));
@@ -461,31 +479,6 @@ struct DxtLanes {
                 texture += kBytes * count;
             }
         }
-    }
-
-    // Single blocks: the block in every lane of a group.
-    static void colorBlock(uint8_t* destination, const uint8_t* block)
-    {
-        Tail t;
-        fillTail(t, block, 16, 1);
-        Group g;
-        load(g, t.rows[0], sizeof t.rows[0]);
-        I endpoints, mask;
-        encodeColor(g, endpoints, mask);
-        S::store2(t.out, endpoints, mask);
-        std::memcpy(destination, t.out, 8);
-    }
-
-    static void alphaBlock(uint8_t* destination, const uint8_t* block)
-    {
-        Tail t;
-        fillTail(t, block, 16, 1);
-        Group g;
-        load(g, t.rows[0], sizeof t.rows[0]);
-        I a0, a1;
-        encodeAlpha(g, a0, a1);
-        S::store2(t.out, a0, a1);
-        std::memcpy(destination, t.out, 8);
     }
 };
 

@@ -25,8 +25,9 @@ struct Sse41Ops {
     static I add(I a, I b) { return _mm_add_epi32(a, b); }
     static I sub(I a, I b) { return _mm_sub_epi32(a, b); }
     static I mullo(I a, I b) { return _mm_mullo_epi32(a, b); }
-    static I sub16(I a, I b) { return _mm_sub_epi16(a, b); }
     static I mullo16(I a, I b) { return _mm_mullo_epi16(a, b); }
+    // Even 16-bit elements from a, odd ones from b.
+    static I blend16odd(I a, I b) { return _mm_blend_epi16(a, b, 0xAA); }
     static I madd(I a, I b) { return _mm_madd_epi16(a, b); }
     static I band(I a, I b) { return _mm_and_si128(a, b); }
     static I bor(I a, I b) { return _mm_or_si128(a, b); }
@@ -114,8 +115,6 @@ using Sse41Dxt = DxtLanes<Sse41Ops>;
 const LaneEncoders kSse41LaneEncoders = {
     &Sse41Dxt::encodeTexture<false>,
     &Sse41Dxt::encodeTexture<true>,
-    &Sse41Dxt::colorBlock,
-    &Sse41Dxt::alphaBlock,
 };
 
 }  // namespace nox::detail

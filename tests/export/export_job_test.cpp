@@ -291,7 +291,8 @@ TEST_F(FramePath, BadWorldsAreRefused)
     std::vector<uint8_t> data(64 * 48 * 4);
     struct Case {
         A_long width, height, rowbytes;
-    } cases[] = {{64, 0, 256}, {0, 48, 256}, {64, 48, 100}, {64, 48, -256}, {64, 1 << 20, 1 << 20}};
+    } cases[] = {{64, 0, 256},  {0, 48, 256},  {64, 48, 100}, {64, 48, -256}, {64, 1 << 20, 1 << 20},
+                 {32, 48, 256}, {64, 40, 256}};  // the last two are smaller than the movie
     for (const Case& c : cases) {
         PF_EffectWorld world{};
         world.width = c.width;

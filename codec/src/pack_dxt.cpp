@@ -154,7 +154,28 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
     }
 }
 
-template <bool kStats>
+// The fast levels prefetch the three table slots of the block kAhead blocks
+// on: the tables take a megabyte, the texture as much again, and their
+// lines are looked up in hash order, so otherwise most blocks wait for a
+// slot to come from memory. A slot may still change before its block is
+// coded (the prefetch is then wasted); the output never depends on it.
+template <uint32_t B, uint32_t C, uint32_t kAhead>
+inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint32_t* work) {
+    if constexpr (kAhead > 0) {
+        const uint32_t ahead = o + kAhead * B;
+        if (ahead < n) {
+            const uint64_t whole = load64(in + ahead + C);
+            const uint32_t mc = uint32_t(whole) * kMulA, mi = uint32_t(whole >> 32) * kMulB;
+            prefetch(work + kBlockTable + ((mc + mi) >> 15));
+            prefetch(work + kColourTable + (mc >> 16));
+            prefetch(work + kIndexTable + (mi >> 16));
+        }
+    } else {
+        (void)in, (void)o, (void)n, (void)work;
+    }
+}
+
+template <bool kStats, uint32_t kAhead>
 uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -162,13 +183,16 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     if (!work) return 0;
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
-    for (uint32_t o = 8; o < n; o += 8) codeColorBlock<8, 0, kStats>(in, o, work, w, stats);
+    for (uint32_t o = 8; o < n; o += 8) {
+        prefetchSlots<8, 0, kAhead>(in, o, n, work);
+        codeColorBlock<8, 0, kStats>(in, o, work, w, stats);
+    }
     w.close();
     const size_t length = size_t(w.out - output);
     return length > n ? 0 : uint32_t(length);
 }
 
-template <bool kStats>
+template <bool kStats, uint32_t kAhead>
 uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -180,6 +204,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     uint32_t pendingAlpha = 0;
     uint32_t o = 16;
     while (o < n) {
+        prefetchSlots<16, 8, kAhead>(in, o, n, work);
         if (pendingAlpha > 0) {
             // Alpha implied by the run of code 1; only the colour half is coded.
             --pendingAlpha;
@@ -236,23 +261,45 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     return length > n ? 0 : uint32_t(length);
 }
 
+// Blocks of prefetch distance of the fast levels.
+constexpr uint32_t kBlocksAhead = 32;
+
+template <bool kStats>
+uint32_t packDxt1Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+                       PackStatistics* stats) {
+    return kernel == DxtKernel::Scalar ? packDxt1Impl<kStats, 0>(in, n, output, capacity, stats)
+                                       : packDxt1Impl<kStats, kBlocksAhead>(in, n, output, capacity, stats);
+}
+template <bool kStats>
+uint32_t packDxt5Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+                       PackStatistics* stats) {
+    return kernel == DxtKernel::Scalar ? packDxt5Impl<kStats, 0>(in, n, output, capacity, stats)
+                                       : packDxt5Impl<kStats, kBlocksAhead>(in, n, output, capacity, stats);
+}
+
 }  // namespace
 
 uint32_t packDxtBound(uint32_t n) { return n + (n >> 3) + 64; }
 
 uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt1Impl<false>(input, n, output, capacity, nullptr);
+    return packDxt1Level<false>(bestDxtKernel(), input, n, output, capacity, nullptr);
 }
 uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt5Impl<false>(input, n, output, capacity, nullptr);
+    return packDxt5Level<false>(bestDxtKernel(), input, n, output, capacity, nullptr);
+}
+uint32_t packDxt1With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt1Level<false>(kernel, input, n, output, capacity, nullptr);
+}
+uint32_t packDxt5With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt5Level<false>(kernel, input, n, output, capacity, nullptr);
 }
 uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
                   PackStatistics& statistics) {
-    return packDxt1Impl<true>(input, n, output, capacity, &statistics);
+    return packDxt1Level<true>(bestDxtKernel(), input, n, output, capacity, &statistics);
 }
 uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
                   PackStatistics& statistics) {
-    return packDxt5Impl<true>(input, n, output, capacity, &statistics);
+    return packDxt5Level<true>(bestDxtKernel(), input, n, output, capacity, &statistics);
 }
 
 }  // namespace nox

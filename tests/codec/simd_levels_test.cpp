@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -102,6 +103,124 @@ TEST(SimdLevels, YcocgEncodersMatchScalar)
                                          " " + std::to_string(w) + "x" + std::to_string(h);
                 ASSERT_TRUE(fast6 == ref6) << what;
                 ASSERT_TRUE(fast10 == ref10) << what;
+            }
+        }
+    }
+}
+
+// Textures built unit by unit (8-byte units) to exercise every coding path:
+// runs of repeats (short, long, past 255 and 65 535 + 255), whole units
+// copied from near and far back (beyond the packers' reach too), and units
+// composed of fields (DXT words, endpoints and index pieces) drawn from small
+// pools, so that half and field matches and hash collisions occur.
+Bytes unitTexture(size_t units, uint32_t seed, bool random)
+{
+    std::mt19937 rng(seed);
+    Bytes t(units * 8);
+    if (random) {
+        for (uint8_t& b : t)
+            b = uint8_t(rng());
+        return t;
+    }
+    uint8_t pool[24][8];
+    for (auto& unit : pool)
+        for (uint8_t& b : unit)
+            b = uint8_t(rng() % 4 ? rng() : 0);
+    for (size_t u = 0; u < units;) {
+        uint8_t* dst = &t[u * 8];
+        const uint32_t what = rng() % 16;
+        if (what < 3 && u > 0) {
+            // A run; now and then a long one.
+            size_t k = rng() % 8 == 0 ? rng() % 70000 : rng() % 6 + 1;
+            k = std::min(k, units - u);
+            for (size_t r = 0; r < k; ++r)
+                std::memcpy(dst + r * 8, dst - 8, 8);
+            u += k;
+            continue;
+        }
+        if (what < 7 && u > 0) {
+            // Copy from near (up to a few hundred units), or from anywhere.
+            const size_t d = 1 + (rng() % 2 ? rng() % 300 : rng() % u);
+            std::memcpy(dst, dst - 8 * std::min(d, u), 8);
+        } else if (what < 14) {
+            // Fields from the pool, split as DXT words (4 + 4) or as
+            // endpoints and index pieces (2 + 3 + 3); some bytes fresh.
+            const bool words = rng() % 2;
+            const int cuts[2][4] = {{0, 4, 8, 8}, {0, 2, 5, 8}};
+            for (int f = 0; f < 3; ++f) {
+                const int a = cuts[!words][f], b = cuts[!words][f + 1];
+                const uint8_t* src = pool[rng() % 24];
+                for (int i = a; i < b; ++i)
+                    dst[i] = rng() % 8 ? src[i] : uint8_t(rng());
+            }
+        } else {
+            for (int i = 0; i < 8; ++i)
+                dst[i] = uint8_t(rng());
+        }
+        ++u;
+    }
+    return t;
+}
+
+uint32_t packWith(DxtKernel k, int type, const Bytes& in, Bytes& out)
+{
+    const uint32_t n = uint32_t(in.size()), cap = uint32_t(out.size());
+    switch (type) {
+    case 0: return packDxt1With(k, in.data(), n, out.data(), cap);
+    case 1: return packDxt5With(k, in.data(), n, out.data(), cap);
+    case 2: return packYcg6With(k, out.data(), cap, in.data(), n);
+    default: return packYg10With(k, out.data(), cap, in.data(), n);
+    }
+}
+
+TEST(SimdLevels, PackersMatchScalar)
+{
+    constexpr uint32_t kMultiple[4] = {8, 16, 48, 80};
+    std::vector<Bytes> textures[4];
+    // Unit-built textures, random and structured, small to beyond the
+    // longest reference distance.
+    uint32_t seed = 100;
+    for (size_t units : {6, 30, 1000, 20000, 300000}) {
+        for (bool random : {false, true}) {
+            const Bytes t = unitTexture(units, ++seed, random);
+            for (int type = 0; type < 4; ++type)
+                if (t.size() >= kMultiple[type])
+                    textures[type].emplace_back(t.begin(), t.end() - t.size() % kMultiple[type]);
+        }
+    }
+    // Encoded pictures of every look.
+    for (Look look : kLooks) {
+        const uint32_t w = 512, h = 256;
+        const Bytes pic = picture(look, w, h, ++seed);
+        const size_t pixels = size_t(w) * h;
+        Bytes t(pixels / 2);
+        encodeDxt1Texture(pic.data(), w, h, t.data());
+        textures[0].push_back(t);
+        t.resize(pixels);
+        encodeDxt5Texture(pic.data(), w, h, t.data());
+        textures[1].push_back(t);
+        t.resize(pixels * 3 / 4);
+        encodeYcg6(pic.data(), w, h, t.data());
+        textures[2].push_back(t);
+        t.resize(pixels * 5 / 4);
+        encodeYg10(pic.data(), w, h, t.data());
+        textures[3].push_back(t);
+    }
+
+    for (int type = 0; type < 4; ++type) {
+        for (size_t i = 0; i < textures[type].size(); ++i) {
+            const Bytes& in = textures[type][i];
+            const uint32_t n = uint32_t(in.size());
+            const size_t cap = type < 2 ? packDxtBound(n) : packYcocgBound(n);
+            Bytes ref(cap, 0xAA);
+            const uint32_t r = packWith(DxtKernel::Scalar, type, in, ref);
+            for (DxtKernel k : fastLevels()) {
+                Bytes fast(cap, 0x55);
+                const uint32_t f = packWith(k, type, in, fast);
+                const std::string what = std::string(dxtKernelName(k)) + " type " + std::to_string(type) +
+                                         " texture " + std::to_string(i) + " of " + std::to_string(n) + " bytes";
+                ASSERT_EQ(f, r) << what;
+                ASSERT_TRUE(std::equal(ref.begin(), ref.begin() + r, fast.begin())) << what;
             }
         }
     }

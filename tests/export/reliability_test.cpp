@@ -15,10 +15,6 @@
 #include <fstream>
 #include <random>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "codec/zemo3.h"
 #include "core/context.h"
 #include "core/logger.h"
@@ -26,9 +22,12 @@ extern "C" {
 #include "host/options.h"
 #include "hostsim/host.h"
 #include "platform/platform.h"
+#include "numbered.h"
 #include "writer/formats.h"
 
 namespace {
+
+using namespace exporttest;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
@@ -53,87 +52,6 @@ uint64_t residentBytes()
     uint64_t size = 0, resident = 0;
     statm >> size >> resident;
     return resident * uint64_t(sysconf(_SC_PAGESIZE));
-}
-
-struct Movie {
-    bool opened = false;
-    int streams = 0;
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<int64_t> pts;
-    std::vector<uint8_t> sound;
-    int64_t soundDuration = 0;  // sum of the audio packets' durations, in samples
-};
-
-Movie readMovie(const std::string& path)
-{
-    Movie m;
-    av_log_set_level(AV_LOG_ERROR);
-    AVFormatContext* f = nullptr;
-    if (avformat_open_input(&f, path.c_str(), nullptr, nullptr) < 0)
-        return m;
-    m.opened = avformat_find_stream_info(f, nullptr) >= 0;
-    m.streams = int(f->nb_streams);
-    AVPacket* p = av_packet_alloc();
-    while (av_read_frame(f, p) >= 0) {
-        const AVStream* s = f->streams[p->stream_index];
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            m.frames.emplace_back(p->data, p->data + p->size);
-            m.pts.push_back(p->pts);
-        } else {
-            m.sound.insert(m.sound.end(), p->data, p->data + p->size);
-            m.soundDuration += av_rescale_q(p->duration, s->time_base, AVRational{1, s->codecpar->sample_rate});
-        }
-        av_packet_unref(p);
-    }
-    av_packet_free(&p);
-    avformat_close_input(&f);
-    return m;
-}
-
-// A frame whose picture spells its number: 4x4 block k (k < 16) is white
-// when bit k of n is set, black otherwise; the rest is grey. Black and white
-// blocks survive the block encoders exactly, so no two numbers compress alike.
-void paintNumber(std::vector<uint8_t>& argb, uint32_t width, uint32_t height, uint64_t n)
-{
-    argb.assign(size_t(width) * height * 4, 0);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t block = (y / 4) * (width / 4) + x / 4;
-            const uint8_t v = block < 16 ? ((n >> block) & 1 ? 255 : 0) : 128;
-            uint8_t* p = &argb[(size_t(y) * width + x) * 4];
-            p[0] = 255;
-            p[1] = p[2] = p[3] = v;
-        }
-}
-
-// Sample frame i of a stereo 16-bit sound that never repeats within 32768.
-int16_t sample(uint64_t i, int channel) { return int16_t(uint16_t(i * 2 + uint64_t(channel)) * 7919u); }
-
-// The frame the compressor makes of paintNumber(n), as the module should write it.
-std::vector<uint8_t> expectedFrame(uint32_t type, uint32_t width, uint32_t height, uint64_t n)
-{
-    static nox::VideoCodecInfoZemo3 codec;
-    static std::unique_ptr<nox::Compressor> compressor;
-    static uint32_t made[3] = {~0u, 0, 0};
-    if (made[0] != type || made[1] != width || made[2] != height) {
-        codec.setFormatType(type);
-        nox::VideoStreamDescription stream(width, height, 30, 1, &codec);
-        compressor = codec.createCompressor(stream);
-        made[0] = type, made[1] = width, made[2] = height;
-    }
-    std::vector<uint8_t> argb;
-    paintNumber(argb, width, height, n);
-    std::vector<uint8_t> rgba(argb.size());
-    for (size_t i = 0; i < argb.size(); i += 4) {
-        rgba[i] = argb[i + 1];
-        rgba[i + 1] = argb[i + 2];
-        rgba[i + 2] = argb[i + 3];
-        rgba[i + 3] = argb[i];
-    }
-    std::vector<uint8_t> frame(compressor->outputBound(), 0);
-    const int32_t size = compressor->compress(frame.data(), rgba.data(), uint32_t(frame.size()), 0, int32_t(width * 4));
-    frame.resize(size_t(std::max(size, 0)));
-    return frame;
 }
 
 // Log lines of this process's core library (the module's own logger has no sink).

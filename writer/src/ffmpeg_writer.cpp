@@ -114,6 +114,9 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
         avformat_free_context(formatContext_);
         formatContext_ = nullptr;
     }
+    // Pictures still referenced (by an FFmpeg encoder's held frames) return
+    // to the pool when let go; the pool goes with the last of them.
+    av_buffer_pool_uninit(&picturePool_);
     while (!scalerPool_.empty()) {
         sws_freeContext(scalerPool_.front());
         scalerPool_.pop_front();
@@ -480,6 +483,35 @@ double VideoFormatWriterFFMPEG::getAverageEncodeTime() const
     return encodeTimeCount_ ? encodeTimeSum_ / encodeTimeCount_ : 0.0;
 }
 
+bool VideoFormatWriterFFMPEG::attachPooledPicture(AVFrame* frame)
+{
+    // The same planes av_frame_get_buffer would give the frame, in one
+    // buffer from a pool: a picture of every frame in flight is allocated
+    // once, not once per frame.
+    const auto format = AVPixelFormat(frame->format);
+    constexpr int kAlign = 64;
+    const int size = av_image_get_buffer_size(format, frame->width, frame->height, kAlign);
+    if (size <= 0)
+        return false;
+    std::call_once(picturePoolOnce_, [&] {
+        picturePoolSize_ = size_t(size);
+        picturePool_ = av_buffer_pool_init(picturePoolSize_, av_buffer_alloc);
+    });
+    if (!picturePool_ || size_t(size) != picturePoolSize_)
+        return false;
+    AVBufferRef* picture = av_buffer_pool_get(picturePool_);
+    if (!picture)
+        return false;
+    if (av_image_fill_arrays(frame->data, frame->linesize, picture->data, format, frame->width, frame->height,
+                             kAlign) < 0) {
+        av_buffer_unref(&picture);
+        return false;
+    }
+    frame->buf[0] = picture;
+    frame->extended_data = frame->data;
+    return true;
+}
+
 bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height,
                                          uint32_t bytesPerPixel, uint64_t stride, const uint8_t* data)
 {
@@ -502,7 +534,7 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     frame->height = par->height;
     frame->color_range = par->color_range;
     frame->colorspace = par->color_space;
-    if (av_frame_get_buffer(frame.get(), 0) != 0 || !frame->data[0] || av_frame_make_writable(frame.get()) < 0) {
+    if (!attachPooledPicture(frame.get()) || !frame->data[0] || av_frame_make_writable(frame.get()) < 0) {
         fail("no picture for frame " + std::to_string(frameIndex));
         return false;
     }

@@ -15,7 +15,9 @@
 #include "writer/writer.h"
 
 extern "C" {
+struct AVBufferPool;
 struct AVFormatContext;
+struct AVFrame;
 struct AVStream;
 struct SwsContext;
 }
@@ -81,6 +83,8 @@ private:
     // Takes the unbroken run that follows `last` out of `queue`.
     static PacketList takeReadyRun(PacketList& queue, std::mutex& lock, int64_t last);
     bool flushOnce(bool& wroteAny);
+    // Gives the frame (format and size set) its picture from picturePool_.
+    bool attachPooledPicture(AVFrame* frame);
     SwsContext* takeScaler();
     void returnScaler(SwsContext* scaler);
     void recordEncodeTime(double milliseconds);
@@ -107,6 +111,11 @@ private:
     size_t scalersCreated_ = 0;
 
     std::unique_ptr<FFMPEGEncoder> encoder_;
+
+    // Pictures of the converted frames, reused once a frame is encoded.
+    std::once_flag picturePoolOnce_;
+    AVBufferPool* picturePool_ = nullptr;
+    size_t picturePoolSize_ = 0;
 
     static constexpr uint32_t kEncodeTimeWindow = 25;
     mutable SpinLock encodeTimesLock_;

@@ -13,7 +13,7 @@
 // S provides, with I a vector of 32-bit integer lanes, F of float lanes and
 // D the double lanes of an F:
 //   kLanes; set1, set1f, set1d;
-//   add, sub, mullo (32-bit), mullo16, madd (16-bit pairs -> 32),
+//   add, sub, mullo (32-bit), madd (16-bit pairs -> 32),
 //   blend16odd (even 16-bit elements of a, odd ones of b);
 //   band, bor, bxor, bandnot (~a & b); shl<n>, shr<n>, sar<n>;
 //   eq, gt, min, max (signed 32-bit), minu8, maxu8 (bytes);
@@ -76,21 +76,30 @@ struct DxtLanes {
 
     static I k(int32_t v) { return S::set1(v); }
 
-    // A group of blocks: every pixel as RGBA bytes, and split into 16-bit
-    // halves (R, B) and (G, A) for the multiply-adds.
+    // A group of blocks: every pixel as RGBA bytes, split into 16-bit halves
+    // (R, B) and (G, A), and the channels of pixel pairs (2p, 2p + 1) in the
+    // halves of pr, pg, pb for the multiply-adds over two pixels.
     struct Group {
         I px[16];
         I rb[16];
         I ga[16];
+        I pr[8], pg[8], pb[8];
     };
 
     static void load(Group& g, const uint8_t* p, size_t stride)
     {
         S::loadGroup(p, stride, g.px);
         const I low = k(0x00FF00FF);
+#pragma GCC unroll 16
         for (int i = 0; i < 16; ++i) {
             g.rb[i] = S::band(g.px[i], low);
             g.ga[i] = S::band(S::template shr<8>(g.px[i]), low);
+        }
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) {
+            g.pr[q] = S::blend16odd(g.rb[2 * q], S::template shl<16>(g.rb[2 * q + 1]));
+            g.pg[q] = S::blend16odd(g.ga[2 * q], S::template shl<16>(g.ga[2 * q + 1]));
+            g.pb[q] = S::blend16odd(S::template shr<16>(g.rb[2 * q]), g.rb[2 * q + 1]);
         }
     }
 
@@ -165,7 +174,7 @@ struct DxtLanes {
         const I dirRB = S::bor(S::band(dir[0], k(0xFFFF)), S::template shl<16>(dir[2]));
         const I dirG = S::band(dir[1], k(0xFFFF));
         I mask = S::set1(0);
-        #pragma GCC unroll 16
+#pragma GCC unroll 16
         for (int i = 15; i >= 0; --i) {
             const I dot = S::add(S::madd(g.rb[i], dirRB), S::madd(g.ga[i], dirG));
             // Below the half point: 1 (below c0Point) or 3; otherwise 2 (below c3Point) or 0.
@@ -189,29 +198,30 @@ struct DxtLanes {
     // sixteen indices are all equal get garbage; the caller replaces them.
     static I refineEndpoints(const Group& g, const Means& m, I mask)
     {
-        // Two pixels' indices per 16-bit half, replicated into both halves,
-        // so that one shift brings pixel i's index to bits 0 and 16.
-        const I lowHalf = k(0xFFFF);
-        const I first8 = S::bor(S::band(mask, lowHalf), S::template shl<16>(mask));
-        const I last8 = S::bor(S::template shr<16>(mask), S::bandnot(lowHalf, mask));
+        // Pixel 2q's index in the low half and pixel 2q+1's in the high
+        // half, for q < 4 after a shift by 4q (q >= 4: by 4(q - 4)).
+        const I lowHalf = k(0xFFFF), highHalf = k(int32_t(0xFFFF0000u));
+        const I first8 = S::bor(S::band(mask, lowHalf), S::band(S::template shl<14>(mask), highHalf));
+        const I last8 = S::bor(S::template shr<16>(mask), S::band(S::template shr<2>(mask), highHalf));
         const I pick = k(0x00030003), zeroHigh = k(int32_t(0x80008000u));
         const I weights = S::table16(kWeightOfIndex);
-        I at1RB = S::set1(0), at1GA = S::set1(0), sumW = S::set1(0), sumW2 = S::set1(0);
-        #pragma GCC unroll 16
-        for (int i = 0; i < 16; ++i) {
-            const I shifted = i < 8 ? S::shrv(first8, 2 * i) : S::shrv(last8, 2 * (i - 8));
-            // w1 in both 16-bit halves (bytes 1 and 3 are zeroed by the shuffle).
+        I at1[3] = {S::set1(0), S::set1(0), S::set1(0)};
+        I sumW = S::set1(0), sumW2 = S::set1(0);
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) {
+            const I shifted = q < 4 ? S::shrv(first8, 4 * q) : S::shrv(last8, 4 * (q - 4));
+            // (w1 of pixel 2q, w1 of pixel 2q+1); bytes 1 and 3 are zeroed by the shuffle.
             const I w = S::bytes(weights, S::bor(S::band(shifted, pick), zeroHigh));
-            at1RB = S::add(at1RB, S::mullo16(g.rb[i], w));
-            at1GA = S::add(at1GA, S::mullo16(g.ga[i], w));
+            at1[0] = S::add(at1[0], S::madd(g.pr[q], w));
+            at1[1] = S::add(at1[1], S::madd(g.pg[q], w));
+            at1[2] = S::add(at1[2], S::madd(g.pb[q], w));
             sumW = S::add(sumW, w);
-            sumW2 = S::add(sumW2, S::mullo16(w, w));
+            sumW2 = S::add(sumW2, S::madd(w, w));
         }
-        // Sixteen w1*value <= 12240 per half: no carries between the halves.
-        const I at1[3] = {S::band(at1RB, lowHalf), S::band(at1GA, lowHalf), S::template shr<16>(at1RB)};
+        // At most 8*3 per half of sumW.
+        const I w1 = S::add(S::band(sumW, lowHalf), S::template shr<16>(sumW)), w2 = sumW2;
         // The reference's packed products: xx = sum w1^2, yy = sum (3 - w1)^2,
         // xy = sum w1 (3 - w1).
-        const I w1 = S::band(sumW, lowHalf), w2 = S::band(sumW2, lowHalf);
         const I xx = w2;
         const I xy = S::sub(S::add(S::add(w1, w1), w1), w2);
         const I yy = S::add(S::sub(k(144), S::mullo(w1, k(6))), w2);
@@ -284,13 +294,10 @@ struct DxtLanes {
 
             // Covariance sums from the raw products: sum (x - mx)(y - my) =
             // sum xy - mx sum y - my sum x + 16 mx my, all exact in 32 bits.
-            // Two pixels per multiply-add: (R_i, R_j), (G_i, G_j), (B_i, B_j).
             I rr = S::set1(0), rg = rr, rb = rr, gg = rr, gb = rr, bb = rr;
 #pragma GCC unroll 8
-            for (int i = 0; i < 16; i += 2) {
-                const I r = S::blend16odd(g.rb[i], S::template shl<16>(g.rb[i + 1]));
-                const I b = S::blend16odd(S::template shr<16>(g.rb[i]), g.rb[i + 1]);
-                const I gr = S::blend16odd(g.ga[i], S::template shl<16>(g.ga[i + 1]));
+            for (int q = 0; q < 8; ++q) {
+                const I r = g.pr[q], gr = g.pg[q], b = g.pb[q];
                 rr = S::add(rr, S::madd(r, r));
                 rg = S::add(rg, S::madd(r, gr));
                 rb = S::add(rb, S::madd(r, b));
@@ -335,7 +342,7 @@ struct DxtLanes {
             const I axisG0 = S::band(axisG, lowHalf);
             I minDot = S::add(S::madd(g.rb[0], axisRB), S::madd(g.ga[0], axisG0));
             I maxDot = minDot, minPx = g.px[0], maxPx = g.px[0];
-            #pragma GCC unroll 16
+#pragma GCC unroll 16
             for (int i = 1; i < 16; ++i) {
                 const I dot = S::add(S::madd(g.rb[i], axisRB), S::madd(g.ga[i], axisG0));
                 const I below = S::gt(minDot, dot), above = S::gt(dot, maxDot);
@@ -412,7 +419,7 @@ struct DxtLanes {
             return S::band(S::bytes(steps, t), seven);
         };
         I first = S::set1(0), last = S::set1(0);
-        #pragma GCC unroll 16
+#pragma GCC unroll 16
         for (int i = 7; i >= 0; --i) {
             first = S::bor(S::template shl<3>(first), index(i));
             last = S::bor(S::template shl<3>(last), index(i + 8));

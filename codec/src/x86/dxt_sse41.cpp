@@ -25,7 +25,6 @@ struct Sse41Ops {
     static I add(I a, I b) { return _mm_add_epi32(a, b); }
     static I sub(I a, I b) { return _mm_sub_epi32(a, b); }
     static I mullo(I a, I b) { return _mm_mullo_epi32(a, b); }
-    static I mullo16(I a, I b) { return _mm_mullo_epi16(a, b); }
     // Even 16-bit elements from a, odd ones from b.
     static I blend16odd(I a, I b) { return _mm_blend_epi16(a, b, 0xAA); }
     static I madd(I a, I b) { return _mm_madd_epi16(a, b); }

@@ -1,6 +1,8 @@
 #include "movie.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -55,20 +57,74 @@ MovieReader::MovieReader() : packet_(av_packet_alloc()) {}
 MovieReader::~MovieReader()
 {
     av_packet_free(&packet_);
-    avformat_close_input(&format_);
+    avformat_close_input(&format_);  // leaves a caller's I/O context alone
+    if (io_)
+        av_freep(&io_->buffer);
+    avio_context_free(&io_);
 }
 
 bool MovieReader::open(const std::string& path, std::string* error)
 {
+    return openInput(path.c_str(), path, error);
+}
+
+bool MovieReader::openMemory(const uint8_t* data, size_t size, const std::string& name, std::string* error)
+{
+    memory_ = {data, size, 0};
+    const int bufferSize = 4096;
+    uint8_t* buffer = static_cast<uint8_t*>(av_malloc(bufferSize));
+    auto read = [](void* opaque, uint8_t* to, int n) -> int {
+        Memory& m = *static_cast<Memory*>(opaque);
+        const size_t count = std::min(size_t(n), m.size - m.position);
+        if (count == 0)
+            return AVERROR_EOF;
+        std::copy(m.data + m.position, m.data + m.position + count, to);
+        m.position += count;
+        return int(count);
+    };
+    auto seek = [](void* opaque, int64_t offset, int whence) -> int64_t {
+        Memory& m = *static_cast<Memory*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return int64_t(m.size);
+        int64_t base = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET: base = 0; break;
+        case SEEK_CUR: base = int64_t(m.position); break;
+        case SEEK_END: base = int64_t(m.size); break;
+        default: return AVERROR(EINVAL);
+        }
+        if (offset > INT64_MAX - base || base + offset < 0 || uint64_t(base + offset) > m.size)
+            return AVERROR(EINVAL);
+        m.position = size_t(base + offset);
+        return int64_t(m.position);
+    };
+    if (buffer)
+        io_ = avio_alloc_context(buffer, bufferSize, 0, &memory_, read, nullptr, seek);
+    if (!io_) {
+        av_free(buffer);
+        *error = "out of memory";
+        return false;
+    }
+    format_ = avformat_alloc_context();
+    if (!format_) {
+        *error = "out of memory";
+        return false;
+    }
+    format_->pb = io_;
+    return openInput(nullptr, name, error);
+}
+
+bool MovieReader::openInput(const char* url, const std::string& name, std::string* error)
+{
     // The probe would complain that no decoder knows the video tag.
     av_log_set_level(AV_LOG_FATAL);
-    int r = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    int r = avformat_open_input(&format_, url ? url : "", nullptr, nullptr);
     if (r < 0) {
-        *error = "'" + path + "' is not a readable movie: " + avError(r);
+        *error = "'" + name + "' is not a readable movie: " + avError(r);
         return false;
     }
     if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
-        *error = "cannot read the streams of '" + path + "': " + avError(r);
+        *error = "cannot read the streams of '" + name + "': " + avError(r);
         return false;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i) {

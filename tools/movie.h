@@ -10,6 +10,7 @@
 #include "reader/frame_decoder.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVPacket;
 
 namespace zemo3 {
@@ -62,6 +63,9 @@ public:
     // False with a message when the file cannot be opened or is no movie
     // libavformat understands. Quiets FFmpeg's own messages below errors.
     bool open(const std::string& path, std::string* error);
+    // The same for a movie held in memory (size bytes at data, which must
+    // outlive the reader); the messages call it name.
+    bool openMemory(const uint8_t* data, size_t size, const std::string& name, std::string* error);
     const MovieInfo& info() const { return info_; }
     // The next packet; false at the end of the file or on a read error, which
     // error() then describes (empty at a clean end).
@@ -73,8 +77,15 @@ public:
     AVPacket* lastPacket() const { return packet_; }
 
 private:
+    bool openInput(const char* url, const std::string& name, std::string* error);
+
     AVFormatContext* format_ = nullptr;
     AVPacket* packet_ = nullptr;
+    AVIOContext* io_ = nullptr;  // reads openMemory's bytes
+    struct Memory {
+        const uint8_t* data = nullptr;
+        size_t size = 0, position = 0;
+    } memory_;
     MovieInfo info_;
     std::string error_;
 };

@@ -35,7 +35,7 @@ private:
     uint32_t type_;
     uint32_t width_, height_;
     uint32_t paddedWidth_, paddedHeight_;
-    uint32_t uvMap_ = 0;  // the type-6 path, not read here
+    [[maybe_unused]] uint32_t uvMap_ = 0;  // the type-6 path, not read here
     UnpackFunction unpack_ = nullptr;
 };
 

@@ -41,10 +41,14 @@ function(zemo_library name)
   target_link_libraries(${name} PUBLIC ${Z_PUBLIC_DEPS} PRIVATE ${Z_PRIVATE_DEPS})
 endfunction()
 
-# zemo_test(<name> DEPS ...): one GoogleTest executable test_<name> from the
-# *.cpp files of the calling folder, registered with CTest.
+# zemo_test(<name> DEPS ... [LABELS ...]): one GoogleTest executable
+# test_<name> from the *.cpp files of the calling folder, registered with
+# CTest. Its tests carry the labels, and the target tests_<label> builds
+# every test executable with that label: the thread-sanitizer run builds
+# and runs only the "threads" ones (ctest -L threads).
+add_custom_target(tests_threads)
 function(zemo_test name)
-  cmake_parse_arguments(Z "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(Z "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
@@ -53,5 +57,8 @@ function(zemo_test name)
   target_link_libraries(test_${name} PRIVATE ${Z_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120
-                       PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS "${Z_LABELS}")
+  foreach(label ${Z_LABELS})
+    add_dependencies(tests_${label} test_${name})
+  endforeach()
 endfunction()

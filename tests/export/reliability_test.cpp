@@ -344,8 +344,9 @@ TEST_F(Reliability, LongRenderKeepsEveryFrameAndSample)
                 static_cast<unsigned long long>(frames / 10), double(residentWarm) / 1048576.0,
                 double(residentEnd) / 1048576.0, residentGrowth * 100.0, double(heapWarm) / 1048576.0,
                 double(heapEnd) / 1048576.0, heapPerFrame);
-    if (frames >= 1000 && !kSanitized)  // sanitizers keep freed memory in quarantine
+    if (frames >= 1000 && !kSanitized) {  // sanitizers keep freed memory in quarantine
         EXPECT_LT(heapPerFrame, 200.0);
+    }
 
     Movie movie = readMovie(path);
     ASSERT_TRUE(movie.opened);

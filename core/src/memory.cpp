@@ -164,4 +164,14 @@ PixelsCached::PixelsCached(uint32_t width, uint32_t height, uint16_t bytesPerPix
     std::memset(block_->data, 0, size);
 }
 
+PixelsCached::PixelsCached(uint32_t width, uint32_t height, uint16_t bytesPerPixel, uint64_t size, Overwritten)
+    : block_(getContext()->memory().obtain(size)),
+      width_(width),
+      height_(height),
+      bytesPerPixel_(bytesPerPixel),
+      rowBytes_(height ? size / height : 0),
+      size_(size)
+{
+}
+
 }  // namespace nox

@@ -366,8 +366,15 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
     }
     std::shared_ptr<nox::PixelsCached> pixels;
     try {
-        pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height), bytesPerPixel,
-                                                     uint64_t(size));
+        // Rows without padding are written in full by the conversion, so the
+        // picture need not be cleared first; padded rows keep their zeros.
+        if (int64_t(world->rowbytes) == int64_t(world->width) * bytesPerPixel)
+            pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height),
+                                                         bytesPerPixel, uint64_t(size),
+                                                         nox::PixelsCached::Overwritten{});
+        else
+            pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height),
+                                                         bytesPerPixel, uint64_t(size));
     } catch (const std::bad_alloc&) {
         dropAll(&pending);
         return A_Err_GENERIC;

@@ -65,6 +65,11 @@ public:
     PixelsCached(uint32_t width, uint32_t height, uint16_t bytesPerPixel, uint64_t size);
     PixelsCached(uint32_t width, uint32_t height, uint16_t bytesPerPixel, uint64_t size,
                  MemoryManager::PreallocatedMemory& pool);
+    // For a caller that writes every one of the `size` bytes itself before
+    // anything reads them: the buffer keeps whatever a recycled block held,
+    // which saves clearing a picture that is overwritten at once.
+    struct Overwritten {};
+    PixelsCached(uint32_t width, uint32_t height, uint16_t bytesPerPixel, uint64_t size, Overwritten);
 
     uint8_t* data() const { return block_->data; }
     uint64_t size() const { return size_; }

@@ -15,7 +15,8 @@
 //   kLanes; set1, set1f, set1d;
 //   add, sub, mullo (32-bit), madd (16-bit pairs -> 32),
 //   blend16odd (even 16-bit elements of a, odd ones of b);
-//   band, bor, bxor, bandnot (~a & b); shl<n>, shr<n>, sar<n>;
+//   band, bor, bxor, bandnot (~a & b); shl<n>, shr<n>, sar<n>; shrv(a, n)
+//     (logical shift by a count that is constant once loops are unrolled);
 //   eq, gt, min, max (signed 32-bit), minu8, maxu8 (bytes);
 //   blend(m, a, b) = m ? a : b per lane; lanes(m): one bit per lane;
 //   bytes(table, idx): byte shuffle within each 16 bytes; table16;

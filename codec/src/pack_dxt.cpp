@@ -175,7 +175,10 @@ inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint3
     }
 }
 
-template <bool kStats, uint32_t kAhead>
+// Prefetch distance of the fast levels, in blocks.
+constexpr uint32_t kBlocksAhead = 32;
+
+template <bool kStats, PackLevel kLevel>
 uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -184,7 +187,7 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
     for (uint32_t o = 8; o < n; o += 8) {
-        prefetchSlots<8, 0, kAhead>(in, o, n, work);
+        prefetchSlots<8, 0, kLevel == PackLevel::Reference ? 0 : kBlocksAhead>(in, o, n, work);
         codeColorBlock<8, 0, kStats>(in, o, work, w, stats);
     }
     w.close();
@@ -192,7 +195,7 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     return length > n ? 0 : uint32_t(length);
 }
 
-template <bool kStats, uint32_t kAhead>
+template <bool kStats, PackLevel kLevel>
 uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -204,7 +207,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     uint32_t pendingAlpha = 0;
     uint32_t o = 16;
     while (o < n) {
-        prefetchSlots<16, 8, kAhead>(in, o, n, work);
+        prefetchSlots<16, 8, kLevel == PackLevel::Reference ? 0 : kBlocksAhead>(in, o, n, work);
         if (pendingAlpha > 0) {
             // Alpha implied by the run of code 1; only the colour half is coded.
             --pendingAlpha;
@@ -237,7 +240,12 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             w.place(1);
             if constexpr (kStats) stats->alphaCodes[1]++;
             uint32_t r = 0;
-            for (uint32_t q = o + 16; q < n && load64(in + q) == load64(in + q - 16); q += 16) ++r;
+            if constexpr (kLevel == PackLevel::Reference) {
+                for (uint32_t q = o + 16; q < n && load64(in + q) == load64(in + q - 16); q += 16) ++r;
+            } else {
+                // Equal to the predecessor all along is equal to this block's alpha.
+                r = runOfUnits<kLevel>(in + o + 16, 16, alpha, (n - o - 16) >> 4);
+            }
             w.run<kStats>(r, stats);
             alphaTable[ha] = o + 16 * r;
             pendingAlpha = r;
@@ -249,7 +257,11 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             if constexpr (kStats) stats->alphaCodes[0]++;
             const uint64_t colour = load64(in + o + 8);
             uint32_t q = o + 16;
-            while (q < n && load64(in + q) == alpha && load64(in + q + 8) == colour) q += 16;
+            if constexpr (kLevel == PackLevel::Reference) {
+                while (q < n && load64(in + q) == alpha && load64(in + q + 8) == colour) q += 16;
+            } else {
+                q += 16 * runOfBlocks<kLevel>(in + q, in + o, (n - q) >> 4);
+            }
             const uint32_t m = (q - o) >> 4;
             w.run<kStats>(m - 1, stats);
             alphaTable[ha] = q - 16;
@@ -261,20 +273,25 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     return length > n ? 0 : uint32_t(length);
 }
 
-// Blocks of prefetch distance of the fast levels.
-constexpr uint32_t kBlocksAhead = 32;
-
 template <bool kStats>
 uint32_t packDxt1Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                        PackStatistics* stats) {
-    return kernel == DxtKernel::Scalar ? packDxt1Impl<kStats, 0>(in, n, output, capacity, stats)
-                                       : packDxt1Impl<kStats, kBlocksAhead>(in, n, output, capacity, stats);
+    switch (packLevel(kernel)) {
+    case PackLevel::Reference: return packDxt1Impl<kStats, PackLevel::Reference>(in, n, output, capacity, stats);
+    case PackLevel::Fast: return packDxt1Impl<kStats, PackLevel::Fast>(in, n, output, capacity, stats);
+    case PackLevel::Avx2: break;
+    }
+    return packDxt1Impl<kStats, PackLevel::Avx2>(in, n, output, capacity, stats);
 }
 template <bool kStats>
 uint32_t packDxt5Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                        PackStatistics* stats) {
-    return kernel == DxtKernel::Scalar ? packDxt5Impl<kStats, 0>(in, n, output, capacity, stats)
-                                       : packDxt5Impl<kStats, kBlocksAhead>(in, n, output, capacity, stats);
+    switch (packLevel(kernel)) {
+    case PackLevel::Reference: return packDxt5Impl<kStats, PackLevel::Reference>(in, n, output, capacity, stats);
+    case PackLevel::Fast: return packDxt5Impl<kStats, PackLevel::Fast>(in, n, output, capacity, stats);
+    case PackLevel::Avx2: break;
+    }
+    return packDxt5Impl<kStats, PackLevel::Avx2>(in, n, output, capacity, stats);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/dxt.h"
+
 namespace nox::pack {
 
 static_assert(std::endian::native == std::endian::little,
@@ -27,6 +29,51 @@ inline void prefetch(const void* p) {
 #else
     __builtin_prefetch(p);
 #endif
+}
+
+// Run scans: how many of the count units (8 bytes at p, p + stride, ...)
+// equal x before the first that does not; how many of the count 16-byte
+// blocks from p equal block. The AVX2 versions return the same (stride 8
+// or 16).
+inline uint32_t countEqualUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
+    uint32_t i = 0;
+    while (i < count && load64(p + size_t(stride) * i) == x) ++i;
+    return i;
+}
+inline uint32_t countEqualBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
+    const uint64_t lo = load64(block), hi = load64(block + 8);
+    uint32_t i = 0;
+    while (i < count && load64(p + 16 * size_t(i)) == lo && load64(p + 16 * size_t(i) + 8) == hi) ++i;
+    return i;
+}
+#if defined(__x86_64__)
+uint32_t countEqualUnitsAvx2(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count);
+uint32_t countEqualBlocksAvx2(const uint8_t* p, const uint8_t* block, uint32_t count);
+#endif
+
+// How a packer runs: the reference code; the fast code (same output,
+// different memory and hashing order); the fast code with the AVX2 scans.
+enum class PackLevel { Reference, Fast, Avx2 };
+
+inline PackLevel packLevel(DxtKernel kernel) {
+    if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2)) return PackLevel::Avx2;
+    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2)) return PackLevel::Fast;
+    return PackLevel::Reference;
+}
+
+template <PackLevel L>
+inline uint32_t runOfUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
+#if defined(__x86_64__)
+    if constexpr (L == PackLevel::Avx2) return countEqualUnitsAvx2(p, stride, x, count);
+#endif
+    return countEqualUnits(p, stride, x, count);
+}
+template <PackLevel L>
+inline uint32_t runOfBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
+#if defined(__x86_64__)
+    if constexpr (L == PackLevel::Avx2) return countEqualBlocksAvx2(p, block, count);
+#endif
+    return countEqualBlocks(p, block, count);
 }
 
 // Run length v: one byte below 255; else 255, then u16 pieces of 65535 and a

@@ -48,9 +48,9 @@ struct UnitHashes {
 // Codes units of one stream. S is the unit stride in bytes (8 single, 16
 // paired); a unit (half) is addressed by its number j and byte position p.
 // code() and insert() are the reference; the fast levels use codeFast() and
-// the insert() taking hashes, which hash each unit once and write the data
-// bytes without a branch per field (the field choices follow the picture and
-// defeat branch prediction).
+// the insert() taking hashes, which hash each unit once (code() and insert()
+// each hash it again) and store the literals whole, counting only their
+// length.
 template <uint32_t S, bool kStats>
 struct UnitCoder {
     const uint8_t* in;
@@ -225,7 +225,7 @@ inline size_t runRoom(uint32_t v) { return 3 + 2 * size_t(v / 65535) + 16; }
 
 // Single-unit packer over m units of 8 bytes. Layout: u32 data length, u32 op
 // count, unit 0, data, op stream. Returns the length, 0 when it does not fit.
-template <bool kStats, bool kFast>
+template <bool kStats, PackLevel kLevel>
 size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
                  uint16_t* recent, PackStatistics* stats) {
     if (end - output < 32) return 0;
@@ -241,7 +241,11 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
         const uint64_t x = load64(in + p);
         if (x == load64(in + p - 8)) {
             uint32_t k = 1;
-            while (j + k < m && load64(in + p + 8 * k) == x) ++k;
+            if constexpr (kLevel == PackLevel::Reference) {
+                while (j + k < m && load64(in + p + 8 * k) == x) ++k;
+            } else {
+                k += runOfUnits<kLevel>(in + p + 8, 8, x, m - j - 1);
+            }
             if (k >= 4) {
                 if (size_t(end - coder.out) < runRoom(k - 4)) return 0;
                 ops[nops++] = 0;
@@ -251,7 +255,7 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
             }
             coder.insert(t, j + k - 1, p + 8 * (k - 1));
             j += k;
-        } else if constexpr (kFast) {
+        } else if constexpr (kLevel != PackLevel::Reference) {
             const UnitHashes h(x);
             ops[nops++] = coder.codeFast(t, j, p, x, h);
             coder.insert(t, j, p, h);
@@ -273,7 +277,7 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
 // (own run counter, op stream and hash slots; shared unit-number table).
 // Layout: u32 data length, u32 op counts of half 1 and half 2, unit 0, data,
 // op stream of half 1, op stream of half 2.
-template <bool kStats, bool kFast>
+template <bool kStats, PackLevel kLevel>
 size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
                      uint32_t opsPerHalf, uint16_t* recent, PackStatistics* stats) {
     if (end - output < 48) return 0;
@@ -301,7 +305,11 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
             const uint64_t x = load64(in + p);
             if (x == load64(in + p - 16)) {
                 uint32_t k = 1;
-                while (j + k < m && load64(in + p + 16 * k) == x) ++k;
+                if constexpr (kLevel == PackLevel::Reference) {
+                    while (j + k < m && load64(in + p + 16 * k) == x) ++k;
+                } else {
+                    k += runOfUnits<kLevel>(in + p + 16, 16, x, m - j - 1);
+                }
                 pending[h] = k - 1;
                 if (k >= 4) {
                     if (size_t(end - coder.out) < runRoom(k - 4)) return 0;
@@ -310,7 +318,7 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
                 } else {
                     for (uint32_t r = 0; r < k; ++r) halfOps[h][nops[h]++] = 1;
                 }
-            } else if constexpr (kFast) {
+            } else if constexpr (kLevel != PackLevel::Reference) {
                 if (codedAt[h] != j - 1) coded[h] = UnitHashes(load64(in + p - 16));
                 coder.insert(t[h], j - 1, p - 16, coded[h]);
                 coded[h] = UnitHashes(x);
@@ -354,7 +362,7 @@ struct UnitWork {
 };
 
 // t tiles; luma stream of 4t single units, chroma stream of t paired units.
-template <bool kStats, bool kFast>
+template <bool kStats, PackLevel kLevel>
 uint32_t packYcg6Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                       PackStatistics* stats) {
     if (n == 0 || n % 48 != 0) return 0;
@@ -362,15 +370,15 @@ uint32_t packYcg6Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, 
     UnitWork work(size_t(4) * t);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnits<kStats, kFast>(output, end, input, 4 * t, work.ops, work.recent, stats);
+    const size_t luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kFast>(output + luma, end, input + size_t(32) * t, t,
+    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(32) * t, t,
                                                         work.ops, 2 * t, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 
 // t tiles; luma-and-alpha stream of 4t paired units, chroma stream of t.
-template <bool kStats, bool kFast>
+template <bool kStats, PackLevel kLevel>
 uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                       PackStatistics* stats) {
     if (n == 0 || n % 80 != 0) return 0;
@@ -378,10 +386,10 @@ uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, 
     UnitWork work(size_t(8) * t);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnitPairs<kStats, kFast>(output, end, input, 4 * t, work.ops, 4 * t,
+    const size_t luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, 4 * t,
                                                       work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kFast>(output + luma, end, input + size_t(64) * t, t,
+    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(64) * t, t,
                                                         work.ops, 4 * t, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
@@ -389,14 +397,22 @@ uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, 
 template <bool kStats>
 uint32_t packYcg6Level(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                        PackStatistics* stats) {
-    return kernel == DxtKernel::Scalar ? packYcg6Impl<kStats, false>(output, capacity, input, n, stats)
-                                       : packYcg6Impl<kStats, true>(output, capacity, input, n, stats);
+    switch (packLevel(kernel)) {
+    case PackLevel::Reference: return packYcg6Impl<kStats, PackLevel::Reference>(output, capacity, input, n, stats);
+    case PackLevel::Fast: return packYcg6Impl<kStats, PackLevel::Fast>(output, capacity, input, n, stats);
+    case PackLevel::Avx2: break;
+    }
+    return packYcg6Impl<kStats, PackLevel::Avx2>(output, capacity, input, n, stats);
 }
 template <bool kStats>
 uint32_t packYg10Level(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                        PackStatistics* stats) {
-    return kernel == DxtKernel::Scalar ? packYg10Impl<kStats, false>(output, capacity, input, n, stats)
-                                       : packYg10Impl<kStats, true>(output, capacity, input, n, stats);
+    switch (packLevel(kernel)) {
+    case PackLevel::Reference: return packYg10Impl<kStats, PackLevel::Reference>(output, capacity, input, n, stats);
+    case PackLevel::Fast: return packYg10Impl<kStats, PackLevel::Fast>(output, capacity, input, n, stats);
+    case PackLevel::Avx2: break;
+    }
+    return packYg10Impl<kStats, PackLevel::Avx2>(output, capacity, input, n, stats);
 }
 
 }  // namespace

@@ -441,8 +441,9 @@ public:
     ~Export() { host_.unload(); }
 
     // Exports the clip (8-bit ARGB frames, as the host renders them) without
-    // sound into path, repeat times. Rate from StartAdding to the end of
-    // EndAdding, which closes the movie.
+    // sound into path, repeat times after one untimed run that warms the
+    // module up (its worker pool, memory pool and the writer's buffers).
+    // Rate from StartAdding to the end of EndAdding, which closes the movie.
     bool time(uint32_t type, const Clip& argb, uint32_t width, uint32_t height, const std::string& path, int repeat,
               Figures* f, std::string* error)
     {
@@ -461,7 +462,7 @@ public:
         std::memcpy(storedBytes.data(), &stored, sizeof stored);
 
         std::vector<Span> runs;
-        for (int r = 0; r < repeat; ++r) {
+        for (int r = -1; r < repeat; ++r) {
             AEIO_OutSpecH out = host_.addOutput(settings, &storedBytes);
             AEIO_SupportedDepthFlags depth = 0;
             A_Err err = host_.initOutputSpec(out);
@@ -480,7 +481,8 @@ public:
             }
             if (A_Err end = host_.endAdding(out); err == A_Err_NONE)
                 err = end;
-            runs.push_back({now() - start, cpuNow() - cpuStart});
+            if (r >= 0)
+                runs.push_back({now() - start, cpuNow() - cpuStart});
             host_.removeOutput(out);
             struct stat st {};
             f->bytesPerFrame = stat(path.c_str(), &st) == 0 ? double(st.st_size) / double(argb.size()) : 0;

@@ -44,11 +44,15 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
             return err;
 
         // A record that is never installed belongs to nobody else: it is
-        // given back on every failure below (its list goes with `list`).
+        // given back on every failure below (its list goes with `list`),
+        // unless the host refused to unlock it: a locked handle cannot be
+        // freed, and it stays with the host.
         HandleLock freshLock(memory, fresh);
+        bool unlockRefused = false;
         auto abandon = [&](A_Err cause) {
-            freshLock.unlock();
-            memory.AEGP_FreeMemHandle(fresh);
+            unlockRefused = unlockRefused || freshLock.unlock() != A_Err_NONE;
+            if (!unlockRefused)
+                memory.AEGP_FreeMemHandle(fresh);
             return cause;
         };
         if ((err = freshLock.lock()) != A_Err_NONE)
@@ -77,8 +81,10 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
         if (user_interacted)
             *user_interacted = 1;
 
-        if ((err = freshLock.unlock()) != A_Err_NONE)
+        if ((err = freshLock.unlock()) != A_Err_NONE) {
+            unlockRefused = true;
             return abandon(err);
+        }
         void* replaced = nullptr;
         if ((err = io.AEGP_SetOutSpecOptionsHandle(out, fresh, &replaced)) != A_Err_NONE)
             return abandon(err);
@@ -105,17 +111,17 @@ A_Err getFlatOutputOptions(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Handle
                                        &copy);
         if (err != A_Err_NONE)
             return err;
-        // The host only takes the copy when the call succeeds.
-        auto abandon = [&](A_Err cause) {
-            memory.AEGP_FreeMemHandle(copy);
+        // The host only takes the copy when the call succeeds; a copy the
+        // host would not unlock cannot be freed and stays with it.
+        auto abandon = [&](A_Err cause, bool copyUnlocked) {
+            if (copyUnlocked)
+                memory.AEGP_FreeMemHandle(copy);
             return cause;
         };
         HandleLock flatLock(memory, copy);
         HandleLock liveLock(memory, static_cast<AEGP_MemHandle>(live));
-        if ((err = flatLock.lock()) != A_Err_NONE || (err = liveLock.lock()) != A_Err_NONE) {
-            flatLock.unlock();
-            return abandon(err);
-        }
+        if ((err = flatLock.lock()) != A_Err_NONE || (err = liveLock.lock()) != A_Err_NONE)
+            return abandon(err, flatLock.unlock() == A_Err_NONE);
         ExportOptions* record = flatLock.as<ExportOptions>();
         std::memcpy(record, liveLock.as<ExportOptions>(), sizeof(ExportOptions));
         record->flattened = 1;
@@ -126,7 +132,7 @@ A_Err getFlatOutputOptions(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Handle
         A_Err liveErr = liveLock.unlock();
         err = flatErr != A_Err_NONE ? flatErr : liveErr;
         if (err != A_Err_NONE)
-            return abandon(err);
+            return abandon(err, flatErr == A_Err_NONE);
         if (flat)
             *flat = copy;
         return A_Err_NONE;
@@ -142,21 +148,24 @@ A_Err disposeOutputOptions(AEIO_BasicData* basic, void* options)
         const AEGP_MemorySuite1& memory = suites.memory();
         auto handle = static_cast<AEGP_MemHandle>(options);
         // A live record owns its pending list; take it before the handle goes.
+        // A record that cannot be locked or unlocked is not freed: its list
+        // (and a job never ended) would be lost, and a locked handle cannot
+        // be freed.
         PendingFrames* list = nullptr;
-        {
-            HandleLock lock(memory, handle);
-            if (lock.lock() == A_Err_NONE) {
-                ExportOptions* record = lock.as<ExportOptions>();
-                if (record->flattened == 0) {
-                    // A job that was never ended is finished here, so that its
-                    // movie is complete rather than left without a trailer.
-                    finishJob(*record);
-                    list = record->pendingFrames;
-                }
-                lock.unlock();
-            }
+        HandleLock lock(memory, handle);
+        A_Err err = lock.lock();
+        if (err != A_Err_NONE)
+            return err;
+        ExportOptions* record = lock.as<ExportOptions>();
+        if (record->flattened == 0) {
+            // A job that was never ended is finished here, so that its movie
+            // is complete rather than left without a trailer.
+            finishJob(*record);
+            list = record->pendingFrames;
         }
-        A_Err err = memory.AEGP_FreeMemHandle(handle);
+        if ((err = lock.unlock()) != A_Err_NONE)
+            return err;
+        err = memory.AEGP_FreeMemHandle(handle);
         if (err == A_Err_NONE)
             delete list;
         return err;

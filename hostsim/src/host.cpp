@@ -515,7 +515,11 @@ size_t Host::freeHandles(const std::string& label)
 {
     size_t freed = 0;
     for (auto it = handles_.begin(); it != handles_.end();) {
-        if (it->second->info.label == label && it->second->info.owner == pluginId_) {
+        const auto handle = reinterpret_cast<AEGP_MemHandle>(it->first);
+        bool used = false;
+        for (const auto& o : outputs_)
+            used = used || o->options == handle;
+        if (!used && it->second->info.label == label && it->second->info.owner == pluginId_) {
             it = handles_.erase(it);
             ++freed;
         } else {

@@ -117,7 +117,8 @@ public:
     void clearFaults();
     // Recovery after an injected failure of the module's unlock or free call,
     // which leaves a handle locked or alive through no fault of the module:
-    // clears every lock, and frees the module's handles with the label.
+    // clears every lock, and frees the module's handles with the label that
+    // no output holds.
     void clearLocks();
     size_t freeHandles(const std::string& label);
 

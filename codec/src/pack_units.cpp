@@ -36,21 +36,8 @@ struct HalfTables {
     }
 };
 
-// The four table hashes of a unit: h64 of all 8 bytes and of the index
-// bytes, h8 of the endpoints and of piece 1.
-struct UnitHashes {
-    uint32_t whole, indices, endpoints, piece1;
-    explicit UnitHashes(uint64_t x)
-        : whole(h64(x)), indices(h64(x >> 16)), endpoints(h8(uint32_t(x) & 0xFFFF)),
-          piece1(h8(uint32_t(x >> 16) & 0xFFFFFF)) {}
-};
-
 // Codes units of one stream. S is the unit stride in bytes (8 single, 16
 // paired); a unit (half) is addressed by its number j and byte position p.
-// code() and insert() are the reference; the fast levels use codeFast() and
-// the insert() taking hashes, which hash each unit once (code() and insert()
-// each hash it again) and store the literals whole, counting only their
-// length.
 template <uint32_t S, bool kStats>
 struct UnitCoder {
     const uint8_t* in;
@@ -61,67 +48,6 @@ struct UnitCoder {
     static uint32_t resolve(uint32_t s, uint32_t j) {
         uint32_t c = (j & ~0xFFFFu) | s;
         return c >= j ? c - 65536 : c;
-    }
-
-    void insert(HalfTables& t, uint32_t j, uint32_t p, const UnitHashes& h) const {
-        recent[h.indices] = uint16_t(j);
-        recent[h.whole] = uint16_t(j);
-        t.endpoints[h.endpoints] = p;
-        t.pieces[h.piece1] = p + 2;
-    }
-
-    // code() for unit x with hashes h.
-    uint8_t codeFast(const HalfTables& t, uint32_t j, uint32_t p, uint64_t x, const UnitHashes& h) {
-        uint32_t c = resolve(recent[h.whole], j);
-        if (load64(in + p - (j - c) * S) == x) {
-            store16(out, j - c - 1);
-            out += 2;
-            return 2;
-        }
-        uint32_t op = 3;
-        const uint32_t ep = uint32_t(x) & 0xFFFF;
-        const uint32_t prev = p - S;
-        uint32_t candidate = t.endpoints[h.endpoints];
-        if (candidate == kEmpty) candidate = prev;
-        const bool endpointsOpen = load16(in + candidate) != ep;
-        if (!endpointsOpen) {
-            if (candidate < prev) {
-                op += 5;
-                *out++ = uint8_t(h.endpoints);
-            } else {
-                op += 10;
-            }
-        }
-        const uint64_t indices = x >> 16;
-        const uint32_t piece1 = uint32_t(indices) & 0xFFFFFF;
-        const uint32_t piece2 = uint32_t(indices >> 24);
-        c = resolve(recent[h.indices], j);
-        uint32_t part = 0;
-        if (load64(in + p - (j - c) * S) >> 16 == indices) {
-            part = 4;
-            store16(out, j - c - 1);
-            out += 2;
-        } else {
-            const uint32_t e1 = t.pieces[h.piece1];
-            if (e1 != kEmpty && (load32(in + e1) & 0xFFFFFF) == piece1) {
-                part = 1;
-                *out++ = uint8_t(h.piece1);
-            }
-            const uint32_t h2 = h8(piece2);
-            const uint32_t e2 = t.pieces[h2];
-            if (e2 != kEmpty && (load32(in + e2) & 0xFFFFFF) == piece2) {
-                part += 2;
-                *out++ = uint8_t(h2);
-            }
-        }
-        // Literals: the endpoints if open, then the open index bits (all six
-        // bytes, piece 2, piece 1, or none), stored whole and counted.
-        store16(out, ep);
-        out += endpointsOpen ? 2 : 0;
-        static constexpr uint8_t kOpen[5] = {6, 3, 3, 0, 0};
-        store64(out, part == 1 ? piece2 : part == 2 ? piece1 : indices);
-        out += kOpen[part];
-        return uint8_t(op + part);
     }
 
     void insert(HalfTables& t, uint32_t j, uint32_t p) const {
@@ -255,11 +181,6 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
             }
             coder.insert(t, j + k - 1, p + 8 * (k - 1));
             j += k;
-        } else if constexpr (kLevel != PackLevel::Reference) {
-            const UnitHashes h(x);
-            ops[nops++] = coder.codeFast(t, j, p, x, h);
-            coder.insert(t, j, p, h);
-            ++j;
         } else {
             ops[nops++] = coder.code(t, j, p);
             coder.insert(t, j, p);
@@ -284,10 +205,6 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     std::fill(recent, recent + 65536, uint16_t(0));
     HalfTables t[2];
     UnitCoder<16, kStats> coder{in, recent, output + 28};
-    // Fast levels: the hashes of the unit each half coded last, which is
-    // usually the one inserted before the next is coded.
-    UnitHashes coded[2] = {UnitHashes(0), UnitHashes(0)};
-    uint32_t codedAt[2] = {~0u, ~0u};
     std::memcpy(output + 12, in, 16);
     coder.insert(t[1], 0, 8);
     coder.insert(t[0], 0, 0);
@@ -318,12 +235,6 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
                 } else {
                     for (uint32_t r = 0; r < k; ++r) halfOps[h][nops[h]++] = 1;
                 }
-            } else if constexpr (kLevel != PackLevel::Reference) {
-                if (codedAt[h] != j - 1) coded[h] = UnitHashes(load64(in + p - 16));
-                coder.insert(t[h], j - 1, p - 16, coded[h]);
-                coded[h] = UnitHashes(x);
-                codedAt[h] = j;
-                halfOps[h][nops[h]++] = coder.codeFast(t[h], j, p, x, coded[h]);
             } else {
                 coder.insert(t[h], j - 1, p - 16);
                 halfOps[h][nops[h]++] = coder.code(t[h], j, p);

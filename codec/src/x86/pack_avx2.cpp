@@ -14,7 +14,8 @@ uint32_t countEqualUnitsAvx2(const uint8_t* p, uint32_t stride, uint64_t x, uint
     uint32_t i = 0;
     if (stride == 8) {
         for (; i + 4 <= count; i += 4) {
-            const __m256i eq = _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8 * i)), value);
+            const __m256i units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8 * i));
+            const __m256i eq = _mm256_cmpeq_epi64(units, value);
             const uint32_t mask = uint32_t(_mm256_movemask_pd(_mm256_castsi256_pd(eq)));
             if (mask != 0xF)
                 return i + uint32_t(__builtin_ctz(~mask));

@@ -48,9 +48,9 @@ for t in "${targets[@]}"; do
     [ -d "$extra" ] && inputs+=("$extra")
   done
   echo "== fuzz_$t for ${seconds} s"
-  # A unit that takes over 10 s counts as a hang; allocations over 2 GB as
-  # a failure (libFuzzer's default memory limit).
-  if ! nice -n 10 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  # A unit that takes over 60 s counts as a hang (a loaded machine is slow),
+  # an allocation over 2 GB as a failure (libFuzzer's default memory limit).
+  if ! nice -n 10 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
       -artifact_prefix="$build/crashes/$t-" "${inputs[@]}" 2>"$build/fuzz_$t.log"; then
     status=1
     grep -E "ERROR|SUMMARY|Test unit written" "$build/fuzz_$t.log" || true

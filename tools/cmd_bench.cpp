@@ -50,7 +50,8 @@ using Clip = std::vector<std::vector<uint8_t>>;
 
 const char* kUsage =
     "usage: zemo3 bench [--size WxH] [--frames N] [--threads N] [--content NAMES] [--types LIST]\n"
-    "                   [--repeat N] [--kernel LEVEL] [--no-hap] [--no-render] [--module PATH]\n"
+    "                   [--repeat N] [--kernel LEVEL] [--no-hap] [--no-render] [--export-frames N]\n"
+    "                   [--module PATH]\n"
     "\n"
     "Times the Zemo 3 compressor against FFmpeg's HAP encoder on the same clip, on\n"
     "one thread and on N, and the export through the plug-in in the emulated host.\n"
@@ -65,6 +66,9 @@ const char* kUsage =
     "  --kernel LEVEL  cap the instruction set: scalar, sse2, sse41 or avx2\n"
     "  --no-hap        leave out the HAP rows\n"
     "  --no-render     leave out the export through the emulated host\n"
+    "  --export-frames N  frames per timed export, the clip over and over\n"
+    "                  (default 96: a movie long enough that opening and closing\n"
+    "                  it weigh little, as in a real export)\n"
     "  --module PATH   the plug-in module to export through\n"
     "\n"
     "Each row: frames per second (median wall time), CPU milliseconds a frame took\n"
@@ -440,12 +444,13 @@ public:
     }
     ~Export() { host_.unload(); }
 
-    // Exports the clip (8-bit ARGB frames, as the host renders them) without
-    // sound into path, repeat times after one untimed run that warms the
-    // module up (its worker pool, memory pool and the writer's buffers).
-    // Rate from StartAdding to the end of EndAdding, which closes the movie.
-    bool time(uint32_t type, const Clip& argb, uint32_t width, uint32_t height, const std::string& path, int repeat,
-              Figures* f, std::string* error)
+    // Exports `frames` frames of the clip (8-bit ARGB frames, as the host
+    // renders them, taken in turn) without sound into path, repeat times
+    // after one untimed run that warms the module up (its worker pool,
+    // memory pool and the writer's buffers). Rate from StartAdding to the
+    // end of EndAdding, which closes the movie.
+    bool time(uint32_t type, const Clip& argb, size_t frames, uint32_t width, uint32_t height, const std::string& path,
+              int repeat, Figures* f, std::string* error)
     {
         hostsim::OutputSettings settings;
         settings.width = A_long(width);
@@ -471,12 +476,12 @@ public:
             const double start = now(), cpuStart = cpuNow();
             if (err == A_Err_NONE)
                 err = host_.startAdding(out);
-            for (size_t i = 0; err == A_Err_NONE && i < argb.size(); ++i) {
+            for (size_t i = 0; err == A_Err_NONE && i < frames; ++i) {
                 PF_EffectWorld world{};
                 world.rowbytes = A_long(width * 4);
                 world.width = A_long(width);
                 world.height = A_long(height);
-                world.data = const_cast<uint8_t*>(argb[i].data());
+                world.data = const_cast<uint8_t*>(argb[i % argb.size()].data());
                 err = host_.addFrame(out, A_long(i), world);
             }
             if (A_Err end = host_.endAdding(out); err == A_Err_NONE)
@@ -485,7 +490,7 @@ public:
                 runs.push_back({now() - start, cpuNow() - cpuStart});
             host_.removeOutput(out);
             struct stat st {};
-            f->bytesPerFrame = stat(path.c_str(), &st) == 0 ? double(st.st_size) / double(argb.size()) : 0;
+            f->bytesPerFrame = stat(path.c_str(), &st) == 0 ? double(st.st_size) / double(frames) : 0;
             std::remove(path.c_str());
             if (err != A_Err_NONE || !host_.errors().empty()) {
                 *error = "the export of type " + std::to_string(type) + " failed (error " + std::to_string(err) +
@@ -493,7 +498,7 @@ public:
                 return false;
             }
         }
-        f->setRate(runs, argb.size());
+        f->setRate(runs, frames);
         return true;
     }
 
@@ -535,7 +540,7 @@ std::string ratio(double a, double b) { return b > 0 ? formatNumber(a / b, 2) : 
 int cmdBench(const std::vector<std::string>& in)
 {
     Args args = parseArgs(in, {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel",
-                               "--module"},
+                               "--module", "--export-frames"},
                           {"--no-hap", "--no-render"});
     if (args.help) {
         std::fputs(kUsage, stdout);
@@ -556,6 +561,10 @@ int cmdBench(const std::vector<std::string>& in)
         return fail(EXIT_USAGE, "bench: --threads must be a number from 1 to 256");
     if (args.has("--repeat") && (!parseUint(args.get("--repeat"), 1000, &repeat) || repeat == 0))
         return fail(EXIT_USAGE, "bench: --repeat must be a number from 1 to 1000");
+    uint64_t exportFrames = 96;
+    if (args.has("--export-frames") &&
+        (!parseUint(args.get("--export-frames"), 100000, &exportFrames) || exportFrames == 0))
+        return fail(EXIT_USAGE, "bench: --export-frames must be a number from 1 to 100000");
     std::vector<std::string> contents = content::naturalContentNames();
     if (args.has("--content")) {
         contents = splitList(args.get("--content"));
@@ -672,7 +681,7 @@ int cmdBench(const std::vector<std::string>& in)
         }
         if (exporter) {
             s.hasRender = true;
-            if (!exporter->time(type, argb, width, height, moviePath, int(repeat), &s.render, &error))
+            if (!exporter->time(type, argb, size_t(exportFrames), width, height, moviePath, int(repeat), &s.render, &error))
                 return fail(EXIT_REJECTED, "bench: " + error);
         }
         summaries.push_back(s);

@@ -53,6 +53,8 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
             unlockRefused = unlockRefused || freshLock.unlock() != A_Err_NONE;
             if (!unlockRefused)
                 memory.AEGP_FreeMemHandle(fresh);
+            else
+                list.release();  // the record left with the host keeps its list
             return cause;
         };
         if ((err = freshLock.lock()) != A_Err_NONE)

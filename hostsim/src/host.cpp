@@ -511,22 +511,26 @@ void Host::clearLocks()
         record->info.locks = 0;
 }
 
-size_t Host::freeHandles(const std::string& label)
+std::vector<AEGP_MemHandle> Host::orphanedHandles(const std::string& label) const
 {
-    size_t freed = 0;
-    for (auto it = handles_.begin(); it != handles_.end();) {
-        const auto handle = reinterpret_cast<AEGP_MemHandle>(it->first);
+    std::vector<AEGP_MemHandle> found;
+    for (const auto& [key, record] : handles_) {
+        const auto handle = reinterpret_cast<AEGP_MemHandle>(key);
         bool used = false;
         for (const auto& o : outputs_)
             used = used || o->options == handle;
-        if (!used && it->second->info.label == label && it->second->info.owner == pluginId_) {
-            it = handles_.erase(it);
-            ++freed;
-        } else {
-            ++it;
-        }
+        if (!used && record->info.label == label && record->info.owner == pluginId_)
+            found.push_back(handle);
     }
-    return freed;
+    return found;
+}
+
+size_t Host::freeHandles(const std::string& label)
+{
+    const std::vector<AEGP_MemHandle> orphans = orphanedHandles(label);
+    for (AEGP_MemHandle handle : orphans)
+        handles_.erase(findHandle(handle));
+    return orphans.size();
 }
 
 void Host::checkSuitesReleased(const char* callback)

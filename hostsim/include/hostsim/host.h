@@ -121,6 +121,8 @@ public:
     // no output holds.
     void clearLocks();
     size_t freeHandles(const std::string& label);
+    // The module's handles with the label that no output holds.
+    std::vector<AEGP_MemHandle> orphanedHandles(const std::string& label) const;
 
     // ---- Host-side errors ------------------------------------------------
     const std::vector<std::string>& errors() const { return errors_; }

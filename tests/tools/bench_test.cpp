@@ -65,8 +65,10 @@ TEST(BenchCommand, EveryTypeGetsItsRowsAndRatios)
         ASSERT_TRUE(type >= 0 && type <= 3) << line;
         if (w.size() == 7) {  // the ratio table
             ++ratioRows;
+            // Tiny pictures on a busy machine can print 0.00 for a time or
+            // a ratio; what matters is that every figure is there.
             for (size_t i = 1; i < 6; ++i)
-                EXPECT_GT(number(w[i]), 0) << line;
+                EXPECT_GE(number(w[i]), 0) << line;
             EXPECT_TRUE(w[6] == "met" || w[6] == "missed") << line;
             continue;
         }

@@ -13,12 +13,14 @@ extern "C" {
 }
 
 #include "codec/zemo3.h"
+#include "host/host_api.h"
 
 namespace exporttest {
 
 struct Movie {
     bool opened = false;
     int streams = 0;
+    uint32_t videoTag = 0;
     std::vector<std::vector<uint8_t>> frames;
     std::vector<int64_t> pts;
     std::vector<uint8_t> sound;
@@ -28,12 +30,15 @@ struct Movie {
 inline Movie readMovie(const std::string& path)
 {
     Movie m;
-    av_log_set_level(AV_LOG_ERROR);
+    av_log_set_level(AV_LOG_ERROR);  // the probe notes that no decoder knows the tag
     AVFormatContext* f = nullptr;
     if (avformat_open_input(&f, path.c_str(), nullptr, nullptr) < 0)
         return m;
     m.opened = avformat_find_stream_info(f, nullptr) >= 0;
     m.streams = int(f->nb_streams);
+    for (unsigned i = 0; i < f->nb_streams; ++i)
+        if (f->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            m.videoTag = f->streams[i]->codecpar->codec_tag;
     AVPacket* p = av_packet_alloc();
     while (av_read_frame(f, p) >= 0) {
         const AVStream* s = f->streams[p->stream_index];
@@ -65,6 +70,17 @@ inline void paintNumber(std::vector<uint8_t>& argb, uint32_t width, uint32_t hei
             p[0] = 255;
             p[1] = p[2] = p[3] = v;
         }
+}
+
+// The host's view of a tightly packed 8-bit ARGB picture.
+inline PF_EffectWorld argbWorld(std::vector<uint8_t>& argb, A_long width, A_long height)
+{
+    PF_EffectWorld world{};
+    world.width = width;
+    world.height = height;
+    world.rowbytes = width * 4;
+    world.data = argb.data();
+    return world;
 }
 
 // Sample frame i of a stereo 16-bit sound that never repeats within 32768.

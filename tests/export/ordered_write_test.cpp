@@ -202,11 +202,7 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
         for (uint64_t n = 0; n < frames; ++n) {
             g_lowMemory = rng() % 10 == 0;
             paintNumber(argb, kW, kH, n);
-            PF_EffectWorld world{};
-            world.width = kW;
-            world.height = kH;
-            world.rowbytes = kW * 4;
-            world.data = argb.data();
+            const PF_EffectWorld world = argbWorld(argb, kW, kH);
             ASSERT_EQ(zexport::addFrameLocked(record, &world), A_Err_NONE) << "frame " << n;
             if (rng() % 7 == 0)
                 record.writer->writePendingPackets(rng() % 2);

@@ -133,12 +133,7 @@ protected:
             if (noise)  // incompressible: every frame is stored raw at full size
                 for (auto& b : argb)
                     b = uint8_t(rng());
-            PF_EffectWorld world{};
-            world.width = width;
-            world.height = height;
-            world.rowbytes = width * 4;
-            world.data = argb.data();
-            if ((err = host_.addFrame(out, added, world)) != A_Err_NONE)
+            if ((err = host_.addFrame(out, added, argbWorld(argb, width, height))) != A_Err_NONE)
                 break;
         }
         EXPECT_EQ(host_.endAdding(out), A_Err_NONE);
@@ -299,12 +294,7 @@ TEST_F(Reliability, LongRenderKeepsEveryFrameAndSample)
     uint64_t residentWarm = 0, residentEnd = 0, heapWarm = 0, heapEnd = 0;
     for (uint64_t n = 0; n < frames; ++n) {
         paintNumber(argb, kW, kH, n);
-        PF_EffectWorld world{};
-        world.width = kW;
-        world.height = kH;
-        world.rowbytes = kW * 4;
-        world.data = argb.data();
-        ASSERT_EQ(host_.addFrame(out, A_long(n), world), A_Err_NONE) << "frame " << n;
+        ASSERT_EQ(host_.addFrame(out, A_long(n), argbWorld(argb, kW, kH)), A_Err_NONE) << "frame " << n;
         // Sound up to this frame's end, in 0 to 3 chunks of random length
         // (the last may run ahead of the picture).
         const uint64_t due = (n + 1) * 1600;

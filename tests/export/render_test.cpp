@@ -16,48 +16,14 @@ extern "C" {
 #include "core/context.h"
 #include "host/options.h"
 #include "hostsim/host.h"
+#include "numbered.h"
 #include "platform/platform.h"
 #include "sources.h"
 
 namespace {
 
-struct Movie {
-    uint32_t videoTag = 0;
-    int streams = 0;
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<int64_t> pts;
-    std::vector<uint8_t> sound;
-};
-
-Movie readMovie(const std::string& path)
-{
-    Movie m;
-    av_log_set_level(AV_LOG_ERROR);  // the probe notes that no decoder knows the tag
-    AVFormatContext* f = nullptr;
-    if (avformat_open_input(&f, path.c_str(), nullptr, nullptr) < 0)
-        return m;
-    avformat_find_stream_info(f, nullptr);
-    m.streams = int(f->nb_streams);
-    int video = -1;
-    for (unsigned i = 0; i < f->nb_streams; ++i)
-        if (f->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            video = int(i);
-            m.videoTag = f->streams[i]->codecpar->codec_tag;
-        }
-    AVPacket* p = av_packet_alloc();
-    while (av_read_frame(f, p) >= 0) {
-        if (p->stream_index == video) {
-            m.frames.emplace_back(p->data, p->data + p->size);
-            m.pts.push_back(p->pts);
-        } else {
-            m.sound.insert(m.sound.end(), p->data, p->data + p->size);
-        }
-        av_packet_unref(p);
-    }
-    av_packet_free(&p);
-    avformat_close_input(&f);
-    return m;
-}
+using exporttest::Movie;
+using exporttest::readMovie;
 
 class Render : public ::testing::Test {
 protected:

@@ -5,6 +5,7 @@
 #include <string>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace zemo3 {
 
@@ -155,6 +156,12 @@ bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, 
         *error = "cannot write '" + path + "': " + std::strerror(errno);
     }
     return ok;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 }  // namespace zemo3

@@ -46,5 +46,8 @@ bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* 
 // Writes through a temporary file renamed into place, so a failed write
 // leaves nothing behind; false with a message on failure.
 bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, std::string* error);
+// Whether two paths name one existing file (through links and other spellings):
+// an output that is its own input would be destroyed before it is read.
+bool sameFile(const std::string& a, const std::string& b);
 
 }  // namespace zemo3

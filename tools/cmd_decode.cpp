@@ -278,6 +278,8 @@ int cmdDecode(const std::vector<std::string>& in)
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail(EXIT_USAGE, "decode: cannot write '" + out + "': no folder '" + folder + "'");
 
+    if (sameFile(path, sequence ? std::string() : out))
+        return fail(EXIT_USAGE, "decode: the output '" + out + "' is the movie being decoded");
     MovieReader movie;
     std::string error;
     if (!movie.open(path, &error))

@@ -63,6 +63,8 @@ int cmdRender(const std::vector<std::string>& in)
     if (!args.has("--output"))
         return fail(EXIT_USAGE, "render: -o OUT.mov is required");
     const std::string output = args.get("--output");
+    if (args.positional.size() == 1 && sameFile(args.positional[0], output))
+        return fail(EXIT_USAGE, "render: the output '" + output + "' is the input being rendered");
 
     int compression = 0;
     if (args.has("--compression") && (compression = parseCompression(args.get("--compression"))) < 0)

@@ -250,7 +250,7 @@ VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr)
                      std::to_string(ref.frames));
     else if (ref.source && referenceEnded)
         problems.add(ref.name + " ends before the movie's frame " + std::to_string(totals.frames));
-    if (ref.source && !ref.exactLength && !referenceEnded && count < ref.limit) {
+    if (ref.source && !ref.exactLength && !referenceEnded && count > 0 && count < ref.limit) {
         uint32_t rowBytes;
         if (ref.source->frame(count, &argb, &rowBytes))
             problems.add(ref.name + " goes on after the movie's last frame " + std::to_string(count - 1));

@@ -5,20 +5,14 @@
 // at a time, so short inputs give the repeated blocks and runs the packers
 // look for. Every packed texture must unpack to exactly the texture, using
 // every byte of the packed form; the packer that also counts statistics must
-// write the same bytes. Packed forms and textures are exact-size heap
-// buffers, so a sanitizer reports any access past them.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
+// write the same bytes. The packers write into buffers of exactly their
+// capacity and the unpacker reads an exact-size copy, so a sanitizer reports
+// any access past them.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 
-#include "codec/packers.h"
-#include "codec/zemo3.h"
+#include "common/textures.h"
 #include "fuzz_input.h"
-#include "reader/frame_decoder.h"
 
 namespace {
 
@@ -26,25 +20,6 @@ namespace {
 {
     std::fprintf(stderr, "pack round trip: %s (type %u, %u texture bytes)\n", what, type, n);
     std::abort();
-}
-
-uint32_t pack(uint32_t type, const uint8_t* t, uint32_t n, uint8_t* out, uint32_t capacity,
-              nox::PackStatistics* statistics)
-{
-    if (statistics) {
-        switch (type) {
-        case 0: return nox::packDxt1(t, n, out, capacity, *statistics);
-        case 1: return nox::packDxt5(t, n, out, capacity, *statistics);
-        case 2: return nox::packYcg6(out, capacity, t, n, *statistics);
-        default: return nox::packYg10(out, capacity, t, n, *statistics);
-        }
-    }
-    switch (type) {
-    case 0: return nox::packDxt1(t, n, out, capacity);
-    case 1: return nox::packDxt5(t, n, out, capacity);
-    case 2: return nox::packYcg6(out, capacity, t, n);
-    default: return nox::packYg10(out, capacity, t, n);
-    }
 }
 
 }  // namespace
@@ -56,39 +31,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const auto p = nox::fuzz::picture(data, 4);
     const uint32_t n = nox::textureSize(p.type, p.width, p.height);
-    const uint8_t* blocks = data + kPictureBytes;
     const size_t units = (size - kPictureBytes) / 8;
-
-    std::unique_ptr<uint8_t[]> texture(new uint8_t[n]);
-    if (units == 0)
-        std::memset(texture.get(), 0, n);
+    nox::testing::Bytes texture(n, 0);
     for (size_t at = 0; units && at < n; at += 8)
-        std::memcpy(&texture[at], blocks + (at / 8 % units) * 8, 8);
+        std::memcpy(&texture[at], data + kPictureBytes + (at / 8 % units) * 8, 8);
 
-    const uint32_t capacity = p.type < 2 ? nox::packDxtBound(n) : nox::packYcocgBound(n);
-    std::unique_ptr<uint8_t[]> packed(new uint8_t[capacity]);
-    const uint32_t length = pack(p.type, texture.get(), n, packed.get(), capacity, nullptr);
-    if (length > capacity)
+    const auto packed = nox::testing::packTexture(p.type, texture);
+    if (packed.size() > (p.type < 2 ? nox::packDxtBound(n) : nox::packYcocgBound(n)))
         fault("packed length beyond the capacity", p.type, n);
-    if (length == 0)
+    if (packed.empty())
         return 0;  // stored raw
-
-    std::unique_ptr<uint8_t[]> again(new uint8_t[capacity]);
     nox::PackStatistics statistics;
-    if (pack(p.type, texture.get(), n, again.get(), capacity, &statistics) != length ||
-        std::memcmp(packed.get(), again.get(), length) != 0)
+    if (nox::testing::packTexture(p.type, texture, &statistics) != packed)
         fault("the counting packer writes other bytes", p.type, n);
 
-    // The reader sees exactly the packed bytes.
-    std::unique_ptr<uint8_t[]> payload(new uint8_t[length]);
-    std::memcpy(payload.get(), packed.get(), length);
-    std::unique_ptr<uint8_t[]> restored(new uint8_t[n]);
-    const nox::FrameDecoder decoder(p.type, p.width, p.height);
-    const size_t used = decoder.unpacker()(payload.get(), restored.get(), length, n);
-    if (used != length)
+    const nox::testing::Bytes payload(packed);
+    nox::testing::Bytes restored(n);
+    const auto unpack = nox::FrameDecoder(p.type, p.width, p.height).unpacker();
+    const size_t used = unpack(payload.data(), restored.data(), payload.size(), n);
+    if (used != payload.size())
         fault(used ? "the unpacker stops before the end of the packed form" : "the unpacker rejects the packed form",
               p.type, n);
-    if (std::memcmp(restored.get(), texture.get(), n) != 0)
-        fault("the unpacked texture differs", p.type, n);
+    if (restored != texture) fault("the unpacked texture differs", p.type, n);
     return 0;
 }

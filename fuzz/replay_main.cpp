@@ -31,11 +31,9 @@ namespace {
 
 using nox::fuzz::Bytes;
 
-Bytes mutate(const Bytes& seed, std::mt19937& rng)
+Bytes mutate(Bytes b, std::mt19937& rng)
 {
-    Bytes b = seed;
-    const uint32_t edits = 1 + rng() % 4;
-    for (uint32_t e = 0; e < edits && b.size() > 3; ++e) {
+    for (uint32_t e = 1 + rng() % 4; e > 0 && b.size() > 3; --e) {
         const size_t at = 3 + rng() % (b.size() - 3);
         switch (rng() % 6) {
         case 0: b[at] ^= uint8_t(1u << (rng() % 8)); break;
@@ -43,29 +41,19 @@ Bytes mutate(const Bytes& seed, std::mt19937& rng)
         case 2: b.resize(at); break;
         case 3: {  // overwrite with a run of one value (long runs, big distances)
             const uint8_t v = rng() % 2 ? 0xFF : uint8_t(rng());
-            for (size_t k = at; k < std::min(b.size(), at + 1 + rng() % 16); ++k)
-                b[k] = v;
+            std::fill(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(std::min(b.size(), at + 1 + rng() % 16)), v);
             break;
         }
         case 4: {  // duplicate a slice
-            const size_t len = std::min<size_t>(b.size() - at, 1 + rng() % 64);
-            b.insert(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at),
-                     b.begin() + std::ptrdiff_t(at + len));
+            const auto from = b.begin() + std::ptrdiff_t(at);
+            const Bytes slice(from, from + std::ptrdiff_t(std::min<size_t>(b.size() - at, 1 + rng() % 64)));
+            b.insert(b.begin() + std::ptrdiff_t(at), slice.begin(), slice.end());
             break;
         }
         default: b[0] = uint8_t(rng()); break;  // another picture or type
         }
     }
     return b;
-}
-
-bool readFile(const std::string& name, Bytes* out)
-{
-    std::ifstream f(name, std::ios::binary);
-    if (!f)
-        return false;
-    out->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return true;
 }
 
 }  // namespace
@@ -75,15 +63,13 @@ int main(int argc, char** argv)
     double seconds = 0;
     long runs = -1;
     std::vector<std::string> files;
+    std::vector<Bytes> seeds = nox::fuzz::seeds();
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--write-corpus") && i + 1 < argc) {
-            const std::string folder = argv[++i];
-            const auto seeds = nox::fuzz::seeds();
             for (size_t k = 0; k < seeds.size(); ++k) {
-                std::ofstream f(folder + "/seed" + std::to_string(k), std::ios::binary);
-                f.write(reinterpret_cast<const char*>(seeds[k].data()), std::streamsize(seeds[k].size()));
-                if (!f) {
-                    std::fprintf(stderr, "cannot write into %s\n", folder.c_str());
+                std::ofstream f(std::string(argv[i + 1]) + "/seed" + std::to_string(k), std::ios::binary);
+                if (!f.write(reinterpret_cast<const char*>(seeds[k].data()), std::streamsize(seeds[k].size()))) {
+                    std::fprintf(stderr, "cannot write into %s\n", argv[i + 1]);
                     return 1;
                 }
             }
@@ -96,24 +82,23 @@ int main(int argc, char** argv)
         } else if (std::filesystem::is_directory(argv[i])) {
             std::vector<std::string> inside;
             for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                if (entry.is_regular_file())
-                    inside.push_back(entry.path().string());
+                if (entry.is_regular_file()) inside.push_back(entry.path().string());
             std::sort(inside.begin(), inside.end());
             files.insert(files.end(), inside.begin(), inside.end());
         } else {
             files.push_back(argv[i]);
         }
     }
-    std::vector<Bytes> seeds = nox::fuzz::seeds();
     for (const auto& name : files) {
-        Bytes b;
-        if (!readFile(name, &b)) {
+        std::ifstream f(name, std::ios::binary);
+        if (!f) {
             std::fprintf(stderr, "cannot read %s\n", name.c_str());
             return 1;
         }
+        const Bytes b{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
         std::fprintf(stderr, "%s\n", name.c_str());
         LLVMFuzzerTestOneInput(b.data(), b.size());
-        seeds.push_back(std::move(b));
+        seeds.push_back(b);
     }
     if (seconds == 0 && runs < 0) {
         if (!files.empty())
@@ -137,8 +122,7 @@ int main(int argc, char** argv)
             b = seeds[size_t(done)];
         } else if (done % 16 == 0) {
             b.resize(3 + rng() % 512);  // plain random bytes
-            for (auto& x : b)
-                x = uint8_t(rng());
+            for (auto& x : b) x = uint8_t(rng());
         } else {
             b = mutate(seeds[rng() % seeds.size()], rng);
         }

@@ -1,36 +1,25 @@
 // Seeds of the decode target: valid frames of every type (packed and raw)
 // and version-3 frames.
-#include "codec/packers.h"
-#include "codec/zemo3.h"
-#include "reader/unpack_content.h"
+#include "common/textures.h"
 #include "seeds.h"
 
 namespace nox::fuzz {
 
-namespace {
-
-Bytes input(uint32_t type, uint32_t w, uint32_t h, const Bytes& frame)
-{
-    Bytes in = {uint8_t(type), uint8_t(w - 1), uint8_t(h - 1)};
-    in.insert(in.end(), frame.begin(), frame.end());
-    return in;
-}
-
-}  // namespace
-
 std::vector<Bytes> seeds()
 {
     using nox::testing::Content;
+    auto input = [](uint32_t type, uint32_t w, uint32_t h, const Bytes& frame) {
+        return testing::cat({{uint8_t(type), uint8_t(w - 1), uint8_t(h - 1)}, frame});
+    };
     std::vector<Bytes> out;
-    const Content contents[] = {Content::Alphabet, Content::Smooth, Content::Repetitive, Content::Still};
     for (uint32_t type = 0; type < 4; ++type) {
-        for (const Content c : contents) {
+        for (const Content c : {Content::Alphabet, Content::Smooth, Content::Repetitive, Content::Still}) {
             for (uint32_t w : {5u, 40u, 77u}) {
                 const uint32_t h = 80 - w / 2;
-                const auto t = nox::testing::makeTexture(type, c, nox::padTo16(w), nox::padTo16(h), w + type);
-                const auto packed = nox::testing::packTexture(type, t);
+                const auto t = testing::makeTexture(type, c, padTo16(w), padTo16(h), w + type);
+                const auto packed = testing::packTexture(type, t);
                 const bool raw = packed.empty() || packed.size() > t.size();
-                out.push_back(input(type, w, h, nox::testing::makeFrame(type, raw ? t : packed, raw ? 1 : 0)));
+                out.push_back(input(type, w, h, testing::makeFrame(type, raw ? t : packed, raw ? 1 : 0)));
             }
         }
     }

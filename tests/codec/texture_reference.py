@@ -1,7 +1,7 @@
 # Independent Python model of the texture encoders, used to derive the golden
-# bytes and hashes in dxt_test.cpp and ycocg_test.cpp. Single precision is
-# emulated by rounding every float result to float32 (exact for + - * / of
-# float operands, since double carries more than twice the bits).
+# bytes and hashes in dxt_test.cpp. Single precision is emulated by rounding
+# every float result to float32 (exact for + - * / of float operands, since
+# double carries more than twice the bits).
 # Run: python3 tests/codec/texture_reference.py
 import math
 import struct
@@ -262,5 +262,10 @@ if __name__ == '__main__':
     print('alpha hash  %016x' % fnv(b''.join(alpha_block(b) for b in blocks)))
     for i in [564, 1676, 2529, 6332, 1]:
         print('block', i, blocks[i].hex(), color_block(blocks[i]).hex(), alpha_block(blocks[i]).hex())
+    # Constant blocks, and one differing only in the alpha of pixel 0.
+    for b in [bytes([255]*64), bytes(64), bytes([255, 255, 255, 0] + [255]*60), bytes([1, 2, 3, 128]*16)]:
+        print('block', b.hex(), color_block(b).hex(), alpha_block(b).hex())
+    # Flat single-channel blocks: equal endpoints, or endpoints rounded outward.
+    print('flat', luma_block([2048]*16).hex(), luma_block([2040]*16).hex(), chroma_block([301]*16).hex())
     p = picture(64, 48, 12345)
     print('picture %016x ycg6 %016x yg10 %016x' % (fnv(p), fnv(ycocg(p, 64, 48, False)), fnv(ycocg(p, 64, 48, True))))

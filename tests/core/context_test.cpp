@@ -1,98 +1,127 @@
+// The context's bring-up as the host's log shows it, the logger, and parameter state.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "core/context.h"
+#include "core/params.h"
 #include "core/threads.h"
 #include "log_capture.h"
 
 namespace {
 
-// A registry that records its shutdown; stands in for the format registry,
-// which lives in a library above the core.
+// Stands in for the format registry, which lives in a library above the core.
 struct CountingRegistry : nox::FormatRegistry {
-    static inline int shutdowns = 0;
-    static inline int alive = 0;
-    CountingRegistry()
-    {
-        ++alive;
-        nox::log(nox::LOG_INFO, "registry built");
-    }
+    static inline int shutdowns = 0, alive = 0;
+    CountingRegistry() { ++alive; nox::log(nox::LOG_INFO, "registry built"); }
     ~CountingRegistry() override { --alive; }
     void shutdownFormats() override { ++shutdowns; }
 };
 
 std::unique_ptr<nox::FormatRegistry> makeRegistry() { return std::make_unique<CountingRegistry>(); }
 
-std::string createdLine()
-{
-    return "   INFO:     Created TaskManager with " + std::to_string(nox::TaskManager::defaultWorkerCount()) +
-           " threads.";
-}
-
 }  // namespace
 
-TEST(Context, GetWithoutContextCreatesOneWithoutBringUp)
+TEST(Context, BringUpByFeatureMask)
 {
+    // Without a context, getContext makes one for every feature, without bringing anything up.
     LogCapture capture;
     ASSERT_EQ(nox::currentContext(), nullptr);
-    nox::Noxcore* c = nox::getContext();
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->featureMask(), 0xFFFFFFFFu);
-    EXPECT_EQ(nox::getContext(), c);
-    EXPECT_EQ(c->taskManager(), nullptr);
-    EXPECT_EQ(c->paramCollection(), nullptr);
+    nox::Noxcore* fallback = nox::getContext();
+    EXPECT_EQ(fallback->featureMask(), 0xFFFFFFFFu);
+    EXPECT_EQ(nox::getContext(), fallback);
+    EXPECT_EQ(fallback->taskManager(), nullptr);
     EXPECT_TRUE(LogCapture::take().empty());
-}
 
-TEST(Context, BringUpWithExporterMaskWritesItsLines)
-{
-    nox::setFormatRegistryFactory(&makeRegistry);
-    LogCapture capture;
-    nox::Noxcore* c = nox::createContext(132);
-    EXPECT_EQ(nox::currentContext(), c);
-    EXPECT_TRUE(nox::bringUp(c));
-    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{
-                                      "   INFO: Initializing Noxcore",
-                                      createdLine(),
-                                      "   INFO:     Creating VideoFormatManager",
-                                      "   INFO:         registry built",
-                                      "   INFO:     Created VideoFormatManager",
-                                      "   INFO: Successfully initialized Noxcore.",
-                                  }));
-    ASSERT_NE(c->taskManager(), nullptr);
-    EXPECT_EQ(c->taskManager()->workerCount(), nox::TaskManager::defaultWorkerCount());
-    EXPECT_NE(c->paramCollection(), nullptr);
-    EXPECT_EQ(c->defaultParams(), nullptr);
-
-    nox::shutdown(c);
+    const std::string pool = "   INFO:     Created TaskManager with " +
+                             std::to_string(nox::TaskManager::defaultWorkerCount()) + " threads.";
+    struct Case {
+        uint32_t mask;
+        bool registryLibrary, params;
+        std::vector<std::string> lines;  // between the opening and the closing line
+    } cases[] = {
+        {132, true, false,  // the exporter's mask
+         {pool, "   INFO:     Creating VideoFormatManager", "   INFO:         registry built",
+          "   INFO:     Created VideoFormatManager"}},
+        {0x20 | 0x800, true, true, {pool}},  // input alone creates the pool too
+        {0x80, false, false, {}},            // formats without the registry library: nothing
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mask);
+        nox::setFormatRegistryFactory(c.registryLibrary ? &makeRegistry : nullptr);
+        auto owned = std::make_unique<nox::Noxcore>(c.mask);  // not the process-wide one, which stays
+        nox::Noxcore* context = owned.get();
+        EXPECT_TRUE(nox::bringUp(context));
+        std::vector<std::string> lines = c.lines;
+        lines.insert(lines.begin(), "   INFO: Initializing Noxcore");
+        lines.push_back("   INFO: Successfully initialized Noxcore.");
+        EXPECT_EQ(LogCapture::take(), lines);
+        EXPECT_EQ(context->taskManager() != nullptr, !c.lines.empty());
+        EXPECT_EQ(context->defaultParams() != nullptr, c.params);
+        EXPECT_NE(context->paramCollection(), nullptr);
+        nox::shutdown(context);
+        nox::destroyManagers(context);
+        EXPECT_EQ(context->formatRegistry(), nullptr);
+        EXPECT_EQ(nox::TaskManager::existing(), nullptr);
+        EXPECT_EQ(context->paramCollection(), nullptr);
+    }
     EXPECT_EQ(CountingRegistry::shutdowns, 1);
-    nox::destroyManagers(c);
     EXPECT_EQ(CountingRegistry::alive, 0);
-    EXPECT_EQ(c->formatRegistry(), nullptr);
-    EXPECT_EQ(nox::TaskManager::existing(), nullptr);
-    EXPECT_EQ(c->paramCollection(), nullptr);
     nox::setFormatRegistryFactory(nullptr);
 }
 
-TEST(Context, InputBitAloneStillCreatesThePool)
+// Sections indent what they hold (the bring-up lines above show it); one left by an exception
+// outdents, and outdenting at the top stays there.
+TEST(Logger, SectionsSurviveExceptions)
 {
     LogCapture capture;
-    nox::Noxcore* c = nox::createContext(0x20 | 0x800);
-    nox::bringUp(c);
-    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{"   INFO: Initializing Noxcore", createdLine(),
-                                                            "   INFO: Successfully initialized Noxcore."}));
-    EXPECT_NE(c->defaultParams(), nullptr);
-    nox::shutdown(c);
-    nox::destroyManagers(c);
+    try {
+        nox::LogSection inner("inner");
+        throw std::runtime_error("x");
+    } catch (const std::runtime_error&) {
+    }
+    nox::logOutdent();
+    nox::log(nox::LOG_INFO, "top");
+    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{"   INFO: inner", "   INFO: top"}));
+    EXPECT_EQ(nox::logIndent(), 0u);
 }
 
-TEST(Context, FormatBitWithoutRegistryLibraryCreatesNothing)
+// Levels outside the mask (DEBUG among them) are dropped; combined levels pass when any of their
+// bits is enabled, tagged UNKNOWN. Long messages are kept whole.
+TEST(Logger, MaskTagsAndFormatting)
 {
-    nox::setFormatRegistryFactory(nullptr);
     LogCapture capture;
-    nox::Noxcore* c = nox::createContext(0x80);
-    nox::bringUp(c);
-    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{"   INFO: Initializing Noxcore",
-                                                            "   INFO: Successfully initialized Noxcore."}));
-    EXPECT_EQ(c->formatRegistry(), nullptr);
-    EXPECT_EQ(nox::TaskManager::existing(), nullptr);
+    for (uint32_t level : std::initializer_list<uint32_t>{nox::LOG_WARNING, nox::LOG_DEBUG, 3, 8 | 16, 0, 12})
+        nox::log(level, "m");
+    const std::string big(5000, 'x');  // longer than the 4,095-character buffer
+    nox::logf(nox::LOG_INFO, "%s|%d", big.c_str(), 42);
+    nox::logf(nox::LOG_DEBUG, "%s", "never");
+    nox::logParts(nox::LOG_ERROR, "flag ", true, " ", false, " pi ", 3.14159, " n ", 12345);
+    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{"WARNING: m", "UNKNOWN: m", "UNKNOWN: m",
+                                                            "   INFO: " + big + "|42",
+                                                            "  ERROR: flag true false pi 3.14 n 12345"}));
+}
+
+TEST(Params, SerialisedStateCopiesValues)
+{
+    auto make = [] {
+        auto p = std::make_shared<nox::Params>("Params");
+        auto choice = std::make_shared<nox::ChoiceParam<uint32_t>>("Format Type", 0);
+        choice->addChoice(0, "zero");
+        choice->addChoice(3, "three");
+        p->add(choice);
+        p->add(std::make_shared<nox::BoolParam>("Flag", false));
+        return p;
+    };
+    auto a = make(), b = make();
+    auto choice = std::static_pointer_cast<nox::ChoiceParam<uint32_t>>(a->find("Format Type"));
+    auto restored = std::static_pointer_cast<nox::ChoiceParam<uint32_t>>(b->find("Format Type"));
+    choice->setValue(3);
+    std::static_pointer_cast<nox::BoolParam>(a->find("Flag"))->setValue(true);
+    EXPECT_EQ(*choice->nameOf(3), "three");
+    ASSERT_TRUE(b->restore(a->serialise()));
+    EXPECT_EQ(b->serialise(), a->serialise());
+    EXPECT_EQ(restored->value(), 3u);
+    EXPECT_FALSE(b->restore("Format Type=abc\nFlag=maybe\nUnknown=1\nnoequals"));  // reported, nothing changed
+    EXPECT_EQ(b->serialise(), a->serialise());
 }

@@ -3,35 +3,29 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/logger.h"
 
 class LogCapture {
 public:
-    LogCapture() { previous_ = nox::setLogSink(&LogCapture::sink); lines().clear(); }
+    LogCapture() : previous_(nox::setLogSink(&sink)) { take(); }
     ~LogCapture() { nox::setLogSink(previous_); }
+    // The lines so far; the capture starts afresh.
     static std::vector<std::string> take()
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        return lines();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(lines_, {});
     }
 
 private:
     static void sink(const char* line)
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        lines().emplace_back(line);
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.emplace_back(line);
     }
-    static std::vector<std::string>& lines()
-    {
-        static std::vector<std::string> v;
-        return v;
-    }
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
+    static inline std::mutex mutex_;
+    static inline std::vector<std::string> lines_;
     nox::LogSink previous_;
 };

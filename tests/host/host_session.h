@@ -1,83 +1,113 @@
-// Shared by the host tests: one emulated host with the module loaded and
-// registered per test process, a fixture that checks the host saw no misuse,
-// a pseudo-terminal, and a way to run a test in a fresh process.
-//
-// The module is registered once per process on purpose: a successful entry
-// creates the core context, which lives until the process ends.
+// Shared by the host tests: one emulated host per test process with the module
+// loaded and registered (a successful entry creates the core context, which
+// lives until the process ends), a fixture that checks the host saw no misuse,
+// and a way to run a test in a fresh process.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/util.h"
 #include "host/options.h"
 #include "hostsim/host.h"
 
 namespace hosttest {
 
-// The process's host: loaded and registered on first use, unloaded (death
-// hook, leak check) when the test program ends.
-hostsim::Host& session();
-// Member calls the host saw during the session's entry.
-const std::vector<std::string>& sessionEntryCalls();
+inline std::unique_ptr<hostsim::Host> g_session;
+inline std::vector<std::string> g_entryCalls;  // member calls the host saw during the session's entry
+
+// Unloads the session when the program ends: the death hook runs, no handle may be left.
+struct SessionEnd : ::testing::Environment {
+    void TearDown() override
+    {
+        if (!g_session)
+            return;
+        g_session->unload();
+        EXPECT_EQ(g_session->deathHookResult(), A_Err_NONE);
+        for (const auto& e : g_session->errors())
+            ADD_FAILURE() << "host: " << e;
+        g_session.reset();
+    }
+};
+inline ::testing::Environment* const g_sessionEnd = ::testing::AddGlobalTestEnvironment(new SessionEnd);
+
+inline hostsim::Host& session()
+{
+    if (!g_session) {
+        g_session = std::make_unique<hostsim::Host>();
+        std::string error;
+        if (!g_session->load(ZEMO_MODULE_PATH, &error) || g_session->callEntry() != A_Err_NONE)
+            throw std::runtime_error("the module did not load or register: " + error);
+        g_entryCalls = g_session->calls();
+    }
+    return *g_session;
+}
+
+// A stored (flattened) record with the given format type.
+inline zexport::ExportOptions storedRecord(uint32_t formatType, uint8_t alphaType = 3)
+{
+    zexport::ExportOptions r{};
+    r.flattened = 1;
+    r.formatType = formatType;
+    r.alphaType = alphaType;
+    return r;
+}
+
+inline std::vector<uint8_t> bytesOf(const zexport::ExportOptions& record)
+{
+    std::vector<uint8_t> bytes(sizeof record);
+    std::memcpy(bytes.data(), &record, sizeof record);
+    return bytes;
+}
 
 class HostTest : public ::testing::Test {
 protected:
-    void SetUp() override;
+    void SetUp() override
+    {
+        host_ = &session();
+        host_->clearFaults();
+        host_->clearErrors();
+        host_->clearCalls();
+    }
     // Closes the project and expects no host-side errors and no handle left.
-    void TearDown() override;
+    void TearDown() override
+    {
+        host_->clearFaults();
+        host_->closeProject();
+        for (const auto& e : host_->errors())
+            ADD_FAILURE() << "host: " << e;
+        for (const auto& h : host_->allHandles())
+            ADD_FAILURE() << "handle \"" << h.label << "\" still alive";
+    }
     hostsim::Host& host() { return *host_; }
 
-    // A new output module with a live options record (InitOutputSpec).
-    AEIO_OutSpecH newOutput(const hostsim::OutputSettings& settings = {});
-    // A new output module restored from a stored record.
-    AEIO_OutSpecH restoredOutput(const zexport::ExportOptions& stored, const hostsim::OutputSettings& settings = {});
-    zexport::ExportOptions record(AEIO_OutSpecH out);
+    // A new output module restored from a stored record (InitOutputSpec run).
+    AEIO_OutSpecH restoredOutput(const zexport::ExportOptions& stored, const hostsim::OutputSettings& settings = {})
+    {
+        std::vector<uint8_t> bytes = bytesOf(stored);
+        AEIO_OutSpecH out = host().addOutput(settings, &bytes);
+        EXPECT_EQ(host().initOutputSpec(out), A_Err_NONE);
+        return out;
+    }
+    zexport::ExportOptions record(AEIO_OutSpecH out) { return host().options(out).value(); }
 
     hostsim::Host* host_ = nullptr;
 };
 
-// A stored (flattened) record with the given format type.
-zexport::ExportOptions storedRecord(uint32_t formatType, uint8_t alphaType = 3);
-std::vector<uint8_t> bytesOf(const zexport::ExportOptions& record);
+// True in the child started by runInChild; tests meant only for it skip themselves otherwise.
+inline bool inChild() { return std::getenv("ZEMO_HOST_TEST_CHILD") != nullptr; }
 
-// True in the child started by runInChild; tests meant only for the child
-// skip themselves otherwise.
-bool inChild();
-// Runs the named test of this program in a new process and returns its exit
-// status (0 when the test passed).
-int runInChild(const std::string& testName);
-
-// A pseudo-terminal whose output is collected on a thread of its own.
-class Pty {
-public:
-    Pty();
-    ~Pty();
-    int slave() const { return slave_; }
-    void send(const std::string& keys);
-    // Waits until the collected output contains text; false after 10 s.
-    bool waitFor(const std::string& text);
-    // Everything written so far.
-    std::string output();
-    // Closes the slave side and waits for the collector to finish.
-    void finish();
-
-private:
-    int master_ = -1, slave_ = -1;
-    std::thread reader_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::string output_;
-    bool done_ = false;
-};
-
-// The last complete picture the terminal front end drew: escape sequences
-// removed, one string per line.
-std::vector<std::string> lastFrame(const std::string& output);
+// Runs the named test of this program in a new process; its exit status (0 when it passed).
+inline int runInChild(const std::string& test)
+{
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    return testutil::run("ZEMO_HOST_TEST_CHILD=1 " + self + " --gtest_filter=" + test).code;
+}
 
 }  // namespace hosttest

@@ -3,37 +3,17 @@
 // Destinations are exactly the texture size so a sanitizer catches overruns.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
-#include <vector>
-
-#include "codec/packers.h"
-#include "codec/zemo3.h"
-#include "reader/frame_decoder.h"
-#include "unpack_content.h"
+#include "common/textures.h"
 
 namespace nox {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
+using testing::cat;
+using testing::decodes;
+using testing::u32;
 
 Bytes frameOf(uint32_t type, const Bytes& payload) { return testing::makeFrame(type, payload, 0); }
-
-bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = nullptr) {
-    Bytes f(frame);  // exact-size copy
-    Bytes t(d.textureBytes());
-    const bool ok = decode(d, t.data(), f.data(), f.size(), t.size());
-    if (out) *out = t;
-    return ok;
-}
-
-Bytes u32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 // Payloads cut short (with the header telling the cut length, and with the
 // header left as it was) never decode; flipped bytes never take the reader
@@ -46,10 +26,10 @@ TEST(MalformedFrames, TruncationsAndFlips) {
         const Bytes payload = testing::packTexture(type, texture);
         ASSERT_FALSE(payload.empty());
         const FrameDecoder d(type, w, h);
-        Bytes out;
-        ASSERT_TRUE(decodes(d, frameOf(type, payload), &out));
-        ASSERT_EQ(out, texture);
         const Bytes full = frameOf(type, payload);
+        Bytes out;
+        ASSERT_TRUE(decodes(d, full, &out));
+        ASSERT_EQ(out, texture);
         for (size_t len = 0; len < payload.size(); ++len) {
             EXPECT_FALSE(decodes(d, frameOf(type, Bytes(payload.begin(), payload.begin() + len)))) << len;
             EXPECT_FALSE(decodes(d, Bytes(full.begin(), full.begin() + 12 + len))) << len;
@@ -58,8 +38,7 @@ TEST(MalformedFrames, TruncationsAndFlips) {
         int rejected = 0;
         for (int trial = 0; trial < 1500; ++trial) {
             Bytes f = full;
-            const int flips = 1 + trial % 3;
-            for (int k = 0; k < flips; ++k) f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
+            for (int k = 1 + trial % 3; k > 0; --k) f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
             rejected += decodes(d, f) ? 0 : 1;
         }
         // Flips inside literal bytes go unnoticed; structure damage does not.
@@ -73,9 +52,8 @@ TEST(MalformedFrames, DxtReferencesAndRuns) {
     const FrameDecoder dxt5(1, 4, 4);   // 16 blocks of 16 bytes
     // DXT1, block 1: code 2 with byte 0 (distance 2), code 3 (258), and a
     // split block whose colour word reaches back 3 blocks: all before block 0.
-    for (const Bytes& tail : {Bytes{2, 0, 0, 0, 0}, Bytes{3, 0, 0, 0, 0, 0}, Bytes{0x20, 0, 0, 0, 1}}) {
+    for (const Bytes& tail : {Bytes{2, 0, 0, 0, 0}, Bytes{3, 0, 0, 0, 0, 0}, Bytes{0x20, 0, 0, 0, 1}})
         EXPECT_FALSE(decodes(dxt1, frameOf(0, cat({block, tail}))));
-    }
     // A valid one for contrast: 15 codes of 1.
     EXPECT_TRUE(decodes(dxt1, frameOf(0, cat({block, {0x55, 0x55, 0x55, 0x15}}))));
 
@@ -90,22 +68,25 @@ TEST(MalformedFrames, DxtReferencesAndRuns) {
     EXPECT_FALSE(decodes(dxt5, frameOf(1, cat({block16, {2, 0, 0, 0}, {0, 0}, Bytes(8, 0)}))));
 }
 
-// One YCG6 tile: a luma stream of 4 units and a chroma stream of 1.
+// YCG6 streams: the luma stream of unit 0, data and ops.
 const Bytes kUnit = {9, 3, 1, 2, 3, 4, 5, 6};
-const Bytes kChroma = cat({u32(28), u32(0), u32(0), Bytes(16, 7), {0}, {0}});
 
 Bytes lumaStream(const Bytes& data, const Bytes& ops) {
     return cat({u32(uint32_t(16 + data.size())), u32(uint32_t(ops.size())), kUnit, data, {0}, ops});
 }
 
+Bytes patched(Bytes s, size_t at, const Bytes& v) {
+    std::copy(v.begin(), v.end(), s.begin() + std::ptrdiff_t(at));
+    return s;
+}
+
 TEST(MalformedFrames, UnitStreams) {
     const FrameDecoder d(2, 8, 8);  // padded to 16x16: 16 luma units, 4 chroma units
-    const uint32_t units = 16;
     // Contrast: 15 repeats as one run (op 0, run length 11) plus the chroma
     // stream of 4 units with 3 op-1 repeats per half.
-    const Bytes chroma4 = cat({u32(28), u32(3), u32(3), Bytes(16, 7), {1, 1}, {1, 1}});
+    const Bytes good = lumaStream({11}, {0}), chroma4 = cat({u32(28), u32(3), u32(3), Bytes(16, 7), {1, 1}, {1, 1}});
     Bytes out;
-    ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}), chroma4})), &out));
+    ASSERT_TRUE(decodes(d, frameOf(2, cat({good, chroma4})), &out));
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), kUnit);
 
     // Unit 1 as a whole-unit reference (d = 1) or with its endpoints from the
@@ -113,41 +94,37 @@ TEST(MalformedFrames, UnitStreams) {
     // case changes one thing.
     const uint8_t slot = uint8_t((0x0309u * 0x9E3779B1u) >> 24);
     const Bytes literal6 = {1, 1, 2, 2, 3, 3};
-    const Bytes viaDistance = lumaStream({0, 0, 10}, {2, 0});
-    const Bytes viaSlot = lumaStream(cat({{slot}, literal6, {10}}), {8, 0});
-    EXPECT_TRUE(decodes(d, frameOf(2, cat({viaDistance, chroma4}))));
-    ASSERT_TRUE(decodes(d, frameOf(2, cat({viaSlot, chroma4})), &out));
+    EXPECT_TRUE(decodes(d, frameOf(2, cat({lumaStream({0, 0, 10}, {2, 0}), chroma4}))));
+    ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream(cat({{slot}, literal6, {10}}), {8, 0}), chroma4})), &out));
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({{9, 3}, literal6}));
 
-    const std::vector<Bytes> bad = {
-        lumaStream({12}, {0}),                                       // run one unit too long
-        lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}),              // run length that never ends
-        lumaStream({1, 0, 10}, {2, 0}),                              // distance 2 at unit 1
-        lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}),  // empty hash slot
-        lumaStream({10}, {18, 0}),                                   // no such op
-        lumaStream({11, 0}, {0}),                                    // data left over
-        lumaStream({11}, {0, 1}),                                    // ops left over
-        lumaStream({}, Bytes(units, 1)),                             // more ops than units
+    const std::pair<Bytes, Bytes> bad[] = {
+        {lumaStream({12}, {0}), chroma4},                                       // run one unit too long
+        {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},              // run length that never ends
+        {lumaStream({1, 0, 10}, {2, 0}), chroma4},                              // distance 2 at unit 1
+        {lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}), chroma4},  // empty hash slot
+        {lumaStream({10}, {18, 0}), chroma4},                                   // no such op
+        {lumaStream({11, 0}, {0}), chroma4},                                    // data left over
+        {lumaStream({11}, {0, 1}), chroma4},                                    // ops left over
+        {lumaStream({}, Bytes(16, 1)), chroma4},                                // more ops than units
+        {patched(good, 0, u32(1000)), chroma4},                                 // data length beyond the stream
+        {patched(good, 4, u32(0xFFFFFFFF)), chroma4},                           // op count beyond the units
+        {patched(good, 17, {3}), chroma4},                                      // op-stream form tag 3
+        // Chroma halves: op counts beyond the units.
+        {good, cat({u32(28), u32(4), u32(3), Bytes(16, 7), {0, 1, 1, 1, 1}, {1, 1}})},
+        {good, cat({u32(28), u32(9), u32(3), Bytes(16, 7), {1, 1}, {1, 1}})},
     };
-    for (size_t i = 0; i < bad.size(); ++i)
-        EXPECT_FALSE(decodes(d, frameOf(2, cat({bad[i], chroma4})))) << i;
-    // Header fields: data length beyond the stream, op count beyond the units,
-    // an op-stream form tag of 3.
-    Bytes s = lumaStream({11}, {0});
-    std::memcpy(&s[0], u32(1000).data(), 4);
-    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
-    s = lumaStream({11}, {0});
-    std::memcpy(&s[4], u32(0xFFFFFFFF).data(), 4);
-    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
-    s = lumaStream({11}, {0});
-    s[17] = 3;
-    EXPECT_FALSE(decodes(d, frameOf(2, cat({s, chroma4}))));
-    // Chroma halves: op 1 rows longer than the units left, and op counts
-    // beyond the units.
-    EXPECT_FALSE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}),
-                                            cat({u32(28), u32(4), u32(3), Bytes(16, 7), {0, 1, 1, 1, 1}, {1, 1}})}))));
-    EXPECT_FALSE(decodes(d, frameOf(2, cat({lumaStream({11}, {0}),
-                                            cat({u32(28), u32(9), u32(3), Bytes(16, 7), {1, 1}, {1, 1}})}))));
+    for (size_t i = 0; i < std::size(bad); ++i)
+        EXPECT_FALSE(decodes(d, frameOf(2, cat({bad[i].first, bad[i].second})))) << i;
+    // 16x32: 32 luma units in one run, 8 chroma units; in the first chroma
+    // half a run of 4 (op 0, run byte 0), then a row of op 1s that must end at
+    // the last unit: 3 fit, 4 do not.
+    const FrameDecoder d8(2, 16, 32);
+    auto chroma8 = [](const Bytes& ops) {
+        return cat({u32(29), u32(uint32_t(ops.size())), u32(7), Bytes(16, 7), {0}, {0}, ops, {1, 1}});
+    };
+    EXPECT_TRUE(decodes(d8, frameOf(2, cat({lumaStream({27}, {0}), chroma8({0, 1, 1, 1})}))));
+    EXPECT_FALSE(decodes(d8, frameOf(2, cat({lumaStream({27}, {0}), chroma8({0, 1, 1, 1, 1})}))));
 }
 
 // The YG10 luma-and-alpha stream refers 65 536 units back at unit 1.

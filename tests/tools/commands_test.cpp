@@ -1,125 +1,217 @@
-// The frame and render commands as a user runs them: round trips through the
-// real binary, and the exit codes and messages of what goes wrong (nothing
-// may be left behind on failure).
+// zemo3 as a user runs it, on small movies rendered through the real module (96x64, one second,
+// with sound) and on copies damaged while remuxing them with libavformat.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
+#include <sstream>
 
-#include "cli.h"
 #include "codec/zemo3.h"
+#include "common/movies.h"
 #include "core/context.h"
+#include "movie.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using testutil::Bytes;
 
-struct Result {
-    int code;
-    std::string out, err;
-};
+testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
 
-class Commands : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() /
-               ("zemo3-cmd-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    Result zemo3(const std::string& args) const
-    {
-        const std::string out = path("stdout"), err = path("stderr");
-        const std::string command = std::string(ZEMO3_BINARY) + " " + args + " >" + out + " 2>" + err +
-                                    " </dev/null";
-        int status = std::system(command.c_str());
-        Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
-        return r;
-    }
-
-    static std::string slurp(const std::string& file)
-    {
-        std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          std::streamsize(bytes.size()));
-    }
-
-    fs::path dir_;
-};
-
-TEST_F(Commands, FrameEncodeAndDecodeRoundTripEveryType)
+// Copies a movie into a new QuickTime file, letting `damage` change or drop (return false) video
+// packets and `tag` replace the video stream's tag.
+bool remux(const std::string& in, const std::string& out, const std::function<bool(int64_t, AVPacket*)>& damage,
+           uint32_t tag = 0)
 {
+    av_log_set_level(AV_LOG_FATAL);  // no decoder knows the video tag
+    AVFormatContext *input = nullptr, *output = nullptr;
+    if (avformat_open_input(&input, in.c_str(), nullptr, nullptr) < 0)
+        return false;
+    avformat_find_stream_info(input, nullptr);
+    avformat_alloc_output_context2(&output, nullptr, "mov", out.c_str());
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* s = avformat_new_stream(output, nullptr);
+        avcodec_parameters_copy(s->codecpar, input->streams[i]->codecpar);
+        s->time_base = input->streams[i]->time_base;
+        if (tag && s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            s->codecpar->codec_tag = tag;
+    }
+    bool ok = avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(output, nullptr) >= 0;
+    AVPacket* p = av_packet_alloc();
+    for (int64_t video = 0; ok && av_read_frame(input, p) >= 0; av_packet_unref(p)) {
+        const bool isVideo = input->streams[p->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        av_packet_rescale_ts(p, input->streams[p->stream_index]->time_base,
+                             output->streams[p->stream_index]->time_base);
+        p->pos = -1;
+        if (!isVideo || damage(video++, p))
+            ok = av_write_frame(output, p) >= 0;
+    }
+    ok = av_write_trailer(output) >= 0 && ok;
+    av_packet_free(&p);
+    avio_closep(&output->pb);
+    avformat_free_context(output);
+    avformat_close_input(&input);
+    return ok;
+}
+
+class MovieCommands : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new testutil::TempDir;
+        for (const char* type : kTypes) {
+            auto r = zemo3(std::string("render --demo --size 96x64 --duration 1 --compression ") + type + " -o " +
+                           movie(type) + " --module " + ZEMO_MODULE_PATH);
+            ASSERT_EQ(r.code, 0) << r.err;
+        }
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::string movie(const std::string& type) { return path(type + ".mov"); }
+    static std::string path(const std::string& name) { return dir_->file(name); }
+    // A copy of a render remuxed with `damage`, its video stream tagged `tag`; its path.
+    static std::string damaged(const char* type, const std::function<bool(int64_t, AVPacket*)>& damage,
+                               uint32_t tag = 0)
+    {
+        static int copies = 0;
+        const std::string out = path("damaged" + std::to_string(++copies) + ".mov");
+        EXPECT_TRUE(remux(movie(type), out, damage, tag));
+        return out;
+    }
+    static inline testutil::TempDir* dir_ = nullptr;
+};
+
+// A damage that changes one frame's packet.
+std::function<bool(int64_t, AVPacket*)> atFrame(int64_t frame, std::function<void(AVPacket*)> change)
+{
+    return [=](int64_t n, AVPacket* p) { return n != frame || (change(p), true); };
+}
+
+TEST(Commands, FrameEncodeAndDecodeRoundTripEveryType)
+{
+    testutil::TempDir dir;
     const uint32_t w = 37, h = 21, stride = 160;  // odd size, padded rows
-    std::vector<uint8_t> picture(size_t(stride) * h);
+    Bytes picture(size_t(stride) * h);
     for (size_t i = 0; i < picture.size(); ++i)
         picture[i] = uint8_t((i * 7) ^ (i >> 5));
-    write("in.rgba", picture);
+    testutil::writeFile(dir.file("in.rgba"), picture);
     for (uint32_t type = 0; type < 4; ++type) {
         SCOPED_TRACE(type);
-        Result enc = zemo3("frame encode --type " + std::to_string(type) + " --width 37 --height 21 --row-bytes 160 " +
-                        path("in.rgba") + " " + path("f.zm3"));
+        auto enc = zemo3("frame encode --type " + std::to_string(type) + " --width 37 --height 21 --row-bytes 160 " +
+                         dir.file("in.rgba") + " " + dir.file("f.zm3"));
         ASSERT_EQ(enc.code, 0) << enc.err;
-        Result dec = zemo3("frame decode --width 37 --height 21 " + path("f.zm3") + " " + path("f.tex"));
+        auto dec = zemo3("frame decode --width 37 --height 21 " + dir.file("f.zm3") + " " + dir.file("f.tex"));
         ASSERT_EQ(dec.code, 0) << dec.err;
-        Result info = zemo3("frame info " + path("f.zm3"));
+        auto info = zemo3("frame info " + dir.file("f.zm3"));
         EXPECT_EQ(info.code, 0);
         EXPECT_NE(info.out.find(nox::formatTypeName(type)), std::string::npos) << info.out;
-
-        // The file holds what the compressor makes of the picture, and the
-        // decoded texture is that frame's texture.
+        // The file holds what the compressor makes of the picture; the texture has the type's size.
         nox::FrameEncoder encoder(type, w, h);
-        std::vector<uint8_t> frame(encoder.textureBytes() + 12, 0);
-        frame.resize(encoder.compress(frame.data(), picture.data(), stride, nox::getContext()->memory()));
-        const std::string file = slurp(path("f.zm3"));
-        EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.end()), frame);
-        EXPECT_EQ(slurp(path("f.tex")).size(), nox::textureSize(type, w, h));
+        std::string frame(encoder.textureBytes() + 12, '\0');
+        frame.resize(encoder.compress(reinterpret_cast<uint8_t*>(frame.data()), picture.data(), stride,
+                                      nox::getContext()->memory()));
+        EXPECT_TRUE(testutil::slurp(dir.file("f.zm3")) == frame);
+        EXPECT_EQ(testutil::slurp(dir.file("f.tex")).size(), nox::textureSize(type, w, h));
     }
 }
 
-TEST_F(Commands, FailuresExitWithTheirCodeAndLeaveNothing)
+TEST(Commands, EveryCommandHasHelp)
 {
-    write("small.rgba", std::vector<uint8_t>(100, 1));
-    std::vector<uint8_t> pic(64 * 64 * 4);
-    for (size_t i = 0; i < pic.size(); ++i)
-        pic[i] = uint8_t(i * 2654435761u >> 13);
-    write("pic.rgba", pic);
-    ASSERT_EQ(zemo3("frame encode --type 1 --width 64 --height 64 " + path("pic.rgba") + " " + path("good.zm3")).code,
-              0);
-    const std::string good = slurp(path("good.zm3"));
-    ASSERT_GT(good.size(), 1000u);
-    write("cut.zm3", std::vector<uint8_t>(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)));
+    const auto all = zemo3("--help");
+    EXPECT_EQ(all.code, 0);
+    for (std::string command : {"bench", "core", "decode", "frame", "inspect", "options", "render", "verify"}) {
+        auto r = zemo3(command + " --help");
+        EXPECT_EQ(r.code, 0) << command;
+        EXPECT_EQ(r.out.rfind("usage: zemo3 " + command, 0), 0u) << r.out;
+        EXPECT_NE(all.out.find("\n  " + command + " "), std::string::npos) << command;
+    }
+}
 
+// Tiny pictures, so nothing here is timed.
+TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
+{
+    auto r = zemo3("bench --content photo --size 64x48 --frames 3 --threads 2 --repeat 1 --module " +
+                   std::string(ZEMO_MODULE_PATH));
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Rows: type, encoder (two words for ours), threads, fps, cpu ms, bytes/frame, PSNR RGB, PSNR A; then
+    // the ratio table: type, five figures, met or missed.
+    std::map<std::string, int> rows;
+    double psnr[4] = {};
+    int ratioRows = 0;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        if (w.size() < 7 || !std::isdigit(static_cast<unsigned char>(w[0][0])))
+            continue;
+        const int type = std::stoi(w[0]);
+        ASSERT_TRUE(type >= 0 && type <= 3) << line;
+        if (w.size() == 7) {
+            ++ratioRows;
+            EXPECT_TRUE(w[6] == "met" || w[6] == "missed") << line;
+            continue;
+        }
+        const bool ours = w[1] == "zemo3";
+        if (ours)
+            w.erase(w.begin() + 1);
+        ASSERT_EQ(w.size(), 8u) << line;
+        ++rows[w[0] + (ours ? " ours " : " hap ") + w[2]];
+        EXPECT_GT(std::stod(w[3]), 0) << line;  // frames per second
+        EXPECT_GT(std::stod(w[5]), 0) << line;  // bytes per frame
+        EXPECT_GT(std::stod(w[6]), 12) << line;  // a decoded picture, not garbage
+        psnr[type] = ours ? std::stod(w[6]) : psnr[type];
+        EXPECT_EQ(w[7] == "-", !(ours ? type == 1 || type == 3 : type == 1)) << line;  // alpha where it is kept
+    }
+    EXPECT_EQ(ratioRows, 4);
+    for (int type = 0; type < 4; ++type)
+        for (const char* side : {" ours ", " hap "})
+            for (const char* threads : {"1", "2"})
+                EXPECT_EQ(rows[std::to_string(type) + side + threads], 1) << type << side << threads;
+    // On photographic content high quality beats normal, with and without alpha.
+    EXPECT_GT(psnr[2], psnr[0] + 0.3);
+    EXPECT_GT(psnr[3], psnr[1] + 0.3);
+}
+
+// Bad arguments (exit code 2, one line), damaged input and movies that do not match their
+// reference (exit code 1), each with its reason; nothing is left behind.
+TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
+{
+    testutil::writeFile(path("small.rgba"), Bytes(100, 1));
+    const Bytes good = testutil::readMovie(movie("normal-alpha")).frames().at(0);  // type 1, 96x64
+    testutil::writeFile(path("good.zm3"), good);
+    testutil::writeFile(path("cut.zm3"), Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)));
+    auto render = zemo3("render --demo --size 96x64 --duration 1 --no-sound -o " + path("silent.mov") + " --module " +
+                        ZEMO_MODULE_PATH);
+    ASSERT_EQ(render.code, 0) << render.err;
+    const std::string mov = movie("normal"), encode = "frame encode --type 0 --width 64 --height 64 ",
+                      demo = " --demo --size 96x64 --duration 1";
+    // Offsets within a frame: 8 is the payload size, 12 the payload.
+    const std::string bad5 = damaged("normal", atFrame(5, [](AVPacket* p) { p->data[8] ^= 1; }));
+    const std::string zmq4 = damaged("high", [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4'));
+    ASSERT_EQ(zemo3("decode " + mov + " -o " + path("ref.mkv")).code, 0);
+    const uint64_t source = testutil::fnv1a(testutil::readMovie(mov).frames().at(7));
     struct Case {
         std::string args;
         int code;
         const char* message;
-        const char* leftover;  // a file that must not exist afterwards
+        const char* leftover;          // a file that must not exist afterwards
+        const char* unwanted = nullptr;  // text the report must not hold
     } cases[] = {
-        {"frame encode --type 9 --width 4 --height 4 " + path("pic.rgba") + " " + path("x.zm3"), 2, "--type", "x.zm3"},
-        {"frame encode --type 0 --width 64 --height 64 " + path("small.rgba") + " " + path("x.zm3"), 2, "holds 100 bytes",
+        {"frame encode --type 9 --width 4 --height 4 " + path("small.rgba") + " " + path("x.zm3"), 2, "--type",
          "x.zm3"},
-        {"frame encode --type 0 --width 64 --height 64 " + path("missing.rgba") + " " + path("x.zm3"), 2,
-         "cannot open", "x.zm3"},
-        {"frame encode --type 0 --height 64 " + path("pic.rgba") + " " + path("x.zm3"), 2, "--width", "x.zm3"},
-        {"frame decode --width 64 --height 64 " + path("cut.zm3") + " " + path("x.tex"), 1, "not a valid", "x.tex"},
-        {"frame decode --width 64 --height 64 --type 0 " + path("good.zm3") + " " + path("x.tex"), 1, "not a valid",
+        {encode + path("small.rgba") + " " + path("x.zm3"), 2, "holds 100 bytes", "x.zm3"},
+        {encode + path("missing.rgba") + " " + path("x.zm3"), 2, "cannot open", "x.zm3"},
+        {"frame encode --type 0 --height 64 " + path("small.rgba") + " " + path("x.zm3"), 2, "--width", "x.zm3"},
+        {"frame decode --width 96 --height 64 " + path("cut.zm3") + " " + path("x.tex"), 1, "not a valid", "x.tex"},
+        {"frame decode --width 96 --height 64 --type 0 " + path("good.zm3") + " " + path("x.tex"), 1, "not a valid",
          "x.tex"},
-        {"frame decode --width 64 --height 64 " + path("good.zm3") + " /nonexistent-zemo3/x.tex", 2, "cannot write",
+        {"frame decode --width 96 --height 64 " + path("good.zm3") + " /nonexistent-zemo3/x.tex", 2, "cannot write",
          nullptr},
         {"frame bogus", 2, "unknown sub-command", nullptr},
         {"render " + path("missing.mp4") + " -o " + path("r.mov"), 2, "cannot open", "r.mov"},
@@ -127,58 +219,229 @@ TEST_F(Commands, FailuresExitWithTheirCodeAndLeaveNothing)
         {"render --demo --compression best -o " + path("r.mov"), 2, "unknown compression", "r.mov"},
         {"render --demo --fps fast -o " + path("r.mov"), 2, "--fps", "r.mov"},
         {"render --demo", 2, "-o OUT.mov is required", nullptr},
+        {"verify", 2, "verify: expected one MOVIE", nullptr},
+        {"verify " + path("absent.mov"), 2, "verify: cannot open", nullptr},
+        {"verify " + mov + " --demo --reference " + mov, 2, "not both", nullptr},
+        {"verify " + mov + " --size 96x64", 2, "add --demo or --reference", nullptr},
+        {"verify " + mov + " --demo --fps fast", 2, "--fps must be", nullptr},
+        {"verify " + mov + " --bogus", 2, "unknown option", nullptr},
+        {"verify " + mov + " --reference " + mov, 2, "verify: ", nullptr},  // a movie no decoder reads
+        {"verify " + bad5, 1, "frame 5 does not decode", nullptr},
+        {"verify " + damaged("high-alpha", atFrame(9, [](AVPacket* p) { p->size -= 7; })), 1, "frame 9 does not decode",
+         nullptr},
+        {"verify " + damaged("normal-alpha", atFrame(4, [](AVPacket* p) {
+             std::memset(p->data + 12, 0xFF, size_t(p->size) - 12);  // packed payload overwritten
+         })),
+         1, "frame 4 does not decode", nullptr},
+        // Header and packet agree; only the payload's own framing tells.
+        {"verify " + damaged("high", atFrame(12, [](AVPacket* p) {
+             av_grow_packet(p, 16);
+             p->data[8] = uint8_t(p->data[8] + 16);
+             p->data[9] += p->data[8] < 16;
+         })),
+         1, "frame 12 does not decode: its packed texture ends 16 bytes before its payload", nullptr},
+        {"verify " + damaged("high", [](int64_t n, AVPacket*) { return n != 10; }), 1, "frame 10 is missing", nullptr},
+        // Frames 6 and 7 swap places; decode times stay increasing (one frame earlier throughout).
+        {"verify " + damaged("normal",
+                             [](int64_t n, AVPacket* p) {
+                                 p->pts += n == 6 ? p->duration : n == 7 ? -p->duration : 0;
+                                 p->dts -= p->duration;
+                                 return true;
+                             }),
+         1, "packets out of order: packet 7 holds frame 6, after frame 7", nullptr},
+        {"verify " + zmq4, 1, "tagged 'ZMQ4'", nullptr},
+        {"verify " + zmq4 + " --reference " + path("ref.mkv"), 1, "tagged 'ZMQ4'", nullptr, "last frame"},
+        {"verify " + damaged("high", atFrame(3, [](AVPacket* p) { std::memcpy(p->data, "5TXD", 4); })), 1,
+         "frame 3 does not decode", nullptr},  // DXT5 in a YCG6 movie
+        {"verify " + mov + " --demo --duration 1", 1, "the movie is 96x64, the demo composition 1280x720", nullptr},
+        {"verify " + mov + demo + " --duration 2", 1, "the movie has 30 frames, the demo composition 60", nullptr},
+        {"verify " + mov + demo + " --fps 25", 1, "the movie has 30 frames, the demo composition 25", nullptr},
+        {"verify " + mov + demo + " --min-psnr 60", 1, "below the PSNR floor", nullptr},
+        {"verify " + path("silent.mov") + demo, 1, "the movie has no sound", nullptr},
+        {"decode " + mov, 2, "decode: -o OUT is required", nullptr},
+        {"decode " + mov + " -o " + mov, 2, "is the movie being decoded", nullptr},
+        {"render " + mov + " -o " + path("./normal.mov"), 2, "is the input being rendered", nullptr},
+        {"decode " + mov + " -o " + path("nowhere/f_%03d.png"), 2, "no folder", nullptr},
+        {"decode " + mov + " -o " + path("x.mp4"), 2, "cannot carry the pcm_s16le sound", "x.mp4"},
+        {"decode " + path("absent.mov") + " -o " + path("x.mkv"), 2, "cannot open", "x.mkv"},
+        {"decode " + bad5 + " -o " + path("x.mkv"), 1, "frame 5 does not decode", "x.mkv"},
+        {"inspect " + mov + " --demo", 2, "add --sheet", nullptr},
+        {"inspect " + mov + " --sheet " + path("s.png") + " --sheet-frames 0", 2, "--sheet-frames must be", "s.png"},
+        {"bench --types 4", 2, "bench: --types", nullptr},
+        {"bench --types 0,x", 2, "bench: --types", nullptr},
+        {"bench --content nothing", 2, "unknown content", nullptr},
+        {"bench --frames 0", 2, "--frames must be", nullptr},
+        {"bench --threads 0", 2, "--threads must be", nullptr},
+        {"bench --kernel fastest", 2, "--kernel must be", nullptr},
+        {"bench --size 0x10", 2, "--size must", nullptr},
+        {"bench extra", 2, "unexpected argument", nullptr},
         {"nonsense", 2, "unknown command", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        Result r = zemo3(c.args);
+        auto r = zemo3(c.args);
         EXPECT_EQ(r.code, c.code) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.rfind("zemo3: ", 0), 0u) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+        if (c.code == 2) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+        }
+        if (c.args.rfind("verify ", 0) == 0 && c.code == 1) {
+            EXPECT_NE(r.out.find("verification FAILED"), std::string::npos) << r.out;
+        }
         if (c.leftover) {
-            EXPECT_FALSE(fs::exists(path(c.leftover)));
-            EXPECT_FALSE(fs::exists(path(std::string(c.leftover) + ".partial")));
+            EXPECT_FALSE(std::filesystem::exists(path(c.leftover)));
+            EXPECT_FALSE(std::filesystem::exists(path(std::string(c.leftover) + ".partial")));
         }
+        if (c.unwanted) {
+            EXPECT_EQ(r.out.find(c.unwanted), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_EQ(testutil::fnv1a(testutil::readMovie(mov).frames().at(7)), source) << "an output over its input";
+}
+
+TEST_F(MovieCommands, VerifyRejectsTruncatedFiles)
+{
+    const std::string whole = testutil::slurp(movie("normal"));
+    for (double keep : {0.0, 0.1, 0.6, 0.99}) {
+        SCOPED_TRACE(keep);
+        std::ofstream(path("cut.mov"), std::ios::binary) << whole.substr(0, size_t(double(whole.size()) * keep));
+        auto r = zemo3("verify " + path("cut.mov") + " --json");
+        EXPECT_EQ(r.code, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("zemo3: verify: "), std::string::npos);
+        EXPECT_NE(r.out.find("\"ok\": false"), std::string::npos) << r.out;
     }
 }
 
-TEST_F(Commands, EveryCommandHasHelp)
+TEST_F(MovieCommands, VerifyReportsEveryFrameAndTakesANoSoundReference)
 {
-    for (const char* command : {"frame", "render", "verify", "decode", "inspect", "options", "core"}) {
-        Result r = zemo3(std::string(command) + " --help");
-        EXPECT_EQ(r.code, 0) << command;
-        EXPECT_NE(r.out.find("usage: zemo3"), std::string::npos) << command;
-    }
-    Result all = zemo3("--help");
-    EXPECT_EQ(all.code, 0);
-    for (const char* command : {"frame", "render", "verify", "decode", "inspect", "options", "core"})
-        EXPECT_NE(all.out.find(command), std::string::npos) << command;
+    auto r = zemo3("verify " + movie("normal") + " --demo --size 96x64 --duration 1 --per-frame");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("30 frames of 96x64 at 30.000 fps"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n       29 "), std::string::npos) << "a line per frame:\n" << r.out;
+    EXPECT_EQ(r.out.find("\n       30 "), std::string::npos) << r.out;
+    EXPECT_EQ(zemo3("verify " + movie("normal") + " --demo --size 96x64 --duration 1 --no-sound").code, 0);
 }
 
-TEST(RateParsing, RatesAndSizes)
+// Every render passes against its demo, at floors 0.3 dB under what these renders measure (docs/verify.md),
+// and so does an intact remux: the damaged movies differ from it only in their damage.
+TEST_F(MovieCommands, VerifyAcceptsEveryRenderAtItsQualityFloors)
 {
-    struct {
-        const char* text;
-        bool ok;
-        int32_t num, den;
-    } rates[] = {{"25", true, 25, 1},       {"29.97", true, 29970, 1000}, {"30000/1001", true, 30000, 1001},
-                 {"12.5", true, 12500, 1000}, {"0", false, 0, 0},         {"fast", false, 0, 0},
-                 {"30/0", false, 0, 0},       {"25x", false, 0, 0},       {"5000", false, 0, 0}};
-    for (const auto& c : rates) {
-        int32_t num = 0, den = 0;
-        EXPECT_EQ(zemo3::parseRate(c.text, &num, &den), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(num, c.num) << c.text;
-            EXPECT_EQ(den, c.den) << c.text;
+    const char* figures[] = {"r", "g", "b", "a", "all", "ssim"};  // the overall PSNR per channel, and SSIM
+    struct Floor {
+        const char* type;
+        double floor[6];
+    } floors[] = {
+        {"normal", {36.8, 34.5, 38.2, 0, 36.3, 0.955}},
+        {"normal-alpha", {36.8, 34.5, 38.2, 47.7, 37.4, 0.965}},
+        {"high", {26.2, 36.8, 28.7, 0, 28.8, 0.94}},
+        {"high-alpha", {26.2, 36.8, 28.7, 47.7, 30.0, 0.955}},
+    };
+    for (const Floor& f : floors) {
+        SCOPED_TRACE(f.type);
+        auto r = zemo3("verify " + movie(f.type) + " --demo --size 96x64 --duration 1 --json");
+        ASSERT_EQ(r.code, 0) << r.err;
+        for (const char* s : {"\"width\": 96, \"height\": 64, \"frames\": 30,", "\"frameRate\": 30.0000",
+                              "\"samples\": 48000}", "\"frame\": 29"})
+            EXPECT_NE(r.out.find(s), std::string::npos) << s << " in " << r.out;
+        const size_t overall = r.out.find("\"psnr\": {");
+        for (size_t k = 0; k < 6; ++k) {
+            const std::string key = std::string("\"") + figures[k] + "\": ";
+            const std::string value = r.out.substr(r.out.find(key, overall) + key.size(), 8);
+            EXPECT_EQ(value.rfind("null", 0) == 0, k == 3 && !f.floor[3]) << key << value;  // alpha only where kept
+            EXPECT_GE(std::atof(value.c_str()), f.floor[k]) << key << value;
         }
+        EXPECT_EQ(zemo3("verify " + damaged(f.type, [](int64_t, AVPacket*) { return true; })).code, 0);
     }
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(zemo3::parseSizeText("1920x1080", &w, &h));
-    EXPECT_EQ(w, 1920u);
-    EXPECT_EQ(h, 1080u);
-    for (const char* bad : {"1920", "0x10", "10x0", "x10", "99999x10", "10x-1"})
-        EXPECT_FALSE(zemo3::parseSizeText(bad, &w, &h)) << bad;
+}
+
+// Decoded pictures are the movie's to the byte (any difference falls below a
+// 999 dB floor), the sound is stored as it was, and render reads them back.
+TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
+{
+    std::filesystem::create_directories(path("seq"));
+    for (const char* type : {"normal", "high-alpha"})
+        for (std::string out : {"decoded.mkv", "decoded.mov", "seq/f_%03d.png"}) {
+            SCOPED_TRACE(type + (" " + out));
+            const bool sequence = out.find('%') != std::string::npos;
+            auto r = zemo3("decode " + movie(type) + " -o " + path(out));
+            ASSERT_EQ(r.code, 0) << r.err;
+            r = zemo3("verify " + movie(type) + " --reference " + path(out) + " --min-psnr 999" +
+                      (sequence ? " --fps 30 --no-sound" : ""));
+            EXPECT_EQ(r.code, 0) << r.err;
+            if (!sequence) {
+                EXPECT_TRUE(testutil::readMovie(path(out)).sound() == testutil::readMovie(movie(type)).sound());
+            }
+        }
+    auto r = zemo3("render " + path("decoded.mkv") + " --compression high -o " + path("again.mov") + " --module " +
+                   ZEMO_MODULE_PATH);
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = zemo3("verify " + path("again.mov") + " --reference " + path("decoded.mkv") + " --min-psnr 26");
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+// The frame checks verify and decode make before decoding.
+TEST_F(MovieCommands, FramePicturesReadHeadersAndRefuseMalformedFrames)
+{
+    using namespace zemo3;
+    const uint32_t w = 96, h = 64;
+    const Bytes frame = testutil::readMovie(movie("high")).frames().at(0);
+    FramePictures pictures(w, h);
+    std::vector<uint8_t> rgba;
+    FramePictures::Header header;
+    std::string why;
+    ASSERT_TRUE(pictures.decode(frame.data(), frame.size(), &rgba, &header, &why)) << why;
+    EXPECT_EQ(header.type, 2u);
+    EXPECT_EQ(frameTagText(header.tag), "YCG6");
+    EXPECT_EQ(rgba.size(), size_t(w) * h * 4);
+    EXPECT_EQ(rgba[3], 255) << "no alpha stored: opaque";
+    auto changed = [&](auto change) { auto f = frame; change(f); return f; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+    } cases[] = {
+        {"three bytes", {1, 2, 3}, "too short"},
+        {"zero word", std::vector<uint8_t>(64, 0), "zero word"},
+        {"one byte more", changed([](auto& f) { f.push_back(0); }), "header announces"},
+        {"one byte less", changed([](auto& f) { f.pop_back(); }), "header announces"},
+        {"mask frame", changed([](auto& f) { std::memcpy(f.data(), "0KSM", 4); }), "no picture"},
+        {"wrong kind for its tag", changed([](auto& f) { std::memcpy(f.data(), "1TXD", 4); }), "malformed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(pictures.decode(c.bytes.data(), c.bytes.size(), &rgba, nullptr, &why));
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    }
+    // The 4-byte header of older frames: word, type, payload kind.
+    for (auto [word, type, kind] : {std::tuple{0x40000010u, 5u, 0u}, {0xC0000010u, 5u, 1u}, {0x03000020u, 4u, 0u}}) {
+        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
+        ASSERT_TRUE(FramePictures::readHeader(bytes, 4, &header));
+        EXPECT_EQ(header.type, type);
+        EXPECT_EQ(header.payloadKind, kind);
+        EXPECT_EQ(header.headerSize, 4u);
+        EXPECT_EQ(header.payloadSize, word & 0xFFFFFFu);
+    }
+}
+
+TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
+{
+    auto r = zemo3("inspect " + movie("high") + " --sheet " + path("sheet.png") +
+                   " --sheet-frames 5 --demo --size 96x64 --duration 1");
+    ASSERT_EQ(r.code, 0) << r.err;
+    size_t rows = 0;
+    for (size_t at = 0; (at = r.out.find(" YCG6   4  packed ", at)) != std::string::npos; ++at)
+        ++rows;
+    EXPECT_EQ(rows, 30u) << r.out;
+    EXPECT_NE(r.out.find("30 frames High Quality, No Alpha (type 2)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("sheet: " + path("sheet.png") + ", frames 0 7 14 21 29"), std::string::npos) << r.out;
+    // Five cells of two 96x64 pictures side by side, three to a row, 6 pixels apart: 618x146 in the PNG header.
+    EXPECT_EQ(testutil::slurp(path("sheet.png")).substr(16, 8), std::string("\0\0\x02\x6a\0\0\0\x92", 8));
+
+    r = zemo3("inspect " + movie("normal") + " --totals");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.find("packed  "), std::string::npos) << "no per-frame rows with --totals";
+    EXPECT_NE(r.out.find("sound: pcm_s16le, 2 channels at 48000 Hz, 48000 samples"), std::string::npos) << r.out;
 }
 
 }  // namespace

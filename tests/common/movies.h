@@ -1,0 +1,101 @@
+// Reading a written movie back with libavformat: every stream's parameters
+// and every packet as stored, without decoding. A frame that is missing,
+// repeated, out of place or changed shows here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include "common/util.h"
+
+namespace testutil {
+
+struct MovieStream {
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    uint32_t tag = 0;
+    AVRational timeBase{0, 1};
+    int channels = 0, sampleRate = 0, width = 0, height = 0;
+    uint64_t channelMask = 0;  // 0 unless the layout is a native mask
+};
+
+struct MoviePacket {
+    int stream = 0;
+    int64_t pts = 0, dts = 0, duration = 0;
+    bool key = false;
+    Bytes data;
+};
+
+struct Movie {
+    bool opened = false;
+    std::vector<MovieStream> streams;
+    std::vector<MoviePacket> packets;  // in file order
+    std::string title;
+
+    std::vector<MoviePacket> of(AVMediaType type) const
+    {
+        std::vector<MoviePacket> out;
+        for (const auto& p : packets)
+            if (streams[size_t(p.stream)].type == type)
+                out.push_back(p);
+        return out;
+    }
+    std::vector<Bytes> frames() const
+    {
+        std::vector<Bytes> out;
+        for (const auto& p : of(AVMEDIA_TYPE_VIDEO))
+            out.push_back(p.data);
+        return out;
+    }
+    Bytes sound() const
+    {
+        Bytes out;
+        for (const auto& p : of(AVMEDIA_TYPE_AUDIO))
+            out.insert(out.end(), p.data.begin(), p.data.end());
+        return out;
+    }
+};
+
+// Opened is false when the file does not open as a movie.
+inline Movie readMovie(const std::string& path)
+{
+    Movie m;
+    av_log_set_level(AV_LOG_FATAL);  // no decoder knows our tag, and none is needed
+    AVFormatContext* fc = nullptr;
+    if (avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0)
+        return m;
+    m.opened = true;
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVCodecParameters* par = fc->streams[i]->codecpar;
+        MovieStream s;
+        s.type = par->codec_type;
+        s.codecId = par->codec_id;
+        s.tag = par->codec_tag;
+        s.timeBase = fc->streams[i]->time_base;
+        s.channels = par->ch_layout.nb_channels;
+        s.channelMask = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
+        s.sampleRate = par->sample_rate;
+        s.width = par->width;
+        s.height = par->height;
+        m.streams.push_back(s);
+    }
+    if (const AVDictionaryEntry* e = av_dict_get(fc->metadata, "title", nullptr, 0))
+        m.title = e->value;
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(fc, pkt) >= 0) {
+        m.packets.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
+                             Bytes(pkt->data, pkt->data + pkt->size)});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fc);
+    return m;
+}
+
+}  // namespace testutil

@@ -1,0 +1,44 @@
+// Text conversion between the host's UTF-16 and the UTF-8 that file names
+// and FFmpeg take, and the memory probe the export job consults.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+TEST(Platform, Utf16AndUtf8)
+{
+    struct Case {
+        std::u16string utf16;
+        std::string utf8;
+        bool roundTrips;  // false: malformed input, replaced by U+FFFD
+    } cases[] = {
+        {u"", "", true},
+        {u"clip.mov", "clip.mov", true},
+        {u"\u00dcbung \u2013 \u65e5\u672c.mov", "\xc3\x9c" "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov", true},
+        {u"\u007f\u0080\u07ff\u0800\uffff", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf", true},
+        {u"\U0001F3AC\U0010FFFF", "\xf0\x9f\x8e\xac\xf4\x8f\xbf\xbf", true},
+        {u"a\xd800z\xdc00", "a\xef\xbf\xbdz\xef\xbf\xbd", false},  // unpaired surrogates
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::utf16ToUtf8(c.utf16), c.utf8);
+        EXPECT_EQ(platform::utf16ToUtf8(c.utf16.c_str()), c.utf8);
+        if (c.roundTrips)
+            EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+    }
+    EXPECT_EQ(platform::utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
+    // Bytes that are not UTF-8 each become one U+FFFD; what follows them is kept.
+    const std::pair<std::string, std::u16string> bad[] = {
+        {"\x80x", u"\ufffdx"}, {"\xc3", u"\ufffd"}, {"\xe6\x97", u"\ufffd\ufffd"}, {"\xc3(", u"\ufffd("},
+        {"\xf8\x88\x80\x80\x80", u"\ufffd\ufffd\ufffd\ufffd\ufffd"}};
+    for (const auto& [in, out] : bad)
+        EXPECT_EQ(platform::utf8ToUtf16(in), out);
+}
+
+TEST(Platform, MemoryProbeCanBeReplaced)
+{
+    EXPECT_GT(platform::availablePhysicalMemory(), 0u);
+    platform::setAvailableMemoryProbe([] { return uint64_t(12345); });
+    EXPECT_EQ(platform::availablePhysicalMemory(), 12345u);
+    platform::setAvailableMemoryProbe(nullptr);
+    EXPECT_NE(platform::availablePhysicalMemory(), 12345u);
+    EXPECT_GE(platform::processorCount(), 1u);
+}

@@ -98,7 +98,7 @@ TEST(Packers, Dxt1ReferencesAndCapacity)
 
 // DXT5, same alpha, new colours: one code 1 whose run covers every following
 // block that keeps the alpha (14 of 16 here); those get colour codes only.
-// YCoCg lengths that are not whole tiles, and capacities too small for the
+// Lengths that are not whole blocks or tiles, and capacities too small for the
 // result, are declined with nothing written beyond the capacity.
 TEST(Packers, AlphaRunsAndDeclines)
 {
@@ -118,6 +118,8 @@ TEST(Packers, AlphaRunsAndDeclines)
     EXPECT_EQ(packYcg6(out.data(), 4096, hundred.data(), 100), 0u);
     EXPECT_EQ(packYg10(out.data(), 4096, hundred.data(), 100), 0u);
     EXPECT_EQ(packYcg6(out.data(), 4096, hundred.data(), 0), 0u);
+    EXPECT_EQ(packDxt1(hundred.data(), 100, out.data(), 4096), 0u);  // not whole blocks
+    EXPECT_EQ(packDxt5(hundred.data(), 40, out.data(), 4096), 0u);
     std::mt19937 rng(3);
     Bytes noise(480), small(100 + 1, 0xEE);
     for (auto& x : noise) x = uint8_t(rng());

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "common/textures.h"
+#include "common/util.h"
 #include "content/content.h"
 
 namespace nox {
@@ -197,6 +200,32 @@ TEST(SimdLevels, PackersMatchScalar)
             }
             ASSERT_EQ(testing::packTexture(type, in), want) << name << " type " << type << " plain";
         }
+    }
+}
+
+}  // namespace
+}  // namespace nox
+
+namespace nox {
+namespace {
+
+// ZEMO_KERNEL caps the level of the plain entry points once per process, so
+// each setting runs in a child: unknown names and levels above the
+// processor's leave the highest supported one.
+TEST(SimdLevels, EnvironmentCapsTheLevel)
+{
+    if (const char* expected = std::getenv("ZEMO_TEST_EXPECTED_KERNEL")) {
+        EXPECT_STREQ(dxtKernelName(bestDxtKernel()), expected);
+        return;
+    }
+    const DxtKernel top = bestDxtKernel();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (auto [setting, expected] : {std::pair{"scalar", DxtKernel::Scalar}, {"sse2", std::min(top, DxtKernel::Sse2)},
+                                     {"avx2", top}, {"fastest", top}}) {
+        const auto r = testutil::run(std::string("ZEMO_KERNEL=") + setting + " ZEMO_TEST_EXPECTED_KERNEL=" +
+                                     dxtKernelName(expected) + " " + self +
+                                     " --gtest_filter=SimdLevels.EnvironmentCapsTheLevel");
+        EXPECT_EQ(r.code, 0) << setting << "\n" << r.out;
     }
 }
 

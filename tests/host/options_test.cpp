@@ -300,21 +300,26 @@ TEST_F(Dialog, WithoutTerminalNothingIsShown)
     // An OK in an earlier dialog leaves its outcome behind; a dialog that
     // cannot be shown must still report no interaction.
     run(1, "\r", true, 1);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    platform::HWND window = platform::makeTerminalWindow(fds[0], fds[1]);
-    host().setMainWindow(window);
-    AEIO_OutSpecH out = restoredOutput(storedRecord(3));
-    bool interacted = true;
-    EXPECT_EQ(host().userOptionsDialog(out, &interacted), A_Err_NONE);
-    EXPECT_FALSE(interacted);
-    EXPECT_EQ(record(out).formatType, 3u);
-    host().setMainWindow(nullptr);
-    platform::destroyTerminalWindow(window);
-    close(fds[1]);
-    char c;
-    EXPECT_EQ(read(fds[0], &c, 1), 0) << "nothing was drawn";
-    close(fds[0]);
+    Pty pty;  // a terminal to draw on is not enough when the keys come from a pipe
+    for (bool terminalOut : {false, true}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        platform::HWND window = platform::makeTerminalWindow(fds[0], terminalOut ? pty.slave() : fds[1]);
+        host().setMainWindow(window);
+        AEIO_OutSpecH out = restoredOutput(storedRecord(3));
+        bool interacted = true;
+        EXPECT_EQ(host().userOptionsDialog(out, &interacted), A_Err_NONE);
+        EXPECT_FALSE(interacted);
+        EXPECT_EQ(record(out).formatType, 3u);
+        host().setMainWindow(nullptr);
+        platform::destroyTerminalWindow(window);
+        EXPECT_EQ(host().removeOutput(out), A_Err_NONE);
+        close(fds[1]);
+        char c;
+        EXPECT_EQ(read(fds[0], &c, 1), 0) << "nothing was drawn";
+        close(fds[0]);
+        EXPECT_EQ(pty.output(), "");
+    }
 }
 
 // The window layer's list messages at the edges the options dialog never

@@ -93,11 +93,12 @@ TEST(FrameDecoder, ChecksHeadersAndReadsVersion3Frames)
         EXPECT_EQ(decodes(FrameDecoder(cases[i].type, cases[i].w, cases[i].h), cases[i].frame, &out), cases[i].ok) << i;
         EXPECT_TRUE(cases[i].texture.empty() || out == cases[i].texture) << i;
     }
-    // Capacity zero or below the texture size, frames shorter than their
-    // header; types above 7 have no unpacker.
+    // Capacity zero or below the texture size, no destination, frames shorter
+    // than their header; types above 7 have no unpacker.
     Bytes dst(texture.size());
     EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), dst.data(), raw.data(), raw.size(), 0));
     EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), dst.data(), raw.data(), raw.size(), texture.size() - 1));
+    EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), nullptr, raw.data(), raw.size(), texture.size()));
     for (size_t n = 0; n < 12; ++n) EXPECT_FALSE(decodes(FrameDecoder(0, 32, 16), Bytes(raw.begin(), raw.begin() + n)));
     EXPECT_EQ(FrameDecoder(8, 16, 16).unpacker(), nullptr);
 }

@@ -95,6 +95,7 @@ TEST(MalformedFrames, UnitStreams) {
     const uint8_t slot = uint8_t((0x0309u * 0x9E3779B1u) >> 24);
     const Bytes literal6 = {1, 1, 2, 2, 3, 3};
     EXPECT_TRUE(decodes(d, frameOf(2, cat({lumaStream({0, 0, 10}, {2, 0}), chroma4}))));
+    EXPECT_TRUE(decodes(d, frameOf(2, cat({lumaStream({0, 0, 1, 1, 10}, {7, 0}), chroma4}))));  // op 7, d = 1
     ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream(cat({{slot}, literal6, {10}}), {8, 0}), chroma4})), &out));
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({{9, 3}, literal6}));
 
@@ -102,6 +103,8 @@ TEST(MalformedFrames, UnitStreams) {
         {lumaStream({12}, {0}), chroma4},                                       // run one unit too long
         {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},              // run length that never ends
         {lumaStream({1, 0, 10}, {2, 0}), chroma4},                              // distance 2 at unit 1
+        // Index bits 2 units back at unit 1 (op 7); the rest would decode if op 7 were skipped.
+        {lumaStream({1, 0, 0, 4}, {7, 0, 2, 0}), chroma4},
         {lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}), chroma4},  // empty hash slot
         {lumaStream({10}, {18, 0}), chroma4},                                   // no such op
         {lumaStream({11, 0}, {0}), chroma4},                                    // data left over

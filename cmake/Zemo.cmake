@@ -20,6 +20,12 @@ endif()
 function(zemo_library name)
   cmake_parse_arguments(Z "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp)
+  # One platform's files carry its name: ..._linux.cpp, ..._windows.cpp.
+  if(WIN32)
+    list(FILTER srcs EXCLUDE REGEX "_linux\\.cpp$")
+  else()
+    list(FILTER srcs EXCLUDE REGEX "_windows\\.cpp$")
+  endif()
   if(NOT srcs)
     # A subsystem whose sources are still to come builds as an empty library.
     set(srcs ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
@@ -56,7 +62,13 @@ function(zemo_test name)
   add_executable(test_${name} ${srcs})
   target_link_libraries(test_${name} PRIVATE ${Z_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120
+  # Cross-built programs are listed when ctest runs (through the emulator),
+  # not at build time.
+  set(discovery)
+  if(CMAKE_CROSSCOMPILING)
+    set(discovery DISCOVERY_MODE PRE_TEST)
+  endif()
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120 ${discovery}
                        PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS "${Z_LABELS}")
   foreach(label ${Z_LABELS})
     add_dependencies(tests_${label} test_${name})

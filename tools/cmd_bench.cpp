@@ -8,7 +8,6 @@
 // --repeat runs over the whole clip; PSNR comes from one untimed pass, ours
 // decoded by the frame reader and texture decoder, HAP's by FFmpeg's decoder.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -87,12 +87,7 @@ double now()
 }
 
 // CPU seconds used by every thread of the process so far.
-double cpuNow()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+double cpuNow() { return platform::processCpuSeconds(); }
 
 // Wall and CPU seconds of one timed run.
 struct Span {
@@ -596,7 +591,7 @@ int cmdBench(const std::vector<std::string>& in)
                 known = true;
                 // The module in the host has its own encoders: it reads the
                 // cap from the environment when it first encodes.
-                setenv("ZEMO_KERNEL", level.c_str(), 1);
+                platform::setEnvironment("ZEMO_KERNEL", level);
                 nox::limitDxtKernel(k);
             }
         if (!known)
@@ -628,16 +623,19 @@ int cmdBench(const std::vector<std::string>& in)
         exporter = std::make_unique<Export>();
         if (!exporter->open(args.get("--module", hostsim::defaultModulePath()), &error))
             return fail(EXIT_REJECTED, "bench: " + error);
-        const char* tmp = std::getenv("TMPDIR");
-        moviePath = std::string(tmp && *tmp ? tmp : "/tmp") + "/zemo3-bench-" + std::to_string(getpid()) + ".mov";
+        moviePath = (std::filesystem::temp_directory_path() /
+                     ("zemo3-bench-" + std::to_string(platform::processId()) + ".mov"))
+                        .string();
     }
 
-    double load[3] = {0, 0, 0};
-    getloadavg(load, 3);
+    const double load = platform::loadAverage();
+    char loadText[16] = "unknown";
+    if (load >= 0)
+        std::snprintf(loadText, sizeof loadText, "%.2f", load);
     std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)frames, width,
                 height, names.c_str(), (unsigned long long)repeat);
-    std::printf("kernel %s, %u cores, load average %.2f at start\n", nox::dxtKernelName(nox::bestDxtKernel()),
-                std::thread::hardware_concurrency(), load[0]);
+    std::printf("kernel %s, %u cores, load average %s at start\n", nox::dxtKernelName(nox::bestDxtKernel()),
+                std::thread::hardware_concurrency(), loadText);
     if (withHap)
         std::printf("HAP: FFmpeg's encoder, one frame per thread, Snappy second stage in one chunk\n");
     std::printf("\n%-4s  %-10s %7s  %9s  %8s  %11s  %8s  %8s\n", "type", "encoder", "threads", "fps", "cpu ms",

@@ -2,7 +2,6 @@
 // what the host would show for an output module using the format: the format
 // name, the output's description and the render depth, and with --dialog the
 // options dialog itself.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "platform/dialog.h"
 #include "commands.h"
 #include "host/options.h"
 #include "hostsim/host.h"
@@ -61,7 +61,7 @@ int cmdOptions(const std::vector<std::string>& in)
         std::memcpy(stored.data(), &record, sizeof record);
     }
     bool dialog = args.has("--dialog");
-    if (dialog && !isatty(STDIN_FILENO))
+    if (dialog && !platform::canShowDialogs())
         std::fprintf(stderr, "zemo3: options: no terminal, the dialog cannot be shown\n");
 
     hostsim::Host host;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "platform/dialog.h"
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "host/options.h"
@@ -160,7 +161,9 @@ int cmdRender(const std::vector<std::string>& in)
     };
     if (A_Err err = host.initOutputSpec(out); err != A_Err_NONE)
         return refuse("the module could not set up its options (error " + std::to_string(err) + ")");
-    if (args.has("--dialog")) {
+    if (args.has("--dialog") && !platform::canShowDialogs()) {
+        std::fprintf(stderr, "zemo3: render: no terminal, the dialog cannot be shown\n");
+    } else if (args.has("--dialog")) {
         bool interacted = false;
         if (A_Err err = host.userOptionsDialog(out, &interacted); err != A_Err_NONE)
             return refuse("the options dialog failed (error " + std::to_string(err) + ")");

@@ -9,7 +9,7 @@
 
 namespace nox {
 
-// Samples the machine's CPU load once a second from /proc/stat. It runs from
+// Samples the machine's processor load once a second. It runs from
 // the context's creation until the process ends; nothing on the export path
 // reads it.
 class SystemMonitor : public Thread {
@@ -21,10 +21,10 @@ public:
 protected:
     void run() override
     {
-        unsigned long long lastBusy = 0, lastTotal = 0;
+        uint64_t lastBusy = 0, lastTotal = 0;
         do {
-            unsigned long long busy = 0, total = 0;
-            if (sample(&busy, &total) && total > lastTotal) {
+            uint64_t busy = 0, total = 0;
+            if (platform::sampleProcessorTimes(&busy, &total) && total > lastTotal) {
                 if (lastTotal != 0)
                     load_.store(double(busy - lastBusy) / double(total - lastTotal), std::memory_order_relaxed);
                 lastBusy = busy;
@@ -34,23 +34,6 @@ protected:
     }
 
 private:
-    static bool sample(unsigned long long* busy, unsigned long long* total)
-    {
-        FILE* f = std::fopen("/proc/stat", "r");
-        if (!f)
-            return false;
-        unsigned long long v[8] = {};
-        int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
-                            &v[4], &v[5], &v[6], &v[7]);
-        std::fclose(f);
-        if (n < 4)
-            return false;
-        *total = 0;
-        for (auto x : v)
-            *total += x;
-        *busy = *total - v[3] - v[4];  // everything but idle and iowait
-        return true;
-    }
     std::atomic<double> load_{0.0};
 };
 

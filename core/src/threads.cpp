@@ -1,7 +1,5 @@
 #include "core/threads.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -16,72 +14,59 @@ namespace nox {
 
 void SyncEvent::signal()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     count_ = kAll;
-    cond_.notify_all();
+    monitor_.wakeAll();
 }
 
 void SyncEvent::post()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     if (count_ < kAll)
         ++count_;
-    cond_.notify_all();
+    monitor_.wakeAll();
 }
 
 void SyncEvent::reset()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     count_ = 0;
 }
 
 bool SyncEvent::isSignalled() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     return count_ > 0;
 }
 
 uint32_t SyncEvent::waiters() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     return waiters_;
 }
 
 void SyncEvent::setManualReset(bool manual)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     manualReset_ = manual;
 }
 
-void SyncEvent::wait()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++waiters_;
-    while (count_ == 0)
-        cond_.wait(lock);
-    --waiters_;
-    // A broadcast signal is consumed by the last waiter to leave; a post by
-    // one waiter each.
-    if (!manualReset_) {
-        if (count_ < kAll)
-            --count_;
-        else if (waiters_ == 0)
-            count_ = 0;
-    }
-}
+void SyncEvent::wait() { wait(platform::Monitor::kForever); }
 
 bool SyncEvent::wait(uint32_t milliseconds)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Monitor> lock(monitor_);
     ++waiters_;
     while (count_ == 0) {
-        if (cond_.wait_for(lock, std::chrono::milliseconds(milliseconds)) == std::cv_status::timeout &&
-            count_ == 0) {
+        // Each sleep restarts the full timeout.
+        if (!monitor_.wait(milliseconds) && count_ == 0) {
             --waiters_;
             return false;
         }
     }
     --waiters_;
+    // A broadcast signal is consumed by the last waiter to leave; a post by
+    // one waiter each.
     if (!manualReset_) {
         if (count_ < kAll)
             --count_;
@@ -94,9 +79,8 @@ bool SyncEvent::wait(uint32_t milliseconds)
 // ------------------------------------------------------------------- Thread
 
 struct Thread::Impl {
-    pthread_t thread{};
+    std::unique_ptr<platform::ThreadPimpl> thread = platform::makeThreadPimpl();
     std::atomic<bool> hasHandle{false};  // a thread is running the body
-    bool joinable = false;   // a thread was created and not yet joined
     std::string name;
     int priority = 0;
 };
@@ -108,10 +92,7 @@ Thread::~Thread()
     // Subclasses whose run() uses their own members must stop the thread in
     // their own destructor; this one catches the rest.
     stop(250);
-    if (impl_->joinable) {
-        pthread_join(impl_->thread, nullptr);
-        impl_->joinable = false;
-    }
+    impl_->thread->join();
 }
 
 int Thread::priorityForLevel(int level)
@@ -135,32 +116,26 @@ void Thread::start(int priorityLevel)
         std::fflush(stdout);
         return;
     }
-    if (impl_->joinable) {
-        // The previous run has signalled finished; collect it before reuse.
-        pthread_join(impl_->thread, nullptr);
-        impl_->joinable = false;
-    }
+    // The previous run has signalled finished; collect it before reuse.
+    impl_->thread->join();
     impl_->name = name_;
     impl_->priority = priorityForLevel(priorityLevel);
     finished_.reset();
     impl_->hasHandle = true;
     running_.store(true, std::memory_order_release);
-    if (pthread_create(&impl_->thread, nullptr, &Thread::threadMain, this) != 0) {
+    if (!impl_->thread->start(&Thread::threadMain, this, impl_->priority)) {
         impl_->hasHandle = false;
         running_.store(false, std::memory_order_release);
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
                                 "cannot start thread '" + name_ + "'");
     }
-    impl_->joinable = true;
 }
 
-void* Thread::threadMain(void* arg)
+void Thread::threadMain(void* arg)
 {
     auto* self = static_cast<Thread*>(arg);
-    platform::setCurrentThreadPriority(self->impl_->priority);
     self->run();
     self->finished();
-    return nullptr;
 }
 
 void Thread::finished()
@@ -191,17 +166,13 @@ bool Thread::stopAndWait() { return stopImpl(false, 0); }
 bool Thread::stopImpl(bool bounded, uint32_t timeoutMs)
 {
     if (!running_.load(std::memory_order_acquire)) {
-        if (impl_->joinable) {
-            pthread_join(impl_->thread, nullptr);
-            impl_->joinable = false;
-        }
+        impl_->thread->join();
         return true;
     }
     requestStop();
     bool stopped = bounded ? finished_.wait(timeoutMs) : (finished_.wait(), true);
     if (stopped) {
-        pthread_join(impl_->thread, nullptr);
-        impl_->joinable = false;
+        impl_->thread->join();
         stopRequested_.store(false, std::memory_order_release);
         return true;
     }
@@ -213,8 +184,7 @@ bool Thread::stopImpl(bool bounded, uint32_t timeoutMs)
     // the stop request stays raised and we wait until the body returns; the
     // result still tells the caller that the deadline was missed.
     finished_.wait();
-    pthread_join(impl_->thread, nullptr);
-    impl_->joinable = false;
+    impl_->thread->join();
     stopRequested_.store(false, std::memory_order_release);
     finished_.reset();
     return false;

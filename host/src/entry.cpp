@@ -15,15 +15,17 @@ platform::HINSTANCE g_moduleInstance = nullptr;
 
 namespace {
 
+#ifndef _WIN32
 // The load hook: runs when the module is mapped into the process, before the
 // host calls anything. It keeps the module instance, under which the dialog
-// template is found.
+// template is found (on Windows, DllMain below).
 __attribute__((constructor)) void processAttach()
 {
     g_moduleInstance = platform::moduleOf(reinterpret_cast<const void*>(&processAttach));
     platform::registerDialogTemplate(g_moduleInstance, resources::kOptionsDialogId,
                                      &resources::optionsDialogTemplate());
 }
+#endif
 
 // One stub per slot signature: the host does the work itself (9992), or
 // there is nothing to do (0). Arguments are never looked at.
@@ -105,7 +107,21 @@ void fillFunctionBlock(AEIO_FunctionBlock4& f)
 
 }  // namespace zexport
 
-extern "C" __attribute__((visibility("default"))) A_Err EntryPointFunc(SPBasicSuite* pica_basicP,
+#ifdef _WIN32
+// The process-attach notification keeps the module instance, from which the
+// dialog resource is loaded; other notifications leave it alone.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        zexport::g_moduleInstance = instance;
+    return TRUE;
+}
+#define ZEXPORT_ENTRY __declspec(dllexport)
+#else
+#define ZEXPORT_ENTRY __attribute__((visibility("default")))
+#endif
+
+extern "C" ZEXPORT_ENTRY A_Err EntryPointFunc(SPBasicSuite* pica_basicP,
                                                                      A_long major_versionL,
                                                                      A_long /*minor_versionL*/,
                                                                      AEGP_PluginID aegp_plugin_id,

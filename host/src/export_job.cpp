@@ -316,7 +316,7 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
             // The host takes the start as failed: it gets no job and no file.
             const std::string written = record.writer->path();
             finishJob(record);
-            std::remove(written.c_str());
+            platform::removeFile(written);
         }
         return result != A_Err_NONE ? result : err;
     });

@@ -1,11 +1,11 @@
 #include "hostsim/host.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "platform/platform.h"
 
 namespace hostsim {
 
@@ -18,7 +18,19 @@ constexpr uint32_t kHandleMagic = 0x4D454D48;  // "MEMH"
 
 std::string moduleFileName()
 {
+#ifdef _WIN32
+    return "Zemo3AfterEffectsExport.aex";
+#else
     return "Zemo3AfterEffectsExport.so";
+#endif
+}
+
+bool readable(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f)
+        std::fclose(f);
+    return f != nullptr;
 }
 
 }  // namespace
@@ -27,17 +39,14 @@ std::string defaultModulePath()
 {
     if (const char* env = std::getenv("ZEMO_MODULE"); env && *env)
         return env;
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string dir(self, size_t(n));
-        dir.erase(dir.find_last_of('/') + 1);
-        std::string beside = dir + moduleFileName();
-        if (access(beside.c_str(), R_OK) == 0)
+    std::string dir = platform::executablePath();
+    const size_t slash = dir.find_last_of("/\\");
+    if (slash != std::string::npos) {
+        dir.erase(slash + 1);
+        if (std::string beside = dir + moduleFileName(); readable(beside))
             return beside;
         // An installed tree: bin/zemo3 and lib/zemo3/<module>.
-        std::string installed = dir + "../lib/zemo3/" + moduleFileName();
-        if (access(installed.c_str(), R_OK) == 0)
+        if (std::string installed = dir + "../lib/zemo3/" + moduleFileName(); readable(installed))
             return installed;
     }
     return ZEMO_BUILT_MODULE_PATH;
@@ -175,10 +184,9 @@ struct Host::Served {
             return e;
         if (!mainHWND)
             return A_Err_PARAMETER;
-        Host& h = host();
-        if (!h.mainWindow_ && !h.ownWindow_)
-            h.ownWindow_ = platform::makeTerminalWindow(STDIN_FILENO, STDOUT_FILENO);
-        *static_cast<AEGP_HWND*>(mainHWND) = h.mainWindow_ ? h.mainWindow_ : h.ownWindow_;
+        // Without a main window of its own the host offers none; dialogs then
+        // come up on the controlling terminal (on Windows, over the desktop).
+        *static_cast<AEGP_HWND*>(mainHWND) = host().mainWindow_;
         return A_Err_NONE;
     }
 
@@ -409,7 +417,6 @@ Host::~Host()
 {
     if (library_)
         unload();
-    platform::destroyTerminalWindow(ownWindow_);
     g_host = nullptr;
 }
 
@@ -420,19 +427,18 @@ bool Host::load(const std::string& path, std::string* error)
             *error = "a module is loaded already";
         return false;
     }
-    dlerror();
-    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    library_ = platform::loadModule(path, &why);
     if (!library_) {
-        const char* e = dlerror();
         if (error)
-            *error = e ? e : "cannot load " + path;
+            *error = why;
         return false;
     }
-    entry_ = reinterpret_cast<AEGP_PluginInitFuncPrototype>(dlsym(library_, kEntryPointName));
+    entry_ = reinterpret_cast<AEGP_PluginInitFuncPrototype>(platform::moduleSymbol(library_, kEntryPointName));
     if (!entry_) {
         if (error)
             *error = path + " has no " kEntryPointName;
-        dlclose(library_);
+        platform::unloadModule(library_);
         library_ = nullptr;
         return false;
     }
@@ -468,8 +474,7 @@ void Host::unload()
             errors_.push_back("handle \"" + record->info.label + "\" (" + std::to_string(record->info.size) +
                               " bytes) leaked by the module");
     handles_.clear();
-    if (library_)
-        dlclose(library_);
+    platform::unloadModule(library_);
     library_ = nullptr;
     entry_ = nullptr;
     ioRegistered_ = false;

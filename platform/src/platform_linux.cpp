@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -8,8 +9,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace platform {
 
@@ -110,58 +115,6 @@ std::string utf16ToUtf8(std::u16string_view text)
     return out;
 }
 
-std::string utf16ToUtf8(const char16_t* text)
-{
-    if (!text)
-        return {};
-    size_t n = 0;
-    while (text[n])
-        ++n;
-    return utf16ToUtf8(std::u16string_view(text, n));
-}
-
-std::u16string utf8ToUtf16(std::string_view text)
-{
-    std::u16string out;
-    out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        uint32_t c = s[i];
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + size_t(extra) >= n) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (extra > 0) {
-            c &= (0x3F >> extra);
-            bool ok = true;
-            for (int k = 1; k <= extra; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                c = (c << 6) | (s[i + k] & 0x3F);
-            }
-            if (!ok) {
-                out += u'\uFFFD';
-                ++i;
-                continue;
-            }
-        }
-        i += size_t(extra) + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += char16_t(0xD800 + (c >> 10));
-            out += char16_t(0xDC00 + (c & 0x3FF));
-        } else {
-            out += char16_t(c);
-        }
-    }
-    return out;
-}
-
 bool setCurrentThreadPriority(int priority)
 {
     // Map the host's scale onto nice values of the calling thread. Below-normal
@@ -178,5 +131,133 @@ bool setCurrentThreadPriority(int priority)
     pid_t tid = pid_t(syscall(SYS_gettid));
     return setpriority(PRIO_PROCESS, id_t(tid), nice) == 0;
 }
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double loadAverage()
+{
+    double load[1] = {-1};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+uint32_t processId() { return uint32_t(getpid()); }
+
+void setEnvironment(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+
+bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+void* loadModule(const std::string& path, std::string* error)
+{
+    dlerror();
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module && error) {
+        const char* e = dlerror();
+        *error = e ? e : "cannot load " + path;
+    }
+    return module;
+}
+
+void* moduleSymbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
+
+void unloadModule(void* module)
+{
+    if (module)
+        dlclose(module);
+}
+
+std::string executablePath()
+{
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    return n > 0 ? std::string(self, size_t(n)) : std::string();
+}
+
+bool sampleProcessorTimes(uint64_t* busy, uint64_t* total)
+{
+    FILE* f = std::fopen("/proc/stat", "r");
+    if (!f)
+        return false;
+    unsigned long long v[8] = {};
+    const int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4],
+                              &v[5], &v[6], &v[7]);
+    std::fclose(f);
+    if (n < 4)
+        return false;
+    *total = 0;
+    for (auto x : v)
+        *total += x;
+    *busy = *total - v[3] - v[4];  // everything but idle and iowait
+    return true;
+}
+
+struct Monitor::Native {
+    std::mutex mutex;
+    std::condition_variable cond;
+};
+
+Monitor::Monitor() : native_(std::make_unique<Native>()) {}
+Monitor::~Monitor() = default;
+void Monitor::lock() { native_->mutex.lock(); }
+void Monitor::unlock() { native_->mutex.unlock(); }
+void Monitor::wakeAll() { native_->cond.notify_all(); }
+
+bool Monitor::wait(uint32_t milliseconds)
+{
+    std::unique_lock<std::mutex> held(native_->mutex, std::adopt_lock);
+    bool woken = true;
+    if (milliseconds == kForever)
+        native_->cond.wait(held);
+    else
+        woken = native_->cond.wait_for(held, std::chrono::milliseconds(milliseconds)) == std::cv_status::no_timeout;
+    held.release();
+    return woken;
+}
+
+namespace {
+
+class ThreadPimplPosix : public ThreadPimpl {
+public:
+    ~ThreadPimplPosix() override { join(); }
+    bool start(void (*body)(void*), void* argument, int priority) override
+    {
+        body_ = body;
+        argument_ = argument;
+        priority_ = priority;
+        joinable_ = pthread_create(&thread_, nullptr, &ThreadPimplPosix::main, this) == 0;
+        return joinable_;
+    }
+    void join() override
+    {
+        if (joinable_)
+            pthread_join(thread_, nullptr);
+        joinable_ = false;
+    }
+    bool joinable() const override { return joinable_; }
+
+private:
+    static void* main(void* self)
+    {
+        auto* t = static_cast<ThreadPimplPosix*>(self);
+        setCurrentThreadPriority(t->priority_);
+        t->body_(t->argument_);
+        return nullptr;
+    }
+    pthread_t thread_{};
+    bool joinable_ = false;
+    void (*body_)(void*) = nullptr;
+    void* argument_ = nullptr;
+    int priority_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ThreadPimpl> makeThreadPimpl() { return std::make_unique<ThreadPimplPosix>(); }
 
 }  // namespace platform

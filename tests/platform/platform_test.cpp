@@ -21,8 +21,9 @@ TEST(Platform, Utf16AndUtf8)
     for (const Case& c : cases) {
         EXPECT_EQ(platform::utf16ToUtf8(c.utf16), c.utf8);
         EXPECT_EQ(platform::utf16ToUtf8(c.utf16.c_str()), c.utf8);
-        if (c.roundTrips)
+        if (c.roundTrips) {
             EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+        }
     }
     EXPECT_EQ(platform::utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
     // Bytes that are not UTF-8 each become one U+FFFD; what follows them is kept.

@@ -234,7 +234,7 @@ void VideoFormatWriterFFMPEG::discardFailedOpen()
     if (formatContext_) {
         if (fileOpened_) {
             avio_closep(&formatContext_->pb);
-            std::remove(path_.c_str());
+            platform::removeFile(path_);
             fileOpened_ = false;
         }
         avformat_free_context(formatContext_);

@@ -2,13 +2,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace nox {
 
@@ -57,8 +58,7 @@ public:
     uint32_t waiters() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable cond_;
+    mutable platform::Monitor monitor_;
     bool manualReset_;
     uint32_t waiters_ = 0;
     uint32_t count_ = 0;
@@ -100,7 +100,7 @@ protected:
 private:
     struct Impl;
     bool stopImpl(bool bounded, uint32_t timeoutMs);
-    static void* threadMain(void* self);
+    static void threadMain(void* self);
 
     std::atomic<bool> stopRequested_{false};
     std::unique_ptr<Impl> impl_;

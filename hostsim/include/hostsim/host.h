@@ -234,7 +234,6 @@ private:
     std::map<MemRecord*, std::unique_ptr<MemRecord>> handles_;
     std::vector<std::unique_ptr<Output>> outputs_;
     platform::HWND mainWindow_ = nullptr;
-    platform::HWND ownWindow_ = nullptr;
 };
 
 }  // namespace hostsim

@@ -12,8 +12,9 @@
 //
 // Screens: a window handle may be a TerminalWindow (what a host running on a
 // terminal offers as its main window); a dialog runs on its parent's
-// terminal, or on standard input and output when the parent is not a
-// terminal window. Without a terminal the dialog is not shown.
+// terminal, or on the controlling terminal when the parent is not a terminal
+// window. Without a terminal the dialog is not shown. On Windows these are
+// the system's own dialogs, windows and messages.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,30 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace platform {
 
+#ifdef _WIN32
+// Windows: the system's own types; messages, styles and ids are its macros.
+using ::BOOL;
+using ::DLGPROC;
+using ::HINSTANCE;
+using ::HWND;
+using ::INT_PTR;
+using ::LPARAM;
+using ::LRESULT;
+using ::UINT;
+using ::WPARAM;
+#else
 using UINT = uint32_t;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
@@ -54,15 +77,18 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int CBN_SELCHANGE = 1;  // notification code in the high word of WM_COMMAND
 
-constexpr uint16_t loWord(uintptr_t v) { return uint16_t(v & 0xFFFF); }
-constexpr uint16_t hiWord(uintptr_t v) { return uint16_t((v >> 16) & 0xFFFF); }
-constexpr WPARAM makeWParam(uint16_t lo, uint16_t hi) { return WPARAM(lo) | (WPARAM(hi) << 16); }
-
 // Control styles the terminal front end honours.
 enum : uint32_t {
     SS_RIGHT = 0x0002,
     BS_DEFPUSHBUTTON = 0x0001,
 };
+
+using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+#endif
+
+constexpr uint16_t loWord(uintptr_t v) { return uint16_t(v & 0xFFFF); }
+constexpr uint16_t hiWord(uintptr_t v) { return uint16_t((v >> 16) & 0xFFFF); }
+constexpr WPARAM makeWParam(uint16_t lo, uint16_t hi) { return WPARAM(lo) | (WPARAM(hi) << 16); }
 
 // One control of a dialog template. Rectangles are in dialog units.
 struct DialogItemTemplate {
@@ -86,8 +112,7 @@ struct DialogTemplate {
     size_t itemCount;
 };
 
-using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-
+#ifndef _WIN32
 // A host window that stands for a terminal: the dialogs it parents read keys
 // from inFd and draw on outFd. Create one with makeTerminalWindow.
 struct TerminalWindow;
@@ -96,29 +121,39 @@ struct TerminalWindow;
 HWND makeTerminalWindow(int inFd, int outFd);
 void destroyTerminalWindow(HWND window);
 
+#endif
+
 // Module resources. A module registers its dialog templates under its
 // instance when it is loaded; dialogBoxParam finds them by instance and id.
+// On Windows the templates are the module's compiled dialog resources and
+// registering does nothing.
 HINSTANCE moduleOf(const void* addressInModule);
 void registerDialogTemplate(HINSTANCE instance, int id, const DialogTemplate* dialog);
 
-// There is no window system here, so no window has the focus: nullptr.
+// The window with the focus (nullptr on a terminal, where there is none).
 HWND getForegroundWindow();
 
-// Shows dialog `id` of `instance` modally on the parent's terminal and runs
-// its procedure until it calls endDialog. Returns the value given to
-// endDialog, or -1 when the dialog could not be shown (unknown template, no
-// terminal), in which case the procedure is never called.
+// Shows dialog `id` of `instance` modally over the parent and runs its
+// procedure until it calls endDialog: on the parent's terminal, or without
+// one on the process's controlling terminal (/dev/tty). Returns the value
+// given to endDialog, or -1 when the dialog could not be shown (unknown
+// template, no terminal), in which case the procedure is never called.
 INT_PTR dialogBoxParam(HINSTANCE instance, int id, HWND parent, DLGPROC procedure, LPARAM initParam);
+// Whether this process has somewhere to show a dialog without a parent (a
+// controlling terminal; on Windows, a desktop).
+bool canShowDialogs();
 
 BOOL endDialog(HWND dialog, INT_PTR result);
 HWND getDlgItem(HWND dialog, int id);
 // Sends a message to a dialog (WM_COMMAND and others go to its procedure) or
 // to a control (WM_SETTEXT, WM_GETTEXT with a char16_t buffer, CB_*).
 LRESULT sendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Default handling: WM_CLOSE on a dialog is turned into WM_COMMAND IDCANCEL;
-// everything else answers 0.
+// Default handling for a dialog procedure: WM_CLOSE on a dialog is turned
+// into WM_COMMAND IDCANCEL; everything else answers 0, which on Windows hands
+// the message back to the dialog manager.
 LRESULT defWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+#ifndef _WIN32
 // For front ends and tests: a read-only view of an open dialog.
 struct ControlView {
     uint16_t id;
@@ -136,5 +171,7 @@ std::vector<ControlView> viewControls(HWND dialog);
 // per column, 8 per row), a combo box with its entries listed below it and
 // the selected one marked with '>', and right-aligned statics flush right.
 std::vector<std::string> renderDialog(HWND dialog);
+
+#endif
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,10 +35,76 @@ std::string utf16ToUtf8(const char16_t* text);
 std::string utf16ToUtf8(std::u16string_view text);
 std::u16string utf8ToUtf16(std::string_view text);
 
+// CPU time every thread of this process has used, in seconds.
+double processCpuSeconds();
+// The system's load average over the last minute; negative where the system
+// keeps none (Windows).
+double loadAverage();
+// The process's id, and its environment.
+uint32_t processId();
+void setEnvironment(const std::string& name, const std::string& value);
+
+// Files by UTF-8 name (Windows' narrow file calls take the host's code page).
+// removeFile: false when nothing was removed. replaceFile moves `from` over
+// `to`, replacing a file already there.
+bool removeFile(const std::string& path);
+bool replaceFile(const std::string& from, const std::string& to);
+
+// Modules (shared libraries, DLLs) by UTF-8 file name. On Windows a module's
+// own dependencies are looked for beside it first. nullptr with a message when
+// the module cannot be loaded.
+void* loadModule(const std::string& path, std::string* error);
+void* moduleSymbol(void* module, const char* name);
+void unloadModule(void* module);
+// The file of the running program; empty when the system does not tell.
+std::string executablePath();
+
+// Processor time the whole machine has used (busy: every process's user and
+// system time) and had (total: elapsed time times processors) since some
+// fixed moment, in one unit; two samples give the load between them.
+bool sampleProcessorTimes(uint64_t* busy, uint64_t* total);
+
 // Thread priorities in the host's scale: -15 idle, -2 lowest, -1 below normal,
 // 0 normal, 1 above normal, 2 highest, 15 time critical. Applies to the calling
 // thread; returns false when the OS refuses (raising priority usually needs
 // privileges on Linux, where the request is then left at the current level).
 bool setCurrentThreadPriority(int priority);
+
+// A lock with its condition variable: a critical section and a condition
+// variable on Windows, a mutex and a condition variable elsewhere. Usable
+// with std::lock_guard. Wake-ups may come without wakeAll.
+class Monitor {
+public:
+    static constexpr uint32_t kForever = 0xFFFFFFFFu;
+    Monitor();
+    ~Monitor();
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+    void lock();
+    void unlock();
+    // With the lock held: sleeps until woken or the time is up (false), then
+    // holds the lock again.
+    bool wait(uint32_t milliseconds = kForever);
+    void wakeAll();
+
+private:
+    struct Native;
+    std::unique_ptr<Native> native_;
+};
+
+// The platform half of a thread: one operating-system thread running
+// body(argument). ThreadPimplWindows creates it with _beginthreadex and sets
+// its priority through SetThreadPriority; the POSIX one sets it from inside.
+class ThreadPimpl {
+public:
+    virtual ~ThreadPimpl() = default;
+    // Starts the thread at a priority of the host's scale; false when the
+    // system makes none.
+    virtual bool start(void (*body)(void*), void* argument, int priority) = 0;
+    // Waits for the thread to end and lets go of it; nothing when none is held.
+    virtual void join() = 0;
+    virtual bool joinable() const = 0;
+};
+std::unique_ptr<ThreadPimpl> makeThreadPimpl();
 
 }  // namespace platform

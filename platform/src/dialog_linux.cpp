@@ -2,6 +2,7 @@
 #include "platform/dialog.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,16 +129,31 @@ INT_PTR dialogBoxParam(HINSTANCE instance, int id, HWND parent, DLGPROC procedur
     if (!dialogTemplate || !procedure)
         return -1;
     // The dialog appears on the parent's terminal; a parent that is no
-    // terminal (or none) means the process's own standard input and output.
-    int inFd = STDIN_FILENO, outFd = STDOUT_FILENO;
+    // terminal (or none) means the process's controlling terminal, whatever
+    // its standard input and output were redirected to.
+    int inFd = -1, outFd = -1, own = -1;
     if (TerminalWindow* terminal = asTerminal(parent)) {
         inFd = terminal->inFd;
         outFd = terminal->outFd;
+    } else {
+        inFd = outFd = own = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
-    if (!isatty(inFd) || !isatty(outFd))
-        return -1;
-    auto dialog = createDialog(*dialogTemplate, procedure);
-    return runOnTerminal(*dialog, inFd, outFd, initParam);
+    INT_PTR result = -1;
+    if (inFd >= 0 && outFd >= 0 && isatty(inFd) && isatty(outFd)) {
+        auto dialog = createDialog(*dialogTemplate, procedure);
+        result = runOnTerminal(*dialog, inFd, outFd, initParam);
+    }
+    if (own >= 0)
+        close(own);
+    return result;
+}
+
+bool canShowDialogs()
+{
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0;
 }
 
 BOOL endDialog(HWND window, INT_PTR result)

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Cross-builds FFmpeg's libraries for Win64 from Debian's FFmpeg source package
+# into PREFIX (default build-win64/ffmpeg): shared, LGPL, and only the
+# components the writer, zemo3 and the tests use.
+#
+# The source comes through a private apt configuration under build-win64/:
+# the machine's own package sources turned into source entries, with lists
+# and cache of its own, so the machine's apt configuration is left alone.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+prefix=${1:-$root/build-win64/ffmpeg}
+work=$root/build-win64/ffmpeg-src
+
+components=(
+  --enable-protocol=file
+  --enable-demuxer=mov,matroska,nut,image2,wav
+  --enable-decoder=rawvideo,ffv1,png,pcm_u8,pcm_s16le,pcm_s24le,pcm_s32le,pcm_f32le
+  --enable-muxer=mov,matroska,nut,image2
+  --enable-encoder=rawvideo,ffv1,png,pcm_u8,pcm_s16le,pcm_s32le
+  --enable-filter=buffer,buffersink,format,scale,null,testsrc2,mandelbrot,smptehdbars
+  # The compiler's runtime goes into the DLLs: no libgcc or winpthread DLL beside them.
+  --extra-ldflags=-static-libgcc --extra-libs=-l:libwinpthread.a
+)
+stamp=$prefix/.configured-$(printf '%s\n' "${components[@]}" | sha1sum | cut -c1-12)
+[ -f "$stamp" ] && exit 0
+
+# Private apt configuration: every "deb" entry of the machine's sources as
+# "deb-src".
+apt=$work/apt
+mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
+: > "$apt/sources.list"
+if [ -f /etc/apt/sources.list ]; then
+  sed -n -E 's/^[[:space:]]*deb[[:space:]]/deb-src /p' /etc/apt/sources.list > "$apt/sources.list"
+fi
+for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list; do
+  [ -f "$f" ] || continue
+  case "$f" in
+    *.sources) sed -E 's/^Types:.*/Types: deb-src/' "$f" > "$apt/sources.list.d/$(basename "$f")" ;;
+    *.list) sed -n -E 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" > "$apt/sources.list.d/$(basename "$f")" ;;
+  esac
+done
+aptopts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts="$apt/sources.list.d"
+         -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o Debug::NoLocking=1
+         -o APT::Sandbox::User=root)
+src=$(ls -d "$work"/ffmpeg-5.1*/ 2>/dev/null | head -n 1 || true)
+if [ -z "$src" ]; then
+  echo "Fetching FFmpeg's Debian source package"
+  apt-get "${aptopts[@]}" update -qq
+  (cd "$work" && apt-get "${aptopts[@]}" source -qq --only-source ffmpeg >/dev/null)
+  src=$(ls -d "$work"/ffmpeg-5.1*/ | head -n 1)
+fi
+
+# zlib (for PNG) linked in statically: a folder holding only the static library.
+mkdir -p "$work/zlib"
+ln -sf /usr/x86_64-w64-mingw32/lib/libz.a "$work/zlib/libz.a"
+
+echo "Configuring FFmpeg ($src)"
+mkdir -p "$work/build"
+cd "$work/build"
+"$src/configure" --prefix="$prefix" --enable-cross-compile --target-os=mingw32 --arch=x86_64 \
+  --cross-prefix=x86_64-w64-mingw32- --cc=x86_64-w64-mingw32-gcc-posix --cxx=x86_64-w64-mingw32-g++-posix \
+  --enable-shared --disable-static --disable-programs --disable-doc --disable-debug \
+  --disable-autodetect --enable-zlib --enable-w32threads --disable-network \
+  --disable-avdevice --disable-postproc \
+  --disable-everything "${components[@]}" --extra-ldflags="-L$work/zlib" >/dev/null
+echo "Building FFmpeg"
+make -j"$(nproc)" >/dev/null
+make install >/dev/null
+touch "$stamp"

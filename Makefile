@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan bench fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench fuzz clean
 
 all: build
 
@@ -17,11 +17,12 @@ build:
 	cmake --build $(BUILD) -j $(JOBS)
 
 # What CI runs: the whole suite, then the whole suite under ASan+UBSan, then
-# the threaded tests under TSan.
+# the threaded tests under TSan, then the Win64 build's tests under Wine.
 test: deps
 	$(MAKE) test-plain
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
+	$(MAKE) test-win64
 
 test-plain: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -42,6 +43,20 @@ test-tsan: deps
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS) -L threads
 
+# The module for the host on 64-bit Windows, zemo3.exe and the test programs,
+# cross-built with mingw-w64 into build-win64/bin with FFmpeg's DLLs beside them.
+win64:
+	@scripts/install-win64-deps.sh
+	@scripts/build-ffmpeg-win64.sh
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZEMO_BENCH=OFF >/dev/null
+	cmake --build build-win64 -j $(JOBS)
+
+# The Win64 build's tests under Wine on a virtual screen, and its renders
+# against this machine's build (scripts/test-win64.sh).
+test-win64: deps build win64
+	JOBS=$(JOBS) xvfb-run -a -s "-screen 0 1024x768x24" scripts/test-win64.sh
+
 bench: deps build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
@@ -50,4 +65,4 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz out
+	rm -rf build build-asan build-tsan build-fuzz build-win64 out

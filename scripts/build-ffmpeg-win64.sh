@@ -15,7 +15,7 @@ components=(
   --enable-protocol=file
   --enable-demuxer=mov,matroska,nut,image2,wav
   --enable-decoder=rawvideo,ffv1,png,pcm_u8,pcm_s16le,pcm_s24le,pcm_s32le,pcm_f32le
-  --enable-muxer=mov,matroska,nut,image2
+  --enable-muxer=mov,mp4,matroska,nut,image2
   --enable-encoder=rawvideo,ffv1,png,pcm_u8,pcm_s16le,pcm_s32le
   --enable-filter=buffer,buffersink,format,scale,null,testsrc2,mandelbrot,smptehdbars
   # The compiler's runtime goes into the DLLs: no libgcc or winpthread DLL beside them.

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cmath>
-#include <string>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
 
 namespace zemo3 {
 
@@ -149,10 +151,10 @@ bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, 
     }
     bool ok = std::fwrite(data, 1, size, f) == size;
     ok = (std::fclose(f) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0)
+    if (ok && !platform::replaceFile(temp, path))
         ok = false;
     if (!ok) {
-        std::remove(temp.c_str());
+        platform::removeFile(temp);
         *error = "cannot write '" + path + "': " + std::strerror(errno);
     }
     return ok;

@@ -486,7 +486,7 @@ public:
             host_.removeOutput(out);
             struct stat st {};
             f->bytesPerFrame = stat(path.c_str(), &st) == 0 ? double(st.st_size) / double(frames) : 0;
-            std::remove(path.c_str());
+            platform::removeFile(path);
             if (err != A_Err_NONE || !host_.errors().empty()) {
                 *error = "the export of type " + std::to_string(type) + " failed (error " + std::to_string(err) +
                          (host_.errors().empty() ? ")" : "; host: " + host_.errors().front() + ")");

@@ -20,6 +20,7 @@ extern "C" {
 #include "cli.h"
 #include "commands.h"
 #include "movie.h"
+#include "platform/platform.h"
 #include "progress.h"
 
 namespace {
@@ -76,9 +77,17 @@ public:
         av_frame_free(&frame_);
         av_packet_free(&packet_);
         avcodec_free_context(&encoder_);
-        if (format_ && format_->pb && !(format_->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&format_->pb);
+        close();
         avformat_free_context(format_);
+    }
+
+    // Closes the file (before it is renamed or removed: Windows does neither to
+    // an open file); false when what was buffered could not be written.
+    bool close()
+    {
+        if (!format_ || !format_->pb || (format_->oformat->flags & AVFMT_NOFILE))
+            return true;
+        return avio_closep(&format_->pb) >= 0;
     }
 
     // Opens OUT for pictures of this size and kind, with the movie's sound
@@ -210,8 +219,8 @@ public:
         if (!encode(nullptr, error))
             return false;
         const int r = av_write_trailer(format_);
-        if (r < 0) {
-            *error = "cannot finish the file: " + avError(r);
+        if (r < 0 || !close()) {
+            *error = "cannot finish the file: " + avError(r < 0 ? r : AVERROR(EIO));
             return false;
         }
         return true;
@@ -295,13 +304,14 @@ int cmdDecode(const std::vector<std::string>& in)
     // A video is written under a temporary name and renamed when complete, so
     // a failed decode leaves no half file behind.
     const std::string writePath = sequence ? out : out + ".partial";
+    Output output;
     auto failed = [&](int code, const std::string& what) {
+        output.close();
         if (!sequence)
-            std::remove(writePath.c_str());
+            platform::removeFile(writePath);
         return fail(code, "decode: " + what);
     };
 
-    Output output;
     FramePictures pictures(info.width, info.height);
     std::vector<uint8_t> rgba;
     // Sound that precedes the first picture waits until the output exists:
@@ -360,7 +370,7 @@ int cmdDecode(const std::vector<std::string>& in)
         return failed(EXIT_REJECTED, "'" + path + "' has no frames");
     if (!output.finish(&error))
         return failed(EXIT_USAGE, error);
-    if (!sequence && std::rename(writePath.c_str(), out.c_str()) != 0)
+    if (!sequence && !platform::replaceFile(writePath, out))
         return failed(EXIT_USAGE, "cannot write '" + out + "': " + std::strerror(errno));
     std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", out.c_str(), (unsigned long long)frames, info.width,
                 info.height, output.codecName().c_str(), output.containerName(),

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "cli.h"
-#include "platform/dialog.h"
 #include "commands.h"
 #include "host/options.h"
 #include "hostsim/host.h"
+#include "platform/dialog.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "cli.h"
-#include "platform/dialog.h"
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "host/options.h"
 #include "hostsim/host.h"
+#include "platform/dialog.h"
 #include "platform/platform.h"
 #include "progress.h"
 #include "sources.h"
@@ -156,7 +156,7 @@ int cmdRender(const std::vector<std::string>& in)
     auto refuse = [&](const std::string& what) {
         host.unload();
         if (!existed)
-            std::remove(output.c_str());
+            platform::removeFile(output);
         return fail(EXIT_REJECTED, "render: " + what);
     };
     if (A_Err err = host.initOutputSpec(out); err != A_Err_NONE)

@@ -109,11 +109,17 @@ void fillFunctionBlock(AEIO_FunctionBlock4& f)
 
 #ifdef _WIN32
 // The process-attach notification keeps the module instance, from which the
-// dialog resource is loaded; other notifications leave it alone.
+// dialog resource is loaded; other notifications leave it alone. The module
+// is pinned: the core context's system monitor runs until the process ends,
+// so the code must stay mapped after the host lets go of the module.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         zexport::g_moduleInstance = instance;
+        HMODULE pinned = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&DllMain), &pinned);
+    }
     return TRUE;
 }
 #define ZEXPORT_ENTRY __declspec(dllexport)

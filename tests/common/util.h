@@ -2,17 +2,28 @@
 // hash, the process's thread count, and running a command line.
 #pragma once
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace testutil {
 
@@ -32,9 +43,13 @@ class TempDir {
 public:
     TempDir()
     {
-        std::string name = (std::filesystem::temp_directory_path() / "zemo3-test-XXXXXX").string();
-        if (mkdtemp(name.data()))
-            path_ = name;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto name = std::filesystem::temp_directory_path() / ("zemo3-test-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(name, ec))
+                path_ = name;
+        }
     }
     ~TempDir()
     {
@@ -62,15 +77,24 @@ inline void writeFile(const std::string& file, const Bytes& bytes)
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// Threads of this process, as the kernel lists them.
+// Threads of this process, as the system lists them.
 inline size_t threadCount()
 {
     size_t n = 0;
+#ifdef _WIN32
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+#else
     if (DIR* d = opendir("/proc/self/task")) {
         while (const dirent* e = readdir(d))
             n += e->d_name[0] != '.';
         closedir(d);
     }
+#endif
     return n;
 }
 
@@ -79,13 +103,41 @@ struct Run {
     std::string out, err;
 };
 
-// Runs a command line through the shell, stdin from /dev/null.
+// This test program's own file, quoted for a command line.
+inline std::string self()
+{
+    return "\"" + platform::executablePath() + "\"";
+}
+
+// Runs a command line through the shell (cmd.exe on Windows) with nothing on
+// its standard input.
 inline Run run(const std::string& command)
 {
     TempDir dir;
     const std::string out = dir.file("out"), err = dir.file("err");
+#ifdef _WIN32
+    // cmd.exe drops the first and the last quote of the line: one more pair keeps the rest as it is.
+    const int code = std::system(("\"" + command + " >\"" + out + "\" 2>\"" + err + "\" <NUL\"").c_str());
+#else
     const int status = std::system((command + " >" + out + " 2>" + err + " </dev/null").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return {code, slurp(out), slurp(err)};
+}
+
+// run() with environment variables set for the command (and restored after).
+inline Run run(const std::vector<std::pair<std::string, std::string>>& environment, const std::string& command)
+{
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const auto& [name, value] : environment) {
+        const char* old = std::getenv(name.c_str());
+        saved.emplace_back(name, old ? old : "");
+        platform::setEnvironment(name, value);
+    }
+    Run r = run(command);
+    for (const auto& [name, value] : saved)
+        platform::setEnvironment(name, value);
+    return r;
 }
 
 }  // namespace testutil

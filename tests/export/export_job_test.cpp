@@ -2,11 +2,8 @@
 // process with a real writer, real worker threads and a replaceable memory probe.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <random>
 #include <thread>
@@ -221,17 +218,31 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
     std::mt19937 rng(seed);
     auto mix = [](uint64_t x) { return std::mt19937_64(x)(); };
     // A deadlock must not hang the program: an iteration that takes a minute ends it, naming the run.
-    static std::string alarmText;
-    alarmText = "ordered-write stress: no progress in 60 s (" + run + "); a deadlock?\n";
-    std::signal(SIGALRM, [](int) {
-        [[maybe_unused]] ssize_t n = write(2, alarmText.data(), alarmText.size());
-        std::abort();
+    struct Watchdog {
+        std::atomic<int> ticks{0};
+        std::atomic<bool> done{false};
+        std::thread thread;
+        ~Watchdog()
+        {
+            done = true;
+            thread.join();
+        }
+    } watchdog;
+    watchdog.thread = std::thread([&] {
+        auto last = std::chrono::steady_clock::now();
+        for (int seen = 0; !watchdog.done; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+            if (watchdog.ticks != seen)
+                seen = watchdog.ticks, last = std::chrono::steady_clock::now();
+            if (std::chrono::steady_clock::now() - last > std::chrono::seconds(60)) {
+                std::fprintf(stderr, "ordered-write stress: no progress in 60 s (%s); a deadlock?\n", run.c_str());
+                std::abort();
+            }
+        }
     });
     constexpr uint32_t kW = 48, kH = 32;  // no padding by the codec: no blank rows
     uint64_t totalFrames = 0;
-    for (int iteration = 0; iteration < iterations; ++iteration) {
+    for (int iteration = 0; iteration < iterations; ++iteration, ++watchdog.ticks) {
         SCOPED_TRACE("iteration " + std::to_string(iteration));
-        alarm(60);
         const std::string path = dir_.file("stress.mov");
         HookedWriter* w = hookedWriter(path, kW, kH);
         ASSERT_NE(w, nullptr);
@@ -275,8 +286,6 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
             ASSERT_EQ(written[n], expectedFrame(0, kW, kH, n)) << "frame " << n;
         totalFrames += frames;
     }
-    alarm(0);
-    std::signal(SIGALRM, SIG_DFL);
     nox::TaskManager::destroyInstance();
     nox::TaskManager::instance(nox::TaskManager::defaultWorkerCount());
     std::printf("ordered-write stress: %d iterations, %llu frames, seed %u\n", iterations,

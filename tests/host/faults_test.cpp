@@ -1,9 +1,11 @@
 // Error paths: suites the host withholds, members that fail, a null basic
 // suite. Whatever fails, the error is passed on, every acquired suite is
 // released, no handle stays locked, none is leaked and no thread is left.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 #include <set>
 
 #include "host_session.h"
@@ -73,18 +75,29 @@ protected:
     void SetUp() override
     {
         HostTest::SetUp();
+#ifndef _WIN32
         // No dialog on a terminal: the module's dialog must not find this program's own.
         host().setMainWindow(window_);
-        // One job first: the worker pool and FFmpeg's lazily made state exist before the threads are counted.
+#endif
+        // One job, one dialog and one scoped trace first: the worker pool, FFmpeg's lazily made state, the
+        // window system's threads and GoogleTest's own (a watcher of its thread-local traces, on Windows)
+        // exist before the threads are counted.
+        SCOPED_TRACE("warming up");
         AEIO_OutSpecH out = prepared(true);
+        EXPECT_EQ(host().userOptionsDialog(out), A_Err_NONE);
         finish(out);
         threads_ = testutil::threadCount();
     }
     void TearDown() override
     {
+        // A thread ends a little after it is joined.
+        for (int i = 0; i < 200 && testutil::threadCount() != threads_; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_EQ(testutil::threadCount(), threads_);
+#ifndef _WIN32
         host().setMainWindow(nullptr);
         platform::destroyTerminalWindow(window_);
+#endif
         HostTest::TearDown();
     }
 
@@ -119,7 +132,11 @@ protected:
         host().clearErrors();
     }
 
+#ifdef _WIN32
+    DialogCanceller canceller_;
+#else
     platform::HWND window_ = platform::makeTerminalWindow(-1, -1);
+#endif
     testutil::TempDir dir_;
     std::string path_;
     int jobs_ = 0;

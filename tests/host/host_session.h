@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/util.h"
@@ -101,13 +104,41 @@ protected:
 };
 
 // True in the child started by runInChild; tests meant only for it skip themselves otherwise.
-inline bool inChild() { return std::getenv("ZEMO_HOST_TEST_CHILD") != nullptr; }
+inline bool inChild()
+{
+    const char* child = std::getenv("ZEMO_HOST_TEST_CHILD");
+    return child && *child == '1';
+}
 
 // Runs the named test of this program in a new process; its exit status (0 when it passed).
 inline int runInChild(const std::string& test)
 {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    return testutil::run("ZEMO_HOST_TEST_CHILD=1 " + self + " --gtest_filter=" + test).code;
+    return testutil::run({{"ZEMO_HOST_TEST_CHILD", "1"}}, testutil::self() + " --gtest_filter=" + test).code;
 }
+
+#ifdef _WIN32
+// A user who cancels every options dialog as soon as it is shown: a modal
+// dialog would otherwise wait for one forever.
+class DialogCanceller {
+public:
+    DialogCanceller()
+        : thread_([this] {
+              for (; !done_; Sleep(5))
+                  if (HWND dialog = FindWindowW(L"#32770", L"Zemo 3 Format Options"))
+                      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+          })
+    {
+    }
+    ~DialogCanceller()
+    {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+#endif
 
 }  // namespace hosttest

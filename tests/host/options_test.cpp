@@ -1,8 +1,10 @@
 // The options record through the host (create, restore, flatten, dispose,
 // describe, refresh, render depth) and the options dialog, shown by the module
 // on a pseudo-terminal that the emulated host offers as its main window.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <regex>
@@ -152,6 +154,7 @@ TEST_F(Options, RefreshTakesTheAlphaTypeUnlessMissing)
 }
 
 // ---- The dialog -------------------------------------------------------------
+#ifndef _WIN32
 
 const char* const kHint = "Esc/q: Cancel";
 
@@ -371,6 +374,79 @@ TEST(DialogWindows, ListMessagesAndClosing)
     EXPECT_EQ(result, 42);
     platform::destroyTerminalWindow(window);
 }
+#else
+
+// The module's own Win32 dialog (resource 100 of the module), used from a second thread as a user would: found by
+// its caption, its controls laid out as the template says, the four entries and the version text read back, an
+// entry picked and OK pressed. ZEMO_DIALOG_PICTURE names a file for a picture of it (scripts/test-win64.sh).
+TEST_F(Options, Win32DialogTakesTheChoice)
+{
+    AEIO_OutSpecH out = restoredOutput(storedRecord(1));
+    std::vector<std::wstring> entries, texts;
+    std::wstring version;
+    LRESULT selectedOnOpen = -2;
+    std::vector<RECT> places, expected;
+    std::thread user([&] {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 1000 && !(dialog && IsWindowVisible(dialog)); ++i, Sleep(10))
+            dialog = FindWindowW(L"#32770", L"Zemo 3 Format Options");
+        if (!dialog)
+            return;
+        Sleep(300);  // painted
+        HWND list = GetDlgItem(dialog, 3);
+        selectedOnOpen = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        wchar_t text[64];
+        for (LRESULT i = 0, n = SendMessageW(list, CB_GETCOUNT, 0, 0); i < n; ++i) {
+            SendMessageW(list, CB_GETLBTEXT, WPARAM(i), LPARAM(text));
+            entries.push_back(text);
+        }
+        GetDlgItemTextW(dialog, 1004, text, 64);
+        version = text;
+        const platform::DialogTemplate& t = zexport::resources::optionsDialogTemplate();
+        for (size_t i = 0; i < t.itemCount; ++i) {
+            const auto& item = t.items[i];
+            RECT units{item.x, item.y, item.x + item.cx, item.y + item.cy}, place;
+            MapDialogRect(dialog, &units);
+            GetWindowRect(GetDlgItem(dialog, item.id), &place);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 1);
+            places.push_back({place.left, place.top, 0, 0});
+            expected.push_back({units.left, units.top, 0, 0});
+            GetClassNameW(GetDlgItem(dialog, item.id), text, 64);
+            texts.push_back(text);
+        }
+        if (const char* picture = std::getenv("ZEMO_DIALOG_PICTURE")) {
+            // The picture is taken from outside, from the window system's screen: the dialog's place goes to
+            // PICTURE.place ("WxH+X+Y") and the dialog stays up until PICTURE is there.
+            RECT r;
+            GetWindowRect(dialog, &r);
+            const std::string place = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) +
+                                      "+" + std::to_string(r.left) + "+" + std::to_string(r.top);
+            testutil::writeFile(std::string(picture) + ".place", testutil::Bytes(place.begin(), place.end()));
+            for (int i = 0; i < 3000 && !std::filesystem::exists(picture); ++i)
+                Sleep(10);
+        }
+        SendMessageW(list, CB_SETCURSEL, 3, 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(3, CBN_SELCHANGE), LPARAM(list));
+        PostMessageW(dialog, WM_COMMAND, IDOK, LPARAM(GetDlgItem(dialog, IDOK)));
+    });
+    bool interacted = false;
+    EXPECT_EQ(host().userOptionsDialog(out, &interacted), A_Err_NONE);
+    user.join();
+    if (entries.empty())
+        GTEST_SKIP() << "no display to show the dialog on";
+    EXPECT_EQ(selectedOnOpen, 1);
+    EXPECT_EQ(entries, (std::vector<std::wstring>{L"Normal Quality, No Alpha", L"Normal Quality, With Alpha",
+                                                  L"High Quality, No Alpha", L"High Quality, With Alpha"}));
+    EXPECT_EQ(version, L"2.1.8 rev 8700");
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Button", L"Button", L"ComboBox", L"Static", L"Static"}));
+    for (size_t i = 0; i < places.size(); ++i) {
+        EXPECT_EQ(places[i].left, expected[i].left) << i;
+        EXPECT_EQ(places[i].top, expected[i].top) << i;
+    }
+    EXPECT_TRUE(interacted);
+    EXPECT_EQ(record(out).formatType, 3u);
+}
+#endif
 
 }  // namespace
 }  // namespace hosttest

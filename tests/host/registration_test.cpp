@@ -1,6 +1,4 @@
 // The entry: what the host receives, version checks, stubs, the death hook.
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -87,6 +85,31 @@ TEST(PiPL, ExactBytes)
     std::vector<uint8_t> pipl = zexport::resources::piplResource();
     EXPECT_EQ(std::string(pipl.begin(), pipl.end()), expected);
     EXPECT_EQ(zexport::resources::kPiPLResourceId, 16000);
+#ifdef _WIN32
+    // The module's compiled resources: the property list and the version strings.
+    HMODULE module = LoadLibraryExW(std::filesystem::path(ZEMO_MODULE_PATH).wstring().c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(16000), L"PiPL");
+    ASSERT_NE(found, nullptr);
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    EXPECT_EQ(std::string(data, SizeofResource(module, found)), expected);
+    HRSRC version = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    ASSERT_NE(version, nullptr);
+    std::vector<char> block(static_cast<const char*>(LockResource(LoadResource(module, version))),
+                            static_cast<const char*>(LockResource(LoadResource(module, version))) +
+                                SizeofResource(module, version));
+    const auto& strings = zexport::resources::versionStrings();
+    for (auto [name, value] : {std::pair{L"FileDescription", strings.fileDescription},
+                               {L"FileVersion", strings.fileVersion}, {L"InternalName", strings.internalName}}) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904b0\\") + name).c_str(),
+                                   reinterpret_cast<void**>(&text), &length)) << value;
+        EXPECT_EQ(platform::utf16ToUtf8(reinterpret_cast<const char16_t*>(text)), value);
+    }
+    FreeLibrary(module);
+#endif
 }
 
 // ---- The death hook and the host's leak check at unload, in a process of their own
@@ -123,7 +146,7 @@ TEST(DeathHookChild, WithAndWithoutContext)
     ASSERT_EQ(host.callEntry(115), A_Err_NONE);
     // The bring-up started the system monitor and max(P, 4) - 2 workers (a
     // sanitizer may add a thread of its own, hence "at least").
-    const size_t workers = size_t(std::max(sysconf(_SC_NPROCESSORS_ONLN), 4L) - 2);
+    const size_t workers = size_t(std::max(platform::processorCount(), 4u) - 2);
     EXPECT_TRUE(waitForThreads([&](size_t n) { return n >= before + 1 + workers; })) << threadCount();
     const size_t up = threadCount();
     // A handle the module never frees is reported at unload.

@@ -148,7 +148,7 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-        if (w.size() < 7 || !std::isdigit(static_cast<unsigned char>(w[0][0])))
+        if (w.size() < 7 || !std::isdigit(static_cast<unsigned char>(w[0][0])) || w[1] == "HAP")
             continue;
         const int type = std::stoi(w[0]);
         ASSERT_TRUE(type >= 0 && type <= 3) << line;
@@ -169,10 +169,12 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
         EXPECT_EQ(w[7] == "-", !(ours ? type == 1 || type == 3 : type == 1)) << line;  // alpha where it is kept
     }
     EXPECT_EQ(ratioRows, 4);
+    // HAP's rows are there when this FFmpeg has its encoder (the Win64 build's has not).
+    const bool hap = r.out.find("HAP rows left out") == std::string::npos;
     for (int type = 0; type < 4; ++type)
         for (const char* side : {" ours ", " hap "})
             for (const char* threads : {"1", "2"})
-                EXPECT_EQ(rows[std::to_string(type) + side + threads], 1) << type << side << threads;
+                EXPECT_EQ(rows[std::to_string(type) + side + threads], side[1] == 'o' || hap) << type << side << threads;
     // On photographic content high quality beats normal, with and without alpha.
     EXPECT_GT(psnr[2], psnr[0] + 0.3);
     EXPECT_GT(psnr[3], psnr[1] + 0.3);
@@ -443,5 +445,45 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
     EXPECT_EQ(r.out.find("packed  "), std::string::npos) << "no per-frame rows with --totals";
     EXPECT_NE(r.out.find("sound: pcm_s16le, 2 channels at 48000 Hz, 48000 samples"), std::string::npos) << r.out;
 }
+
+#ifndef _WIN32
+// The Win64 build under Wine against this build: renders of the demo and of a clip with sound (the demo decoded
+// to FFV1 and PCM) hold the same packets, and a render to a name outside ASCII, written with backslashes as the
+// host gives it, lands there. Runs when ZEMO_WIN64_ZEMO3 is the command that runs the Win64 zemo3 (make test-win64).
+TEST(Win64, RendersMatchTheLinuxBuildAndTakeAnyName)
+{
+    const char* windows = std::getenv("ZEMO_WIN64_ZEMO3");
+    if (!windows || !*windows)
+        GTEST_SKIP() << "no Win64 build to compare with (ZEMO_WIN64_ZEMO3)";
+    testutil::TempDir dir;
+    ASSERT_EQ(zemo3("render --demo --size 200x120 --duration 1 -o " + dir.file("demo.mov")).code, 0);
+    ASSERT_EQ(zemo3("decode " + dir.file("demo.mov") + " -o " + dir.file("clip.mkv")).code, 0);
+    for (const auto& [name, args] : {std::pair<std::string, std::string>{"demo", "render --demo --size 640x360 "
+                                                                                  "--duration 2 --compression 3"},
+                                     {"clip", "render " + dir.file("clip.mkv") + " --compression 0"}}) {
+        SCOPED_TRACE(name);
+        const auto here = zemo3(args + " -o " + dir.file(name + "-linux.mov"));
+        const auto there = testutil::run(std::string(windows) + " " + args + " -o " + dir.file(name + "-win64.mov"));
+        ASSERT_EQ(here.code, 0) << here.err;
+        ASSERT_EQ(there.code, 0) << there.err;
+        const testutil::Movie a = testutil::readMovie(dir.file(name + "-linux.mov"));
+        const testutil::Movie b = testutil::readMovie(dir.file(name + "-win64.mov"));
+        ASSERT_EQ(a.packets.size(), b.packets.size());
+        EXPECT_FALSE(a.sound().empty());
+        for (size_t i = 0; i < a.packets.size(); ++i) {
+            ASSERT_EQ(a.packets[i].stream, b.packets[i].stream) << i;
+            ASSERT_EQ(a.packets[i].pts, b.packets[i].pts) << i;
+            ASSERT_TRUE(a.packets[i].data == b.packets[i].data) << "packet " << i;
+        }
+    }
+    const std::string name = dir.file("\xc3\x9c" "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov");  // Übung – 日本.mov
+    std::string backslashed = "Z:" + name;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    const auto r = testutil::run(std::string(windows) + " render --demo --size 64x48 --duration 0.5 -o '" +
+                                 backslashed + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(testutil::readMovie(name).frames().size(), 15u);
+}
+#endif
 
 }  // namespace

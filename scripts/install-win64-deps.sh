@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
-  dpkg-dev make nasm pkg-config
+  dpkg-dev make cmake nasm pkg-config
 )
 
 missing=()

@@ -24,8 +24,10 @@ protected:
         uint64_t lastBusy = 0, lastTotal = 0;
         do {
             uint64_t busy = 0, total = 0;
+            // Where busy time is summed over processes, one that ends between two
+            // samples takes its time with it: such a sample only starts the next span.
             if (platform::sampleProcessorTimes(&busy, &total) && total > lastTotal) {
-                if (lastTotal != 0)
+                if (lastTotal != 0 && busy >= lastBusy)
                     load_.store(double(busy - lastBusy) / double(total - lastTotal), std::memory_order_relaxed);
                 lastBusy = busy;
                 lastTotal = total;

@@ -447,6 +447,20 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
 }
 
 #ifndef _WIN32
+// The options dialog comes up on the controlling terminal even when the output goes to a file (script gives
+// the command a terminal and types into it); without a terminal the command says so and changes nothing.
+TEST(Commands, DialogUsesTheControllingTerminal)
+{
+    testutil::TempDir dir;
+    const std::string options = std::string(ZEMO3_BINARY) + " options --dialog --compression high";
+    auto r = testutil::run("(printf 'j\\r' | script -qfec '" + options + " > " + dir.file("out") + "' /dev/null)");
+    EXPECT_NE(r.out.find("Zemo 3 Format Options"), std::string::npos) << r.out;
+    EXPECT_NE(testutil::slurp(dir.file("out")).find("High Quality, With Alpha"), std::string::npos);
+    r = testutil::run("setsid -w " + options);
+    EXPECT_NE(r.err.find("no terminal, the dialog cannot be shown"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("High Quality, No Alpha"), std::string::npos) << r.out;
+}
+
 // The Win64 build under Wine against this build: renders of the demo and of a clip with sound (the demo decoded
 // to FFV1 and PCM) hold the same packets, and a render to a name outside ASCII, written with backslashes as the
 // host gives it, lands there. Runs when ZEMO_WIN64_ZEMO3 is the command that runs the Win64 zemo3 (make test-win64).

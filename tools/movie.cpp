@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include "codec/zemo3.h"
-#include "reader/texture.h"
 
 namespace zemo3 {
 
@@ -21,14 +20,6 @@ std::string avError(int code)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
-}
-
-uint32_t load32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-bool knownTag(uint32_t v)
-{
-    return v == nox::kTagDXT1 || v == nox::kTagDXT5 || v == nox::kTagYCG6 || v == nox::kTagYG10 ||
-           v == nox::kTagUVA0 || v == nox::kTagMSK0;
 }
 
 }  // namespace
@@ -47,8 +38,6 @@ std::string frameTagText(uint32_t tag)
 {
     return tagText((tag >> 24) | ((tag >> 8) & 0xFF00u) | ((tag << 8) & 0xFF0000u) | (tag << 24));
 }
-
-bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
 
 // ---------------------------------------------------------------- reader
 
@@ -183,88 +172,6 @@ bool MovieReader::next(MoviePacket* packet)
     packet->dts = packet_->dts == AV_NOPTS_VALUE ? INT64_MIN : packet_->dts;
     packet->duration = packet_->duration;
     packet->position = packet_->pos;
-    return true;
-}
-
-// -------------------------------------------------------------- pictures
-
-bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h)
-{
-    if (size < 4)
-        return false;
-    const uint32_t first = load32(frame);
-    if (knownTag(first)) {
-        if (size < nox::kFrameHeaderSize)
-            return false;
-        nox::FrameHeader fh = nox::readFrameHeader(frame);
-        h->tag = fh.tag;
-        h->version = fh.version;
-        h->payloadKind = fh.payloadKind;
-        h->payloadSize = fh.payloadSize;
-        h->headerSize = nox::kFrameHeaderSize;
-    } else {
-        // The 4-byte header of format version 3 and older.
-        h->tag = (first & 0x40000000u) ? nox::kTagDXT5 : nox::kTagDXT1;
-        h->version = std::min(3u, (first >> 24) & 0xFu);
-        h->payloadKind = first >> 31;
-        h->payloadSize = first & 0xFFFFFFu;
-        h->headerSize = 4;
-    }
-    h->type = nox::formatTypeOf(h->tag, uint8_t(h->version));
-    return true;
-}
-
-bool FramePictures::decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
-                           std::string* why)
-{
-    Header h;
-    if (!readHeader(frame, size, &h)) {
-        *why = "only " + std::to_string(size) + " bytes, too short for a frame header";
-        return false;
-    }
-    if (header)
-        *header = h;
-    if (load32(frame) == 0) {
-        *why = "starts with a zero word";
-        return false;
-    }
-    if (h.type > 5) {
-        *why = std::string("holds a ") + nox::formatTypeName(h.type) + " frame, which has no picture";
-        return false;
-    }
-    if (uint64_t(h.headerSize) + h.payloadSize != size) {
-        *why = "its header announces " + std::to_string(h.payloadSize) + " payload bytes but the packet holds " +
-               std::to_string(size - h.headerSize);
-        return false;
-    }
-    nox::FrameDecoder decoder(h.type, width_, height_);
-    const uint32_t bytes = decoder.textureBytes();
-    if (bytes == 0) {
-        *why = "no texture size for this picture";
-        return false;
-    }
-    texture_.resize(bytes);
-    if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
-        *why = h.payloadKind == 1 ? "its raw payload does not match the texture size"
-                                  : "its packed payload is malformed";
-        return false;
-    }
-    if (checkPayloadUse_ && h.payloadKind == 0 && h.type <= 3 && decoder.unpacker()) {
-        // decode() accepts a payload with bytes after the packed texture; a
-        // damaged packet can look like one.
-        scratch_.resize(bytes);
-        const size_t used = decoder.unpacker()(frame + h.headerSize, scratch_.data(), h.payloadSize, bytes);
-        if (used != h.payloadSize) {
-            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) +
-                   " bytes before its payload";
-            return false;
-        }
-    }
-    rgba->resize(size_t(width_) * height_ * 4);
-    if (!nox::textureToRgba(h.type, texture_.data(), bytes, width_, height_, rgba->data(), size_t(width_) * 4)) {
-        *why = "its texture cannot be rebuilt";
-        return false;
-    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reader/frame_decoder.h"
+#include "reader/pictures.h"
 
 struct AVFormatContext;
 struct AVIOContext;
@@ -90,45 +91,8 @@ private:
     std::string error_;
 };
 
-// Restores Zemo 3 frames of one picture size to RGBA.
-class FramePictures {
-public:
-    // With checkPayloadUse, a packed payload must also be used to its last
-    // byte (the writer's always are); the check unpacks each packed frame a
-    // second time.
-    FramePictures(uint32_t width, uint32_t height, bool checkPayloadUse = false)
-        : width_(width), height_(height), checkPayloadUse_(checkPayloadUse)
-    {
-    }
-
-    // Header facts of a frame, readable without decoding it.
-    struct Header {
-        uint32_t type = 0;        // format type from tag and version
-        uint32_t tag = 0;         // texture tag as a little-endian value
-        unsigned version = 0;
-        unsigned payloadKind = 0; // 0 packed, 1 raw
-        uint32_t payloadSize = 0;
-        uint32_t headerSize = 0;  // 12, or 4 for version-3 frames
-    };
-    // False when the frame is too short to hold its header.
-    static bool readHeader(const uint8_t* frame, size_t size, Header* header);
-
-    // Decodes one frame into rgba (width*height*4 bytes, rows width*4 apart,
-    // A = 255 for types without alpha). False with the reason when the frame
-    // is malformed, of a type that has no picture here (6, 7) or its header
-    // and length disagree.
-    bool decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
-                std::string* why);
-    // The texture of the last frame decode() accepted.
-    const std::vector<uint8_t>& texture() const { return texture_; }
-
-private:
-    uint32_t width_, height_;
-    bool checkPayloadUse_;
-    std::vector<uint8_t> texture_, scratch_;
-};
-
-// True for format types that store alpha (1, 3, 5).
-bool typeHasAlpha(uint32_t type);
+// Frames to pictures (reader/pictures.h).
+using nox::FramePictures;
+using nox::typeHasAlpha;
 
 }  // namespace zemo3

@@ -75,13 +75,13 @@ void storePatch(const uint8_t* patch, uint32_t patchWidth, uint32_t patchHeight,
         std::memcpy(rgba + size_t(y + j) * stride + size_t(x) * 4, patch + size_t(j) * patchWidth * 4, size_t(w) * 4);
 }
 
-void dxtToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t width, uint32_t height, uint8_t* rgba,
-               size_t stride)
+void dxtToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t width, uint32_t height, uint32_t firstRow,
+               uint32_t endRow, uint8_t* rgba, size_t stride)
 {
     const size_t blockBytes = alpha ? 16 : 8;
     const size_t blocksPerRow = pw / 4;
     uint8_t patch[64];
-    for (uint32_t y = 0; y < height; y += 4) {
+    for (uint32_t y = firstRow; y < endRow; y += 4) {
         for (uint32_t x = 0; x < width; x += 4) {
             const uint8_t* block = texture + (size_t(y / 4) * blocksPerRow + x / 4) * blockBytes;
             if (alpha)
@@ -94,13 +94,13 @@ void dxtToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t width, 
 }
 
 void ycocgToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t ph, uint32_t width, uint32_t height,
-                 uint8_t* rgba, size_t stride)
+                 uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t stride)
 {
     const size_t unit = alpha ? 16 : 8;
     const size_t blocksPerRow = pw / 4;
     const uint8_t* chroma = texture + (alpha ? size_t(pw) * ph : size_t(pw) * ph / 2);
     uint8_t patch[8 * 8 * 4];
-    for (uint32_t ty = 0; ty * 8 < height; ++ty) {
+    for (uint32_t ty = firstRow / 8; ty * 8 < endRow; ++ty) {
         for (uint32_t tx = 0; tx * 8 < width; ++tx) {
             uint8_t luma[4][16], alphas[4][16], co[16], cg[16];
             for (int blk = 0; blk < 4; ++blk) {
@@ -172,6 +172,12 @@ void decodeDxt5Block(const uint8_t* block16, uint8_t rgba[64])
 bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
                    uint8_t* rgba, size_t rgbaStride)
 {
+    return textureToRgbaRows(type, texture, textureBytes, width, height, 0, height, rgba, rgbaStride);
+}
+
+bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
+                       uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride)
+{
     const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15);
     const uint64_t ph = (uint64_t(height) + 15) & ~uint64_t(15);
     const uint64_t pixels = pw * ph;
@@ -194,12 +200,13 @@ bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, u
     default:
         return false;
     }
-    if (textureBytes < need || pw > UINT32_MAX || ph > UINT32_MAX)
+    if (textureBytes < need || pw > UINT32_MAX || ph > UINT32_MAX || firstRow % 8 != 0 || endRow > height ||
+        (endRow % 8 != 0 && endRow != height))
         return false;
     if (type == 2 || type == 3)
-        ycocgToRgba(type == 3, texture, uint32_t(pw), uint32_t(ph), width, height, rgba, rgbaStride);
+        ycocgToRgba(type == 3, texture, uint32_t(pw), uint32_t(ph), width, height, firstRow, endRow, rgba, rgbaStride);
     else
-        dxtToRgba(type == 1 || type == 5, texture, uint32_t(pw), width, height, rgba, rgbaStride);
+        dxtToRgba(type == 1 || type == 5, texture, uint32_t(pw), width, height, firstRow, endRow, rgba, rgbaStride);
     return true;
 }
 

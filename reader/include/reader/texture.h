@@ -29,4 +29,10 @@ void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16]);
 bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
                    uint32_t height, uint8_t* rgba, size_t rgbaStride);
 
+// The same for rows [firstRow, endRow) only, so that a frame can be spread
+// over threads: firstRow a multiple of 8, endRow one too or the height. rgba
+// still points at row 0. False also for rows outside those bounds.
+bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
+                       uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride);
+
 }  // namespace nox

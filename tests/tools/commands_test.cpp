@@ -20,46 +20,11 @@
 namespace {
 
 using testutil::Bytes;
+using testutil::remux;
 
 testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
 
 const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
-
-// Copies a movie into a new QuickTime file, letting `damage` change or drop (return false) video
-// packets and `tag` replace the video stream's tag.
-bool remux(const std::string& in, const std::string& out, const std::function<bool(int64_t, AVPacket*)>& damage,
-           uint32_t tag = 0)
-{
-    av_log_set_level(AV_LOG_FATAL);  // no decoder knows the video tag
-    AVFormatContext *input = nullptr, *output = nullptr;
-    if (avformat_open_input(&input, in.c_str(), nullptr, nullptr) < 0)
-        return false;
-    avformat_find_stream_info(input, nullptr);
-    avformat_alloc_output_context2(&output, nullptr, "mov", out.c_str());
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        AVStream* s = avformat_new_stream(output, nullptr);
-        avcodec_parameters_copy(s->codecpar, input->streams[i]->codecpar);
-        s->time_base = input->streams[i]->time_base;
-        if (tag && s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            s->codecpar->codec_tag = tag;
-    }
-    bool ok = avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(output, nullptr) >= 0;
-    AVPacket* p = av_packet_alloc();
-    for (int64_t video = 0; ok && av_read_frame(input, p) >= 0; av_packet_unref(p)) {
-        const bool isVideo = input->streams[p->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        av_packet_rescale_ts(p, input->streams[p->stream_index]->time_base,
-                             output->streams[p->stream_index]->time_base);
-        p->pos = -1;
-        if (!isVideo || damage(video++, p))
-            ok = av_write_frame(output, p) >= 0;
-    }
-    ok = av_write_trailer(output) >= 0 && ok;
-    av_packet_free(&p);
-    avio_closep(&output->pb);
-    avformat_free_context(output);
-    avformat_close_input(&input);
-    return ok;
-}
 
 class MovieCommands : public ::testing::Test {
 protected:

@@ -1,0 +1,297 @@
+// zemo3dec in real GStreamer pipelines, on movies of every type rendered by
+// the zemo3 command at an odd size (the padding must be cropped), against the
+// pictures `zemo3 decode` writes for the same movies.
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/movies.h"
+
+namespace {
+
+using testutil::Bytes;
+
+const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 frames/s
+
+testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+
+// A picture file of `zemo3 decode` (PAM: a text header, then the samples) as
+// RGBA, opaque where it holds RGB.
+Bytes readPam(const std::string& file)
+{
+    const std::string text = testutil::slurp(file);
+    const size_t end = text.find("ENDHDR\n");
+    if (end == std::string::npos)
+        return {};
+    const bool alpha = text.find("DEPTH 4") < end;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data()) + end + 7;
+    Bytes out;
+    for (size_t i = 0; i < size_t(kWidth) * kHeight; ++i, p += alpha ? 4 : 3)
+        out.insert(out.end(), {p[0], p[1], p[2], alpha ? p[3] : uint8_t(255)});
+    return out;
+}
+
+struct Picture {
+    GstClockTime pts;
+    std::string format;
+    Bytes rgba;  // rows cropped to the picture's width
+};
+
+// Copies a sample's picture, row by row through its stride.
+Picture picture(GstSample* sample)
+{
+    GstVideoInfo info;
+    gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
+    GstVideoFrame frame;
+    Picture out{GST_BUFFER_PTS(gst_sample_get_buffer(sample)), GST_VIDEO_INFO_NAME(&info), {}};
+    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ))
+        return out;
+    for (int y = 0; y < GST_VIDEO_INFO_HEIGHT(&info); ++y) {
+        const auto* row = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)) +
+                          y * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        out.rgba.insert(out.rgba.end(), row, row + GST_VIDEO_INFO_WIDTH(&info) * 4);
+    }
+    gst_video_frame_unmap(&frame);
+    return out;
+}
+
+// A pipeline ending in an appsink named "sink", and what came out of it.
+struct Played {
+    std::vector<Picture> pictures;
+    std::vector<std::string> warnings, errors;
+    guint64 damaged = 0;
+};
+
+Played play(const std::string& description, const std::function<void(GstElement*)>& whilePaused = {})
+{
+    Played out;
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (!pipeline || error) {
+        out.errors.push_back(error ? error->message : "no pipeline");
+        g_clear_error(&error);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return out;
+    }
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    GstBus* bus = gst_element_get_bus(pipeline);
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    if (whilePaused)
+        whilePaused(pipeline);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    // Pictures until the end of the stream or an error.
+    for (int idle = 0; idle < 200 && out.errors.empty() && !gst_app_sink_is_eos(GST_APP_SINK(sink));) {
+        if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_SECOND / 10)) {
+            out.pictures.push_back(picture(sample));
+            gst_sample_unref(sample);
+        } else {
+            ++idle;
+        }
+        while (GstMessage* m = gst_bus_pop_filtered(bus, GstMessageType(GST_MESSAGE_WARNING | GST_MESSAGE_ERROR))) {
+            GError* e = nullptr;
+            gchar* debug = nullptr;
+            const bool warning = GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING;
+            warning ? gst_message_parse_warning(m, &e, &debug) : gst_message_parse_error(m, &e, &debug);
+            (warning ? out.warnings : out.errors).push_back(std::string(e->message) + " | " + (debug ? debug : ""));
+            g_clear_error(&e);
+            g_free(debug);
+            gst_message_unref(m);
+        }
+    }
+    if (GstElement* decoder = gst_bin_get_by_name(GST_BIN(pipeline), "dec")) {
+        g_object_get(decoder, "damaged", &out.damaged, nullptr);
+        gst_object_unref(decoder);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return out;
+}
+
+std::string decoding(const std::string& movie)
+{
+    return "filesrc location=\"" + movie + "\" ! qtdemux ! zemo3dec name=dec ! appsink name=sink sync=false";
+}
+
+class Zemo3Dec : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new testutil::TempDir;
+        // A registry of our own, scanned in this process (a sanitizer build's
+        // plug-in cannot load into GStreamer's separate scanner program).
+        platform::setEnvironment("GST_PLUGIN_PATH", ZEMO_GST_PLUGIN_DIR);
+        platform::setEnvironment("GST_REGISTRY", dir_->file("registry.bin"));
+        platform::setEnvironment("GST_REGISTRY_FORK", "no");
+        gst_init(nullptr, nullptr);
+        for (int t = 0; t < 4; ++t) {
+            const std::string type = kTypes[t];
+            auto r = zemo3("render --demo --size " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+                           " --duration 0.5 --compression " + type + " -o " + movie(t) + " --module " +
+                           ZEMO_MODULE_PATH);
+            ASSERT_EQ(r.code, 0) << r.err;
+            r = zemo3("decode " + movie(t) + " -o " + dir_->file(type + "_%03d.pam"));
+            ASSERT_EQ(r.code, 0) << r.err;
+            for (int i = 0; i < kFrames; ++i) {
+                char name[64];
+                std::snprintf(name, sizeof name, "%s_%03d.pam", type.c_str(), i);
+                decoded_[t].push_back(readPam(dir_->file(name)));
+                ASSERT_EQ(decoded_[t].back().size(), size_t(kWidth) * kHeight * 4) << name;
+            }
+        }
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
+
+    static testutil::TempDir* dir_;
+    static std::vector<Bytes> decoded_[4];
+};
+testutil::TempDir* Zemo3Dec::dir_;
+std::vector<Bytes> Zemo3Dec::decoded_[4];
+
+// Every frame, in order, byte for byte what `zemo3 decode` wrote, stamped
+// with its time; RGBA where the type keeps alpha, RGBx (opaque) otherwise.
+TEST_F(Zemo3Dec, EveryTypeMatchesTheCommandsDecode)
+{
+    for (int t = 0; t < 4; ++t) {
+        SCOPED_TRACE(kTypes[t]);
+        const Played p = play(decoding(movie(t)));
+        EXPECT_TRUE(p.errors.empty() && p.warnings.empty()) << (p.errors.empty() ? p.warnings : p.errors)[0];
+        ASSERT_EQ(p.pictures.size(), size_t(kFrames));
+        for (int i = 0; i < kFrames; ++i) {
+            EXPECT_EQ(p.pictures[i].format, t % 2 ? "RGBA" : "RGBx");
+            EXPECT_EQ(p.pictures[i].pts, gst_util_uint64_scale(i, GST_SECOND, 30)) << i;
+            EXPECT_TRUE(p.pictures[i].rgba == decoded_[t][i]) << "frame " << i;
+        }
+    }
+}
+
+// A seek while paused lands on the frame of that time; playing on from
+// there gives the frames after it.
+TEST_F(Zemo3Dec, SeekLandsOnTheFrame)
+{
+    const Played p = play(decoding(movie(3)), [](GstElement* pipeline) {
+        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND);
+        ASSERT_TRUE(gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                            gst_util_uint64_scale(9, GST_SECOND, 30)));
+        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND);
+    });
+    ASSERT_EQ(p.pictures.size(), size_t(kFrames - 9));
+    for (size_t i = 0; i < p.pictures.size(); ++i) {
+        EXPECT_EQ(p.pictures[i].pts, gst_util_uint64_scale(9 + i, GST_SECOND, 30));
+        EXPECT_TRUE(p.pictures[i].rgba == decoded_[3][9 + i]) << "frame " << 9 + i;
+    }
+}
+
+// Damaged frames are reported one warning each and skipped; the frames
+// around them still come out intact and the stream ends normally.
+TEST_F(Zemo3Dec, DamagedFramesAreSkippedAndReported)
+{
+    const std::string out = dir_->file("damaged.mov");
+    ASSERT_TRUE(testutil::remux(movie(2), out, [](int64_t i, AVPacket* p) {
+        if (i == 2)
+            p->size /= 2;  // shorter than its header says
+        if (i == 5)
+            std::memset(p->data, 0, 4);  // a zero first word
+        if (i == 6)
+            p->size = 3;  // not even a header
+        if (i == 11)
+            p->data[0] ^= 0x55;  // an unknown tag, read as an old header
+        return true;
+    }));
+    const Played p = play(decoding(out));
+    EXPECT_TRUE(p.errors.empty());
+    EXPECT_EQ(p.warnings.size(), 4u);
+    EXPECT_EQ(p.damaged, 4u);
+    ASSERT_EQ(p.pictures.size(), size_t(kFrames - 4));
+    size_t next = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        if (i == 2 || i == 5 || i == 6 || i == 11)
+            continue;
+        EXPECT_EQ(p.pictures[next].pts, gst_util_uint64_scale(i, GST_SECOND, 30));
+        EXPECT_TRUE(p.pictures[next++].rgba == decoded_[2][i]) << "frame " << i;
+    }
+    for (const std::string& w : p.warnings)
+        EXPECT_NE(w.find("damaged Zemo 3 frame"), std::string::npos) << w;
+}
+
+// What is not Zemo 3 does not get in: other caps do not link, and our caps
+// without a usable size fail with a message that says so.
+TEST_F(Zemo3Dec, OtherStreamsAreRefused)
+{
+    const struct {
+        const char* pipeline;
+        const char* says;
+    } cases[] = {
+        {"videotestsrc num-buffers=1 ! zemo3dec ! appsink name=sink", "could not link"},
+        {"appsrc caps=video/x-zemo3 ! zemo3dec ! appsink name=sink", "not-negotiated"},
+    };
+    for (const auto& c : cases) {
+        const Played p = play(c.pipeline, [](GstElement* pipeline) {
+            GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "appsrc0");
+            if (!src)
+                return;
+            gst_app_src_push_buffer(GST_APP_SRC(src), gst_buffer_new_wrapped(g_strdup("ZMQ3...."), 8));
+            gst_app_src_end_of_stream(GST_APP_SRC(src));
+            gst_object_unref(src);
+        });
+        ASSERT_FALSE(p.errors.empty()) << c.pipeline;
+        EXPECT_NE(p.errors[0].find(c.says), std::string::npos) << p.errors[0];
+        EXPECT_TRUE(p.pictures.empty());
+    }
+}
+
+// What players do: the discoverer finds everything it needs, and playbin
+// picks the element by itself and plays picture and sound to the end.
+TEST_F(Zemo3Dec, PlayersFindAndPlayTheMovie)
+{
+    gchar* name = gst_filename_to_uri(movie(1).c_str(), nullptr);
+    const std::string uri = name;
+    g_free(name);
+    GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+    GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri.c_str(), nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(gst_discoverer_info_get_result(info), GST_DISCOVERER_OK);
+    const gchar** missing = gst_discoverer_info_get_missing_elements_installer_details(info);
+    EXPECT_TRUE(!missing || !missing[0]) << missing[0];
+    GList* audio = gst_discoverer_info_get_audio_streams(info);
+    EXPECT_EQ(g_list_length(audio), 1u);
+    gst_discoverer_stream_info_list_free(audio);
+    gst_discoverer_info_unref(info);
+    g_object_unref(discoverer);
+
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    GstElement* video = gst_parse_bin_from_description("appsink name=sink sync=false", TRUE, nullptr);
+    g_object_set(playbin, "uri", uri.c_str(), "video-sink", video, "audio-sink",
+                 gst_element_factory_make("fakesink", nullptr), nullptr);
+    gst_element_set_state(playbin, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(playbin);
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(video), "sink");
+    int frames = 0;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+        ++frames;
+        gst_sample_unref(sample);
+    }
+    GstMessage* end = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
+                                                  GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(GST_MESSAGE_TYPE(end), GST_MESSAGE_EOS);
+    EXPECT_EQ(frames, kFrames);
+    gst_message_unref(end);
+    gst_object_unref(sink);
+    gst_object_unref(bus);
+    gst_element_set_state(playbin, GST_STATE_NULL);
+    gst_object_unref(playbin);
+}
+
+}  // namespace

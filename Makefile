@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback fuzz clean
 
 all: build
 
@@ -30,6 +30,7 @@ test-plain: deps build
 demo: deps build
 	@mkdir -p out
 	$(BUILD)/tools/zemo3 render --demo -o out/demo.mov
+	@echo "Play it (picture and sound): GST_PLUGIN_PATH=$(CURDIR)/$(BUILD)/gst gst-play-1.0 out/demo.mov"
 
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address $(SANITIZER_FLAGS)" build
@@ -59,6 +60,10 @@ test-win64: deps build win64
 
 bench: deps build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+# Decoding through the GStreamer element beside FFmpeg's HAP decoder.
+bench-playback: deps build
+	BUILD=$(BUILD) bench/playback.sh
 
 # libFuzzer runs (clang, installed on demand): FUZZ_SECONDS per target.
 fuzz:

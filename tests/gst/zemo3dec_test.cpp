@@ -175,21 +175,40 @@ TEST_F(Zemo3Dec, EveryTypeMatchesTheCommandsDecode)
     }
 }
 
-// A seek while paused lands on the frame of that time; playing on from
-// there gives the frames after it.
-TEST_F(Zemo3Dec, SeekLandsOnTheFrame)
+// A seek while paused lands on the frame of that time, a step of one frame
+// shows the next; playing on from there gives the frames after it.
+TEST_F(Zemo3Dec, SeekAndStepLandOnTheFrame)
 {
-    const Played p = play(decoding(movie(3)), [](GstElement* pipeline) {
-        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND);
-        ASSERT_TRUE(gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+    std::vector<Picture> shown;
+    const Played p = play(decoding(movie(3)), [&](GstElement* pipeline) {
+        GstAppSink* sink = GST_APP_SINK(gst_bin_get_by_name(GST_BIN(pipeline), "sink"));
+        auto preroll = [&] {
+            gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND);
+            if (GstSample* sample = gst_app_sink_try_pull_preroll(sink, 10 * GST_SECOND)) {
+                shown.push_back(picture(sample));
+                gst_sample_unref(sample);
+            }
+        };
+        preroll();
+        EXPECT_TRUE(gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
                                             GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                                             gst_util_uint64_scale(9, GST_SECOND, 30)));
-        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND);
+        preroll();
+        EXPECT_TRUE(gst_element_send_event(pipeline, gst_event_new_step(GST_FORMAT_BUFFERS, 1, 1.0, TRUE, FALSE)));
+        preroll();
+        gst_object_unref(sink);
     });
-    ASSERT_EQ(p.pictures.size(), size_t(kFrames - 9));
+    ASSERT_EQ(shown.size(), 3u);
+    for (const auto& [at, frame] : {std::pair<size_t, int>{0, 0}, {1, 9}, {2, 10}}) {
+        EXPECT_EQ(shown[at].pts, gst_util_uint64_scale(frame, GST_SECOND, 30)) << at;
+        EXPECT_TRUE(shown[at].rgba == decoded_[3][frame]) << "frame " << frame;
+    }
+    ASSERT_FALSE(p.pictures.empty());
     for (size_t i = 0; i < p.pictures.size(); ++i) {
-        EXPECT_EQ(p.pictures[i].pts, gst_util_uint64_scale(9 + i, GST_SECOND, 30));
-        EXPECT_TRUE(p.pictures[i].rgba == decoded_[3][9 + i]) << "frame " << 9 + i;
+        const int frame = kFrames - int(p.pictures.size()) + int(i);
+        EXPECT_GE(frame, 10);
+        EXPECT_EQ(p.pictures[i].pts, gst_util_uint64_scale(frame, GST_SECOND, 30));
+        EXPECT_TRUE(p.pictures[i].rgba == decoded_[3][frame]) << "frame " << frame;
     }
 }
 

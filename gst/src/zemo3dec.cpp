@@ -1,12 +1,13 @@
 // zemo3dec: a GStreamer video decoder for Zemo 3 movies. Every frame is a
 // key frame holding one texture; the element restores the texture with the
 // frame reader and rebuilds the picture on the CPU, as RGBA for the types
-// that keep alpha and RGBx for the others, cropped to the movie's size. The
-// rebuild of large pictures is spread over the library's worker pool.
+// that keep alpha and RGBx for the others, cropped to the movie's size. With
+// more than one thread, one frame's picture is built on the library's worker
+// pool (in bands when it is large) while the streaming thread restores the
+// next frame's texture; frames leave one frame later, in order.
 //
-// A damaged frame is reported (a warning on the bus through
-// GST_VIDEO_DECODER_ERROR) and dropped; the stream goes on. Caps without a
-// usable picture size fail negotiation with an error that says why.
+// A damaged frame is reported (a warning on the bus, and counted through
+// GST_VIDEO_DECODER_ERROR) and dropped; the stream goes on.
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "core/threads.h"
 #include "platform/platform.h"
 #include "reader/pictures.h"
 
@@ -24,11 +26,23 @@ namespace {
 // Largest side accepted: the frame reader's textures stay well inside 32 bits.
 constexpr int kMaxSide = 16384;
 
+// The frame whose picture is being built on the worker pool.
+struct Building {
+    GstVideoCodecFrame* frame = nullptr;  // null: none
+    GstVideoFrame out;                    // its output, mapped for writing
+    nox::TaskHandle task;
+    bool ok = false;  // written by the task, read after it is done
+};
+
 struct Zemo3Dec {
     GstVideoDecoder parent;
     GstVideoCodecState* input;
-    // Created per stream; null until caps arrive.
-    nox::FramePictures* pictures;
+    // Two per stream, taken in turn: one builds a picture while the other
+    // unpacks the next frame. Null until caps arrive.
+    nox::FramePictures* pictures[2];
+    unsigned slot;           // the one the next frame unpacks into
+    unsigned streamThreads;  // threads of this stream; 1: everything on the streaming thread
+    Building* building;
     GstVideoFormat format;  // the negotiated output format, UNKNOWN until the first frame
     guint threads;          // property: 0 = one per processor
     guint64 frames, damaged;
@@ -58,10 +72,51 @@ GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
 GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ RGBA, RGBx }")));
 
+// Drops a frame that did not decode, with a warning on the bus for players
+// and logs. GST_VIDEO_DECODER_ERROR counts it against max-errors, which this
+// element sets to -1 (never fatal) unless the application sets a limit.
+GstFlowReturn reportDamaged(Zemo3Dec* self, GstVideoCodecFrame* frame, const std::string& why)
+{
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    ++self->damaged;
+    const guint number = frame->system_frame_number;
+    gst_video_decoder_drop_frame(decoder, frame);
+    GstFlowReturn ret = GST_FLOW_OK;
+    GST_ELEMENT_WARNING(decoder, STREAM, DECODE, ("A damaged Zemo 3 frame was skipped"),
+                        ("frame %u: %s", number, why.c_str()));
+    GST_VIDEO_DECODER_ERROR(decoder, 1, STREAM, DECODE, ("A damaged Zemo 3 frame was skipped"),
+                            ("frame %u: %s", number, why.c_str()), ret);
+    return ret;
+}
+
+// Waits for the picture being built and hands it on (or reports it); with
+// keep false (a flush or a stop) it is released unseen.
+GstFlowReturn completeBuilding(Zemo3Dec* self, bool keep = true)
+{
+    Building& b = *self->building;
+    if (!b.frame)
+        return GST_FLOW_OK;
+    b.task.wait(true);
+    gst_video_frame_unmap(&b.out);
+    GstVideoCodecFrame* frame = b.frame;
+    b.frame = nullptr;
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    if (!keep) {
+        gst_video_decoder_release_frame(decoder, frame);
+        return GST_FLOW_OK;
+    }
+    if (b.ok)
+        return gst_video_decoder_finish_frame(decoder, frame);
+    return reportDamaged(self, frame, "its texture cannot be rebuilt");
+}
+
 void resetStream(Zemo3Dec* self)
 {
-    delete self->pictures;
-    self->pictures = nullptr;
+    completeBuilding(self, false);
+    for (auto*& p : self->pictures) {
+        delete p;
+        p = nullptr;
+    }
     if (self->input)
         gst_video_codec_state_unref(self->input);
     self->input = nullptr;
@@ -93,11 +148,16 @@ gboolean zemo3DecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state)
                            kMaxSide));
         return FALSE;
     }
+    if (completeBuilding(self) != GST_FLOW_OK)
+        return FALSE;
     resetStream(self);
     self->input = gst_video_codec_state_ref(state);
-    self->pictures = new nox::FramePictures(uint32_t(width), uint32_t(height));
-    const unsigned threads = self->threads ? self->threads : std::max(1u, platform::processorCount());
-    self->pictures->setThreads(threads);
+    self->streamThreads = self->threads ? self->threads : std::max(1u, platform::processorCount());
+    for (auto*& p : self->pictures) {
+        p = new nox::FramePictures(uint32_t(width), uint32_t(height));
+        p->setThreads(self->streamThreads);
+    }
+    self->slot = 0;
     return TRUE;
 }
 
@@ -123,62 +183,63 @@ gboolean negotiateFor(Zemo3Dec* self, uint32_t type)
 GstFlowReturn zemo3DecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame)
 {
     Zemo3Dec* self = ZEMO3_DEC(decoder);
-    if (!self->pictures) {
+    if (!self->pictures[0]) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("No caps before the first frame"), (nullptr));
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_NOT_NEGOTIATED;
     }
     ++self->frames;
+    nox::FramePictures& pictures = *self->pictures[self->slot];
     GstMapInfo in;
     if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_ERROR;
     }
+    // The texture of this frame, while the previous one's picture is built.
     nox::FramePictures::Header header;
     std::string why;
-    GstFlowReturn ret = GST_FLOW_OK;
-    const bool known = nox::FramePictures::readHeader(in.data, in.size, &header) && header.type <= 5;
-    if (known && !negotiateFor(self, header.type)) {
-        gst_buffer_unmap(frame->input_buffer, &in);
+    const bool unpacked = pictures.unpack(in.data, in.size, &header, &why);
+    gst_buffer_unmap(frame->input_buffer, &in);
+    GstFlowReturn ret = completeBuilding(self);
+    if (ret != GST_FLOW_OK) {
+        gst_video_decoder_drop_frame(decoder, frame);
+        return ret;
+    }
+    if (!unpacked)
+        return reportDamaged(self, frame, why);
+    if (!negotiateFor(self, header.type)) {
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_NOT_NEGOTIATED;
     }
-    bool decoded = false;
-    if (known && self->format != GST_VIDEO_FORMAT_UNKNOWN) {
-        ret = gst_video_decoder_allocate_output_frame(decoder, frame);
-        if (ret != GST_FLOW_OK) {
-            gst_buffer_unmap(frame->input_buffer, &in);
-            gst_video_decoder_drop_frame(decoder, frame);
-            return ret;
-        }
-        GstVideoFrame out;
-        GstVideoCodecState* state = gst_video_decoder_get_output_state(decoder);
-        if (gst_video_frame_map(&out, &state->info, frame->output_buffer, GST_MAP_WRITE)) {
-            decoded = self->pictures->decode(in.data, in.size, static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&out, 0)),
-                                             size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&out, 0)), nullptr, &why);
-            gst_video_frame_unmap(&out);
-        } else {
-            why = "the output buffer cannot be written";
-        }
-        gst_video_codec_state_unref(state);
-    } else if (!known) {
-        why = in.size < 4 ? "too short for a frame header" : "it is no Zemo 3 picture frame";
-    }
-    gst_buffer_unmap(frame->input_buffer, &in);
-    if (!decoded) {
-        ++self->damaged;
-        const guint number = frame->system_frame_number;
+    ret = gst_video_decoder_allocate_output_frame(decoder, frame);
+    if (ret != GST_FLOW_OK) {
         gst_video_decoder_drop_frame(decoder, frame);
-        // A warning on the bus for players and logs; GST_VIDEO_DECODER_ERROR
-        // counts it against max-errors, which this element sets to -1 (never
-        // fatal) unless the application sets another limit.
-        GST_ELEMENT_WARNING(decoder, STREAM, DECODE, ("A damaged Zemo 3 frame was skipped"),
-                            ("frame %u: %s", number, why.c_str()));
-        GST_VIDEO_DECODER_ERROR(decoder, 1, STREAM, DECODE, ("A damaged Zemo 3 frame was skipped"),
-                                ("frame %u: %s", number, why.c_str()), ret);
         return ret;
     }
-    return gst_video_decoder_finish_frame(decoder, frame);
+    Building& b = *self->building;
+    GstVideoCodecState* state = gst_video_decoder_get_output_state(decoder);
+    const bool mapped = gst_video_frame_map(&b.out, &state->info, frame->output_buffer, GST_MAP_WRITE);
+    gst_video_codec_state_unref(state);
+    if (!mapped)
+        return reportDamaged(self, frame, "the output buffer cannot be written");
+    auto* rgba = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&b.out, 0));
+    const size_t stride = size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&b.out, 0));
+    b.frame = frame;
+    auto build = [&b, &pictures, rgba, stride] { b.ok = pictures.rebuild(rgba, stride); };
+    if (self->streamThreads > 1 && b.task.start(1, 0, build)) {
+        self->slot ^= 1;
+        return GST_FLOW_OK;
+    }
+    build();
+    return completeBuilding(self);
+}
+
+GstFlowReturn zemo3DecFinish(GstVideoDecoder* decoder) { return completeBuilding(ZEMO3_DEC(decoder)); }
+
+gboolean zemo3DecFlush(GstVideoDecoder* decoder)
+{
+    completeBuilding(ZEMO3_DEC(decoder), false);
+    return TRUE;
 }
 
 void zemo3DecSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
@@ -204,6 +265,7 @@ void zemo3DecGetProperty(GObject* object, guint id, GValue* value, GParamSpec* s
 void zemo3DecFinalize(GObject* object)
 {
     resetStream(ZEMO3_DEC(object));
+    delete ZEMO3_DEC(object)->building;
     G_OBJECT_CLASS(zemo3_dec_parent_class)->finalize(object);
 }
 
@@ -238,6 +300,9 @@ void zemo3_dec_class_init(Zemo3DecClass* klass)
     video->stop = zemo3DecStop;
     video->set_format = zemo3DecSetFormat;
     video->handle_frame = zemo3DecHandleFrame;
+    video->finish = zemo3DecFinish;
+    video->drain = zemo3DecFinish;
+    video->flush = zemo3DecFlush;
 }
 
 void zemo3_dec_init(Zemo3Dec* self)
@@ -248,7 +313,10 @@ void zemo3_dec_init(Zemo3Dec* self)
     gst_video_decoder_set_needs_format(decoder, TRUE);
     gst_video_decoder_set_max_errors(decoder, -1);
     self->input = nullptr;
-    self->pictures = nullptr;
+    self->pictures[0] = self->pictures[1] = nullptr;
+    self->slot = 0;
+    self->streamThreads = 1;
+    self->building = new Building;
     self->format = GST_VIDEO_FORMAT_UNKNOWN;
     self->threads = 0;
     self->frames = self->damaged = 0;

@@ -64,6 +64,17 @@ bool FramePictures::decode(const uint8_t* frame, size_t size, std::vector<uint8_
 bool FramePictures::decode(const uint8_t* frame, size_t size, uint8_t* rgba, size_t stride, Header* header,
                            std::string* why)
 {
+    if (!unpack(frame, size, header, why))
+        return false;
+    if (!rebuild(rgba, stride)) {
+        *why = "its texture cannot be rebuilt";
+        return false;
+    }
+    return true;
+}
+
+bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, std::string* why)
+{
     Header h;
     if (!readHeader(frame, size, &h)) {
         *why = "only " + std::to_string(size) + " bytes, too short for a frame header";
@@ -107,15 +118,13 @@ bool FramePictures::decode(const uint8_t* frame, size_t size, uint8_t* rgba, siz
             return false;
         }
     }
-    if (!toRgba(h.type, rgba, stride)) {
-        *why = "its texture cannot be rebuilt";
-        return false;
-    }
+    type_ = h.type;
     return true;
 }
 
-bool FramePictures::toRgba(uint32_t type, uint8_t* rgba, size_t stride)
+bool FramePictures::rebuild(uint8_t* rgba, size_t stride)
 {
+    const uint32_t type = type_;
     const uint32_t bands = height_ < minimumRows_ ? 1 : std::min<uint32_t>(threads_, (height_ + 7) / 8);
     if (bands <= 1)
         return textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, 0, height_, rgba, stride);

@@ -117,9 +117,10 @@ Played play(const std::string& description, const std::function<void(GstElement*
     return out;
 }
 
-std::string decoding(const std::string& movie)
+std::string decoding(const std::string& movie, const std::string& properties = "")
 {
-    return "filesrc location=\"" + movie + "\" ! qtdemux ! zemo3dec name=dec ! appsink name=sink sync=false";
+    return "filesrc location=\"" + movie + "\" ! qtdemux ! zemo3dec name=dec " + properties +
+           " ! appsink name=sink sync=false";
 }
 
 class Zemo3Dec : public ::testing::Test {
@@ -160,11 +161,14 @@ std::vector<Bytes> Zemo3Dec::decoded_[4];
 
 // Every frame, in order, byte for byte what `zemo3 decode` wrote, stamped
 // with its time; RGBA where the type keeps alpha, RGBx (opaque) otherwise.
+// One thread decodes in place, more overlap one frame's picture with the
+// next frame's texture.
 TEST_F(Zemo3Dec, EveryTypeMatchesTheCommandsDecode)
 {
-    for (int t = 0; t < 4; ++t) {
-        SCOPED_TRACE(kTypes[t]);
-        const Played p = play(decoding(movie(t)));
+    for (int run = 0; run < 8; ++run) {
+        const int t = run % 4;
+        SCOPED_TRACE(std::string(kTypes[t]) + (run < 4 ? " threads=1" : " threads=3"));
+        const Played p = play(decoding(movie(t), run < 4 ? "threads=1" : "threads=3"));
         EXPECT_TRUE(p.errors.empty() && p.warnings.empty()) << (p.errors.empty() ? p.warnings : p.errors)[0];
         ASSERT_EQ(p.pictures.size(), size_t(kFrames));
         for (int i = 0; i < kFrames; ++i) {

@@ -49,14 +49,21 @@ public:
                 std::string* why);
     // The same into a caller's picture with rows `stride` bytes apart.
     bool decode(const uint8_t* frame, size_t size, uint8_t* rgba, size_t stride, Header* header, std::string* why);
+
+    // decode() in its two steps, for callers that overlap them (a player
+    // restores the next frame's texture while this one's picture is built):
+    // unpack() checks the frame and restores its texture, rebuild() turns the
+    // last texture unpack() accepted into the picture.
+    bool unpack(const uint8_t* frame, size_t size, Header* header, std::string* why);
+    bool rebuild(uint8_t* rgba, size_t stride);
     // The texture of the last frame decode() accepted.
     const std::vector<uint8_t>& texture() const { return texture_; }
 
 private:
-    bool toRgba(uint32_t type, uint8_t* rgba, size_t stride);
 
     uint32_t width_, height_;
     bool checkPayloadUse_;
+    uint32_t type_ = 0;  // of the texture unpack() accepted last
     unsigned threads_ = 1;
     uint32_t minimumRows_ = 256;
     std::vector<uint8_t> texture_, scratch_;

@@ -21,6 +21,7 @@ extern "C" {
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "movie.h"
+#include "png.h"
 #include "progress.h"
 #include "reference.h"
 
@@ -69,42 +70,6 @@ std::vector<uint8_t> thumbnail(const std::vector<uint8_t>& rgba, uint32_t w, uin
                 rgb[(size_t(y) * tw + x) * 3 + size_t(c)] = uint8_t((p[c] * p[3] + board * (255 - p[3]) + 127) / 255);
         }
     return rgb;
-}
-
-bool writePng(const std::string& path, const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h, std::string* error)
-{
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!ctx) {
-        *error = "no PNG encoder";
-        return false;
-    }
-    ctx->width = int(w);
-    ctx->height = int(h);
-    ctx->pix_fmt = AV_PIX_FMT_RGB24;
-    ctx->time_base = {1, 1};
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
-    bool ok = avcodec_open2(ctx, codec, nullptr) >= 0;
-    if (ok) {
-        frame->format = AV_PIX_FMT_RGB24;
-        frame->width = int(w);
-        frame->height = int(h);
-        ok = av_frame_get_buffer(frame, 0) >= 0;
-    }
-    if (ok) {
-        for (uint32_t y = 0; y < h; ++y)
-            std::memcpy(frame->data[0] + size_t(y) * size_t(frame->linesize[0]), &rgb[size_t(y) * w * 3], size_t(w) * 3);
-        ok = avcodec_send_frame(ctx, frame) >= 0 && avcodec_receive_packet(ctx, packet) >= 0;
-    }
-    if (!ok)
-        *error = "cannot encode the sheet as PNG";
-    else
-        ok = writeFileAtomic(path, packet->data, size_t(packet->size), error);
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&ctx);
-    return ok;
 }
 
 int cmdInspect(const std::vector<std::string>& in)
@@ -271,7 +236,7 @@ int cmdInspect(const std::vector<std::string>& in)
             }
         }
         const std::string sheetPath = args.get("--sheet");
-        if (!writePng(sheetPath, canvas, sw, sh, &error))
+        if (!writePng(sheetPath, canvas.data(), sw, sh, false, &error))
             return fail(EXIT_USAGE, "inspect: " + error);
         std::printf("sheet: %s, frames", sheetPath.c_str());
         for (const Cell& c : cells)

@@ -1,0 +1,127 @@
+// The GPU path on Mesa's software GL (llvmpipe decodes S3TC and RGTC itself):
+// every type's pictures drawn from the textures as stored, against the CPU
+// decode, and zemo3 play offscreen, on bad input, and in a window on Xvfb.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/movies.h"
+#include "gpu.h"
+
+namespace {
+
+const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+
+testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+
+class GpuPath : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new testutil::TempDir;
+        for (int t = 0; t < 4; ++t) {
+            auto r = zemo3(std::string("render --demo --size 101x59 --duration 0.3 --compression ") + kTypes[t] +
+                           " -o " + movie(t) + " --module " + ZEMO_MODULE_PATH);
+            ASSERT_EQ(r.code, 0) << r.err;
+        }
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
+    static testutil::TempDir* dir_;
+};
+testutil::TempDir* GpuPath::dir_;
+
+// Every frame of every type, alpha included, within the bound of the GPU's
+// own palette arithmetic (see gpu.h), and close to it in PSNR.
+TEST_F(GpuPath, PicturesMatchTheCpuDecodeWithinTheBound)
+{
+    for (int t = 0; t < 4; ++t) {
+        zemo3::gpu::Comparison c;
+        std::string error;
+        ASSERT_TRUE(zemo3::gpu::compareWithCpu(movie(t), &c, &error)) << error;
+        EXPECT_EQ(c.frames, 9);
+        for (int ch = 0; ch < 4; ++ch)
+            EXPECT_LE(c.maxDifference[ch], zemo3::gpu::boundFor(uint32_t(t), ch)) << kTypes[t] << " channel " << ch;
+        EXPECT_GT(c.psnr, 45) << kTypes[t];
+        std::printf("%-13s largest differences R %d G %d B %d A %d, PSNR %.2f dB (%s)\n", kTypes[t],
+                    c.maxDifference[0], c.maxDifference[1], c.maxDifference[2], c.maxDifference[3], c.psnr,
+                    c.renderer.c_str());
+    }
+}
+
+// Offscreen: every frame, or the first N, as numbered PNG files; verify
+// --gpu reports the bound.
+TEST_F(GpuPath, PlayOffscreenDumpsTheFrames)
+{
+    const auto dump = dir_->path() / "dump";
+    auto r = zemo3("play " + movie(3) + " --offscreen --dump " + dump.string());
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (int i = 0; i < 9; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%05d.png", i);
+        EXPECT_EQ(testutil::slurp((dump / name).string()).substr(1, 3), "PNG") << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dump / "frame_00009.png"));
+    r = zemo3("play " + movie(0) + " --offscreen --frames 4");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("4 frames drawn"), std::string::npos) << r.out;
+    r = zemo3("verify --gpu " + movie(2));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("largest difference"), std::string::npos) << r.out;
+}
+
+// Bad input gets a message and a non-zero exit; a damaged frame is skipped
+// and counted.
+TEST_F(GpuPath, BadInputIsRefused)
+{
+    const std::string other = dir_->file("other.nut"), text = dir_->file("text.mov"), damaged = dir_->file("bad.mov");
+    ASSERT_EQ(zemo3("decode " + movie(0) + " -o " + other).code, 0);
+    testutil::writeFile(text, {'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'v', 'i', 'e'});
+    ASSERT_TRUE(testutil::remux(movie(1), damaged, [](int64_t i, AVPacket* p) {
+        if (i == 4)
+            p->size /= 2;
+        return true;
+    }));
+    const struct {
+        std::vector<std::pair<std::string, std::string>> environment;
+        std::string args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{}, "play " + other + " --offscreen", 1, "Zemo 3"},
+        {{}, "play " + text + " --offscreen", 1, ""},
+        {{}, "play " + dir_->file("missing.mov") + " --offscreen", 2, "cannot open"},
+        {{}, "play --offscreen", 2, "one movie"},
+        {{{"MESA_EXTENSION_OVERRIDE", "-GL_EXT_texture_compression_s3tc"}}, "play " + movie(0) + " --offscreen", 1,
+         "S3TC"},
+        {{}, "play " + damaged + " --offscreen", 0, "1 damaged frames skipped"},
+    };
+    for (const auto& c : cases) {
+        const auto r = testutil::run(c.environment, std::string(ZEMO3_BINARY) + " " + c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE((r.err + r.out).find(c.says), std::string::npos) << c.args << "\n" << r.err << r.out;
+    }
+}
+
+// A real window (GLX on Xvfb): the demo plays 60 frames and the window's last
+// picture is kept as out/play.png.
+TEST_F(GpuPath, PlaysInAWindow)
+{
+    if (std::system("command -v xvfb-run > /dev/null") != 0)
+        GTEST_SKIP() << "xvfb-run is not installed";
+    const std::string demo = dir_->file("demo.mov");
+    ASSERT_EQ(zemo3("render --demo --duration 2.5 -o " + demo + " --module " + ZEMO_MODULE_PATH).code, 0);
+    const char* source = std::getenv("ZEMO_SOURCE_DIR");
+    const auto out = std::filesystem::path(source ? source : dir_->path().string()) / "out";
+    std::filesystem::create_directories(out);
+    const auto shot = out / "play.png";
+    std::filesystem::remove(shot);
+    const auto r = testutil::run({{"SDL_AUDIODRIVER", "dummy"}},
+                                 "xvfb-run -a -s '-screen 0 1280x800x24' " + std::string(ZEMO3_BINARY) + " play " + demo +
+                                     " --frames 60 --status --screenshot " + shot.string());
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("60 frames shown"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(testutil::slurp(shot.string()).substr(1, 3), "PNG");
+}
+
+}  // namespace

@@ -1,0 +1,570 @@
+// zemo3 play: plays a Zemo 3 movie the way the format is meant to be
+// played. Each frame's texture goes to the GPU as it is stored (compressed
+// blocks through pixel-buffer objects) and a shader turns it into pixels;
+// the CPU only restores the packed blocks, on a thread that runs ahead of
+// the display. The sound plays through SDL2 and is the clock the pictures
+// follow; frames that come too late are dropped and counted, never shown
+// out of order.
+#include <SDL.h>
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "cli.h"
+#include "commands.h"
+#include "gpu.h"
+#include "play.h"
+#include "png.h"
+
+namespace zemo3 {
+
+namespace {
+
+const char* kUsage =
+    "usage: zemo3 play MOVIE [--frames N] [--loop] [--fullscreen] [--status] [--screenshot FILE.png]\n"
+    "       zemo3 play MOVIE --offscreen [--frames N] [--dump DIR]\n"
+    "       zemo3 play --offscreen --bench [--size WxH] [--frames N]\n"
+    "\n"
+    "Plays a Zemo 3 movie in a window (OpenGL 3.3), picture and sound: the frames'\n"
+    "textures are uploaded as stored and turned into pixels by the GPU.\n"
+    "  --frames N       stop after N frames (a window: N frames shown)\n"
+    "  --loop           start again at the end (key l toggles it)\n"
+    "  --fullscreen     start in full screen (key f toggles it)\n"
+    "  --status         a status line: frame, time, decode and upload milliseconds, drops\n"
+    "  --screenshot F   write the window's last picture to F (PNG) at the end\n"
+    "  --offscreen      draw without a window (EGL; no sound, no pacing)\n"
+    "  --dump DIR       with --offscreen: every drawn picture as DIR/frame_00000.png ...\n"
+    "                   at the movie's size, RGBA, straight alpha, numbered like the frames\n"
+    "  --bench          with --offscreen: milliseconds per frame to read and unpack, to\n"
+    "                   upload and to draw, per type at 1920x1080 and 3840x2160 (or --size),\n"
+    "                   beside FFmpeg's HAP decoder on the same pictures\n"
+    "Keys: space pause, left/right one frame, home first frame, l loop, f full screen,\n"
+    "q or Esc quit.\n"
+    "\n"
+    "Exit codes: 0 done, 1 the movie is no Zemo 3 movie or the GL cannot draw it,\n"
+    "2 bad arguments or an unreadable movie.\n";
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A frame restored by the reading thread, with its own copy of the planes.
+struct Restored {
+    uint64_t generation = 0;  // of the seek it belongs to
+    int result = ZEMO3_OK;
+    Zemo3Frame frame{};
+    std::vector<uint8_t> bytes;
+    double decodeMs = 0;
+};
+
+// Reads frames ahead of the display on its own thread, a few at most.
+class Reader {
+public:
+    explicit Reader(Zemo3Movie* movie) : movie_(movie), thread_([this] { run(); }) {}
+    ~Reader()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // From frame `index` on; frames of earlier requests are thrown away.
+    void seek(int64_t index)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.clear();
+        seekTo_ = index;
+        ++generation_;
+        end_ = false;
+        changed_.notify_all();
+    }
+    // The next frame, or false when none is ready (at the end: *end set).
+    bool take(Restored* out, bool* end)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *end = false;
+        while (!queue_.empty() && queue_.front().generation != generation_)
+            queue_.pop_front();
+        if (queue_.empty()) {
+            *end = end_;
+            return false;
+        }
+        *out = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+    // The time of the frame after the next, when one is ready.
+    bool peekSeconds(double* seconds)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty() || queue_.front().generation != generation_ || queue_.front().result != ZEMO3_OK)
+            return false;
+        *seconds = queue_.front().frame.seconds;
+        return true;
+    }
+
+private:
+    static constexpr size_t kAhead = 4;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return quit_ || seekTo_ >= 0 || (!end_ && queue_.size() < kAhead); });
+            if (quit_)
+                return;
+            const int64_t seekTo = seekTo_;
+            const uint64_t generation = generation_;
+            seekTo_ = -1;
+            lock.unlock();
+            Restored r;
+            r.generation = generation;
+            const auto start = Clock::now();
+            r.result = seekTo >= 0 ? zemo3_read_frame(movie_, seekTo, &r.frame) : zemo3_next_frame(movie_, &r.frame);
+            r.decodeMs = msSince(start);
+            if (r.result == ZEMO3_OK) {
+                // The planes into memory of the frame's own.
+                size_t total = 0;
+                for (uint32_t i = 0; i < r.frame.planeCount; ++i)
+                    total += r.frame.planes[i].size;
+                r.bytes.resize(total);
+                size_t at = 0;
+                for (uint32_t i = 0; i < r.frame.planeCount; ++i) {
+                    std::memcpy(r.bytes.data() + at, r.frame.planes[i].data, r.frame.planes[i].size);
+                    r.frame.planes[i].data = r.bytes.data() + at;
+                    at += r.frame.planes[i].size;
+                }
+            }
+            lock.lock();
+            if (generation != generation_)
+                continue;
+            if (r.result == ZEMO3_END || r.result == ZEMO3_FAILED)
+                end_ = true;
+            if (r.result != ZEMO3_END)
+                queue_.push_back(std::move(r));
+        }
+    }
+
+    Zemo3Movie* movie_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Restored> queue_;
+    int64_t seekTo_ = 0;
+    uint64_t generation_ = 0;
+    bool end_ = false, quit_ = false;
+    std::thread thread_;
+};
+
+// The sound through SDL2's queue, and the clock of the pictures: the sound's
+// position when there is sound, the wall clock otherwise.
+class Sound {
+public:
+    Sound(Zemo3Movie* movie, const Zemo3Info& info) : movie_(movie), info_(info)
+    {
+        if (info.channels <= 0 || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return;
+        SDL_AudioSpec want{};
+        want.freq = info.sampleRate;
+        want.channels = uint8_t(info.channels);
+        want.samples = 1024;
+        switch (info.bytesPerSample) {
+        case 1: want.format = AUDIO_U8; break;
+        case 2: want.format = AUDIO_S16LSB; break;
+        case 4: want.format = info.isFloat ? AUDIO_F32LSB : AUDIO_S32LSB; break;
+        default: return;  // 24-bit samples: SDL2 has no such format
+        }
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        frameBytes_ = size_t(info.channels) * size_t(info.bytesPerSample);
+    }
+    ~Sound()
+    {
+        if (device_)
+            SDL_CloseAudioDevice(device_);
+    }
+    bool playing() const { return device_ != 0; }
+
+    // Starts (again) at `seconds`, paused or not.
+    void restart(double seconds, bool paused)
+    {
+        start_ = seconds;
+        next_ = int64_t(std::llround(seconds * info_.sampleRate));
+        queued_ = 0;
+        wallStart_ = Clock::now();
+        pausedAt_ = paused ? seconds : -1;
+        if (device_) {
+            SDL_ClearQueuedAudio(device_);
+            fill();
+            SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+        }
+    }
+    void pause(bool paused)
+    {
+        const double now = seconds();
+        if (paused == (pausedAt_ >= 0))
+            return;
+        if (paused) {
+            pausedAt_ = now;
+            if (device_)
+                SDL_PauseAudioDevice(device_, 1);
+        } else {
+            restart(now, false);
+        }
+    }
+    // Keeps about a quarter of a second queued.
+    void fill()
+    {
+        if (!device_ || pausedAt_ >= 0)
+            return;
+        const int64_t want = info_.sampleRate / 4;
+        const int64_t queuedFrames = int64_t(SDL_GetQueuedAudioSize(device_) / frameBytes_);
+        if (queuedFrames >= want)
+            return;
+        buffer_.resize(size_t(want - queuedFrames) * frameBytes_);
+        const int64_t got = zemo3_read_sound(movie_, next_, want - queuedFrames, buffer_.data());
+        if (got > 0) {
+            SDL_QueueAudio(device_, buffer_.data(), uint32_t(size_t(got) * frameBytes_));
+            next_ += got;
+            queued_ += got;
+        }
+    }
+    double seconds() const
+    {
+        if (pausedAt_ >= 0)
+            return pausedAt_;
+        if (device_) {
+            const int64_t waiting = int64_t(SDL_GetQueuedAudioSize(device_) / frameBytes_);
+            return start_ + double(queued_ - waiting) / info_.sampleRate;
+        }
+        return start_ + std::chrono::duration<double>(Clock::now() - wallStart_).count();
+    }
+
+private:
+    Zemo3Movie* movie_;
+    Zemo3Info info_;
+    SDL_AudioDeviceID device_ = 0;
+    size_t frameBytes_ = 1;
+    std::vector<uint8_t> buffer_;
+    double start_ = 0, pausedAt_ = -1;
+    int64_t next_ = 0, queued_ = 0;
+    Clock::time_point wallStart_ = Clock::now();
+};
+
+struct Options {
+    std::string movie;
+    uint64_t frames = 0;  // 0: all
+    bool loop = false, fullscreen = false, status = false;
+    std::string screenshot, dump;
+};
+
+// Opens both handles (pictures and sound) of a movie; exit code on failure.
+int openMovie(const std::string& path, Zemo3Movie** movie, std::string* error)
+{
+    if (!std::filesystem::exists(path)) {
+        *error = "cannot open '" + path + "'";
+        return EXIT_USAGE;
+    }
+    char message[512] = {};
+    *movie = zemo3_open(path.c_str(), message, sizeof message);
+    if (!*movie) {
+        *error = message;
+        return EXIT_REJECTED;
+    }
+    return EXIT_OK;
+}
+
+int playOffscreen(const Options& o)
+{
+    Zemo3Movie* movie = nullptr;
+    std::string error;
+    if (int code = openMovie(o.movie, &movie, &error))
+        return fail(code, "play: " + error);
+    const Zemo3Info info = *zemo3_info(movie);
+    int code = EXIT_OK;
+    {
+        auto context = gpu::OffscreenContext::create(&error);
+        gpu::FrameRenderer renderer;
+        if (!context || !renderer.init(info, &error)) {
+            zemo3_close(movie);
+            return fail(EXIT_REJECTED, "play: " + error);
+        }
+        if (!o.dump.empty())
+            std::filesystem::create_directories(o.dump);
+        std::vector<uint8_t> rgba;
+        uint64_t shown = 0, damaged = 0;
+        Zemo3Frame frame;
+        for (int r; (o.frames == 0 || shown < o.frames) && (r = zemo3_next_frame(movie, &frame)) != ZEMO3_END;) {
+            if (r == ZEMO3_DAMAGED) {
+                ++damaged;
+                std::fprintf(stderr, "zemo3: play: skipped a damaged frame: %s\n", zemo3_error(movie));
+                continue;
+            }
+            if (r != ZEMO3_OK) {
+                code = fail(EXIT_USAGE, std::string("play: ") + zemo3_error(movie));
+                break;
+            }
+            if (!renderer.upload(frame, &error) || !renderer.readPicture(&rgba, &error)) {
+                code = fail(EXIT_REJECTED, "play: " + error);
+                break;
+            }
+            if (!o.dump.empty()) {
+                char name[32];
+                std::snprintf(name, sizeof name, "frame_%05lld.png", static_cast<long long>(frame.index));
+                if (!writePng((std::filesystem::path(o.dump) / name).string(), rgba.data(), info.width, info.height,
+                              true, &error)) {
+                    code = fail(EXIT_USAGE, "play: " + error);
+                    break;
+                }
+            }
+            ++shown;
+        }
+        if (code == EXIT_OK)
+            std::printf("%llu frames drawn offscreen (%s)%s\n", static_cast<unsigned long long>(shown),
+                        gpu::rendererName().c_str(),
+                        damaged ? (", " + std::to_string(damaged) + " damaged frames skipped").c_str() : "");
+    }
+    zemo3_close(movie);
+    return code;
+}
+
+// The window's back buffer as a PNG: what the window shows after the swap.
+bool saveWindow(const std::string& path, int w, int h, std::string* error)
+{
+    std::vector<uint8_t> rgb(size_t(w) * size_t(h) * 3), top(rgb.size());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    const size_t row = size_t(w) * 3;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(&top[size_t(y) * row], &rgb[size_t(h - 1 - y) * row], row);
+    return writePng(path, top.data(), uint32_t(w), uint32_t(h), false, error);
+}
+
+int playWindow(const Options& o)
+{
+    Zemo3Movie *movie = nullptr, *soundMovie = nullptr;
+    std::string error;
+    if (int code = openMovie(o.movie, &movie, &error))
+        return fail(code, "play: " + error);
+    openMovie(o.movie, &soundMovie, &error);
+    const Zemo3Info info = *zemo3_info(movie);
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        zemo3_close(movie);
+        zemo3_close(soundMovie);
+        return fail(EXIT_REJECTED, std::string("play: no window can be opened: ") + SDL_GetError());
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    // The window fits the picture into 1280x720 at most.
+    const double fit = std::min({1.0, 1280.0 / info.width, 720.0 / info.height});
+    SDL_Window* window = SDL_CreateWindow(
+        ("zemo3 play - " + std::filesystem::path(o.movie).filename().string()).c_str(), SDL_WINDOWPOS_CENTERED,
+        SDL_WINDOWPOS_CENTERED, std::max(1, int(info.width * fit)), std::max(1, int(info.height * fit)),
+        SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
+    SDL_GLContext gl = window ? SDL_GL_CreateContext(window) : nullptr;
+    int code = EXIT_OK;
+    if (!gl) {
+        code = fail(EXIT_REJECTED, std::string("play: no OpenGL 3.3 core context: ") + SDL_GetError());
+    } else {
+        SDL_GL_SetSwapInterval(1);
+        auto renderer = std::make_unique<gpu::FrameRenderer>();  // goes before the context
+        if (!renderer->init(info, &error)) {
+            code = fail(EXIT_REJECTED, "play: " + error);
+        } else {
+            Sound sound(soundMovie, info);
+            Reader reader(movie);
+            bool paused = false, loop = o.loop, quit = false, fullscreen = o.fullscreen;
+            bool haveFrame = false, havePending = false, resync = true, redraw = false;
+            int steps = 0;  // frames to show one by one while paused
+            uint64_t shown = 0, dropped = 0, damaged = 0;
+            double uploadMs = 0, decodeMs = 0, lastStatus = -1;
+            int64_t current = -1;
+            Restored pending;
+            sound.restart(0, false);
+            // From frame `index` on; the clock follows the first frame that comes.
+            auto seek = [&](int64_t index, bool pause) {
+                reader.seek(std::max<int64_t>(0, index));
+                havePending = false;
+                paused = pause;
+                steps = pause ? 1 : 0;
+                resync = true;
+            };
+            while (!quit) {
+                SDL_Event e;
+                while (SDL_PollEvent(&e)) {
+                    if (e.type == SDL_QUIT) {
+                        quit = true;
+                    } else if (e.type == SDL_WINDOWEVENT) {
+                        redraw = true;
+                    } else if (e.type == SDL_KEYDOWN) {
+                        switch (e.key.keysym.sym) {
+                        case SDLK_q:
+                        case SDLK_ESCAPE: quit = true; break;
+                        case SDLK_SPACE:
+                            paused = !paused;
+                            steps = 0;
+                            sound.pause(paused);
+                            break;
+                        case SDLK_RIGHT:
+                            paused = true;
+                            sound.pause(true);
+                            ++steps;
+                            break;
+                        case SDLK_LEFT: seek(current - 1, true); break;
+                        case SDLK_HOME: seek(0, paused); break;
+                        case SDLK_l: loop = !loop; break;
+                        case SDLK_f:
+                            fullscreen = !fullscreen;
+                            SDL_SetWindowFullscreen(window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+                            break;
+                        default: break;
+                        }
+                    }
+                }
+                sound.fill();
+                bool end = false;
+                while (!havePending && reader.take(&pending, &end)) {
+                    if (pending.result != ZEMO3_OK) {
+                        ++damaged;
+                        continue;
+                    }
+                    havePending = true;
+                }
+                bool show = false;
+                if (havePending && (!paused || steps > 0)) {
+                    const double clock = sound.seconds();
+                    double following = 0;
+                    if (paused || resync) {
+                        show = true;
+                        steps -= paused ? 1 : 0;
+                    } else if (reader.peekSeconds(&following) && following <= clock) {
+                        // The frame after it is due already: this one came late.
+                        ++dropped;
+                        havePending = false;
+                        current = pending.frame.index;
+                        continue;
+                    } else {
+                        show = pending.frame.seconds <= clock + 0.002;
+                    }
+                }
+                if (show) {
+                    const auto start = Clock::now();
+                    if (!renderer->upload(pending.frame, &error)) {
+                        code = fail(EXIT_REJECTED, "play: " + error);
+                        break;
+                    }
+                    uploadMs = msSince(start);
+                    decodeMs = pending.decodeMs;
+                    current = pending.frame.index;
+                    if (paused || resync) {
+                        // The clock goes on from the frame shown first after a start,
+                        // a seek or a step.
+                        sound.restart(pending.frame.seconds, paused);
+                        resync = false;
+                    }
+                    havePending = false;
+                    haveFrame = redraw = true;
+                    ++shown;
+                }
+                if (redraw && haveFrame) {
+                    int w = 0, h = 0;
+                    SDL_GL_GetDrawableSize(window, &w, &h);
+                    // Letterboxed: the picture keeps its shape.
+                    const double s = std::min(double(w) / info.width, double(h) / info.height);
+                    const int dw = std::max(1, int(info.width * s)), dh = std::max(1, int(info.height * s));
+                    glViewport(0, 0, w, h);
+                    glClearColor(0, 0, 0, 1);
+                    glClear(GL_COLOR_BUFFER_BIT);
+                    renderer->draw((w - dw) / 2, (h - dh) / 2, dw, dh, true);
+                    const bool last = o.frames && shown >= o.frames;
+                    if (last && !o.screenshot.empty() && !saveWindow(o.screenshot, w, h, &error))
+                        code = fail(EXIT_USAGE, "play: " + error);
+                    SDL_GL_SwapWindow(window);
+                    redraw = false;
+                    if (last)
+                        break;
+                }
+                if (o.status && std::abs(sound.seconds() - lastStatus) >= 0.5) {
+                    lastStatus = sound.seconds();
+                    std::fprintf(stderr, "frame %lld  %.2f s  decode %.1f ms  upload %.1f ms  dropped %llu%s\n",
+                                 static_cast<long long>(current), sound.seconds(), decodeMs, uploadMs,
+                                 static_cast<unsigned long long>(dropped), paused ? "  paused" : "");
+                }
+                if (end && !havePending) {
+                    if (!loop)
+                        break;
+                    seek(0, false);
+                }
+                if (!show)
+                    SDL_Delay(1);
+            }
+            std::printf("%llu frames shown, %llu dropped, %llu damaged skipped\n",
+                        static_cast<unsigned long long>(shown), static_cast<unsigned long long>(dropped),
+                        static_cast<unsigned long long>(damaged));
+        }
+        renderer.reset();
+        SDL_GL_DeleteContext(gl);
+    }
+    if (window)
+        SDL_DestroyWindow(window);
+    SDL_Quit();
+    zemo3_close(movie);
+    zemo3_close(soundMovie);
+    return code;
+}
+
+int cmdPlay(const std::vector<std::string>& in)
+{
+    Args args = parseArgs(in, {"--frames", "--screenshot", "--dump", "--size"},
+                          {"--loop", "--fullscreen", "--status", "--offscreen", "--bench"});
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (!args.error.empty())
+        return fail(EXIT_USAGE, "play: " + args.error);
+    Options o;
+    if (args.has("--frames") && (!parseUint(args.get("--frames"), 1u << 30, &o.frames) || o.frames == 0))
+        return fail(EXIT_USAGE, "play: --frames must be a number from 1");
+    o.loop = args.has("--loop");
+    o.fullscreen = args.has("--fullscreen");
+    o.status = args.has("--status");
+    o.screenshot = args.get("--screenshot");
+    o.dump = args.get("--dump");
+    const bool offscreen = args.has("--offscreen");
+    if (args.has("--bench")) {
+        if (!offscreen || !args.positional.empty())
+            return fail(EXIT_USAGE, "play: --bench goes with --offscreen and no movie");
+        return benchPlayback(args);
+    }
+    if (args.positional.size() != 1)
+        return fail(EXIT_USAGE, "play: one movie is needed (see zemo3 play --help)");
+    o.movie = args.positional[0];
+    if (!offscreen && !o.dump.empty())
+        return fail(EXIT_USAGE, "play: --dump goes with --offscreen");
+    return offscreen ? playOffscreen(o) : playWindow(o);
+}
+
+}  // namespace
+
+ZEMO3_COMMAND("play", "play a movie on the GPU: a window with sound, or offscreen", cmdPlay);
+
+}  // namespace zemo3

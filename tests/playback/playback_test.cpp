@@ -1,0 +1,255 @@
+// The playback library through its C interface, on movies of every type
+// rendered by the zemo3 command at an odd size with sound: planes against the
+// frame reader's textures of the packets as stored, sound against the audio
+// packets, damaged and foreign movies, and the installed library used by a
+// plain C program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "common/movies.h"
+#include "reader/frame_decoder.h"
+#include "zemo3/playback.h"
+
+namespace {
+
+using testutil::Bytes;
+
+const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 frames/s
+constexpr size_t kPadded = 112 * 64;                    // texels of the padded picture
+
+// What each type announces: per plane the GL format, blocks, block bytes and
+// where it starts in the texture.
+struct PlaneLayout {
+    uint32_t glFormat, widthBlocks, heightBlocks, blockBytes;
+    size_t offset;
+};
+const std::vector<PlaneLayout> kLayouts[4] = {
+    {{ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT1, 28, 16, 8, 0}},
+    {{ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT5, 28, 16, 16, 0}},
+    {{ZEMO3_GL_COMPRESSED_RED_RGTC1, 28, 16, 8, 0}, {ZEMO3_GL_COMPRESSED_RG_RGTC2, 14, 8, 16, kPadded / 2}},
+    {{ZEMO3_GL_COMPRESSED_RG_RGTC2, 28, 16, 16, 0}, {ZEMO3_GL_COMPRESSED_RG_RGTC2, 14, 8, 16, kPadded}},
+};
+
+using Movie = std::unique_ptr<Zemo3Movie, decltype(&zemo3_close)>;
+
+Movie open(const std::string& path, std::string* error = nullptr)
+{
+    char message[256] = "unset";
+    Movie m(zemo3_open(path.c_str(), message, sizeof message), zemo3_close);
+    if (error)
+        *error = message;
+    return m;
+}
+
+// The planes of a frame laid back into one texture, checked against the
+// type's layout on the way.
+Bytes planes(const Zemo3Frame& f, size_t textureBytes)
+{
+    Bytes texture(textureBytes, 0xAB);
+    const auto& layout = kLayouts[f.type % 4];
+    EXPECT_EQ(f.planeCount, layout.size());
+    for (size_t i = 0; i < layout.size() && i < f.planeCount; ++i) {
+        const Zemo3Plane& p = f.planes[i];
+        const PlaneLayout& l = layout[i];
+        EXPECT_EQ(std::vector<size_t>({p.glFormat, p.widthBlocks, p.heightBlocks, p.blockBytes, p.size}),
+                  std::vector<size_t>({l.glFormat, l.widthBlocks, l.heightBlocks, l.blockBytes,
+                                       size_t(l.widthBlocks) * l.heightBlocks * l.blockBytes}));
+        if (l.offset + p.size <= textureBytes)
+            std::memcpy(texture.data() + l.offset, p.data, p.size);
+    }
+    return texture;
+}
+
+// The frame reader's texture of every frame of a movie as stored.
+std::vector<Bytes> textures(const testutil::Movie& stored, uint32_t type)
+{
+    const nox::FrameDecoder decoder(type, kWidth, kHeight);
+    std::vector<Bytes> out;
+    for (const Bytes& frame : stored.frames()) {
+        out.emplace_back(decoder.textureBytes());
+        EXPECT_TRUE(nox::decode(decoder, out.back().data(), frame.data(), frame.size(), out.back().size()));
+    }
+    return out;
+}
+
+testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+
+class Playback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new testutil::TempDir;
+        for (int t = 0; t < 4; ++t) {
+            auto r = zemo3(std::string("render --demo --size 99x61 --duration 0.5 --compression ") + kTypes[t] +
+                           " -o " + movie(t) + " --module " + ZEMO_MODULE_PATH);
+            ASSERT_EQ(r.code, 0) << r.err;
+        }
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
+
+    static testutil::TempDir* dir_;
+};
+testutil::TempDir* Playback::dir_;
+
+// Every type: the announced movie, each frame's planes as the frame reader
+// restores the packet, stamped with the packet's time; frames read by number
+// in any order, and sound at any place and length as stored.
+TEST_F(Playback, EveryTypeGivesTheStoredFramesAndSound)
+{
+    for (uint32_t t = 0; t < 4; ++t) {
+        SCOPED_TRACE(kTypes[t]);
+        const testutil::Movie stored = testutil::readMovie(movie(int(t)));
+        const auto video = stored.of(AVMEDIA_TYPE_VIDEO);
+        const std::vector<Bytes> expected = textures(stored, t);
+        ASSERT_EQ(expected.size(), size_t(kFrames));
+        Movie m = open(movie(int(t)));
+        ASSERT_TRUE(m);
+        const Zemo3Info& info = *zemo3_info(m.get());
+        EXPECT_EQ(std::vector<int64_t>({info.width, info.height, info.paddedWidth, info.paddedHeight, info.frameCount}),
+                  std::vector<int64_t>({kWidth, kHeight, 112, 64, kFrames}));
+        EXPECT_DOUBLE_EQ(double(info.frameRateNum) / info.frameRateDen, 30.0);
+        EXPECT_NEAR(info.duration, 0.5, 1e-6);
+
+        Zemo3Frame f;
+        for (int64_t i = 0, last = INT64_MIN; i < kFrames; last = f.pts, ++i) {
+            ASSERT_EQ(zemo3_next_frame(m.get(), &f), ZEMO3_OK) << zemo3_error(m.get());
+            EXPECT_EQ(f.index, i);
+            EXPECT_EQ(f.type, t);
+            EXPECT_EQ(f.pts, video[size_t(i)].pts);
+            EXPECT_GT(f.pts, last);
+            EXPECT_NEAR(f.seconds, double(i) / 30.0, 1e-9);
+            EXPECT_TRUE(planes(f, expected[0].size()) == expected[size_t(i)]) << "frame " << i;
+        }
+        EXPECT_EQ(zemo3_next_frame(m.get(), &f), ZEMO3_END);
+        // By number, then on from there.
+        for (int n : {11, 3, 14, 0, 7, 8}) {
+            ASSERT_EQ(zemo3_read_frame(m.get(), n, &f), ZEMO3_OK) << n;
+            EXPECT_EQ(f.index, n);
+            EXPECT_EQ(f.pts, video[size_t(n)].pts);
+            EXPECT_TRUE(planes(f, expected[0].size()) == expected[size_t(n)]) << "frame " << n;
+            EXPECT_EQ(zemo3_next_frame(m.get(), &f), n + 1 < kFrames ? ZEMO3_OK : ZEMO3_END) << n;
+            EXPECT_TRUE(n + 1 == kFrames || f.index == n + 1) << n;
+        }
+        EXPECT_EQ(zemo3_read_frame(m.get(), kFrames, &f), ZEMO3_END);
+
+        // Sound: the whole, then pieces at odd places, sequential ones and a
+        // step back among them, against the audio packets as stored.
+        const Bytes sound = stored.sound();
+        const auto& s = stored.streams[size_t(stored.of(AVMEDIA_TYPE_AUDIO).at(0).stream)];
+        ASSERT_GT(info.channels, 0);
+        EXPECT_EQ(info.channels, s.channels);
+        EXPECT_EQ(info.sampleRate, s.sampleRate);
+        const int64_t frameBytes = int64_t(info.channels) * info.bytesPerSample;
+        const int64_t total = int64_t(sound.size()) / frameBytes;
+        EXPECT_EQ(info.soundFrames, total);
+        const std::pair<int64_t, int64_t> pieces[] = {{0, total + 100}, {1, 1},      {777, 1234},     {2011, 4099},
+                                                      {6110, 3},        {5000, 10},  {total - 5, 100}, {total, 10},
+                                                      {0, 0}};
+        for (const auto& [first, frames] : pieces) {
+            Bytes got(size_t(std::max<int64_t>(frames, 1) * frameBytes), 0xAB);
+            const int64_t n = zemo3_read_sound(m.get(), first, frames, got.data());
+            const int64_t want = std::clamp<int64_t>(total - first, 0, frames);
+            ASSERT_EQ(n, want) << first << "+" << frames << ": " << zemo3_error(m.get());
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + n * frameBytes, sound.begin() + first * frameBytes))
+                << first << "+" << frames;
+        }
+    }
+}
+
+// Damaged frames come back as damaged, numbered, and reading goes on after
+// them; a movie without Zemo 3 video, or no movie at all, does not open.
+TEST_F(Playback, DamagedFramesAndForeignFiles)
+{
+    const std::string damaged = dir_->file("damaged.mov");
+    ASSERT_TRUE(testutil::remux(movie(2), damaged, [](int64_t i, AVPacket* p) {
+        if (i == 2)
+            p->size /= 2;  // shorter than its header says
+        if (i == 5)
+            std::memset(p->data, 0, 4);
+        if (i == 6)
+            p->size = 3;  // not even a header
+        return true;
+    }));
+    const std::vector<Bytes> expected = textures(testutil::readMovie(movie(2)), 2);
+    Movie m = open(damaged);
+    ASSERT_TRUE(m);
+    Zemo3Frame f;
+    for (int i = 0; i < kFrames; ++i) {
+        const bool bad = i == 2 || i == 5 || i == 6;
+        ASSERT_EQ(zemo3_next_frame(m.get(), &f), bad ? ZEMO3_DAMAGED : ZEMO3_OK) << i;
+        EXPECT_EQ(f.index, i);
+        const std::string error = zemo3_error(m.get());
+        EXPECT_EQ(error.find("damaged frame " + std::to_string(i)), bad ? 0 : std::string::npos) << error;
+        EXPECT_TRUE(bad || planes(f, expected[0].size()) == expected[size_t(i)]) << "frame " << i;
+    }
+    EXPECT_EQ(zemo3_read_frame(m.get(), 5, &f), ZEMO3_DAMAGED);
+    EXPECT_EQ(zemo3_next_frame(m.get(), &f), ZEMO3_DAMAGED);
+    EXPECT_EQ(zemo3_next_frame(m.get(), &f), ZEMO3_OK);
+    EXPECT_EQ(f.index, 7);
+
+    const std::string foreign = dir_->file("zmq4.mov"), text = dir_->file("notes.mov");
+    ASSERT_TRUE(testutil::remux(movie(0), foreign, [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4')));
+    testutil::writeFile(text, Bytes(1000, 'x'));
+    const std::pair<std::string, std::string> refused[] = {{foreign, "no Zemo 3 video stream in '" + foreign + "'"},
+                                                           {text, "is not a readable movie"},
+                                                           {dir_->file("missing.mov"), "is not a readable movie"}};
+    for (const auto& [path, says] : refused) {
+        std::string error;
+        EXPECT_FALSE(open(path, &error)) << path;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
+    }
+}
+
+// The installed library, header and zemo3-playback.pc serve a C program
+// built with the system's compiler; the library exports only zemo3_.
+TEST_F(Playback, InstalledLibraryServesACProgram)
+{
+    if (testutil::run("command -v cc").code != 0)
+        GTEST_SKIP() << "no C compiler";
+    const testutil::TempDir prefix;
+    auto r = testutil::run(std::string(ZEMO_CMAKE) + " --install " + ZEMO_BUILD_DIR +
+                           " --component playback --prefix " + prefix.path().string());
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const std::string program = prefix.file("first.c");
+    const std::string text = R"(#include <stdio.h>
+#include <zemo3/playback.h>
+int main(int argc, char** argv)
+{
+    char error[256] = "no movie named";
+    Zemo3Movie* movie = argc > 1 ? zemo3_open(argv[1], error, sizeof error) : NULL;
+    Zemo3Frame f;
+    int r;
+    if (!movie)
+        return fprintf(stderr, "%s\n", error), 1;
+    r = zemo3_read_frame(movie, 3, &f);
+    printf("%d %u %d %u %zu\n", r, zemo3_info(movie)->width, (int)f.index, f.planeCount, f.planes[1].size);
+    zemo3_close(movie);
+    return 0;
+}
+)";
+    testutil::writeFile(program, Bytes(text.begin(), text.end()));
+    const std::string lib = prefix.file(ZEMO_INSTALL_LIBDIR);
+    r = testutil::run({{"PKG_CONFIG_PATH", lib + "/pkgconfig"}},
+                      "cc -std=c99 -Wall -Wextra -pedantic -Werror " ZEMO_SANITIZE_FLAGS " -o " + prefix.file("first") +
+                          " " + program + " $(pkg-config --cflags --libs zemo3-playback)");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = testutil::run({{"LD_LIBRARY_PATH", lib}}, prefix.file("first") + " " + movie(3));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "1 99 3 2 1792\n");
+    r = testutil::run("nm -D --defined-only " + lib + "/libzemo3playback.so.1 | grep -v ' zemo3_'");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Playback, ShaderSourcesForTheTypesWithPictures)
+{
+    EXPECT_NE(zemo3_vertex_shader(), nullptr);
+    for (uint32_t t = 0; t < 10; ++t)
+        EXPECT_EQ(zemo3_fragment_shader(t) != nullptr, t <= 5) << t;
+}
+
+}  // namespace

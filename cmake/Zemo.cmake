@@ -47,14 +47,14 @@ function(zemo_library name)
   target_link_libraries(${name} PUBLIC ${Z_PUBLIC_DEPS} PRIVATE ${Z_PRIVATE_DEPS})
 endfunction()
 
-# zemo_test(<name> DEPS ... [LABELS ...]): one GoogleTest executable
+# zemo_test(<name> DEPS ... [LABELS ...] [ENVIRONMENT VAR=set:VALUE]): one GoogleTest executable
 # test_<name> from the *.cpp files of the calling folder, registered with
 # CTest. Its tests carry the labels, and the target tests_<label> builds
 # every test executable with that label: the thread-sanitizer run builds
 # and runs only the "threads" ones (ctest -L threads).
 add_custom_target(tests_threads)
 function(zemo_test name)
-  cmake_parse_arguments(Z "" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(Z "" "" "DEPS;LABELS;ENVIRONMENT" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
@@ -71,8 +71,14 @@ function(zemo_test name)
   if(CMAKE_CROSSCOMPILING)
     set(discovery DISCOVERY_MODE PRE_TEST)
   endif()
+  # One variable more for the program's tests (ctest's ENVIRONMENT_MODIFICATION form).
+  set(modification)
+  if(Z_ENVIRONMENT)
+    set(modification ENVIRONMENT_MODIFICATION "${Z_ENVIRONMENT}")
+  endif()
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120 ${discovery}
-                       PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS "${Z_LABELS}")
+                       PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" ${modification}
+                       LABELS "${Z_LABELS}")
   foreach(label ${Z_LABELS})
     add_dependencies(tests_${label} test_${name})
   endforeach()

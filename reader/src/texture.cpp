@@ -1,6 +1,9 @@
 #include "reader/texture.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "texture_internal.h"
 
 namespace nox {
 
@@ -134,6 +137,73 @@ void ycocgToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t ph, u
     }
 }
 
+// The level's fast kernels, or null for the scalar reference. A level this
+// processor lacks falls back to the highest one below it that it runs.
+const detail::TextureKernels* fastKernels(DxtKernel kernel)
+{
+#if defined(__x86_64__)
+    static const detail::TextureKernels* const kByLevel[] = {nullptr, &detail::kPortableTextureKernels,
+                                                             &detail::kSse41TextureKernels,
+                                                             &detail::kAvx2TextureKernels};
+#else
+    static const detail::TextureKernels* const kByLevel[] = {nullptr, &detail::kPortableTextureKernels, nullptr,
+                                                             nullptr};
+#endif
+    while (!dxtKernelSupported(kernel))  // the scalar level always is
+        kernel = DxtKernel(int(kernel) - 1);
+    return kByLevel[int(kernel)];
+}
+
+// Rows [firstRow, endRow) through a level's kernels, in strips of kSide rows
+// (4 for blocks, 8 for tiles): whole units straight into the picture, those
+// cut by its right edge or by endRow through a patch.
+// decode(strip, first unit, count, destination, destination stride).
+template <uint32_t kSide, class Decode>
+void fastRows(uint32_t width, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t stride, Decode decode)
+{
+    const uint32_t whole = width / kSide, across = (width + kSide - 1) / kSide;
+    for (uint32_t strip = firstRow / kSide; strip < (endRow + kSide - 1) / kSide; ++strip) {
+        uint8_t* out = rgba + size_t(strip) * kSide * stride;
+        const uint32_t rows = std::min(endRow - strip * kSide, kSide);
+        uint32_t u = 0;
+        if (rows == kSide) {
+            decode(strip, 0, whole, out, stride);
+            u = whole;
+        }
+        for (; u < across; ++u) {
+            uint8_t patch[kSide * kSide * 4];
+            decode(strip, u, 1, patch, kSide * 4);
+            const uint32_t cols = std::min(width - u * kSide, kSide);
+            for (uint32_t r = 0; r < rows; ++r)
+                std::memcpy(out + size_t(r) * stride + size_t(u) * kSide * 4, patch + r * kSide * 4, cols * 4);
+        }
+    }
+}
+
+void fastDxtToRgba(const detail::TextureKernels& kernels, bool alpha, const uint8_t* texture, uint32_t pw,
+                   uint32_t width, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t stride)
+{
+    const auto kernel = alpha ? kernels.dxt5 : kernels.dxt1;
+    const size_t blockBytes = alpha ? 16 : 8, rowBytes = size_t(pw / 4) * blockBytes;
+    fastRows<4>(width, firstRow, endRow, rgba, stride,
+                [&](uint32_t strip, uint32_t first, uint32_t count, uint8_t* dst, size_t dstStride) {
+                    kernel(texture + strip * rowBytes + first * blockBytes, count, dst, dstStride);
+                });
+}
+
+void fastYcocgToRgba(const detail::TextureKernels& kernels, bool alpha, const uint8_t* texture, uint32_t pw,
+                     uint32_t ph, uint32_t width, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t stride)
+{
+    const auto kernel = alpha ? kernels.yg10 : kernels.ycg6;
+    const size_t unit = alpha ? 16 : 8, unitRowBytes = size_t(pw / 4) * unit, chromaRowBytes = size_t(pw / 8) * 16;
+    const uint8_t* chroma = texture + (alpha ? size_t(pw) * ph : size_t(pw) * ph / 2);
+    fastRows<8>(width, firstRow, endRow, rgba, stride,
+                [&](uint32_t strip, uint32_t first, uint32_t count, uint8_t* dst, size_t dstStride) {
+                    kernel(texture + 2 * strip * unitRowBytes + 2 * first * unit, unitRowBytes,
+                           chroma + strip * chromaRowBytes + first * 16, count, dst, dstStride);
+                });
+}
+
 }  // namespace
 
 void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16])
@@ -172,11 +242,20 @@ void decodeDxt5Block(const uint8_t* block16, uint8_t rgba[64])
 bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
                    uint8_t* rgba, size_t rgbaStride)
 {
-    return textureToRgbaRows(type, texture, textureBytes, width, height, 0, height, rgba, rgbaStride);
+    return textureToRgbaRowsWith(bestDxtKernel(), type, texture, textureBytes, width, height, 0, height, rgba,
+                                 rgbaStride);
 }
 
 bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
                        uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride)
+{
+    return textureToRgbaRowsWith(bestDxtKernel(), type, texture, textureBytes, width, height, firstRow, endRow, rgba,
+                                 rgbaStride);
+}
+
+bool textureToRgbaRowsWith(DxtKernel kernel, uint32_t type, const uint8_t* texture, size_t textureBytes,
+                           uint32_t width, uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba,
+                           size_t rgbaStride)
 {
     const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15);
     const uint64_t ph = (uint64_t(height) + 15) & ~uint64_t(15);
@@ -203,10 +282,18 @@ bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureByte
     if (textureBytes < need || pw > UINT32_MAX || ph > UINT32_MAX || firstRow % 8 != 0 || endRow > height ||
         (endRow % 8 != 0 && endRow != height))
         return false;
-    if (type == 2 || type == 3)
-        ycocgToRgba(type == 3, texture, uint32_t(pw), uint32_t(ph), width, height, firstRow, endRow, rgba, rgbaStride);
-    else
-        dxtToRgba(type == 1 || type == 5, texture, uint32_t(pw), width, height, firstRow, endRow, rgba, rgbaStride);
+    const bool ycocg = type == 2 || type == 3, alpha = type == 1 || type == 3 || type == 5;
+    if (const detail::TextureKernels* kernels = fastKernels(kernel)) {
+        if (ycocg)
+            fastYcocgToRgba(*kernels, alpha, texture, uint32_t(pw), uint32_t(ph), width, firstRow, endRow, rgba,
+                            rgbaStride);
+        else
+            fastDxtToRgba(*kernels, alpha, texture, uint32_t(pw), width, firstRow, endRow, rgba, rgbaStride);
+    } else if (ycocg) {
+        ycocgToRgba(alpha, texture, uint32_t(pw), uint32_t(ph), width, height, firstRow, endRow, rgba, rgbaStride);
+    } else {
+        dxtToRgba(alpha, texture, uint32_t(pw), width, height, firstRow, endRow, rgba, rgbaStride);
+    }
     return true;
 }
 

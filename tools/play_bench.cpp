@@ -71,6 +71,8 @@ double hapDecodeMs(const std::vector<std::vector<uint8_t>>& pictures, uint32_t w
     dec->width = int(w);
     dec->height = int(h);
     dec->thread_count = 1;
+    // The decoder takes the mode from the container's tag.
+    dec->codec_tag = type == 0 ? MKTAG('H', 'a', 'p', '1') : type == 1 ? MKTAG('H', 'a', 'p', '5') : MKTAG('H', 'a', 'p', 'Y');
     double ms = -1;
     if (!packets.empty() && avcodec_open2(dec, decoder, nullptr) >= 0) {
         const auto start = Clock::now();
@@ -187,9 +189,11 @@ int benchPlayback(const Args& args)
             const double hap = hapDecodeMs(pictures, w, h, type);
             char size[32];
             std::snprintf(size, sizeof size, "%ux%u", w, h);
+            char hapText[32] = "-";
+            if (hap >= 0)
+                std::snprintf(hapText, sizeof hapText, "%.2f", hap);
             std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], readMs / n,
-                        uploadMs / n, drawMs / n, (readMs + uploadMs) / n,
-                        hap < 0 ? "-" : std::to_string(hap).substr(0, std::to_string(hap).find('.') + 3).c_str());
+                        uploadMs / n, drawMs / n, (readMs + uploadMs) / n, hapText);
             std::fflush(stdout);
         }
     }

@@ -37,7 +37,14 @@ function(zemo_library name)
   # runs on any x86-64. FMA stays off: it would change the float results.
   foreach(src ${srcs})
     if(src MATCHES "_avx2\\.cpp$")
-      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma")
+      # On Windows the stack is only 16-byte aligned, but GCC spills 256-bit
+      # registers with aligned moves: the assembler makes every such move
+      # unaligned there.
+      if(WIN32)
+        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma;-Wa,-muse-unaligned-vector-move")
+      else()
+        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma")
+      endif()
     elseif(src MATCHES "_sse41\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")
     endif()

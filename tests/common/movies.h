@@ -135,4 +135,27 @@ inline bool remux(const std::string& in, const std::string& out, const std::func
     return ok;
 }
 
+// The compressions zemo3 takes, by format type 0 to 3.
+inline const char* const kCompressions[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+
+#if defined(ZEMO3_BINARY) && defined(ZEMO_MODULE_PATH)
+// The zemo3 command of this build (for programs given its path and the module's).
+inline Run zemo3(const std::string& args) { return run(std::string(ZEMO3_BINARY) + " " + args); }
+
+// The demo with sound through the module, at a size ("99x61") for a duration
+// in seconds, once per compression into dir/<compression>.mov. Returns what
+// zemo3 said of the first render that failed, "" when all went well.
+inline std::string renderEveryType(const TempDir& dir, const std::string& size, const std::string& seconds)
+{
+    for (const char* compression : kCompressions) {
+        const Run r = zemo3("render --demo --size " + size + " --duration " + seconds + " --compression " +
+                            compression + " -o " + dir.file(std::string(compression) + ".mov") + " --module " +
+                            ZEMO_MODULE_PATH);
+        if (r.code != 0)
+            return std::string(compression) + ": " + r.err;
+    }
+    return "";
+}
+#endif
+
 }  // namespace testutil

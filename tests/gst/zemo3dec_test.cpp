@@ -17,10 +17,10 @@ namespace {
 
 using testutil::Bytes;
 
-const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+const char* const* const kTypes = testutil::kCompressions;
 constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 frames/s
 
-testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+using testutil::zemo3;
 
 // A picture file of `zemo3 decode` (PAM: a text header, then the samples) as
 // RGBA, opaque where it holds RGB.
@@ -134,13 +134,10 @@ protected:
         platform::setEnvironment("GST_REGISTRY", dir_->file("registry.bin"));
         platform::setEnvironment("GST_REGISTRY_FORK", "no");
         gst_init(nullptr, nullptr);
+        ASSERT_EQ(testutil::renderEveryType(*dir_, std::to_string(kWidth) + "x" + std::to_string(kHeight), "0.5"), "");
         for (int t = 0; t < 4; ++t) {
             const std::string type = kTypes[t];
-            auto r = zemo3("render --demo --size " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
-                           " --duration 0.5 --compression " + type + " -o " + movie(t) + " --module " +
-                           ZEMO_MODULE_PATH);
-            ASSERT_EQ(r.code, 0) << r.err;
-            r = zemo3("decode " + movie(t) + " -o " + dir_->file(type + "_%03d.pam"));
+            const auto r = zemo3("decode " + movie(t) + " -o " + dir_->file(type + "_%03d.pam"));
             ASSERT_EQ(r.code, 0) << r.err;
             for (int i = 0; i < kFrames; ++i) {
                 char name[64];

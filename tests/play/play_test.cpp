@@ -10,20 +10,16 @@
 
 namespace {
 
-const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+const char* const* const kTypes = testutil::kCompressions;
 
-testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+using testutil::zemo3;
 
 class GpuPath : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         dir_ = new testutil::TempDir;
-        for (int t = 0; t < 4; ++t) {
-            auto r = zemo3(std::string("render --demo --size 101x59 --duration 0.3 --compression ") + kTypes[t] +
-                           " -o " + movie(t) + " --module " + ZEMO_MODULE_PATH);
-            ASSERT_EQ(r.code, 0) << r.err;
-        }
+        ASSERT_EQ(testutil::renderEveryType(*dir_, "101x59", "0.3"), "");
     }
     static void TearDownTestSuite() { delete dir_; }
     static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }

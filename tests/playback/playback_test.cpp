@@ -17,7 +17,7 @@ namespace {
 
 using testutil::Bytes;
 
-const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+const char* const* const kTypes = testutil::kCompressions;
 constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 frames/s
 constexpr size_t kPadded = 112 * 64;                    // texels of the padded picture
 
@@ -76,18 +76,14 @@ std::vector<Bytes> textures(const testutil::Movie& stored, uint32_t type)
     return out;
 }
 
-testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
+using testutil::zemo3;
 
 class Playback : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         dir_ = new testutil::TempDir;
-        for (int t = 0; t < 4; ++t) {
-            auto r = zemo3(std::string("render --demo --size 99x61 --duration 0.5 --compression ") + kTypes[t] +
-                           " -o " + movie(t) + " --module " + ZEMO_MODULE_PATH);
-            ASSERT_EQ(r.code, 0) << r.err;
-        }
+        ASSERT_EQ(testutil::renderEveryType(*dir_, "99x61", "0.5"), "");
     }
     static void TearDownTestSuite() { delete dir_; }
     static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }

@@ -13,6 +13,11 @@ run="$root/scripts/wine-run.sh"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$run" cmd /c exit 0  # makes the prefix once, before the tests run in parallel
+# One server for the whole leg: left alone, it exits a few seconds after its
+# last client, and a program starting in that moment dies with "recvmsg:
+# Connection reset by peer".
+wineserver -w
+wineserver -p
 
 (cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300)
 

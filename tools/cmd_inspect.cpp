@@ -135,7 +135,7 @@ int cmdInspect(const std::vector<std::string>& in)
         std::printf("%7s %10s  %-4s %3s  %-6s %10s %10s %8s\n", "frame", "pts", "tag", "ver", "kind", "bytes", "texture",
                     "ratio");
     FramePictures pictures(info.width, info.height);
-    std::vector<uint8_t> rgba, argb, source;
+    std::vector<uint8_t> rgba, source;
     std::map<uint32_t, uint64_t> perType;
     uint64_t frames = 0, packed = 0, raw = 0, bytes = 0, textureBytes = 0, unreadable = 0, sheetFailures = 0;
     uint64_t smallest = UINT64_MAX, largest = 0, audioBytes = 0;
@@ -179,7 +179,7 @@ int cmdInspect(const std::vector<std::string>& in)
                 // A reference is read in order: skip to this frame.
                 bool have = false;
                 for (uint64_t k = cells.empty() ? 0 : cells.back().frame + 1; k <= n; ++k)
-                    have = referencePicture(ref, k, &argb, &source);
+                    have = referencePicture(ref, k, &source);
                 if (have)
                     cell.source = thumbnail(source, info.width, info.height, tw, th);
                 else

@@ -177,20 +177,19 @@ int cmdRender(const std::vector<std::string>& in)
         return refuse("the module refused to start the export (error " + std::to_string(err) + ")");
 
     ProgressLine progress("render");
-    std::vector<uint8_t> argb;
+    SourcePicture picture;
     std::vector<int16_t> pcm;
-    uint32_t rowBytes = 0;
     uint64_t frames = 0, samples = 0;
     A_Err frameError = A_Err_NONE;
     for (uint64_t n = 0; n < limit; ++n) {
-        if (!source->frame(n, &argb, &rowBytes))
+        if (!source->frame(n, &picture))
             break;
         PF_EffectWorld world{};
         world.world_flags = 0;
-        world.rowbytes = A_long(rowBytes);
+        world.rowbytes = A_long(picture.rowBytes);
         world.width = A_long(comp.width);
         world.height = A_long(comp.height);
-        world.data = argb.data();
+        world.data = const_cast<uint8_t*>(picture.data);
         if ((frameError = host.addFrame(out, A_long(n), world)) != A_Err_NONE)
             break;
         ++frames;

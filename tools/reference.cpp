@@ -83,18 +83,18 @@ bool openReference(const Args& args, uint32_t movieWidth, uint32_t movieHeight, 
     return true;
 }
 
-bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* argb, std::vector<uint8_t>* rgba)
+bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* rgba)
 {
     if (n >= ref.limit)
         return false;
-    uint32_t rowBytes = 0;
-    if (!ref.source->frame(n, argb, &rowBytes))
+    SourcePicture picture;
+    if (!ref.source->frame(n, &picture))
         return false;
     const Composition& c = ref.source->composition();
     // The module hands the compressor RGBA converted from the host's ARGB.
     rgba->resize(size_t(c.width) * c.height * 4);
     for (uint32_t y = 0; y < c.height; ++y) {
-        const uint8_t* s = argb->data() + size_t(y) * rowBytes;
+        const uint8_t* s = picture.data + size_t(y) * picture.rowBytes;
         uint8_t* d = rgba->data() + size_t(y) * c.width * 4;
         for (uint32_t x = 0; x < c.width; ++x, s += 4, d += 4)
             d[0] = s[1], d[1] = s[2], d[2] = s[3], d[3] = s[0];

@@ -38,7 +38,7 @@ bool openReference(const Args& args, uint32_t movieWidth, uint32_t movieHeight, 
 
 // Picture n of the reference as RGBA rows of width*4 bytes; false after its
 // last picture.
-bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* argb, std::vector<uint8_t>* rgba);
+bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* rgba);
 
 
 }  // namespace zemo3

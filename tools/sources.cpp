@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,13 +28,14 @@ class DemoSource : public Source {
 public:
     explicit DemoSource(const Composition& c) { comp_ = c; }
 
-    bool frame(uint64_t n, std::vector<uint8_t>* argb, uint32_t* rowBytes) override
+    bool frame(uint64_t n, SourcePicture* picture) override
     {
         if (n >= comp_.frames)
             return false;
-        *rowBytes = comp_.width * 4;
-        argb->resize(size_t(*rowBytes) * comp_.height);
-        renderDemoFrame(comp_, n, argb->data(), *rowBytes);
+        argb_.resize(size_t(comp_.width) * 4 * comp_.height);
+        renderDemoFrame(comp_, n, argb_.data(), comp_.width * 4);
+        picture->data = argb_.data();
+        picture->rowBytes = comp_.width * 4;
         return true;
     }
 
@@ -55,6 +59,9 @@ public:
         }
         return count;
     }
+
+private:
+    std::vector<uint8_t> argb_;
 };
 
 }  // namespace
@@ -124,10 +131,25 @@ std::string avError(int code)
     return text;
 }
 
+// Reads and decodes the file on a thread of its own, a few pictures ahead of
+// the caller, so that the file's decoding overlaps the work the caller does
+// with each frame. The picture queue is bounded; only a caller waiting for
+// sound lets the reader go further (a file whose sound lies far behind its
+// pictures still renders, at the cost of holding more pictures).
 class MediaSource : public Source {
 public:
     ~MediaSource() override
     {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (reader_.joinable())
+            reader_.join();
+        for (Picture& p : ready_)
+            av_frame_free(&p.frame);
+        av_frame_free(&current_.frame);
         sws_freeContext(sws_);
         swr_free(&swr_);
         avcodec_free_context(&video_);
@@ -203,18 +225,34 @@ public:
         }
         packet_ = av_packet_alloc();
         decoded_ = av_frame_alloc();
-        return packet_ && decoded_;
+        if (!packet_ || !decoded_)
+            return false;
+        reader_ = std::thread([this] { read(); });
+        return true;
     }
 
-    bool frame(uint64_t, std::vector<uint8_t>* argb, uint32_t* rowBytes) override
+    bool frame(uint64_t, SourcePicture* picture) override
     {
-        while (pictures_.empty()) {
-            if (!pump())
-                return false;
+        std::unique_lock<std::mutex> guard(lock_);
+        // The picture handed over last time is done with.
+        if (!current_.argb.empty())
+            spare_.push_back(std::move(current_.argb));
+        current_.argb = {};
+        av_frame_free(&current_.frame);
+        changed_.wait(guard, [&] { return !ready_.empty() || finished_; });
+        if (ready_.empty())
+            return false;
+        current_ = std::move(ready_.front());
+        ready_.pop_front();
+        guard.unlock();
+        changed_.notify_all();
+        if (current_.frame) {
+            picture->data = current_.frame->data[0];
+            picture->rowBytes = uint32_t(current_.frame->linesize[0]);
+        } else {
+            picture->data = current_.argb.data();
+            picture->rowBytes = comp_.width * 4;
         }
-        *argb = std::move(pictures_.front());
-        pictures_.pop_front();
-        *rowBytes = comp_.width * 4;
         return true;
     }
 
@@ -223,9 +261,12 @@ public:
         if (!audio_)
             return 0;
         const size_t ch = comp_.channels;
-        while (pcm_.size() < count * ch) {
-            if (!pump())
-                break;
+        std::unique_lock<std::mutex> guard(lock_);
+        if (pcm_.size() < count * ch && !finished_) {
+            soundWanted_ = true;
+            changed_.notify_all();
+            changed_.wait(guard, [&] { return pcm_.size() >= count * ch || finished_; });
+            soundWanted_ = false;
         }
         size_t n = std::min(count, pcm_.size() / ch);
         samples->assign(pcm_.begin(), pcm_.begin() + ptrdiff_t(n * ch));
@@ -234,6 +275,16 @@ public:
     }
 
 private:
+    // A decoded picture: the decoder's own frame when it is ARGB at the
+    // composition's size already, else a converted copy.
+    struct Picture {
+        AVFrame* frame = nullptr;
+        std::vector<uint8_t> argb;
+    };
+    // Pictures decoded ahead of the caller. Two keep the caller fed while
+    // the reader works on the next; more only hold memory.
+    static constexpr size_t kAhead = 3;
+
     bool openDecoder(int index, AVCodecContext** context, std::string* error)
     {
         AVStream* s = format_->streams[index];
@@ -243,6 +294,8 @@ private:
             return false;
         }
         *context = avcodec_alloc_context3(codec);
+        if (*context)
+            (*context)->thread_count = 0;  // the decoder's own threads, as many as it likes
         if (!*context || avcodec_parameters_to_context(*context, s->codecpar) < 0 ||
             avcodec_open2(*context, codec, nullptr) < 0) {
             *error = std::string("cannot open the ") + avcodec_get_name(s->codecpar->codec_id) + " decoder";
@@ -251,20 +304,38 @@ private:
         return true;
     }
 
+    // The reader thread: packets in file order, until the end or until the
+    // source is destroyed.
+    void read()
+    {
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                changed_.wait(guard, [&] { return stop_ || ready_.size() < kAhead || soundWanted_; });
+                if (stop_)
+                    break;
+            }
+            if (!pump())
+                break;
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+    }
+
     // Reads one packet (or drains at the end) and decodes it into the
     // picture or sound queue. False once everything has been decoded.
     bool pump()
     {
-        if (finished_)
-            return false;
         int r = av_read_frame(format_, packet_);
         if (r < 0) {
             // End of input: drain both decoders once.
             drain(video_);
             if (audio_)
                 drain(audio_);
-            finished_ = true;
-            return !pictures_.empty() || !pcm_.empty();
+            return false;
         }
         if (packet_->stream_index == videoIndex_)
             decode(video_, packet_);
@@ -291,16 +362,39 @@ private:
 
     void takePicture()
     {
-        sws_ = sws_getCachedContext(sws_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format),
-                                    int(comp_.width), int(comp_.height), AV_PIX_FMT_ARGB, SWS_BICUBIC, nullptr,
-                                    nullptr, nullptr);
-        if (!sws_)
-            return;
-        std::vector<uint8_t> argb(size_t(comp_.width) * comp_.height * 4);
-        uint8_t* planes[4] = {argb.data(), nullptr, nullptr, nullptr};
-        int strides[4] = {int(comp_.width * 4), 0, 0, 0};
-        sws_scale(sws_, decoded_->data, decoded_->linesize, 0, decoded_->height, planes, strides);
-        pictures_.push_back(std::move(argb));
+        Picture picture;
+        if (decoded_->format == AV_PIX_FMT_ARGB && uint32_t(decoded_->width) == comp_.width &&
+            uint32_t(decoded_->height) == comp_.height && decoded_->linesize[0] > 0) {
+            // Already what the host hands over: no conversion and no copy.
+            picture.frame = av_frame_alloc();
+            if (!picture.frame)
+                return;
+            av_frame_move_ref(picture.frame, decoded_);
+        } else {
+            sws_ = sws_getCachedContext(sws_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format),
+                                        int(comp_.width), int(comp_.height), AV_PIX_FMT_ARGB, SWS_BICUBIC,
+                                        nullptr, nullptr, nullptr);
+            if (!sws_)
+                return;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (!spare_.empty()) {
+                    picture.argb = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            // Every byte is written by the conversion: a reused buffer is
+            // not cleared, a new one only once.
+            picture.argb.resize(size_t(comp_.width) * comp_.height * 4);
+            uint8_t* planes[4] = {picture.argb.data(), nullptr, nullptr, nullptr};
+            int strides[4] = {int(comp_.width * 4), 0, 0, 0};
+            sws_scale(sws_, decoded_->data, decoded_->linesize, 0, decoded_->height, planes, strides);
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ready_.push_back(std::move(picture));
+        }
+        changed_.notify_all();
     }
 
     void takeSound()
@@ -312,10 +406,16 @@ private:
         uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(buffer.data())};
         int n = swr_convert(swr_, planes, out, const_cast<const uint8_t**>(decoded_->extended_data),
                             decoded_->nb_samples);
-        if (n > 0)
+        if (n <= 0)
+            return;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
             pcm_.insert(pcm_.end(), buffer.begin(), buffer.begin() + ptrdiff_t(size_t(n) * comp_.channels));
+        }
+        changed_.notify_all();
     }
 
+    // Touched by the reader thread only, after open().
     AVFormatContext* format_ = nullptr;
     AVCodecContext* video_ = nullptr;
     AVCodecContext* audio_ = nullptr;
@@ -324,9 +424,17 @@ private:
     AVPacket* packet_ = nullptr;
     AVFrame* decoded_ = nullptr;
     int videoIndex_ = -1, audioIndex_ = -1;
-    bool finished_ = false;
-    std::deque<std::vector<uint8_t>> pictures_;
+
+    // Shared with the caller, under lock_.
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<Picture> ready_;
+    std::vector<std::vector<uint8_t>> spare_;
     std::deque<int16_t> pcm_;
+    bool finished_ = false, stop_ = false, soundWanted_ = false;
+
+    Picture current_;  // the caller's, until its next frame()
+    std::thread reader_;
 };
 
 }  // namespace

@@ -19,15 +19,21 @@ struct Composition {
     uint16_t channels = 2;
 };
 
+// A picture as a source hands it over: 8-bit ARGB, bytes A, R, G, B per
+// pixel, rows rowBytes apart. It stays valid until the source's next frame().
+struct SourcePicture {
+    const uint8_t* data = nullptr;
+    uint32_t rowBytes = 0;
+};
+
 class Source {
 public:
     virtual ~Source() = default;
     const Composition& composition() const { return comp_; }
 
-    // Frame n (asked in order from 0) as 8-bit ARGB: bytes A, R, G, B per
-    // pixel, rows rowBytes apart. False after the last frame or on a read error
-    // (then error() says why).
-    virtual bool frame(uint64_t n, std::vector<uint8_t>* argb, uint32_t* rowBytes) = 0;
+    // Frame n (asked in order from 0). False after the last frame or on a
+    // read error (then error() says why).
+    virtual bool frame(uint64_t n, SourcePicture* picture) = 0;
     // Interleaved signed 16-bit sound for `count` sample frames from `start`
     // (asked in order). Returns how many were produced; fewer at the end.
     virtual size_t sound(uint64_t start, size_t count, std::vector<int16_t>* samples) = 0;

@@ -143,7 +143,7 @@ VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr)
 
     // Every packet.
     FramePictures pictures(info.width, info.height, true);
-    std::vector<uint8_t> rgba, argb, source;
+    std::vector<uint8_t> rgba, source;
     std::vector<int16_t> refSound;
     uint64_t expectedTotal = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : ref.frames;
     ProgressLine progress("verify");
@@ -210,7 +210,7 @@ VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr)
                              frameTagText(header.tag) + "'), the movie " + nox::formatTypeName(movieType));
         }
         if (ref.source && !referenceEnded) {
-            if (!referencePicture(ref, n, &argb, &source)) {
+            if (!referencePicture(ref, n, &source)) {
                 referenceEnded = true;
                 if (!ref.source->error().empty())
                     problems.add("reading " + ref.name + ": " + ref.source->error());
@@ -251,8 +251,8 @@ VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr)
     else if (ref.source && referenceEnded)
         problems.add(ref.name + " ends before the movie's frame " + std::to_string(totals.frames));
     if (ref.source && !ref.exactLength && !referenceEnded && count > 0 && count < ref.limit) {
-        uint32_t rowBytes;
-        if (ref.source->frame(count, &argb, &rowBytes))
+        SourcePicture extra;
+        if (ref.source->frame(count, &extra))
             problems.add(ref.name + " goes on after the movie's last frame " + std::to_string(count - 1));
     }
     // Rate of the movie against the reference's.

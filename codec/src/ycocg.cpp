@@ -59,14 +59,13 @@ void alphaPlaneBlock(uint8_t* destination, const uint16_t* values)
 // blocks) go to their places in plane 1, and the Co and Cg blocks of the
 // tile's 2x2 groups are appended to plane 2.
 template <bool kAlpha, class K>
-int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+int encodeYcocgPicture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture, uint8_t* chroma)
 {
     if (width % 8 != 0 || height % 8 != 0)
         return 1;
     const size_t stride = size_t(width) * 4;
     constexpr size_t kUnit = kAlpha ? 16 : 8;
     const size_t blocksPerRow = width / 4;
-    uint8_t* chroma = texture + (kAlpha ? size_t(width) * height : size_t(width) * height / 2);
 
     for (uint32_t ty = 0; ty < height / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx) {
@@ -97,26 +96,27 @@ using DefaultRamp = detail::ScalarRampKernels;
 #endif
 
 template <bool kAlpha>
-int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture,
+               uint8_t* chroma)
 {
 #if defined(__x86_64__)
     // The wide levels take whole units of tiles; a picture narrower than one
     // unit goes through the tile loop below.
     if (width % 8 == 0 && height % 8 == 0) {
         if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2) &&
-            detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture))
+            detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture, chroma))
             return 0;
         if (kernel >= DxtKernel::Sse41 && dxtKernelSupported(DxtKernel::Sse41) &&
-            detail::encodeYcocgSse41(picture, width, height, kAlpha, texture))
+            detail::encodeYcocgSse41(picture, width, height, kAlpha, texture, chroma))
             return 0;
     }
 #endif
 #if defined(__SSE2__)
     if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2))
-        return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture);
+        return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture, chroma);
 #endif
     (void)kernel;
-    return encodeYcocgPicture<kAlpha, detail::ScalarRampKernels>(picture, width, height, texture);
+    return encodeYcocgPicture<kAlpha, detail::ScalarRampKernels>(picture, width, height, texture, chroma);
 }
 
 }  // namespace
@@ -176,24 +176,42 @@ void encodeAlphaPlaneBlock(uint8_t* destination, const uint16_t values[16])
     alphaPlaneBlock<DefaultRamp>(destination, values);
 }
 
+namespace {
+
+// The chroma plane follows the luma (and alpha) blocks of the whole picture.
+uint8_t* chromaPlane(bool alpha, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    return texture + (alpha ? size_t(width) * height : size_t(width) * height / 2);
+}
+
+}  // namespace
+
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<false>(bestDxtKernel(), picture, width, height, texture);
+    return encodeWith<false>(bestDxtKernel(), picture, width, height, texture,
+                             chromaPlane(false, width, height, texture));
 }
 
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<true>(bestDxtKernel(), picture, width, height, texture);
+    return encodeWith<true>(bestDxtKernel(), picture, width, height, texture, chromaPlane(true, width, height, texture));
 }
 
 int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<false>(kernel, picture, width, height, texture);
+    return encodeWith<false>(kernel, picture, width, height, texture, chromaPlane(false, width, height, texture));
 }
 
 int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<true>(kernel, picture, width, height, texture);
+    return encodeWith<true>(kernel, picture, width, height, texture, chromaPlane(true, width, height, texture));
+}
+
+int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
+                    uint8_t* chroma)
+{
+    return alpha ? encodeWith<true>(bestDxtKernel(), picture, width, rows, luma, chroma)
+                 : encodeWith<false>(bestDxtKernel(), picture, width, rows, luma, chroma);
 }
 
 }  // namespace nox

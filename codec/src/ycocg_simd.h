@@ -22,8 +22,10 @@ namespace nox::detail {
 
 // Levels with a unit loop; they return false (nothing written) when the
 // picture is narrower than one unit and the caller takes the tile loop.
-bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture);
-bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture);
+bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                      uint8_t* chroma);
+bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                     uint8_t* chroma);
 
 namespace {
 
@@ -181,14 +183,13 @@ struct YcocgUnits {
     }
 
     template <bool kAlpha>
-    static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+    static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture, uint8_t* chromaPlane)
     {
         constexpr uint32_t kUnitPixels = 8 * W::kSlots;
         if (width < kUnitPixels)
             return false;
         const size_t stride = size_t(width) * 4;
         const size_t blockRowBytes = size_t(width / 4) * (kAlpha ? 16 : 8);
-        uint8_t* chromaPlane = texture + (kAlpha ? size_t(width) * height : size_t(width) * height / 2);
         const size_t tilesPerRow = width / 8;
         for (uint32_t ty = 0; ty < height / 8; ++ty) {
             const uint8_t* row = picture + size_t(ty) * 8 * stride;

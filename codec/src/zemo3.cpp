@@ -203,16 +203,17 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
     }
 }
 
-void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride) const
+void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride,
+                                   uint32_t firstRow) const
 {
     const size_t rowBytes = size_t(width_) * 4;
     const size_t padBytes = size_t(scratchStride_) - rowBytes;
     // Without alpha every pixel gets A = 255: the pixel's 32-bit word with
     // its top byte set (RGBA in memory order, little-endian words).
     const uint32_t alphaBits = keepAlpha_ ? 0u : 0xFF000000u;
-    for (uint32_t y = 0; y < height_; ++y) {
+    for (uint32_t y = firstRow; y < height_; ++y) {
         const uint8_t* src = pixels + ptrdiff_t(y) * rowStride;
-        uint8_t* dst = scratch + size_t(y) * scratchStride_;
+        uint8_t* dst = scratch + size_t(y - firstRow) * scratchStride_;
         if (keepAlpha_) {
             std::memcpy(dst, src, rowBytes);
         } else {
@@ -234,8 +235,53 @@ void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int3
         std::memset(dst + rowBytes, 0, padBytes);
     }
     // So are the padding rows.
-    std::memset(scratch + size_t(height_) * scratchStride_, 0,
-                size_t(paddedHeight_ - height_) * scratchStride_);
+    const uint32_t copied = height_ > firstRow ? height_ - firstRow : 0;
+    std::memset(scratch + size_t(copied) * scratchStride_, 0,
+                size_t(paddedHeight_ - firstRow - copied) * scratchStride_);
+}
+
+uint32_t FrameEncoder::directRows(int32_t rowStride) const
+{
+    // The encoders read rows of exactly width*4 bytes, so the caller's
+    // picture serves as it lies only when no column needs padding and its
+    // rows are packed. The types without alpha may also take it as it is:
+    // their encoders never look at the alpha bytes the scratch copy would
+    // set to 255. What stays for the scratch picture is the last partial
+    // band of blocks (4 rows; 8 for the YCoCg tiles) and the padding rows.
+    if (width_ != paddedWidth_ || int64_t(rowStride) != int64_t(width_) * 4)
+        return 0;
+    const uint32_t band = (type_ == ZEMO3_HIGH || type_ == ZEMO3_HIGH_ALPHA) ? 8 : 4;
+    return height_ - height_ % band;
+}
+
+bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture) const
+{
+    if (rows == 0)
+        return true;
+    const uint32_t pw = paddedWidth_;
+    const bool alpha = type_ == ZEMO3_NORMAL_ALPHA || type_ == ZEMO3_HIGH_ALPHA;
+    // Block rows are laid out one after another in both layouts, and the
+    // YCoCg chroma plane holds the 8x8 tiles in raster order after the
+    // luma of the whole picture, so a band starts at a known place in each.
+    const size_t unit = alpha ? 16 : 8;
+    uint8_t* blocks = texture + size_t(firstRow / 4) * (pw / 4) * unit;
+    switch (type_) {
+    case ZEMO3_NORMAL:
+        buildTables();
+        encodeDxt1Texture(picture, pw, rows, blocks);
+        return true;
+    case ZEMO3_NORMAL_ALPHA:
+        buildTables();
+        encodeDxt5Texture(picture, pw, rows, blocks);
+        return true;
+    case ZEMO3_HIGH:
+    case ZEMO3_HIGH_ALPHA: {
+        uint8_t* chroma = texture + size_t(pw) * paddedHeight_ * unit / 16 + size_t(firstRow / 8) * (pw / 8) * 16;
+        return encodeYcocgBand(alpha, picture, pw, rows, blocks, chroma) == 0;
+    }
+    default:
+        return false;
+    }
 }
 
 uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int32_t rowStride,
@@ -244,55 +290,39 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     if (!pack_ || !bound_)
         return 0;
     const uint32_t pw = paddedWidth_, ph = paddedHeight_;
-    const uint64_t pictureBytes = uint64_t(pw) * ph * 4;
 
     // Working buffers come from the pool and hold the previous frame's bytes.
-    // Each is written in full before anything reads it: the scratch picture
-    // row by row with its padding set to transparent black, the texture by
-    // the block encoders (every byte of textureSize_), the output by the
-    // packer (zero-filled below, it is small). Clearing the picture-sized
-    // blocks first would only add stores that are overwritten at once.
-    // The handles drop on every return path.
-    MemoryManager::BlockHandle scratch = pool.obtain(pictureBytes);
-    copyIntoScratch(scratch->data, pixels, rowStride);
-
-    MemoryManager::BlockHandle texture = pool.obtain(pictureBytes);
+    // Each is written in full before anything reads it: the scratch rows with
+    // their padding set to transparent black, the texture by the block
+    // encoders (every byte of textureSize_), the output by the packer up to
+    // the length it returns. Clearing them first would only add stores that
+    // are overwritten at once. The handles drop on every return path.
+    MemoryManager::BlockHandle texture = pool.obtain(uint64_t(pw) * ph * 4);
     // A fast path that loads whole vectors may look a little past the last
     // block; keep those bytes defined.
     std::memset(texture->data + textureSize_, 0,
                 size_t(std::min<uint64_t>(texture->size - textureSize_, 64)));
-    switch (type_) {
-    case ZEMO3_NORMAL:
-        buildTables();
-        encodeDxt1Texture(scratch->data, pw, ph, texture->data);
-        break;
-    case ZEMO3_NORMAL_ALPHA:
-        buildTables();
-        encodeDxt5Texture(scratch->data, pw, ph, texture->data);
-        break;
-    case ZEMO3_HIGH:
-        if (encodeYcg6(scratch->data, pw, ph, texture->data) != 0)
-            return 0;
-        break;
-    case ZEMO3_HIGH_ALPHA:
-        if (encodeYg10(scratch->data, pw, ph, texture->data) != 0)
-            return 0;
-        break;
-    default:
+    const uint32_t direct = directRows(rowStride);
+    if (!encodeRows(pixels, 0, direct, texture->data))
         return 0;
+    if (direct < ph) {
+        MemoryManager::BlockHandle scratch = pool.obtain(uint64_t(pw) * (ph - direct) * 4);
+        copyIntoScratch(scratch->data, pixels, rowStride, direct);
+        if (!encodeRows(scratch->data, direct, ph - direct, texture->data))
+            return 0;
     }
-    scratch.reset();
 
     const uint32_t capacity = bound_(textureSize_);
     MemoryManager::BlockHandle output = pool.obtain(capacity);
-    std::memset(output->data, 0, output->size);
     const uint32_t outputSize = output->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(output->size);
 
+    // Every header byte is written, the reserved one (7) as zero.
+    writeLE32(destination, tagForFormatType(type_));
     destination[4] = uint8_t(version_ & 0xFF);
     destination[5] = uint8_t(version_ >> 8);
-    writeLE32(destination, tagForFormatType(type_));
     if ((type_ == ZEMO3_LEGACY_DXT1 || type_ == ZEMO3_LEGACY_DXT5) && destination[4] >= 4)
         destination[4] = 3;
+    destination[7] = 0;
 
     const uint32_t r = pack_(texture->data, output->data, textureSize_, outputSize);
     if (r > outputSize)

@@ -147,20 +147,21 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
     }
     // The compressor writes straight into the future packet payload, taken
     // from the pool: no copy afterwards and, once the first frames are in
-    // the file, no allocation. Recycled payloads hold an earlier frame; the
-    // compressor wants zeros in the bytes it leaves alone (such as reserved
-    // header bytes) and FFmpeg wants zeroed padding behind packet data.
+    // the file, no allocation. Recycled payloads hold an earlier frame: the
+    // compressor writes every byte of the frame it returns, and FFmpeg's
+    // zeroed padding goes behind it. The rest of the payload is never read,
+    // so it is not cleared (for a 4K frame that saves a pass over 8 MB).
     const uint32_t capacity = compressor_->outputBound();
     AVBufferRef* payload = av_buffer_pool_get(payloadPool_);
     if (!payload)
         throw std::bad_alloc();
-    std::memset(payload->data, 0, size_t(capacity) + AV_INPUT_BUFFER_PADDING_SIZE);
     int32_t size = compressor_->compress(payload->data, frame->data[0], capacity, frame->pkt_size, frame->linesize[0]);
     if (size < 1 || uint32_t(size) > capacity) {
         av_buffer_unref(&payload);
         failed = true;
         return packets;
     }
+    std::memset(payload->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     PacketPtr packet(av_packet_alloc());
     if (!packet) {
         av_buffer_unref(&payload);

@@ -534,26 +534,37 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     frame->height = par->height;
     frame->color_range = par->color_range;
     frame->colorspace = par->color_space;
-    if (!attachPooledPicture(frame.get()) || !frame->data[0] || av_frame_make_writable(frame.get()) < 0) {
-        fail("no picture for frame " + std::to_string(frameIndex));
-        return false;
-    }
     frame->pts = int64_t(frameIndex);
 
-    // Each concurrent frame converts with its own scaling context; the pool
-    // grows to the number of frames converted at once.
-    SwsContext* scaler = takeScaler();
-    if (!scaler) {
-        fail("no pixel converter for frame " + std::to_string(frameIndex));
-        return false;
-    }
-    const uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
-    const int strides[4] = {int(stride), 0, 0, 0};
-    int rows = sws_scale(scaler, planes, strides, 0, int(height_), frame->data, frame->linesize);
-    returnScaler(scaler);
-    if (rows <= 0) {
-        fail("frame " + std::to_string(frameIndex) + " could not be converted");
-        return false;
+    if (context->pix_fmt == sourcePixelFormat(bytesPerPixel_, bgraOrder()) && par->width == int(width_) &&
+        par->height == int(height_)) {
+        // The scaler would only copy the picture: the encoder reads the
+        // caller's pixels instead, for the length of this call. The frame
+        // owns no buffer, so an FFmpeg encoder that keeps frames takes its
+        // own copy when it is handed one.
+        frame->data[0] = const_cast<uint8_t*>(data);
+        frame->linesize[0] = int(stride);
+        frame->extended_data = frame->data;
+    } else {
+        if (!attachPooledPicture(frame.get()) || !frame->data[0] || av_frame_make_writable(frame.get()) < 0) {
+            fail("no picture for frame " + std::to_string(frameIndex));
+            return false;
+        }
+        // Each concurrent frame converts with its own scaling context; the
+        // pool grows to the number of frames converted at once.
+        SwsContext* scaler = takeScaler();
+        if (!scaler) {
+            fail("no pixel converter for frame " + std::to_string(frameIndex));
+            return false;
+        }
+        const uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
+        const int strides[4] = {int(stride), 0, 0, 0};
+        int rows = sws_scale(scaler, planes, strides, 0, int(height_), frame->data, frame->linesize);
+        returnScaler(scaler);
+        if (rows <= 0) {
+            fail("frame " + std::to_string(frameIndex) + " could not be converted");
+            return false;
+        }
     }
 
     bool failed = false;

@@ -106,8 +106,9 @@ public:
     // Largest frame compress() can return, in bytes.
     virtual uint32_t outputBound() const = 0;
     virtual bool isCustomCodec() const { return false; }
-    // Compresses one picture into destination (at least outputBound() bytes);
-    // returns the bytes written, 0 on failure. Must accept concurrent calls.
+    // Compresses one picture into destination (at least outputBound() bytes),
+    // writing every byte up to the length it returns whatever destination
+    // held; returns that length, 0 on failure. Must accept concurrent calls.
     virtual int32_t compress(uint8_t* destination, const uint8_t* pixels, uint32_t destinationCapacity,
                              int32_t frameValue, int32_t rowStride) = 0;
 

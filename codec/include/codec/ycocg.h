@@ -29,6 +29,14 @@ int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t*
 int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
+// A band of `rows` rows (a multiple of 8) of a taller picture, for encoding a
+// picture in parts: its luma (and alpha) blocks go from `luma` on, its Co/Cg
+// blocks from `chroma` on, where the band's first tile belongs in the whole
+// texture. With alpha the YG10 layout, without it YCG6. Returns 0, or 1
+// writing nothing when width or rows is not a multiple of 8.
+int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
+                    uint8_t* chroma);
+
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.
 // Luma: values 16*(R + 2G + B)/4, 0..4080; endpoints stand for 16*e.

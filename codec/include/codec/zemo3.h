@@ -82,15 +82,22 @@ public:
     bool keepsAlpha() const { return keepAlpha_; }
 
     // Compresses one width x height RGBA picture (rows rowStride bytes apart)
-    // into destination, which holds at least textureBytes() + 12 bytes and is
-    // zero-filled by the caller. Returns the frame length, or 0 on failure
-    // (types 4, 5, 6, 7 and unknown types). Safe to call concurrently.
+    // into destination, which holds at least textureBytes() + 12 bytes; every
+    // byte up to the returned frame length is written, whatever destination
+    // held. Returns the frame length, or 0 on failure (types 4, 5, 6, 7 and
+    // unknown types). Safe to call concurrently.
     uint32_t compress(uint8_t* destination, const uint8_t* pixels, int32_t rowStride,
                       MemoryManager::PreallocatedMemory& pool) const;
 
 private:
-    // The picture into the padded scratch picture (rows scratchStride_ apart).
-    void copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride) const;
+    // Rows firstRow.. of the picture into the padded scratch picture (rows
+    // scratchStride_ apart), down to the last padding row.
+    void copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride, uint32_t firstRow) const;
+    // How many top rows the encoders can read from the caller's picture itself.
+    uint32_t directRows(int32_t rowStride) const;
+    // Encodes `rows` rows (whole bands of blocks) that start at firstRow of
+    // the padded picture into their places in the texture.
+    bool encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture) const;
 
     uint16_t version_ = kFrameVersion;
     uint32_t type_;

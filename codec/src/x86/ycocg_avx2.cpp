@@ -68,10 +68,11 @@ struct Avx2Lanes {
 
 }  // namespace
 
-bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture)
+bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                     uint8_t* chroma)
 {
-    return withAlpha ? YcocgUnits<Avx2Lanes>::encode<true>(picture, width, height, texture)
-                     : YcocgUnits<Avx2Lanes>::encode<false>(picture, width, height, texture);
+    return withAlpha ? YcocgUnits<Avx2Lanes>::encode<true>(picture, width, height, luma, chroma)
+                     : YcocgUnits<Avx2Lanes>::encode<false>(picture, width, height, luma, chroma);
 }
 
 }  // namespace nox::detail

@@ -61,10 +61,11 @@ struct Sse41Lanes {
 
 }  // namespace
 
-bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture)
+bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                      uint8_t* chroma)
 {
-    return withAlpha ? YcocgUnits<Sse41Lanes>::encode<true>(picture, width, height, texture)
-                     : YcocgUnits<Sse41Lanes>::encode<false>(picture, width, height, texture);
+    return withAlpha ? YcocgUnits<Sse41Lanes>::encode<true>(picture, width, height, luma, chroma)
+                     : YcocgUnits<Sse41Lanes>::encode<false>(picture, width, height, luma, chroma);
 }
 
 }  // namespace nox::detail

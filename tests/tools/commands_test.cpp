@@ -17,6 +17,12 @@
 #include "core/context.h"
 #include "movie.h"
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
 namespace {
 
 using testutil::Bytes;
@@ -345,6 +351,119 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
     ASSERT_EQ(r.code, 0) << r.err;
     r = zemo3("verify " + path("again.mov") + " --reference " + path("decoded.mkv") + " --min-psnr 26");
     EXPECT_EQ(r.code, 0) << r.err;
+}
+
+// A NUT file of rawvideo pictures in `format` (converted from ARGB by swscale)
+// and 16-bit stereo PCM; with soundLast, the sound is stamped after the last
+// picture, so every packet of sound lies behind every picture in the file.
+bool writeRawMovie(const std::string& out, AVPixelFormat format, const std::vector<Bytes>& argb, int w, int h,
+                   const std::vector<int16_t>& pcm, bool soundLast)
+{
+    AVFormatContext* fc = nullptr;
+    if (avformat_alloc_output_context2(&fc, nullptr, "nut", out.c_str()) < 0)
+        return false;
+    AVStream* video = avformat_new_stream(fc, nullptr);
+    AVStream* audio = avformat_new_stream(fc, nullptr);
+    video->time_base = {1, 30};
+    video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    video->codecpar->codec_id = AV_CODEC_ID_RAWVIDEO;
+    video->codecpar->format = format;
+    video->codecpar->codec_tag = avcodec_pix_fmt_to_codec_tag(format);
+    video->avg_frame_rate = video->r_frame_rate = {30, 1};
+    video->codecpar->width = w;
+    video->codecpar->height = h;
+    audio->time_base = {1, 48000};
+    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+    audio->codecpar->format = AV_SAMPLE_FMT_S16;
+    audio->codecpar->sample_rate = 48000;
+    av_channel_layout_default(&audio->codecpar->ch_layout, 2);
+    bool ok = avio_open(&fc->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(fc, nullptr) >= 0;
+    SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_ARGB, w, h, format, SWS_POINT, nullptr, nullptr, nullptr);
+    const int size = av_image_get_buffer_size(format, w, h, 1);
+    const size_t chunk = 1600 * 2;  // one frame's sound
+    for (size_t n = 0; ok && n < argb.size(); ++n) {
+        AVPacket* p = av_packet_alloc();
+        ok = av_new_packet(p, size) == 0;
+        uint8_t* planes[4];
+        int strides[4];
+        av_image_fill_arrays(planes, strides, p->data, format, w, h, 1);
+        const uint8_t* src[4] = {argb[n].data()};
+        const int srcStride[4] = {w * 4};
+        sws_scale(sws, src, srcStride, 0, h, planes, strides);
+        p->stream_index = 0;
+        p->pts = p->dts = int64_t(n);
+        p->duration = 1;
+        p->flags = AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(p, {1, 30}, video->time_base);
+        ok = ok && av_interleaved_write_frame(fc, p) >= 0;
+        av_packet_free(&p);
+        const size_t at = n * chunk;
+        if (ok && at < pcm.size()) {
+            AVPacket* a = av_packet_alloc();
+            const size_t count = std::min(chunk, pcm.size() - at);
+            ok = av_new_packet(a, int(count * 2)) == 0;
+            std::memcpy(a->data, pcm.data() + at, count * 2);
+            a->stream_index = 1;
+            a->pts = a->dts = int64_t(at / 2) + (soundLast ? int64_t(argb.size()) * 1600 + 48000 : 0);
+            a->duration = int64_t(count / 2);
+            av_packet_rescale_ts(a, {1, 48000}, audio->time_base);
+            ok = ok && av_interleaved_write_frame(fc, a) >= 0;
+            av_packet_free(&a);
+        }
+    }
+    ok = ok && av_write_trailer(fc) >= 0;
+    sws_freeContext(sws);
+    avio_closep(&fc->pb);
+    avformat_free_context(fc);
+    return ok;
+}
+
+// A media file is read and decoded ahead of the render, its pictures handed
+// over as they are when they are ARGB already and converted otherwise: every
+// layout renders the same frames and the same sound, also when all of the
+// sound comes after all of the pictures in the file.
+TEST_F(MovieCommands, RenderTakesMediaInAnyLayoutAndInterleaving)
+{
+    const int w = 64, h = 48, frames = 12;
+    std::vector<Bytes> argb(frames, Bytes(size_t(w) * h * 4));
+    for (int n = 0; n < frames; ++n)
+        for (size_t i = 0; i < argb[size_t(n)].size(); ++i)
+            argb[size_t(n)][i] = uint8_t(i % 4 == 0 ? 255 - (i / 4) % 97 : (i * 7 + size_t(n) * 13) ^ (i >> 6));
+    std::vector<int16_t> pcm(size_t(frames) * 1600 * 2);
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = int16_t(int(i * 37 % 20000) - 10000);
+
+    const struct {
+        const char* name;
+        AVPixelFormat format;
+        bool soundLast;
+    } sources[] = {{"argb", AV_PIX_FMT_ARGB, false},
+                   {"rgba", AV_PIX_FMT_RGBA, false},
+                   {"bgra", AV_PIX_FMT_BGRA, false},
+                   {"argb-sound-last", AV_PIX_FMT_ARGB, true}};
+    for (const char* type : {"normal-alpha", "high"}) {
+        std::vector<Bytes> first;
+        Bytes firstSound;
+        for (const auto& s : sources) {
+            SCOPED_TRACE(std::string(type) + " from " + s.name);
+            const std::string in = path(std::string("raw-") + s.name + ".nut"), out = path("from-raw.mov");
+            ASSERT_TRUE(writeRawMovie(in, s.format, argb, w, h, pcm, s.soundLast));
+            auto r = zemo3("render " + in + " --compression " + type + " -o " + out + " --module " + ZEMO_MODULE_PATH);
+            ASSERT_EQ(r.code, 0) << r.err;
+            const testutil::Movie movie = testutil::readMovie(out);
+            ASSERT_EQ(movie.frames().size(), size_t(frames));
+            if (first.empty()) {
+                first = movie.frames();
+                firstSound = movie.sound();
+                ASSERT_EQ(firstSound.size(), pcm.size() * 2);
+                EXPECT_EQ(std::memcmp(firstSound.data(), pcm.data(), firstSound.size()), 0);
+            } else {
+                EXPECT_TRUE(movie.frames() == first);
+                EXPECT_TRUE(movie.sound() == firstSound);
+            }
+        }
+    }
 }
 
 // The frame checks verify and decode make before decoding.

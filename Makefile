@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render fuzz clean
 
 all: build
 
@@ -64,6 +64,10 @@ bench: deps build
 # Decoding through the GStreamer element beside FFmpeg's HAP decoder.
 bench-playback: deps build
 	BUILD=$(BUILD) bench/playback.sh
+
+# Whole renders from raw and compressed sources beside FFmpeg.
+bench-render: deps build
+	BUILD=$(BUILD) bench/render.sh
 
 # libFuzzer runs (clang, installed on demand): FUZZ_SECONDS per target.
 fuzz:

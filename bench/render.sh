@@ -11,15 +11,19 @@
 #   bench/render.sh                 60 frames of each
 #   FRAMES=30 REPEAT=5 bench/render.sh
 #   PARTS="4k" bench/render.sh      only the second part (also: hap, ffv1)
+#   CONTENT=testsrc2 bench/render.sh
 #
-# The clip is FFmpeg's testsrc2 with a moving gradient as its alpha and a
-# 440 Hz tone. Figures: the median of REPEAT runs (default 3).
+# The clip is one of FFmpeg's test sources (CONTENT: mandelbrot, the default,
+# is fine detail everywhere; testsrc2 is mostly flat colour, the easiest case
+# for every encoder) with a moving gradient as its alpha and a 440 Hz tone.
+# Figures: the median of REPEAT runs (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build}
 frames=${FRAMES:-60}
 repeat=${REPEAT:-3}
 parts=${PARTS:-"hap 4k ffv1"}
+content=${CONTENT:-mandelbrot}
 zemo3="$build/tools/zemo3"
 if ! command -v ffmpeg >/dev/null || ! command -v bc >/dev/null; then
   sudo=""
@@ -49,7 +53,7 @@ clip() {
   shift 3
   local seconds
   seconds=$(echo "scale=6; $frames / 30" | bc -l)
-  local inputs=(-f lavfi -i "testsrc2=size=$size:rate=30:duration=$seconds"
+  local inputs=(-f lavfi -i "$content=size=$size:rate=30,trim=duration=$seconds"
     -f lavfi -i "gradients=size=$size:rate=30:duration=$seconds:speed=0.05")
   [ "$sound" = yes ] && inputs+=(-f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds")
   ffmpeg -v error -y "${inputs[@]}" \
@@ -57,7 +61,7 @@ clip() {
     $([ "$sound" = yes ] && echo "-map 2 -ac 2") "$@" "$out"
 }
 
-echo "zemo3 render: $frames frames, median of $repeat, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+echo "zemo3 render: $frames frames of $content, median of $repeat, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
 
 if [[ " $parts " == *" hap "* ]]; then
   clip 1920x1080 yes "$work/raw1080.nut" -c:v rawvideo -c:a pcm_s16le

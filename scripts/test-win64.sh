@@ -14,12 +14,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$run" cmd /c exit 0  # makes the prefix once, before the tests run in parallel
 
-# A program that starts just as Wine's idle server exits dies at once with
-# "recvmsg: Connection reset by peer"; a failed test gets one more run, so
-# that only a failure that repeats fails the leg. (A server kept alive for
-# the whole leg instead keeps Wine's own helper processes alive with the
-# test programs' output pipes, and ctest then waits for them.)
-(cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300 --repeat until-pass:2)
+(cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300)
 
 ZEMO_WIN64_ZEMO3="$run $root/build-win64/bin/zemo3.exe" \
   "$root/build/tests/tools/test_tools" --gtest_filter='Win64.*' --gtest_brief=1

@@ -12,4 +12,19 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-exec wine "$@"
+# Wine's server exits a few seconds after its last program. A program that
+# starts just then dies before it runs with "wine client error:0: recvmsg:
+# Connection reset by peer"; such a start is tried again (at most 3 times).
+# Wine's standard error is kept aside to look for that line and then passed on.
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+for attempt in 1 2 3; do
+  wine "$@" 2>"$err"
+  rc=$?
+  if [ "$rc" -ne 0 ] && [ "$attempt" -lt 3 ] && grep -q "^wine client error:.*Connection reset by peer" "$err"; then
+    sleep 1
+    continue
+  fi
+  cat "$err" >&2
+  exit "$rc"
+done

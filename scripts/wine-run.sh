@@ -22,6 +22,7 @@ for attempt in 1 2 3; do
   wine "$@" 2>"$err"
   rc=$?
   if [ "$rc" -ne 0 ] && [ "$attempt" -lt 3 ] && grep -q "^wine client error:.*Connection reset by peer" "$err"; then
+    echo "wine-run: Wine's server was exiting as $1 started; starting it again" >&2
     sleep 1
     continue
   fi

@@ -13,16 +13,9 @@ run="$root/scripts/wine-run.sh"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$run" cmd /c exit 0  # makes the prefix once, before the tests run in parallel
-# Wine's server shuts down as soon as no program is left, and a program that
-# starts during that shutdown dies or hangs. A quiet window of Wine's own
-# stays open for the whole leg, so the server and its helper processes
-# (services, the desktop) stay up; they are started here, with no test's
-# output pipes to keep open. The trap above ends it with the server.
-"$run" notepad >/dev/null 2>&1 </dev/null &
-for _ in $(seq 100); do
-  pgrep -f 'explorer.exe /desktop' >/dev/null && break
-  sleep 0.1
-done
+# Wine's server and its helpers shut down a few seconds after this; the
+# tests start once they are gone, not during the shutdown.
+wineserver -w
 
 (cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300)
 

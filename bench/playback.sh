@@ -18,29 +18,8 @@ frames=${FRAMES:-60}
 sizes=${SIZES:-"1920x1080 3840x2160"}
 repeat=${REPEAT:-3}
 zemo3="$build/tools/zemo3"
-if ! command -v ffmpeg >/dev/null || ! command -v bc >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing: ffmpeg bc"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ffmpeg bc
-fi
+source bench/common.sh
 export GST_PLUGIN_PATH="$PWD/$build/gst"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# Median wall time in seconds of REPEAT runs of a command.
-median() {
-  local times=()
-  for _ in $(seq "$repeat"); do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((repeat + 1) / 2))p"
-}
 
 fps() { echo "scale=1; $frames / $1" | bc -l; }
 

@@ -25,34 +25,14 @@ repeat=${REPEAT:-3}
 parts=${PARTS:-"hap 4k ffv1"}
 content=${CONTENT:-mandelbrot}
 zemo3="$build/tools/zemo3"
-if ! command -v ffmpeg >/dev/null || ! command -v bc >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing: ffmpeg bc"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ffmpeg bc
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-median() {
-  local times=()
-  for _ in $(seq "$repeat"); do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((repeat + 1) / 2))p"
-}
+source bench/common.sh
 
 # clip SIZE SOUND OUT ARGS...: the test clip, encoded by the trailing ffmpeg arguments.
 clip() {
   local size=$1 sound=$2 out=$3
   shift 3
   local seconds
-  seconds=$(echo "scale=6; $frames / 30" | bc -l)
+  seconds=$(printf "%.6f" "$(echo "scale=6; $frames / 30" | bc -l)")  # with its leading 0, which trim wants
   local inputs=(-f lavfi -i "$content=size=$size:rate=30,trim=duration=$seconds"
     -f lavfi -i "gradients=size=$size:rate=30:duration=$seconds:speed=0.05")
   [ "$sound" = yes ] && inputs+=(-f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds")

@@ -26,11 +26,6 @@ function(zemo_library name)
   else()
     list(FILTER srcs EXCLUDE REGEX "_windows\\.cpp$")
   endif()
-  if(NOT srcs)
-    # A subsystem whose sources are still to come builds as an empty library.
-    set(srcs ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${srcs} "")
-  endif()
   add_library(${name} STATIC ${srcs})
   # Fast paths chosen at run time carry their instruction set in the file
   # name; only those files are built for it, so the rest of the library still

@@ -19,7 +19,7 @@ extern "C" {
 
 #include "cli.h"
 #include "commands.h"
-#include "movie.h"
+#include "media/movie.h"
 #include "platform/platform.h"
 #include "progress.h"
 
@@ -287,7 +287,7 @@ int cmdDecode(const std::vector<std::string>& in)
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail(EXIT_USAGE, "decode: cannot write '" + out + "': no folder '" + folder + "'");
 
-    if (sameFile(path, sequence ? std::string() : out))
+    if (platform::sameFile(path, sequence ? std::string() : out))
         return fail(EXIT_USAGE, "decode: the output '" + out + "' is the movie being decoded");
     MovieReader movie;
     std::string error;

@@ -454,12 +454,7 @@ public:
         settings.soundRate = 0;
         settings.channels = 0;
         settings.path = platform::utf8ToUtf16(path);
-        zexport::ExportOptions stored{};
-        stored.flattened = 1;
-        stored.formatType = type;
-        stored.alphaType = zexport::kDefaultAlphaType;
-        std::vector<uint8_t> storedBytes(sizeof stored);
-        std::memcpy(storedBytes.data(), &stored, sizeof stored);
+        const std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(type);
 
         std::vector<Span> runs;
         for (int r = -1; r < repeat; ++r) {

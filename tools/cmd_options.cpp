@@ -53,12 +53,7 @@ int cmdOptions(const std::vector<std::string>& in)
         int type = parseCompression(args.get("--compression"));
         if (type < 0)
             return fail(EXIT_USAGE, "options: unknown compression '" + args.get("--compression") + "'");
-        zexport::ExportOptions record{};
-        record.flattened = 1;
-        record.formatType = uint32_t(type);
-        record.alphaType = zexport::kDefaultAlphaType;
-        stored.resize(sizeof record);
-        std::memcpy(stored.data(), &record, sizeof record);
+        stored = zexport::storedOptionsBytes(uint32_t(type));
     }
     bool dialog = args.has("--dialog");
     if (dialog && !platform::canShowDialogs())

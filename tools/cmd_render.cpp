@@ -145,12 +145,7 @@ int cmdRender(const std::vector<std::string>& in)
     settings.sampleSize = 2;
     settings.path = platform::utf8ToUtf16(output);
 
-    zexport::ExportOptions stored{};
-    stored.flattened = 1;
-    stored.formatType = uint32_t(compression);
-    stored.alphaType = zexport::kDefaultAlphaType;
-    std::vector<uint8_t> storedBytes(sizeof stored);
-    std::memcpy(storedBytes.data(), &stored, sizeof stored);
+    std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(uint32_t(compression));
 
     AEIO_OutSpecH out = host.addOutput(settings, &storedBytes);
     auto refuse = [&](const std::string& what) {

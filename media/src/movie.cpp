@@ -13,14 +13,14 @@ extern "C" {
 
 namespace zemo3 {
 
-namespace {
-
-std::string avError(int code)
+std::string avErrorText(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
 }
+
+namespace {
 
 }  // namespace
 
@@ -109,11 +109,11 @@ bool MovieReader::openInput(const char* url, const std::string& name, std::strin
     av_log_set_level(AV_LOG_FATAL);
     int r = avformat_open_input(&format_, url ? url : "", nullptr, nullptr);
     if (r < 0) {
-        *error = "'" + name + "' is not a readable movie: " + avError(r);
+        *error = "'" + name + "' is not a readable movie: " + avErrorText(r);
         return false;
     }
     if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
-        *error = "cannot read the streams of '" + name + "': " + avError(r);
+        *error = "cannot read the streams of '" + name + "': " + avErrorText(r);
         return false;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
@@ -160,7 +160,7 @@ bool MovieReader::next(MoviePacket* packet)
     av_packet_unref(packet_);
     int r = av_read_frame(format_, packet_);
     if (r < 0) {
-        error_ = r == AVERROR_EOF ? std::string() : "reading stopped: " + avError(r);
+        error_ = r == AVERROR_EOF ? std::string() : "reading stopped: " + avErrorText(r);
         return false;
     }
     packet->kind = packet_->stream_index == info_.video   ? MoviePacket::VIDEO

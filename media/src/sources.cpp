@@ -1,5 +1,7 @@
 #include "media/sources.h"
 
+#include "media/movie.h"
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -124,13 +126,6 @@ std::unique_ptr<Source> openDemo(const Composition& settings) { return std::make
 
 namespace {
 
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 // Reads and decodes the file on a thread of its own, a few pictures ahead of
 // the caller, so that the file's decoding overlaps the work the caller does
 // with each frame. The picture queue is bounded; only a caller waiting for
@@ -168,11 +163,11 @@ public:
         int r = avformat_open_input(&format_, path.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (r < 0) {
-            *error = "cannot open '" + path + "': " + avError(r);
+            *error = "cannot open '" + path + "': " + avErrorText(r);
             return false;
         }
         if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
-            *error = "cannot read '" + path + "': " + avError(r);
+            *error = "cannot read '" + path + "': " + avErrorText(r);
             return false;
         }
         videoIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);

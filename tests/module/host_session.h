@@ -55,11 +55,7 @@ inline emulated_host::Host& session()
 // A stored (flattened) record with the given format type.
 inline zexport::ExportOptions storedRecord(uint32_t formatType, uint8_t alphaType = 3)
 {
-    zexport::ExportOptions r{};
-    r.flattened = 1;
-    r.formatType = formatType;
-    r.alphaType = alphaType;
-    return r;
+    return zexport::storedOptions(formatType, alphaType);
 }
 
 inline std::vector<uint8_t> bytesOf(const zexport::ExportOptions& record)

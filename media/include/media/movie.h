@@ -20,6 +20,9 @@ namespace zemo3 {
 // low byte).
 constexpr uint32_t kMovieTag = uint32_t('Z') | uint32_t('M') << 8 | uint32_t('Q') << 16 | uint32_t('3') << 24;
 
+// FFmpeg's text for one of its error codes.
+std::string avErrorText(int code);
+
 // "ZMQ3" for a codec tag in FFmpeg's byte order; non-printable bytes as '?'.
 std::string tagText(uint32_t codecTag);
 // "YG10" for a frame header's texture tag (first character in the high byte).

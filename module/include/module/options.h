@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace nox {
 class VideoFormatWriter;
@@ -37,6 +39,24 @@ static_assert(offsetof(ExportOptions, samplesAdded) == 368);
 
 constexpr uint32_t kDefaultFormatType = 0;
 constexpr uint8_t kDefaultAlphaType = 3;
+
+// A record as a project stores it (flattened), with the given choices.
+inline ExportOptions storedOptions(uint32_t formatType, uint8_t alphaType = kDefaultAlphaType)
+{
+    ExportOptions r{};
+    r.flattened = 1;
+    r.formatType = formatType;
+    r.alphaType = alphaType;
+    return r;
+}
+// Its bytes, as the host keeps them.
+inline std::vector<uint8_t> storedOptionsBytes(uint32_t formatType, uint8_t alphaType = kDefaultAlphaType)
+{
+    const ExportOptions r = storedOptions(formatType, alphaType);
+    std::vector<uint8_t> bytes(sizeof r);
+    std::memcpy(bytes.data(), &r, sizeof r);
+    return bytes;
+}
 
 // Debugging labels of the record's memory handles.
 constexpr const char* kLiveOptionsLabel = "InitOutputSpec options";

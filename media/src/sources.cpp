@@ -1,7 +1,5 @@
 #include "media/sources.h"
 
-#include "media/movie.h"
-
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -17,6 +15,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
+
+#include "media/movie.h"
 
 namespace zemo3 {
 

@@ -1,6 +1,6 @@
-// Reading a written movie back with libavformat: every stream's parameters
-// and every packet as stored, without decoding. A frame that is missing,
-// repeated, out of place or changed shows here.
+// Reading a written movie back: every stream's parameters and every packet
+// as stored, without decoding, collected from media's movie reader. A frame
+// that is missing, repeated, out of place or changed shows here.
 #pragma once
 
 #include <functional>
@@ -10,10 +10,10 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 }
 
 #include "common/util.h"
+#include "media/movie.h"
 
 namespace testutil {
 
@@ -63,39 +63,26 @@ struct Movie {
     }
 };
 
-// Opened is false when the file does not open as a movie.
+// Every stream and packet of a movie through media's reader. Opened is
+// false when the file does not open as a movie.
 inline Movie readMovie(const std::string& path)
 {
     Movie m;
-    av_log_set_level(AV_LOG_FATAL);  // no decoder knows our tag, and none is needed
-    AVFormatContext* fc = nullptr;
-    if (avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0)
+    zemo3::MovieReader reader;
+    std::string error;
+    if (!reader.open(path, &error))
         return m;
     m.opened = true;
-    for (unsigned i = 0; i < fc->nb_streams; ++i) {
-        const AVCodecParameters* par = fc->streams[i]->codecpar;
-        MovieStream s;
-        s.type = par->codec_type;
-        s.codecId = par->codec_id;
-        s.tag = par->codec_tag;
-        s.timeBase = fc->streams[i]->time_base;
-        s.channels = par->ch_layout.nb_channels;
-        s.channelMask = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
-        s.sampleRate = par->sample_rate;
-        s.width = par->width;
-        s.height = par->height;
-        m.streams.push_back(s);
+    for (const zemo3::MovieStream& s : reader.info().streams) {
+        const AVMediaType type = s.kind == zemo3::MovieStream::VIDEO   ? AVMEDIA_TYPE_VIDEO
+                                 : s.kind == zemo3::MovieStream::AUDIO ? AVMEDIA_TYPE_AUDIO
+                                                                       : AVMEDIA_TYPE_UNKNOWN;
+        m.streams.push_back({type, AVCodecID(s.codecId), s.codecTag, AVRational{s.timeBaseNum, s.timeBaseDen},
+                             s.channels, s.sampleRate, int(s.width), int(s.height), s.channelMask});
     }
-    if (const AVDictionaryEntry* e = av_dict_get(fc->metadata, "title", nullptr, 0))
-        m.title = e->value;
-    AVPacket* pkt = av_packet_alloc();
-    while (av_read_frame(fc, pkt) >= 0) {
-        m.packets.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
-                             Bytes(pkt->data, pkt->data + pkt->size)});
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&fc);
+    m.title = reader.info().title;
+    for (zemo3::MoviePacket p; reader.next(&p);)
+        m.packets.push_back({p.stream, p.pts, p.dts, p.duration, p.key, Bytes(p.data, p.data + p.size)});
     return m;
 }
 
@@ -104,11 +91,12 @@ inline Movie readMovie(const std::string& path)
 inline bool remux(const std::string& in, const std::string& out, const std::function<bool(int64_t, AVPacket*)>& damage,
                   uint32_t tag = 0)
 {
-    av_log_set_level(AV_LOG_FATAL);  // no decoder knows the video tag
-    AVFormatContext *input = nullptr, *output = nullptr;
-    if (avformat_open_input(&input, in.c_str(), nullptr, nullptr) < 0)
+    zemo3::MovieReader reader;
+    std::string error;
+    if (!reader.open(in, &error))
         return false;
-    avformat_find_stream_info(input, nullptr);
+    const AVFormatContext* input = reader.format();
+    AVFormatContext* output = nullptr;
     avformat_alloc_output_context2(&output, nullptr, "mov", out.c_str());
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* s = avformat_new_stream(output, nullptr);
@@ -118,20 +106,18 @@ inline bool remux(const std::string& in, const std::string& out, const std::func
             s->codecpar->codec_tag = tag;
     }
     bool ok = avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(output, nullptr) >= 0;
-    AVPacket* p = av_packet_alloc();
-    for (int64_t video = 0; ok && av_read_frame(input, p) >= 0; av_packet_unref(p)) {
-        const bool isVideo = input->streams[p->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        av_packet_rescale_ts(p, input->streams[p->stream_index]->time_base,
-                             output->streams[p->stream_index]->time_base);
+    zemo3::MoviePacket packet;
+    for (int64_t video = 0; ok && reader.next(&packet);) {
+        AVPacket* p = reader.lastPacket();
+        const bool isVideo = reader.info().streams[size_t(packet.stream)].kind == zemo3::MovieStream::VIDEO;
+        av_packet_rescale_ts(p, input->streams[p->stream_index]->time_base, output->streams[p->stream_index]->time_base);
         p->pos = -1;
         if (!isVideo || damage(video++, p))
             ok = av_write_frame(output, p) >= 0;
     }
     ok = av_write_trailer(output) >= 0 && ok;
-    av_packet_free(&p);
     avio_closep(&output->pb);
     avformat_free_context(output);
-    avformat_close_input(&input);
     return ok;
 }
 

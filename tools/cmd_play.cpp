@@ -9,8 +9,6 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +21,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "player/gpu.h"
+#include "player/schedule.h"
 #include "play.h"
 #include "media/png.h"
 
@@ -53,13 +52,6 @@ const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 the movie is no Zemo 3 movie or the GL cannot draw it,\n"
     "2 bad arguments or an unreadable movie.\n";
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // A frame restored by the reading thread, with its own copy of the planes.
 struct Restored {
@@ -273,7 +265,7 @@ struct Options {
     std::string screenshot, dump;
 };
 
-// Opens both handles (pictures and sound) of a movie; exit code on failure.
+// Opens a movie through the playback library; the exit code on failure.
 int openMovie(const std::string& path, Zemo3Movie** movie, std::string* error)
 {
     if (!std::filesystem::exists(path)) {
@@ -356,6 +348,213 @@ bool saveWindow(const std::string& path, int w, int h, std::string* error)
     return writePng(path, top.data(), uint32_t(w), uint32_t(h), false, error);
 }
 
+// A window with an OpenGL 3.3 core context, the picture fitted into 1280x720
+// at most. SDL's video is started.
+class Window {
+public:
+    ~Window()
+    {
+        if (gl_)
+            SDL_GL_DeleteContext(gl_);
+        if (window_)
+            SDL_DestroyWindow(window_);
+    }
+    // EXIT_OK, or the exit code after a message.
+    int open(const Options& o, const Zemo3Info& info)
+    {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        const double fit = std::min({1.0, 1280.0 / info.width, 720.0 / info.height});
+        window_ = SDL_CreateWindow(
+            ("zemo3 play - " + std::filesystem::path(o.movie).filename().string()).c_str(), SDL_WINDOWPOS_CENTERED,
+            SDL_WINDOWPOS_CENTERED, std::max(1, int(info.width * fit)), std::max(1, int(info.height * fit)),
+            SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
+        gl_ = window_ ? SDL_GL_CreateContext(window_) : nullptr;
+        if (!gl_)
+            return fail(EXIT_REJECTED, std::string("play: no OpenGL 3.3 core context: ") + SDL_GetError());
+        SDL_GL_SetSwapInterval(1);
+        return EXIT_OK;
+    }
+    SDL_Window* get() const { return window_; }
+
+private:
+    SDL_Window* window_ = nullptr;
+    SDL_GLContext gl_ = nullptr;
+};
+
+// The playing loop of a window: keys become the schedule's commands, the
+// reader's frames go through the schedule to the GPU, and the picture is
+// drawn again when it changed.
+class WindowPlayer {
+public:
+    WindowPlayer(const Options& o, const Zemo3Info& info, SDL_Window* window, gpu::FrameRenderer& renderer,
+                 Zemo3Movie* movie, Zemo3Movie* soundMovie)
+        : o_(o), info_(info), window_(window), renderer_(renderer), sound_(soundMovie, info), reader_(movie),
+          schedule_(o.loop, o.frames), fullscreen_(o.fullscreen)
+    {
+    }
+
+    // Plays until the end, the frame limit or the user quits; the exit code.
+    int run()
+    {
+        int code = EXIT_OK;
+        sound_.restart(0, false);
+        while (!quit_) {
+            pollEvents();
+            sound_.fill();
+            const bool end = takeFrames();
+            double following = 0;
+            const bool ready = reader_.peekSeconds(&following);
+            const PlaySchedule::Decision d =
+                schedule_.decide(sound_.seconds(), ready ? std::optional(following) : std::nullopt);
+            if (d.action == PlaySchedule::Decision::DROP)
+                continue;
+            if (d.action == PlaySchedule::Decision::SHOW && !show(d, &code))
+                break;
+            if (!draw(&code))
+                break;
+            printStatus();
+            if (end && schedule_.wantsFrame()) {
+                const PlaySchedule::Effect e = schedule_.atEnd();
+                if (e.stop)
+                    break;
+                apply(e);
+            }
+            if (d.action != PlaySchedule::Decision::SHOW)
+                SDL_Delay(1);
+        }
+        std::printf("%llu frames shown, %llu dropped, %llu damaged skipped\n",
+                    static_cast<unsigned long long>(schedule_.shown()),
+                    static_cast<unsigned long long>(schedule_.dropped()),
+                    static_cast<unsigned long long>(schedule_.damagedFrames()));
+        return code;
+    }
+
+private:
+    void pollEvents()
+    {
+        SDL_Event e;
+        while (SDL_PollEvent(&e)) {
+            if (e.type == SDL_QUIT)
+                quit_ = true;
+            else if (e.type == SDL_WINDOWEVENT)
+                redraw_ = true;
+            else if (e.type == SDL_KEYDOWN)
+                key(e.key.keysym.sym);
+        }
+    }
+    void key(SDL_Keycode key)
+    {
+        switch (key) {
+        case SDLK_q:
+        case SDLK_ESCAPE: quit_ = true; break;
+        case SDLK_f:
+            fullscreen_ = !fullscreen_;
+            SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+            break;
+        case SDLK_SPACE: apply(schedule_.command(PlayCommand::PAUSE)); break;
+        case SDLK_RIGHT: apply(schedule_.command(PlayCommand::STEP)); break;
+        case SDLK_LEFT: apply(schedule_.command(PlayCommand::BACK)); break;
+        case SDLK_HOME: apply(schedule_.command(PlayCommand::FIRST)); break;
+        case SDLK_l: apply(schedule_.command(PlayCommand::LOOP)); break;
+        default: break;
+        }
+    }
+    void apply(const PlaySchedule::Effect& e)
+    {
+        if (e.clock != PlaySchedule::Effect::KEEP)
+            sound_.pause(e.clock == PlaySchedule::Effect::HOLD);
+        if (e.seek >= 0)
+            reader_.seek(e.seek);
+    }
+    // The reader's frames to the schedule while it wants one; true when the
+    // reader is at the end.
+    bool takeFrames()
+    {
+        bool end = false;
+        while (schedule_.wantsFrame() && reader_.take(&pending_, &end)) {
+            if (pending_.result == ZEMO3_OK)
+                schedule_.offer({pending_.frame.index, pending_.frame.seconds});
+            else
+                schedule_.damaged();
+        }
+        return end;
+    }
+    bool show(const PlaySchedule::Decision& d, int* code)
+    {
+        std::string error;
+        const auto start = Clock::now();
+        if (!renderer_.upload(pending_.frame, &error)) {
+            *code = fail(EXIT_REJECTED, "play: " + error);
+            return false;
+        }
+        uploadMs_ = msSince(start);
+        decodeMs_ = pending_.decodeMs;
+        if (d.restartClock)
+            sound_.restart(d.frame.seconds, d.paused);
+        redraw_ = true;
+        return true;
+    }
+    // Draws the picture letterboxed when it changed; false once the last
+    // frame asked for is drawn.
+    bool draw(int* code)
+    {
+        if (!redraw_ || !schedule_.started())
+            return true;
+        int w = 0, h = 0;
+        SDL_GL_GetDrawableSize(window_, &w, &h);
+        const double s = std::min(double(w) / info_.width, double(h) / info_.height);
+        const int dw = std::max(1, int(info_.width * s)), dh = std::max(1, int(info_.height * s));
+        glViewport(0, 0, w, h);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        renderer_.draw((w - dw) / 2, (h - dh) / 2, dw, dh, true);
+        std::string error;
+        const bool last = schedule_.done();
+        if (last && !o_.screenshot.empty() && !saveWindow(o_.screenshot, w, h, &error))
+            *code = fail(EXIT_USAGE, "play: " + error);
+        SDL_GL_SwapWindow(window_);
+        redraw_ = false;
+        return !last;
+    }
+    void printStatus()
+    {
+        if (!o_.status || std::abs(sound_.seconds() - lastStatus_) < 0.5)
+            return;
+        lastStatus_ = sound_.seconds();
+        std::fprintf(stderr, "frame %lld  %.2f s  decode %.1f ms  upload %.1f ms  dropped %llu%s\n",
+                     static_cast<long long>(schedule_.current()), sound_.seconds(), decodeMs_, uploadMs_,
+                     static_cast<unsigned long long>(schedule_.dropped()), schedule_.paused() ? "  paused" : "");
+    }
+
+    const Options& o_;
+    const Zemo3Info& info_;
+    SDL_Window* window_;
+    gpu::FrameRenderer& renderer_;
+    Sound sound_;
+    Reader reader_;
+    PlaySchedule schedule_;
+    Restored pending_;  // the frame the schedule holds
+    bool quit_ = false, redraw_ = false, fullscreen_;
+    double uploadMs_ = 0, decodeMs_ = 0, lastStatus_ = -1;
+};
+
+// The window, its context and the renderer around the playing loop.
+int playInWindow(const Options& o, const Zemo3Info& info, Zemo3Movie* movie, Zemo3Movie* soundMovie)
+{
+    Window window;
+    if (const int code = window.open(o, info))
+        return code;
+    gpu::FrameRenderer renderer;  // goes before the window's context
+    std::string error;
+    if (!renderer.init(info, &error))
+        return fail(EXIT_REJECTED, "play: " + error);
+    WindowPlayer player(o, info, window.get(), renderer, movie, soundMovie);
+    return player.run();
+}
+
 int playWindow(const Options& o)
 {
     Zemo3Movie *movie = nullptr, *soundMovie = nullptr;
@@ -363,169 +562,13 @@ int playWindow(const Options& o)
     if (int code = openMovie(o.movie, &movie, &error))
         return fail(code, "play: " + error);
     openMovie(o.movie, &soundMovie, &error);
-    const Zemo3Info info = *zemo3_info(movie);
+    int code;
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-        zemo3_close(movie);
-        zemo3_close(soundMovie);
-        return fail(EXIT_REJECTED, std::string("play: no window can be opened: ") + SDL_GetError());
-    }
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    // The window fits the picture into 1280x720 at most.
-    const double fit = std::min({1.0, 1280.0 / info.width, 720.0 / info.height});
-    SDL_Window* window = SDL_CreateWindow(
-        ("zemo3 play - " + std::filesystem::path(o.movie).filename().string()).c_str(), SDL_WINDOWPOS_CENTERED,
-        SDL_WINDOWPOS_CENTERED, std::max(1, int(info.width * fit)), std::max(1, int(info.height * fit)),
-        SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
-    SDL_GLContext gl = window ? SDL_GL_CreateContext(window) : nullptr;
-    int code = EXIT_OK;
-    if (!gl) {
-        code = fail(EXIT_REJECTED, std::string("play: no OpenGL 3.3 core context: ") + SDL_GetError());
+        code = fail(EXIT_REJECTED, std::string("play: no window can be opened: ") + SDL_GetError());
     } else {
-        SDL_GL_SetSwapInterval(1);
-        auto renderer = std::make_unique<gpu::FrameRenderer>();  // goes before the context
-        if (!renderer->init(info, &error)) {
-            code = fail(EXIT_REJECTED, "play: " + error);
-        } else {
-            Sound sound(soundMovie, info);
-            Reader reader(movie);
-            bool paused = false, loop = o.loop, quit = false, fullscreen = o.fullscreen;
-            bool haveFrame = false, havePending = false, resync = true, redraw = false;
-            int steps = 0;  // frames to show one by one while paused
-            uint64_t shown = 0, dropped = 0, damaged = 0;
-            double uploadMs = 0, decodeMs = 0, lastStatus = -1;
-            int64_t current = -1;
-            Restored pending;
-            sound.restart(0, false);
-            // From frame `index` on; the clock follows the first frame that comes.
-            auto seek = [&](int64_t index, bool pause) {
-                reader.seek(std::max<int64_t>(0, index));
-                havePending = false;
-                paused = pause;
-                steps = pause ? 1 : 0;
-                resync = true;
-            };
-            while (!quit) {
-                SDL_Event e;
-                while (SDL_PollEvent(&e)) {
-                    if (e.type == SDL_QUIT) {
-                        quit = true;
-                    } else if (e.type == SDL_WINDOWEVENT) {
-                        redraw = true;
-                    } else if (e.type == SDL_KEYDOWN) {
-                        switch (e.key.keysym.sym) {
-                        case SDLK_q:
-                        case SDLK_ESCAPE: quit = true; break;
-                        case SDLK_SPACE:
-                            paused = !paused;
-                            steps = 0;
-                            sound.pause(paused);
-                            break;
-                        case SDLK_RIGHT:
-                            paused = true;
-                            sound.pause(true);
-                            ++steps;
-                            break;
-                        case SDLK_LEFT: seek(current - 1, true); break;
-                        case SDLK_HOME: seek(0, paused); break;
-                        case SDLK_l: loop = !loop; break;
-                        case SDLK_f:
-                            fullscreen = !fullscreen;
-                            SDL_SetWindowFullscreen(window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                            break;
-                        default: break;
-                        }
-                    }
-                }
-                sound.fill();
-                bool end = false;
-                while (!havePending && reader.take(&pending, &end)) {
-                    if (pending.result != ZEMO3_OK) {
-                        ++damaged;
-                        continue;
-                    }
-                    havePending = true;
-                }
-                bool show = false;
-                if (havePending && (!paused || steps > 0)) {
-                    const double clock = sound.seconds();
-                    double following = 0;
-                    if (paused || resync) {
-                        show = true;
-                        steps -= paused ? 1 : 0;
-                    } else if (reader.peekSeconds(&following) && following <= clock) {
-                        // The frame after it is due already: this one came late.
-                        ++dropped;
-                        havePending = false;
-                        current = pending.frame.index;
-                        continue;
-                    } else {
-                        show = pending.frame.seconds <= clock + 0.002;
-                    }
-                }
-                if (show) {
-                    const auto start = Clock::now();
-                    if (!renderer->upload(pending.frame, &error)) {
-                        code = fail(EXIT_REJECTED, "play: " + error);
-                        break;
-                    }
-                    uploadMs = msSince(start);
-                    decodeMs = pending.decodeMs;
-                    current = pending.frame.index;
-                    if (paused || resync) {
-                        // The clock goes on from the frame shown first after a start,
-                        // a seek or a step.
-                        sound.restart(pending.frame.seconds, paused);
-                        resync = false;
-                    }
-                    havePending = false;
-                    haveFrame = redraw = true;
-                    ++shown;
-                }
-                if (redraw && haveFrame) {
-                    int w = 0, h = 0;
-                    SDL_GL_GetDrawableSize(window, &w, &h);
-                    // Letterboxed: the picture keeps its shape.
-                    const double s = std::min(double(w) / info.width, double(h) / info.height);
-                    const int dw = std::max(1, int(info.width * s)), dh = std::max(1, int(info.height * s));
-                    glViewport(0, 0, w, h);
-                    glClearColor(0, 0, 0, 1);
-                    glClear(GL_COLOR_BUFFER_BIT);
-                    renderer->draw((w - dw) / 2, (h - dh) / 2, dw, dh, true);
-                    const bool last = o.frames && shown >= o.frames;
-                    if (last && !o.screenshot.empty() && !saveWindow(o.screenshot, w, h, &error))
-                        code = fail(EXIT_USAGE, "play: " + error);
-                    SDL_GL_SwapWindow(window);
-                    redraw = false;
-                    if (last)
-                        break;
-                }
-                if (o.status && std::abs(sound.seconds() - lastStatus) >= 0.5) {
-                    lastStatus = sound.seconds();
-                    std::fprintf(stderr, "frame %lld  %.2f s  decode %.1f ms  upload %.1f ms  dropped %llu%s\n",
-                                 static_cast<long long>(current), sound.seconds(), decodeMs, uploadMs,
-                                 static_cast<unsigned long long>(dropped), paused ? "  paused" : "");
-                }
-                if (end && !havePending) {
-                    if (!loop)
-                        break;
-                    seek(0, false);
-                }
-                if (!show)
-                    SDL_Delay(1);
-            }
-            std::printf("%llu frames shown, %llu dropped, %llu damaged skipped\n",
-                        static_cast<unsigned long long>(shown), static_cast<unsigned long long>(dropped),
-                        static_cast<unsigned long long>(damaged));
-        }
-        renderer.reset();
-        SDL_GL_DeleteContext(gl);
+        code = playInWindow(o, *zemo3_info(movie), movie, soundMovie);
+        SDL_Quit();
     }
-    if (window)
-        SDL_DestroyWindow(window);
-    SDL_Quit();
     zemo3_close(movie);
     zemo3_close(soundMovie);
     return code;

@@ -5,7 +5,6 @@
 // draw (the GL driver's), and FFmpeg's HAP decoder on HAP frames of the same
 // pictures, for comparison.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,13 +23,6 @@ extern "C" {
 namespace zemo3 {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // Milliseconds per frame of FFmpeg's HAP decoder, one thread, on HAP frames
 // made from these pictures (the nearest HAP mode of the type); -1 when this

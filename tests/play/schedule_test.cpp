@@ -1,0 +1,197 @@
+// zemo3 play's schedule without a window: a movie of frames at 30 a second,
+// a reader that restores up to four frames ahead (and may stall), a clock
+// that holds and restarts as the schedule asks, and turns every 1/120 s as
+// the window's loop takes them. Each case plays a script of commands and
+// compares what happened, turn by turn, with what should.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "player/schedule.h"
+
+namespace {
+
+using zemo3::PlayCommand;
+using zemo3::PlaySchedule;
+using zemo3::ScheduledFrame;
+
+constexpr double kFrameSeconds = 1.0 / 30, kTurnSeconds = 1.0 / 120;
+
+// The reading thread as the loop sees it.
+struct Reader {
+    explicit Reader(int64_t frames) : frames(frames) {}
+
+    int64_t frames;
+    int64_t next = 0;
+    std::deque<int64_t> queue;
+
+    void seek(int64_t index)
+    {
+        queue.clear();
+        next = index;
+    }
+    void restore()
+    {
+        while (queue.size() < 4 && next < frames)
+            queue.push_back(next++);
+    }
+};
+
+// The clock without sound: the wall clock from the last restart, unless held.
+struct Clock {
+    double start = 0, heldAt = -1;
+    int startTurn = 0;
+
+    double at(int turn) const { return heldAt >= 0 ? heldAt : start + (turn - startTurn) * kTurnSeconds; }
+    void restart(double seconds, bool paused, int turn)
+    {
+        start = seconds;
+        startTurn = turn;
+        heldAt = paused ? seconds : -1;
+    }
+    void hold(bool held, int turn)
+    {
+        if (held != (heldAt >= 0))
+            held ? void(heldAt = at(turn)) : restart(at(turn), false, turn);
+    }
+};
+
+struct Case {
+    const char* what;
+    int64_t frames;
+    bool loop;
+    uint64_t limit;
+    int turns;                                          // played at most
+    std::vector<std::pair<int, PlayCommand>> commands;  // by turn
+    std::pair<int, int> stall;                          // turns in which the reader restores nothing
+    std::set<int64_t> damaged;
+    // "N@T" frame N shown in turn T, "xN" frame N dropped, "hold" and "run"
+    // the clock asked to, ">N" the reader sent to frame N, "end" stopped at
+    // the end, "done" the limit of frames reached.
+    const char* log;
+    double clock;  // where the clock stands after the last turn; < 0: anywhere
+};
+
+// Plays a case as the window's loop does; checks on the way that frames come
+// in order between seeks and that the schedule counts what it did.
+std::string play(const Case& c, Clock* clock, PlaySchedule* schedule)
+{
+    Reader reader(c.frames);
+    std::string log;
+    auto say = [&](const std::string& what) { log += (log.empty() ? "" : " ") + what; };
+    int64_t last = -1;  // the frame shown or dropped last since the last seek
+    auto apply = [&](const PlaySchedule::Effect& e, int turn) {
+        if (e.clock != PlaySchedule::Effect::KEEP) {
+            say(e.clock == PlaySchedule::Effect::HOLD ? "hold" : "run");
+            clock->hold(e.clock == PlaySchedule::Effect::HOLD, turn);
+        }
+        if (e.seek >= 0) {
+            say(">" + std::to_string(e.seek));
+            reader.seek(e.seek);
+            last = -1;
+        }
+    };
+    uint64_t shown = 0, dropped = 0;
+    for (int turn = 0, commanded = -1; turn < c.turns;) {
+        if (commanded < turn)
+            for (const auto& [at, command] : c.commands)
+                if (at == turn)
+                    apply(schedule->command(command), turn);
+        commanded = turn;
+        if (turn < c.stall.first || turn >= c.stall.second)
+            reader.restore();
+        bool end = false;
+        while (schedule->wantsFrame()) {
+            if (reader.queue.empty()) {
+                end = reader.next >= reader.frames;
+                break;
+            }
+            const int64_t index = reader.queue.front();
+            reader.queue.pop_front();
+            c.damaged.count(index) ? schedule->damaged() : schedule->offer({index, double(index) * kFrameSeconds});
+        }
+        std::optional<double> following;
+        if (!reader.queue.empty())
+            following = double(reader.queue.front()) * kFrameSeconds;
+        const PlaySchedule::Decision d = schedule->decide(clock->at(turn), following);
+        if (d.action != PlaySchedule::Decision::WAIT) {
+            EXPECT_GT(d.frame.index, last) << "out of order in turn " << turn;
+            last = d.frame.index;
+        }
+        if (d.action == PlaySchedule::Decision::DROP) {
+            say("x" + std::to_string(d.frame.index));
+            ++dropped;
+            continue;  // the loop goes round again at once
+        }
+        if (d.action == PlaySchedule::Decision::SHOW) {
+            say(std::to_string(d.frame.index) + "@" + std::to_string(turn));
+            ++shown;
+            if (d.restartClock)
+                clock->restart(d.frame.seconds, d.paused, turn);
+            if (schedule->done()) {
+                say("done");
+                break;
+            }
+        }
+        if (end && schedule->wantsFrame()) {
+            const PlaySchedule::Effect e = schedule->atEnd();
+            if (e.stop) {
+                say("end");
+                break;
+            }
+            apply(e, turn);
+        }
+        ++turn;
+    }
+    EXPECT_EQ(schedule->shown(), shown);
+    EXPECT_EQ(schedule->dropped(), dropped);
+    EXPECT_EQ(schedule->damagedFrames(), c.damaged.size());
+    return log;
+}
+
+TEST(PlaySchedule, ShowsDropsPausesStepsSeeksAndLoopsAsTheScriptSays)
+{
+    const auto P = PlayCommand::PAUSE, S = PlayCommand::STEP, B = PlayCommand::BACK, F = PlayCommand::FIRST,
+               L = PlayCommand::LOOP;
+    const Case cases[] = {
+        {"every frame in its turn, then the end", 6, false, 0, 100, {}, {}, {},
+         "0@0 1@4 2@8 3@12 4@16 5@20 end", -1},
+        {"late frames dropped and counted, never shown", 20, false, 0, 200, {}, {8, 60}, {},
+         "0@0 1@4 2@8 3@12 4@16 5@20 6@24 x7 x8 x9 x10 x11 x12 x13 x14 15@60 16@64 17@68 18@72 19@76 end", -1},
+        {"damaged frames passed over and counted", 6, false, 0, 100, {}, {}, {2, 3},
+         "0@0 1@4 4@16 5@20 end", -1},
+        {"a pause holds the frame and the clock", 10, false, 0, 40, {{6, P}}, {}, {}, "0@0 1@4 hold", 0.05},
+        {"playing on after a pause drops nothing", 10, false, 0, 100, {{6, P}, {30, P}}, {}, {},
+         "0@0 1@4 hold run 2@32 3@36 4@40 5@44 6@48 7@52 8@56 9@60 end", -1},
+        {"a step shows the next frame and holds there", 10, false, 0, 30, {{6, P}, {10, S}, {20, S}}, {}, {},
+         "0@0 1@4 hold hold 2@10 hold 3@20", 0.1},
+        {"a step while playing pauses after the next frame", 10, false, 0, 30, {{5, S}}, {}, {},
+         "0@0 1@4 hold 2@5", 2 * kFrameSeconds},
+        {"back and first land on their frame, paused; back from 0 stays at 0", 10, false, 0, 40,
+         {{10, B}, {20, F}, {24, B}, {30, P}}, {}, {},
+         "0@0 1@4 2@8 >1 1@10 >0 0@20 >0 0@24 run 1@34 2@38", -1},
+        {"back before any frame clamps to frame 0", 10, false, 0, 6, {{0, B}}, {}, {}, ">0 0@0", 0},
+        {"first while playing plays on from frame 0", 10, false, 0, 22, {{13, F}}, {}, {},
+         "0@0 1@4 2@8 3@12 >0 0@13 1@17 2@21", -1},
+        {"a loop starts again at frame 0", 3, true, 0, 30, {}, {}, {},
+         "0@0 1@4 2@8 >0 0@10 1@14 2@18 >0 0@20 1@24 2@28 >0", -1},
+        {"looping switched on and off again", 3, false, 0, 30, {{1, L}, {12, L}}, {}, {},
+         "0@0 1@4 2@8 >0 0@10 1@14 2@18 end", -1},
+        {"the limit of frames shown", 10, false, 3, 100, {}, {}, {}, "0@0 1@4 2@8 done", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Clock clock;
+        PlaySchedule schedule(c.loop, c.limit);
+        EXPECT_EQ(play(c, &clock, &schedule), c.log);
+        if (c.clock >= 0) {
+            EXPECT_NEAR(clock.at(c.turns), c.clock, 1e-9);
+        }
+    }
+}
+
+}  // namespace

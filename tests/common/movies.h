@@ -3,6 +3,7 @@
 // that is missing, repeated, out of place or changed shows here.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -125,6 +126,8 @@ inline bool remux(const std::string& in, const std::string& out, const std::func
 inline const char* const kCompressions[4] = {"normal", "normal-alpha", "high", "high-alpha"};
 
 #if defined(ZEMO3_BINARY) && defined(ZEMO_MODULE_PATH)
+#include <gtest/gtest.h>
+
 // The zemo3 command of this build (for programs given its path and the module's).
 inline Run zemo3(const std::string& args) { return run(std::string(ZEMO3_BINARY) + " " + args); }
 
@@ -142,6 +145,38 @@ inline std::string renderEveryType(const TempDir& dir, const std::string& size, 
     }
     return "";
 }
+
+// A suite of tests on the movies of renderEveryType(), rendered once before
+// its first test at Width x Height for Tenths tenths of a second: movie(type)
+// is dir_/<compression>.mov.
+template <int Width, int Height, int Tenths>
+class EveryTypeSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new TempDir;
+        const std::string seconds = std::to_string(Tenths / 10) + "." + std::to_string(Tenths % 10);
+        ASSERT_EQ(renderEveryType(*dir_, std::to_string(Width) + "x" + std::to_string(Height), seconds), "");
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static std::string movie(int type) { return dir_->file(std::string(kCompressions[type]) + ".mov"); }
+
+    static inline TempDir* dir_ = nullptr;
+};
 #endif
+
+// Damage of three kinds for remux(), to video packets 2 (shorter than its
+// header says), 5 (a zero first word) and 6 (not even a header); every
+// packet is kept.
+inline bool damageThreeFrames(int64_t i, AVPacket* p)
+{
+    if (i == 2)
+        p->size /= 2;
+    if (i == 5)
+        std::memset(p->data, 0, 4);
+    if (i == 6)
+        p->size = 3;
+    return true;
+}
 
 }  // namespace testutil

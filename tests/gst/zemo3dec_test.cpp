@@ -219,12 +219,7 @@ TEST_F(Zemo3Dec, DamagedFramesAreSkippedAndReported)
 {
     const std::string out = dir_->file("damaged.mov");
     ASSERT_TRUE(testutil::remux(movie(2), out, [](int64_t i, AVPacket* p) {
-        if (i == 2)
-            p->size /= 2;  // shorter than its header says
-        if (i == 5)
-            std::memset(p->data, 0, 4);  // a zero first word
-        if (i == 6)
-            p->size = 3;  // not even a header
+        testutil::damageThreeFrames(i, p);
         if (i == 11)
             p->data[0] ^= 0x55;  // an unknown tag, read as an old header
         return true;

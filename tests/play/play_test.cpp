@@ -14,18 +14,7 @@ const char* const* const kTypes = testutil::kCompressions;
 
 using testutil::zemo3;
 
-class GpuPath : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir_ = new testutil::TempDir;
-        ASSERT_EQ(testutil::renderEveryType(*dir_, "101x59", "0.3"), "");
-    }
-    static void TearDownTestSuite() { delete dir_; }
-    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
-    static testutil::TempDir* dir_;
-};
-testutil::TempDir* GpuPath::dir_;
+class GpuPath : public testutil::EveryTypeSuite<101, 59, 3> {};
 
 // Every frame of every type, alpha included, within the bound of the GPU's
 // own palette arithmetic (see gpu.h), and close to it in PSNR.

@@ -78,19 +78,7 @@ std::vector<Bytes> textures(const testutil::Movie& stored, uint32_t type)
 
 using testutil::zemo3;
 
-class Playback : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir_ = new testutil::TempDir;
-        ASSERT_EQ(testutil::renderEveryType(*dir_, "99x61", "0.5"), "");
-    }
-    static void TearDownTestSuite() { delete dir_; }
-    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
-
-    static testutil::TempDir* dir_;
-};
-testutil::TempDir* Playback::dir_;
+class Playback : public testutil::EveryTypeSuite<99, 61, 5> {};
 
 // Every type: the announced movie, each frame's planes as the frame reader
 // restores the packet, stamped with the packet's time; frames read by number
@@ -162,15 +150,7 @@ TEST_F(Playback, EveryTypeGivesTheStoredFramesAndSound)
 TEST_F(Playback, DamagedFramesAndForeignFiles)
 {
     const std::string damaged = dir_->file("damaged.mov");
-    ASSERT_TRUE(testutil::remux(movie(2), damaged, [](int64_t i, AVPacket* p) {
-        if (i == 2)
-            p->size /= 2;  // shorter than its header says
-        if (i == 5)
-            std::memset(p->data, 0, 4);
-        if (i == 6)
-            p->size = 3;  // not even a header
-        return true;
-    }));
+    ASSERT_TRUE(testutil::remux(movie(2), damaged, testutil::damageThreeFrames));
     const std::vector<Bytes> expected = textures(testutil::readMovie(movie(2)), 2);
     Movie m = open(damaged);
     ASSERT_TRUE(m);

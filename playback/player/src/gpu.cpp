@@ -77,21 +77,28 @@ void main()
 }
 )";
 
+// The shader or program that compiled or linked, else 0 (it is deleted)
+// with GL's log after `what` in error.
+unsigned built(unsigned object, bool shader, const char* what, std::string* error)
+{
+    GLint ok = 0;
+    shader ? glGetShaderiv(object, GL_COMPILE_STATUS, &ok) : glGetProgramiv(object, GL_LINK_STATUS, &ok);
+    if (ok)
+        return object;
+    char log[1024] = {};
+    shader ? glGetShaderInfoLog(object, sizeof log, nullptr, log)
+           : glGetProgramInfoLog(object, sizeof log, nullptr, log);
+    *error = std::string(what) + log;
+    shader ? glDeleteShader(object) : glDeleteProgram(object);
+    return 0;
+}
+
 unsigned compile(unsigned kind, const char* source, std::string* error)
 {
     const unsigned shader = glCreateShader(kind);
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[1024] = {};
-        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-        *error = std::string("a shader does not compile: ") + log;
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
+    return built(shader, true, "a shader does not compile: ", error);
 }
 
 unsigned link(const char* fragmentSource, std::string* error)
@@ -108,16 +115,7 @@ unsigned link(const char* fragmentSource, std::string* error)
     glLinkProgram(program);
     glDeleteShader(vertex);
     glDeleteShader(fragment);
-    GLint ok = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) {
-        char log[1024] = {};
-        glGetProgramInfoLog(program, sizeof log, nullptr, log);
-        *error = std::string("the shaders do not link: ") + log;
-        glDeleteProgram(program);
-        return 0;
-    }
-    return program;
+    return built(program, false, "the shaders do not link: ", error);
 }
 
 }  // namespace

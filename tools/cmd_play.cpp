@@ -190,8 +190,6 @@ public:
         if (device_)
             SDL_CloseAudioDevice(device_);
     }
-    bool playing() const { return device_ != 0; }
-
     // Starts (again) at `seconds`, paused or not.
     void restart(double seconds, bool paused)
     {

@@ -203,7 +203,7 @@ void MovieReader::readOnly(int stream)
 {
     only_ = stream;
     for (unsigned i = 0; i < format_->nb_streams; ++i)
-        format_->streams[i]->discard = stream < 0 || int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        format_->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 }
 
 int MovieReader::readPacket(int stream)
@@ -239,7 +239,6 @@ bool MovieReader::nextOf(int stream, MoviePacket* packet)
     packet->pts = packet_->pts == AV_NOPTS_VALUE ? INT64_MIN : packet_->pts;
     packet->dts = packet_->dts == AV_NOPTS_VALUE ? INT64_MIN : packet_->dts;
     packet->duration = packet_->duration;
-    packet->position = packet_->pos;
     packet->key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
     return true;
 }

@@ -5,6 +5,7 @@
 // compares what happened, turn by turn, with what should.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 #include <set>
@@ -23,11 +24,7 @@ constexpr double kFrameSeconds = 1.0 / 30, kTurnSeconds = 1.0 / 120;
 
 // The reading thread as the loop sees it.
 struct Reader {
-    explicit Reader(int64_t frames) : frames(frames) {}
-
-    int64_t frames;
-    int64_t next = 0;
-    std::deque<int64_t> queue;
+    Reader(int64_t frames, const std::set<int64_t>& damaged) : frames(frames), damaged(damaged) {}
 
     void seek(int64_t index)
     {
@@ -39,6 +36,26 @@ struct Reader {
         while (queue.size() < 4 && next < frames)
             queue.push_back(next++);
     }
+    // Frames to the schedule while it wants one; true when there are no more.
+    bool give(PlaySchedule& schedule)
+    {
+        for (; schedule.wantsFrame(); queue.pop_front()) {
+            if (queue.empty())
+                return next >= frames;
+            const int64_t i = queue.front();
+            damaged.count(i) ? schedule.damaged() : schedule.offer({i, double(i) * kFrameSeconds});
+        }
+        return false;
+    }
+    std::optional<double> following() const
+    {
+        return queue.empty() ? std::nullopt : std::optional(double(queue.front()) * kFrameSeconds);
+    }
+
+    int64_t frames;
+    std::set<int64_t> damaged;
+    int64_t next = 0;
+    std::deque<int64_t> queue;
 };
 
 // The clock without sound: the wall clock from the last restart, unless held.
@@ -76,82 +93,69 @@ struct Case {
     double clock;  // where the clock stands after the last turn; < 0: anywhere
 };
 
-// Plays a case as the window's loop does; checks on the way that frames come
-// in order between seeks and that the schedule counts what it did.
-std::string play(const Case& c, Clock* clock, PlaySchedule* schedule)
-{
-    Reader reader(c.frames);
-    std::string log;
-    auto say = [&](const std::string& what) { log += (log.empty() ? "" : " ") + what; };
-    int64_t last = -1;  // the frame shown or dropped last since the last seek
-    auto apply = [&](const PlaySchedule::Effect& e, int turn) {
+// The window's loop without the window: plays a case and writes its log;
+// checks on the way that frames come in order between seeks.
+struct Player {
+    explicit Player(const Case& c) : c(c), reader(c.frames, c.damaged), schedule(c.loop, c.limit) {}
+
+    void say(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
+    void apply(const PlaySchedule::Effect& e, int turn)
+    {
         if (e.clock != PlaySchedule::Effect::KEEP) {
             say(e.clock == PlaySchedule::Effect::HOLD ? "hold" : "run");
-            clock->hold(e.clock == PlaySchedule::Effect::HOLD, turn);
+            clock.hold(e.clock == PlaySchedule::Effect::HOLD, turn);
         }
         if (e.seek >= 0) {
             say(">" + std::to_string(e.seek));
             reader.seek(e.seek);
             last = -1;
         }
-    };
-    uint64_t shown = 0, dropped = 0;
-    for (int turn = 0, commanded = -1; turn < c.turns;) {
-        if (commanded < turn)
-            for (const auto& [at, command] : c.commands)
-                if (at == turn)
-                    apply(schedule->command(command), turn);
-        commanded = turn;
+    }
+    // One time round the loop; false once playing is over.
+    bool turn(int turn, bool again)
+    {
+        for (const auto& [at, command] : c.commands)
+            if (at == turn && !again)
+                apply(schedule.command(command), turn);
         if (turn < c.stall.first || turn >= c.stall.second)
             reader.restore();
-        bool end = false;
-        while (schedule->wantsFrame()) {
-            if (reader.queue.empty()) {
-                end = reader.next >= reader.frames;
-                break;
-            }
-            const int64_t index = reader.queue.front();
-            reader.queue.pop_front();
-            c.damaged.count(index) ? schedule->damaged() : schedule->offer({index, double(index) * kFrameSeconds});
-        }
-        std::optional<double> following;
-        if (!reader.queue.empty())
-            following = double(reader.queue.front()) * kFrameSeconds;
-        const PlaySchedule::Decision d = schedule->decide(clock->at(turn), following);
+        const bool end = reader.give(schedule);
+        const PlaySchedule::Decision d = schedule.decide(clock.at(turn), reader.following());
         if (d.action != PlaySchedule::Decision::WAIT) {
             EXPECT_GT(d.frame.index, last) << "out of order in turn " << turn;
             last = d.frame.index;
         }
-        if (d.action == PlaySchedule::Decision::DROP) {
+        dropping = d.action == PlaySchedule::Decision::DROP;
+        if (dropping)
             say("x" + std::to_string(d.frame.index));
-            ++dropped;
-            continue;  // the loop goes round again at once
-        }
         if (d.action == PlaySchedule::Decision::SHOW) {
             say(std::to_string(d.frame.index) + "@" + std::to_string(turn));
-            ++shown;
             if (d.restartClock)
-                clock->restart(d.frame.seconds, d.paused, turn);
-            if (schedule->done()) {
+                clock.restart(d.frame.seconds, d.paused, turn);
+            if (schedule.done()) {
                 say("done");
-                break;
+                return false;
             }
         }
-        if (end && schedule->wantsFrame()) {
-            const PlaySchedule::Effect e = schedule->atEnd();
+        if (!dropping && end && schedule.wantsFrame()) {
+            const PlaySchedule::Effect e = schedule.atEnd();
             if (e.stop) {
                 say("end");
-                break;
+                return false;
             }
             apply(e, turn);
         }
-        ++turn;
+        return true;
     }
-    EXPECT_EQ(schedule->shown(), shown);
-    EXPECT_EQ(schedule->dropped(), dropped);
-    EXPECT_EQ(schedule->damagedFrames(), c.damaged.size());
-    return log;
-}
+
+    const Case& c;
+    Reader reader;
+    Clock clock;
+    PlaySchedule schedule;
+    std::string log;
+    int64_t last = -1;      // the frame shown or dropped last since the last seek
+    bool dropping = false;  // a frame was dropped: the loop goes round again at once
+};
 
 TEST(PlaySchedule, ShowsDropsPausesStepsSeeksAndLoopsAsTheScriptSays)
 {
@@ -185,12 +189,17 @@ TEST(PlaySchedule, ShowsDropsPausesStepsSeeksAndLoopsAsTheScriptSays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Clock clock;
-        PlaySchedule schedule(c.loop, c.limit);
-        EXPECT_EQ(play(c, &clock, &schedule), c.log);
+        Player player(c);
+        for (int turn = 0; turn < c.turns && player.turn(turn, player.dropping);)
+            turn += player.dropping ? 0 : 1;
+        EXPECT_EQ(player.log, c.log);
         if (c.clock >= 0) {
-            EXPECT_NEAR(clock.at(c.turns), c.clock, 1e-9);
+            EXPECT_NEAR(player.clock.at(c.turns), c.clock, 1e-9);
         }
+        // What the schedule counted is what happened.
+        EXPECT_EQ(player.schedule.shown(), size_t(std::count(player.log.begin(), player.log.end(), '@')));
+        EXPECT_EQ(player.schedule.dropped(), size_t(std::count(player.log.begin(), player.log.end(), 'x')));
+        EXPECT_EQ(player.schedule.damagedFrames(), c.damaged.size());
     }
 }
 

@@ -87,7 +87,6 @@ struct MoviePacket {
     const uint8_t* data = nullptr;  // valid until the reader reads again
     size_t size = 0;
     int64_t pts = 0, dts = 0, duration = 0;  // stream time base; INT64_MIN when absent
-    int64_t position = -1;                    // byte offset in the file, -1 when unknown
     bool key = false;                         // a key frame
 };
 
@@ -122,7 +121,7 @@ public:
     const MovieInfo& info() const { return info_; }
 
     // From now on only packets of `stream` are read (libavformat passes over
-    // the others); -1 reads every stream again.
+    // the others).
     void readOnly(int stream);
     // The next packet; false at the end of the file or on a read error, which
     // error() then describes (empty at a clean end).

@@ -95,6 +95,116 @@ struct TempFolder {
     std::string file(const std::string& name) const { return (path / name).string(); }
 };
 
+// The frames of a clip as read and unpacked, each with its own copy of the
+// planes, and the milliseconds that took.
+struct Clip {
+    Zemo3Info info{};
+    std::vector<Zemo3Frame> frames;
+    std::vector<std::vector<uint8_t>> bytes;  // each frame's planes, one after the other
+    double readMs = 0;
+
+    // Frame i with its planes pointing into its bytes.
+    Zemo3Frame frame(size_t i) const
+    {
+        Zemo3Frame f = frames[i];
+        size_t at = 0;
+        for (uint32_t p = 0; p < f.planeCount; ++p) {
+            f.planes[p].data = bytes[i].data() + at;
+            at += f.planes[p].size;
+        }
+        return f;
+    }
+};
+
+// The demo rendered at w x h in a type through this zemo3, without sound.
+bool renderClip(const std::string& movie, uint32_t w, uint32_t h, uint32_t type, uint64_t frames)
+{
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.4f", double(frames) / 30.0);
+    const std::string command = "\"" + platform::executablePath() + "\" render --demo --size " + std::to_string(w) +
+                                "x" + std::to_string(h) + " --duration " + duration + " --compression " +
+                                kTypeNames[type] + " --no-sound -o \"" + movie + "\" > /dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+bool readClip(const std::string& movie, Clip* clip, std::string* error)
+{
+    char message[512] = {};
+    Zemo3Movie* m = zemo3_open(movie.c_str(), message, sizeof message);
+    if (!m) {
+        *error = message;
+        return false;
+    }
+    clip->info = *zemo3_info(m);
+    Zemo3Frame f;
+    for (auto start = Clock::now(); zemo3_next_frame(m, &f) == ZEMO3_OK; start = Clock::now()) {
+        clip->readMs += msSince(start);
+        std::vector<uint8_t> texture;
+        for (uint32_t i = 0; i < f.planeCount; ++i)
+            texture.insert(texture.end(), f.planes[i].data, f.planes[i].data + f.planes[i].size);
+        clip->bytes.push_back(std::move(texture));
+        clip->frames.push_back(f);
+    }
+    zemo3_close(m);
+    if (clip->frames.empty())
+        *error = "the clip has no frames";
+    return !clip->frames.empty();
+}
+
+// Milliseconds of uploading and of drawing all frames, each waited for; the
+// second of two passes, the first warms the driver up.
+bool timeGpu(const Clip& clip, double* uploadMs, double* drawMs, std::string* error)
+{
+    gpu::FrameRenderer renderer;
+    if (!renderer.init(clip.info, error))
+        return false;
+    for (int pass = 0; pass < 2; ++pass) {
+        *uploadMs = *drawMs = 0;
+        for (size_t i = 0; i < clip.frames.size(); ++i) {
+            auto start = Clock::now();
+            if (!renderer.upload(clip.frame(i), error))
+                return false;
+            renderer.finish();
+            *uploadMs += msSince(start);
+            start = Clock::now();
+            renderer.drawPicture(error);
+            renderer.finish();
+            *drawMs += msSince(start);
+        }
+    }
+    return true;
+}
+
+// One row of the table: a clip of a type at a size.
+int benchClip(const TempFolder& temp, uint32_t w, uint32_t h, uint32_t type, uint64_t frames)
+{
+    const std::string movie = temp.file(std::string(kTypeNames[type]) + ".mov");
+    if (!renderClip(movie, w, h, type, frames))
+        return fail(EXIT_REJECTED, "play: the " + std::string(kTypeNames[type]) + " clip did not render");
+    Clip clip;
+    std::string error;
+    double uploadMs = 0, drawMs = 0;
+    if (!readClip(movie, &clip, &error) || !timeGpu(clip, &uploadMs, &drawMs, &error))
+        return fail(EXIT_REJECTED, "play: " + error);
+    std::vector<std::vector<uint8_t>> pictures;
+    for (size_t i = 0; i < clip.frames.size(); ++i) {
+        pictures.emplace_back(size_t(w) * h * 4);
+        nox::textureToRgba(clip.frames[i].type, clip.bytes[i].data(), clip.bytes[i].size(), w, h,
+                           pictures.back().data(), size_t(w) * 4);
+    }
+    const double n = double(clip.frames.size());
+    const double hap = hapDecodeMs(pictures, w, h, type);
+    char size[32];
+    std::snprintf(size, sizeof size, "%ux%u", w, h);
+    char hapText[32] = "-";
+    if (hap >= 0)
+        std::snprintf(hapText, sizeof hapText, "%.2f", hap);
+    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], clip.readMs / n,
+                uploadMs / n, drawMs / n, (clip.readMs + uploadMs) / n, hapText);
+    std::fflush(stdout);
+    return EXIT_OK;
+}
+
 }  // namespace
 
 int benchPlayback(const Args& args)
@@ -116,79 +226,10 @@ int benchPlayback(const Args& args)
     TempFolder temp;
     std::printf("%s\n%-10s %-13s %10s %10s %10s %14s %10s\n", gpu::rendererName().c_str(), "size", "type",
                 "read ms", "upload ms", "draw ms", "read+upload", "HAP ms");
-    for (const auto& [w, h] : sizes) {
-        for (uint32_t type = 0; type < 4; ++type) {
-            const std::string movie = temp.file(std::string(kTypeNames[type]) + ".mov");
-            char duration[32];
-            std::snprintf(duration, sizeof duration, "%.4f", double(frames) / 30.0);
-            const std::string command = "\"" + platform::executablePath() + "\" render --demo --size " +
-                                        std::to_string(w) + "x" + std::to_string(h) + " --duration " + duration +
-                                        " --compression " + kTypeNames[type] + " --no-sound -o \"" + movie +
-                                        "\" > /dev/null";
-            if (std::system(command.c_str()) != 0)
-                return fail(EXIT_REJECTED, "play: the " + std::string(kTypeNames[type]) + " clip did not render");
-            char message[512] = {};
-            Zemo3Movie* m = zemo3_open(movie.c_str(), message, sizeof message);
-            if (!m)
-                return fail(EXIT_REJECTED, std::string("play: ") + message);
-            const Zemo3Info info = *zemo3_info(m);
-            // Reading and unpacking, and copies of the frames for the rest.
-            std::vector<Zemo3Frame> kept;
-            std::vector<std::vector<uint8_t>> bytes, pictures;
-            Zemo3Frame f;
-            double readMs = 0;
-            for (auto start = Clock::now(); zemo3_next_frame(m, &f) == ZEMO3_OK; start = Clock::now()) {
-                readMs += msSince(start);
-                std::vector<uint8_t> texture;
-                for (uint32_t i = 0; i < f.planeCount; ++i)
-                    texture.insert(texture.end(), f.planes[i].data, f.planes[i].data + f.planes[i].size);
-                bytes.push_back(std::move(texture));
-                kept.push_back(f);
-            }
-            zemo3_close(m);
-            if (kept.empty())
-                return fail(EXIT_REJECTED, "play: the clip has no frames");
-            gpu::FrameRenderer renderer;
-            if (!renderer.init(info, &error))
-                return fail(EXIT_REJECTED, "play: " + error);
-            double uploadMs = 0, drawMs = 0;
-            for (int pass = 0; pass < 2; ++pass) {  // the first pass warms the driver up
-                uploadMs = drawMs = 0;
-                for (size_t i = 0; i < kept.size(); ++i) {
-                    Zemo3Frame frame = kept[i];
-                    size_t at = 0;
-                    for (uint32_t p = 0; p < frame.planeCount; ++p) {
-                        frame.planes[p].data = bytes[i].data() + at;
-                        at += frame.planes[p].size;
-                    }
-                    auto start = Clock::now();
-                    if (!renderer.upload(frame, &error))
-                        return fail(EXIT_REJECTED, "play: " + error);
-                    renderer.finish();
-                    uploadMs += msSince(start);
-                    start = Clock::now();
-                    renderer.drawPicture(&error);
-                    renderer.finish();
-                    drawMs += msSince(start);
-                }
-            }
-            for (size_t i = 0; i < kept.size(); ++i) {
-                pictures.emplace_back(size_t(w) * h * 4);
-                nox::textureToRgba(kept[i].type, bytes[i].data(), bytes[i].size(), w, h, pictures.back().data(),
-                                   size_t(w) * 4);
-            }
-            const double n = double(kept.size());
-            const double hap = hapDecodeMs(pictures, w, h, type);
-            char size[32];
-            std::snprintf(size, sizeof size, "%ux%u", w, h);
-            char hapText[32] = "-";
-            if (hap >= 0)
-                std::snprintf(hapText, sizeof hapText, "%.2f", hap);
-            std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], readMs / n,
-                        uploadMs / n, drawMs / n, (readMs + uploadMs) / n, hapText);
-            std::fflush(stdout);
-        }
-    }
+    for (const auto& [w, h] : sizes)
+        for (uint32_t type = 0; type < 4; ++type)
+            if (const int code = benchClip(temp, w, h, type, frames))
+                return code;
     return EXIT_OK;
 }
 

@@ -99,7 +99,8 @@ bool MovieReader::openMemory(const uint8_t* data, size_t size, const std::string
     return openInput(nullptr, name, error, MovieOpenOptions{});
 }
 
-bool MovieReader::openInput(const char* url, const std::string& name, std::string* error, const MovieOpenOptions& options)
+bool MovieReader::openInput(const char* url, const std::string& name, std::string* error,
+                            const MovieOpenOptions& options)
 {
     // The probe would complain that no decoder knows the video tag.
     if (options.quiet)

@@ -133,7 +133,8 @@ bool Zemo3Movie::openSound(const char* path, std::string* why)
     info.bytesPerSample = a.bytesPerSample;
     info.isFloat = a.codec == "pcm_f32le";
     if (a.duration > 0)
-        info.soundFrames = av_rescale_q(a.duration, AVRational{a.timeBaseNum, a.timeBaseDen}, AVRational{1, a.sampleRate});
+        info.soundFrames =
+            av_rescale_q(a.duration, AVRational{a.timeBaseNum, a.timeBaseDen}, AVRational{1, a.sampleRate});
     return true;
 }
 

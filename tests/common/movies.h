@@ -110,8 +110,9 @@ inline bool remux(const std::string& in, const std::string& out, const std::func
     zemo3::MoviePacket packet;
     for (int64_t video = 0; ok && reader.next(&packet);) {
         AVPacket* p = reader.lastPacket();
-        const bool isVideo = reader.info().streams[size_t(packet.stream)].kind == zemo3::MovieStream::VIDEO;
-        av_packet_rescale_ts(p, input->streams[p->stream_index]->time_base, output->streams[p->stream_index]->time_base);
+        const int s = packet.stream;
+        const bool isVideo = reader.info().streams[size_t(s)].kind == zemo3::MovieStream::VIDEO;
+        av_packet_rescale_ts(p, input->streams[s]->time_base, output->streams[s]->time_base);
         p->pos = -1;
         if (!isVideo || damage(video++, p))
             ok = av_write_frame(output, p) >= 0;

@@ -347,7 +347,7 @@ bool saveWindow(const std::string& path, int w, int h, std::string* error)
 }
 
 // A window with an OpenGL 3.3 core context, the picture fitted into 1280x720
-// at most. SDL's video is started.
+// at most; for use once SDL's video is started.
 class Window {
 public:
     ~Window()

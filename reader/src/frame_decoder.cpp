@@ -3,14 +3,13 @@
 #include <lzf.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "codec/zemo3.h"
+#include "core/bytes.h"
 #include "reader/frame_decoder.h"
-#include "unpack_internal.h"
 
 namespace nox {
-
-using namespace unpack;
 
 namespace {
 
@@ -45,7 +44,7 @@ size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t paylo
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
             size_t capacity) {
     if (!frame || !destination || frameSize < 4) return false;
-    const uint32_t first = load32(frame);
+    const uint32_t first = loadLe32(frame);
     if (first == 0) return false;
 
     uint32_t tag, payloadSize;

@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "codec/zemo3.h"
+#include "core/bytes.h"
 #include "core/threads.h"
 #include "reader/frame_decoder.h"
 #include "reader/texture.h"
-#include "unpack_internal.h"
 
 namespace nox {
 
@@ -26,7 +26,7 @@ bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h)
 {
     if (size < 4)
         return false;
-    const uint32_t first = unpack::load32(frame);
+    const uint32_t first = loadLe32(frame);
     if (knownTag(first)) {
         if (size < kFrameHeaderSize)
             return false;
@@ -82,7 +82,7 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
     }
     if (header)
         *header = h;
-    if (unpack::load32(frame) == 0) {
+    if (loadLe32(frame) == 0) {
         *why = "starts with a zero word";
         return false;
     }

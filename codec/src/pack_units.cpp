@@ -272,48 +272,38 @@ struct UnitWork {
     explicit operator bool() const { return recent && ops; }
 };
 
-// t tiles; luma stream of 4t single units, chroma stream of t paired units.
-template <bool kStats, SimdLevel kLevel>
-uint32_t packYcg6Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                      PackStatistics* stats) {
-    if (n == 0 || n % 48 != 0) return 0;
-    const uint32_t t = n / 48;
-    UnitWork work(size_t(4) * t);
+// t tiles of 48 bytes (YCG6: a luma stream of 4t single units) or of 80
+// (YG10: a luma-and-alpha stream of 4t paired units), then a chroma stream
+// of t paired units.
+template <bool kStats, bool kAlpha, SimdLevel kLevel>
+uint32_t packYcocgImpl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
+                       PackStatistics* stats) {
+    constexpr uint32_t kTileBytes = kAlpha ? 80 : 48, kLumaBytes = kAlpha ? 64 : 32;
+    if (n == 0 || n % kTileBytes != 0) return 0;
+    const uint32_t t = n / kTileBytes;
+    // One op buffer serves each stream in turn; a paired stream splits it in
+    // two halves.
+    const uint32_t opsPerHalf = kAlpha ? 4 * t : 2 * t;
+    UnitWork work(size_t(2) * opsPerHalf);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
+    size_t luma;
+    if constexpr (kAlpha)
+        luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, opsPerHalf, work.recent, stats);
+    else
+        luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(32) * t, t,
-                                                        work.ops, 2 * t, work.recent, stats);
+    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(kLumaBytes) * t, t,
+                                                        work.ops, opsPerHalf, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 
-// t tiles; luma-and-alpha stream of 4t paired units, chroma stream of t.
-template <bool kStats, SimdLevel kLevel>
-uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                      PackStatistics* stats) {
-    if (n == 0 || n % 80 != 0) return 0;
-    const uint32_t t = n / 80;
-    UnitWork work(size_t(8) * t);
-    if (!work) return 0;
-    uint8_t* end = output + capacity;
-    const size_t luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, 4 * t,
-                                                      work.recent, stats);
-    if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(64) * t, t,
-                                                        work.ops, 4 * t, work.recent, stats);
-    return chroma ? uint32_t(luma + chroma) : 0;
-}
-
-template <bool kStats>
-uint32_t packYcg6Level(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                       PackStatistics* stats) {
-    return atPackLevel(level, [&](auto L) { return packYcg6Impl<kStats, L>(output, capacity, input, n, stats); });
-}
-template <bool kStats>
-uint32_t packYg10Level(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                       PackStatistics* stats) {
-    return atPackLevel(level, [&](auto L) { return packYg10Impl<kStats, L>(output, capacity, input, n, stats); });
+template <bool kStats, bool kAlpha>
+uint32_t packYcocgLevel(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
+                        PackStatistics* stats) {
+    return atPackLevel(level, [&](auto L) {
+        return packYcocgImpl<kStats, kAlpha, L>(output, capacity, input, n, stats);
+    });
 }
 
 }  // namespace
@@ -321,24 +311,24 @@ uint32_t packYg10Level(SimdLevel level, uint8_t* output, uint32_t capacity, cons
 uint32_t packYcocgBound(uint32_t n) { return n + (n >> 5) + 64; }
 
 uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYcg6Level<false>(activeSimdLevel(), output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, false>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
 uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYg10Level<false>(activeSimdLevel(), output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, true>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
 uint32_t packYcg6With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYcg6Level<false>(level, output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, false>(level, output, capacity, input, n, nullptr);
 }
 uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYg10Level<false>(level, output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, true>(level, output, capacity, input, n, nullptr);
 }
 uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                   PackStatistics& statistics) {
-    return packYcg6Level<true>(activeSimdLevel(), output, capacity, input, n, &statistics);
+    return packYcocgLevel<true, false>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
 uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                   PackStatistics& statistics) {
-    return packYg10Level<true>(activeSimdLevel(), output, capacity, input, n, &statistics);
+    return packYcocgLevel<true, true>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
 
 }  // namespace nox

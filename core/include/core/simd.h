@@ -9,11 +9,11 @@
 
 namespace nox {
 
-// A level names what the processor must run, not how its code is written:
-// every part keeps its scalar reference beside its fast paths, writes the
-// reference's bytes at every level, and runs at a level the code it has for
-// the highest level at or below it. Levels are ordered: a processor that
-// runs one runs those below it.
+// A level names what the processor must run, not how its code is written.
+// At a level each part runs the code it has for the highest level at or
+// below it; every part keeps its scalar reference beside its fast paths and
+// writes the reference's bytes at every level. Levels are ordered: a
+// processor that runs one runs those below it.
 //   Scalar  the reference code, for any processor.
 //   Sse2    the x86-64 baseline. A level's code may be plain C++ compiled for
 //           that baseline, and here two parts' is: the packers' fast walk

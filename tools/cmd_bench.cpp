@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,12 +33,12 @@ extern "C" {
 }
 
 #include "cli.h"
-#include "codec/dxt.h"
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "content/content.h"
-#include "module/options.h"
+#include "core/simd.h"
 #include "emulated_host/host.h"
+#include "module/options.h"
 #include "platform/platform.h"
 #include "verify/quality.h"
 #include "reader/frame_decoder.h"
@@ -578,19 +579,14 @@ int cmdBench(const std::vector<std::string>& in)
             return fail(EXIT_USAGE, "bench: --types needs a format type");
     }
     if (args.has("--kernel")) {
-        const std::string level = args.get("--kernel");
-        bool known = false;
-        for (nox::DxtKernel k : {nox::DxtKernel::Scalar, nox::DxtKernel::Sse2, nox::DxtKernel::Sse41,
-                                 nox::DxtKernel::Avx2})
-            if (level == nox::dxtKernelName(k)) {
-                known = true;
-                // The module in the host has its own encoders: it reads the
-                // cap from the environment when it first encodes.
-                platform::setEnvironment("ZEMO_KERNEL", level);
-                nox::limitDxtKernel(k);
-            }
-        if (!known)
+        const std::string name = args.get("--kernel");
+        const std::optional<nox::SimdLevel> level = nox::parseSimdLevel(name);
+        if (!level)
             return fail(EXIT_USAGE, "bench: --kernel must be scalar, sse2, sse41 or avx2");
+        // The module in the host has its own encoders: it reads the cap from
+        // the environment when it first encodes.
+        platform::setEnvironment("ZEMO_KERNEL", name);
+        nox::capSimdLevel(*level);
     }
     const bool withHap = !args.has("--no-hap"), withRender = !args.has("--no-render");
 
@@ -629,7 +625,7 @@ int cmdBench(const std::vector<std::string>& in)
         std::snprintf(loadText, sizeof loadText, "%.2f", load);
     std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)frames, width,
                 height, names.c_str(), (unsigned long long)repeat);
-    std::printf("kernel %s, %u cores, load average %s at start\n", nox::dxtKernelName(nox::bestDxtKernel()),
+    std::printf("kernel %s, %u cores, load average %s at start\n", nox::simdLevelName(nox::activeSimdLevel()),
                 std::thread::hardware_concurrency(), loadText);
     if (withHap)
         std::printf("HAP: FFmpeg's encoder, one frame per thread, Snappy second stage in one chunk\n");

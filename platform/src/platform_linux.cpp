@@ -70,12 +70,6 @@ WallTime wallClock()
     return {int64_t(ts.tv_sec), uint16_t(ts.tv_nsec / 1000000)};
 }
 
-uint64_t millisecondsSince1970()
-{
-    WallTime t = wallClock();
-    return uint64_t(t.seconds) * 1000 + t.milliseconds;
-}
-
 double monotonicMilliseconds()
 {
     timespec ts;

@@ -66,12 +66,6 @@ WallTime wallClock()
     return {int64_t(t.time), uint16_t(t.millitm)};
 }
 
-uint64_t millisecondsSince1970()
-{
-    const WallTime t = wallClock();
-    return uint64_t(t.seconds) * 1000 + t.milliseconds;
-}
-
 double monotonicMilliseconds()
 {
     static const double msPerTick = [] {

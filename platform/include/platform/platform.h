@@ -25,7 +25,6 @@ struct WallTime {
     uint16_t milliseconds;
 };
 WallTime wallClock();
-uint64_t millisecondsSince1970();
 
 // Monotonic clock in milliseconds with sub-millisecond resolution; only
 // differences are meaningful.

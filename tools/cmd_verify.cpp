@@ -1,10 +1,7 @@
 // zemo3 verify: the command line and the report of the checks in
 // verify_movie.h, as text or JSON.
-#include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 

@@ -96,7 +96,6 @@ std::string temporaryFolder()
 {
     std::error_code ec;
     std::u8string folder = std::filesystem::temp_directory_path(ec).u8string();
-    // Callers append "/name".
     while (folder.size() > 1 && (folder.back() == u8'/' || folder.back() == u8'\\'))
         folder.pop_back();
     return std::string(folder.begin(), folder.end());

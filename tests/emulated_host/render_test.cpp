@@ -15,7 +15,7 @@ using testutil::Bytes;
 
 int16_t sample(uint64_t i, int channel) { return int16_t(uint16_t(i * 2 + uint64_t(channel)) * 7919u); }
 
-// Flat pictures, frame n grey at 20 + 24 n, in rows padded past the picture;
+// Flat pictures, frame n grey at 20 + 24 n, in rows padded with black;
 // a stereo sound that never repeats. It keeps what it was asked.
 class CountingFeed : public emulated_host::RenderFeed {
 public:
@@ -29,9 +29,13 @@ public:
         if (n >= pictures_)
             return false;
         *rowBytes = size_t(width_) * 4 + 8;
-        rows_.assign(*rowBytes * height_, uint8_t(20 + 24 * n));
-        for (size_t i = 0; i < rows_.size(); i += 4)
-            rows_[i] = 255;
+        rows_.assign(*rowBytes * height_, 0);
+        for (size_t y = 0; y < height_; ++y) {
+            uint8_t* row = &rows_[y * *rowBytes];
+            std::memset(row, 20 + 24 * int(n), size_t(width_) * 4);
+            for (size_t x = 0; x < width_; ++x)
+                row[x * 4] = 255;
+        }
         *argb = rows_.data();
         return true;
     }
@@ -55,68 +59,64 @@ private:
     Bytes rows_;
 };
 
+// Two renders in one session: the feed's nine pictures with sound at an NTSC
+// rate, then a silent one that stops at its limit without asking for more.
 TEST(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
 {
     testutil::TempDir dir;
     emulated_host::ModuleSession session;
     std::string error;
     ASSERT_EQ(session.open(ZEMO_MODULE_PATH, &error), emulated_host::RenderStep::Done) << error;
+    struct Case {
+        const char* file;
+        uint32_t sampleRate, type;
+        uint64_t limit, frames, asked;
+    } cases[] = {{"sound.mov", 44100, 1, UINT64_MAX, 9, 10}, {"silent.mov", 0, 2, 4, 4, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        emulated_host::RenderJob job;
+        job.path = dir.file(c.file);
+        job.width = 40, job.height = 24;
+        job.fpsNum = 30000, job.fpsDen = 1001;
+        job.sampleRate = c.sampleRate, job.channels = 2;
+        job.formatType = c.type;
+        job.frameLimit = c.limit;
+        CountingFeed feed(40, 24, 9);
+        const emulated_host::RenderResult r = session.render(job, feed);
+        EXPECT_EQ(r.failed, emulated_host::RenderStep::Done);
+        EXPECT_EQ(r.frames, c.frames);
+        EXPECT_EQ(r.formatType, c.type);
+        EXPECT_GT(r.seconds, 0);
+        EXPECT_EQ(feed.asked.size(), c.asked);
+        ASSERT_EQ(feed.progressed.size(), c.frames + 1);
+        EXPECT_EQ(feed.progressed.back(), std::make_pair(c.frames, true));
+        ASSERT_EQ(feed.chunks.size(), c.sampleRate ? c.frames : 0);
+        for (uint64_t n = 0, end = 0; n < feed.chunks.size(); ++n) {
+            EXPECT_EQ(feed.chunks[n].first, end) << n;
+            end = (n + 1) * c.sampleRate * 1001 / 30000;
+            EXPECT_EQ(feed.chunks[n].first + feed.chunks[n].second, end) << n;
+        }
+        EXPECT_EQ(r.samples, c.frames * c.sampleRate * 1001 / 30000);
 
-    emulated_host::RenderJob job;
-    job.path = dir.file("sound.mov");
-    job.width = 40, job.height = 24;
-    job.fpsNum = 30000, job.fpsDen = 1001;
-    job.sampleRate = 44100, job.channels = 2;
-    job.formatType = 1;
-    CountingFeed feed(40, 24, 9);
-    const emulated_host::RenderResult r = session.render(job, feed);
-    EXPECT_EQ(r.failed, emulated_host::RenderStep::Done);
-    EXPECT_EQ(r.frames, 9u);
-    EXPECT_EQ(r.formatType, 1u);
-    EXPECT_GT(r.seconds, 0);
-    ASSERT_EQ(feed.chunks.size(), 9u);
-    for (uint64_t n = 0, end = 0; n < 9; ++n) {
-        EXPECT_EQ(feed.chunks[n].first, end) << n;
-        end = (n + 1) * 44100 * 1001 / 30000;
-        EXPECT_EQ(feed.chunks[n].first + feed.chunks[n].second, end) << n;
+        const testutil::Movie movie = testutil::readMovie(job.path);
+        const std::vector<Bytes> frames = movie.frames();
+        ASSERT_EQ(frames.size(), c.frames);
+        nox::FramePictures pictures(40, 24);
+        std::vector<uint8_t> rgba;
+        std::string why;
+        for (size_t n = 0; n < frames.size(); ++n) {
+            ASSERT_TRUE(pictures.decode(frames[n].data(), frames[n].size(), &rgba, nullptr, &why)) << why;
+            for (size_t i = 0; i < rgba.size(); ++i)
+                ASSERT_NEAR(rgba[i], i % 4 == 3 ? 255 : 20 + 24 * n, 4) << "frame " << n << " byte " << i;
+        }
+        const Bytes sound = movie.sound();
+        ASSERT_EQ(sound.size(), r.samples * 4);
+        for (size_t i = 0; i < sound.size() / 2; ++i) {
+            int16_t v;
+            std::memcpy(&v, &sound[i * 2], 2);
+            ASSERT_EQ(v, sample(i / 2, int(i % 2))) << i;
+        }
     }
-    EXPECT_EQ(r.samples, 9u * 44100 * 1001 / 30000);
-    ASSERT_EQ(feed.progressed.size(), 10u);
-    EXPECT_EQ(feed.progressed.back(), std::make_pair(uint64_t(9), true));
-
-    const testutil::Movie movie = testutil::readMovie(job.path);
-    const std::vector<Bytes> frames = movie.frames();
-    ASSERT_EQ(frames.size(), 9u);
-    nox::FramePictures pictures(40, 24);
-    std::vector<uint8_t> rgba;
-    std::string why;
-    for (size_t n = 0; n < frames.size(); ++n) {
-        ASSERT_TRUE(pictures.decode(frames[n].data(), frames[n].size(), &rgba, nullptr, &why)) << why;
-        EXPECT_NEAR(rgba[0], 20 + 24 * n, 4) << "frame " << n;
-    }
-    const Bytes sound = movie.sound();
-    ASSERT_EQ(sound.size(), r.samples * 4);
-    for (size_t i = 0; i < sound.size() / 2; ++i) {
-        int16_t v;
-        std::memcpy(&v, &sound[i * 2], 2);
-        ASSERT_EQ(v, sample(i / 2, int(i % 2))) << i;
-    }
-
-    // The session goes on: a silent render stops at its limit without asking for more.
-    job.path = dir.file("silent.mov");
-    job.sampleRate = 0;
-    job.formatType = 2;
-    job.frameLimit = 4;
-    CountingFeed silent(40, 24, 9);
-    const emulated_host::RenderResult s = session.render(job, silent);
-    EXPECT_EQ(s.failed, emulated_host::RenderStep::Done);
-    EXPECT_EQ(s.frames, 4u);
-    EXPECT_EQ(s.formatType, 2u);
-    EXPECT_EQ(silent.asked, (std::vector<uint64_t>{0, 1, 2, 3}));
-    EXPECT_TRUE(silent.chunks.empty());
-    const testutil::Movie second = testutil::readMovie(job.path);
-    EXPECT_EQ(second.frames().size(), 4u);
-    EXPECT_TRUE(second.sound().empty());
     session.close();
     EXPECT_TRUE(session.errors().empty()) << session.errors().front();
 }

@@ -73,7 +73,7 @@ bool canAppend(const std::string& path, std::string* reason);
 // holds (false when nothing was removed).
 bool makeDirectories(const std::string& path);
 bool removeTree(const std::string& path);
-// The system's folder for temporary files.
+// The system's folder for temporary files, without a separator at its end.
 std::string temporaryFolder();
 
 // Whether a standard stream (stdout, stderr) goes to a terminal.

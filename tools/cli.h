@@ -110,6 +110,7 @@ public:
     }
 
     const Args& args() const { return args_; }
+    // The MOVIE, once oneMovie() passed.
     const std::string& movie() const { return args_.positional.front(); }
     int exitCode() const { return exit_; }
 

@@ -82,8 +82,8 @@ void BM_FrameToTexture(benchmark::State& state)
 void BM_TextureToRgba(benchmark::State& state)
 {
     const uint32_t type = uint32_t(state.range(0));
-    const auto level = nox::DxtKernel(state.range(1));
-    if (!nox::dxtKernelSupported(level)) {
+    const auto level = nox::SimdLevel(state.range(1));
+    if (!nox::simdLevelSupported(level)) {
         state.SkipWithError("level not supported here");
         return;
     }
@@ -97,7 +97,7 @@ void BM_TextureToRgba(benchmark::State& state)
         benchmark::DoNotOptimize(rgba.data());
     }
     state.SetBytesProcessed(state.iterations() * kPictureBytes);
-    state.SetLabel(std::string(nox::formatTypeName(type)) + ", " + nox::dxtKernelName(level));
+    state.SetLabel(std::string(nox::formatTypeName(type)) + ", " + nox::simdLevelName(level));
 }
 
 void BM_FrameToRgba(benchmark::State& state)

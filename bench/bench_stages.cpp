@@ -121,10 +121,10 @@ uint32_t pack(uint32_t type, const Bytes& t, Bytes& out)
 uint32_t packBound(uint32_t type, uint32_t n) { return type < 2 ? nox::packDxtBound(n) : nox::packYcocgBound(n); }
 
 // Runs the plain entry points at one level for the length of a benchmark.
-class KernelCap {
+class LevelCap {
 public:
-    explicit KernelCap(nox::DxtKernel level) { nox::limitDxtKernel(level); }
-    ~KernelCap() { nox::limitDxtKernel(nox::DxtKernel::Avx2); }
+    explicit LevelCap(nox::SimdLevel level) { nox::capSimdLevel(level); }
+    ~LevelCap() { nox::capSimdLevel(nox::SimdLevel::Avx2); }
 };
 
 void countFrames(benchmark::State& state)
@@ -133,13 +133,13 @@ void countFrames(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * kPictureBytes);
 }
 
-void encodeStage(benchmark::State& state, uint32_t type, nox::DxtKernel level, const std::string& content)
+void encodeStage(benchmark::State& state, uint32_t type, nox::SimdLevel level, const std::string& content)
 {
     const Bytes& s = scratch(content, type);
     if (s.empty())
         return state.SkipWithError("no content");
     Bytes out(nox::textureSize(type, kWidth, kHeight));
-    KernelCap cap(level);
+    LevelCap cap(level);
     for (auto _ : state) {
         encodeTexture(type, s.data(), out.data());
         benchmark::DoNotOptimize(out.data());
@@ -149,13 +149,13 @@ void encodeStage(benchmark::State& state, uint32_t type, nox::DxtKernel level, c
     countFrames(state);
 }
 
-void packStage(benchmark::State& state, uint32_t type, nox::DxtKernel level, const std::string& content)
+void packStage(benchmark::State& state, uint32_t type, nox::SimdLevel level, const std::string& content)
 {
     const Bytes& t = texture(content, type);
     if (t.empty())
         return state.SkipWithError("no content");
     Bytes out(packBound(type, uint32_t(t.size())));
-    KernelCap cap(level);
+    LevelCap cap(level);
     uint32_t packed = 0;
     for (auto _ : state) {
         packed = pack(type, t, out);
@@ -187,7 +187,7 @@ void unpackStage(benchmark::State& state, uint32_t type, const std::string& cont
     countFrames(state);
 }
 
-void compressStage(benchmark::State& state, uint32_t type, nox::DxtKernel level, const std::string& content)
+void compressStage(benchmark::State& state, uint32_t type, nox::SimdLevel level, const std::string& content)
 {
     const Bytes& p = picture(content);
     if (p.empty())
@@ -195,7 +195,7 @@ void compressStage(benchmark::State& state, uint32_t type, nox::DxtKernel level,
     nox::VideoStreamDescription stream(kWidth, kHeight, 25, 1, nullptr);
     nox::Zemo3Compressor compressor(stream, type, false);
     Bytes out(compressor.outputBound());
-    KernelCap cap(level);
+    LevelCap cap(level);
     int32_t size = 0;
     for (auto _ : state) {
         // The export hands the compressor a zero-filled destination.
@@ -213,23 +213,23 @@ void compressStage(benchmark::State& state, uint32_t type, nox::DxtKernel level,
 
 int main(int argc, char** argv)
 {
-    std::vector<nox::DxtKernel> levels;
-    for (nox::DxtKernel k : {nox::DxtKernel::Scalar, nox::DxtKernel::Sse2, nox::DxtKernel::Sse41, nox::DxtKernel::Avx2})
-        if (nox::dxtKernelSupported(k))
-            levels.push_back(k);
+    std::vector<nox::SimdLevel> levels;
+    for (nox::SimdLevel level : nox::kSimdLevels)
+        if (nox::simdLevelSupported(level))
+            levels.push_back(level);
     const auto& contents = zemo3::content::contentNames();
     auto add = [](const std::string& name, auto fn) {
         benchmark::RegisterBenchmark(name.c_str(), fn)->Unit(benchmark::kMillisecond);
     };
     for (uint32_t type = 0; type < 4; ++type)
-        for (nox::DxtKernel level : levels)
+        for (nox::SimdLevel level : levels)
             for (const std::string& c : contents)
-                add(std::string("encode/") + kTextures[type] + "/" + nox::dxtKernelName(level) + "/" + c,
+                add(std::string("encode/") + kTextures[type] + "/" + nox::simdLevelName(level) + "/" + c,
                     [=](benchmark::State& s) { encodeStage(s, type, level, c); });
     for (uint32_t type = 0; type < 4; ++type)
-        for (nox::DxtKernel level : levels)
+        for (nox::SimdLevel level : levels)
             for (const std::string& c : contents)
-                add(std::string("pack/") + kTextures[type] + "/" + nox::dxtKernelName(level) + "/" + c,
+                add(std::string("pack/") + kTextures[type] + "/" + nox::simdLevelName(level) + "/" + c,
                     [=](benchmark::State& s) { packStage(s, type, level, c); });
     // Noise is stored raw (nothing to unpack), so the unpackers run on the rest.
     for (uint32_t type = 0; type < 4; ++type)
@@ -237,9 +237,9 @@ int main(int argc, char** argv)
             add(std::string("unpack/") + kTextures[type] + "/" + c,
                 [=](benchmark::State& s) { unpackStage(s, type, c); });
     for (uint32_t type = 0; type < 4; ++type)
-        for (nox::DxtKernel level : levels)
+        for (nox::SimdLevel level : levels)
             for (const std::string& c : contents)
-                add("compress/" + std::to_string(type) + "/" + nox::dxtKernelName(level) + "/" + c,
+                add("compress/" + std::to_string(type) + "/" + nox::simdLevelName(level) + "/" + c,
                     [=](benchmark::State& s) { compressStage(s, type, level, c); });
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

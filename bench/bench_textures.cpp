@@ -102,7 +102,7 @@ void BM_ColorBlockScalar(benchmark::State& state)
     std::vector<uint8_t> out(size_t(kBlocks) * 8);
     for (auto _ : state) {
         for (int64_t i = 0; i < kBlocks; ++i)
-            nox::encodeColorBlockWith(nox::DxtKernel::Scalar, &out[size_t(i) * 8], in + i * 64);
+            nox::encodeColorBlockWith(nox::SimdLevel::Scalar, &out[size_t(i) * 8], in + i * 64);
         benchmark::DoNotOptimize(out.data());
     }
     setRate(state);
@@ -192,7 +192,7 @@ void BM_PeerHapDxt5(benchmark::State& state) { peerHap(state, "hap_alpha"); }
 
 int ycg6Scalar(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return nox::encodeYcg6With(nox::DxtKernel::Scalar, picture, width, height, texture);
+    return nox::encodeYcg6With(nox::SimdLevel::Scalar, picture, width, height, texture);
 }
 
 BENCHMARK(BM_ColorBlock)->Unit(benchmark::kMillisecond);

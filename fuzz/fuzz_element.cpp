@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/bytes.h"
 #include "fuzz_input.h"
 
 extern "C" {
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t at = kPictureBytes; at < size;) {
         size_t n = size - at;
         if (n > 2) {
-            n = std::min<size_t>(size - at - 2, size_t(data[at]) | size_t(data[at + 1]) << 8);
+            n = std::min<size_t>(size - at - 2, size_t(nox::loadLe16(data + at)));
             at += 2;
         }
         GstBuffer* buffer = n ? gst_buffer_new_memdup(data + at, n) : gst_buffer_new();

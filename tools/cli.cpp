@@ -9,6 +9,12 @@
 
 namespace zemo3 {
 
+int fail(int code, const std::string& message)
+{
+    std::fprintf(stderr, "zemo3: %s\n", message.c_str());
+    return code;
+}
+
 Args parseArgs(const std::vector<std::string>& in, const std::set<std::string>& valued,
                const std::set<std::string>& flags)
 {
@@ -171,6 +177,68 @@ bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, s
     request->sound = !args.has("--no-sound");
     *wanted = true;
     return true;
+}
+
+bool CommandRun::parse(const std::vector<std::string>& in, const std::set<std::string>& valued,
+                       const std::set<std::string>& flags)
+{
+    std::vector<std::string> spelled = in;
+    if (valued.count("--output"))
+        for (std::string& a : spelled)
+            if (a == "-o")
+                a = "--output";
+    args_ = parseArgs(spelled, valued, flags);
+    if (args_.help) {
+        std::fputs(usage_.c_str(), stdout);
+        return false;
+    }
+    return args_.error.empty() || stop(EXIT_USAGE, args_.error);
+}
+
+bool CommandRun::oneMovie()
+{
+    return args_.positional.size() == 1 || stop(EXIT_USAGE, "expected one MOVIE (see zemo3 " + name_ + " --help)");
+}
+
+bool CommandRun::movieExists()
+{
+    std::string reason;
+    return platform::fileSize(movie(), &reason) || stop(EXIT_USAGE, "cannot open '" + movie() + "': " + reason);
+}
+
+bool CommandRun::openMovie(MovieReader* reader, MovieNeed need,
+                           const std::function<void(const std::string&)>& refused)
+{
+    std::string error;
+    if (!reader->open(movie(), &error)) {
+        if (refused)
+            refused(error);
+        return stop(EXIT_REJECTED, error);
+    }
+    const MovieInfo& info = reader->info();
+    const bool video = info.video >= 0 && info.width != 0 && info.height != 0;
+    if (need == MovieNeed::Video && !video)
+        return stop(EXIT_REJECTED, "'" + movie() + "' has no video stream");
+    if (need == MovieNeed::Zemo3Video && !(video && info.codecTag == kMovieTag))
+        return stop(EXIT_REJECTED, "'" + movie() + "' has no Zemo 3 video stream");
+    return true;
+}
+
+bool CommandRun::openReference(const MovieInfo& info, Reference* ref)
+{
+    ReferenceRequest request;
+    bool wanted = false;
+    std::string error;
+    if (!parseReference(args_, &request, &wanted, &error) ||
+        (wanted && !zemo3::openReference(request, info.width, info.height, ref, &error)))
+        return stop(EXIT_USAGE, error);
+    return true;
+}
+
+int CommandRun::fail(int code, const std::string& message)
+{
+    exit_ = code;
+    return zemo3::fail(code, name_ + ": " + message);
 }
 
 }  // namespace zemo3

@@ -1,12 +1,16 @@
-// Small helpers shared by the zemo3 commands: option parsing and file I/O.
+// What the zemo3 commands share: option parsing, the values they take, and
+// the steps most of them begin with (CommandRun).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "commands.h"
+#include "media/movie.h"
 #include "media/reference.h"
 
 namespace zemo3 {
@@ -54,5 +58,66 @@ extern const char* kReferenceUsage;
 // The reference the arguments ask for. False with a message for bad options;
 // *wanted false (and true) when they name none.
 bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, std::string* error);
+
+// What a command needs of its movie beyond being one.
+enum class MovieNeed {
+    Any,
+    Video,       // a video stream with a picture size
+    Zemo3Video,  // and tagged as Zemo 3
+};
+
+// One run of a command: its name, which starts every message it prints
+// ("zemo3: verify: ..."), its arguments, and the steps most commands begin
+// with. A step returns false when the command ends there, having said why;
+// the command then returns exitCode().
+//
+//   CommandRun run("inspect", kUsage);
+//   if (!run.parse(in, valued, flags) || !run.oneMovie())
+//       return run.exitCode();
+//   ...                                   // the command's own options
+//   MovieReader movie;
+//   if (!run.movieExists() || !run.openMovie(&movie, MovieNeed::Video))
+//       return run.exitCode();
+class CommandRun {
+public:
+    CommandRun(std::string name, std::string usage) : name_(std::move(name)), usage_(std::move(usage)) {}
+
+    // Parses the arguments ("-o" stands for "--output" where that is valued).
+    // --help prints the usage and ends the command (EXIT_OK); an argument
+    // that does not parse is an EXIT_USAGE.
+    bool parse(const std::vector<std::string>& in, const std::set<std::string>& valued,
+               const std::set<std::string>& flags = {});
+    // Exactly one positional argument: the MOVIE.
+    bool oneMovie();
+    // The movie is there to read ("cannot open 'm.mov': <reason>", EXIT_USAGE).
+    bool movieExists();
+    // Opens the movie. A file that is no movie, or lacks what `need` asks
+    // for, is an EXIT_REJECTED; `refused`, when set, hears the reader's
+    // reason before it is printed.
+    bool openMovie(MovieReader* movie, MovieNeed need,
+                   const std::function<void(const std::string&)>& refused = {});
+    // The reference the options name, if any, at the movie's size (EXIT_USAGE
+    // for options or a file that do not do).
+    bool openReference(const MovieInfo& movie, Reference* ref);
+
+    // Prints "zemo3: <name>: <message>" on stderr; returns code, which
+    // exitCode() gives from then on. stop() is the same for a step.
+    int fail(int code, const std::string& message);
+    bool stop(int code, const std::string& message)
+    {
+        fail(code, message);
+        return false;
+    }
+
+    const Args& args() const { return args_; }
+    // The MOVIE, once oneMovie() passed.
+    const std::string& movie() const { return args_.positional.front(); }
+    int exitCode() const { return exit_; }
+
+private:
+    std::string name_, usage_;
+    Args args_;
+    int exit_ = EXIT_OK;
+};
 
 }  // namespace zemo3

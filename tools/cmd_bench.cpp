@@ -7,8 +7,6 @@
 // each, so its own chunk threading plays no part). Rates are medians of
 // --repeat runs over the whole clip; PSNR comes from one untimed pass, ours
 // decoded by the frame reader and texture decoder, HAP's by FFmpeg's decoder.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,12 +30,11 @@ extern "C" {
 }
 
 #include "cli.h"
-#include "codec/dxt.h"
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "content/content.h"
-#include "module/options.h"
-#include "emulated_host/host.h"
+#include "core/simd.h"
+#include "emulated_host/render.h"
 #include "platform/platform.h"
 #include "verify/quality.h"
 #include "reader/frame_decoder.h"
@@ -423,78 +420,54 @@ struct AvClip {
 
 // ---------------------------------------------------------------- export
 
-// The plug-in module in the emulated host, loaded once: the module stays
-// mapped for the life of the process.
-class Export {
+// The clip as the host renders it for the module: 8-bit ARGB pictures taken
+// in turn, over and over; no sound.
+class ClipFeed : public emulated_host::RenderFeed {
 public:
-    bool open(const std::string& module, std::string* error)
+    ClipFeed(const Clip& argb, uint32_t width) : argb_(argb), width_(width) {}
+    bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) override
     {
-        if (!host_.load(module, error))
-            return false;
-        if (A_Err err = host_.callEntry(); err != A_Err_NONE) {
-            *error = "the module refused to register (error " + std::to_string(err) + ")";
-            return false;
-        }
-        return true;
-    }
-    ~Export() { host_.unload(); }
-
-    // Exports `frames` frames of the clip (8-bit ARGB frames, as the host
-    // renders them, taken in turn) without sound into path, repeat times
-    // after one untimed run that warms the module up (its worker pool,
-    // memory pool and the writer's buffers). Rate from StartAdding to the
-    // end of EndAdding, which closes the movie.
-    bool time(uint32_t type, const Clip& argb, size_t frames, uint32_t width, uint32_t height, const std::string& path,
-              int repeat, Figures* f, std::string* error)
-    {
-        emulated_host::OutputSettings settings;
-        settings.width = A_long(width);
-        settings.height = A_long(height);
-        settings.fps = 25 << 16;
-        settings.soundRate = 0;
-        settings.channels = 0;
-        settings.path = platform::utf8ToUtf16(path);
-        const std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(type);
-
-        std::vector<Span> runs;
-        for (int r = -1; r < repeat; ++r) {
-            AEIO_OutSpecH out = host_.addOutput(settings, &storedBytes);
-            AEIO_SupportedDepthFlags depth = 0;
-            A_Err err = host_.initOutputSpec(out);
-            if (err == A_Err_NONE)
-                err = host_.getDepths(out, &depth);
-            const double start = now(), cpuStart = cpuNow();
-            if (err == A_Err_NONE)
-                err = host_.startAdding(out);
-            for (size_t i = 0; err == A_Err_NONE && i < frames; ++i) {
-                PF_EffectWorld world{};
-                world.rowbytes = A_long(width * 4);
-                world.width = A_long(width);
-                world.height = A_long(height);
-                world.data = const_cast<uint8_t*>(argb[i % argb.size()].data());
-                err = host_.addFrame(out, A_long(i), world);
-            }
-            if (A_Err end = host_.endAdding(out); err == A_Err_NONE)
-                err = end;
-            if (r >= 0)
-                runs.push_back({now() - start, cpuNow() - cpuStart});
-            host_.removeOutput(out);
-            struct stat st {};
-            f->bytesPerFrame = stat(path.c_str(), &st) == 0 ? double(st.st_size) / double(frames) : 0;
-            platform::removeFile(path);
-            if (err != A_Err_NONE || !host_.errors().empty()) {
-                *error = "the export of type " + std::to_string(type) + " failed (error " + std::to_string(err) +
-                         (host_.errors().empty() ? ")" : "; host: " + host_.errors().front() + ")");
-                return false;
-            }
-        }
-        f->setRate(runs, frames);
+        *argb = argb_[n % argb_.size()].data();
+        *rowBytes = size_t(width_) * 4;
         return true;
     }
 
 private:
-    emulated_host::Host host_;
+    const Clip& argb_;
+    uint32_t width_;
 };
+
+// Exports `frames` frames of the clip into path through the module of the
+// session, repeat times after one untimed run that warms the module up (its
+// worker pool, memory pool and the writer's buffers). Rate from StartAdding
+// to the end of EndAdding, which closes the movie.
+bool timeExport(emulated_host::ModuleSession& session, uint32_t type, const Clip& argb, size_t frames,
+                uint32_t width, uint32_t height, const std::string& path, int repeat, Figures* f, std::string* error)
+{
+    emulated_host::RenderJob job;
+    job.path = path;
+    job.width = width;
+    job.height = height;
+    job.formatType = type;
+    job.frameLimit = frames;
+    ClipFeed feed(argb, width);
+    std::vector<Span> runs;
+    for (int r = -1; r < repeat; ++r) {
+        const emulated_host::RenderResult result = session.render(job, feed);
+        if (r >= 0)
+            runs.push_back({result.seconds, result.cpuSeconds});
+        f->bytesPerFrame = double(platform::fileSize(path).value_or(0)) / double(frames);
+        platform::removeFile(path);
+        const std::vector<std::string>& hostErrors = session.errors();
+        if (result.failed != emulated_host::RenderStep::Done || !hostErrors.empty()) {
+            *error = "the export of type " + std::to_string(type) + " failed (error " + std::to_string(result.err) +
+                     (hostErrors.empty() ? ")" : "; host: " + hostErrors.front() + ")");
+            return false;
+        }
+    }
+    f->setRate(runs, frames);
+    return true;
+}
 
 // ----------------------------------------------------------------- command
 
@@ -527,159 +500,167 @@ void printRow(uint32_t type, const std::string& encoder, unsigned threads, const
 
 std::string ratio(double a, double b) { return b > 0 ? formatNumber(a / b, 2) : "-"; }
 
-int cmdBench(const std::vector<std::string>& in)
+// What the arguments ask for.
+struct Options {
+    uint32_t width = 1920, height = 1080;
+    uint64_t frames = 16, threads = std::max(1u, std::thread::hardware_concurrency()), repeat = 3;
+    uint64_t exportFrames = 96;
+    std::vector<std::string> contents = content::naturalContentNames();
+    std::vector<uint32_t> types{0, 1, 2, 3};
+    bool withHap = true, withRender = true;
+    std::string module;
+};
+
+// EXIT_OK, or the code of the argument that does not do (said on stderr).
+int readOptions(const Args& args, Options* o)
 {
-    Args args = parseArgs(in, {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel",
-                               "--module", "--export-frames"},
-                          {"--no-hap", "--no-render"});
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
-    if (!args.error.empty())
-        return fail(EXIT_USAGE, "bench: " + args.error);
     if (!args.positional.empty())
         return fail(EXIT_USAGE, "bench: unexpected argument '" + args.positional[0] + "'");
-
-    uint32_t width = 1920, height = 1080;
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &width, &height))
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &o->width, &o->height))
         return fail(EXIT_USAGE, "bench: --size must look like 1920x1080");
-    uint64_t frames = 16, threads = std::max(1u, std::thread::hardware_concurrency()), repeat = 3;
-    if (args.has("--frames") && (!parseUint(args.get("--frames"), 100000, &frames) || frames == 0))
+    if (args.has("--frames") && (!parseUint(args.get("--frames"), 100000, &o->frames) || o->frames == 0))
         return fail(EXIT_USAGE, "bench: --frames must be a number from 1 to 100000");
-    if (args.has("--threads") && (!parseUint(args.get("--threads"), 256, &threads) || threads == 0))
+    if (args.has("--threads") && (!parseUint(args.get("--threads"), 256, &o->threads) || o->threads == 0))
         return fail(EXIT_USAGE, "bench: --threads must be a number from 1 to 256");
-    if (args.has("--repeat") && (!parseUint(args.get("--repeat"), 1000, &repeat) || repeat == 0))
+    if (args.has("--repeat") && (!parseUint(args.get("--repeat"), 1000, &o->repeat) || o->repeat == 0))
         return fail(EXIT_USAGE, "bench: --repeat must be a number from 1 to 1000");
-    uint64_t exportFrames = 96;
     if (args.has("--export-frames") &&
-        (!parseUint(args.get("--export-frames"), 100000, &exportFrames) || exportFrames == 0))
+        (!parseUint(args.get("--export-frames"), 100000, &o->exportFrames) || o->exportFrames == 0))
         return fail(EXIT_USAGE, "bench: --export-frames must be a number from 1 to 100000");
-    std::vector<std::string> contents = content::naturalContentNames();
     if (args.has("--content")) {
-        contents = splitList(args.get("--content"));
-        for (const std::string& c : contents)
+        o->contents = splitList(args.get("--content"));
+        for (const std::string& c : o->contents)
             if (!content::isContentName(c))
                 return fail(EXIT_USAGE, "bench: unknown content '" + c + "' (see zemo3 bench --help)");
-        if (contents.empty())
+        if (o->contents.empty())
             return fail(EXIT_USAGE, "bench: --content needs a name");
     }
-    std::vector<uint32_t> types{0, 1, 2, 3};
     if (args.has("--types")) {
-        types.clear();
+        o->types.clear();
         for (const std::string& t : splitList(args.get("--types"))) {
             uint64_t v = 0;
             if (!parseUint(t, 3, &v))
                 return fail(EXIT_USAGE, "bench: --types takes format types 0 to 3, e.g. 0,2");
-            if (std::find(types.begin(), types.end(), uint32_t(v)) == types.end())
-                types.push_back(uint32_t(v));
+            if (std::find(o->types.begin(), o->types.end(), uint32_t(v)) == o->types.end())
+                o->types.push_back(uint32_t(v));
         }
-        if (types.empty())
+        if (o->types.empty())
             return fail(EXIT_USAGE, "bench: --types needs a format type");
     }
     if (args.has("--kernel")) {
-        const std::string level = args.get("--kernel");
-        bool known = false;
-        for (nox::DxtKernel k : {nox::DxtKernel::Scalar, nox::DxtKernel::Sse2, nox::DxtKernel::Sse41,
-                                 nox::DxtKernel::Avx2})
-            if (level == nox::dxtKernelName(k)) {
-                known = true;
-                // The module in the host has its own encoders: it reads the
-                // cap from the environment when it first encodes.
-                platform::setEnvironment("ZEMO_KERNEL", level);
-                nox::limitDxtKernel(k);
-            }
-        if (!known)
+        const std::string name = args.get("--kernel");
+        const std::optional<nox::SimdLevel> level = nox::parseSimdLevel(name);
+        if (!level)
             return fail(EXIT_USAGE, "bench: --kernel must be scalar, sse2, sse41 or avx2");
+        // The module in the host has its own encoders: it reads the cap from
+        // the environment when it first encodes.
+        platform::setEnvironment("ZEMO_KERNEL", name);
+        nox::capSimdLevel(*level);
     }
-    const bool withHap = !args.has("--no-hap"), withRender = !args.has("--no-render");
+    o->withHap = !args.has("--no-hap");
+    o->withRender = !args.has("--no-render");
+    o->module = args.get("--module", emulated_host::defaultModulePath());
+    return EXIT_OK;
+}
 
-    std::string names, error;
-    for (const std::string& c : contents)
-        names += (names.empty() ? "" : ", ") + c;
-    std::fprintf(stderr, "bench: rendering %llu frames of %ux%u...\n", (unsigned long long)frames, width, height);
-    Clip clip;
-    if (!content::renderClip(contents, width, height, frames, &clip, &error))
-        return fail(EXIT_REJECTED, "bench: " + error);
-    AvClip avClip;
-    if (withHap && !avClip.fill(clip, width, height))
-        return fail(EXIT_REJECTED, "bench: out of memory");
-    Clip argb;
-    std::unique_ptr<Export> exporter;
+// The clip in every form the rows need, and the module for the export.
+struct Material {
+    Clip clip;    // RGBA
+    AvClip avClip;  // for HAP
+    Clip argb;    // for the export, as the host renders
+    std::unique_ptr<emulated_host::ModuleSession> session;
     std::string moviePath;
-    if (withRender) {
-        for (const auto& rgba : clip) {
-            argb.emplace_back(rgba.size());
-            for (size_t i = 0; i < rgba.size(); i += 4) {
-                argb.back()[i] = rgba[i + 3];
-                std::memcpy(&argb.back()[i + 1], &rgba[i], 3);
-            }
-        }
-        exporter = std::make_unique<Export>();
-        if (!exporter->open(args.get("--module", emulated_host::defaultModulePath()), &error))
-            return fail(EXIT_REJECTED, "bench: " + error);
-        moviePath = (std::filesystem::temp_directory_path() /
-                     ("zemo3-bench-" + std::to_string(platform::processId()) + ".mov"))
-                        .string();
-    }
+};
 
+bool prepare(const Options& o, Material* m, std::string* error)
+{
+    std::fprintf(stderr, "bench: rendering %llu frames of %ux%u...\n", (unsigned long long)o.frames, o.width,
+                 o.height);
+    if (!content::renderClip(o.contents, o.width, o.height, o.frames, &m->clip, error))
+        return false;
+    if (o.withHap && !m->avClip.fill(m->clip, o.width, o.height)) {
+        *error = "out of memory";
+        return false;
+    }
+    if (!o.withRender)
+        return true;
+    for (const auto& rgba : m->clip) {
+        m->argb.emplace_back(rgba.size());
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            m->argb.back()[i] = rgba[i + 3];
+            std::memcpy(&m->argb.back()[i + 1], &rgba[i], 3);
+        }
+    }
+    m->session = std::make_unique<emulated_host::ModuleSession>();
+    if (m->session->open(o.module, error) != emulated_host::RenderStep::Done)
+        return false;
+    m->moviePath = platform::temporaryFolder() + "/zemo3-bench-" + std::to_string(platform::processId()) + ".mov";
+    return true;
+}
+
+void printHeader(const Options& o)
+{
+    std::string names;
+    for (const std::string& c : o.contents)
+        names += (names.empty() ? "" : ", ") + c;
     const double load = platform::loadAverage();
     char loadText[16] = "unknown";
     if (load >= 0)
         std::snprintf(loadText, sizeof loadText, "%.2f", load);
-    std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)frames, width,
-                height, names.c_str(), (unsigned long long)repeat);
-    std::printf("kernel %s, %u cores, load average %s at start\n", nox::dxtKernelName(nox::bestDxtKernel()),
+    std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)o.frames,
+                o.width, o.height, names.c_str(), (unsigned long long)o.repeat);
+    std::printf("kernel %s, %u cores, load average %s at start\n", nox::simdLevelName(nox::activeSimdLevel()),
                 std::thread::hardware_concurrency(), loadText);
-    if (withHap)
+    if (o.withHap)
         std::printf("HAP: FFmpeg's encoder, one frame per thread, Snappy second stage in one chunk\n");
     std::printf("\n%-4s  %-10s %7s  %9s  %8s  %11s  %8s  %8s\n", "type", "encoder", "threads", "fps", "cpu ms",
                 "bytes/frame", "PSNR RGB", "PSNR A");
+}
 
-    struct Summary {
-        uint32_t type;
-        Figures ours[2], hap[2], render;
-        bool hasHap = false, hasRender = false;
-    };
-    std::vector<Summary> summaries;
-    std::vector<unsigned> threadCounts{1};
-    if (threads > 1)
-        threadCounts.push_back(unsigned(threads));
-    for (uint32_t type : types) {
-        Summary s{type, {}, {}, {}};
-        Ours ours(type, width, height);
-        Quality quality;
-        if (!ours.quality(clip, &quality, &error))
-            return fail(EXIT_REJECTED, "bench: " + error);
+// One format type's figures: ours and HAP's on one thread and on N, and the export.
+struct Summary {
+    uint32_t type;
+    Figures ours[2], hap[2], render;
+    bool hasHap = false, hasRender = false;
+};
+
+// Measures one type and prints its rows.
+bool benchType(const Options& o, Material& m, const std::vector<unsigned>& threadCounts, Summary* s,
+               std::string* error)
+{
+    const uint32_t type = s->type;
+    Ours ours(type, o.width, o.height);
+    Quality quality;
+    if (!ours.quality(m.clip, &quality, error))
+        return false;
+    for (size_t k = 0; k < threadCounts.size(); ++k) {
+        if (!ours.time(m.clip, threadCounts[k], int(o.repeat), &s->ours[k], error))
+            return false;
+        printRow(type, std::string("zemo3 ") + kTextureNames[type], threadCounts[k], s->ours[k], quality);
+        std::fflush(stdout);
+    }
+    Hap hap(type, o.width, o.height);
+    const std::string why = o.withHap ? hap.unavailable() : "";
+    if (o.withHap && !why.empty())
+        std::printf("%-4u  HAP rows left out: %s\n", type, why.c_str());
+    if (o.withHap && why.empty()) {
+        s->hasHap = true;
+        if (!hap.quality(m.clip, m.avClip.frames, &quality, error))
+            return false;
         for (size_t k = 0; k < threadCounts.size(); ++k) {
-            if (!ours.time(clip, threadCounts[k], int(repeat), &s.ours[k], &error))
-                return fail(EXIT_REJECTED, "bench: " + error);
-            printRow(type, std::string("zemo3 ") + kTextureNames[type], threadCounts[k], s.ours[k], quality);
+            if (!hap.time(m.avClip.frames, threadCounts[k], int(o.repeat), &s->hap[k], error))
+                return false;
+            printRow(type, hapFormat(type), threadCounts[k], s->hap[k], quality);
             std::fflush(stdout);
         }
-        Hap hap(type, width, height);
-        const std::string why = withHap ? hap.unavailable() : "";
-        if (withHap && !why.empty())
-            std::printf("%-4u  HAP rows left out: %s\n", type, why.c_str());
-        if (withHap && why.empty()) {
-            s.hasHap = true;
-            if (!hap.quality(clip, avClip.frames, &quality, &error))
-                return fail(EXIT_REJECTED, "bench: " + error);
-            for (size_t k = 0; k < threadCounts.size(); ++k) {
-                if (!hap.time(avClip.frames, threadCounts[k], int(repeat), &s.hap[k], &error))
-                    return fail(EXIT_REJECTED, "bench: " + error);
-                printRow(type, hapFormat(type), threadCounts[k], s.hap[k], quality);
-                std::fflush(stdout);
-            }
-        }
-        if (exporter) {
-            s.hasRender = true;
-            if (!exporter->time(type, argb, size_t(exportFrames), width, height, moviePath, int(repeat), &s.render, &error))
-                return fail(EXIT_REJECTED, "bench: " + error);
-        }
-        summaries.push_back(s);
     }
+    s->hasRender = m.session != nullptr;
+    return !m.session || timeExport(*m.session, type, m.argb, size_t(o.exportFrames), o.width, o.height,
+                                    m.moviePath, int(o.repeat), &s->render, error);
+}
 
+void printSummaries(const std::vector<Summary>& summaries, const std::vector<unsigned>& threadCounts, bool withRender)
+{
     const size_t all = threadCounts.size() - 1;
     const std::string n = std::to_string(threadCounts.back());
     std::printf("\nspeed of ours against HAP (above 1: ours is faster)%s\n",
@@ -696,6 +677,33 @@ int cmdBench(const std::vector<std::string>& in)
                     s.hasRender ? formatNumber(s.render.cpuMs, 2).c_str() : "-", exportRatio.c_str(),
                     !s.hasRender ? "-" : met ? "met" : "missed");
     }
+}
+
+int cmdBench(const std::vector<std::string>& in)
+{
+    CommandRun run("bench", kUsage);
+    Options o;
+    if (!run.parse(in, {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel", "--module",
+                        "--export-frames"},
+                   {"--no-hap", "--no-render"}))
+        return run.exitCode();
+    if (const int code = readOptions(run.args(), &o); code != EXIT_OK)
+        return code;
+    Material material;
+    std::string error;
+    if (!prepare(o, &material, &error))
+        return run.fail(EXIT_REJECTED, error);
+    printHeader(o);
+    std::vector<unsigned> threadCounts{1};
+    if (o.threads > 1)
+        threadCounts.push_back(unsigned(o.threads));
+    std::vector<Summary> summaries;
+    for (uint32_t type : o.types) {
+        summaries.push_back(Summary{type, {}, {}, {}});
+        if (!benchType(o, material, threadCounts, &summaries.back(), &error))
+            return run.fail(EXIT_REJECTED, error);
+    }
+    printSummaries(summaries, threadCounts, o.withRender);
     return EXIT_OK;
 }
 

@@ -1,8 +1,6 @@
 // zemo3 decode: turns a Zemo 3 movie into something any player opens: a
 // numbered picture sequence, or a lossless video (FFV1 where the container
 // takes it) carrying the movie's sound unchanged.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -88,97 +86,10 @@ public:
     bool open(const std::string& out, const std::string& writePath, bool sequence, uint32_t w, uint32_t h,
               bool alpha, AVRational timeBase, AVRational rate, const AVStream* sound, std::string* error)
     {
-        int r = avformat_alloc_output_context2(&format_, sequence ? av_guess_format("image2", nullptr, nullptr)
-                                                                  : nullptr,
-                                               nullptr, out.c_str());
-        if (r < 0 || !format_) {
-            *error = "no container is known for '" + out + "'";
-            return false;
-        }
         const AVCodec* codec = nullptr;
-        if (sequence) {
-            AVCodecID id = av_guess_codec(format_->oformat, nullptr, out.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
-            codec = avcodec_find_encoder(id);
-            if (!codec) {
-                *error = "no picture format is known for '" + out + "' (use .png)";
-                return false;
-            }
-        } else {
-            for (const char* name : {"ffv1", "png", "utvideo"}) {
-                const AVCodec* c = avcodec_find_encoder_by_name(name);
-                if (c && avformat_query_codec(format_->oformat, c->id, FF_COMPLIANCE_NORMAL) == 1) {
-                    codec = c;
-                    break;
-                }
-            }
-            if (!codec) {
-                *error = std::string("the ") + format_->oformat->name +
-                         " container takes none of the lossless codecs (FFV1, PNG, Ut Video); try .mkv";
-                return false;
-            }
-        }
-        pixFmt_ = pickFormat(codec, alpha);
-        if (pixFmt_ == AV_PIX_FMT_NONE) {
-            *error = std::string("the ") + codec->name + " encoder takes no 8-bit RGB pictures";
-            return false;
-        }
-        encoder_ = avcodec_alloc_context3(codec);
-        encoder_->width = int(w);
-        encoder_->height = int(h);
-        encoder_->pix_fmt = pixFmt_;
-        encoder_->time_base = timeBase;
-        encoder_->framerate = rate;
-        if (format_->oformat->flags & AVFMT_GLOBALHEADER)
-            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        // FFV1 codes slices on several threads from level 3 on.
-        encoder_->thread_count = 0;
-        if (codec->id == AV_CODEC_ID_FFV1)
-            av_opt_set_int(encoder_->priv_data, "level", 3, 0);
-        if ((r = avcodec_open2(encoder_, codec, nullptr)) < 0) {
-            *error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(r);
-            return false;
-        }
-        video_ = avformat_new_stream(format_, nullptr);
-        avcodec_parameters_from_context(video_->codecpar, encoder_);
-        video_->time_base = timeBase;
-        video_->avg_frame_rate = rate;
-        if (sound) {
-            if (avformat_query_codec(format_->oformat, sound->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
-                *error = std::string("the ") + format_->oformat->name + " container cannot carry the " +
-                         avcodec_get_name(sound->codecpar->codec_id) + " sound (try .mkv, or --no-sound)";
-                return false;
-            }
-            audio_ = avformat_new_stream(format_, nullptr);
-            avcodec_parameters_copy(audio_->codecpar, sound->codecpar);
-            audio_->codecpar->codec_tag = 0;
-            audio_->time_base = sound->time_base;
-            soundTimeBase_ = sound->time_base;
-        }
-        if (sequence)
-            av_opt_set_int(format_->priv_data, "start_number", 0, 0);
-        if (!(format_->oformat->flags & AVFMT_NOFILE) &&
-            (r = avio_open(&format_->pb, writePath.c_str(), AVIO_FLAG_WRITE)) < 0) {
-            *error = "cannot write '" + out + "': " + avErrorText(r);
-            return false;
-        }
-        if ((r = avformat_write_header(format_, nullptr)) < 0) {
-            *error = "cannot start '" + out + "': " + avErrorText(r);
-            return false;
-        }
-        headerWritten_ = true;
-        frame_ = av_frame_alloc();
-        frame_->format = pixFmt_;
-        frame_->width = int(w);
-        frame_->height = int(h);
-        if (av_frame_get_buffer(frame_, 0) < 0) {
-            *error = "out of memory";
-            return false;
-        }
-        sws_ = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(w), int(h), pixFmt_, SWS_POINT, nullptr, nullptr,
-                              nullptr);
-        packet_ = av_packet_alloc();
-        codecName_ = codec->name;
-        return sws_ != nullptr;
+        return openContainer(out, sequence, error) && (codec = pickCodec(out, sequence, error)) != nullptr &&
+               openEncoder(codec, w, h, alpha, timeBase, rate, error) && addSound(sound, error) &&
+               start(out, writePath, sequence, error) && makePicture(codec, w, h, error);
     }
 
     bool picture(const std::vector<uint8_t>& rgba, int64_t pts, std::string* error)
@@ -224,6 +135,123 @@ public:
     const char* containerName() const { return format_->oformat->name; }
 
 private:
+    bool openContainer(const std::string& out, bool sequence, std::string* error)
+    {
+        const int r = avformat_alloc_output_context2(
+            &format_, sequence ? av_guess_format("image2", nullptr, nullptr) : nullptr, nullptr, out.c_str());
+        if (r < 0 || !format_) {
+            *error = "no container is known for '" + out + "'";
+            return false;
+        }
+        return true;
+    }
+
+    // A sequence takes the format its extension names; a video the first
+    // lossless codec its container takes.
+    const AVCodec* pickCodec(const std::string& out, bool sequence, std::string* error) const
+    {
+        if (sequence) {
+            AVCodecID id = av_guess_codec(format_->oformat, nullptr, out.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+            const AVCodec* codec = avcodec_find_encoder(id);
+            if (!codec)
+                *error = "no picture format is known for '" + out + "' (use .png)";
+            return codec;
+        }
+        for (const char* name : {"ffv1", "png", "utvideo"}) {
+            const AVCodec* c = avcodec_find_encoder_by_name(name);
+            if (c && avformat_query_codec(format_->oformat, c->id, FF_COMPLIANCE_NORMAL) == 1)
+                return c;
+        }
+        *error = std::string("the ") + format_->oformat->name +
+                 " container takes none of the lossless codecs (FFV1, PNG, Ut Video); try .mkv";
+        return nullptr;
+    }
+
+    bool openEncoder(const AVCodec* codec, uint32_t w, uint32_t h, bool alpha, AVRational timeBase, AVRational rate,
+                     std::string* error)
+    {
+        pixFmt_ = pickFormat(codec, alpha);
+        if (pixFmt_ == AV_PIX_FMT_NONE) {
+            *error = std::string("the ") + codec->name + " encoder takes no 8-bit RGB pictures";
+            return false;
+        }
+        encoder_ = avcodec_alloc_context3(codec);
+        encoder_->width = int(w);
+        encoder_->height = int(h);
+        encoder_->pix_fmt = pixFmt_;
+        encoder_->time_base = timeBase;
+        encoder_->framerate = rate;
+        if (format_->oformat->flags & AVFMT_GLOBALHEADER)
+            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // FFV1 codes slices on several threads from level 3 on.
+        encoder_->thread_count = 0;
+        if (codec->id == AV_CODEC_ID_FFV1)
+            av_opt_set_int(encoder_->priv_data, "level", 3, 0);
+        if (const int r = avcodec_open2(encoder_, codec, nullptr); r < 0) {
+            *error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(r);
+            return false;
+        }
+        video_ = avformat_new_stream(format_, nullptr);
+        avcodec_parameters_from_context(video_->codecpar, encoder_);
+        video_->time_base = timeBase;
+        video_->avg_frame_rate = rate;
+        return true;
+    }
+
+    bool addSound(const AVStream* sound, std::string* error)
+    {
+        if (!sound)
+            return true;
+        if (avformat_query_codec(format_->oformat, sound->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
+            *error = std::string("the ") + format_->oformat->name + " container cannot carry the " +
+                     avcodec_get_name(sound->codecpar->codec_id) + " sound (try .mkv, or --no-sound)";
+            return false;
+        }
+        audio_ = avformat_new_stream(format_, nullptr);
+        avcodec_parameters_copy(audio_->codecpar, sound->codecpar);
+        audio_->codecpar->codec_tag = 0;
+        audio_->time_base = sound->time_base;
+        soundTimeBase_ = sound->time_base;
+        return true;
+    }
+
+    // Opens the file and writes the container's header.
+    bool start(const std::string& out, const std::string& writePath, bool sequence, std::string* error)
+    {
+        int r = 0;
+        if (sequence)
+            av_opt_set_int(format_->priv_data, "start_number", 0, 0);
+        if (!(format_->oformat->flags & AVFMT_NOFILE) &&
+            (r = avio_open(&format_->pb, writePath.c_str(), AVIO_FLAG_WRITE)) < 0) {
+            *error = "cannot write '" + out + "': " + avErrorText(r);
+            return false;
+        }
+        if ((r = avformat_write_header(format_, nullptr)) < 0) {
+            *error = "cannot start '" + out + "': " + avErrorText(r);
+            return false;
+        }
+        headerWritten_ = true;
+        return true;
+    }
+
+    // The encoder's picture and the conversion into it.
+    bool makePicture(const AVCodec* codec, uint32_t w, uint32_t h, std::string* error)
+    {
+        frame_ = av_frame_alloc();
+        frame_->format = pixFmt_;
+        frame_->width = int(w);
+        frame_->height = int(h);
+        if (av_frame_get_buffer(frame_, 0) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        sws_ = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(w), int(h), pixFmt_, SWS_POINT, nullptr, nullptr,
+                              nullptr);
+        packet_ = av_packet_alloc();
+        codecName_ = codec->name;
+        return sws_ != nullptr;
+    }
+
     bool encode(AVFrame* frame, std::string* error)
     {
         int r = avcodec_send_frame(encoder_, frame);
@@ -254,119 +282,138 @@ private:
     std::string codecName_;
 };
 
-int cmdDecode(const std::vector<std::string>& in)
-{
-    std::vector<std::string> argsIn;
-    for (const auto& a : in)
-        argsIn.push_back(a == "-o" ? "--output" : a);
-    Args args = parseArgs(argsIn, {"--output"}, {"--no-sound"});
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
+// Where the pictures go: a picture sequence when OUT holds a %d pattern,
+// else a video, written under a temporary name and renamed when complete so
+// that a failed decode leaves no half file behind.
+struct Target {
+    std::string out;
+    bool sequence;
+    std::string writePath;
+
+    explicit Target(const std::string& o)
+        : out(o), sequence(o.find('%') != std::string::npos), writePath(sequence ? o : o + ".partial")
+    {
     }
-    if (!args.error.empty())
-        return fail(EXIT_USAGE, "decode: " + args.error);
-    if (args.positional.size() != 1)
-        return fail(EXIT_USAGE, "decode: expected one MOVIE (see zemo3 decode --help)");
-    if (!args.has("--output"))
-        return fail(EXIT_USAGE, "decode: -o OUT is required");
-    const std::string path = args.positional[0], out = args.get("--output");
-    const bool sequence = out.find('%') != std::string::npos;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return fail(EXIT_USAGE, "decode: cannot open '" + path + "': " + std::strerror(errno));
-    const size_t slash = out.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : out.substr(0, slash ? slash : 1);
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return fail(EXIT_USAGE, "decode: cannot write '" + out + "': no folder '" + folder + "'");
+};
 
-    if (platform::sameFile(path, sequence ? std::string() : out))
-        return fail(EXIT_USAGE, "decode: the output '" + out + "' is the movie being decoded");
-    MovieReader movie;
-    std::string error;
-    if (!movie.open(path, &error))
-        return fail(EXIT_REJECTED, "decode: " + error);
+// The output's folder must be there, and a video must not be the movie.
+bool checkTarget(CommandRun& run, const Target& target)
+{
+    const size_t slash = target.out.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : target.out.substr(0, slash ? slash : 1);
+    if (!platform::isDirectory(folder))
+        return run.stop(EXIT_USAGE, "cannot write '" + target.out + "': no folder '" + folder + "'");
+    if (platform::sameFile(run.movie(), target.sequence ? std::string() : target.out))
+        return run.stop(EXIT_USAGE, "the output '" + target.out + "' is the movie being decoded");
+    return true;
+}
+
+// Ends a decode that failed: what was written goes.
+int abandon(CommandRun& run, Output& output, const Target& target, int code, const std::string& what)
+{
+    output.close();
+    if (!target.sequence)
+        platform::removeFile(target.writePath);
+    return run.fail(code, what);
+}
+
+// Sound that precedes the first picture waits until the output exists: the
+// output's picture format follows the first frame's type.
+class EarlySound {
+public:
+    ~EarlySound()
+    {
+        for (AVPacket* p : packets_)
+            av_packet_free(&p);
+    }
+    void hold(const AVPacket* packet) { packets_.push_back(av_packet_clone(packet)); }
+    bool writeTo(Output& output, std::string* error)
+    {
+        for (AVPacket* p : packets_)
+            if (!output.sound(p, error))
+                return false;
+        return true;
+    }
+
+private:
+    std::deque<AVPacket*> packets_;
+};
+
+// Decodes every frame into the output, which opens at the first; EXIT_OK
+// or the failure's code.
+int decodeFrames(CommandRun& run, MovieReader& movie, const Target& target, const AVStream* soundIn, Output& output,
+                 uint64_t* frames)
+{
     const MovieInfo& info = movie.info();
-    if (info.video < 0 || info.codecTag != kMovieTag || info.width == 0 || info.height == 0)
-        return fail(EXIT_REJECTED, "decode: '" + path + "' has no Zemo 3 video stream");
     const AVStream* videoIn = movie.format()->streams[info.video];
-    const AVStream* soundIn =
-        info.audio >= 0 && !args.has("--no-sound") && !sequence ? movie.format()->streams[info.audio] : nullptr;
-    AVRational rate = videoIn->avg_frame_rate.num ? videoIn->avg_frame_rate : videoIn->r_frame_rate;
-
-    // A video is written under a temporary name and renamed when complete, so
-    // a failed decode leaves no half file behind.
-    const std::string writePath = sequence ? out : out + ".partial";
-    Output output;
-    auto failed = [&](int code, const std::string& what) {
-        output.close();
-        if (!sequence)
-            platform::removeFile(writePath);
-        return fail(code, "decode: " + what);
-    };
-
+    const AVRational rate = videoIn->avg_frame_rate.num ? videoIn->avg_frame_rate : videoIn->r_frame_rate;
     FramePictures pictures(info.width, info.height);
     std::vector<uint8_t> rgba;
-    // Sound that precedes the first picture waits until the output exists:
-    // the output's picture format follows the first frame's type.
-    std::deque<AVPacket*> early;
-    auto dropEarly = [&] {
-        for (AVPacket* p : early)
-            av_packet_free(&p);
-        early.clear();
-    };
+    EarlySound early;
+    std::string error;
     ProgressLine progress("decode");
     const uint64_t expected = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : 0;
-    uint64_t frames = 0;
     MoviePacket packet;
     while (movie.next(&packet)) {
         if (packet.kind == MoviePacket::AUDIO && soundIn) {
-            if (!output.started()) {
-                early.push_back(av_packet_clone(movie.lastPacket()));
-            } else if (!output.sound(movie.lastPacket(), &error)) {
-                dropEarly();
-                return failed(EXIT_USAGE, error);
-            }
+            if (!output.started())
+                early.hold(movie.lastPacket());
+            else if (!output.sound(movie.lastPacket(), &error))
+                return abandon(run, output, target, EXIT_USAGE, error);
             continue;
         }
         if (packet.kind != MoviePacket::VIDEO)
             continue;
         FramePictures::Header header;
         std::string why;
-        if (!pictures.decode(packet.data, packet.size, &rgba, &header, &why)) {
-            dropEarly();
-            return failed(EXIT_REJECTED, "'" + path + "' frame " + std::to_string(frames) + " does not decode: " + why);
-        }
-        if (!output.started()) {
-            if (!output.open(out, writePath, sequence, info.width, info.height, typeHasAlpha(header.type),
-                             {info.timeBaseNum, info.timeBaseDen}, rate, soundIn, &error)) {
-                dropEarly();
-                return failed(EXIT_USAGE, error);
-            }
-            for (AVPacket* p : early)
-                if (!output.sound(p, &error)) {
-                    dropEarly();
-                    return failed(EXIT_USAGE, error);
-                }
-            dropEarly();
-        }
-        if (!output.picture(rgba, packet.pts == INT64_MIN ? int64_t(frames) : packet.pts, &error))
-            return failed(EXIT_USAGE, error);
-        ++frames;
-        progress.draw(frames, expected);
+        if (!pictures.decode(packet.data, packet.size, &rgba, &header, &why))
+            return abandon(run, output, target, EXIT_REJECTED,
+                           "'" + run.movie() + "' frame " + std::to_string(*frames) + " does not decode: " + why);
+        if (!output.started() &&
+            (!output.open(target.out, target.writePath, target.sequence, info.width, info.height,
+                          typeHasAlpha(header.type), {info.timeBaseNum, info.timeBaseDen}, rate, soundIn, &error) ||
+             !early.writeTo(output, &error)))
+            return abandon(run, output, target, EXIT_USAGE, error);
+        if (!output.picture(rgba, packet.pts == INT64_MIN ? int64_t(*frames) : packet.pts, &error))
+            return abandon(run, output, target, EXIT_USAGE, error);
+        ++*frames;
+        progress.draw(*frames, expected);
     }
-    progress.draw(frames, expected, true);
-    dropEarly();
+    progress.draw(*frames, expected, true);
+    return EXIT_OK;
+}
+
+int cmdDecode(const std::vector<std::string>& in)
+{
+    CommandRun run("decode", kUsage);
+    if (!run.parse(in, {"--output"}, {"--no-sound"}) || !run.oneMovie())
+        return run.exitCode();
+    if (!run.args().has("--output"))
+        return run.fail(EXIT_USAGE, "-o OUT is required");
+    const Target target(run.args().get("--output"));
+    MovieReader movie;
+    if (!run.movieExists() || !checkTarget(run, target) || !run.openMovie(&movie, MovieNeed::Zemo3Video))
+        return run.exitCode();
+    const MovieInfo& info = movie.info();
+    const AVStream* soundIn = info.audio >= 0 && !run.args().has("--no-sound") && !target.sequence
+                                  ? movie.format()->streams[info.audio]
+                                  : nullptr;
+
+    Output output;
+    uint64_t frames = 0;
+    std::string error;
+    if (const int code = decodeFrames(run, movie, target, soundIn, output, &frames); code != EXIT_OK)
+        return code;
     if (!movie.error().empty())
-        return failed(EXIT_REJECTED, "'" + path + "': " + movie.error());
+        return abandon(run, output, target, EXIT_REJECTED, "'" + run.movie() + "': " + movie.error());
     if (frames == 0)
-        return failed(EXIT_REJECTED, "'" + path + "' has no frames");
+        return abandon(run, output, target, EXIT_REJECTED, "'" + run.movie() + "' has no frames");
     if (!output.finish(&error))
-        return failed(EXIT_USAGE, error);
-    if (!sequence && !platform::replaceFile(writePath, out))
-        return failed(EXIT_USAGE, "cannot write '" + out + "': " + std::strerror(errno));
-    std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", out.c_str(), (unsigned long long)frames, info.width,
-                info.height, output.codecName().c_str(), output.containerName(),
+        return abandon(run, output, target, EXIT_USAGE, error);
+    if (!target.sequence && !platform::replaceFile(target.writePath, target.out))
+        return abandon(run, output, target, EXIT_USAGE, "cannot write '" + target.out + "': " + std::strerror(errno));
+    std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", target.out.c_str(), (unsigned long long)frames,
+                info.width, info.height, output.codecName().c_str(), output.containerName(),
                 soundIn ? (", sound " + info.audioCodec + " copied").c_str() : "");
     return EXIT_OK;
 }

@@ -45,34 +45,54 @@ bool sizeArg(const Args& a, const char* name, uint32_t* out, std::string* error)
     return true;
 }
 
+// The frame file; false (said on stderr) when it cannot be read or is too
+// short for any header.
+bool readFrame(CommandRun& run, const std::string& path, std::vector<uint8_t>* frame)
+{
+    std::string error;
+    if (!platform::readFile(path, frame, &error))
+        return run.stop(EXIT_USAGE, error);
+    return frame->size() >= 4 || run.stop(EXIT_REJECTED, "'" + path + "' is too short to be a frame");
+}
+
+// A frame's first word: a texture tag in the 12-byte header, the payload
+// word of the 4-byte header of format version 3 and below.
+uint32_t firstWord(const std::vector<uint8_t>& frame)
+{
+    return uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 24;
+}
+
+bool isTextureTag(uint32_t word)
+{
+    return word == nox::kTagDXT1 || word == nox::kTagDXT5 || word == nox::kTagYCG6 || word == nox::kTagYG10 ||
+           word == nox::kTagUVA0 || word == nox::kTagMSK0;
+}
+
 int encode(const std::vector<std::string>& rest)
 {
-    Args a = parseArgs(rest, {"--type", "--width", "--height", "--row-bytes"});
-    if (a.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
-    if (!a.error.empty())
-        return fail(EXIT_USAGE, "frame encode: " + a.error);
+    CommandRun run("frame encode", kUsage);
+    if (!run.parse(rest, {"--type", "--width", "--height", "--row-bytes"}))
+        return run.exitCode();
+    const Args& a = run.args();
     if (a.positional.size() != 2)
-        return fail(EXIT_USAGE, "frame encode: expected IN.rgba and OUT.zm3 (see zemo3 frame --help)");
+        return run.fail(EXIT_USAGE, "expected IN.rgba and OUT.zm3 (see zemo3 frame --help)");
     int type = parseCompression(a.get("--type"));
     if (type < 0)
-        return fail(EXIT_USAGE, "frame encode: --type must be 0..3 or normal, normal-alpha, high, high-alpha");
+        return run.fail(EXIT_USAGE, "--type must be 0..3 or normal, normal-alpha, high, high-alpha");
     uint32_t w, h;
     std::string error;
     if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
         return fail(EXIT_USAGE, error);
     uint64_t rowBytes = uint64_t(w) * 4;
     if (a.has("--row-bytes") && (!parseUint(a.get("--row-bytes"), 1u << 20, &rowBytes) || rowBytes < uint64_t(w) * 4))
-        return fail(EXIT_USAGE, "frame encode: --row-bytes must be at least width*4");
+        return run.fail(EXIT_USAGE, "--row-bytes must be at least width*4");
 
     std::vector<uint8_t> pixels;
     if (!platform::readFile(a.positional[0], &pixels, &error))
-        return fail(EXIT_USAGE, "frame encode: " + error);
+        return run.fail(EXIT_USAGE, error);
     const uint64_t needed = rowBytes * (h - 1) + uint64_t(w) * 4;
     if (pixels.size() < needed)
-        return fail(EXIT_USAGE, "frame encode: '" + a.positional[0] + "' holds " + std::to_string(pixels.size()) +
+        return run.fail(EXIT_USAGE, "'" + a.positional[0] + "' holds " + std::to_string(pixels.size()) +
                                     " bytes; a " + std::to_string(w) + "x" + std::to_string(h) + " picture needs " +
                                     std::to_string(needed));
 
@@ -81,13 +101,13 @@ int encode(const std::vector<std::string>& rest)
     nox::VideoStreamDescription stream(w, h, 30, 1, &info);
     auto compressor = info.createCompressor(stream);
     if (!compressor)
-        return fail(EXIT_REJECTED, "frame encode: no compressor for this picture");
+        return run.fail(EXIT_REJECTED, "no compressor for this picture");
     std::vector<uint8_t> frame(compressor->outputBound(), 0);
     int32_t n = compressor->compress(frame.data(), pixels.data(), uint32_t(frame.size()), 0, int32_t(rowBytes));
     if (n < 1)
-        return fail(EXIT_REJECTED, "frame encode: the compressor rejected the picture");
+        return run.fail(EXIT_REJECTED, "the compressor rejected the picture");
     if (!platform::writeFileAtomic(a.positional[1], frame.data(), size_t(n), &error))
-        return fail(EXIT_USAGE, "frame encode: " + error);
+        return run.fail(EXIT_USAGE, error);
     nox::FrameHeader header = nox::readFrameHeader(frame.data());
     std::printf("%s: %s, %u bytes (%s payload of %u bytes, texture %u bytes)\n", a.positional[1].c_str(),
                 nox::formatTypeName(uint32_t(type)), unsigned(n), header.payloadKind ? "raw" : "packed",
@@ -97,77 +117,62 @@ int encode(const std::vector<std::string>& rest)
 
 int decode(const std::vector<std::string>& rest)
 {
-    Args a = parseArgs(rest, {"--type", "--width", "--height"});
-    if (a.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
-    if (!a.error.empty())
-        return fail(EXIT_USAGE, "frame decode: " + a.error);
+    CommandRun run("frame decode", kUsage);
+    if (!run.parse(rest, {"--type", "--width", "--height"}))
+        return run.exitCode();
+    const Args& a = run.args();
     if (a.positional.size() != 2)
-        return fail(EXIT_USAGE, "frame decode: expected IN.zm3 and OUT.tex (see zemo3 frame --help)");
+        return run.fail(EXIT_USAGE, "expected IN.zm3 and OUT.tex (see zemo3 frame --help)");
     uint32_t w, h;
     std::string error;
     if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
         return fail(EXIT_USAGE, error);
     std::vector<uint8_t> frame;
-    if (!platform::readFile(a.positional[0], &frame, &error))
-        return fail(EXIT_USAGE, "frame decode: " + error);
-    if (frame.size() < 4)
-        return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is too short to be a frame");
+    if (!readFrame(run, a.positional[0], &frame))
+        return run.exitCode();
     uint32_t type;
     if (a.has("--type")) {
         uint64_t t;
         if (!parseUint(a.get("--type"), 7, &t))
-            return fail(EXIT_USAGE, "frame decode: --type must be 0..7");
+            return run.fail(EXIT_USAGE, "--type must be 0..7");
         type = uint32_t(t);
     } else {
-        uint32_t first = uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 |
-                         uint32_t(frame[3]) << 24;
+        const uint32_t first = firstWord(frame);
         type = frame.size() >= nox::kFrameHeaderSize ? nox::formatTypeOf(first, frame[4]) : 4;
-        if (first != nox::kTagDXT1 && first != nox::kTagDXT5 && first != nox::kTagYCG6 &&
-            first != nox::kTagYG10 && first != nox::kTagUVA0 && first != nox::kTagMSK0)
+        if (!isTextureTag(first))
             type = (first & 0x40000000u) ? 5 : 4;  // a version-3 header
     }
     const uint32_t size = nox::textureSize(type, w, h);
     std::vector<uint8_t> texture(size ? size : 1);
     nox::FrameDecoder decoder(type, w, h);
     if (size == 0 || !nox::decode(decoder, texture.data(), frame.data(), frame.size(), size))
-        return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is not a valid " +
+        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " +
                                        nox::formatTypeName(type) + " frame of " + std::to_string(w) + "x" +
                                        std::to_string(h));
     if (!platform::writeFileAtomic(a.positional[1], texture.data(), size, &error))
-        return fail(EXIT_USAGE, "frame decode: " + error);
+        return run.fail(EXIT_USAGE, error);
     std::printf("%s: %u texture bytes (%s)\n", a.positional[1].c_str(), size, nox::formatTypeName(type));
     return EXIT_OK;
 }
 
 int info(const std::vector<std::string>& rest)
 {
-    Args a = parseArgs(rest, {});
-    if (a.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
-    if (!a.error.empty())
-        return fail(EXIT_USAGE, "frame info: " + a.error);
+    CommandRun run("frame info", kUsage);
+    if (!run.parse(rest, {}))
+        return run.exitCode();
+    const Args& a = run.args();
     if (a.positional.size() != 1)
-        return fail(EXIT_USAGE, "frame info: expected IN.zm3 (see zemo3 frame --help)");
+        return run.fail(EXIT_USAGE, "expected IN.zm3 (see zemo3 frame --help)");
     std::vector<uint8_t> frame;
-    std::string error;
-    if (!platform::readFile(a.positional[0], &frame, &error))
-        return fail(EXIT_USAGE, "frame info: " + error);
-    if (frame.size() < 4)
-        return fail(EXIT_REJECTED, "frame info: '" + a.positional[0] + "' is too short to be a frame");
-    const uint32_t first =
-        uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 24;
-    const bool known = first == nox::kTagDXT1 || first == nox::kTagDXT5 || first == nox::kTagYCG6 ||
-                       first == nox::kTagYG10 || first == nox::kTagUVA0 || first == nox::kTagMSK0;
+    if (!readFrame(run, a.positional[0], &frame))
+        return run.exitCode();
+    const uint32_t first = firstWord(frame);
+    const bool known = isTextureTag(first);
     uint32_t tag, payloadSize, headerSize;
     unsigned version, kind;
     if (known) {
         if (frame.size() < nox::kFrameHeaderSize)
-            return fail(EXIT_REJECTED, "frame info: '" + a.positional[0] + "' ends inside its 12-byte header");
+            return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' ends inside its 12-byte header");
         nox::FrameHeader h = nox::readFrameHeader(frame.data());
         tag = h.tag;
         version = h.version;

@@ -1,26 +1,21 @@
 // zemo3 render: the project's main job. The emulated host loads the plug-in
-// module and renders a composition through it, exactly as the compositing
-// application drives an output module: InitOutputSpec, GetDepths,
-// StartAdding, AddFrame and AddSoundChunk as frames are rendered, EndAdding,
-// GetFlatOutputOptions, DisposeOutputOptions and the death hook.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// module and renders a composition through it (emulated_host/render.h),
+// exactly as the compositing application drives an output module.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
-#include "module/options.h"
-#include "emulated_host/host.h"
-#include "platform/dialog.h"
+#include "emulated_host/render.h"
+#include "media/sources.h"
 #include "platform/platform.h"
 #include "progress.h"
-#include "media/sources.h"
 
 namespace {
 
@@ -46,189 +41,215 @@ const char* kUsage =
     "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
     "unreadable input or unwritable output.\n";
 
-int cmdRender(const std::vector<std::string>& in)
-{
-    std::vector<std::string> argsIn;
-    for (const auto& a : in)
-        argsIn.push_back(a == "-o" ? "--output" : a);
-    Args args = parseArgs(argsIn, {"--output", "--compression", "--size", "--fps", "--duration", "--module"},
-                          {"--demo", "--no-sound", "--dialog"});
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
-    if (!args.error.empty())
-        return fail(EXIT_USAGE, "render: " + args.error);
-    if (args.positional.size() > 1 || (args.positional.size() == 1 && args.has("--demo")))
-        return fail(EXIT_USAGE, "render: give one INPUT or --demo (see zemo3 render --help)");
-    if (!args.has("--output"))
-        return fail(EXIT_USAGE, "render: -o OUT.mov is required");
-    const std::string output = args.get("--output");
-    if (args.positional.size() == 1 && platform::sameFile(args.positional[0], output))
-        return fail(EXIT_USAGE, "render: the output '" + output + "' is the input being rendered");
-
+// What the arguments ask for; sizes and rates left at 0 come from the source.
+struct Request {
+    std::string input;  // empty: the demo
+    std::string output;
+    std::string module;
     int compression = 0;
-    if (args.has("--compression") && (compression = parseCompression(args.get("--compression"))) < 0)
-        return fail(EXIT_USAGE, "render: unknown compression '" + args.get("--compression") + "'");
     uint32_t width = 0, height = 0;
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &width, &height))
-        return fail(EXIT_USAGE, "render: --size must look like 1920x1080");
     int32_t fpsNum = 0, fpsDen = 0;
-    A_Fixed fps = 0;
-    if (args.has("--fps")) {
-        if (!parseRate(args.get("--fps"), &fpsNum, &fpsDen))
-            return fail(EXIT_USAGE, "render: --fps must be a rate such as 25, 29.97 or 30000/1001");
-        // The host carries the rate as 16.16 fixed point.
-        fps = A_Fixed(std::lround(double(fpsNum) / fpsDen * 65536.0));
-    }
     double duration = -1;
+    bool withSound = true;
+    bool dialog = false;
+};
+
+bool readRequest(CommandRun& run, Request* r)
+{
+    const Args& args = run.args();
+    if (args.positional.size() > 1 || (args.positional.size() == 1 && args.has("--demo")))
+        return run.stop(EXIT_USAGE, "give one INPUT or --demo (see zemo3 render --help)");
+    if (!args.has("--output"))
+        return run.stop(EXIT_USAGE, "-o OUT.mov is required");
+    r->input = args.positional.empty() ? "" : args.positional[0];
+    r->output = args.get("--output");
+    if (!r->input.empty() && platform::sameFile(r->input, r->output))
+        return run.stop(EXIT_USAGE, "the output '" + r->output + "' is the input being rendered");
+    if (args.has("--compression") && (r->compression = parseCompression(args.get("--compression"))) < 0)
+        return run.stop(EXIT_USAGE, "unknown compression '" + args.get("--compression") + "'");
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height))
+        return run.stop(EXIT_USAGE, "--size must look like 1920x1080");
+    if (args.has("--fps") && !parseRate(args.get("--fps"), &r->fpsNum, &r->fpsDen))
+        return run.stop(EXIT_USAGE, "--fps must be a rate such as 25, 29.97 or 30000/1001");
     if (args.has("--duration")) {
         try {
-            duration = std::stod(args.get("--duration"));
+            r->duration = std::stod(args.get("--duration"));
         } catch (...) {
         }
-        if (!(duration > 0 && duration < 1e6))
-            return fail(EXIT_USAGE, "render: --duration must be a positive number of seconds");
+        if (!(r->duration > 0 && r->duration < 1e6))
+            return run.stop(EXIT_USAGE, "--duration must be a positive number of seconds");
     }
-    const bool withSound = !args.has("--no-sound");
+    r->withSound = !args.has("--no-sound");
+    r->dialog = args.has("--dialog");
+    r->module = args.get("--module", emulated_host::defaultModulePath());
+    return true;
+}
 
-    // The composition.
-    std::unique_ptr<Source> source;
-    std::string error;
-    if (args.positional.empty()) {
-        Composition c;
-        if (width)
-            c.width = width, c.height = height;
-        if (fps)
-            c.fpsNum = fpsNum, c.fpsDen = fpsDen;
-        double seconds = duration > 0 ? duration : 5.0;
-        c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
-        if (!withSound)
-            c.sampleRate = 0, c.channels = 0;
-        source = openDemo(c);
-    } else {
-        source = openMedia(args.positional[0], width, height, fpsNum, fpsDen, withSound, &error);
-        if (!source)
-            return fail(EXIT_USAGE, "render: " + error);
+// The demo with the settings asked for, or the media file.
+std::unique_ptr<Source> openSource(const Request& r, std::string* error)
+{
+    if (!r.input.empty())
+        return openMedia(r.input, r.width, r.height, r.fpsNum, r.fpsDen, r.withSound, error);
+    Composition c;
+    if (r.width)
+        c.width = r.width, c.height = r.height;
+    // The host carries the rate as 16.16 fixed point: a rate too small for
+    // it leaves the demo's own.
+    if (r.fpsNum && std::lround(double(r.fpsNum) / r.fpsDen * 65536.0) != 0)
+        c.fpsNum = r.fpsNum, c.fpsDen = r.fpsDen;
+    const double seconds = r.duration > 0 ? r.duration : 5.0;
+    c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
+    if (!r.withSound)
+        c.sampleRate = 0, c.channels = 0;
+    return openDemo(c);
+}
+
+// The source's pictures and sound for the module, with a progress line that
+// starts with the first frame.
+class SourceFeed : public emulated_host::RenderFeed {
+public:
+    SourceFeed(Source& source, uint64_t expected) : source_(source), expected_(expected) {}
+
+    bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) override
+    {
+        if (!line_)
+            line_.emplace("render");
+        SourcePicture picture;
+        if (!source_.frame(n, &picture))
+            return false;
+        *argb = picture.data;
+        *rowBytes = picture.rowBytes;
+        return true;
     }
-    Composition comp = source->composition();
-    if (fps == 0)
-        fps = A_Fixed(std::lround(double(comp.fpsNum) / comp.fpsDen * 65536.0));
-    uint64_t limit = duration > 0 ? uint64_t(std::llround(duration * comp.fpsNum / comp.fpsDen)) : UINT64_MAX;
-    uint64_t expected = std::min<uint64_t>(comp.frames ? comp.frames : UINT64_MAX, limit);
-    if (expected == UINT64_MAX)
-        expected = 0;
+    size_t sound(uint64_t start, size_t count, std::vector<int16_t>* samples) override
+    {
+        return source_.sound(start, count, samples);
+    }
+    void progress(uint64_t frames, bool last) override
+    {
+        if (line_)
+            line_->draw(frames, expected_, last);
+    }
+    void dialogUnavailable() override
+    {
+        std::fprintf(stderr, "zemo3: render: no terminal, the dialog cannot be shown\n");
+    }
+    double seconds() const { return line_ ? line_->elapsedSeconds() : 0; }
+
+private:
+    Source& source_;
+    uint64_t expected_;  // for the progress line; 0: unknown
+    std::optional<ProgressLine> line_;
+};
+
+emulated_host::RenderJob renderJob(const Request& r, const Composition& comp)
+{
+    emulated_host::RenderJob job;
+    job.path = r.output;
+    job.width = comp.width;
+    job.height = comp.height;
+    job.fpsNum = comp.fpsNum;
+    job.fpsDen = comp.fpsDen;
+    job.sampleRate = comp.sampleRate;
+    job.channels = comp.channels;
+    job.formatType = uint32_t(r.compression);
+    job.dialog = r.dialog;
+    if (r.duration > 0)
+        job.frameLimit = uint64_t(std::llround(r.duration * comp.fpsNum / comp.fpsDen));
+    return job;
+}
+
+// The frames the render should come to, for the progress line; 0 when
+// neither the source nor the duration tells.
+uint64_t expectedFrames(const Composition& comp, const emulated_host::RenderJob& job)
+{
+    const uint64_t expected = std::min(comp.frames ? comp.frames : UINT64_MAX, job.frameLimit);
+    return expected == UINT64_MAX ? 0 : expected;
+}
+
+// Why the module would not begin, by the step that refused.
+std::string refusal(const emulated_host::RenderResult& result)
+{
+    using emulated_host::RenderStep;
+    const std::string error = " (error " + std::to_string(result.err) + ")";
+    switch (result.failed) {
+    case RenderStep::InitOutputSpec:
+        return "the module could not set up its options" + error;
+    case RenderStep::UserOptionsDialog:
+        return "the options dialog failed" + error;
+    case RenderStep::GetDepths:
+        return "the module did not say which depth to render" + error;
+    default:
+        return "the module refused to start the export" + error;
+    }
+}
+
+bool begun(const emulated_host::RenderResult& result)
+{
+    using emulated_host::RenderStep;
+    return result.failed == RenderStep::Done || result.failed == RenderStep::AddFrame ||
+           result.failed == RenderStep::EndAdding;
+}
+
+// The outcome of a render that began: the first failure, or the summary.
+int report(CommandRun& run, const Request& r, const Composition& comp, const Source& source,
+           const emulated_host::RenderResult& result, double seconds)
+{
+    if (result.failed == emulated_host::RenderStep::AddFrame)
+        return run.fail(EXIT_REJECTED, "the module refused frame " + std::to_string(result.frames) + " (error " +
+                                           std::to_string(result.err) + ")");
+    if (!source.error().empty())
+        return run.fail(EXIT_USAGE, source.error());
+    if (result.frames == 0)
+        return run.fail(EXIT_REJECTED, "the composition has no frames");
+    const uint64_t bytes = platform::fileSize(r.output).value_or(0);
+    const double raw = double(result.frames) * comp.width * comp.height * 4;
+    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(),
+                (unsigned long long)result.frames, comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
+                nox::formatTypeName(result.formatType),
+                result.samples ? (std::to_string(result.samples) + " sound samples").c_str() : "no sound");
+    std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
+                seconds > 0 ? result.frames / seconds : 0.0, (unsigned long long)bytes,
+                bytes ? raw / double(bytes) : 0.0);
+    return EXIT_OK;
+}
+
+int cmdRender(const std::vector<std::string>& in)
+{
+    CommandRun run("render", kUsage);
+    Request request;
+    if (!run.parse(in, {"--output", "--compression", "--size", "--fps", "--duration", "--module"},
+                   {"--demo", "--no-sound", "--dialog"}) ||
+        !readRequest(run, &request))
+        return run.exitCode();
+    std::string error;
+    const std::unique_ptr<Source> source = openSource(request, &error);
+    if (!source)
+        return run.fail(EXIT_USAGE, error);
+    const Composition comp = source->composition();
 
     // A clear message for an output that cannot be written, before the host
     // starts: the module itself reports only that its start failed.
-    struct stat before {};
-    const bool existed = stat(output.c_str(), &before) == 0;
-    {
-        FILE* probe = std::fopen(output.c_str(), "ab");
-        if (!probe)
-            return fail(EXIT_USAGE, "render: cannot write '" + output + "': " + std::strerror(errno));
-        std::fclose(probe);
-    }
+    const bool existed = platform::fileSize(request.output).has_value();
+    if (!platform::canAppend(request.output, &error))
+        return run.fail(EXIT_USAGE, "cannot write '" + request.output + "': " + error);
 
-    emulated_host::Host host;
-    if (!host.load(args.get("--module", emulated_host::defaultModulePath()), &error))
-        return fail(EXIT_USAGE, "render: " + error);
-    if (A_Err err = host.callEntry(); err != A_Err_NONE)
-        return fail(EXIT_REJECTED, "render: the module refused to register (error " + std::to_string(err) + ")");
-
-    emulated_host::OutputSettings settings;
-    settings.width = A_long(comp.width);
-    settings.height = A_long(comp.height);
-    settings.fps = fps;
-    settings.soundRate = comp.sampleRate && comp.channels ? double(comp.sampleRate) : 0.0;
-    settings.channels = A_short(comp.channels);
-    settings.sampleSize = 2;
-    settings.path = platform::utf8ToUtf16(output);
-
-    std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(uint32_t(compression));
-
-    AEIO_OutSpecH out = host.addOutput(settings, &storedBytes);
-    auto refuse = [&](const std::string& what) {
-        host.unload();
+    emulated_host::ModuleSession session;
+    if (const auto step = session.open(request.module, &error); step != emulated_host::RenderStep::Done)
+        return run.fail(step == emulated_host::RenderStep::Load ? EXIT_USAGE : EXIT_REJECTED, error);
+    const emulated_host::RenderJob job = renderJob(request, comp);
+    SourceFeed feed(*source, expectedFrames(comp, job));
+    const emulated_host::RenderResult result = session.render(job, feed);
+    session.close();
+    if (!begun(result)) {
         if (!existed)
-            platform::removeFile(output);
-        return fail(EXIT_REJECTED, "render: " + what);
-    };
-    if (A_Err err = host.initOutputSpec(out); err != A_Err_NONE)
-        return refuse("the module could not set up its options (error " + std::to_string(err) + ")");
-    if (args.has("--dialog") && !platform::canShowDialogs()) {
-        std::fprintf(stderr, "zemo3: render: no terminal, the dialog cannot be shown\n");
-    } else if (args.has("--dialog")) {
-        bool interacted = false;
-        if (A_Err err = host.userOptionsDialog(out, &interacted); err != A_Err_NONE)
-            return refuse("the options dialog failed (error " + std::to_string(err) + ")");
+            platform::removeFile(request.output);
+        return run.fail(EXIT_REJECTED, refusal(result));
     }
-    AEIO_SupportedDepthFlags depth = 0;
-    if (A_Err err = host.getDepths(out, &depth); err != A_Err_NONE)
-        return refuse("the module did not say which depth to render (error " + std::to_string(err) + ")");
-    const uint32_t chosen = host.options(out) ? host.options(out)->formatType : uint32_t(compression);
-
-    if (A_Err err = host.startAdding(out); err != A_Err_NONE)
-        return refuse("the module refused to start the export (error " + std::to_string(err) + ")");
-
-    ProgressLine progress("render");
-    SourcePicture picture;
-    std::vector<int16_t> pcm;
-    uint64_t frames = 0, samples = 0;
-    A_Err frameError = A_Err_NONE;
-    for (uint64_t n = 0; n < limit; ++n) {
-        if (!source->frame(n, &picture))
-            break;
-        PF_EffectWorld world{};
-        world.world_flags = 0;
-        world.rowbytes = A_long(picture.rowBytes);
-        world.width = A_long(comp.width);
-        world.height = A_long(comp.height);
-        world.data = const_cast<uint8_t*>(picture.data);
-        if ((frameError = host.addFrame(out, A_long(n), world)) != A_Err_NONE)
-            break;
-        ++frames;
-        if (settings.soundRate > 0) {
-            // Sound in chunks of one frame's duration, as a render delivers it.
-            const uint64_t end = (n + 1) * uint64_t(comp.sampleRate) * uint64_t(comp.fpsDen) / uint64_t(comp.fpsNum);
-            if (end > samples) {
-                size_t got = source->sound(samples, size_t(end - samples), &pcm);
-                if (got > 0) {
-                    host.addSoundChunk(out, A_u_long(got), pcm.data());
-                    samples += got;
-                }
-            }
-        }
-        progress.draw(frames, expected, false);
-    }
-    progress.draw(frames, expected, true);
-    host.endAdding(out);
-    std::vector<uint8_t> flat;
-    host.getFlatOutputOptions(out, &flat);
-    host.disposeOutputOptions(out);
-    host.unload();
-    for (const std::string& e : host.errors())
+    for (const std::string& e : session.errors())
         std::fprintf(stderr, "zemo3: render: host: %s\n", e.c_str());
-
-    if (frameError != A_Err_NONE)
-        return fail(EXIT_REJECTED, "render: the module refused frame " + std::to_string(frames) + " (error " +
-                                       std::to_string(frameError) + ")");
-    if (!source->error().empty())
-        return fail(EXIT_USAGE, "render: " + source->error());
-    if (frames == 0)
-        return fail(EXIT_REJECTED, "render: the composition has no frames");
-
-    struct stat st {};
-    const uint64_t bytes = stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-    const double seconds = progress.elapsedSeconds();
-    const double raw = double(frames) * comp.width * comp.height * 4;
-    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)frames,
-                comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
-                nox::formatTypeName(chosen),
-                samples ? (std::to_string(samples) + " sound samples").c_str() : "no sound");
-    std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
-                seconds > 0 ? frames / seconds : 0.0, (unsigned long long)bytes, bytes ? raw / double(bytes) : 0.0);
-    return host.errors().empty() ? EXIT_OK : EXIT_REJECTED;
+    const int code = report(run, request, comp, *source, result, feed.seconds());
+    return code == EXIT_OK && !session.errors().empty() ? EXIT_REJECTED : code;
 }
 
 }  // namespace

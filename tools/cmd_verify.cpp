@@ -1,12 +1,7 @@
 // zemo3 verify: the command line and the report of the checks in
 // verify_movie.h, as text or JSON.
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -103,151 +98,158 @@ int verifyOnGpu(const std::string& path)
 #endif
 }
 
+// The movie's frame rate from one frame's duration; 0 when unknown.
+double frameRate(const VerifyReport& report)
+{
+    const AVRational frameTime{report.frameTimeNum, report.frameTimeDen};
+    return frameTime.num ? 1.0 / av_q2d(frameTime) : 0.0;
+}
+
+std::string typeName(const VerifyReport& report)
+{
+    return report.movieType == UINT32_MAX ? "unknown type" : nox::formatTypeName(report.movieType);
+}
+
+std::string jsonPsnr(const FrameQuality& q)
+{
+    return "{\"r\": " + jsonNumber(q.psnr[0]) + ", \"g\": " + jsonNumber(q.psnr[1]) + ", \"b\": " +
+           jsonNumber(q.psnr[2]) + ", \"a\": " + (q.alpha ? jsonNumber(q.psnr[3]) : "null") + ", \"all\": " +
+           jsonNumber(q.psnrAll) + "}";
+}
+
+void printJson(const std::string& path, const MovieInfo& info, const Reference& ref, const VerifyReport& report)
+{
+    const Problems& problems = report.problems;
+    const QualityTotals& totals = report.totals;
+    std::printf("{\n  \"movie\": %s,\n  \"ok\": %s,\n", jsonText(path).c_str(), problems.empty() ? "true" : "false");
+    std::printf("  \"problems\": [");
+    for (size_t i = 0; i < problems.list.size(); ++i)
+        std::printf("%s%s", i ? ", " : "", jsonText(problems.list[i]).c_str());
+    std::printf("],\n  \"width\": %u, \"height\": %u, \"frames\": %llu, \"tag\": %s,\n", info.width, info.height,
+                (unsigned long long)report.frames.size(), jsonText(tagText(info.codecTag)).c_str());
+    std::printf("  \"type\": %s, \"typeName\": %s, \"frameRate\": %s,\n",
+                report.movieType == UINT32_MAX ? "null" : std::to_string(report.movieType).c_str(),
+                jsonText(typeName(report)).c_str(), jsonNumber(frameRate(report)).c_str());
+    if (info.audio >= 0)
+        std::printf("  \"sound\": {\"codec\": %s, \"channels\": %d, \"sampleRate\": %d, \"samples\": %llu},\n",
+                    jsonText(info.audioCodec).c_str(), info.channels, info.sampleRate,
+                    (unsigned long long)report.audioSamples);
+    else
+        std::printf("  \"sound\": null,\n");
+    if (totals.frames) {
+        FrameQuality overall;
+        for (int c = 0; c < 4; ++c)
+            overall.psnr[c] = totals.psnr(c);
+        overall.psnrAll = totals.psnrAll();
+        overall.alpha = totals.alpha;
+        std::printf("  \"reference\": %s,\n", jsonText(ref.name).c_str());
+        std::printf("  \"psnr\": %s,\n", jsonPsnr(overall).c_str());
+        std::printf("  \"ssim\": %s,\n", jsonNumber(totals.ssim()).c_str());
+        std::printf("  \"worst\": {\"frame\": %llu, \"psnr\": %s, \"ssim\": %s},\n",
+                    (unsigned long long)totals.worstFrame, jsonNumber(totals.worst.psnrAll).c_str(),
+                    jsonNumber(totals.worst.ssim).c_str());
+    }
+    std::printf("  \"perFrame\": [");
+    for (size_t i = 0; i < report.frames.size(); ++i) {
+        const FrameRecord& r = report.frames[i];
+        std::printf("%s\n    {\"frame\": %zu, \"pts\": %lld, \"bytes\": %zu, \"type\": %u, \"decoded\": %s", i ? "," : "",
+                    i, (long long)r.pts, r.bytes, r.type, r.decoded ? "true" : "false");
+        if (r.compared)
+            std::printf(", \"psnr\": %s, \"ssim\": %s", jsonPsnr(r.quality).c_str(), jsonNumber(r.quality.ssim).c_str());
+        std::printf("}");
+    }
+    std::printf("%s]\n}\n", report.frames.empty() ? "" : "\n  ");
+}
+
+void printPerFrame(const std::vector<FrameRecord>& frames)
+{
+    std::printf("  %7s %7s %7s %7s %7s %7s %8s\n", "frame", "R", "G", "B", "A", "all", "SSIM");
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const FrameQuality& q = frames[i].quality;
+        if (frames[i].compared)
+            std::printf("  %7zu %7s %7s %7s %7s %7s %8.5f\n", i, dbText(q.psnr[0]).c_str(), dbText(q.psnr[1]).c_str(),
+                        dbText(q.psnr[2]).c_str(), q.alpha ? dbText(q.psnr[3]).c_str() : "-", dbText(q.psnrAll).c_str(),
+                        q.ssim);
+    }
+}
+
+void printText(const std::string& path, const MovieInfo& info, const Reference& ref, const VerifyReport& report,
+               bool perFrame)
+{
+    const QualityTotals& totals = report.totals;
+    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s\n", path.c_str(), (unsigned long long)report.frames.size(),
+                info.width, info.height, frameRate(report), typeName(report).c_str());
+    if (info.audio >= 0)
+        std::printf("sound: %s, %d channels at %d Hz, %llu samples\n", info.audioCodec.c_str(), info.channels,
+                    info.sampleRate, (unsigned long long)report.audioSamples);
+    else
+        std::printf("sound: none\n");
+    if (totals.frames) {
+        std::printf("against %s (%llu frames):\n", ref.name.c_str(), (unsigned long long)totals.frames);
+        std::printf("  PSNR  R %s  G %s  B %s", dbText(totals.psnr(0)).c_str(), dbText(totals.psnr(1)).c_str(),
+                    dbText(totals.psnr(2)).c_str());
+        if (totals.alpha)
+            std::printf("  A %s", dbText(totals.psnr(3)).c_str());
+        std::printf(" dB, overall %s dB\n", dbText(totals.psnrAll()).c_str());
+        std::printf("  SSIM  %.5f\n", totals.ssim());
+        std::printf("  worst frame %llu: PSNR %s dB, SSIM %.5f\n", (unsigned long long)totals.worstFrame,
+                    dbText(totals.worst.psnrAll).c_str(), totals.worst.ssim);
+        if (perFrame)
+            printPerFrame(report.frames);
+    }
+    std::printf("%s\n", report.problems.empty() ? "verified: every frame decodes and the structure holds"
+                                                 : "verification FAILED");
+}
+
+// The --min-psnr floor; -1 without one.
+bool readMinPsnr(CommandRun& run, double* minPsnr)
+{
+    if (!run.args().has("--min-psnr"))
+        return true;
+    try {
+        *minPsnr = std::stod(run.args().get("--min-psnr"));
+    } catch (...) {
+    }
+    return (*minPsnr > 0 && *minPsnr < 1000) || run.stop(EXIT_USAGE, "--min-psnr must be a positive number of dB");
+}
+
 int cmdVerify(const std::vector<std::string>& in)
 {
     std::set<std::string> valued = kReferenceOptions, flags = kReferenceFlags;
     valued.insert("--min-psnr");
     flags.insert({"--json", "--per-frame", "--gpu"});
-    Args args = parseArgs(in, valued, flags);
-    if (args.help) {
-        std::fputs(kUsageHead, stdout);
-        std::fputs(kReferenceUsage, stdout);
-        std::fputs(kUsageTail, stdout);
-        return EXIT_OK;
-    }
-    if (!args.error.empty())
-        return fail(EXIT_USAGE, "verify: " + args.error);
-    if (args.positional.size() != 1)
-        return fail(EXIT_USAGE, "verify: expected one MOVIE (see zemo3 verify --help)");
+    CommandRun run("verify", std::string(kUsageHead) + kReferenceUsage + kUsageTail);
     double minPsnr = -1;
-    if (args.has("--min-psnr")) {
-        try {
-            minPsnr = std::stod(args.get("--min-psnr"));
-        } catch (...) {
-        }
-        if (!(minPsnr > 0 && minPsnr < 1000))
-            return fail(EXIT_USAGE, "verify: --min-psnr must be a positive number of dB");
-    }
-    const bool json = args.has("--json");
-    const std::string path = args.positional[0];
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return fail(EXIT_USAGE, "verify: cannot open '" + path + "': " + std::strerror(errno));
-
-    if (args.has("--gpu"))
+    if (!run.parse(in, valued, flags) || !run.oneMovie() || !readMinPsnr(run, &minPsnr) || !run.movieExists())
+        return run.exitCode();
+    const std::string& path = run.movie();
+    if (run.args().has("--gpu"))
         return verifyOnGpu(path);
-
+    const bool json = run.args().has("--json");
     MovieReader movie;
-    std::string error;
-    if (!movie.open(path, &error)) {
+    Reference ref;
+    auto verdictForJson = [&](const std::string& error) {
         if (json)  // a JSON reader still gets its verdict
             std::printf("{\n  \"movie\": %s,\n  \"ok\": false,\n  \"problems\": [%s]\n}\n", jsonText(path).c_str(),
                         jsonText(error).c_str());
-        return fail(EXIT_REJECTED, "verify: " + error);
-    }
-    const MovieInfo& info = movie.info();
-
-    Reference ref;
-    ReferenceRequest request;
-    bool wanted = false;
-    if (!parseReference(args, &request, &wanted, &error) ||
-        (wanted && !openReference(request, info.width, info.height, &ref, &error)))
-        return fail(EXIT_USAGE, "verify: " + error);
+    };
+    if (!run.openMovie(&movie, MovieNeed::Any, verdictForJson) || !run.openReference(movie.info(), &ref))
+        return run.exitCode();
 
     ProgressLine progressLine("verify");
-    const VerifyReport report =
-        verifyMovie(movie, ref, minPsnr, [&](uint64_t done, uint64_t total, bool last) {
-            progressLine.draw(done, total, last);
-        });
-    const Problems& problems = report.problems;
-    const std::vector<FrameRecord>& frames = report.frames;
-    const QualityTotals& totals = report.totals;
-    const uint32_t movieType = report.movieType;
-    const uint64_t audioSamples = report.audioSamples;
-    const uint64_t count = frames.size();
-    const AVRational frameTime{report.frameTimeNum, report.frameTimeDen};
-
-    const bool ok = problems.empty();
-    const double rate = frameTime.num ? 1.0 / av_q2d(frameTime) : 0.0;
-    const std::string typeName = movieType == UINT32_MAX ? "unknown type" : nox::formatTypeName(movieType);
-    if (json) {
-        std::printf("{\n  \"movie\": %s,\n  \"ok\": %s,\n", jsonText(path).c_str(), ok ? "true" : "false");
-        std::printf("  \"problems\": [");
-        for (size_t i = 0; i < problems.list.size(); ++i)
-            std::printf("%s%s", i ? ", " : "", jsonText(problems.list[i]).c_str());
-        std::printf("],\n  \"width\": %u, \"height\": %u, \"frames\": %llu, \"tag\": %s,\n", info.width, info.height,
-                    (unsigned long long)count, jsonText(tagText(info.codecTag)).c_str());
-        std::printf("  \"type\": %s, \"typeName\": %s, \"frameRate\": %s,\n",
-                    movieType == UINT32_MAX ? "null" : std::to_string(movieType).c_str(), jsonText(typeName).c_str(),
-                    jsonNumber(rate).c_str());
-        if (info.audio >= 0)
-            std::printf("  \"sound\": {\"codec\": %s, \"channels\": %d, \"sampleRate\": %d, \"samples\": %llu},\n",
-                        jsonText(info.audioCodec).c_str(), info.channels, info.sampleRate,
-                        (unsigned long long)audioSamples);
-        else
-            std::printf("  \"sound\": null,\n");
-        if (totals.frames) {
-            std::printf("  \"reference\": %s,\n", jsonText(ref.name).c_str());
-            std::printf("  \"psnr\": {\"r\": %s, \"g\": %s, \"b\": %s, \"a\": %s, \"all\": %s},\n",
-                        jsonNumber(totals.psnr(0)).c_str(), jsonNumber(totals.psnr(1)).c_str(),
-                        jsonNumber(totals.psnr(2)).c_str(), totals.alpha ? jsonNumber(totals.psnr(3)).c_str() : "null",
-                        jsonNumber(totals.psnrAll()).c_str());
-            std::printf("  \"ssim\": %s,\n", jsonNumber(totals.ssim()).c_str());
-            std::printf("  \"worst\": {\"frame\": %llu, \"psnr\": %s, \"ssim\": %s},\n",
-                        (unsigned long long)totals.worstFrame, jsonNumber(totals.worst.psnrAll).c_str(),
-                        jsonNumber(totals.worst.ssim).c_str());
-        }
-        std::printf("  \"perFrame\": [");
-        for (size_t i = 0; i < frames.size(); ++i) {
-            const FrameRecord& r = frames[i];
-            std::printf("%s\n    {\"frame\": %zu, \"pts\": %lld, \"bytes\": %zu, \"type\": %u, \"decoded\": %s", i ? "," : "",
-                        i, (long long)r.pts, r.bytes, r.type, r.decoded ? "true" : "false");
-            if (r.compared)
-                std::printf(", \"psnr\": {\"r\": %s, \"g\": %s, \"b\": %s, \"a\": %s, \"all\": %s}, \"ssim\": %s",
-                            jsonNumber(r.quality.psnr[0]).c_str(), jsonNumber(r.quality.psnr[1]).c_str(),
-                            jsonNumber(r.quality.psnr[2]).c_str(),
-                            r.quality.alpha ? jsonNumber(r.quality.psnr[3]).c_str() : "null",
-                            jsonNumber(r.quality.psnrAll).c_str(), jsonNumber(r.quality.ssim).c_str());
-            std::printf("}");
-        }
-        std::printf("%s]\n}\n", frames.empty() ? "" : "\n  ");
-    } else {
-        std::printf("%s: %llu frames of %ux%u at %.3f fps, %s\n", path.c_str(), (unsigned long long)count, info.width,
-                    info.height, rate, typeName.c_str());
-        if (info.audio >= 0)
-            std::printf("sound: %s, %d channels at %d Hz, %llu samples\n", info.audioCodec.c_str(), info.channels,
-                        info.sampleRate, (unsigned long long)audioSamples);
-        else
-            std::printf("sound: none\n");
-        if (totals.frames) {
-            std::printf("against %s (%llu frames):\n", ref.name.c_str(), (unsigned long long)totals.frames);
-            std::printf("  PSNR  R %s  G %s  B %s", dbText(totals.psnr(0)).c_str(), dbText(totals.psnr(1)).c_str(),
-                        dbText(totals.psnr(2)).c_str());
-            if (totals.alpha)
-                std::printf("  A %s", dbText(totals.psnr(3)).c_str());
-            std::printf(" dB, overall %s dB\n", dbText(totals.psnrAll()).c_str());
-            std::printf("  SSIM  %.5f\n", totals.ssim());
-            std::printf("  worst frame %llu: PSNR %s dB, SSIM %.5f\n", (unsigned long long)totals.worstFrame,
-                        dbText(totals.worst.psnrAll).c_str(), totals.worst.ssim);
-            if (args.has("--per-frame")) {
-                std::printf("  %7s %7s %7s %7s %7s %7s %8s\n", "frame", "R", "G", "B", "A", "all", "SSIM");
-                for (size_t i = 0; i < frames.size(); ++i) {
-                    const FrameQuality& q = frames[i].quality;
-                    if (frames[i].compared)
-                        std::printf("  %7zu %7s %7s %7s %7s %7s %8.5f\n", i, dbText(q.psnr[0]).c_str(),
-                                    dbText(q.psnr[1]).c_str(), dbText(q.psnr[2]).c_str(),
-                                    q.alpha ? dbText(q.psnr[3]).c_str() : "-", dbText(q.psnrAll).c_str(), q.ssim);
-                }
-            }
-        }
-        std::printf("%s\n", ok ? "verified: every frame decodes and the structure holds" : "verification FAILED");
-    }
+    const VerifyReport report = verifyMovie(movie, ref, minPsnr, [&](uint64_t done, uint64_t total, bool last) {
+        progressLine.draw(done, total, last);
+    });
+    if (json)
+        printJson(path, movie.info(), ref, report);
+    else
+        printText(path, movie.info(), ref, report, run.args().has("--per-frame"));
     std::fflush(stdout);
-    for (const std::string& p : problems.list)
-        fail(EXIT_REJECTED, "verify: " + path + ": " + p);
-    if (problems.dropped)
-        fail(EXIT_REJECTED, "verify: " + path + ": and " + std::to_string(problems.dropped) + " more problems");
-    return ok ? EXIT_OK : EXIT_REJECTED;
+    for (const std::string& p : report.problems.list)
+        run.fail(EXIT_REJECTED, path + ": " + p);
+    if (report.problems.dropped)
+        run.fail(EXIT_REJECTED, path + ": and " + std::to_string(report.problems.dropped) + " more problems");
+    return report.problems.empty() ? EXIT_OK : EXIT_REJECTED;
 }
 
 }  // namespace

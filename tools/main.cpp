@@ -40,12 +40,6 @@ CommandRegistrar::CommandRegistrar(const char* name, const char* summary, Comman
     commands()[name] = {summary, fn};
 }
 
-int fail(int code, const std::string& message)
-{
-    std::fprintf(stderr, "zemo3: %s\n", message.c_str());
-    return code;
-}
-
 }  // namespace zemo3
 
 int main(int argc, char** argv)

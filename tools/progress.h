@@ -2,8 +2,6 @@
 // at most ten times a second.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -52,7 +50,7 @@ public:
 
 private:
     const char* what_;
-    bool terminal_ = isatty(STDERR_FILENO) != 0;
+    bool terminal_ = platform::isTerminal(stderr);
     bool drawn_ = false;
     double start_ = platform::monotonicMilliseconds();
     double lastDraw_ = 0;

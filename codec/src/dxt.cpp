@@ -1,10 +1,9 @@
 #include "codec/dxt.h"
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
+#include "core/bytes.h"
 #include "dxt_internal.h"
 #include "dxt_tables.h"
 
@@ -41,20 +40,6 @@ inline uint16_t packMatched(int r, int g, int b, int which)
 {
     return uint16_t((kTables.omatch5[r][which] << 11) | (kTables.omatch6[g][which] << 5) |
                     kTables.omatch5[b][which]);
-}
-
-inline void writeLe16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-inline void writeLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
 }
 
 // The four colours a decoder derives from (c0, c1) in four-colour mode,
@@ -196,14 +181,10 @@ bool refine(const uint8_t* block, const detail::BlockStats& st, const int mu[3],
 template <class K>
 void encodeColorBlockWithKernel(uint8_t* destination, const uint8_t* block)
 {
-    uint32_t first;
-    std::memcpy(&first, block, 4);
+    const uint32_t first = loadLe32(block);
     bool constant = true;
-    for (int i = 1; i < 16 && constant; ++i) {
-        uint32_t px;
-        std::memcpy(&px, block + 4 * i, 4);
-        constant = px == first;
-    }
+    for (int i = 1; i < 16 && constant; ++i)
+        constant = loadLe32(block + 4 * i) == first;
 
     uint16_t max16, min16;
     uint32_t mask;
@@ -243,9 +224,9 @@ void encodeColorBlockWithKernel(uint8_t* destination, const uint8_t* block)
         min16 = t;
         mask ^= 0x55555555u;
     }
-    writeLe16(destination, max16);
-    writeLe16(destination + 2, min16);
-    writeLe32(destination + 4, mask);
+    storeLe16(destination, max16);
+    storeLe16(destination + 2, min16);
+    storeLe32(destination + 4, mask);
 }
 
 template <class R>
@@ -398,127 +379,11 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
 
 namespace {
 
-bool processorRuns(DxtKernel kernel)
-{
-#if defined(__x86_64__) || defined(__i386__)
-    switch (kernel) {
-    case DxtKernel::Scalar:
-        return true;
-    case DxtKernel::Sse2:
-        return __builtin_cpu_supports("sse2");
-    case DxtKernel::Sse41:
-        return __builtin_cpu_supports("sse4.1");
-    case DxtKernel::Avx2:
-        return __builtin_cpu_supports("avx2");
-    }
-    return false;
-#else
-    return kernel == DxtKernel::Scalar;
-#endif
-}
-
-// Levels whose code this build carries (the x86 kernels are compiled with
-// their own instruction-set flags, whatever the rest of the build targets).
-bool builtWith(DxtKernel kernel)
-{
-    switch (kernel) {
-    case DxtKernel::Scalar:
-        return true;
-    case DxtKernel::Sse2:
 #if defined(__SSE2__)
-        return true;
-#else
-        return false;
+// Whether the level runs the SSE2 block encoders: the Sse2 level and, for
+// single blocks, the ones above it (see encodeColorBlockWith).
+bool sse2Blocks(SimdLevel level) { return runnableSimdLevel(level) >= SimdLevel::Sse2; }
 #endif
-    case DxtKernel::Sse41:
-    case DxtKernel::Avx2:
-#if defined(__x86_64__)
-        return true;
-#else
-        return false;
-#endif
-    }
-    return false;
-}
-
-DxtKernel highestSupported()
-{
-    DxtKernel best = DxtKernel::Scalar;
-    for (DxtKernel k : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
-        if (dxtKernelSupported(k))
-            best = k;
-    return best;
-}
-
-DxtKernel kernelFromEnvironment()
-{
-    DxtKernel best = highestSupported();
-    if (const char* text = std::getenv("ZEMO_KERNEL")) {
-        for (DxtKernel k : {DxtKernel::Scalar, DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
-            if (std::strcmp(text, dxtKernelName(k)) == 0 && k < best)
-                best = k;
-    }
-    return best;
-}
-
-std::atomic<DxtKernel>& activeKernel()
-{
-    static std::atomic<DxtKernel> active{kernelFromEnvironment()};
-    return active;
-}
-
-}  // namespace
-
-bool dxtKernelSupported(DxtKernel kernel) { return builtWith(kernel) && processorRuns(kernel); }
-
-DxtKernel bestDxtKernel() { return activeKernel().load(std::memory_order_relaxed); }
-
-void limitDxtKernel(DxtKernel cap)
-{
-    const DxtKernel best = kernelFromEnvironment();
-    activeKernel().store(cap < best ? cap : best, std::memory_order_relaxed);
-}
-
-const char* dxtKernelName(DxtKernel kernel)
-{
-    switch (kernel) {
-    case DxtKernel::Scalar:
-        return "scalar";
-    case DxtKernel::Sse2:
-        return "sse2";
-    case DxtKernel::Sse41:
-        return "sse41";
-    case DxtKernel::Avx2:
-        return "avx2";
-    }
-    return "scalar";
-}
-
-namespace {
-
-// The multi-block encoders of a level, or null for the levels that work
-// block by block.
-const detail::LaneEncoders* laneEncoders(DxtKernel kernel)
-{
-#if defined(__x86_64__)
-    if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2))
-        return &detail::kAvx2LaneEncoders;
-    if (kernel >= DxtKernel::Sse41 && dxtKernelSupported(DxtKernel::Sse41))
-        return &detail::kSse41LaneEncoders;
-#endif
-    (void)kernel;
-    return nullptr;
-}
-
-bool sse2Runs(DxtKernel kernel)
-{
-#if defined(__SSE2__)
-    return kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2);
-#else
-    (void)kernel;
-    return false;
-#endif
-}
 
 template <class K, class R, bool kAlpha>
 void blockByBlockTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
@@ -541,14 +406,22 @@ void blockByBlockTexture(const uint8_t* picture, uint32_t width, uint32_t height
 }
 
 template <bool kAlpha>
-void encodeTextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+void encodeTextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    if (const detail::LaneEncoders* lanes = laneEncoders(kernel)) {
+    const detail::LaneEncoders* lanes = nullptr;
+#if defined(__x86_64__)
+    const SimdLevel runs = runnableSimdLevel(level);
+    if (runs == SimdLevel::Avx2)
+        lanes = &detail::kAvx2LaneEncoders;
+    else if (runs == SimdLevel::Sse41)
+        lanes = &detail::kSse41LaneEncoders;
+#endif
+    if (lanes) {
         (kAlpha ? lanes->dxt5Texture : lanes->dxt1Texture)(picture, width, height, texture);
         return;
     }
 #if defined(__SSE2__)
-    if (sse2Runs(kernel)) {
+    if (sse2Blocks(level)) {
         blockByBlockTexture<detail::Sse2ColorKernels, detail::Sse2RampKernels, kAlpha>(picture, width, height,
                                                                                        texture);
         return;
@@ -563,10 +436,10 @@ void encodeTextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width,
 // Single blocks at the SSE4.1 and AVX2 levels use the SSE2 block encoder:
 // the multi-block encoders need a vector of blocks, and running one block in
 // every lane is slower. Only the texture functions reach them.
-void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
+void encodeColorBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* block)
 {
 #if defined(__SSE2__)
-    if (sse2Runs(kernel)) {
+    if (sse2Blocks(level)) {
         encodeColorBlockWithKernel<detail::Sse2ColorKernels>(destination, block);
         return;
     }
@@ -576,13 +449,13 @@ void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeColorBlock(uint8_t* destination, const uint8_t* block)
 {
-    encodeColorBlockWith(bestDxtKernel(), destination, block);
+    encodeColorBlockWith(activeSimdLevel(), destination, block);
 }
 
-void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block)
+void encodeAlphaBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* block)
 {
 #if defined(__SSE2__)
-    if (sse2Runs(kernel)) {
+    if (sse2Blocks(level)) {
         alphaBlockWithKernel<detail::Sse2RampKernels>(destination, block);
         return;
     }
@@ -592,29 +465,29 @@ void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t*
 
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
 {
-    encodeAlphaBlockWith(bestDxtKernel(), destination, block);
+    encodeAlphaBlockWith(activeSimdLevel(), destination, block);
 }
 
-void encodeDxt1TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
                            uint8_t* texture)
 {
-    encodeTextureWith<false>(kernel, picture, width, height, texture);
+    encodeTextureWith<false>(level, picture, width, height, texture);
 }
 
-void encodeDxt5TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
                            uint8_t* texture)
 {
-    encodeTextureWith<true>(kernel, picture, width, height, texture);
+    encodeTextureWith<true>(level, picture, width, height, texture);
 }
 
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    encodeDxt1TextureWith(bestDxtKernel(), picture, width, height, texture);
+    encodeDxt1TextureWith(activeSimdLevel(), picture, width, height, texture);
 }
 
 void encodeDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    encodeDxt5TextureWith(bestDxtKernel(), picture, width, height, texture);
+    encodeDxt5TextureWith(activeSimdLevel(), picture, width, height, texture);
 }
 
 }  // namespace nox

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/bytes.h"
+
 namespace nox::detail {
 
 // Quantises sixteen values to the 3-bit indices of a single-channel block
@@ -32,8 +34,7 @@ inline void writeRampIndices(uint8_t* destination, const uint16_t* values, int32
         const int32_t t = (m4 & 4) | (m2 & 2) | int32_t(a >= d);
         bits |= uint64_t(kIndexOfStep[t]) << (3 * k);
     }
-    for (int i = 0; i < 6; ++i)
-        destination[i] = uint8_t(bits >> (8 * i));
+    storeLe48(destination, bits);
 }
 
 // The samples of one 8x8 tile of an RGBA picture: luma 4*(R + 2G + B) and

@@ -92,7 +92,7 @@ struct BitWriter {
             if (limit - out < 4) {
                 overflow = true;
             } else {
-                store32(out, uint32_t(acc));
+                storeLe32(out, uint32_t(acc));
                 out += 4;
             }
             acc >>= 32;
@@ -169,7 +169,7 @@ size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues]
     const uint64_t total = 32 + uint64_t(bits.out - (field + 4)) * 8 + bits.count;
     bits.finish(1);
     if (bits.overflow) return 0;
-    store32(field, uint32_t(total));
+    storeLe32(field, uint32_t(total));
     return size_t(bits.out - out);
 }
 

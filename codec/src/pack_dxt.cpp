@@ -5,6 +5,7 @@
 // per bucket; a match becomes a reference code (distance in blocks), a miss
 // literal bytes. DXT5 alpha halves are coded first, as runs, references or
 // literals. The codes go into 32-bit control words ahead of their bytes.
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -55,7 +56,7 @@ inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter) {
     } else {
         code = 3;
         w.place(3);
-        store16(w.out, d - 258);
+        storeLe16(w.out, d - 258);
         w.out += 2;
     }
     if constexpr (kStats) counter[code]++;
@@ -69,7 +70,7 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
     constexpr uint32_t kShift = B == 8 ? 3 : 4;
     constexpr uint32_t L = kMaxDistance * B;
     const uint8_t* cur = in + o + C;
-    const uint64_t whole = load64(cur);
+    const uint64_t whole = loadLe64(cur);
     const uint32_t c = uint32_t(whole);
     const uint32_t i = uint32_t(whole >> 32);
     const uint32_t mc = c * kMulA, mi = i * kMulB;
@@ -84,13 +85,13 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
     uint32_t wholeAt = 0;
     {
         const uint32_t e1 = blockTable[hb];
-        if (load64(in + e1 + C) == whole) {
+        if (loadLe64(in + e1 + C) == whole) {
             wholeMatch = o - e1 <= L;
             wholeAt = e1;
         } else {
             const uint32_t e2 = blockTable[hb + 1];
             if (e2 < e1) {
-                wholeMatch = load64(in + e2 + C) == whole && o - e2 <= L;
+                wholeMatch = loadLe64(in + e2 + C) == whole && o - e2 <= L;
                 wholeAt = e2;
                 blockTable[hb + 1] = e1;
             }
@@ -100,12 +101,12 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
     uint32_t colourAt;
     {
         const uint32_t e1 = colourTable[hc];
-        if (load32(in + e1 + C) == c) {
+        if (loadLe32(in + e1 + C) == c) {
             colourMatch = o - e1 <= L;
             colourAt = e1;
         } else {
             const uint32_t e2 = colourTable[hc + 1];
-            colourMatch = load32(in + e2 + C) == c && o - e2 <= L;
+            colourMatch = loadLe32(in + e2 + C) == c && o - e2 <= L;
             colourAt = e2;
             if (e2 < e1) colourTable[hc + 1] = e1;
         }
@@ -116,12 +117,12 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
         // Unlike the colour word, a too distant newer match still falls
         // through to the older candidate.
         const uint32_t e1 = indexTable[hi];
-        if (load32(in + e1 + C + 4) == i && o - e1 <= L) {
+        if (loadLe32(in + e1 + C + 4) == i && o - e1 <= L) {
             indexMatch = true;
             indexAt = e1;
         } else {
             const uint32_t e2 = indexTable[hi + 1];
-            indexMatch = load32(in + e2 + C + 4) == i && o - e2 <= L;
+            indexMatch = loadLe32(in + e2 + C + 4) == i && o - e2 <= L;
             indexAt = e2;
             if (e2 < e1) indexTable[hi + 1] = e1;
         }
@@ -140,7 +141,7 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
         placeReference<kStats>(w, (o - colourAt) >> kShift, stats ? stats->colourCodes : nullptr);
     } else {
         w.place(0);
-        store32(w.out, c);
+        storeLe32(w.out, c);
         w.out += 4;
         if constexpr (kStats) stats->colourCodes[0]++;
     }
@@ -148,7 +149,7 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
         placeReference<kStats>(w, (o - indexAt) >> kShift, stats ? stats->indexCodes : nullptr);
     } else {
         w.place(0);
-        store32(w.out, i);
+        storeLe32(w.out, i);
         w.out += 4;
         if constexpr (kStats) stats->indexCodes[0]++;
     }
@@ -164,7 +165,7 @@ inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint3
     if constexpr (kAhead > 0) {
         const uint32_t ahead = o + kAhead * B;
         if (ahead < n) {
-            const uint64_t whole = load64(in + ahead + C);
+            const uint64_t whole = loadLe64(in + ahead + C);
             const uint32_t mc = uint32_t(whole) * kMulA, mi = uint32_t(whole >> 32) * kMulB;
             prefetch(work + kBlockTable + ((mc + mi) >> 15));
             prefetch(work + kColourTable + (mc >> 16));
@@ -178,7 +179,7 @@ inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint3
 // Prefetch distance of the fast levels, in blocks.
 constexpr uint32_t kBlocksAhead = 32;
 
-template <bool kStats, PackLevel kLevel>
+template <bool kStats, SimdLevel kLevel>
 uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -187,7 +188,7 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
     for (uint32_t o = 8; o < n; o += 8) {
-        prefetchSlots<8, 0, kLevel == PackLevel::Reference ? 0 : kBlocksAhead>(in, o, n, work);
+        prefetchSlots<8, 0, kLevel == SimdLevel::Scalar ? 0 : kBlocksAhead>(in, o, n, work);
         codeColorBlock<8, 0, kStats>(in, o, work, w, stats);
     }
     w.close();
@@ -195,7 +196,7 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     return length > n ? 0 : uint32_t(length);
 }
 
-template <bool kStats, PackLevel kLevel>
+template <bool kStats, SimdLevel kLevel>
 uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                       PackStatistics* stats) {
     if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
@@ -207,7 +208,7 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
     uint32_t pendingAlpha = 0;
     uint32_t o = 16;
     while (o < n) {
-        prefetchSlots<16, 8, kLevel == PackLevel::Reference ? 0 : kBlocksAhead>(in, o, n, work);
+        prefetchSlots<16, 8, kLevel == SimdLevel::Scalar ? 0 : kBlocksAhead>(in, o, n, work);
         if (pendingAlpha > 0) {
             // Alpha implied by the run of code 1; only the colour half is coded.
             --pendingAlpha;
@@ -215,33 +216,33 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             o += 16;
             continue;
         }
-        const uint64_t alpha = load64(in + o);
+        const uint64_t alpha = loadLe64(in + o);
         const uint32_t ha = (uint32_t(alpha) * kMulA + uint32_t(alpha >> 32) * kMulB) >> 18;
-        if (alpha != load64(in + o - 16)) {
+        if (alpha != loadLe64(in + o - 16)) {
             const uint32_t e = alphaTable[ha];
             alphaTable[ha] = o;
-            if (load64(in + e) == alpha && o - e <= 65537u * 16) {
+            if (loadLe64(in + e) == alpha && o - e <= 65537u * 16) {
                 // e is never the previous block here, so the distance is at least 2.
                 w.place(2);
-                store16(w.out, ((o - e) >> 4) - 2);
+                storeLe16(w.out, ((o - e) >> 4) - 2);
                 w.out += 2;
                 if constexpr (kStats) stats->alphaCodes[2]++;
             } else {
                 w.place(3);
-                store64(w.out, alpha);
+                storeLe64(w.out, alpha);
                 w.out += 8;
                 if constexpr (kStats) stats->alphaCodes[3]++;
             }
             codeColorBlock<16, 8, kStats>(in, o, work, w, stats);
             o += 16;
-        } else if (load64(in + o + 8) != load64(in + o - 8)) {
+        } else if (loadLe64(in + o + 8) != loadLe64(in + o - 8)) {
             // Same alpha, new colour: one code covers this alpha half and the
             // following blocks that keep it.
             w.place(1);
             if constexpr (kStats) stats->alphaCodes[1]++;
             uint32_t r = 0;
-            if constexpr (kLevel == PackLevel::Reference) {
-                for (uint32_t q = o + 16; q < n && load64(in + q) == load64(in + q - 16); q += 16) ++r;
+            if constexpr (kLevel == SimdLevel::Scalar) {
+                for (uint32_t q = o + 16; q < n && loadLe64(in + q) == loadLe64(in + q - 16); q += 16) ++r;
             } else {
                 // Equal to the predecessor all along is equal to this block's alpha.
                 r = runOfUnits<kLevel>(in + o + 16, 16, alpha, (n - o - 16) >> 4);
@@ -255,10 +256,10 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             // The whole block repeats its predecessor: one code for the run.
             w.place(0);
             if constexpr (kStats) stats->alphaCodes[0]++;
-            const uint64_t colour = load64(in + o + 8);
+            const uint64_t colour = loadLe64(in + o + 8);
             uint32_t q = o + 16;
-            if constexpr (kLevel == PackLevel::Reference) {
-                while (q < n && load64(in + q) == alpha && load64(in + q + 8) == colour) q += 16;
+            if constexpr (kLevel == SimdLevel::Scalar) {
+                while (q < n && loadLe64(in + q) == alpha && loadLe64(in + q + 8) == colour) q += 16;
             } else {
                 q += 16 * runOfBlocks<kLevel>(in + q, in + o, (n - q) >> 4);
             }
@@ -274,24 +275,14 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
 }
 
 template <bool kStats>
-uint32_t packDxt1Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+uint32_t packDxt1Level(SimdLevel level, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                        PackStatistics* stats) {
-    switch (packLevel(kernel)) {
-    case PackLevel::Reference: return packDxt1Impl<kStats, PackLevel::Reference>(in, n, output, capacity, stats);
-    case PackLevel::Fast: return packDxt1Impl<kStats, PackLevel::Fast>(in, n, output, capacity, stats);
-    case PackLevel::Avx2: break;
-    }
-    return packDxt1Impl<kStats, PackLevel::Avx2>(in, n, output, capacity, stats);
+    return atPackLevel(level, [&](auto L) { return packDxt1Impl<kStats, L>(in, n, output, capacity, stats); });
 }
 template <bool kStats>
-uint32_t packDxt5Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
+uint32_t packDxt5Level(SimdLevel level, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
                        PackStatistics* stats) {
-    switch (packLevel(kernel)) {
-    case PackLevel::Reference: return packDxt5Impl<kStats, PackLevel::Reference>(in, n, output, capacity, stats);
-    case PackLevel::Fast: return packDxt5Impl<kStats, PackLevel::Fast>(in, n, output, capacity, stats);
-    case PackLevel::Avx2: break;
-    }
-    return packDxt5Impl<kStats, PackLevel::Avx2>(in, n, output, capacity, stats);
+    return atPackLevel(level, [&](auto L) { return packDxt5Impl<kStats, L>(in, n, output, capacity, stats); });
 }
 
 }  // namespace
@@ -299,24 +290,24 @@ uint32_t packDxt5Level(DxtKernel kernel, const uint8_t* in, uint32_t n, uint8_t*
 uint32_t packDxtBound(uint32_t n) { return n + (n >> 3) + 64; }
 
 uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt1Level<false>(bestDxtKernel(), input, n, output, capacity, nullptr);
+    return packDxt1Level<false>(activeSimdLevel(), input, n, output, capacity, nullptr);
 }
 uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt5Level<false>(bestDxtKernel(), input, n, output, capacity, nullptr);
+    return packDxt5Level<false>(activeSimdLevel(), input, n, output, capacity, nullptr);
 }
-uint32_t packDxt1With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt1Level<false>(kernel, input, n, output, capacity, nullptr);
+uint32_t packDxt1With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt1Level<false>(level, input, n, output, capacity, nullptr);
 }
-uint32_t packDxt5With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
-    return packDxt5Level<false>(kernel, input, n, output, capacity, nullptr);
+uint32_t packDxt5With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+    return packDxt5Level<false>(level, input, n, output, capacity, nullptr);
 }
 uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
                   PackStatistics& statistics) {
-    return packDxt1Level<true>(bestDxtKernel(), input, n, output, capacity, &statistics);
+    return packDxt1Level<true>(activeSimdLevel(), input, n, output, capacity, &statistics);
 }
 uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
                   PackStatistics& statistics) {
-    return packDxt5Level<true>(bestDxtKernel(), input, n, output, capacity, &statistics);
+    return packDxt5Level<true>(activeSimdLevel(), input, n, output, capacity, &statistics);
 }
 
 }  // namespace nox

@@ -1,24 +1,14 @@
-// Helpers shared by the byte packers: little-endian loads and stores, the
+// Helpers shared by the byte packers: the level dispatch, run scans, the
 // control-word writer and run lengths.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
+#include <type_traits>
 
-#include "codec/dxt.h"
+#include "core/bytes.h"
+#include "core/simd.h"
 
 namespace nox::pack {
-
-static_assert(std::endian::native == std::endian::little,
-              "the packers load and store little-endian words directly");
-
-inline uint16_t load16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
-inline uint32_t load32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
-inline uint64_t load64(const uint8_t* p) { uint64_t v; std::memcpy(&v, p, 8); return v; }
-inline void store16(uint8_t* p, uint32_t v) { uint16_t w = uint16_t(v); std::memcpy(p, &w, 2); }
-inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Asks for the cache line at p ahead of its use; never faults. An asm
 // statement on x86, since the compiler drops the builtin in places where it
@@ -37,13 +27,13 @@ inline void prefetch(const void* p) {
 // or 16).
 inline uint32_t countEqualUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
     uint32_t i = 0;
-    while (i < count && load64(p + size_t(stride) * i) == x) ++i;
+    while (i < count && loadLe64(p + size_t(stride) * i) == x) ++i;
     return i;
 }
 inline uint32_t countEqualBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
-    const uint64_t lo = load64(block), hi = load64(block + 8);
+    const uint64_t lo = loadLe64(block), hi = loadLe64(block + 8);
     uint32_t i = 0;
-    while (i < count && load64(p + 16 * size_t(i)) == lo && load64(p + 16 * size_t(i) + 8) == hi) ++i;
+    while (i < count && loadLe64(p + 16 * size_t(i)) == lo && loadLe64(p + 16 * size_t(i) + 8) == hi) ++i;
     return i;
 }
 #if defined(__x86_64__)
@@ -51,27 +41,35 @@ uint32_t countEqualUnitsAvx2(const uint8_t* p, uint32_t stride, uint64_t x, uint
 uint32_t countEqualBlocksAvx2(const uint8_t* p, const uint8_t* block, uint32_t count);
 #endif
 
-// How a packer runs: the reference code; the fast code (same output,
-// different memory and hashing order); the fast code with the AVX2 scans.
-enum class PackLevel { Reference, Fast, Avx2 };
-
-inline PackLevel packLevel(DxtKernel kernel) {
-    if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2)) return PackLevel::Avx2;
-    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2)) return PackLevel::Fast;
-    return PackLevel::Reference;
+// A packer at a level is a template on it: Scalar is the reference code;
+// Sse2 the fast walk (same output, another memory and hashing order), plain
+// C++ for the x86-64 baseline; Avx2 the fast walk with the AVX2 run scans.
+// Sse41 has no code of its own and runs Sse2's. Calls pack(level) with the
+// level this processor runs at or below `wanted` as a
+// std::integral_constant, so that each packer is written once.
+template <class Pack>
+inline auto atPackLevel(SimdLevel wanted, Pack pack) {
+    using enum SimdLevel;
+    switch (runnableSimdLevel(wanted)) {
+    case Scalar: return pack(std::integral_constant<SimdLevel, Scalar>{});
+    case Sse2:
+    case Sse41: return pack(std::integral_constant<SimdLevel, Sse2>{});
+    case Avx2: break;
+    }
+    return pack(std::integral_constant<SimdLevel, Avx2>{});
 }
 
-template <PackLevel L>
+template <SimdLevel L>
 inline uint32_t runOfUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
 #if defined(__x86_64__)
-    if constexpr (L == PackLevel::Avx2) return countEqualUnitsAvx2(p, stride, x, count);
+    if constexpr (L == SimdLevel::Avx2) return countEqualUnitsAvx2(p, stride, x, count);
 #endif
     return countEqualUnits(p, stride, x, count);
 }
-template <PackLevel L>
+template <SimdLevel L>
 inline uint32_t runOfBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
 #if defined(__x86_64__)
-    if constexpr (L == PackLevel::Avx2) return countEqualBlocksAvx2(p, block, count);
+    if constexpr (L == SimdLevel::Avx2) return countEqualBlocksAvx2(p, block, count);
 #endif
     return countEqualBlocks(p, block, count);
 }
@@ -88,12 +86,12 @@ inline uint8_t* writeRun(uint8_t* out, uint32_t v, Stats* stats) {
     *out++ = 255;
     uint32_t w = v - 255;
     while (w >= 65535) {
-        store16(out, 65535);
+        storeLe16(out, 65535);
         out += 2;
         w -= 65535;
         if constexpr (kStats) stats->runContinuations++;
     }
-    store16(out, w);
+    storeLe16(out, w);
     return out + 2;
 }
 
@@ -110,7 +108,7 @@ struct CodeWriter {
 
     void place(uint32_t code) {
         if (count == 16) {
-            store32(word, bits);
+            storeLe32(word, bits);
             word = out;
             out += 4;
             bits = 0;
@@ -120,7 +118,7 @@ struct CodeWriter {
         ++count;
     }
     // Stores the word being filled (the first word even when it got no code).
-    void close() { store32(word, bits); }
+    void close() { storeLe32(word, bits); }
 
     template <bool kStats, class Stats>
     void run(uint32_t v, Stats* stats) { out = writeRun<kStats>(out, v, stats); }

@@ -6,10 +6,10 @@
 // (by distance, by a one-byte hash slot, or from the previous unit) and
 // leaves the rest as literals. Ops go to op streams stored after the data.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
-#include "codec/dxt.h"
 #include "codec/opstream.h"
 #include "codec/packers.h"
 #include "pack_internal.h"
@@ -51,7 +51,7 @@ struct UnitCoder {
     }
 
     void insert(HalfTables& t, uint32_t j, uint32_t p) const {
-        const uint64_t x = load64(in + p);
+        const uint64_t x = loadLe64(in + p);
         recent[h64(x >> 16)] = uint16_t(j);
         recent[h64(x)] = uint16_t(j);
         t.endpoints[h8(uint32_t(x) & 0xFFFF)] = p;
@@ -61,10 +61,10 @@ struct UnitCoder {
     // Codes unit j at p, which differs from its predecessor; returns the op.
     // Writes at most 13 bytes (the last ones may be overwritten later).
     uint8_t code(HalfTables& t, uint32_t j, uint32_t p) {
-        const uint64_t x = load64(in + p);
+        const uint64_t x = loadLe64(in + p);
         uint32_t c = resolve(recent[h64(x)], j);
-        if (load64(in + p - (j - c) * S) == x) {
-            store16(out, j - c - 1);
+        if (loadLe64(in + p - (j - c) * S) == x) {
+            storeLe16(out, j - c - 1);
             out += 2;
             return 2;
         }
@@ -75,7 +75,7 @@ struct UnitCoder {
         const uint32_t prev = p - S;
         uint32_t candidate = t.endpoints[he];
         if (candidate == kEmpty) candidate = prev;
-        const bool endpointsOpen = load16(in + candidate) != ep;
+        const bool endpointsOpen = loadLe16(in + candidate) != ep;
         if (!endpointsOpen) {
             if (candidate < prev) {
                 op += 5;
@@ -90,20 +90,20 @@ struct UnitCoder {
         const uint32_t piece2 = uint32_t(indices >> 24);
         c = resolve(recent[h64(indices)], j);
         uint32_t part = 0;
-        if (load64(in + p - (j - c) * S) >> 16 == indices) {
+        if (loadLe64(in + p - (j - c) * S) >> 16 == indices) {
             part = 4;
-            store16(out, j - c - 1);
+            storeLe16(out, j - c - 1);
             out += 2;
         } else {
             const uint32_t h1 = h8(piece1);
             const uint32_t e1 = t.pieces[h1];
-            if (e1 != kEmpty && (load32(in + e1) & 0xFFFFFF) == piece1) {
+            if (e1 != kEmpty && (loadLe32(in + e1) & 0xFFFFFF) == piece1) {
                 part = 1;
                 *out++ = uint8_t(h1);
             }
             const uint32_t h2 = h8(piece2);
             const uint32_t e2 = t.pieces[h2];
-            if (e2 != kEmpty && (load32(in + e2) & 0xFFFFFF) == piece2) {
+            if (e2 != kEmpty && (loadLe32(in + e2) & 0xFFFFFF) == piece2) {
                 part += 2;
                 *out++ = uint8_t(h2);
             }
@@ -113,17 +113,17 @@ struct UnitCoder {
         // Literals in unit byte order: endpoints, then whatever index bits
         // the op left open.
         if (endpointsOpen) {
-            store16(out, ep);
+            storeLe16(out, ep);
             out += 2;
         }
         if (part == 0) {
-            store64(out, indices);
+            storeLe64(out, indices);
             out += 6;
         } else if (part == 1) {
-            store32(out, piece2);
+            storeLe32(out, piece2);
             out += 3;
         } else if (part == 2) {
-            store32(out, piece1);
+            storeLe32(out, piece1);
             out += 3;
         }
         return uint8_t(op);
@@ -151,7 +151,7 @@ inline size_t runRoom(uint32_t v) { return 3 + 2 * size_t(v / 65535) + 16; }
 
 // Single-unit packer over m units of 8 bytes. Layout: u32 data length, u32 op
 // count, unit 0, data, op stream. Returns the length, 0 when it does not fit.
-template <bool kStats, PackLevel kLevel>
+template <bool kStats, SimdLevel kLevel>
 size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
                  uint16_t* recent, PackStatistics* stats) {
     if (end - output < 32) return 0;
@@ -164,11 +164,11 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
     for (uint32_t j = 1; j < m;) {
         if (end - coder.out < 16) return 0;
         const uint32_t p = j * 8;
-        const uint64_t x = load64(in + p);
-        if (x == load64(in + p - 8)) {
+        const uint64_t x = loadLe64(in + p);
+        if (x == loadLe64(in + p - 8)) {
             uint32_t k = 1;
-            if constexpr (kLevel == PackLevel::Reference) {
-                while (j + k < m && load64(in + p + 8 * k) == x) ++k;
+            if constexpr (kLevel == SimdLevel::Scalar) {
+                while (j + k < m && loadLe64(in + p + 8 * k) == x) ++k;
             } else {
                 k += runOfUnits<kLevel>(in + p + 8, 8, x, m - j - 1);
             }
@@ -188,8 +188,8 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
         }
     }
     const size_t dataLength = size_t(coder.out - output);
-    store32(output, uint32_t(dataLength));
-    store32(output + 4, nops);
+    storeLe32(output, uint32_t(dataLength));
+    storeLe32(output + 4, nops);
     const size_t opsLength = appendOps<kStats>(coder.out, end, ops, nops, stats);
     return opsLength ? dataLength + opsLength : 0;
 }
@@ -198,7 +198,7 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
 // (own run counter, op stream and hash slots; shared unit-number table).
 // Layout: u32 data length, u32 op counts of half 1 and half 2, unit 0, data,
 // op stream of half 1, op stream of half 2.
-template <bool kStats, PackLevel kLevel>
+template <bool kStats, SimdLevel kLevel>
 size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
                      uint32_t opsPerHalf, uint16_t* recent, PackStatistics* stats) {
     if (end - output < 48) return 0;
@@ -219,11 +219,11 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
                 continue;
             }
             const uint32_t p = j * 16 + h * 8;
-            const uint64_t x = load64(in + p);
-            if (x == load64(in + p - 16)) {
+            const uint64_t x = loadLe64(in + p);
+            if (x == loadLe64(in + p - 16)) {
                 uint32_t k = 1;
-                if constexpr (kLevel == PackLevel::Reference) {
-                    while (j + k < m && load64(in + p + 16 * k) == x) ++k;
+                if constexpr (kLevel == SimdLevel::Scalar) {
+                    while (j + k < m && loadLe64(in + p + 16 * k) == x) ++k;
                 } else {
                     k += runOfUnits<kLevel>(in + p + 16, 16, x, m - j - 1);
                 }
@@ -242,9 +242,9 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
         }
     }
     const size_t dataLength = size_t(coder.out - output);
-    store32(output, uint32_t(dataLength));
-    store32(output + 4, nops[0]);
-    store32(output + 8, nops[1]);
+    storeLe32(output, uint32_t(dataLength));
+    storeLe32(output + 4, nops[0]);
+    storeLe32(output + 8, nops[1]);
     const size_t ops1 = appendOps<kStats>(coder.out, end, halfOps[0], nops[0], stats);
     if (!ops1) return 0;
     const size_t ops2 = appendOps<kStats>(coder.out + ops1, end, halfOps[1], nops[1], stats);
@@ -272,58 +272,38 @@ struct UnitWork {
     explicit operator bool() const { return recent && ops; }
 };
 
-// t tiles; luma stream of 4t single units, chroma stream of t paired units.
-template <bool kStats, PackLevel kLevel>
-uint32_t packYcg6Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                      PackStatistics* stats) {
-    if (n == 0 || n % 48 != 0) return 0;
-    const uint32_t t = n / 48;
-    UnitWork work(size_t(4) * t);
+// t tiles of 48 bytes (YCG6: a luma stream of 4t single units) or of 80
+// (YG10: a luma-and-alpha stream of 4t paired units), then a chroma stream
+// of t paired units.
+template <bool kStats, bool kAlpha, SimdLevel kLevel>
+uint32_t packYcocgImpl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
+                       PackStatistics* stats) {
+    constexpr uint32_t kTileBytes = kAlpha ? 80 : 48, kLumaBytes = kAlpha ? 64 : 32;
+    if (n == 0 || n % kTileBytes != 0) return 0;
+    const uint32_t t = n / kTileBytes;
+    // One op buffer serves each stream in turn; a paired stream splits it in
+    // two halves.
+    const uint32_t opsPerHalf = kAlpha ? 4 * t : 2 * t;
+    UnitWork work(size_t(2) * opsPerHalf);
     if (!work) return 0;
     uint8_t* end = output + capacity;
-    const size_t luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
+    size_t luma;
+    if constexpr (kAlpha)
+        luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, opsPerHalf, work.recent, stats);
+    else
+        luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
     if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(32) * t, t,
-                                                        work.ops, 2 * t, work.recent, stats);
+    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(kLumaBytes) * t, t,
+                                                        work.ops, opsPerHalf, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 
-// t tiles; luma-and-alpha stream of 4t paired units, chroma stream of t.
-template <bool kStats, PackLevel kLevel>
-uint32_t packYg10Impl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                      PackStatistics* stats) {
-    if (n == 0 || n % 80 != 0) return 0;
-    const uint32_t t = n / 80;
-    UnitWork work(size_t(8) * t);
-    if (!work) return 0;
-    uint8_t* end = output + capacity;
-    const size_t luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, 4 * t,
-                                                      work.recent, stats);
-    if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(64) * t, t,
-                                                        work.ops, 4 * t, work.recent, stats);
-    return chroma ? uint32_t(luma + chroma) : 0;
-}
-
-template <bool kStats>
-uint32_t packYcg6Level(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                       PackStatistics* stats) {
-    switch (packLevel(kernel)) {
-    case PackLevel::Reference: return packYcg6Impl<kStats, PackLevel::Reference>(output, capacity, input, n, stats);
-    case PackLevel::Fast: return packYcg6Impl<kStats, PackLevel::Fast>(output, capacity, input, n, stats);
-    case PackLevel::Avx2: break;
-    }
-    return packYcg6Impl<kStats, PackLevel::Avx2>(output, capacity, input, n, stats);
-}
-template <bool kStats>
-uint32_t packYg10Level(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                       PackStatistics* stats) {
-    switch (packLevel(kernel)) {
-    case PackLevel::Reference: return packYg10Impl<kStats, PackLevel::Reference>(output, capacity, input, n, stats);
-    case PackLevel::Fast: return packYg10Impl<kStats, PackLevel::Fast>(output, capacity, input, n, stats);
-    case PackLevel::Avx2: break;
-    }
-    return packYg10Impl<kStats, PackLevel::Avx2>(output, capacity, input, n, stats);
+template <bool kStats, bool kAlpha>
+uint32_t packYcocgLevel(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
+                        PackStatistics* stats) {
+    return atPackLevel(level, [&](auto L) {
+        return packYcocgImpl<kStats, kAlpha, L>(output, capacity, input, n, stats);
+    });
 }
 
 }  // namespace
@@ -331,24 +311,24 @@ uint32_t packYg10Level(DxtKernel kernel, uint8_t* output, uint32_t capacity, con
 uint32_t packYcocgBound(uint32_t n) { return n + (n >> 5) + 64; }
 
 uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYcg6Level<false>(bestDxtKernel(), output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, false>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
 uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYg10Level<false>(bestDxtKernel(), output, capacity, input, n, nullptr);
+    return packYcocgLevel<false, true>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
-uint32_t packYcg6With(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYcg6Level<false>(kernel, output, capacity, input, n, nullptr);
+uint32_t packYcg6With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+    return packYcocgLevel<false, false>(level, output, capacity, input, n, nullptr);
 }
-uint32_t packYg10With(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
-    return packYg10Level<false>(kernel, output, capacity, input, n, nullptr);
+uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+    return packYcocgLevel<false, true>(level, output, capacity, input, n, nullptr);
 }
 uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                   PackStatistics& statistics) {
-    return packYcg6Level<true>(bestDxtKernel(), output, capacity, input, n, &statistics);
+    return packYcocgLevel<true, false>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
 uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
                   PackStatistics& statistics) {
-    return packYg10Level<true>(bestDxtKernel(), output, capacity, input, n, &statistics);
+    return packYcocgLevel<true, true>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
 
 }  // namespace nox

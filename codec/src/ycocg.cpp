@@ -96,26 +96,25 @@ using DefaultRamp = detail::ScalarRampKernels;
 #endif
 
 template <bool kAlpha>
-int encodeWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture,
+int encodeWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture,
                uint8_t* chroma)
 {
+    const SimdLevel runs = runnableSimdLevel(level);
 #if defined(__x86_64__)
     // The wide levels take whole units of tiles; a picture narrower than one
-    // unit goes through the tile loop below.
+    // unit goes to the next level down, at the least to the tile loop below.
     if (width % 8 == 0 && height % 8 == 0) {
-        if (kernel >= DxtKernel::Avx2 && dxtKernelSupported(DxtKernel::Avx2) &&
-            detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture, chroma))
+        if (runs >= SimdLevel::Avx2 && detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture, chroma))
             return 0;
-        if (kernel >= DxtKernel::Sse41 && dxtKernelSupported(DxtKernel::Sse41) &&
-            detail::encodeYcocgSse41(picture, width, height, kAlpha, texture, chroma))
+        if (runs >= SimdLevel::Sse41 && detail::encodeYcocgSse41(picture, width, height, kAlpha, texture, chroma))
             return 0;
     }
 #endif
 #if defined(__SSE2__)
-    if (kernel >= DxtKernel::Sse2 && dxtKernelSupported(DxtKernel::Sse2))
+    if (runs >= SimdLevel::Sse2)
         return encodeYcocgPicture<kAlpha, detail::Sse2RampKernels>(picture, width, height, texture, chroma);
 #endif
-    (void)kernel;
+    (void)runs;
     return encodeYcocgPicture<kAlpha, detail::ScalarRampKernels>(picture, width, height, texture, chroma);
 }
 
@@ -188,30 +187,30 @@ uint8_t* chromaPlane(bool alpha, uint32_t width, uint32_t height, uint8_t* textu
 
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<false>(bestDxtKernel(), picture, width, height, texture,
+    return encodeWith<false>(activeSimdLevel(), picture, width, height, texture,
                              chromaPlane(false, width, height, texture));
 }
 
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<true>(bestDxtKernel(), picture, width, height, texture, chromaPlane(true, width, height, texture));
+    return encodeWith<true>(activeSimdLevel(), picture, width, height, texture, chromaPlane(true, width, height, texture));
 }
 
-int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+int encodeYcg6With(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<false>(kernel, picture, width, height, texture, chromaPlane(false, width, height, texture));
+    return encodeWith<false>(level, picture, width, height, texture, chromaPlane(false, width, height, texture));
 }
 
-int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<true>(kernel, picture, width, height, texture, chromaPlane(true, width, height, texture));
+    return encodeWith<true>(level, picture, width, height, texture, chromaPlane(true, width, height, texture));
 }
 
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
                     uint8_t* chroma)
 {
-    return alpha ? encodeWith<true>(bestDxtKernel(), picture, width, rows, luma, chroma)
-                 : encodeWith<false>(bestDxtKernel(), picture, width, rows, luma, chroma);
+    return alpha ? encodeWith<true>(activeSimdLevel(), picture, width, rows, luma, chroma)
+                 : encodeWith<false>(activeSimdLevel(), picture, width, rows, luma, chroma);
 }
 
 }  // namespace nox

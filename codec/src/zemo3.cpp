@@ -11,24 +11,12 @@
 #include "codec/dxt.h"
 #include "codec/packers.h"
 #include "codec/ycocg.h"
+#include "core/bytes.h"
 #include "core/context.h"
 
 namespace nox {
 
 namespace {
-
-uint32_t readLE32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void writeLE32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 // The frame encoder calls every packer as (texture, output, length, capacity).
 uint32_t packDxt1Texture(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity)
@@ -113,12 +101,12 @@ bool frameSizeFits(uint32_t type, uint32_t width, uint32_t height)
 FrameHeader readFrameHeader(const uint8_t* frame)
 {
     FrameHeader h;
-    h.tag = readLE32(frame);
+    h.tag = loadLe32(frame);
     h.version = frame[4];
     h.byte5 = frame[5];
     h.payloadKind = frame[6];
     h.byte7 = frame[7];
-    h.payloadSize = readLE32(frame + 8);
+    h.payloadSize = loadLe32(frame + 8);
     return h;
 }
 
@@ -224,12 +212,8 @@ void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int3
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
                                  _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)), alpha));
 #endif
-            for (; x < rowBytes; x += 4) {
-                uint32_t px;
-                std::memcpy(&px, src + x, 4);
-                px |= alphaBits;
-                std::memcpy(dst + x, &px, 4);
-            }
+            for (; x < rowBytes; x += 4)
+                storeLe32(dst + x, loadLe32(src + x) | alphaBits);
         }
         // Padding columns are transparent black, also without alpha.
         std::memset(dst + rowBytes, 0, padBytes);
@@ -317,9 +301,8 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     const uint32_t outputSize = output->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(output->size);
 
     // Every header byte is written, the reserved one (7) as zero.
-    writeLE32(destination, tagForFormatType(type_));
-    destination[4] = uint8_t(version_ & 0xFF);
-    destination[5] = uint8_t(version_ >> 8);
+    storeLe32(destination, tagForFormatType(type_));
+    storeLe16(destination + 4, version_);
     if ((type_ == ZEMO3_LEGACY_DXT1 || type_ == ZEMO3_LEGACY_DXT5) && destination[4] >= 4)
         destination[4] = 3;
     destination[7] = 0;
@@ -330,12 +313,12 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     if (r == 0 || r > textureSize_) {
         // The packer declined or did not help: store the texture as it is.
         std::memcpy(destination + kFrameHeaderSize, texture->data, textureSize_);
-        writeLE32(destination + 8, textureSize_);
+        storeLe32(destination + 8, textureSize_);
         destination[6] = 1;
         return textureSize_ + kFrameHeaderSize;
     }
     std::memcpy(destination + kFrameHeaderSize, output->data, r);
-    writeLE32(destination + 8, r);
+    storeLe32(destination + 8, r);
     destination[6] = 0;
     return r + kFrameHeaderSize;
 }

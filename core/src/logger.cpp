@@ -27,7 +27,6 @@ Logger& logger()
 }  // namespace
 
 LogSink setLogSink(LogSink sink) { return logger().sink.exchange(sink); }
-LogSink logSink() { return logger().sink.load(); }
 uint32_t logMask() { return logger().mask; }
 uint32_t logIndent() { return logger().indent.load(std::memory_order_relaxed); }
 

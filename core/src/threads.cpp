@@ -444,12 +444,6 @@ size_t TaskManager::queuedCount(uint32_t queue)
     return q.tasks.size();
 }
 
-size_t TaskManager::poolBlocks() const
-{
-    std::lock_guard<SpinLock> lock(poolLock_);
-    return poolBlocks_.size();
-}
-
 // -------------------------------------------------------------- TaskHandle
 
 TaskHandle::TaskHandle() : done_(std::make_unique<SyncEvent>(true)) { done_->signal(); }

@@ -157,67 +157,21 @@ public:
     bool open(const std::string& path, uint32_t width, uint32_t height, int32_t fpsNum, int32_t fpsDen,
               bool withSound, std::string* error)
     {
-        AVDictionary* options = nullptr;
-        if (fpsNum > 0 && fpsDen > 0)
-            av_dict_set(&options, "framerate", (std::to_string(fpsNum) + "/" + std::to_string(fpsDen)).c_str(), 0);
-        int r = avformat_open_input(&format_, path.c_str(), nullptr, &options);
-        av_dict_free(&options);
-        if (r < 0) {
-            *error = "cannot open '" + path + "': " + avErrorText(r);
+        if (!openStreams(path, fpsNum, fpsDen, withSound, error))
             return false;
-        }
-        if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
-            *error = "cannot read '" + path + "': " + avErrorText(r);
-            return false;
-        }
-        videoIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (videoIndex_ < 0) {
-            *error = "'" + path + "' has no picture";
-            return false;
-        }
-        if (!openDecoder(videoIndex_, &video_, error))
-            return false;
-        if (withSound) {
-            audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
-            if (audioIndex_ >= 0 && !openDecoder(audioIndex_, &audio_, error))
-                return false;
-        }
-        AVStream* vs = format_->streams[videoIndex_];
-        AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
-        if (fpsNum > 0 && fpsDen > 0)
-            rate = {fpsNum, fpsDen};
-        if (rate.num <= 0 || rate.den <= 0)
-            rate = {25, 1};
         comp_.width = width ? width : uint32_t(video_->width);
         comp_.height = height ? height : uint32_t(video_->height);
         if (comp_.width == 0 || comp_.height == 0) {
             *error = "'" + path + "' has a picture of size 0";
             return false;
         }
-        comp_.fpsNum = rate.num;
-        comp_.fpsDen = rate.den;
-        if (vs->nb_frames > 0)
-            comp_.frames = uint64_t(vs->nb_frames);
-        else if (format_->duration > 0)
-            comp_.frames = uint64_t(double(format_->duration) / AV_TIME_BASE * rate.num / rate.den + 0.5);
-        else
-            comp_.frames = 0;
-        if (audio_) {
-            comp_.sampleRate = uint32_t(audio_->sample_rate);
-            comp_.channels = uint16_t(audio_->ch_layout.nb_channels);
-            AVChannelLayout out;
-            av_channel_layout_default(&out, audio_->ch_layout.nb_channels);
-            r = swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_S16, audio_->sample_rate, &audio_->ch_layout,
-                                    audio_->sample_fmt, audio_->sample_rate, 0, nullptr);
-            av_channel_layout_uninit(&out);
-            if (r < 0 || swr_init(swr_) < 0) {
-                *error = "cannot convert the sound of '" + path + "'";
-                return false;
-            }
-        } else {
-            comp_.sampleRate = 0;
-            comp_.channels = 0;
+        setRateAndLength(fpsNum, fpsDen);
+        if (audio_ && !openResampler()) {
+            *error = "cannot convert the sound of '" + path + "'";
+            return false;
         }
+        if (!audio_)
+            comp_.sampleRate = 0, comp_.channels = 0;
         packet_ = av_packet_alloc();
         decoded_ = av_frame_alloc();
         if (!packet_ || !decoded_)
@@ -297,6 +251,71 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The file, its picture stream and its decoder, and the sound's when
+    // asked for. An image sequence takes the rate given.
+    bool openStreams(const std::string& path, int32_t fpsNum, int32_t fpsDen, bool withSound, std::string* error)
+    {
+        AVDictionary* options = nullptr;
+        if (fpsNum > 0 && fpsDen > 0)
+            av_dict_set(&options, "framerate", (std::to_string(fpsNum) + "/" + std::to_string(fpsDen)).c_str(), 0);
+        int r = avformat_open_input(&format_, path.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (r < 0) {
+            *error = "cannot open '" + path + "': " + avErrorText(r);
+            return false;
+        }
+        if ((r = avformat_find_stream_info(format_, nullptr)) < 0) {
+            *error = "cannot read '" + path + "': " + avErrorText(r);
+            return false;
+        }
+        videoIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (videoIndex_ < 0) {
+            *error = "'" + path + "' has no picture";
+            return false;
+        }
+        if (!openDecoder(videoIndex_, &video_, error))
+            return false;
+        if (withSound) {
+            audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
+            if (audioIndex_ >= 0 && !openDecoder(audioIndex_, &audio_, error))
+                return false;
+        }
+        return true;
+    }
+
+    // The rate given, else the stream's (25 when it has none); the length
+    // the container lists, or 0 when it does not tell.
+    void setRateAndLength(int32_t fpsNum, int32_t fpsDen)
+    {
+        AVStream* vs = format_->streams[videoIndex_];
+        AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
+        if (fpsNum > 0 && fpsDen > 0)
+            rate = {fpsNum, fpsDen};
+        if (rate.num <= 0 || rate.den <= 0)
+            rate = {25, 1};
+        comp_.fpsNum = rate.num;
+        comp_.fpsDen = rate.den;
+        if (vs->nb_frames > 0)
+            comp_.frames = uint64_t(vs->nb_frames);
+        else if (format_->duration > 0)
+            comp_.frames = uint64_t(double(format_->duration) / AV_TIME_BASE * rate.num / rate.den + 0.5);
+        else
+            comp_.frames = 0;
+    }
+
+    // Sound to interleaved 16-bit at the file's rate and channel count.
+    bool openResampler()
+    {
+        comp_.sampleRate = uint32_t(audio_->sample_rate);
+        comp_.channels = uint16_t(audio_->ch_layout.nb_channels);
+        AVChannelLayout out;
+        av_channel_layout_default(&out, audio_->ch_layout.nb_channels);
+        const int r = swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_S16, audio_->sample_rate, &audio_->ch_layout,
+                                          audio_->sample_fmt, audio_->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&out);
+        return r >= 0 && swr_init(swr_) >= 0;
     }
 
     // The reader thread: packets in file order, until the end or until the

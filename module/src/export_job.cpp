@@ -39,8 +39,8 @@
 #include "core/logger.h"
 #include "core/memory.h"
 #include "module.h"
+#include "options_record.h"
 #include "platform/platform.h"
-#include "suites.h"
 #include "writer/formats.h"
 
 namespace zexport {
@@ -76,13 +76,11 @@ void collectAll(PendingFrames& pending)
 
 // Collects every pending frame from the back without running queued ones:
 // those are dropped, frames a worker has begun are waited for.
-void dropAll(PendingFrames* pending)
+void dropAll(PendingFrames& pending)
 {
-    if (!pending)
-        return;
-    while (!pending->tasks.empty()) {
-        pending->tasks.back()->wait(false);
-        pending->tasks.pop_back();
+    while (!pending.tasks.empty()) {
+        pending.tasks.back()->wait(false);
+        pending.tasks.pop_back();
     }
 }
 
@@ -94,17 +92,142 @@ A_Err withRecord(AEIO_BasicData* basic, AEIO_OutSpecH out, Body&& body)
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        void* options = nullptr;
-        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
-        if (err != A_Err_NONE || !options)
+        OptionsRecord options(suites, out);
+        if (A_Err err = options.open(); err != A_Err_NONE || !options)
             return err;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
-            return err;
-        A_Err result = body(*lock.as<ExportOptions>());
-        err = lock.unlock();
-        return result == A_Err_NONE ? err : result;
+        const A_Err result = body(*options);
+        const A_Err unlocked = options.unlock();
+        return result == A_Err_NONE ? unlocked : result;
     });
+}
+
+// What the start reads from the output before it opens a writer.
+struct OutputFormat {
+    A_long width = 0, height = 0;
+    A_FpLong soundRate = 0.0;
+    A_Fixed fps = 0;  // 16.16; read only for an output with pixels
+    A_short channels = 0, bytesPerSample = 0;  // read only for an output with sound
+};
+
+A_Err readFormat(const AEGP_IOOutSuite7& io, AEIO_OutSpecH out, OutputFormat& f)
+{
+    A_Err err = io.AEGP_GetOutSpecDimensions(out, &f.width, &f.height);
+    if (err != A_Err_NONE || (err = io.AEGP_GetOutSpecSoundRate(out, &f.soundRate)) != A_Err_NONE)
+        return err;
+    if (f.width != 0 && f.height != 0 && (err = io.AEGP_GetOutSpecFPS(out, &f.fps)) != A_Err_NONE)
+        return err;
+    if (f.soundRate > 0.0) {
+        if ((err = io.AEGP_GetOutSpecSoundChannels(out, &f.channels)) != A_Err_NONE)
+            return err;
+        err = io.AEGP_GetOutSpecSoundSampleSize(out, &f.bytesPerSample);
+    }
+    return err;
+}
+
+// The output's path, in UTF-8; the host's handle is freed.
+A_Err readPath(const AEGP_IOOutSuite7& io, const AEGP_MemorySuite1& memory, AEIO_OutSpecH out, std::string& path)
+{
+    AEGP_MemHandle pathHandle = nullptr;
+    A_Boolean reserved = 0;
+    A_Err err = io.AEGP_GetOutSpecFilePath(out, &pathHandle, &reserved);
+    if (err != A_Err_NONE || !pathHandle)
+        return err;
+    HandleLock pathLock(memory, pathHandle);
+    if ((err = pathLock.lock()) != A_Err_NONE) {
+        memory.AEGP_FreeMemHandle(pathHandle);
+        return err;
+    }
+    path = platform::utf16ToUtf8(pathLock.as<const char16_t>());
+    // A handle the host would not unlock is not freed (that would free a
+    // locked handle); it stays with the host.
+    if ((err = pathLock.unlock()) != A_Err_NONE)
+        return err;
+    return memory.AEGP_FreeMemHandle(pathHandle);
+}
+
+// Opens the job's writer for the record's format type: 0, or 1 when the
+// format type or the size cannot be exported or no writer opens.
+A_Err openWriter(ExportOptions& record, const OutputFormat& f, const std::string& path)
+{
+    if (record.formatType > nox::ZEMO3_HIGH_ALPHA || !exportableSize(f.width, f.height, record.formatType))
+        return A_Err_GENERIC;
+    auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
+    codec->setFormatType(record.formatType);
+    const auto [rateNum, rateDen] = doubleToRational(f.fps, 5000);
+    nox::VideoStreamDescription stream(uint32_t(f.width), uint32_t(f.height), rateNum, rateDen, codec.get());
+    nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
+    std::unique_ptr<nox::VideoFormatWriter> writer;
+    if (formats)
+        writer = formats->createWriter(path, rateNum, rateDen, stream.bytesPerPixel, uint32_t(f.width),
+                                       uint32_t(f.height), stream, uint32_t(f.channels), uint32_t(f.bytesPerSample),
+                                       uint32_t(int32_t(f.soundRate)));
+    if (!writer) {
+        nox::logf(nox::LOG_ERROR,
+                  "Zemo 3 export: no movie writer could be opened for \"%s\" (%dx%d, %d/%d fps, %d channels)",
+                  path.c_str(), int(f.width), int(f.height), int(rateNum), int(rateDen), int(f.channels));
+        return A_Err_GENERIC;
+    }
+    record.writer = writer.release();
+    record.framesAdded = 0;
+    record.samplesAdded = 0;
+    std::lock_guard<std::mutex> codecs(g_codecsLock);
+    g_codecs[record.writer] = std::move(codec);
+    return A_Err_NONE;
+}
+
+// Why the frame path refuses a frame (null: it does not). A frame the writer
+// would drop leaves a gap that loses every later frame of the movie, so it is
+// refused here, where the host hears of it.
+const char* frameRefusal(const ExportOptions& record, const PF_EffectWorld& world, bool deep)
+{
+    const int64_t bytesPerPixel = deep ? 8 : 4;
+    if (deep && record.formatType != nox::ZEMO3_UV_MAP && record.formatType != nox::ZEMO3_MASK)
+        return "has 16 bits per channel";
+    if (world.width <= 0 || world.height <= 0 || !world.data)
+        return "has no pixels";
+    if (int64_t(world.rowbytes) < int64_t(world.width) * bytesPerPixel)
+        return "has rows shorter than its width";
+    if (int64_t(world.rowbytes) * int64_t(world.height) >= (int64_t(1) << 31))
+        return "is 2 GiB or more";
+    if (uint32_t(world.width) < record.writer->width() || uint32_t(world.height) < record.writer->height())
+        return "is smaller than the movie";
+    return nullptr;
+}
+
+// The frame's pooled buffer (null when the pool cannot give one). Rows
+// without padding are written in full by the conversion, so the picture need
+// not be cleared first; padded rows keep their zeros.
+std::shared_ptr<nox::PixelsCached> framePixels(const PF_EffectWorld& world, bool deep)
+{
+    const uint16_t bytesPerPixel = deep ? 8 : 4;
+    const uint64_t size = uint64_t(int64_t(world.rowbytes) * int64_t(world.height));
+    try {
+        if (int64_t(world.rowbytes) == int64_t(world.width) * bytesPerPixel)
+            return std::make_shared<nox::PixelsCached>(uint32_t(world.width), uint32_t(world.height), bytesPerPixel,
+                                                       size, nox::PixelsCached::Overwritten{});
+        return std::make_shared<nox::PixelsCached>(uint32_t(world.width), uint32_t(world.height), bytesPerPixel,
+                                                   size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Help with, and wait for, every outstanding frame: queued ones run here,
+// busy ones are left to their worker.
+void drainAll(std::vector<std::unique_ptr<nox::TaskHandle>>& tasks)
+{
+    while (!tasks.empty()) {
+        bool collected = false;
+        for (auto it = tasks.begin(); it != tasks.end(); ++it) {
+            if ((*it)->poll(true) != 2) {
+                tasks.erase(it);
+                collected = true;
+                break;
+            }
+        }
+        if (!collected)
+            tasks.front()->doneEvent().wait(1);
+    }
 }
 
 uint16_t scale16(uint16_t v) { return v < 32767 ? uint16_t(v * 2) : uint16_t(65535); }
@@ -233,85 +356,21 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
         SuiteCache suites(basic);
         const AEGP_IOOutSuite7& io = suites.ioOut();
         const AEGP_MemorySuite1& memory = suites.memory();
-
-        A_long width = 0, height = 0;
-        A_Err err = io.AEGP_GetOutSpecDimensions(out, &width, &height);
-        if (err != A_Err_NONE)
-            return err;
-        A_FpLong soundRate = 0.0;
-        if ((err = io.AEGP_GetOutSpecSoundRate(out, &soundRate)) != A_Err_NONE)
-            return err;
-        A_Fixed fps = 0;
-        if (width != 0 && height != 0 && (err = io.AEGP_GetOutSpecFPS(out, &fps)) != A_Err_NONE)
-            return err;
-        A_short channels = 0, bytesPerSample = 0;
-        if (soundRate > 0.0) {
-            if ((err = io.AEGP_GetOutSpecSoundChannels(out, &channels)) != A_Err_NONE)
-                return err;
-            if ((err = io.AEGP_GetOutSpecSoundSampleSize(out, &bytesPerSample)) != A_Err_NONE)
-                return err;
-        }
-
-        AEGP_MemHandle pathHandle = nullptr;
-        A_Boolean reserved = 0;
-        if ((err = io.AEGP_GetOutSpecFilePath(out, &pathHandle, &reserved)) != A_Err_NONE)
-            return err;
+        OutputFormat format;
         std::string path;
-        if (pathHandle) {
-            HandleLock pathLock(memory, pathHandle);
-            if ((err = pathLock.lock()) != A_Err_NONE) {
-                memory.AEGP_FreeMemHandle(pathHandle);
-                return err;
-            }
-            path = platform::utf16ToUtf8(pathLock.as<const char16_t>());
-            // A handle the host would not unlock is not freed (that would
-            // free a locked handle); it stays with the host.
-            if ((err = pathLock.unlock()) != A_Err_NONE)
-                return err;
-            if ((err = memory.AEGP_FreeMemHandle(pathHandle)) != A_Err_NONE)
-                return err;
-        }
-
-        void* options = nullptr;
-        if ((err = io.AEGP_GetOutSpecOptionsHandle(out, &options)) != A_Err_NONE)
+        A_Err err = readFormat(io, out, format);
+        if (err != A_Err_NONE || (err = readPath(io, memory, out, path)) != A_Err_NONE)
             return err;
-        if (!options)
-            return A_Err_NONE;  // nothing to export into: frames are dropped
-        HandleLock lock(memory, static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
-            return err;
-        ExportOptions& record = *lock.as<ExportOptions>();
 
+        OptionsRecord options(suites, out);
+        if ((err = options.open()) != A_Err_NONE || !options)
+            return err;  // no record: nothing to export into, frames are dropped
+        ExportOptions& record = *options;
         finishJob(record);
         if (!record.pendingFrames)
             record.pendingFrames = new PendingFrames;
-
-        A_Err result = A_Err_GENERIC;
-        if (record.formatType <= nox::ZEMO3_HIGH_ALPHA && exportableSize(width, height, record.formatType)) {
-            auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
-            codec->setFormatType(record.formatType);
-            const auto [rateNum, rateDen] = doubleToRational(fps, 5000);
-            nox::VideoStreamDescription stream(uint32_t(width), uint32_t(height), rateNum, rateDen, codec.get());
-            nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
-            std::unique_ptr<nox::VideoFormatWriter> writer;
-            if (formats)
-                writer = formats->createWriter(path, rateNum, rateDen, stream.bytesPerPixel, uint32_t(width),
-                                               uint32_t(height), stream, uint32_t(channels),
-                                               uint32_t(bytesPerSample), uint32_t(int32_t(soundRate)));
-            if (writer) {
-                record.writer = writer.release();
-                record.framesAdded = 0;
-                record.samplesAdded = 0;
-                std::lock_guard<std::mutex> codecs(g_codecsLock);
-                g_codecs[record.writer] = std::move(codec);
-                result = A_Err_NONE;
-            } else {
-                nox::logf(nox::LOG_ERROR,
-                          "Zemo 3 export: no movie writer could be opened for \"%s\" (%dx%d, %d/%d fps, %d channels)",
-                          path.c_str(), int(width), int(height), int(rateNum), int(rateDen), int(channels));
-            }
-        }
-        err = lock.unlock();
+        const A_Err result = openWriter(record, format, path);
+        err = options.unlock();
         if (err != A_Err_NONE && result == A_Err_NONE) {
             // The host takes the start as failed: it gets no job and no file.
             const std::string written = record.writer->path();
@@ -336,22 +395,8 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
         record.pendingFrames = new PendingFrames;
     PendingFrames& pending = *record.pendingFrames;
 
-    const bool deep = (world->world_flags & 1) != 0;
-    const uint16_t bytesPerPixel = deep ? 8 : 4;
-    const int64_t size = int64_t(world->rowbytes) * int64_t(world->height);
-    // A frame the writer would drop leaves a gap that loses every later frame
-    // of the movie, so it is refused here, where the host hears of it.
-    const char* refusal = nullptr;
-    if (deep && record.formatType != nox::ZEMO3_UV_MAP && record.formatType != nox::ZEMO3_MASK)
-        refusal = "has 16 bits per channel";
-    else if (world->width <= 0 || world->height <= 0 || !world->data)
-        refusal = "has no pixels";
-    else if (int64_t(world->rowbytes) < int64_t(world->width) * bytesPerPixel)
-        refusal = "has rows shorter than its width";
-    else if (size >= (int64_t(1) << 31))
-        refusal = "is 2 GiB or more";
-    else if (uint32_t(world->width) < record.writer->width() || uint32_t(world->height) < record.writer->height())
-        refusal = "is smaller than the movie";
+    const bool deep = (world->world_flags & PF_WorldFlag_DEEP) != 0;
+    const char* refusal = frameRefusal(record, *world, deep);
     const std::string failure = refusal ? std::string() : record.writer->failure();
     if (refusal || !failure.empty()) {
         if (refusal)
@@ -361,22 +406,12 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
         else
             nox::logf(nox::LOG_ERROR, "Zemo 3 export: frame %llu refused: %s",
                       static_cast<unsigned long long>(record.framesAdded), failure.c_str());
-        dropAll(&pending);
+        dropAll(pending);
         return A_Err_GENERIC;
     }
-    std::shared_ptr<nox::PixelsCached> pixels;
-    try {
-        // Rows without padding are written in full by the conversion, so the
-        // picture need not be cleared first; padded rows keep their zeros.
-        if (int64_t(world->rowbytes) == int64_t(world->width) * bytesPerPixel)
-            pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height),
-                                                         bytesPerPixel, uint64_t(size),
-                                                         nox::PixelsCached::Overwritten{});
-        else
-            pixels = std::make_shared<nox::PixelsCached>(uint32_t(world->width), uint32_t(world->height),
-                                                         bytesPerPixel, uint64_t(size));
-    } catch (const std::bad_alloc&) {
-        dropAll(&pending);
+    std::shared_ptr<nox::PixelsCached> pixels = framePixels(*world, deep);
+    if (!pixels) {
+        dropAll(pending);
         return A_Err_GENERIC;
     }
     convertPixels(*world, deep, pixels->data(), pixels->rowBytes());
@@ -385,24 +420,9 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
     auto& tasks = pending.tasks;
     tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [](const auto& h) { return h->isDone(); }),
                 tasks.end());
-
     const size_t workers = nox::TaskManager::instance(8)->workerCount();
-    if (memoryIsLow(pixels->size()) || tasks.size() >= workers) {
-        // Help with, and wait for, every outstanding frame before adding
-        // another: queued ones run here, busy ones are left to their worker.
-        while (!tasks.empty()) {
-            bool collected = false;
-            for (auto it = tasks.begin(); it != tasks.end(); ++it) {
-                if ((*it)->poll(true) != 2) {
-                    tasks.erase(it);
-                    collected = true;
-                    break;
-                }
-            }
-            if (!collected)
-                tasks.front()->doneEvent().wait(1);
-        }
-    }
+    if (memoryIsLow(pixels->size()) || tasks.size() >= workers)
+        drainAll(tasks);
 
     const uint64_t n = record.framesAdded++;
     nox::VideoFormatWriter* writer = record.writer;
@@ -436,21 +456,16 @@ A_Err endAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        const AEGP_IOOutSuite7& io = suites.ioOut();
-        void* options = nullptr;
-        if (io.AEGP_GetOutSpecOptionsHandle(out, &options) != A_Err_NONE || !options)
+        OptionsRecord options(suites, out);
+        if (options.open() != A_Err_NONE || !options)
             return A_Err_NONE;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if (lock.lock() != A_Err_NONE)
-            return A_Err_NONE;
-        ExportOptions& record = *lock.as<ExportOptions>();
         AEIO_AlphaLabel label{};
-        if (io.AEGP_GetOutSpecAlphaLabel(out, &label) == A_Err_NONE)
-            record.alphaType = label.alpha;
-        finishJob(record);
-        delete record.pendingFrames;
-        record.pendingFrames = nullptr;
-        lock.unlock();
+        if (suites.ioOut().AEGP_GetOutSpecAlphaLabel(out, &label) == A_Err_NONE)
+            options->alphaType = label.alpha;
+        finishJob(*options);
+        delete options->pendingFrames;
+        options->pendingFrames = nullptr;
+        options.unlock();
         return A_Err_NONE;
     });
 }

@@ -19,13 +19,13 @@ extern AEGP_PluginID g_pluginId;
 // registered under it.
 extern platform::HINSTANCE g_moduleInstance;
 
-// Frame tasks of a running export job, oldest first.
+// Frame tasks of a running export job, oldest first. A live record owns its
+// pending list (allocated with new); flattened records own nothing, their
+// pointer fields are copies without meaning.
 struct PendingFrames {
     std::vector<std::unique_ptr<nox::TaskHandle>> tasks;
 };
 
-// A live record owns its pending list (allocated with new); flattened
-// records own nothing, their pointer fields are copies without meaning.
 // Options record (options.cpp).
 A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_interacted);
 A_Err getFlatOutputOptions(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Handle* flat);

@@ -6,7 +6,7 @@
 #include "codec/zemo3.h"
 #include "export_job.h"
 #include "module.h"
-#include "suites.h"
+#include "options_record.h"
 
 namespace zexport {
 
@@ -21,15 +21,56 @@ void startLive(ExportOptions& options, PendingFrames* list)
     options.samplesAdded = 0;
 }
 
+// A new record's handle: 376 bytes, cleared, owned by the plug-in.
+A_Err newRecordHandle(const AEGP_MemorySuite1& memory, const char* label, AEGP_MemHandle* handle)
+{
+    return memory.AEGP_NewMemHandle(g_pluginId, label, sizeof(ExportOptions), AEGP_MemFlag_CLEAR, handle);
+}
+
+// Fills a new live record from the output's previous record, locked for the
+// copy (live and flattened records are restored alike: the stored choice and
+// alpha type survive, the job state starts over), or with the defaults when
+// the output has none. A live previous record's list is handed out, to go
+// with that record.
+A_Err fillLive(ExportOptions& record, OptionsRecord& previous, PendingFrames* list, PendingFrames*& previousList)
+{
+    if (!previous.handle()) {
+        startLive(record, list);
+        record.formatType = kDefaultFormatType;
+        record.alphaType = kDefaultAlphaType;
+        return A_Err_NONE;
+    }
+    if (A_Err err = previous.lock(); err != A_Err_NONE)
+        return err;
+    std::memcpy(&record, &*previous, sizeof(ExportOptions));
+    if (previous->flattened == 0)
+        previousList = previous->pendingFrames;
+    startLive(record, list);
+    return previous.unlock();
+}
+
+AEIO_SupportedDepthFlags depthFor(uint32_t formatType)
+{
+    switch (formatType) {
+    case nox::ZEMO3_NORMAL_ALPHA:
+    case nox::ZEMO3_HIGH_ALPHA:
+        return AEIO_SupportedDepthFlags_DEPTH_32;
+    case nox::ZEMO3_UV_MAP:
+    case nox::ZEMO3_MASK:
+        return AEIO_SupportedDepthFlags_DEPTH_64;
+    default:
+        return AEIO_SupportedDepthFlags_DEPTH_24;
+    }
+}
+
 }  // namespace
 
 A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_interacted)
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        const AEGP_IOOutSuite7& io = suites.ioOut();
-        void* previous = nullptr;
-        A_Err err = io.AEGP_GetOutSpecOptionsHandle(out, &previous);
+        OptionsRecord previous(suites, out);
+        A_Err err = previous.get();
         if (err != A_Err_NONE)
             return err;
 
@@ -38,9 +79,7 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
         // of memory leaves no handle behind.
         auto list = std::make_unique<PendingFrames>();
         AEGP_MemHandle fresh = nullptr;
-        err = memory.AEGP_NewMemHandle(g_pluginId, kLiveOptionsLabel, sizeof(ExportOptions), AEGP_MemFlag_CLEAR,
-                                       &fresh);
-        if (err != A_Err_NONE)
+        if ((err = newRecordHandle(memory, kLiveOptionsLabel, &fresh)) != A_Err_NONE)
             return err;
 
         // A record that is never installed belongs to nobody else: it is
@@ -59,27 +98,9 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
         };
         if ((err = freshLock.lock()) != A_Err_NONE)
             return abandon(err);
-        ExportOptions* record = freshLock.as<ExportOptions>();
-
         PendingFrames* previousList = nullptr;
-        if (previous) {
-            // Live and flattened records are restored alike: the stored
-            // choice and alpha type survive, the job state starts over.
-            HandleLock previousLock(memory, static_cast<AEGP_MemHandle>(previous));
-            if ((err = previousLock.lock()) != A_Err_NONE)
-                return abandon(err);
-            const ExportOptions* old = previousLock.as<ExportOptions>();
-            std::memcpy(record, old, sizeof(ExportOptions));
-            if (old->flattened == 0)
-                previousList = old->pendingFrames;
-            startLive(*record, list.get());
-            if ((err = previousLock.unlock()) != A_Err_NONE)
-                return abandon(err);
-        } else {
-            startLive(*record, list.get());
-            record->formatType = kDefaultFormatType;
-            record->alphaType = kDefaultAlphaType;
-        }
+        if ((err = fillLive(*freshLock.as<ExportOptions>(), previous, list.get(), previousList)) != A_Err_NONE)
+            return abandon(err);
         if (user_interacted)
             *user_interacted = 1;
 
@@ -88,11 +109,11 @@ A_Err initOutputSpec(AEIO_BasicData* basic, AEIO_OutSpecH out, A_Boolean* user_i
             return abandon(err);
         }
         void* replaced = nullptr;
-        if ((err = io.AEGP_SetOutSpecOptionsHandle(out, fresh, &replaced)) != A_Err_NONE)
+        if ((err = suites.ioOut().AEGP_SetOutSpecOptionsHandle(out, fresh, &replaced)) != A_Err_NONE)
             return abandon(err);
         list.release();  // owned by the installed record now
         // The previous record is replaced: it goes, with the list a live one owns.
-        if (previous && (err = memory.AEGP_FreeMemHandle(static_cast<AEGP_MemHandle>(previous))) == A_Err_NONE)
+        if (previous.handle() && (err = memory.AEGP_FreeMemHandle(previous.handle())) == A_Err_NONE)
             delete previousList;
         return err;
     });
@@ -102,16 +123,14 @@ A_Err getFlatOutputOptions(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Handle
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        void* live = nullptr;
-        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &live);
-        if (err != A_Err_NONE || !live)
+        OptionsRecord live(suites, out);
+        A_Err err = live.get();
+        if (err != A_Err_NONE || !live.handle())
             return err;
 
         const AEGP_MemorySuite1& memory = suites.memory();
         AEGP_MemHandle copy = nullptr;
-        err = memory.AEGP_NewMemHandle(g_pluginId, kFlatOptionsLabel, sizeof(ExportOptions), AEGP_MemFlag_CLEAR,
-                                       &copy);
-        if (err != A_Err_NONE)
+        if ((err = newRecordHandle(memory, kFlatOptionsLabel, &copy)) != A_Err_NONE)
             return err;
         // The host only takes the copy when the call succeeds; a copy the
         // host would not unlock cannot be freed and stays with it.
@@ -121,17 +140,16 @@ A_Err getFlatOutputOptions(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Handle
             return cause;
         };
         HandleLock flatLock(memory, copy);
-        HandleLock liveLock(memory, static_cast<AEGP_MemHandle>(live));
-        if ((err = flatLock.lock()) != A_Err_NONE || (err = liveLock.lock()) != A_Err_NONE)
+        if ((err = flatLock.lock()) != A_Err_NONE || (err = live.lock()) != A_Err_NONE)
             return abandon(err, flatLock.unlock() == A_Err_NONE);
         ExportOptions* record = flatLock.as<ExportOptions>();
-        std::memcpy(record, liveLock.as<ExportOptions>(), sizeof(ExportOptions));
+        std::memcpy(record, &*live, sizeof(ExportOptions));
         record->flattened = 1;
         record->writer = nullptr;
         record->framesAdded = 0;
         record->samplesAdded = 0;
         A_Err flatErr = flatLock.unlock();
-        A_Err liveErr = liveLock.unlock();
+        A_Err liveErr = live.unlock();
         err = flatErr != A_Err_NONE ? flatErr : liveErr;
         if (err != A_Err_NONE)
             return abandon(err, flatErr == A_Err_NONE);
@@ -182,18 +200,13 @@ A_Err getOutputInfo(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_Verbiage* ver
         ansi.strcpy(verbiage->name, "filename");
         ansi.strcpy(verbiage->type, kFormatName);
 
-        void* options = nullptr;
-        A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
-        if (err != A_Err_NONE)
+        OptionsRecord options(suites, out);
+        if (A_Err err = options.open(); err != A_Err_NONE)
             return err;
         const char* subType = "";
         if (options) {
-            const AEGP_MemorySuite1& memory = suites.memory();
-            HandleLock lock(memory, static_cast<AEGP_MemHandle>(options));
-            if ((err = lock.lock()) != A_Err_NONE)
-                return err;
-            subType = nox::formatTypeName(lock.as<ExportOptions>()->formatType);
-            if ((err = lock.unlock()) != A_Err_NONE)
+            subType = nox::formatTypeName(options->formatType);
+            if (A_Err err = options.unlock(); err != A_Err_NONE)
                 return err;
         }
         ansi.strcpy(verbiage->sub_type, subType);
@@ -211,17 +224,14 @@ A_Err outputInfoChanged(AEIO_BasicData* basic, AEIO_OutSpecH out)
         A_Err err = io.AEGP_GetOutSpecIsMissing(out, &missing);
         if (err != A_Err_NONE || missing)
             return err;
-        void* options = nullptr;
-        if ((err = io.AEGP_GetOutSpecOptionsHandle(out, &options)) != A_Err_NONE || !options)
-            return err;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
+        OptionsRecord options(suites, out);
+        if ((err = options.open()) != A_Err_NONE || !options)
             return err;
         AEIO_AlphaLabel label{};
         err = io.AEGP_GetOutSpecAlphaLabel(out, &label);
         if (err == A_Err_NONE)
-            lock.as<ExportOptions>()->alphaType = label.alpha;
-        A_Err unlockErr = lock.unlock();
+            options->alphaType = label.alpha;
+        A_Err unlockErr = options.unlock();
         return err != A_Err_NONE ? err : unlockErr;
     });
 }
@@ -230,34 +240,15 @@ A_Err getDepths(AEIO_BasicData* basic, AEIO_OutSpecH out, AEIO_SupportedDepthFla
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        const AEGP_IOOutSuite7& io = suites.ioOut();
-        void* options = nullptr;
+        OptionsRecord options(suites, out);
         // Any failure, a missing record included, is reported as 1: the host
         // then renders at its own default.
-        if (io.AEGP_GetOutSpecOptionsHandle(out, &options) != A_Err_NONE || !options)
+        if (options.open() != A_Err_NONE || !options)
             return A_Err_GENERIC;
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if (lock.lock() != A_Err_NONE)
-            return A_Err_GENERIC;
-        AEIO_SupportedDepthFlags flag;
-        switch (lock.as<ExportOptions>()->formatType) {
-        case nox::ZEMO3_NORMAL_ALPHA:
-        case nox::ZEMO3_HIGH_ALPHA:
-            flag = AEIO_SupportedDepthFlags_DEPTH_32;
-            break;
-        case nox::ZEMO3_UV_MAP:
-        case nox::ZEMO3_MASK:
-            flag = AEIO_SupportedDepthFlags_DEPTH_64;
-            break;
-        default:
-            flag = AEIO_SupportedDepthFlags_DEPTH_24;
-            break;
-        }
         if (which)
-            *which = flag;
-        bool failed = lock.unlock() != A_Err_NONE;
-        void* replaced = nullptr;
-        failed |= io.AEGP_SetOutSpecOptionsHandle(out, options, &replaced) != A_Err_NONE;
+            *which = depthFor(options->formatType);
+        bool failed = options.unlock() != A_Err_NONE;
+        failed |= options.handBack() != A_Err_NONE;
         return failed ? A_Err_GENERIC : A_Err_NONE;
     });
 }

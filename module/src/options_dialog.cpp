@@ -2,9 +2,9 @@
 // module's version text.
 #include "codec/zemo3.h"
 #include "module.h"
+#include "options_record.h"
 #include "platform/platform.h"
 #include "resources/resources.h"
-#include "suites.h"
 
 namespace zexport {
 
@@ -102,27 +102,23 @@ A_Err userOptionsDialog(AEIO_BasicData* basic, AEIO_OutSpecH out, const PF_Effec
 {
     return guarded([&]() -> A_Err {
         SuiteCache suites(basic);
-        const AEGP_IOOutSuite7& io = suites.ioOut();
-        void* options = nullptr;
-        A_Err err = io.AEGP_GetOutSpecOptionsHandle(out, &options);
-        if (err != A_Err_NONE)
+        OptionsRecord options(suites, out);
+        // The record stays locked while the dialog is open. An output without
+        // a record has its (null) handle locked all the same, and the host's
+        // refusal ends the callback.
+        A_Err err = options.get();
+        if (err != A_Err_NONE || (err = options.lock()) != A_Err_NONE)
             return err;
-        // The record stays locked while the dialog is open.
-        HandleLock lock(suites.memory(), static_cast<AEGP_MemHandle>(options));
-        if ((err = lock.lock()) != A_Err_NONE)
-            return err;
-        ExportOptions* record = lock.as<ExportOptions>();
-        uint32_t value = record->formatType;
+        uint32_t value = options->formatType;
         bool interacted = false;
         RunOptionsDialog(suites, g_moduleInstance, value, interacted, kVersionText);
         if (interacted)
-            record->formatType = value;
+            options->formatType = value;
         if (user_interacted)
             *user_interacted = interacted ? 1 : 0;
-        if ((err = lock.unlock()) != A_Err_NONE)
+        if ((err = options.unlock()) != A_Err_NONE)
             return err;
-        void* replaced = nullptr;
-        return io.AEGP_SetOutSpecOptionsHandle(out, options, &replaced);
+        return options.handBack();
     });
 }
 

@@ -31,34 +31,4 @@ const void* SuiteCache::acquire(const char* name, A_long version)
     return suite;
 }
 
-const AEGP_RegisterSuite6& SuiteCache::registerSuite()
-{
-    return *static_cast<const AEGP_RegisterSuite6*>(acquire(kAEGPRegisterSuite, kAEGPRegisterSuiteVersion6));
-}
-
-const AEGP_UtilitySuite7& SuiteCache::utility7()
-{
-    return *static_cast<const AEGP_UtilitySuite7*>(acquire(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7));
-}
-
-const AEGP_UtilitySuite3& SuiteCache::utility3()
-{
-    return *static_cast<const AEGP_UtilitySuite3*>(acquire(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3));
-}
-
-const PF_ANSICallbacksSuite1& SuiteCache::ansi()
-{
-    return *static_cast<const PF_ANSICallbacksSuite1*>(acquire(kPFANSISuite, kPFANSISuiteVersion1));
-}
-
-const AEGP_IOOutSuite7& SuiteCache::ioOut()
-{
-    return *static_cast<const AEGP_IOOutSuite7*>(acquire(kAEGPIOOutSuite, kAEGPIOOutSuiteVersion7));
-}
-
-const AEGP_MemorySuite1& SuiteCache::memory()
-{
-    return *static_cast<const AEGP_MemorySuite1*>(acquire(kAEGPMemorySuite, kAEGPMemorySuiteVersion1));
-}
-
 }  // namespace zexport

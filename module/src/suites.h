@@ -7,10 +7,13 @@
 //
 //   return guarded([&]() -> A_Err {
 //       SuiteCache suites(basic);
-//       void* options = nullptr;
-//       A_Err err = suites.ioOut().AEGP_GetOutSpecOptionsHandle(out, &options);
+//       A_long width = 0, height = 0;
+//       A_Err err = suites.ioOut().AEGP_GetOutSpecDimensions(out, &width, &height);
 //       ...
 //   });
+//
+// The output's options record is reached through OptionsRecord
+// (options_record.h), which gets, locks and unlocks it.
 #pragma once
 
 #include <new>
@@ -29,18 +32,25 @@ public:
     explicit SuiteCache(const AEIO_BasicData* basic) : basic_(basic ? basic->pica_basicP : nullptr) {}
     ~SuiteCache();
 
-    const AEGP_RegisterSuite6& registerSuite();
-    const AEGP_UtilitySuite7& utility7();
-    const AEGP_UtilitySuite3& utility3();
-    const PF_ANSICallbacksSuite1& ansi();
-    const AEGP_IOOutSuite7& ioOut();
-    const AEGP_MemorySuite1& memory();
+    // Each suite the module uses, at the version it asks for.
+    const AEGP_RegisterSuite6& registerSuite() { return get<AEGP_RegisterSuite6>(kAEGPRegisterSuite, 6); }
+    const AEGP_UtilitySuite7& utility7() { return get<AEGP_UtilitySuite7>(kAEGPUtilitySuite, 7); }
+    const AEGP_UtilitySuite3& utility3() { return get<AEGP_UtilitySuite3>(kAEGPUtilitySuite, 3); }
+    const PF_ANSICallbacksSuite1& ansi() { return get<PF_ANSICallbacksSuite1>(kPFANSISuite, 1); }
+    const AEGP_IOOutSuite7& ioOut() { return get<AEGP_IOOutSuite7>(kAEGPIOOutSuite, 7); }
+    const AEGP_MemorySuite1& memory() { return get<AEGP_MemorySuite1>(kAEGPMemorySuite, 1); }
 
     SuiteCache(const SuiteCache&) = delete;
     SuiteCache& operator=(const SuiteCache&) = delete;
 
 private:
+    // The suite from the cache, or acquired now (MissingSuite when it cannot be had).
     const void* acquire(const char* name, A_long version);
+    template <typename Suite>
+    const Suite& get(const char* name, A_long version)
+    {
+        return *static_cast<const Suite*>(acquire(name, version));
+    }
 
     struct Entry {
         const char* name;

@@ -263,19 +263,4 @@ LRESULT defWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
-std::vector<ControlView> viewControls(HWND window)
-{
-    std::vector<ControlView> out;
-    DialogWindow* dialog = asDialog(window);
-    if (!dialog)
-        return out;
-    for (const auto& c : dialog->controls) {
-        ControlView v{c->id, c->windowClass, c->text, c->style, c->x, c->y, c->cx, c->cy, {}, c->selection};
-        for (const auto& item : c->items)
-            v.items.push_back(item.text);
-        out.push_back(std::move(v));
-    }
-    return out;
-}
-
 }  // namespace platform

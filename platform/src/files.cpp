@@ -53,4 +53,52 @@ bool sameFile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+bool canAppend(const std::string& path, std::string* reason)
+{
+    FILE* f = std::fopen(path.c_str(), "ab");
+    if (!f) {
+        *reason = std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+namespace {
+
+// std::filesystem takes a narrow name in the system's code page on Windows;
+// ours are UTF-8 everywhere.
+std::filesystem::path fsPath(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+}  // namespace
+
+bool isDirectory(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_directory(fsPath(path), ec);
+}
+
+bool makeDirectories(const std::string& path)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(fsPath(path), ec);
+    return isDirectory(path);
+}
+
+bool removeTree(const std::string& path)
+{
+    std::error_code ec;
+    const auto removed = std::filesystem::remove_all(fsPath(path), ec);
+    return !ec && removed != 0 && removed != static_cast<std::uintmax_t>(-1);
+}
+
+std::string temporaryFolder()
+{
+    std::error_code ec;
+    std::u8string folder = std::filesystem::temp_directory_path(ec).u8string();
+    while (folder.size() > 1 && (folder.back() == u8'/' || folder.back() == u8'\\'))
+        folder.pop_back();
+    return std::string(folder.begin(), folder.end());
+}
+
 }  // namespace platform

@@ -4,11 +4,13 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <chrono>
 #include <condition_variable>
@@ -68,12 +70,6 @@ WallTime wallClock()
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     return {int64_t(ts.tv_sec), uint16_t(ts.tv_nsec / 1000000)};
-}
-
-uint64_t millisecondsSince1970()
-{
-    WallTime t = wallClock();
-    return uint64_t(t.seconds) * 1000 + t.milliseconds;
 }
 
 double monotonicMilliseconds()
@@ -152,6 +148,19 @@ void setEnvironment(const std::string& name, const std::string& value) { setenv(
 bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+std::optional<uint64_t> fileSize(const std::string& path, std::string* reason)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (reason)
+            *reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    return uint64_t(st.st_size);
+}
+
+bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void* loadModule(const std::string& path, std::string* error)
 {

@@ -3,13 +3,17 @@
 
 #include "platform/dialog.h"  // windows.h, lean
 
+#include <io.h>
 #include <process.h>
 #include <psapi.h>
+#include <sys/stat.h>
 #include <sys/timeb.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -66,12 +70,6 @@ WallTime wallClock()
     return {int64_t(t.time), uint16_t(t.millitm)};
 }
 
-uint64_t millisecondsSince1970()
-{
-    const WallTime t = wallClock();
-    return uint64_t(t.seconds) * 1000 + t.milliseconds;
-}
-
 double monotonicMilliseconds()
 {
     static const double msPerTick = [] {
@@ -118,6 +116,19 @@ bool replaceFile(const std::string& from, const std::string& to)
 {
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
+
+std::optional<uint64_t> fileSize(const std::string& path, std::string* reason)
+{
+    struct _stat64 st {};
+    if (_wstat64(wide(path).c_str(), &st) != 0) {
+        if (reason)
+            *reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    return uint64_t(st.st_size);
+}
+
+bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 void* loadModule(const std::string& path, std::string* error)
 {

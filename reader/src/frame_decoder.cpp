@@ -3,14 +3,13 @@
 #include <lzf.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "codec/zemo3.h"
+#include "core/bytes.h"
 #include "reader/frame_decoder.h"
-#include "unpack_internal.h"
 
 namespace nox {
-
-using namespace unpack;
 
 namespace {
 
@@ -42,46 +41,46 @@ size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t paylo
     return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
 }
 
+bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h) {
+    if (size < 4) return false;
+    const uint32_t first = loadLe32(frame);
+    if (hasFullHeader(first)) {
+        if (size < kFrameHeaderSize) return false;
+        const FrameHeader full = readFrameHeader(frame);
+        h->tag = full.tag;
+        h->version = full.version;
+        h->payloadKind = full.payloadKind;
+        h->payloadSize = full.payloadSize;
+        h->headerSize = kFrameHeaderSize;
+    } else {
+        h->tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
+        h->version = std::min(3u, (first >> 24) & 0xFu);
+        h->payloadKind = first >> 31;
+        h->payloadSize = first & 0xFFFFFFu;
+        h->headerSize = 4;
+    }
+    h->type = formatTypeOf(h->tag, uint8_t(h->version));
+    return true;
+}
+
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
             size_t capacity) {
-    if (!frame || !destination || frameSize < 4) return false;
-    const uint32_t first = load32(frame);
-    if (first == 0) return false;
-
-    uint32_t tag, payloadSize;
-    uint8_t version, payloadKind;
-    size_t headerSize;
-    if (hasFullHeader(first)) {
-        if (frameSize < kFrameHeaderSize) return false;
-        const FrameHeader h = readFrameHeader(frame);
-        tag = h.tag;
-        version = h.version;
-        payloadKind = h.payloadKind;
-        payloadSize = h.payloadSize;
-        headerSize = kFrameHeaderSize;
-    } else {
-        // Version-3 header: size in bits 0-23, version 24-27, bit 30 DXT5,
-        // bit 31 raw payload.
-        payloadSize = first & 0xFFFFFF;
-        version = uint8_t(std::min<uint32_t>((first >> 24) & 15, 3));
-        payloadKind = uint8_t(first >> 31);
-        tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
-        headerSize = 4;
-    }
-    const uint32_t type = formatTypeOf(tag, version);
-    if (type != decoder.type() || capacity == 0) return false;
+    if (!frame || !destination || frameSize < 4 || loadLe32(frame) == 0) return false;
+    FrameFacts h;
+    if (!readFrameFacts(frame, frameSize, &h)) return false;
+    if (h.type != decoder.type() || capacity == 0) return false;
     const size_t texture = decoder.textureBytes();
-    if (texture > capacity || payloadSize > frameSize - headerSize) return false;
+    if (texture > capacity || h.payloadSize > frameSize - h.headerSize) return false;
     // The UV-map path is not read here.
-    if (type == 6) return false;
-    const uint8_t* payload = frame + headerSize;
-    if (type != 7 && payloadKind != 0) {
-        if (payloadKind != 1 || payloadSize != texture) return false;
+    if (h.type == 6) return false;
+    const uint8_t* payload = frame + h.headerSize;
+    if (h.type != 7 && h.payloadKind != 0) {
+        if (h.payloadKind != 1 || h.payloadSize != texture) return false;
         std::memcpy(destination, payload, texture);
         return true;
     }
     const UnpackFunction unpack = decoder.unpacker();
-    return unpack && unpack(payload, destination, payloadSize, texture) != 0;
+    return unpack && unpack(payload, destination, h.payloadSize, texture) != 0;
 }
 
 }  // namespace nox

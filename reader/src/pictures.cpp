@@ -4,49 +4,16 @@
 #include <memory>
 
 #include "codec/zemo3.h"
+#include "core/bytes.h"
 #include "core/threads.h"
 #include "reader/frame_decoder.h"
 #include "reader/texture.h"
-#include "unpack_internal.h"
 
 namespace nox {
 
-namespace {
-
-bool knownTag(uint32_t v)
-{
-    return v == kTagDXT1 || v == kTagDXT5 || v == kTagYCG6 || v == kTagYG10 || v == kTagUVA0 || v == kTagMSK0;
-}
-
-}  // namespace
-
 bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
 
-bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h)
-{
-    if (size < 4)
-        return false;
-    const uint32_t first = unpack::load32(frame);
-    if (knownTag(first)) {
-        if (size < kFrameHeaderSize)
-            return false;
-        FrameHeader fh = readFrameHeader(frame);
-        h->tag = fh.tag;
-        h->version = fh.version;
-        h->payloadKind = fh.payloadKind;
-        h->payloadSize = fh.payloadSize;
-        h->headerSize = kFrameHeaderSize;
-    } else {
-        // The 4-byte header of format version 3 and older.
-        h->tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
-        h->version = std::min(3u, (first >> 24) & 0xFu);
-        h->payloadKind = first >> 31;
-        h->payloadSize = first & 0xFFFFFFu;
-        h->headerSize = 4;
-    }
-    h->type = formatTypeOf(h->tag, uint8_t(h->version));
-    return true;
-}
+bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h) { return readFrameFacts(frame, size, h); }
 
 void FramePictures::setThreads(unsigned threads, uint32_t minimumRows)
 {
@@ -82,7 +49,7 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
     }
     if (header)
         *header = h;
-    if (unpack::load32(frame) == 0) {
+    if (loadLe32(frame) == 0) {
         *why = "starts with a zero word";
         return false;
     }

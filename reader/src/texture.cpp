@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/bytes.h"
 #include "texture_internal.h"
 
 namespace nox {
 
 namespace {
-
-inline uint32_t readLe16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
-
-inline uint32_t readLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 inline void expand565(uint32_t c, int out[3])
 {
@@ -28,7 +22,7 @@ inline void expand565(uint32_t c, int out[3])
 // three-colour transparent entry is used.
 void decodeColor(const uint8_t* block8, uint8_t rgba[64], bool allowThreeColor)
 {
-    const uint32_t c0 = readLe16(block8), c1 = readLe16(block8 + 2);
+    const uint32_t c0 = loadLe16(block8), c1 = loadLe16(block8 + 2);
     int colors[4][4];
     expand565(c0, colors[0]);
     expand565(c1, colors[1]);
@@ -47,7 +41,7 @@ void decodeColor(const uint8_t* block8, uint8_t rgba[64], bool allowThreeColor)
         colors[2][3] = 255;
         colors[3][3] = 0;
     }
-    const uint32_t mask = readLe32(block8 + 4);
+    const uint32_t mask = loadLe32(block8 + 4);
     for (int i = 0; i < 16; ++i) {
         const int* c = colors[(mask >> (2 * i)) & 3];
         rgba[4 * i] = uint8_t(c[0]);
@@ -137,21 +131,23 @@ void ycocgToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t ph, u
     }
 }
 
-// The level's fast kernels, or null for the scalar reference. A level this
-// processor lacks falls back to the highest one below it that it runs.
-const detail::TextureKernels* fastKernels(DxtKernel kernel)
+// The level's fast kernels, or null for the scalar reference.
+const detail::TextureKernels* fastKernels(SimdLevel level)
 {
+    switch (runnableSimdLevel(level)) {
+    case SimdLevel::Scalar:
+        return nullptr;
+    case SimdLevel::Sse2:
+        return &detail::kPortableTextureKernels;
 #if defined(__x86_64__)
-    static const detail::TextureKernels* const kByLevel[] = {nullptr, &detail::kPortableTextureKernels,
-                                                             &detail::kSse41TextureKernels,
-                                                             &detail::kAvx2TextureKernels};
-#else
-    static const detail::TextureKernels* const kByLevel[] = {nullptr, &detail::kPortableTextureKernels, nullptr,
-                                                             nullptr};
+    case SimdLevel::Sse41:
+        return &detail::kSse41TextureKernels;
+    case SimdLevel::Avx2:
+        return &detail::kAvx2TextureKernels;
 #endif
-    while (!dxtKernelSupported(kernel))  // the scalar level always is
-        kernel = DxtKernel(int(kernel) - 1);
-    return kByLevel[int(kernel)];
+    default:
+        return nullptr;
+    }
 }
 
 // Rows [firstRow, endRow) through a level's kernels, in strips of kSide rows
@@ -221,9 +217,7 @@ void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16])
         ramp[6] = 0;
         ramp[7] = 255;
     }
-    uint64_t bits = 0;
-    for (int i = 0; i < 6; ++i)
-        bits |= uint64_t(block8[2 + i]) << (8 * i);
+    const uint64_t bits = loadLe48(block8 + 2);
     for (int k = 0; k < 16; ++k)
         values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);
 }
@@ -242,18 +236,18 @@ void decodeDxt5Block(const uint8_t* block16, uint8_t rgba[64])
 bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
                    uint8_t* rgba, size_t rgbaStride)
 {
-    return textureToRgbaRowsWith(bestDxtKernel(), type, texture, textureBytes, width, height, 0, height, rgba,
+    return textureToRgbaRowsWith(activeSimdLevel(), type, texture, textureBytes, width, height, 0, height, rgba,
                                  rgbaStride);
 }
 
 bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
                        uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride)
 {
-    return textureToRgbaRowsWith(bestDxtKernel(), type, texture, textureBytes, width, height, firstRow, endRow, rgba,
+    return textureToRgbaRowsWith(activeSimdLevel(), type, texture, textureBytes, width, height, firstRow, endRow, rgba,
                                  rgbaStride);
 }
 
-bool textureToRgbaRowsWith(DxtKernel kernel, uint32_t type, const uint8_t* texture, size_t textureBytes,
+bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes,
                            uint32_t width, uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba,
                            size_t rgbaStride)
 {
@@ -283,7 +277,7 @@ bool textureToRgbaRowsWith(DxtKernel kernel, uint32_t type, const uint8_t* textu
         (endRow % 8 != 0 && endRow != height))
         return false;
     const bool ycocg = type == 2 || type == 3, alpha = type == 1 || type == 3 || type == 5;
-    if (const detail::TextureKernels* kernels = fastKernels(kernel)) {
+    if (const detail::TextureKernels* kernels = fastKernels(level)) {
         if (ycocg)
             fastYcocgToRgba(*kernels, alpha, texture, uint32_t(pw), uint32_t(ph), width, firstRow, endRow, rgba,
                             rgbaStride);

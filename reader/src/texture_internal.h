@@ -27,8 +27,8 @@ struct TextureKernels {
                  size_t stride);
 };
 
-// Plain C++ (texture_portable.cpp): palettes and ramps built once per
-// block, 32-bit stores, the colour conversion in integers.
+// The Sse2 level, plain C++ (texture_portable.cpp): palettes and ramps
+// built once per block, 32-bit stores, the colour conversion in integers.
 extern const TextureKernels kPortableTextureKernels;
 #if defined(__x86_64__)
 // Byte shuffles: one block per 128-bit lane (x86/texture_simd.h).

@@ -1,26 +1,14 @@
-// The RGBA rebuild in plain C++: each block's palette or ramp is built once
-// and its pixels are stored as 32-bit words (R in the low byte).
+// The Sse2 level of the RGBA rebuild, plain C++ (so it serves any target):
+// each block's palette or ramp is built once and its pixels are stored as
+// 32-bit words (R in the low byte).
 #include <algorithm>
-#include <cstring>
 
+#include "core/bytes.h"
 #include "texture_internal.h"
 
 namespace nox::detail {
 
 namespace {
-
-inline uint32_t load16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
-
-inline uint32_t load32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-inline uint64_t load48(const uint8_t* p) { return load16(p) | uint64_t(load32(p + 2)) << 16; }
-
-inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // R | G << 8 | B << 16 of a 5:6:5 colour.
 inline uint32_t expand565(uint32_t c)
@@ -33,7 +21,7 @@ inline uint32_t expand565(uint32_t c)
 // transparent black when allowed and c0 <= c1).
 inline void colourPalette(const uint8_t* block, bool allowThreeColour, uint32_t alpha, uint32_t pal[4])
 {
-    const uint32_t c0 = load16(block), c1 = load16(block + 2);
+    const uint32_t c0 = loadLe16(block), c1 = loadLe16(block + 2);
     const uint32_t p0 = expand565(c0), p1 = expand565(c1);
     const bool four = c0 > c1 || !allowThreeColour;
     // Channel by channel (at bit s): thirds, or the half.
@@ -70,7 +58,7 @@ inline void decodeChannel(const uint8_t* block, uint8_t (&values)[16])
 {
     uint32_t ramp[8];
     channelRamp(block, ramp);
-    uint64_t bits = load48(block + 2);
+    uint64_t bits = loadLe48(block + 2);
 #pragma GCC unroll 16
     for (uint8_t& v : values) {
         v = uint8_t(ramp[bits & 7]);
@@ -83,12 +71,12 @@ void dxt1Blocks(const uint8_t* blocks, uint32_t count, uint8_t* dst, size_t stri
     for (uint32_t b = 0; b < count; ++b, blocks += 8, dst += 16) {
         uint32_t pal[4];
         colourPalette(blocks, true, 255, pal);
-        const uint32_t mask = load32(blocks + 4);
+        const uint32_t mask = loadLe32(blocks + 4);
         for (int r = 0; r < 4; ++r) {
             uint8_t* row = dst + size_t(r) * stride;
             const uint32_t m = mask >> (8 * r);
             for (int i = 0; i < 4; ++i)
-                store32(row + 4 * i, pal[(m >> (2 * i)) & 3]);
+                storeLe32(row + 4 * i, pal[(m >> (2 * i)) & 3]);
         }
     }
 }
@@ -99,13 +87,13 @@ void dxt5Blocks(const uint8_t* blocks, uint32_t count, uint8_t* dst, size_t stri
         uint32_t pal[4], ramp[8];
         colourPalette(blocks + 8, false, 0, pal);
         channelRamp(blocks, ramp);
-        const uint32_t mask = load32(blocks + 12);
-        const uint64_t bits = load48(blocks + 2);
+        const uint32_t mask = loadLe32(blocks + 12);
+        const uint64_t bits = loadLe48(blocks + 2);
         for (int r = 0; r < 4; ++r) {
             uint8_t* row = dst + size_t(r) * stride;
             for (int i = 0; i < 4; ++i) {
                 const int k = 4 * r + i;
-                store32(row + 4 * i, pal[(mask >> (2 * k)) & 3] | ramp[(bits >> (3 * k)) & 7] << 24);
+                storeLe32(row + 4 * i, pal[(mask >> (2 * k)) & 3] | ramp[(bits >> (3 * k)) & 7] << 24);
             }
         }
     }
@@ -175,7 +163,7 @@ void ycocgTiles(const uint8_t* units, size_t unitRowBytes, const uint8_t* chroma
             for (int c = 0; c < 8; ++c) {
                 const int g = (r / 2) * 4 + c / 2, blk = (r / 4) * 2 + c / 4, k = (r % 4) * 4 + c % 4;
                 const uint32_t y = luma[blk][k], a = kAlpha ? alpha[blk][k] : 255;
-                store32(row + 4 * c, uint32_t(red[g][y]) | uint32_t(green[g][y]) << 8 |
+                storeLe32(row + 4 * c, uint32_t(red[g][y]) | uint32_t(green[g][y]) << 8 |
                                          uint32_t(blue[g][y]) << 16 | a << 24);
             }
         }

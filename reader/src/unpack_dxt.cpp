@@ -3,6 +3,8 @@
 // Blocks are restored in order; every reference is checked against the
 // blocks already restored, every read against the payload end. While at
 // least one worst-case block of input is left the reads go unchecked.
+#include <cstring>
+
 #include "reader/frame_decoder.h"
 #include "unpack_internal.h"
 
@@ -21,7 +23,7 @@ template <bool kChecked>
 inline bool nextCode(CodeReader& r, uint32_t& code) {
     if (r.codes == 0) {
         if (kChecked && r.left() < 4) return false;
-        r.word = load32(r.in);
+        r.word = loadLe32(r.in);
         r.in += 4;
         r.codes = 16;
     }
@@ -41,7 +43,7 @@ inline bool distance(CodeReader& r, uint32_t code, size_t& d) {
         d = size_t(*r.in++) + 2;
     } else {
         if (kChecked && r.left() < 2) return false;
-        d = size_t(load16(r.in)) + 258;
+        d = size_t(loadLe16(r.in)) + 258;
         r.in += 2;
     }
     return true;
@@ -105,7 +107,7 @@ inline bool decodeDxt5Block(CodeReader& r, uint8_t* dst, size_t& block, size_t b
             break;
         case 2: {
             if (kChecked && r.left() < 2) return false;
-            const size_t d = size_t(load16(r.in)) + 2;
+            const size_t d = size_t(loadLe16(r.in)) + 2;
             r.in += 2;
             if (d > block) return false;
             std::memcpy(cur, cur - d * 16, 8);

@@ -1,19 +1,12 @@
-// Little-endian loads and stores of the unpackers.
+// The unpackers' bounded input and run lengths.
 #pragma once
 
-#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "core/bytes.h"
 
 namespace nox::unpack {
-
-static_assert(std::endian::native == std::endian::little,
-              "the unpackers load little-endian words directly");
-
-inline uint16_t load16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
-inline uint32_t load32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
-inline uint64_t load64(const uint8_t* p) { uint64_t v; std::memcpy(&v, p, 8); return v; }
-inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Bounded input cursor.
 struct Input {
@@ -31,7 +24,7 @@ inline bool readRun(Input& r, uint64_t limit, uint64_t& value) {
     if (v == 255) {
         for (;;) {
             if (r.left() < 2) return false;
-            const uint32_t w = load16(r.in);
+            const uint32_t w = loadLe16(r.in);
             r.in += 2;
             v += w;
             if (v > limit) return false;

@@ -1,5 +1,6 @@
 // Reading op streams: raw, single-value and table-coded forms.
 #include <algorithm>
+#include <cstring>
 
 #include "codec/opstream.h"
 #include "reader/frame_decoder.h"
@@ -48,7 +49,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
     const size_t tableBytes = readFrequencies(stream, size, f);
     if (tableBytes == 0 || size - tableBytes < 4) return 0;
     const uint8_t* coded = stream + tableBytes;
-    const uint64_t total = load32(coded);
+    const uint64_t total = loadLe32(coded);
     const size_t codedBytes = size_t((total + 7) >> 3);
     if (total < 32 + kOpStateBits || codedBytes > size - tableBytes) return 0;
 
@@ -72,7 +73,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
         const size_t at = size_t(position >> 3);
         uint32_t word;
         if (at + 4 <= codedBytes) {
-            word = load32(coded + at);
+            word = loadLe32(coded + at);
         } else {
             word = 0;
             for (size_t b = at; b < codedBytes; ++b) word |= uint32_t(coded[b]) << (8 * (b - at));
@@ -86,7 +87,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
     // near the start of the bits, go through the checked reads.
     while (n - j >= 5 && position >= 32 + 5 * kOpStateBits + 64) {
         const size_t start = size_t((position - 1) >> 3) - 7;
-        const uint64_t window = load64(coded + start);
+        const uint64_t window = loadLe64(coded + start);
         const uint64_t low = uint64_t(start) * 8;
         for (int k = 0; k < 5; ++k, ++j) {
             const DecodeEntry e = table[state];

@@ -4,6 +4,7 @@
 // The op streams are read first, then the data stream is replayed unit by
 // unit. Hash-slot references resolve through tables rebuilt exactly as the
 // packer built them; distances are checked against the units restored so far.
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -53,7 +54,7 @@ struct HalfSlots {
         for (uint32_t h = 0; h < 256; ++h) endpoints[h] = pieces[h] = kEmpty;
     }
     void insert(const uint8_t* base, uint32_t p) {
-        const uint64_t x = load64(base + p);
+        const uint64_t x = loadLe64(base + p);
         endpoints[h8(uint32_t(x) & 0xFFFF)] = p;
         pieces[h8(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
     }
@@ -65,7 +66,7 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     uint8_t* cur = base + p;
     const uint8_t* in = data.in;
     if (op == 2) {
-        const uint32_t d = uint32_t(load16(in)) + 1;
+        const uint32_t d = uint32_t(loadLe16(in)) + 1;
         if (d > j) return false;
         std::memcpy(cur, cur - size_t(d) * S, 8);
         data.in = in + 2;
@@ -80,7 +81,7 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
         std::memcpy(cur, cur - S, 2);
     }
     if (ix == 4) {
-        const uint32_t d = uint32_t(load16(in)) + 1;
+        const uint32_t d = uint32_t(loadLe16(in)) + 1;
         in += 2;
         if (d > j) return false;
         std::memcpy(cur + 2, cur - size_t(d) * S + 2, 6);
@@ -115,15 +116,15 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
 }
 
 inline void repeat8(uint8_t* cur, size_t stride, size_t count) {
-    const uint64_t x = load64(cur - stride);
-    for (size_t k = 0; k < count; ++k, cur += stride) store64(cur, x);
+    const uint64_t x = loadLe64(cur - stride);
+    for (size_t k = 0; k < count; ++k, cur += stride) storeLe64(cur, x);
 }
 
 // One stream of m single units. Returns the bytes it took, 0 when malformed.
 size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops) {
     if (size < 16 || m == 0) return 0;
-    const size_t dataLength = load32(src);
-    const uint32_t nops = load32(src + 4);
+    const size_t dataLength = loadLe32(src);
+    const uint32_t nops = loadLe32(src + 4);
     if (dataLength < 16 || dataLength > size || nops > m - 1) return 0;
     const size_t opsLength = readOpStream(src + dataLength, size - dataLength, ops, nops);
     if (opsLength == 0) return 0;
@@ -159,8 +160,8 @@ size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, ui
 size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops,
                        uint32_t opsPerHalf) {
     if (size < 28 || m == 0) return 0;
-    const size_t dataLength = load32(src);
-    const uint32_t n[2] = {load32(src + 4), load32(src + 8)};
+    const size_t dataLength = loadLe32(src);
+    const uint32_t n[2] = {loadLe32(src + 4), loadLe32(src + 8)};
     if (dataLength < 28 || dataLength > size || n[0] > m - 1 || n[1] > m - 1 || n[0] > opsPerHalf ||
         n[1] > opsPerHalf)
         return 0;

@@ -72,16 +72,8 @@ Bytes blockPicture(uint32_t w, uint32_t h, Rng& rng)
     return p;
 }
 
-std::vector<DxtKernel> fastLevels()
-{
-    std::vector<DxtKernel> levels;
-    for (DxtKernel k : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
-        if (dxtKernelSupported(k)) levels.push_back(k);
-    return levels;
-}
-
 // The texture encoders of types 0 to 3 at a level.
-void encodeWith(DxtKernel k, uint32_t type, const Bytes& p, uint32_t w, uint32_t h, uint8_t* t)
+void encodeWith(SimdLevel k, uint32_t type, const Bytes& p, uint32_t w, uint32_t h, uint8_t* t)
 {
     if (type == 0)
         encodeDxt1TextureWith(k, p.data(), w, h, t);
@@ -101,12 +93,12 @@ void expectEncodersMatch(const Bytes& picture, uint32_t w, uint32_t h, const std
     for (uint32_t type = 0; type < types; ++type) {
         const size_t blockBytes = type == 0 ? 8 : type == 1 ? 16 : type == 2 ? 12 : 20;
         Bytes want(w / 4 * (h / 4) * blockBytes, 0xAA);
-        encodeWith(DxtKernel::Scalar, type, picture, w, h, want.data());
-        for (DxtKernel k : fastLevels()) {
+        encodeWith(SimdLevel::Scalar, type, picture, w, h, want.data());
+        for (SimdLevel k : testing::fastLevels()) {
             Bytes got(want.size(), 0x55);
             encodeWith(k, type, picture, w, h, got.data());
             const size_t at = size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
-            ASSERT_EQ(got, want) << what << " type " << type << " " << dxtKernelName(k) << " byte " << at;
+            ASSERT_EQ(got, want) << what << " type " << type << " " << simdLevelName(k) << " byte " << at;
         }
         ASSERT_EQ(testing::encodeTexture(type, picture, w, h), want) << what << " type " << type << " plain";
     }
@@ -158,7 +150,7 @@ TEST(SimdLevels, PicturesMatchScalar)
     }
 }
 
-uint32_t packWith(DxtKernel k, uint32_t type, const Bytes& in, Bytes& out)
+uint32_t packWith(SimdLevel k, uint32_t type, const Bytes& in, Bytes& out)
 {
     const uint32_t n = uint32_t(in.size()), cap = uint32_t(out.size());
     return type == 0 ? packDxt1With(k, in.data(), n, out.data(), cap)
@@ -191,11 +183,11 @@ TEST(SimdLevels, PackersMatchScalar)
         for (const auto& [name, in] : textures) {
             const uint32_t n = uint32_t(in.size()), cap = type < 2 ? packDxtBound(n) : packYcocgBound(n);
             Bytes want(cap, 0xAA);
-            want.resize(packWith(DxtKernel::Scalar, type, in, want));
-            for (DxtKernel k : fastLevels()) {
+            want.resize(packWith(SimdLevel::Scalar, type, in, want));
+            for (SimdLevel k : testing::fastLevels()) {
                 Bytes got(cap, 0x55);
                 got.resize(packWith(k, type, in, got));
-                ASSERT_EQ(got, want) << name << " type " << type << " " << dxtKernelName(k);
+                ASSERT_EQ(got, want) << name << " type " << type << " " << simdLevelName(k);
             }
             ASSERT_EQ(testing::packTexture(type, in), want) << name << " type " << type << " plain";
         }
@@ -214,13 +206,13 @@ namespace {
 TEST(SimdLevels, EnvironmentCapsTheLevel)
 {
     if (const char* expected = std::getenv("ZEMO_TEST_EXPECTED_KERNEL"); expected && *expected) {
-        EXPECT_STREQ(dxtKernelName(bestDxtKernel()), expected);
+        EXPECT_STREQ(simdLevelName(activeSimdLevel()), expected);
         return;
     }
-    const DxtKernel top = bestDxtKernel();
-    for (auto [setting, expected] : {std::pair{"scalar", DxtKernel::Scalar}, {"sse2", std::min(top, DxtKernel::Sse2)},
+    const SimdLevel top = activeSimdLevel();
+    for (auto [setting, expected] : {std::pair{"scalar", SimdLevel::Scalar}, {"sse2", std::min(top, SimdLevel::Sse2)},
                                      {"avx2", top}, {"fastest", top}}) {
-        const auto r = testutil::run({{"ZEMO_KERNEL", setting}, {"ZEMO_TEST_EXPECTED_KERNEL", dxtKernelName(expected)}},
+        const auto r = testutil::run({{"ZEMO_KERNEL", setting}, {"ZEMO_TEST_EXPECTED_KERNEL", simdLevelName(expected)}},
                                      testutil::self() + " --gtest_filter=SimdLevels.EnvironmentCapsTheLevel");
         EXPECT_EQ(r.code, 0) << setting << "\n" << r.out;
     }

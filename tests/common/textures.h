@@ -16,6 +16,7 @@
 #include "codec/packers.h"
 #include "codec/ycocg.h"
 #include "codec/zemo3.h"
+#include "core/simd.h"
 #include "reader/frame_decoder.h"
 
 namespace nox::testing {
@@ -37,6 +38,16 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
 }
 
 inline Bytes u32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+
+// The levels above Scalar that this processor runs, each compared against
+// the scalar reference by the level tests.
+inline std::vector<SimdLevel> fastLevels()
+{
+    std::vector<SimdLevel> levels;
+    for (SimdLevel level : kSimdLevels)
+        if (level != SimdLevel::Scalar && simdLevelSupported(level)) levels.push_back(level);
+    return levels;
+}
 
 // A pw x ph RGBA picture of the given content.
 inline Bytes makePicture(Content content, uint32_t pw, uint32_t ph, uint32_t seed)

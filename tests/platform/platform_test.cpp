@@ -1,5 +1,6 @@
 // Text conversion between the host's UTF-16 and the UTF-8 that file names
-// and FFmpeg take, and the memory probe the export job consults.
+// and FFmpeg take, the memory probe the export job consults, and the files
+// and folders the commands use.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -42,4 +43,38 @@ TEST(Platform, MemoryProbeCanBeReplaced)
     platform::setAvailableMemoryProbe(nullptr);
     EXPECT_NE(platform::availablePhysicalMemory(), 12345u);
     EXPECT_GE(platform::processorCount(), 1u);
+}
+
+// Files and folders by UTF-8 name, below the system's temporary folder.
+TEST(Platform, FilesAndFolders)
+{
+    const std::string temp = platform::temporaryFolder();
+    ASSERT_TRUE(platform::isDirectory(temp)) << temp;
+    EXPECT_NE(temp.back(), '/');
+    const std::string root = temp + "/zemo3-platform-" + std::to_string(platform::processId());
+    const std::string folder = root + "/\xc3\x9c" "bung/\xe6\x97\xa5";  // Übung/日
+    ASSERT_TRUE(platform::makeDirectories(folder));
+    EXPECT_TRUE(platform::makeDirectories(folder)) << "already there";
+    const std::string file = folder + "/f.bin", missing = folder + "/none/f.bin";
+    std::string reason;
+    ASSERT_TRUE(platform::canAppend(file, &reason)) << reason;
+    EXPECT_EQ(platform::fileSize(file), 0u) << "made empty";
+    const uint8_t bytes[5] = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(platform::writeFileAtomic(file, bytes, 5, &reason)) << reason;
+    EXPECT_TRUE(platform::canAppend(file, &reason));
+    EXPECT_EQ(platform::fileSize(file), 5u) << "kept";
+    EXPECT_FALSE(platform::isDirectory(file));
+    EXPECT_FALSE(platform::fileSize(missing, &reason));
+    EXPECT_EQ(reason, "No such file or directory");
+    reason.clear();
+    EXPECT_FALSE(platform::canAppend(missing, &reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(platform::makeDirectories(file + "/below")) << "a file is in the way";
+    EXPECT_TRUE(platform::removeTree(root));
+    EXPECT_FALSE(platform::isDirectory(root));
+    EXPECT_FALSE(platform::removeTree(root));
+    std::FILE* notTerminal = std::tmpfile();
+    ASSERT_NE(notTerminal, nullptr);
+    EXPECT_FALSE(platform::isTerminal(notTerminal));
+    std::fclose(notTerminal);
 }

@@ -90,14 +90,6 @@ TEST(TextureDecode, RoundTripThroughEveryType)
         EXPECT_FALSE(textureToRgbaRows(0, texture.data(), texture.size(), w, h, first, end, out.data(), w * 4)) << end;
 }
 
-std::vector<DxtKernel> fastLevels()
-{
-    std::vector<DxtKernel> levels;
-    for (DxtKernel k : {DxtKernel::Sse2, DxtKernel::Sse41, DxtKernel::Avx2})
-        if (dxtKernelSupported(k)) levels.push_back(k);
-    return levels;
-}
-
 // Offset of the first byte where a and b differ, or -1.
 long firstDifference(const Bytes& a, const Bytes& b)
 {
@@ -142,7 +134,7 @@ TEST(TextureDecode, EveryLevelMatchesScalar)
                                               " " + std::to_string(w) + "x" + std::to_string(h) + " rows " +
                                               std::to_string(first) + ".." + std::to_string(end);
                     Bytes want(stride * (h + 16), 0xA5);
-                    ASSERT_TRUE(textureToRgbaRowsWith(DxtKernel::Scalar, type, t.data(), t.size(), w, h, first, end,
+                    ASSERT_TRUE(textureToRgbaRowsWith(SimdLevel::Scalar, type, t.data(), t.size(), w, h, first, end,
                                                       want.data(), stride));
                     size_t outside = 0;
                     for (size_t y = 0; y < h + 16; ++y) {
@@ -152,11 +144,11 @@ TEST(TextureDecode, EveryLevelMatchesScalar)
                     }
                     EXPECT_EQ(outside, 0u) << where;
                     Bytes got(want.size());
-                    for (DxtKernel level : fastLevels()) {
+                    for (SimdLevel level : testing::fastLevels()) {
                         std::fill(got.begin(), got.end(), 0xA5);
                         ASSERT_TRUE(textureToRgbaRowsWith(level, type, t.data(), t.size(), w, h, first, end,
                                                           got.data(), stride));
-                        ASSERT_EQ(firstDifference(got, want), -1) << dxtKernelName(level) << " " << where;
+                        ASSERT_EQ(firstDifference(got, want), -1) << simdLevelName(level) << " " << where;
                     }
                 }
             }
@@ -187,11 +179,11 @@ TEST(TextureDecode, EveryYcocgTripleMatchesScalar)
             chroma[tile * 16] = chroma[tile * 16 + 1] = uint8_t(round * 8 + tile / 2048);
             chroma[tile * 16 + 8] = chroma[tile * 16 + 9] = uint8_t(tile / 8);
         }
-        ASSERT_TRUE(textureToRgbaRowsWith(DxtKernel::Scalar, 2, t.data(), t.size(), side, side, 0, side, want.data(),
+        ASSERT_TRUE(textureToRgbaRowsWith(SimdLevel::Scalar, 2, t.data(), t.size(), side, side, 0, side, want.data(),
                                           side * 4));
-        for (DxtKernel level : fastLevels()) {
+        for (SimdLevel level : testing::fastLevels()) {
             ASSERT_TRUE(textureToRgbaRowsWith(level, 2, t.data(), t.size(), side, side, 0, side, got.data(), side * 4));
-            ASSERT_EQ(firstDifference(got, want), -1) << dxtKernelName(level) << " Co from " << round * 8;
+            ASSERT_EQ(firstDifference(got, want), -1) << simdLevelName(level) << " Co from " << round * 8;
         }
     }
 }

@@ -1,9 +1,13 @@
-// The command's own argument parsing.
+// The command's own argument parsing, and the steps most commands begin with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <tuple>
 
 #include "cli.h"
+#include "common/util.h"
+#include "media/png.h"
 
 namespace {
 
@@ -27,3 +31,59 @@ TEST(CommandLine, RatesAndSizes)
 }
 
 }  // namespace
+
+// The steps commands begin with, each stopping with its exit code and one line on stderr.
+TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
+{
+    testutil::TempDir dir;
+    testutil::writeFile(dir.file("text.txt"), testutil::Bytes(100, 'x'));
+    const std::vector<uint8_t> rgb(16 * 8 * 3, 128);
+    std::string error;
+    ASSERT_TRUE(writePng(dir.file("still.png"), rgb.data(), 16, 8, false, &error)) << error;
+    // A WAV file of 16-bit mono silence: sound and no picture.
+    testutil::Bytes wav(44 + 800, 0);
+    const char header[] = "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0";
+    std::memcpy(wav.data(), header, 44);
+    testutil::writeFile(dir.file("sound.wav"), wav);
+    struct Case {
+        std::vector<std::string> args;
+        MovieNeed need;
+        int code;
+        std::string says;  // after "zemo3: cmd: "; empty: the usage on stdout, or no word at all
+    } cases[] = {
+        {{"--help", "--bogus"}, MovieNeed::Any, EXIT_OK, ""},
+        {{"--bogus"}, MovieNeed::Any, EXIT_USAGE, "unknown option '--bogus'"},
+        {{"-o"}, MovieNeed::Any, EXIT_USAGE, "option --output needs a value"},
+        {{}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
+        {{"a.mov", "b.mov"}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
+        {{dir.file("absent.mov")}, MovieNeed::Any, EXIT_USAGE,
+         "cannot open '" + dir.file("absent.mov") + "': No such file or directory"},
+        {{dir.file("text.txt")}, MovieNeed::Any, EXIT_REJECTED, "'" + dir.file("text.txt") + "'"},
+        {{dir.file("sound.wav"), "-o", "x"}, MovieNeed::Any, EXIT_OK, ""},
+        {{dir.file("sound.wav")}, MovieNeed::Video, EXIT_REJECTED, "'" + dir.file("sound.wav") + "' has no video stream"},
+        {{dir.file("still.png")}, MovieNeed::Video, EXIT_OK, ""},
+        {{dir.file("still.png")}, MovieNeed::Zemo3Video, EXIT_REJECTED,
+         "'" + dir.file("still.png") + "' has no Zemo 3 video stream"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        CommandRun run("cmd", "usage: zemo3 cmd\n");
+        MovieReader movie;
+        const bool passed = run.parse(c.args, {"--output"}) && run.oneMovie() && run.movieExists() &&
+                            run.openMovie(&movie, c.need);
+        const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(passed, c.code == EXIT_OK && c.args[0] != "--help");
+        EXPECT_EQ(run.exitCode(), c.code);
+        EXPECT_EQ(out, c.args.size() && c.args[0] == "--help" ? "usage: zemo3 cmd\n" : "");
+        if (c.says.empty())
+            EXPECT_EQ(err, "");
+        else
+            EXPECT_EQ(err.rfind("zemo3: cmd: " + c.says, 0), 0u) << err;
+        EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 1);
+        if (passed && c.args.size() > 1) {
+            EXPECT_EQ(run.args().get("--output"), "x") << "-o stands for --output";
+        }
+    }
+}

@@ -95,35 +95,73 @@ std::string dbText(double v)
     return buffer;
 }
 
-VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr, const VerifyProgress& progress)
-{
-    VerifyReport report;
-    const MovieInfo& info = movie.info();
-    Problems& problems = report.problems;
-    std::vector<FrameRecord>& frames = report.frames;
-    QualityTotals& totals = report.totals;
-    uint32_t& movieType = report.movieType;
-    uint64_t& audioSamples = report.audioSamples;
+namespace {
 
-    // The container.
-    bool canDecode = true;
+// One pass over a movie: the checks made as its packets come, what they
+// need to remember, and those only the whole movie allows. Problems are
+// added in the order a reader of the report expects: the container, the
+// packets as found, then the whole.
+class MovieCheck {
+public:
+    MovieCheck(const MovieInfo& info, Reference& ref, double minPsnr, VerifyReport* report)
+        : info_(info), ref_(ref), minPsnr_(minPsnr), r_(*report), pictures_(info.width, info.height, true)
+    {
+    }
+
+    void container();
+    // Whether the video can be decoded at all (container() tells).
+    bool canDecode() const { return canDecode_; }
+    void sound(const MoviePacket& packet);
+    void frame(const MoviePacket& packet);
+    // After the last packet; readError is the reader's, if it stopped early.
+    void wholeMovie(const std::string& readError);
+
+private:
+    void compareSound(const MoviePacket& packet, uint64_t count);
+    void compareFrame(uint64_t n, FrameRecord* rec);
+    void length();
+    void rate();
+    void soundLength();
+    void soundAgainstReference();
+
+    const MovieInfo& info_;
+    Reference& ref_;
+    const double minPsnr_;
+    VerifyReport& r_;
+    FramePictures pictures_;
+    std::vector<uint8_t> rgba_, source_;
+    std::vector<int16_t> refSound_;
+    bool canDecode_ = true;
+    int64_t step_ = 0;  // frame duration in the video time base
+    uint64_t decodeFailures_ = 0, typeMismatches_ = 0, lowFrames_ = 0;
+    uint64_t audioBytes_ = 0;
+    bool audioGapReported_ = false, soundDiffers_ = false;
+    uint64_t soundDiffAt_ = 0;
+    bool referenceEnded_ = false;
+    AVRational frameTime_{0, 1};
+};
+
+void MovieCheck::container()
+{
+    Problems& problems = r_.problems;
+    const MovieInfo& info = info_;
     if (info.videoStreams != 1) {
         problems.add(info.videoStreams ? std::to_string(info.videoStreams) + " video streams, expected one"
                                        : "no video stream");
-        canDecode = info.videoStreams > 0;
+        canDecode_ = info.videoStreams > 0;
     }
     if (info.videoStreams && info.codecTag != kMovieTag) {
         problems.add("the video stream is tagged '" + tagText(info.codecTag) + "', not 'ZMQ3'");
-        canDecode = false;
+        canDecode_ = false;
     }
     if (info.videoStreams && (info.width == 0 || info.height == 0)) {
         problems.add("the video stream has no picture size");
-        canDecode = false;
+        canDecode_ = false;
     } else if (info.videoStreams && (info.width > kLargestSide || info.height > kLargestSide)) {
         // A damaged size field: decoding would ask for gigabytes.
         problems.add("the video stream is " + std::to_string(info.width) + "x" + std::to_string(info.height) +
                      ", larger than Zemo 3 pictures go (" + std::to_string(kLargestSide) + " per side)");
-        canDecode = false;
+        canDecode_ = false;
     }
     if (info.audioStreams > 1)
         problems.add(std::to_string(info.audioStreams) + " audio streams, expected at most one");
@@ -131,182 +169,224 @@ VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr, con
         problems.add("the audio stream is " + info.audioCodec + ", not uncompressed PCM");
     if (info.otherStreams)
         problems.add(std::to_string(info.otherStreams) + " streams that are neither picture nor sound");
-    if (ref.source) {
-        const Composition& c = ref.source->composition();
+    if (ref_.source) {
+        const Composition& c = ref_.source->composition();
         if (c.width != info.width || c.height != info.height) {
             problems.add("the movie is " + std::to_string(info.width) + "x" + std::to_string(info.height) + ", " +
-                         ref.name + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
-            ref.source.reset();
+                         ref_.name + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+            ref_.source.reset();
         }
     }
+}
 
-    // Every packet.
-    FramePictures pictures(info.width, info.height, true);
-    std::vector<uint8_t> rgba, source;
-    std::vector<int16_t> refSound;
-    uint64_t expectedTotal = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : ref.frames;
-    int64_t step = 0;                        // frame duration in the video time base
-    uint64_t decodeFailures = 0, typeMismatches = 0, lowFrames = 0;
-    uint64_t audioBytes = 0;
-    bool audioGapReported = false, soundDiffers = false;
-    uint64_t soundDiffAt = 0;
-    bool referenceEnded = false;
+void MovieCheck::sound(const MoviePacket& packet)
+{
+    audioBytes_ += packet.size;
+    if (info_.bytesPerSample == 0 || info_.channels == 0)
+        return;
+    const uint64_t frameBytes = uint64_t(info_.channels) * uint64_t(info_.bytesPerSample);
+    const uint64_t count = packet.size / frameBytes;
+    const int64_t expected = av_rescale_q(int64_t(r_.audioSamples), {1, std::max(info_.sampleRate, 1)},
+                                          {info_.audioTimeBaseNum, info_.audioTimeBaseDen});
+    if (packet.pts != INT64_MIN && packet.pts != expected && !audioGapReported_) {
+        r_.problems.add("sound packet at sample " + std::to_string(r_.audioSamples) + " has pts " +
+                        std::to_string(packet.pts) + ", expected " + std::to_string(expected));
+        audioGapReported_ = true;
+    }
+    compareSound(packet, count);
+    r_.audioSamples += count;
+}
+
+// The sound the host was given, sample for sample (16-bit movies).
+void MovieCheck::compareSound(const MoviePacket& packet, uint64_t count)
+{
+    if (!(ref_.source && ref_.sound && info_.audioCodec == "pcm_s16le" && !soundDiffers_ &&
+          ref_.source->composition().channels == info_.channels &&
+          int(ref_.source->composition().sampleRate) == info_.sampleRate))
+        return;
+    const size_t got = ref_.source->sound(r_.audioSamples, size_t(count), &refSound_);
+    const size_t n = got * size_t(info_.channels);
+    for (size_t i = 0; i < n && !soundDiffers_; ++i) {
+        const int16_t v = int16_t(uint16_t(packet.data[2 * i] | packet.data[2 * i + 1] << 8));
+        if (v != refSound_[i])
+            soundDiffers_ = true, soundDiffAt_ = r_.audioSamples + i / size_t(info_.channels);
+    }
+}
+
+void MovieCheck::frame(const MoviePacket& packet)
+{
+    const uint64_t n = r_.frames.size();
+    FrameRecord rec;
+    rec.pts = packet.pts;
+    rec.bytes = packet.size;
+    rec.duration = packet.duration;
+    if (n == 0)
+        step_ = packet.duration;
+
+    std::string why;
+    FramePictures::Header header;
+    rec.decoded = pictures_.decode(packet.data, packet.size, &rgba_, &header, &why);
+    rec.type = header.type;
+    if (!rec.decoded) {
+        if (++decodeFailures_ <= 5)
+            r_.problems.add("frame " + std::to_string(n) + " does not decode: " + why);
+    } else if (r_.movieType == UINT32_MAX) {
+        r_.movieType = header.type;
+    } else if (header.type != r_.movieType) {
+        if (++typeMismatches_ <= 5)
+            r_.problems.add("frame " + std::to_string(n) + " is " + nox::formatTypeName(header.type) + " (tag '" +
+                            frameTagText(header.tag) + "'), the movie " + nox::formatTypeName(r_.movieType));
+    }
+    compareFrame(n, &rec);
+    r_.frames.push_back(rec);
+}
+
+void MovieCheck::compareFrame(uint64_t n, FrameRecord* rec)
+{
+    if (!ref_.source || referenceEnded_)
+        return;
+    if (!referencePicture(ref_, n, &source_)) {
+        referenceEnded_ = true;
+        if (!ref_.source->error().empty())
+            r_.problems.add("reading " + ref_.name + ": " + ref_.source->error());
+    } else if (rec->decoded) {
+        rec->compared = true;
+        rec->quality = comparePictures(rgba_.data(), source_.data(), info_.width, info_.height,
+                                       size_t(info_.width) * 4, typeHasAlpha(rec->type));
+        r_.totals.add(n, rec->quality);
+        if (minPsnr_ > 0 && rec->quality.psnrAll < minPsnr_ && ++lowFrames_ <= 5)
+            r_.problems.add("frame " + std::to_string(n) + " reaches only " + dbText(rec->quality.psnrAll) +
+                            " dB against " + ref_.name + " (floor " + dbText(minPsnr_) + " dB)");
+    }
+}
+
+void MovieCheck::wholeMovie(const std::string& readError)
+{
+    Problems& problems = r_.problems;
+    checkTimestamps(r_.frames, step_, &problems);
+    if (!readError.empty())
+        problems.add(readError + " after " + std::to_string(r_.frames.size()) + " frames");
+    if (decodeFailures_ > 5)
+        problems.add(std::to_string(decodeFailures_) + " frames in all do not decode");
+    if (typeMismatches_ > 5)
+        problems.add(std::to_string(typeMismatches_) + " frames in all differ in type from the first");
+    if (lowFrames_ > 5)
+        problems.add(std::to_string(lowFrames_) + " frames in all fall below the PSNR floor");
+    length();
+    rate();
+    soundLength();
+    if (ref_.source && ref_.sound)
+        soundAgainstReference();
+}
+
+// The frame count against the container's index and the reference.
+void MovieCheck::length()
+{
+    Problems& problems = r_.problems;
+    const uint64_t count = r_.frames.size();
+    if (canDecode_ && count == 0)
+        problems.add("the movie has no frames");
+    if (canDecode_ && info_.indexedFrames > 0 && uint64_t(info_.indexedFrames) != count)
+        problems.add("the container lists " + std::to_string(info_.indexedFrames) + " frames, the file holds " +
+                     std::to_string(count));
+    if (ref_.source && ref_.exactLength && ref_.frames != count)
+        problems.add("the movie has " + std::to_string(count) + " frames, " + ref_.name + " " +
+                     std::to_string(ref_.frames));
+    else if (ref_.source && referenceEnded_)
+        problems.add(ref_.name + " ends before the movie's frame " + std::to_string(r_.totals.frames));
+    if (ref_.source && !ref_.exactLength && !referenceEnded_ && count > 0 && count < ref_.limit) {
+        SourcePicture extra;
+        if (ref_.source->frame(count, &extra))
+            problems.add(ref_.name + " goes on after the movie's last frame " + std::to_string(count - 1));
+    }
+}
+
+// The movie's rate, from one frame's duration, against the reference's.
+void MovieCheck::rate()
+{
+    if (step_ > 0)
+        frameTime_ = av_mul_q({int(step_), 1}, {info_.timeBaseNum, info_.timeBaseDen});
+    r_.frameTimeNum = frameTime_.num;
+    r_.frameTimeDen = frameTime_.den;
+    if (!ref_.source || step_ <= 0)
+        return;
+    const Composition& c = ref_.source->composition();
+    // The host hands the rate over as 16.16 fixed point and the module keeps
+    // denominators up to 5000, so 29.97 comes back as 148861/4967: rates
+    // agree when they differ by less than one part in 10^5.
+    const double movieRate = av_q2d(av_inv_q(frameTime_)), referenceRate = double(c.fpsNum) / c.fpsDen;
+    if (std::fabs(movieRate - referenceRate) > referenceRate * 1e-5)
+        r_.problems.add("the movie runs at " + std::to_string(frameTime_.den) + "/" + std::to_string(frameTime_.num) +
+                        " fps, " + ref_.name + " at " + std::to_string(c.fpsNum) + "/" + std::to_string(c.fpsDen));
+}
+
+// Whole sample frames, and as long as the picture.
+void MovieCheck::soundLength()
+{
+    if (!(info_.audio >= 0 && info_.bytesPerSample > 0 && info_.channels > 0))
+        return;
+    const uint64_t frameBytes = uint64_t(info_.channels) * uint64_t(info_.bytesPerSample);
+    if (audioBytes_ % frameBytes)
+        r_.problems.add("the sound holds " + std::to_string(audioBytes_) + " bytes, not a whole number of " +
+                        std::to_string(frameBytes) + "-byte sample frames");
+    const double soundSeconds = double(r_.audioSamples) / std::max(info_.sampleRate, 1);
+    const double pictureSeconds = double(r_.frames.size()) * av_q2d(frameTime_);
+    if (step_ > 0 && std::fabs(soundSeconds - pictureSeconds) > av_q2d(frameTime_) + 1e-9)
+        r_.problems.add("the sound lasts " + std::to_string(soundSeconds) + " s, the picture " +
+                        std::to_string(pictureSeconds) + " s");
+}
+
+void MovieCheck::soundAgainstReference()
+{
+    Problems& problems = r_.problems;
+    const Composition& c = ref_.source->composition();
+    const bool refHasSound = c.sampleRate && c.channels;
+    if (refHasSound && info_.audio < 0) {
+        problems.add("the movie has no sound, " + ref_.name + " has");
+        return;
+    }
+    if (!refHasSound) {
+        if (info_.audio >= 0)
+            problems.add("the movie has sound, " + ref_.name + " has none");
+        return;
+    }
+    if (int(c.channels) != info_.channels || int(c.sampleRate) != info_.sampleRate)
+        problems.add("the sound is " + std::to_string(info_.channels) + " channels at " +
+                     std::to_string(info_.sampleRate) + " Hz, " + ref_.name + " " + std::to_string(c.channels) +
+                     " at " + std::to_string(c.sampleRate) + " Hz");
+    if (ref_.exactLength && info_.audio >= 0) {
+        const uint64_t expected =
+            r_.frames.size() * uint64_t(c.sampleRate) * uint64_t(c.fpsDen) / uint64_t(std::max(c.fpsNum, 1));
+        if (r_.audioSamples != expected)
+            problems.add("the sound has " + std::to_string(r_.audioSamples) + " samples, " + ref_.name + " " +
+                         std::to_string(expected));
+    }
+    if (soundDiffers_)
+        problems.add("the sound differs from " + ref_.name + " from sample " + std::to_string(soundDiffAt_));
+}
+
+}  // namespace
+
+VerifyReport verifyMovie(MovieReader& movie, Reference& ref, double minPsnr, const VerifyProgress& progress)
+{
+    VerifyReport report;
+    const MovieInfo& info = movie.info();
+    MovieCheck check(info, ref, minPsnr, &report);
+    check.container();
+    const uint64_t expectedTotal = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : ref.frames;
     MoviePacket packet;
     while (movie.next(&packet)) {
-        if (packet.kind == MoviePacket::AUDIO) {
-            audioBytes += packet.size;
-            if (info.bytesPerSample == 0 || info.channels == 0)
-                continue;
-            const uint64_t frameBytes = uint64_t(info.channels) * uint64_t(info.bytesPerSample);
-            const uint64_t count = packet.size / frameBytes;
-            const int64_t expected =
-                av_rescale_q(int64_t(audioSamples), {1, std::max(info.sampleRate, 1)},
-                             {info.audioTimeBaseNum, info.audioTimeBaseDen});
-            if (packet.pts != INT64_MIN && packet.pts != expected && !audioGapReported) {
-                problems.add("sound packet at sample " + std::to_string(audioSamples) + " has pts " +
-                             std::to_string(packet.pts) + ", expected " + std::to_string(expected));
-                audioGapReported = true;
-            }
-            // The sound the host was given, sample for sample (16-bit movies).
-            if (ref.source && ref.sound && info.audioCodec == "pcm_s16le" && !soundDiffers &&
-                ref.source->composition().channels == info.channels &&
-                int(ref.source->composition().sampleRate) == info.sampleRate) {
-                const size_t got = ref.source->sound(audioSamples, size_t(count), &refSound);
-                const size_t n = got * size_t(info.channels);
-                for (size_t i = 0; i < n && !soundDiffers; ++i) {
-                    const int16_t v = int16_t(uint16_t(packet.data[2 * i] | packet.data[2 * i + 1] << 8));
-                    if (v != refSound[i])
-                        soundDiffers = true, soundDiffAt = audioSamples + i / size_t(info.channels);
-                }
-            }
-            audioSamples += count;
+        if (packet.kind == MoviePacket::AUDIO)
+            check.sound(packet);
+        if (packet.kind != MoviePacket::VIDEO || !check.canDecode())
             continue;
-        }
-        if (packet.kind != MoviePacket::VIDEO || !canDecode)
-            continue;
-
-        const uint64_t n = frames.size();
-        FrameRecord rec;
-        rec.pts = packet.pts;
-        rec.bytes = packet.size;
-        rec.duration = packet.duration;
-        if (n == 0)
-            step = packet.duration;
-
-        std::string why;
-        FramePictures::Header header;
-        rec.decoded = pictures.decode(packet.data, packet.size, &rgba, &header, &why);
-        rec.type = header.type;
-        if (!rec.decoded) {
-            if (++decodeFailures <= 5)
-                problems.add("frame " + std::to_string(n) + " does not decode: " + why);
-        } else if (movieType == UINT32_MAX) {
-            movieType = header.type;
-        } else if (header.type != movieType) {
-            if (++typeMismatches <= 5)
-                problems.add("frame " + std::to_string(n) + " is " + nox::formatTypeName(header.type) + " (tag '" +
-                             frameTagText(header.tag) + "'), the movie " + nox::formatTypeName(movieType));
-        }
-        if (ref.source && !referenceEnded) {
-            if (!referencePicture(ref, n, &source)) {
-                referenceEnded = true;
-                if (!ref.source->error().empty())
-                    problems.add("reading " + ref.name + ": " + ref.source->error());
-            } else if (rec.decoded) {
-                rec.compared = true;
-                rec.quality = comparePictures(rgba.data(), source.data(), info.width, info.height,
-                                              size_t(info.width) * 4, typeHasAlpha(rec.type));
-                totals.add(n, rec.quality);
-                if (minPsnr > 0 && rec.quality.psnrAll < minPsnr && ++lowFrames <= 5)
-                    problems.add("frame " + std::to_string(n) + " reaches only " + dbText(rec.quality.psnrAll) +
-                                 " dB against " + ref.name + " (floor " + dbText(minPsnr) + " dB)");
-            }
-        }
-        frames.push_back(rec);
+        check.frame(packet);
         if (progress)
-            progress(frames.size(), expectedTotal, false);
+            progress(report.frames.size(), expectedTotal, false);
     }
     if (progress)
-        progress(frames.size(), expectedTotal, true);
-
-    // What only the whole movie tells.
-    const uint64_t count = frames.size();
-    checkTimestamps(frames, step, &problems);
-    if (!movie.error().empty())
-        problems.add(movie.error() + " after " + std::to_string(count) + " frames");
-    if (decodeFailures > 5)
-        problems.add(std::to_string(decodeFailures) + " frames in all do not decode");
-    if (typeMismatches > 5)
-        problems.add(std::to_string(typeMismatches) + " frames in all differ in type from the first");
-    if (lowFrames > 5)
-        problems.add(std::to_string(lowFrames) + " frames in all fall below the PSNR floor");
-    if (canDecode && count == 0)
-        problems.add("the movie has no frames");
-    if (canDecode && info.indexedFrames > 0 && uint64_t(info.indexedFrames) != count)
-        problems.add("the container lists " + std::to_string(info.indexedFrames) + " frames, the file holds " +
-                     std::to_string(count));
-    if (ref.source && ref.exactLength && ref.frames != count)
-        problems.add("the movie has " + std::to_string(count) + " frames, " + ref.name + " " +
-                     std::to_string(ref.frames));
-    else if (ref.source && referenceEnded)
-        problems.add(ref.name + " ends before the movie's frame " + std::to_string(totals.frames));
-    if (ref.source && !ref.exactLength && !referenceEnded && count > 0 && count < ref.limit) {
-        SourcePicture extra;
-        if (ref.source->frame(count, &extra))
-            problems.add(ref.name + " goes on after the movie's last frame " + std::to_string(count - 1));
-    }
-    // Rate of the movie against the reference's.
-    AVRational frameTime{0, 1};
-    if (step > 0)
-        frameTime = av_mul_q({int(step), 1}, {info.timeBaseNum, info.timeBaseDen});
-    report.frameTimeNum = frameTime.num;
-    report.frameTimeDen = frameTime.den;
-    if (ref.source && step > 0) {
-        const Composition& c = ref.source->composition();
-        // The host hands the rate over as 16.16 fixed point and the module
-        // keeps denominators up to 5000, so 29.97 comes back as 148861/4967:
-        // rates agree when they differ by less than one part in 10^5.
-        const double movieRate = av_q2d(av_inv_q(frameTime)), referenceRate = double(c.fpsNum) / c.fpsDen;
-        if (std::fabs(movieRate - referenceRate) > referenceRate * 1e-5)
-            problems.add("the movie runs at " + std::to_string(frameTime.den) + "/" + std::to_string(frameTime.num) +
-                         " fps, " + ref.name + " at " + std::to_string(c.fpsNum) + "/" + std::to_string(c.fpsDen));
-    }
-    // Sound.
-    if (info.audio >= 0 && info.bytesPerSample > 0 && info.channels > 0) {
-        const uint64_t frameBytes = uint64_t(info.channels) * uint64_t(info.bytesPerSample);
-        if (audioBytes % frameBytes)
-            problems.add("the sound holds " + std::to_string(audioBytes) + " bytes, not a whole number of " +
-                         std::to_string(frameBytes) + "-byte sample frames");
-        const double soundSeconds = double(audioSamples) / std::max(info.sampleRate, 1);
-        const double pictureSeconds = double(count) * av_q2d(frameTime);
-        if (step > 0 && std::fabs(soundSeconds - pictureSeconds) > av_q2d(frameTime) + 1e-9)
-            problems.add("the sound lasts " + std::to_string(soundSeconds) + " s, the picture " +
-                         std::to_string(pictureSeconds) + " s");
-    }
-    if (ref.source && ref.sound) {
-        const Composition& c = ref.source->composition();
-        const bool refHasSound = c.sampleRate && c.channels;
-        if (refHasSound && info.audio < 0)
-            problems.add("the movie has no sound, " + ref.name + " has");
-        else if (!refHasSound && info.audio >= 0)
-            problems.add("the movie has sound, " + ref.name + " has none");
-        else if (refHasSound) {
-            if (int(c.channels) != info.channels || int(c.sampleRate) != info.sampleRate)
-                problems.add("the sound is " + std::to_string(info.channels) + " channels at " +
-                             std::to_string(info.sampleRate) + " Hz, " + ref.name + " " +
-                             std::to_string(c.channels) + " at " + std::to_string(c.sampleRate) + " Hz");
-            if (ref.exactLength && info.audio >= 0) {
-                const uint64_t expected =
-                    count * uint64_t(c.sampleRate) * uint64_t(c.fpsDen) / uint64_t(std::max(c.fpsNum, 1));
-                if (audioSamples != expected)
-                    problems.add("the sound has " + std::to_string(audioSamples) + " samples, " + ref.name + " " +
-                                 std::to_string(expected));
-            }
-            if (soundDiffers)
-                problems.add("the sound differs from " + ref.name + " from sample " + std::to_string(soundDiffAt));
-        }
-    }
-
+        progress(report.frames.size(), expectedTotal, true);
+    check.wholeMovie(movie.error());
     return report;
 }
 

@@ -88,9 +88,7 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
                                                            failed);
                 if (packets.empty())
                     break;
-                std::lock_guard<std::mutex> guard(videoQueueLock_);
-                for (auto& p : packets)
-                    videoQueue_.push_back(std::move(p));
+                queuePackets(packets, videoQueue_, videoQueueLock_);
             }
         }
         if (audioStream_) {
@@ -99,9 +97,7 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
                                                            failed);
                 if (packets.empty())
                     break;
-                std::lock_guard<std::mutex> guard(audioQueueLock_);
-                for (auto& p : packets)
-                    audioQueue_.push_back(std::move(p));
+                queuePackets(packets, audioQueue_, audioQueueLock_);
             }
         }
         writePendingPackets(true);
@@ -297,11 +293,7 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t position, u
     }
     if (packets.empty())
         return true;
-    {
-        std::lock_guard<std::mutex> guard(audioQueueLock_);
-        for (auto& p : packets)
-            audioQueue_.push_back(std::move(p));
-    }
+    queuePackets(packets, audioQueue_, audioQueueLock_);
     return writePendingPackets(false);
 }
 
@@ -319,6 +311,13 @@ bool VideoFormatWriterFFMPEG::setMetadata(const std::map<std::string, std::strin
     av_dict_free(&formatContext_->metadata);
     formatContext_->metadata = dict;
     return true;
+}
+
+void VideoFormatWriterFFMPEG::queuePackets(PacketList& packets, PacketList& queue, std::mutex& lock)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    for (auto& p : packets)
+        queue.push_back(std::move(p));
 }
 
 PacketList VideoFormatWriterFFMPEG::takeReadyRun(PacketList& queue, std::mutex& lock, int64_t last)
@@ -578,11 +577,7 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     }
     if (packets.empty())
         return true;
-    {
-        std::lock_guard<std::mutex> guard(videoQueueLock_);
-        for (auto& p : packets)
-            videoQueue_.push_back(std::move(p));
-    }
+    queuePackets(packets, videoQueue_, videoQueueLock_);
     return writePendingPackets(false);
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "core/simd.h"
+
 namespace nox {
 
 // Makes sure the lookup tables are ready. The tables are built at compile
@@ -27,41 +29,26 @@ void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, ui
 // no pixel uses index 3, so the block also decodes opaque in three-colour mode.
 void encodeColorBlock(uint8_t* destination, const uint8_t* block);
 
-// Instruction-set levels of the block encoders (also the YCoCg ones and the
-// packers). Every level writes the same bytes as the scalar reference; the
-// plain functions use bestDxtKernel(). The ...With functions run a chosen
-// level (for tests and benchmarks); an unsupported level falls back to
-// scalar. Levels are ordered: a processor that runs one runs those below it.
-enum class DxtKernel { Scalar, Sse2, Sse41, Avx2 };
-// Whether this build carries the level and this processor runs it.
-bool dxtKernelSupported(DxtKernel kernel);
-// The highest supported level, capped by limitDxtKernel(). Decided once per
-// process from the processor (and the ZEMO_KERNEL environment variable:
-// scalar, sse2, sse41 or avx2 caps the level, for comparisons).
-DxtKernel bestDxtKernel();
-// Caps the level the plain entry points use from now on (tests, benchmarks,
-// `zemo3 bench --kernel`); the cap never raises the level above what the
-// processor runs.
-void limitDxtKernel(DxtKernel cap);
-// "scalar", "sse2", "sse41", "avx2".
-const char* dxtKernelName(DxtKernel kernel);
-void encodeColorBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block);
+// The ...With functions run a chosen instruction-set level (for tests and
+// benchmarks: core/simd.h); every level writes the same bytes as the scalar
+// reference, and the plain functions run activeSimdLevel().
+void encodeColorBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* block);
 
 // Encodes the A bytes of a block as an 8-byte DXT5 alpha block: a0 = max,
 // a1 = min, 48 bits of 3-bit indices (all zero when a0 == a1).
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block);
-void encodeAlphaBlockWith(DxtKernel kernel, uint8_t* destination, const uint8_t* block);
+void encodeAlphaBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* block);
 
 // Whole-texture loops over a padded RGBA picture (row stride width*4; width
 // and height multiples of 4). DXT1: 8 bytes per block in raster order of
 // blocks. DXT5: per block the alpha block then the colour block (16 bytes).
 // The SSE4.1 and AVX2 levels encode 4 and 8 horizontally adjacent blocks at
-// once; the plain functions use bestDxtKernel().
+// once.
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 void encodeDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
-void encodeDxt1TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
                            uint8_t* texture);
-void encodeDxt5TextureWith(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height,
+void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
                            uint8_t* texture);
 
 // The encoder's lookup tables, read-only for the life of the process.

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "codec/dxt.h"
+#include "core/simd.h"
 
 namespace nox {
 
@@ -31,14 +31,14 @@ uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint
 // Same for a YG10 texture (n a multiple of 80): luma-and-alpha stream, then chroma.
 uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n);
 
-// The same with a chosen instruction-set level (for tests and benchmarks);
-// every level writes the scalar reference's bytes, and the plain packers use
-// bestDxtKernel(). The fast levels differ in how they walk memory, not in
-// what they code.
-uint32_t packDxt1With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity);
-uint32_t packDxt5With(DxtKernel kernel, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity);
-uint32_t packYcg6With(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n);
-uint32_t packYg10With(DxtKernel kernel, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n);
+// The same with a chosen instruction-set level (for tests and benchmarks:
+// core/simd.h); every level writes the scalar reference's bytes, and the
+// plain packers run activeSimdLevel(). The fast levels differ in how they
+// walk memory, not in what they code.
+uint32_t packDxt1With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity);
+uint32_t packDxt5With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity);
+uint32_t packYcg6With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n);
+uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n);
 
 // What a packer did, counted while it packs. For tests and tools: the
 // overloads below produce exactly the same bytes as the plain packers.

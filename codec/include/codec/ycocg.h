@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "codec/dxt.h"
+#include "core/simd.h"
 
 namespace nox {
 
@@ -24,10 +24,11 @@ namespace nox {
 int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
-// The same with a chosen instruction-set level (for tests and benchmarks);
-// every level writes the scalar reference's bytes.
-int encodeYcg6With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
-int encodeYg10With(DxtKernel kernel, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+// The same with a chosen instruction-set level (for tests and benchmarks:
+// core/simd.h); every level writes the scalar reference's bytes, and the
+// plain functions run activeSimdLevel().
+int encodeYcg6With(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
 // A band of `rows` rows (a multiple of 8) of a taller picture, for encoding a
 // picture in parts: its luma (and alpha) blocks go from `luma` on, its Co/Cg

@@ -140,12 +140,7 @@ void Sse2RampKernels::indices(uint8_t* destination, const uint16_t* values, int3
     uint64_t g[4];
     packGroups(rampIndices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), vbias, vd, vd2, vd4), g);
     packGroups(rampIndices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8)), vbias, vd, vd2, vd4), g + 2);
-    // x86 is little-endian: the low six bytes of bits are the block's.
-    const uint64_t bits = g[0] | (g[1] << 12) | (g[2] << 24) | (g[3] << 36);
-    const uint32_t low = uint32_t(bits);
-    const uint16_t high = uint16_t(bits >> 32);
-    std::memcpy(destination, &low, 4);
-    std::memcpy(destination + 4, &high, 2);
+    storeLe48(destination, g[0] | (g[1] << 12) | (g[2] << 24) | (g[3] << 36));
 }
 
 }  // namespace nox::detail

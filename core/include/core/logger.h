@@ -25,7 +25,6 @@ using LogSink = void (*)(const char* line);
 
 // Installs the sink (nullptr removes it). Returns the previous one.
 LogSink setLogSink(LogSink sink);
-LogSink logSink();
 
 // Enabled levels; 7 (INFO, WARNING, ERROR). A level passes when any of its
 // bits is enabled.

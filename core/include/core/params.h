@@ -24,28 +24,16 @@ public:
     // leaves the value alone when the text is not a valid value.
     virtual std::string serialise() const = 0;
     virtual bool restore(const std::string& text) = 0;
-    // Number of value changes so far.
-    uint64_t changeCount() const { return changes_; }
-
-protected:
-    void changed() { ++changes_; }
 
 private:
     std::string name_;
-    uint64_t changes_ = 0;
 };
 
 class BoolParam : public Param {
 public:
     BoolParam(std::string name, bool value) : Param(std::move(name)), value_(value) {}
     bool value() const { return value_; }
-    void setValue(bool v)
-    {
-        if (v != value_) {
-            value_ = v;
-            changed();
-        }
-    }
+    void setValue(bool v) { value_ = v; }
     std::string serialise() const override { return value_ ? "1" : "0"; }
     bool restore(const std::string& text) override;
 
@@ -67,21 +55,7 @@ public:
     void addChoice(T value, std::string name) { choices_.push_back({value, std::move(name)}); }
     const std::vector<Choice>& choices() const { return choices_; }
     T value() const { return value_; }
-    void setValue(T v)
-    {
-        if (v != value_) {
-            value_ = v;
-            changed();
-        }
-    }
-    // Index of the current value among the choices, or -1.
-    int selectedIndex() const
-    {
-        for (size_t i = 0; i < choices_.size(); ++i)
-            if (choices_[i].value == value_)
-                return int(i);
-        return -1;
-    }
+    void setValue(T v) { value_ = v; }
     // Name of the choice holding v, or nullptr.
     const std::string* nameOf(T v) const
     {

@@ -23,7 +23,6 @@ public:
                 spinPause();
         }
     }
-    bool try_lock() { return !flag_.exchange(true, std::memory_order_acquire); }
     void unlock() { flag_.store(false, std::memory_order_release); }
 
 private:
@@ -177,7 +176,6 @@ public:
     Task* takeReady(uint32_t queue, uint32_t* waitHint);
 
     size_t queuedCount(uint32_t queue);
-    size_t poolBlocks() const;
 
     ~TaskManager();
 
@@ -194,7 +192,7 @@ private:
     std::vector<std::unique_ptr<Worker>> workers_;
     Queue queues_[kQueues];
     SyncEvent work_{false};
-    mutable SpinLock poolLock_;
+    SpinLock poolLock_;
     std::vector<std::unique_ptr<Task[]>> poolBlocks_;
     std::vector<Task*> freeRecords_;
 };

@@ -84,7 +84,6 @@ public:
     // ---- Module ----------------------------------------------------------
     // dlopen (RTLD_NOW | RTLD_LOCAL) and look up EntryPointFunc.
     bool load(const std::string& path, std::string* error = nullptr);
-    bool loaded() const { return entry_ != nullptr; }
     // Calls the entry with this host's basic suite and plug-in ID.
     A_Err callEntry(A_long majorVersion = 115, A_long minorVersion = 0);
     // Closes the project (disposes every output's options), runs the death
@@ -134,8 +133,6 @@ public:
     std::vector<HandleInfo> allHandles() const;
     // Every handle allocated so far, in order (cleared with clearCalls).
     const std::vector<HandleInfo>& allocations() const { return allocations_; }
-    // A copy of the handle's bytes (the host may look at what it keeps).
-    std::vector<uint8_t> handleBytes(AEGP_MemHandle handle) const;
     // Overwrites bytes of a handle, as a debugger would; false when the
     // handle is unknown or the range does not fit.
     bool patchHandle(AEGP_MemHandle handle, size_t offset, const void* bytes, size_t size);
@@ -190,7 +187,8 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // Served to the module through the basic suite (implementation detail).
+    // Implementation details (src/host_internal.h): the suites served to
+    // the module through the basic suite, an output, a memory handle.
     struct Served;
     struct Output;
     struct MemRecord;
@@ -198,7 +196,12 @@ public:
 private:
     friend struct Served;
 
+    // Records a member's call and answers its injected fault (0: none).
     A_Err fault(const char* member);
+    // Calls a callback of the module's function block (1 when the slot is
+    // empty) and reports the suites it left acquired.
+    template <typename Slot, typename... Args>
+    A_Err callModule(const char* name, Slot slot, Args... args);
     void checkSuitesReleased(const char* callback);
     MemRecord* findHandle(AEGP_MemHandle handle) const;
     AEGP_MemHandle newHandle(AEGP_PluginID owner, const std::string& label, uint64_t size, AEGP_MemFlag flags);

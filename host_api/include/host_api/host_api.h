@@ -20,7 +20,6 @@ using A_Err = int32_t;
 using A_long = int32_t;
 using A_u_long = uint32_t;
 using A_short = int16_t;
-using A_u_short = uint16_t;
 using A_char = char;
 using A_u_char = uint8_t;
 using A_Boolean = uint8_t;
@@ -304,7 +303,6 @@ struct AEGP_MemorySuite1 {
     A_Err (*AEGP_FreeMemHandle)(AEGP_MemHandle handle);
     A_Err (*AEGP_LockMemHandle)(AEGP_MemHandle handle, void** ptr);
     A_Err (*AEGP_UnlockMemHandle)(AEGP_MemHandle handle);
-    A_Err (*AEGP_GetMemHandleSize)(AEGP_MemHandle handle, AEGP_MemSize* size);
 };
 
 // ---- The entry -------------------------------------------------------------

@@ -87,7 +87,6 @@ using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 #endif
 
 constexpr uint16_t loWord(uintptr_t v) { return uint16_t(v & 0xFFFF); }
-constexpr uint16_t hiWord(uintptr_t v) { return uint16_t((v >> 16) & 0xFFFF); }
 constexpr WPARAM makeWParam(uint16_t lo, uint16_t hi) { return WPARAM(lo) | (WPARAM(hi) << 16); }
 
 // One control of a dialog template. Rectangles are in dialog units.
@@ -154,18 +153,6 @@ LRESULT sendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT defWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #ifndef _WIN32
-// For front ends and tests: a read-only view of an open dialog.
-struct ControlView {
-    uint16_t id;
-    std::string windowClass;
-    std::u16string text;
-    uint32_t style;
-    int16_t x, y, cx, cy;
-    std::vector<std::u16string> items;  // list entries of a combo box
-    int selection;                      // -1 when nothing is selected
-};
-std::vector<ControlView> viewControls(HWND dialog);
-
 // Renders the dialog as text lines (the terminal front end's picture):
 // a frame with the caption, controls placed by their dialog units (4 units
 // per column, 8 per row), a combo box with its entries listed below it and

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +27,6 @@ struct WallTime {
     uint16_t milliseconds;
 };
 WallTime wallClock();
-uint64_t millisecondsSince1970();
 
 // Monotonic clock in milliseconds with sub-millisecond resolution; only
 // differences are meaningful.
@@ -58,6 +59,24 @@ bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, 
 // Whether two paths name one existing file (through links and other spellings):
 // an output that is its own input would be destroyed before it is read.
 bool sameFile(const std::string& a, const std::string& b);
+// The size of what the path names (a folder's own entry for a folder);
+// nullopt when the system cannot look at it, with its reason ("No such file
+// or directory") in *reason.
+std::optional<uint64_t> fileSize(const std::string& path, std::string* reason = nullptr);
+bool isDirectory(const std::string& path);
+// Opens the file for appending, making it when it is missing, and closes it
+// again: whether it can be written, with the system's reason when not.
+bool canAppend(const std::string& path, std::string* reason);
+// Folders: makeDirectories makes the folder and the missing ones above it
+// (true when it is there afterwards); removeTree removes a folder and all it
+// holds (false when nothing was removed).
+bool makeDirectories(const std::string& path);
+bool removeTree(const std::string& path);
+// The system's folder for temporary files, without a separator at its end.
+std::string temporaryFolder();
+
+// Whether a standard stream (stdout, stderr) goes to a terminal.
+bool isTerminal(std::FILE* stream);
 
 // Modules (shared libraries, DLLs) by UTF-8 file name. On Windows a module's
 // own dependencies are looked for beside it first. nullptr with a message when

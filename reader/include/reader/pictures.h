@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "reader/frame_decoder.h"
+
 namespace nox {
 
 // True for format types that store alpha (1, 3, 5).
@@ -24,15 +26,8 @@ public:
     {
     }
 
-    // Header facts of a frame, readable without decoding it.
-    struct Header {
-        uint32_t type = 0;        // format type from tag and version
-        uint32_t tag = 0;         // texture tag as a little-endian value
-        unsigned version = 0;
-        unsigned payloadKind = 0; // 0 packed, 1 raw
-        uint32_t payloadSize = 0;
-        uint32_t headerSize = 0;  // 12, or 4 for version-3 frames
-    };
+    // Header facts of a frame, readable without decoding it (readFrameFacts).
+    using Header = FrameFacts;
     // False when the frame is too short to hold its header.
     static bool readHeader(const uint8_t* frame, size_t size, Header* header);
 

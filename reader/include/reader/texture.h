@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/dxt.h"
+#include "core/simd.h"
 
 namespace nox {
 
@@ -37,13 +37,12 @@ bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, u
 bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
                        uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride);
 
-// textureToRgbaRows at a chosen instruction-set level (the two above use
-// bestDxtKernel()); a level the processor lacks falls back to the highest
-// one below it that it runs. Every level writes the bytes the scalar level
-// writes: Scalar is the reference code, Sse2 plain C++ that builds each
-// block's palette once, Sse41 and Avx2 byte shuffles over one and two blocks
-// at a time.
-bool textureToRgbaRowsWith(DxtKernel kernel, uint32_t type, const uint8_t* texture, size_t textureBytes,
+// textureToRgbaRows at a chosen instruction-set level (core/simd.h; the two
+// above run activeSimdLevel()). Every level writes the bytes the scalar
+// reference writes: Scalar is the reference code, Sse2 plain C++ that builds
+// each block's palette once, Sse41 and Avx2 byte shuffles over one and two
+// blocks at a time.
+bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes,
                            uint32_t width, uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba,
                            size_t rgbaStride);
 

@@ -80,6 +80,8 @@ private:
     bool openVideoStream();
     bool openAudioStream();
     void discardFailedOpen();
+    // Appends packets to `queue` under its lock.
+    static void queuePackets(PacketList& packets, PacketList& queue, std::mutex& lock);
     // Takes the unbroken run that follows `last` out of `queue`.
     static PacketList takeReadyRun(PacketList& queue, std::mutex& lock, int64_t last);
     bool flushOnce(bool& wroteAny);

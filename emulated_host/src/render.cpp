@@ -1,0 +1,129 @@
+#include "emulated_host/render.h"
+
+#include <cmath>
+
+#include "module/options.h"
+#include "platform/dialog.h"
+#include "platform/platform.h"
+
+namespace emulated_host {
+
+size_t RenderFeed::sound(uint64_t, size_t, std::vector<int16_t>*) { return 0; }
+void RenderFeed::progress(uint64_t, bool) {}
+void RenderFeed::dialogUnavailable() {}
+
+namespace {
+
+bool hasSound(const RenderJob& job) { return job.sampleRate && job.channels; }
+
+OutputSettings outputSettings(const RenderJob& job)
+{
+    OutputSettings settings;
+    settings.width = A_long(job.width);
+    settings.height = A_long(job.height);
+    settings.fps = A_Fixed(std::lround(double(job.fpsNum) / job.fpsDen * 65536.0));
+    settings.soundRate = hasSound(job) ? double(job.sampleRate) : 0.0;
+    settings.channels = A_short(job.channels);
+    settings.sampleSize = 2;
+    settings.path = platform::utf8ToUtf16(job.path);
+    return settings;
+}
+
+}  // namespace
+
+RenderStep ModuleSession::open(const std::string& modulePath, std::string* error)
+{
+    if (!host_.load(modulePath, error))
+        return RenderStep::Load;
+    if (A_Err err = host_.callEntry(); err != A_Err_NONE) {
+        *error = "the module refused to register (error " + std::to_string(err) + ")";
+        return RenderStep::Register;
+    }
+    return RenderStep::Done;
+}
+
+RenderResult ModuleSession::render(const RenderJob& job, RenderFeed& feed)
+{
+    RenderResult result;
+    const std::vector<uint8_t> stored = zexport::storedOptionsBytes(job.formatType);
+    AEIO_OutSpecH out = host_.addOutput(outputSettings(job), &stored);
+    if ((result.failed = startOutput(job, feed, out, &result)) != RenderStep::Done)
+        return result;
+
+    const double wall = platform::monotonicMilliseconds(), cpu = platform::processCpuSeconds();
+    if ((result.err = host_.startAdding(out)) != A_Err_NONE) {
+        result.failed = RenderStep::StartAdding;
+        return result;
+    }
+    addFrames(job, feed, out, &result);
+    const A_Err ended = host_.endAdding(out);
+    result.seconds = (platform::monotonicMilliseconds() - wall) / 1000.0;
+    result.cpuSeconds = platform::processCpuSeconds() - cpu;
+    if (ended != A_Err_NONE && result.failed == RenderStep::Done) {
+        result.failed = RenderStep::EndAdding;
+        result.err = ended;
+    }
+    // The render is over: the host stores the record with the project, and
+    // lets go of the item.
+    std::vector<uint8_t> flat;
+    host_.getFlatOutputOptions(out, &flat);
+    host_.disposeOutputOptions(out);
+    return result;
+}
+
+RenderStep ModuleSession::startOutput(const RenderJob& job, RenderFeed& feed, AEIO_OutSpecH out,
+                                      RenderResult* result)
+{
+    if ((result->err = host_.initOutputSpec(out)) != A_Err_NONE)
+        return RenderStep::InitOutputSpec;
+    if (job.dialog && !platform::canShowDialogs()) {
+        feed.dialogUnavailable();
+    } else if (job.dialog) {
+        bool interacted = false;
+        if ((result->err = host_.userOptionsDialog(out, &interacted)) != A_Err_NONE)
+            return RenderStep::UserOptionsDialog;
+    }
+    AEIO_SupportedDepthFlags depth = 0;
+    if ((result->err = host_.getDepths(out, &depth)) != A_Err_NONE)
+        return RenderStep::GetDepths;
+    const auto options = host_.options(out);
+    result->formatType = options ? options->formatType : job.formatType;
+    return RenderStep::Done;
+}
+
+void ModuleSession::addFrames(const RenderJob& job, RenderFeed& feed, AEIO_OutSpecH out, RenderResult* result)
+{
+    std::vector<int16_t> pcm;
+    for (uint64_t n = 0; n < job.frameLimit; ++n) {
+        const uint8_t* argb = nullptr;
+        size_t rowBytes = 0;
+        if (!feed.picture(n, &argb, &rowBytes))
+            break;
+        PF_EffectWorld world{};
+        world.world_flags = 0;
+        world.rowbytes = A_long(rowBytes);
+        world.width = A_long(job.width);
+        world.height = A_long(job.height);
+        world.data = const_cast<uint8_t*>(argb);
+        if ((result->err = host_.addFrame(out, A_long(n), world)) != A_Err_NONE) {
+            result->failed = RenderStep::AddFrame;
+            break;
+        }
+        ++result->frames;
+        if (hasSound(job)) {
+            // Sound in chunks of one frame's duration, as a render delivers it.
+            const uint64_t end = (n + 1) * uint64_t(job.sampleRate) * uint64_t(job.fpsDen) / uint64_t(job.fpsNum);
+            if (end > result->samples) {
+                const size_t got = feed.sound(result->samples, size_t(end - result->samples), &pcm);
+                if (got > 0) {
+                    host_.addSoundChunk(out, A_u_long(got), pcm.data());
+                    result->samples += got;
+                }
+            }
+        }
+        feed.progress(result->frames, false);
+    }
+    feed.progress(result->frames, true);
+}
+
+}  // namespace emulated_host

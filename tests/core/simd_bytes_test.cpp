@@ -1,0 +1,85 @@
+// The instruction-set levels' names, fallback and cap, and the little-endian
+// loads and stores every frame byte goes through.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "core/bytes.h"
+#include "core/simd.h"
+
+namespace nox {
+namespace {
+
+TEST(SimdLevel, NamesParseBackAndNothingElseParses)
+{
+    for (SimdLevel level : kSimdLevels)
+        EXPECT_EQ(parseSimdLevel(simdLevelName(level)), level) << simdLevelName(level);
+    for (const char* other : {"", "AVX2", "sse4.1", "avx512", "scalar ", "fastest"})
+        EXPECT_FALSE(parseSimdLevel(other).has_value()) << '"' << other << '"';
+}
+
+// What a ...With(level) entry point runs: the level itself when supported,
+// else the next supported one below; never above what was asked.
+TEST(SimdLevel, RunnableIsTheHighestSupportedAtOrBelow)
+{
+    EXPECT_TRUE(simdLevelSupported(SimdLevel::Scalar));
+    SimdLevel below = SimdLevel::Scalar;
+    for (SimdLevel level : kSimdLevels) {
+        if (simdLevelSupported(level))
+            below = level;
+        EXPECT_EQ(runnableSimdLevel(level), below) << simdLevelName(level);
+    }
+}
+
+// The cap lowers the active level and is lifted by a higher cap, but never
+// lifts it past what the processor runs.
+TEST(SimdLevel, CapLowersAndNeverRaises)
+{
+    const SimdLevel top = activeSimdLevel();
+    for (SimdLevel cap : kSimdLevels) {
+        capSimdLevel(cap);
+        EXPECT_EQ(activeSimdLevel(), std::min(cap, top)) << simdLevelName(cap);
+        EXPECT_TRUE(simdLevelSupported(activeSimdLevel()));
+    }
+    capSimdLevel(top);
+    EXPECT_EQ(activeSimdLevel(), top);
+}
+
+// Known byte strings at every alignment: the value each load gives, and the
+// bytes each store of that value writes back, around untouched neighbours.
+TEST(Bytes, LittleEndianAtAnyAlignment)
+{
+    const std::array<uint8_t, 8> wire = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    struct Case {
+        size_t bytes;
+        uint64_t value;
+    };
+    const Case cases[] = {{2, 0x2301}, {4, 0x67452301}, {6, 0xAB8967452301}, {8, 0xEFCDAB8967452301}};
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (const Case& c : cases) {
+            std::vector<uint8_t> buffer(24, 0x5A);
+            std::copy_n(wire.begin(), c.bytes, buffer.begin() + offset);
+            const uint8_t* p = buffer.data() + offset;
+            const uint64_t loaded = c.bytes == 2 ? loadLe16(p) : c.bytes == 4 ? loadLe32(p)
+                                    : c.bytes == 6 ? loadLe48(p) : loadLe64(p);
+            EXPECT_EQ(loaded, c.value) << c.bytes << " bytes at " << offset;
+
+            std::vector<uint8_t> stored(24, 0x5A);
+            uint8_t* q = stored.data() + offset;
+            if (c.bytes == 2)
+                storeLe16(q, uint16_t(c.value));
+            else if (c.bytes == 4)
+                storeLe32(q, uint32_t(c.value));
+            else if (c.bytes == 6)
+                storeLe48(q, c.value | 0xFFFF000000000000ull);  // the top bits stay out
+            else
+                storeLe64(q, c.value);
+            EXPECT_EQ(stored, buffer) << c.bytes << " bytes at " << offset;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace nox

@@ -1,0 +1,75 @@
+// Frames to pictures as verify, decode and inspect read them: the header in
+// words, and the refusals that come before any decoding.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <tuple>
+
+#include "codec/zemo3.h"
+#include "core/context.h"
+#include "media/movie.h"
+#include "media/reference.h"
+
+namespace {
+
+using namespace zemo3;
+
+// Frame 0 of the demo at 96x64 as the module writes it at high quality (type 2).
+std::vector<uint8_t> highQualityFrame()
+{
+    ReferenceRequest request;
+    request.demo = true;
+    request.width = 96, request.height = 64;
+    Reference ref;
+    std::string error;
+    std::vector<uint8_t> rgba;
+    EXPECT_TRUE(openReference(request, 0, 0, &ref, &error) && referencePicture(ref, 0, &rgba)) << error;
+    const nox::FrameEncoder encoder(2, 96, 64);
+    std::vector<uint8_t> frame(encoder.textureBytes() + nox::kFrameHeaderSize);
+    frame.resize(encoder.compress(frame.data(), rgba.data(), 96 * 4, nox::getContext()->memory()));
+    return frame;
+}
+
+TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
+{
+    const uint32_t w = 96, h = 64;
+    const std::vector<uint8_t> frame = highQualityFrame();
+    FramePictures pictures(w, h);
+    std::vector<uint8_t> rgba;
+    FramePictures::Header header;
+    std::string why;
+    ASSERT_TRUE(pictures.decode(frame.data(), frame.size(), &rgba, &header, &why)) << why;
+    EXPECT_EQ(header.type, 2u);
+    EXPECT_EQ(frameTagText(header.tag), "YCG6");
+    EXPECT_EQ(rgba.size(), size_t(w) * h * 4);
+    EXPECT_EQ(rgba[3], 255) << "no alpha stored: opaque";
+    auto changed = [&](auto change) { auto f = frame; change(f); return f; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+    } cases[] = {
+        {"three bytes", {1, 2, 3}, "too short"},
+        {"zero word", std::vector<uint8_t>(64, 0), "zero word"},
+        {"one byte more", changed([](auto& f) { f.push_back(0); }), "header announces"},
+        {"one byte less", changed([](auto& f) { f.pop_back(); }), "header announces"},
+        {"mask frame", changed([](auto& f) { std::memcpy(f.data(), "0KSM", 4); }), "no picture"},
+        {"wrong kind for its tag", changed([](auto& f) { std::memcpy(f.data(), "1TXD", 4); }), "malformed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(pictures.decode(c.bytes.data(), c.bytes.size(), &rgba, nullptr, &why));
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    }
+    // The 4-byte header of older frames: word, type, payload kind.
+    for (auto [word, type, kind] : {std::tuple{0x40000010u, 5u, 0u}, {0xC0000010u, 5u, 1u}, {0x03000020u, 4u, 0u}}) {
+        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
+        ASSERT_TRUE(FramePictures::readHeader(bytes, 4, &header));
+        EXPECT_EQ(header.type, type);
+        EXPECT_EQ(header.payloadKind, kind);
+        EXPECT_EQ(header.headerSize, 4u);
+        EXPECT_EQ(header.payloadSize, word & 0xFFFFFFu);
+    }
+}
+
+}  // namespace

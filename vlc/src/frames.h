@@ -8,8 +8,11 @@
 // the next frame's texture, so pictures leave one frame late, in order:
 // drain() hands on the last one, flush() drops it.
 //
-// Nothing here throws: a frame that cannot be decoded, for want of memory
-// too, is reported to Output::damaged() and dropped.
+// A frame that cannot be decoded is reported to Output::damaged() and
+// dropped; so is one made for a picture of another texture size (frames do
+// not carry their size: sizes that pad to the same multiples of 16 share
+// one texture layout and cannot be told apart). Nothing here throws: want
+// of memory drops the frame too.
 #pragma once
 
 #include <cstddef>

@@ -20,12 +20,10 @@ inline Bytes readPam(const std::string& file, int width, int height)
     if (end == std::string::npos)
         return {};
     const bool alpha = text.find("DEPTH 4") < end;
-    const size_t samples = size_t(width) * height * (alpha ? 4 : 3);
-    if (text.size() - end - 7 < samples)
+    if (text.size() - end - 7 < size_t(width) * height * (alpha ? 4 : 3))
         return {};
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data()) + end + 7;
     Bytes out;
-    out.reserve(size_t(width) * height * 4);
     for (size_t i = 0; i < size_t(width) * height; ++i, p += alpha ? 4 : 3)
         out.insert(out.end(), {p[0], p[1], p[2], alpha ? p[3] : uint8_t(255)});
     return out;

@@ -1,151 +1,98 @@
 // The VLC module's decoding core (vlc/src/frames.h) in-process, on frames of
 // movies rendered by the zemo3 command, against `zemo3 decode`'s pictures:
-// the part of the module that the sanitizer legs can reach (cvlc cannot load
-// an instrumented module).
+// the part of the module the sanitizer legs reach (cvlc cannot load an
+// instrumented module).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "common/movies.h"
 #include "codec/zemo3.h"
+#include "common/movies.h"
 #include "common/pictures.h"
 #include "frames.h"
-#include "reader/pictures.h"
 
 namespace {
 
 using testutil::Bytes;
 
-const char* const* const kTypes = testutil::kCompressions;
+constexpr int kWidth = 67, kHeight = 261, kFrames = 6;  // tall enough to be rebuilt in bands
 
-// An Output over plain buffers (rows padded past the picture, as VLC's are)
-// that keeps every picture shown and checks that each one it handed out
-// comes back exactly once.
+// An Output over plain buffers with rows padded past the picture, as VLC's
+// are: keeps the pictures shown (cropped, with their stamps) and counts the
+// ones released.
 struct Pictures final : zemo3vlc::Output {
-    Pictures(int width, int height) : width(width), height(height), stride(size_t(width) * 4 + 36) {}
+    static constexpr size_t kStride = kWidth * 4 + 36;
 
-    struct Picture {
-        uint32_t type = 0;
-        int64_t stamp = 0;
-        Bytes rgba;  // stride bytes a row; cropped once shown
-        int returned = 0;
-    };
-
-    Target picture(uint32_t type, int64_t stamp) override
+    Target picture(uint32_t, int64_t) override
     {
-        given.push_back(std::make_unique<Picture>(Picture{type, stamp, Bytes(stride * size_t(height), 0xEE), 0}));
-        return {given.back().get(), given.back()->rgba.data(), stride};
+        given.push_back(std::make_unique<Bytes>(kStride * kHeight, 0xEE));
+        return {given.back().get(), given.back()->data(), kStride};
     }
     void show(void* handle) override
     {
-        Picture& p = *static_cast<Picture*>(handle);
-        ++p.returned;
+        const Bytes& p = *static_cast<Bytes*>(handle);
         Bytes rows;
-        for (int y = 0; y < height; ++y)
-            rows.insert(rows.end(), p.rgba.begin() + ptrdiff_t(y * stride),
-                        p.rgba.begin() + ptrdiff_t(y * stride + size_t(width) * 4));
-        shown.push_back({p.type, p.stamp, rows, 1});
+        for (size_t y = 0; y < kHeight; ++y)
+            rows.insert(rows.end(), p.begin() + ptrdiff_t(y * kStride), p.begin() + ptrdiff_t(y * kStride + kWidth * 4));
+        shown.push_back(rows);
     }
-    void release(void* handle) override
-    {
-        ++static_cast<Picture*>(handle)->returned;
-        ++released;
-    }
+    void release(void*) override { ++released; }
     void damaged(uint64_t number, int64_t, const std::string& why) override { reports.push_back({number, why}); }
 
-    bool everyPictureReturnedOnce() const
-    {
-        for (const auto& p : given)
-            if (p->returned != 1)
-                return false;
-        return true;
-    }
-
-    int width, height;
-    size_t stride;
-    std::vector<std::unique_ptr<Picture>> given;
-    std::vector<Picture> shown;
+    std::vector<std::unique_ptr<Bytes>> given;
+    std::vector<Bytes> shown;
     size_t released = 0;
     std::vector<std::pair<uint64_t, std::string>> reports;
 };
 
 class Frames : public ::testing::Test {
 protected:
-    struct Clip {
-        int width, height;
-        std::vector<Bytes> frames[4], decoded[4];
-    };
-
     static void SetUpTestSuite()
     {
         dir_ = new testutil::TempDir;
-        // 261 rows: large enough to be rebuilt in bands.
-        for (auto [clip, size] : {std::pair{&small_, "99x61"}, {&tall_, "67x261"}}) {
-            for (int t = 0; t < 4; ++t) {
-                const std::string name = std::string(kTypes[t]) + size, movie = dir_->file(name + ".mov");
-                const testutil::Run r = testutil::run(std::string(ZEMO3_BINARY) + " render --demo --no-sound --size " +
-                                                      size + " --duration 0.2 --compression " + kTypes[t] + " -o " +
-                                                      movie);
-                ASSERT_EQ(r.code, 0) << r.err;
-                clip->frames[t] = testutil::readMovie(movie).frames();
-                ASSERT_EQ(clip->frames[t].size(), 6u);
-                std::string why;
-                clip->decoded[t] = testutil::referencePictures(movie, *dir_, name, clip->width, clip->height, 6, &why);
-                ASSERT_FALSE(clip->decoded[t].empty()) << why;
-            }
-        }
-        foreign_[0] = small_.frames[0][0];
-        std::memcpy(foreign_[0].data(), &nox::kTagUVA0, 4);
-        for (auto [at, size] : {std::pair{1, "131x77"}, {2, "67x45"}}) {
-            const std::string movie = dir_->file(std::string("normal") + size + ".mov");
+        auto render = [](const char* compression, const std::string& size, const std::string& movie) {
             const testutil::Run r = testutil::run(std::string(ZEMO3_BINARY) + " render --demo --no-sound --size " +
-                                                  size + " --duration 0.1 --compression normal -o " + movie);
-            ASSERT_EQ(r.code, 0) << r.err;
-            foreign_[at] = testutil::readMovie(movie).frames().at(0);
+                                                  size + " --duration 0.2 --compression " + compression + " -o " + movie);
+            EXPECT_EQ(r.code, 0) << r.err;
+            return testutil::readMovie(movie).frames();
+        };
+        for (int t = 0; t < 4; ++t) {
+            const std::string movie = dir_->file(std::string(testutil::kCompressions[t]) + ".mov");
+            frames_[t] = render(testutil::kCompressions[t], "67x261", movie);
+            std::string why;
+            decoded_[t] = testutil::referencePictures(movie, *dir_, testutil::kCompressions[t], kWidth, kHeight,
+                                                      kFrames, &why);
+            ASSERT_FALSE(decoded_[t].empty()) << why;
         }
+        larger_ = render("normal", "131x277", dir_->file("larger.mov")).at(0);
+        smaller_ = render("normal", "35x101", dir_->file("smaller.mov")).at(0);
     }
     static void TearDownTestSuite() { delete dir_; }
 
     static testutil::TempDir* dir_;
-    static Clip small_, tall_;
-    // Frames that do not belong in small_'s normal stream: a frame whose
-    // tag names a texture with no picture, and frames of a larger (131x77)
-    // and a smaller (67x45) picture of the same type.
-    static Bytes foreign_[3];
+    static std::vector<Bytes> frames_[4], decoded_[4];
+    static Bytes larger_, smaller_;  // normal frames of pictures of other sizes
 };
 testutil::TempDir* Frames::dir_;
-Bytes Frames::foreign_[3];
-Frames::Clip Frames::small_{99, 61, {}, {}};
-Frames::Clip Frames::tall_{67, 261, {}, {}};
+std::vector<Bytes> Frames::frames_[4], Frames::decoded_[4];
+Bytes Frames::larger_, Frames::smaller_;
 
-// Every type, small and banded, on one thread and on several: the pictures
-// of `zemo3 decode`, in order with their stamps, and each format type told.
+// Every type, on one thread and in bands on three: the pictures of
+// `zemo3 decode`, in order.
 TEST_F(Frames, EveryTypeMatchesTheCommandsDecode)
 {
-    for (const Clip* clip : {&small_, &tall_}) {
-        for (int t = 0; t < 4; ++t) {
-            for (unsigned threads : {1u, 3u}) {
-                SCOPED_TRACE(std::string(kTypes[t]) + " " + std::to_string(clip->height) + " rows, " +
-                             std::to_string(threads) + " threads");
-                Pictures out(clip->width, clip->height);
-                {
-                    zemo3vlc::Decoder decoder(uint32_t(clip->width), uint32_t(clip->height), threads, out);
-                    for (size_t i = 0; i < clip->frames[t].size(); ++i)
-                        decoder.decode(clip->frames[t][i].data(), clip->frames[t][i].size(), int64_t(i) * 1000);
-                    decoder.drain();
-                    EXPECT_EQ(decoder.frames(), 6u);
-                    EXPECT_EQ(decoder.damaged(), 0u);
-                }
-                EXPECT_TRUE(out.reports.empty()) << out.reports[0].second;
-                ASSERT_EQ(out.shown.size(), 6u);
-                for (size_t i = 0; i < 6; ++i) {
-                    EXPECT_EQ(out.shown[i].type, uint32_t(t));
-                    EXPECT_EQ(out.shown[i].stamp, int64_t(i) * 1000);
-                    EXPECT_TRUE(out.shown[i].rgba == clip->decoded[t][i]) << "frame " << i;
-                }
-                EXPECT_TRUE(out.everyPictureReturnedOnce());
-            }
+    for (int t = 0; t < 4; ++t) {
+        for (unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(std::string(testutil::kCompressions[t]) + ", " + std::to_string(threads) + " threads");
+            Pictures out;
+            zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
+            for (const Bytes& frame : frames_[t])
+                decoder.decode(frame.data(), frame.size(), 0);
+            decoder.drain();
+            EXPECT_TRUE(out.reports.empty()) << out.reports[0].second;
+            EXPECT_TRUE(out.shown == decoded_[t]);
+            EXPECT_EQ(out.released, 0u);
         }
     }
 }
@@ -157,23 +104,20 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
 {
     const struct {
         unsigned threads;
-        const char* steps;  // d: decode the next frame, D: drain, F: flush, then the decoder ends
+        const char* steps;  // d: decode the next frame, D: drain, F: flush; then the decoder ends
         size_t shown, released;
-    } cases[] = {
-        {3, "ddd", 2, 1},  {3, "dddD", 3, 0}, {3, "ddFd", 1, 2}, {3, "dFdD", 1, 1},
-        {3, "FDdDD", 1, 0}, {1, "ddd", 3, 0},  {1, "ddFdD", 3, 0},
-    };
-    const auto& frames = tall_.frames[3];
+    } cases[] = {{3, "ddd", 2, 1}, {3, "dddD", 3, 0}, {3, "ddFd", 1, 2}, {3, "dFdD", 1, 1},
+                 {3, "FDdDD", 1, 0}, {1, "ddd", 3, 0}, {1, "ddFdD", 3, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.steps) + ", " + std::to_string(c.threads) + " threads");
-        Pictures out(tall_.width, tall_.height);
-        std::vector<size_t> decodedFrames;
+        Pictures out;
         {
-            zemo3vlc::Decoder decoder(uint32_t(tall_.width), uint32_t(tall_.height), c.threads, out);
+            zemo3vlc::Decoder decoder(kWidth, kHeight, c.threads, out);
             size_t next = 0;
             for (const char* s = c.steps; *s; ++s) {
+                const Bytes& frame = frames_[3][next];
                 if (*s == 'd') {
-                    decoder.decode(frames[next].data(), frames[next].size(), int64_t(next));
+                    decoder.decode(frame.data(), frame.size(), 0);
                     ++next;
                 } else {
                     *s == 'D' ? decoder.drain() : decoder.flush();
@@ -182,9 +126,8 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
         }
         EXPECT_EQ(out.shown.size(), c.shown);
         EXPECT_EQ(out.released, c.released);
-        EXPECT_TRUE(out.everyPictureReturnedOnce());
-        for (const auto& p : out.shown)
-            EXPECT_TRUE(p.rgba == tall_.decoded[3][size_t(p.stamp)]) << "frame " << p.stamp;
+        for (const Bytes& p : out.shown)
+            EXPECT_NE(std::find(decoded_[3].begin(), decoded_[3].end(), p), decoded_[3].end());
     }
 }
 
@@ -193,39 +136,36 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
 // come out unchanged.
 TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
 {
-    const Bytes& good = small_.frames[0][3];
-    Bytes zero = good, longer = good;
+    const Bytes& good = frames_[0][3];
+    Bytes zero = good, longer = good, noPicture = good;
     std::memset(zero.data(), 0, 4);
     longer.push_back(0);
+    std::memcpy(noPicture.data(), &nox::kTagUVA0, 4);
     const struct {
-        const char* what;
         Bytes frame;
         const char* says;
     } cases[] = {
-        {"three bytes", Bytes(good.begin(), good.begin() + 3), "too short for a frame header"},
-        {"a zero first word", zero, "starts with a zero word"},
-        {"cut in half", Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)), "header announces"},
-        {"one byte more", longer, "header announces"},
-        {"a tag of no picture", foreign_[0], "which has no picture"},
-        {"a larger picture's", foreign_[1], "larger picture"},
-        {"a smaller picture's", foreign_[2], "packed payload is malformed"},
+        {Bytes(good.begin(), good.begin() + 3), "too short for a frame header"},
+        {zero, "starts with a zero word"},
+        {Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)), "header announces"},
+        {longer, "header announces"},
+        {noPicture, "which has no picture"},
+        {larger_, "(a frame of a larger picture?)"},
+        {smaller_, "packed payload is malformed"},
     };
     for (const auto& c : cases) {
         for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(threads) + " threads");
-            Pictures out(small_.width, small_.height);
-            zemo3vlc::Decoder decoder(uint32_t(small_.width), uint32_t(small_.height), threads, out);
-            for (const Bytes* frame : std::initializer_list<const Bytes*>{&small_.frames[0][0], &small_.frames[0][1], &c.frame, &small_.frames[0][2]})
-                decoder.decode(frame->data(), frame->size(), int64_t(out.given.size()));
+            SCOPED_TRACE(std::string(c.says) + ", " + std::to_string(threads) + " threads");
+            Pictures out;
+            zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
+            for (const Bytes* frame : std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame, &frames_[0][2]})
+                decoder.decode(frame->data(), frame->size(), 0);
             decoder.drain();
             EXPECT_EQ(decoder.damaged(), 1u);
             ASSERT_EQ(out.reports.size(), 1u);
             EXPECT_EQ(out.reports[0].first, 3u);
             EXPECT_NE(out.reports[0].second.find(c.says), std::string::npos) << out.reports[0].second;
-            ASSERT_EQ(out.shown.size(), 3u);
-            for (size_t i = 0; i < 3; ++i)
-                EXPECT_TRUE(out.shown[i].rgba == small_.decoded[0][i]) << "frame " << i;
-            EXPECT_TRUE(out.everyPictureReturnedOnce());
+            EXPECT_TRUE(out.shown == std::vector<Bytes>(decoded_[0].begin(), decoded_[0].begin() + 3));
         }
     }
 }

@@ -10,7 +10,7 @@
 //
 // A sanitizer build's module cannot load into the uninstrumented cvlc (its
 // runtime has to come first in the process): there these tests skip, and
-// frames_test.cpp and the fuzz target's replay drive the same decoding core
+// core/frames_test.cpp and the fuzz target's replay drive the same decoding core
 // in-process under the sanitizers instead.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -210,7 +210,7 @@ TEST_F(Vlc, SeekLandsOnTheFrame)
 }
 
 // Damaged frames are each dropped with a warning in VLC's log; the frames
-// around them play unchanged to the end. (frames_test.cpp goes through the
+// around them play unchanged to the end. (core/frames_test.cpp goes through the
 // reasons, frames of pictures of other sizes among them.)
 TEST_F(Vlc, DamagedFramesAreDroppedAndLogged)
 {

@@ -1,26 +1,35 @@
 // The VLC module's decoding core (vlc/src/frames.h) in-process, on frames of
-// movies rendered by the zemo3 command, against `zemo3 decode`'s pictures:
-// the part of the module the sanitizer legs reach (cvlc cannot load an
-// instrumented module).
+// every type made from encoded textures, against the frame reader's own
+// pictures (nox::FramePictures, one thread): the part of the module the
+// sanitizer legs reach, since cvlc cannot load an instrumented module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "codec/zemo3.h"
-#include "common/movies.h"
-#include "common/pictures.h"
+#include "common/textures.h"
 #include "frames.h"
+#include "reader/pictures.h"
 
 namespace {
 
-using testutil::Bytes;
+using nox::testing::Bytes;
 
-constexpr int kWidth = 67, kHeight = 261, kFrames = 6;  // tall enough to be rebuilt in bands
+constexpr uint32_t kWidth = 67, kHeight = 261, kFrames = 6;  // tall enough to be rebuilt in bands
+
+// A frame of a picture padded to pw x ph: packed, or raw when `raw` or when
+// packing gains nothing.
+Bytes frameOf(uint32_t type, uint32_t pw, uint32_t ph, uint32_t seed, bool raw = false)
+{
+    const Bytes t = nox::testing::makeTexture(type, nox::testing::Content::Smooth, pw, ph, seed);
+    const Bytes packed = raw ? Bytes() : nox::testing::packTexture(type, t);
+    const bool useRaw = packed.empty() || packed.size() >= t.size();
+    return nox::testing::makeFrame(type, useRaw ? t : packed, useRaw ? 1 : 0);
+}
 
 // An Output over plain buffers with rows padded past the picture, as VLC's
-// are: keeps the pictures shown (cropped, with their stamps) and counts the
-// ones released.
+// are: keeps the pictures shown (cropped) and counts the ones released.
 struct Pictures final : zemo3vlc::Output {
     static constexpr size_t kStride = kWidth * 4 + 36;
 
@@ -50,41 +59,29 @@ class Frames : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new testutil::TempDir;
-        auto render = [](const char* compression, const std::string& size, const std::string& movie) {
-            const testutil::Run r = testutil::run(std::string(ZEMO3_BINARY) + " render --demo --no-sound --size " +
-                                                  size + " --duration 0.2 --compression " + compression + " -o " + movie);
-            EXPECT_EQ(r.code, 0) << r.err;
-            return testutil::readMovie(movie).frames();
-        };
-        for (int t = 0; t < 4; ++t) {
-            const std::string movie = dir_->file(std::string(testutil::kCompressions[t]) + ".mov");
-            frames_[t] = render(testutil::kCompressions[t], "67x261", movie);
-            std::string why;
-            decoded_[t] = testutil::referencePictures(movie, *dir_, testutil::kCompressions[t], kWidth, kHeight,
-                                                      kFrames, &why);
-            ASSERT_FALSE(decoded_[t].empty()) << why;
+        for (uint32_t t = 0; t < 4; ++t) {
+            nox::FramePictures reference(kWidth, kHeight);
+            for (uint32_t i = 0; i < kFrames; ++i) {
+                frames_[t].push_back(frameOf(t, nox::padTo16(kWidth), nox::padTo16(kHeight), 7 * t + i, i % 3 == 2));
+                std::string why;
+                decoded_[t].emplace_back();
+                ASSERT_TRUE(reference.decode(frames_[t][i].data(), frames_[t][i].size(), &decoded_[t][i], nullptr, &why))
+                    << why;
+            }
         }
-        larger_ = render("normal", "131x277", dir_->file("larger.mov")).at(0);
-        smaller_ = render("normal", "35x101", dir_->file("smaller.mov")).at(0);
     }
-    static void TearDownTestSuite() { delete dir_; }
 
-    static testutil::TempDir* dir_;
     static std::vector<Bytes> frames_[4], decoded_[4];
-    static Bytes larger_, smaller_;  // normal frames of pictures of other sizes
 };
-testutil::TempDir* Frames::dir_;
 std::vector<Bytes> Frames::frames_[4], Frames::decoded_[4];
-Bytes Frames::larger_, Frames::smaller_;
 
-// Every type, on one thread and in bands on three: the pictures of
-// `zemo3 decode`, in order.
-TEST_F(Frames, EveryTypeMatchesTheCommandsDecode)
+// Every type, packed and raw, on one thread and in bands on three: the
+// reader's pictures, in order.
+TEST_F(Frames, EveryTypeMatchesTheReader)
 {
-    for (int t = 0; t < 4; ++t) {
+    for (uint32_t t = 0; t < 4; ++t) {
         for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(testutil::kCompressions[t]) + ", " + std::to_string(threads) + " threads");
+            SCOPED_TRACE("type " + std::to_string(t) + ", " + std::to_string(threads) + " threads");
             Pictures out;
             zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
             for (const Bytes& frame : frames_[t])
@@ -136,7 +133,7 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
 // come out unchanged.
 TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
 {
-    const Bytes& good = frames_[0][3];
+    const Bytes& good = frames_[0][0];
     Bytes zero = good, longer = good, noPicture = good;
     std::memset(zero.data(), 0, 4);
     longer.push_back(0);
@@ -150,15 +147,17 @@ TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
         {Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)), "header announces"},
         {longer, "header announces"},
         {noPicture, "which has no picture"},
-        {larger_, "(a frame of a larger picture?)"},
-        {smaller_, "packed payload is malformed"},
+        {frameOf(0, 96, 288, 1), "(a frame of a larger picture?)"},
+        {frameOf(0, 64, 256, 1), "packed payload is malformed"},
+        {frameOf(0, 96, 288, 1, true), "raw payload does not match"},
     };
     for (const auto& c : cases) {
         for (unsigned threads : {1u, 3u}) {
             SCOPED_TRACE(std::string(c.says) + ", " + std::to_string(threads) + " threads");
             Pictures out;
             zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
-            for (const Bytes* frame : std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame, &frames_[0][2]})
+            for (const Bytes* frame : std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame,
+                                                                         &frames_[0][2]})
                 decoder.decode(frame->data(), frame->size(), 0);
             decoder.drain();
             EXPECT_EQ(decoder.damaged(), 1u);

@@ -26,11 +26,6 @@ function(zemo_library name)
   else()
     list(FILTER srcs EXCLUDE REGEX "_windows\\.cpp$")
   endif()
-  if(NOT srcs)
-    # A subsystem whose sources are still to come builds as an empty library.
-    set(srcs ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${srcs} "")
-  endif()
   add_library(${name} STATIC ${srcs})
   # Fast paths chosen at run time carry their instruction set in the file
   # name; only those files are built for it, so the rest of the library still
@@ -89,4 +84,29 @@ function(zemo_test name)
   foreach(label ${Z_LABELS})
     add_dependencies(tests_${label} test_${name})
   endforeach()
+endfunction()
+
+# zemo_install_plugin(<target> SYSTEM_PREFIX <prefix> SYSTEM_DIR <dir> PREFIX_DIR <relative dir> [REFRESH <command>...])
+# Installs a player's plug-in module: into the player's own folder
+# (SYSTEM_DIR, with REFRESH run after) when installing to the player's
+# prefix (SYSTEM_PREFIX, /usr for Debian's players), and into
+# <prefix>/PREFIX_DIR under any other prefix, so that `cmake --install
+# --prefix P` and a packager's DESTDIR never write outside the tree they
+# name. The choice is made when installing, where --prefix is known.
+function(zemo_install_plugin target)
+  cmake_parse_arguments(Z "" "SYSTEM_PREFIX;SYSTEM_DIR;PREFIX_DIR" "REFRESH" ${ARGN})
+  set(refresh "")
+  if(Z_REFRESH)
+    list(JOIN Z_REFRESH "\" \"" args)
+    set(refresh "if(NOT DEFINED ENV{DESTDIR} OR \"\$ENV{DESTDIR}\" STREQUAL \"\")
+        execute_process(COMMAND \"${args}\")
+      endif()")
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"${Z_SYSTEM_PREFIX}\")
+      file(INSTALL DESTINATION \"${Z_SYSTEM_DIR}\" TYPE MODULE FILES \"$<TARGET_FILE:${target}>\")
+      ${refresh}
+    else()
+      file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${Z_PREFIX_DIR}\" TYPE MODULE FILES \"$<TARGET_FILE:${target}>\")
+    endif()")
 endfunction()

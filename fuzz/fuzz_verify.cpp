@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "movie.h"
-#include "verify_movie.h"
+#include "media/movie.h"
+#include "verify/verify_movie.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -26,7 +26,7 @@ ZEMO_WIN64_ZEMO3="$run $root/build-win64/bin/zemo3.exe" \
 picture=$root/out/win64-dialog.png
 mkdir -p "$root/out"
 rm -f "$picture" "$picture.place"
-ZEMO_DIALOG_PICTURE="Z:${picture//\//\\}" "$run" "$root/build-win64/bin/test_host.exe" \
+ZEMO_DIALOG_PICTURE="Z:${picture//\//\\}" "$run" "$root/build-win64/bin/test_module.exe" \
   --gtest_filter='Options.Win32DialogTakesTheChoice' --gtest_brief=1 &
 test_pid=$!
 for _ in $(seq 300); do

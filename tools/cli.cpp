@@ -1,10 +1,8 @@
 #include "cli.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
@@ -122,48 +120,57 @@ bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height)
     return true;
 }
 
-bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error)
+const std::set<std::string> kReferenceOptions = {"--reference", "--size", "--fps", "--duration"};
+const std::set<std::string> kReferenceFlags = {"--demo", "--no-sound"};
+const char* kReferenceUsage =
+    "  --reference SRC  compare with SRC: any media file FFmpeg reads or an image\n"
+    "                   sequence (scaled to the movie's size, as render reads it)\n"
+    "  --demo           compare with the built-in demo composition, rendered with\n"
+    "                   the settings render was given (its defaults unless set):\n"
+    "    --size WxH       demo picture size (default 1280x720)\n"
+    "    --fps RATE       frame rate, e.g. 25, 29.97 or 30000/1001 (default 30)\n"
+    "    --duration S     seconds (demo default 5; limits a media reference too)\n"
+    "    --no-sound       the reference has no sound\n";
+
+bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, std::string* error)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = "cannot open '" + path + "': " + std::strerror(errno);
+    const bool demo = args.has("--demo");
+    *wanted = false;
+    if (demo && args.has("--reference")) {
+        *error = "give --reference or --demo, not both";
         return false;
     }
-    data->clear();
-    uint8_t buffer[1 << 16];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        data->insert(data->end(), buffer, buffer + n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    if (!ok)
-        *error = "cannot read '" + path + "'";
-    return ok;
-}
-
-bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, std::string* error)
-{
-    std::string temp = path + ".partial";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) {
-        *error = "cannot write '" + path + "': " + std::strerror(errno);
+    if (!demo && !args.has("--reference")) {
+        for (const char* o : {"--size", "--fps", "--duration", "--no-sound"})
+            if (args.has(o)) {
+                *error = std::string(o) + " describes a reference: add --demo or --reference";
+                return false;
+            }
+        return true;
+    }
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &request->width, &request->height)) {
+        *error = "--size must look like 1920x1080";
         return false;
     }
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok && !platform::replaceFile(temp, path))
-        ok = false;
-    if (!ok) {
-        platform::removeFile(temp);
-        *error = "cannot write '" + path + "': " + std::strerror(errno);
+    if (args.has("--fps") && !parseRate(args.get("--fps"), &request->fpsNum, &request->fpsDen)) {
+        *error = "--fps must be a rate such as 25, 29.97 or 30000/1001";
+        return false;
     }
-    return ok;
-}
-
-bool sameFile(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    if (args.has("--duration")) {
+        try {
+            request->duration = std::stod(args.get("--duration"));
+        } catch (...) {
+        }
+        if (!(request->duration > 0 && request->duration < 1e6)) {
+            *error = "--duration must be a positive number of seconds";
+            return false;
+        }
+    }
+    request->demo = demo;
+    request->path = args.get("--reference");
+    request->sound = !args.has("--no-sound");
+    *wanted = true;
+    return true;
 }
 
 }  // namespace zemo3

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "media/reference.h"
+
 namespace zemo3 {
 
 struct Args {
@@ -41,13 +43,16 @@ bool parseRate(const std::string& text, int32_t* num, int32_t* den);
 // A picture size "1920x1080"; sides 1..16384.
 bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height);
 
-// Reads a whole file; false with a message on failure.
-bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
-// Writes through a temporary file renamed into place, so a failed write
-// leaves nothing behind; false with a message on failure.
-bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, std::string* error);
-// Whether two paths name one existing file (through links and other spellings):
-// an output that is its own input would be destroyed before it is read.
-bool sameFile(const std::string& a, const std::string& b);
+// Options naming a reference, to merge into a command's own option sets:
+// --reference SOURCE, or --demo with --size WxH, --fps RATE, --duration S
+// and --no-sound, which default as in `zemo3 render`.
+extern const std::set<std::string> kReferenceOptions;
+extern const std::set<std::string> kReferenceFlags;
+// Usage lines describing them.
+extern const char* kReferenceUsage;
+
+// The reference the arguments ask for. False with a message for bad options;
+// *wanted false (and true) when they name none.
+bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, std::string* error);
 
 }  // namespace zemo3

@@ -36,10 +36,10 @@ extern "C" {
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "content/content.h"
-#include "host/options.h"
-#include "hostsim/host.h"
+#include "module/options.h"
+#include "emulated_host/host.h"
 #include "platform/platform.h"
-#include "quality.h"
+#include "verify/quality.h"
 #include "reader/frame_decoder.h"
 #include "reader/texture.h"
 
@@ -447,19 +447,14 @@ public:
     bool time(uint32_t type, const Clip& argb, size_t frames, uint32_t width, uint32_t height, const std::string& path,
               int repeat, Figures* f, std::string* error)
     {
-        hostsim::OutputSettings settings;
+        emulated_host::OutputSettings settings;
         settings.width = A_long(width);
         settings.height = A_long(height);
         settings.fps = 25 << 16;
         settings.soundRate = 0;
         settings.channels = 0;
         settings.path = platform::utf8ToUtf16(path);
-        zexport::ExportOptions stored{};
-        stored.flattened = 1;
-        stored.formatType = type;
-        stored.alphaType = zexport::kDefaultAlphaType;
-        std::vector<uint8_t> storedBytes(sizeof stored);
-        std::memcpy(storedBytes.data(), &stored, sizeof stored);
+        const std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(type);
 
         std::vector<Span> runs;
         for (int r = -1; r < repeat; ++r) {
@@ -498,7 +493,7 @@ public:
     }
 
 private:
-    hostsim::Host host_;
+    emulated_host::Host host_;
 };
 
 // ----------------------------------------------------------------- command
@@ -621,7 +616,7 @@ int cmdBench(const std::vector<std::string>& in)
             }
         }
         exporter = std::make_unique<Export>();
-        if (!exporter->open(args.get("--module", hostsim::defaultModulePath()), &error))
+        if (!exporter->open(args.get("--module", emulated_host::defaultModulePath()), &error))
             return fail(EXIT_REJECTED, "bench: " + error);
         moviePath = (std::filesystem::temp_directory_path() /
                      ("zemo3-bench-" + std::to_string(platform::processId()) + ".mov"))

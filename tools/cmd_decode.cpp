@@ -19,7 +19,7 @@ extern "C" {
 
 #include "cli.h"
 #include "commands.h"
-#include "movie.h"
+#include "media/movie.h"
 #include "platform/platform.h"
 #include "progress.h"
 
@@ -41,13 +41,6 @@ const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 a frame does not decode or the movie is no Zemo 3 movie,\n"
     "2 bad arguments, unreadable input or unwritable output.\n";
-
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // The first pixel format the encoder takes from a list of lossless choices
 // (8-bit RGB or RGBA, so the conversion from RGBA is a plain reordering).
@@ -142,7 +135,7 @@ public:
         if (codec->id == AV_CODEC_ID_FFV1)
             av_opt_set_int(encoder_->priv_data, "level", 3, 0);
         if ((r = avcodec_open2(encoder_, codec, nullptr)) < 0) {
-            *error = std::string("cannot open the ") + codec->name + " encoder: " + avError(r);
+            *error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(r);
             return false;
         }
         video_ = avformat_new_stream(format_, nullptr);
@@ -165,11 +158,11 @@ public:
             av_opt_set_int(format_->priv_data, "start_number", 0, 0);
         if (!(format_->oformat->flags & AVFMT_NOFILE) &&
             (r = avio_open(&format_->pb, writePath.c_str(), AVIO_FLAG_WRITE)) < 0) {
-            *error = "cannot write '" + out + "': " + avError(r);
+            *error = "cannot write '" + out + "': " + avErrorText(r);
             return false;
         }
         if ((r = avformat_write_header(format_, nullptr)) < 0) {
-            *error = "cannot start '" + out + "': " + avError(r);
+            *error = "cannot start '" + out + "': " + avErrorText(r);
             return false;
         }
         headerWritten_ = true;
@@ -210,7 +203,7 @@ public:
         packet->pos = -1;
         const int r = av_interleaved_write_frame(format_, packet);
         if (r < 0)
-            *error = "cannot write the sound: " + avError(r);
+            *error = "cannot write the sound: " + avErrorText(r);
         return r >= 0;
     }
 
@@ -220,7 +213,7 @@ public:
             return false;
         const int r = av_write_trailer(format_);
         if (r < 0 || !close()) {
-            *error = "cannot finish the file: " + avError(r < 0 ? r : AVERROR(EIO));
+            *error = "cannot finish the file: " + avErrorText(r < 0 ? r : AVERROR(EIO));
             return false;
         }
         return true;
@@ -244,7 +237,7 @@ private:
             av_packet_rescale_ts(packet_, encoder_->time_base, video_->time_base);
             r = av_interleaved_write_frame(format_, packet_);
         }
-        *error = "cannot write the pictures: " + avError(r);
+        *error = "cannot write the pictures: " + avErrorText(r);
         return false;
     }
 
@@ -287,7 +280,7 @@ int cmdDecode(const std::vector<std::string>& in)
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail(EXIT_USAGE, "decode: cannot write '" + out + "': no folder '" + folder + "'");
 
-    if (sameFile(path, sequence ? std::string() : out))
+    if (platform::sameFile(path, sequence ? std::string() : out))
         return fail(EXIT_USAGE, "decode: the output '" + out + "' is the movie being decoded");
     MovieReader movie;
     std::string error;

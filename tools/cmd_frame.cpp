@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
+#include "platform/platform.h"
 #include "reader/frame_decoder.h"
 
 namespace {
@@ -67,7 +68,7 @@ int encode(const std::vector<std::string>& rest)
         return fail(EXIT_USAGE, "frame encode: --row-bytes must be at least width*4");
 
     std::vector<uint8_t> pixels;
-    if (!readFile(a.positional[0], &pixels, &error))
+    if (!platform::readFile(a.positional[0], &pixels, &error))
         return fail(EXIT_USAGE, "frame encode: " + error);
     const uint64_t needed = rowBytes * (h - 1) + uint64_t(w) * 4;
     if (pixels.size() < needed)
@@ -85,7 +86,7 @@ int encode(const std::vector<std::string>& rest)
     int32_t n = compressor->compress(frame.data(), pixels.data(), uint32_t(frame.size()), 0, int32_t(rowBytes));
     if (n < 1)
         return fail(EXIT_REJECTED, "frame encode: the compressor rejected the picture");
-    if (!writeFileAtomic(a.positional[1], frame.data(), size_t(n), &error))
+    if (!platform::writeFileAtomic(a.positional[1], frame.data(), size_t(n), &error))
         return fail(EXIT_USAGE, "frame encode: " + error);
     nox::FrameHeader header = nox::readFrameHeader(frame.data());
     std::printf("%s: %s, %u bytes (%s payload of %u bytes, texture %u bytes)\n", a.positional[1].c_str(),
@@ -110,7 +111,7 @@ int decode(const std::vector<std::string>& rest)
     if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
         return fail(EXIT_USAGE, error);
     std::vector<uint8_t> frame;
-    if (!readFile(a.positional[0], &frame, &error))
+    if (!platform::readFile(a.positional[0], &frame, &error))
         return fail(EXIT_USAGE, "frame decode: " + error);
     if (frame.size() < 4)
         return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is too short to be a frame");
@@ -135,7 +136,7 @@ int decode(const std::vector<std::string>& rest)
         return fail(EXIT_REJECTED, "frame decode: '" + a.positional[0] + "' is not a valid " +
                                        nox::formatTypeName(type) + " frame of " + std::to_string(w) + "x" +
                                        std::to_string(h));
-    if (!writeFileAtomic(a.positional[1], texture.data(), size, &error))
+    if (!platform::writeFileAtomic(a.positional[1], texture.data(), size, &error))
         return fail(EXIT_USAGE, "frame decode: " + error);
     std::printf("%s: %u texture bytes (%s)\n", a.positional[1].c_str(), size, nox::formatTypeName(type));
     return EXIT_OK;
@@ -154,7 +155,7 @@ int info(const std::vector<std::string>& rest)
         return fail(EXIT_USAGE, "frame info: expected IN.zm3 (see zemo3 frame --help)");
     std::vector<uint8_t> frame;
     std::string error;
-    if (!readFile(a.positional[0], &frame, &error))
+    if (!platform::readFile(a.positional[0], &frame, &error))
         return fail(EXIT_USAGE, "frame info: " + error);
     if (frame.size() < 4)
         return fail(EXIT_REJECTED, "frame info: '" + a.positional[0] + "' is too short to be a frame");

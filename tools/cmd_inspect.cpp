@@ -20,10 +20,10 @@ extern "C" {
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
-#include "movie.h"
-#include "png.h"
+#include "media/movie.h"
+#include "media/png.h"
 #include "progress.h"
-#include "reference.h"
+#include "media/reference.h"
 
 namespace {
 
@@ -107,7 +107,10 @@ int cmdInspect(const std::vector<std::string>& in)
     if (info.video < 0 || info.width == 0 || info.height == 0)
         return fail(EXIT_REJECTED, "inspect: '" + path + "' has no video stream");
     Reference ref;
-    if (!openReference(args, info.width, info.height, &ref, &error))
+    ReferenceRequest request;
+    bool compare = false;
+    if (!parseReference(args, &request, &compare, &error) ||
+        (compare && !openReference(request, info.width, info.height, &ref, &error)))
         return fail(EXIT_USAGE, "inspect: " + error);
     if (ref.source && (ref.source->composition().width != info.width || ref.source->composition().height != info.height))
         return fail(EXIT_USAGE, "inspect: the movie is " + std::to_string(info.width) + "x" +

@@ -10,8 +10,8 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "host/options.h"
-#include "hostsim/host.h"
+#include "module/options.h"
+#include "emulated_host/host.h"
 #include "platform/dialog.h"
 
 namespace {
@@ -53,27 +53,22 @@ int cmdOptions(const std::vector<std::string>& in)
         int type = parseCompression(args.get("--compression"));
         if (type < 0)
             return fail(EXIT_USAGE, "options: unknown compression '" + args.get("--compression") + "'");
-        zexport::ExportOptions record{};
-        record.flattened = 1;
-        record.formatType = uint32_t(type);
-        record.alphaType = zexport::kDefaultAlphaType;
-        stored.resize(sizeof record);
-        std::memcpy(stored.data(), &record, sizeof record);
+        stored = zexport::storedOptionsBytes(uint32_t(type));
     }
     bool dialog = args.has("--dialog");
     if (dialog && !platform::canShowDialogs())
         std::fprintf(stderr, "zemo3: options: no terminal, the dialog cannot be shown\n");
 
-    hostsim::Host host;
+    emulated_host::Host host;
     std::string error;
-    std::string module = args.get("--module", hostsim::defaultModulePath());
+    std::string module = args.get("--module", emulated_host::defaultModulePath());
     if (!host.load(module, &error))
         return fail(EXIT_USAGE, "options: " + error);
     if (A_Err err = host.callEntry(); err != A_Err_NONE)
         return fail(EXIT_REJECTED, "options: the module refused to register (error " + std::to_string(err) + ")");
 
-    hostsim::OptionsReport report;
-    A_Err err = host.runOptions(hostsim::OutputSettings{}, stored.empty() ? nullptr : &stored, dialog, &report);
+    emulated_host::OptionsReport report;
+    A_Err err = host.runOptions(emulated_host::OutputSettings{}, stored.empty() ? nullptr : &stored, dialog, &report);
     host.unload();
     if (err != A_Err_NONE)
         return fail(EXIT_REJECTED, "options: the module answered error " + std::to_string(err));

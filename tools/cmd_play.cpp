@@ -22,9 +22,9 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "gpu.h"
+#include "player/gpu.h"
 #include "play.h"
-#include "png.h"
+#include "media/png.h"
 
 namespace zemo3 {
 

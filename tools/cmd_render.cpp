@@ -15,12 +15,12 @@
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
-#include "host/options.h"
-#include "hostsim/host.h"
+#include "module/options.h"
+#include "emulated_host/host.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
 #include "progress.h"
-#include "sources.h"
+#include "media/sources.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ int cmdRender(const std::vector<std::string>& in)
     if (!args.has("--output"))
         return fail(EXIT_USAGE, "render: -o OUT.mov is required");
     const std::string output = args.get("--output");
-    if (args.positional.size() == 1 && sameFile(args.positional[0], output))
+    if (args.positional.size() == 1 && platform::sameFile(args.positional[0], output))
         return fail(EXIT_USAGE, "render: the output '" + output + "' is the input being rendered");
 
     int compression = 0;
@@ -130,13 +130,13 @@ int cmdRender(const std::vector<std::string>& in)
         std::fclose(probe);
     }
 
-    hostsim::Host host;
-    if (!host.load(args.get("--module", hostsim::defaultModulePath()), &error))
+    emulated_host::Host host;
+    if (!host.load(args.get("--module", emulated_host::defaultModulePath()), &error))
         return fail(EXIT_USAGE, "render: " + error);
     if (A_Err err = host.callEntry(); err != A_Err_NONE)
         return fail(EXIT_REJECTED, "render: the module refused to register (error " + std::to_string(err) + ")");
 
-    hostsim::OutputSettings settings;
+    emulated_host::OutputSettings settings;
     settings.width = A_long(comp.width);
     settings.height = A_long(comp.height);
     settings.fps = fps;
@@ -145,12 +145,7 @@ int cmdRender(const std::vector<std::string>& in)
     settings.sampleSize = 2;
     settings.path = platform::utf8ToUtf16(output);
 
-    zexport::ExportOptions stored{};
-    stored.flattened = 1;
-    stored.formatType = uint32_t(compression);
-    stored.alphaType = zexport::kDefaultAlphaType;
-    std::vector<uint8_t> storedBytes(sizeof stored);
-    std::memcpy(storedBytes.data(), &stored, sizeof stored);
+    std::vector<uint8_t> storedBytes = zexport::storedOptionsBytes(uint32_t(compression));
 
     AEIO_OutSpecH out = host.addOutput(settings, &storedBytes);
     auto refuse = [&](const std::string& what) {

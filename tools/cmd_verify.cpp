@@ -18,12 +18,13 @@ extern "C" {
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
-#include "movie.h"
+#include "media/movie.h"
 #ifdef ZEMO3_GPU
-#include "gpu.h"
+#include "player/gpu.h"
 #endif
-#include "reference.h"
-#include "verify_movie.h"
+#include "media/reference.h"
+#include "progress.h"
+#include "verify/verify_movie.h"
 
 namespace {
 
@@ -147,10 +148,17 @@ int cmdVerify(const std::vector<std::string>& in)
     const MovieInfo& info = movie.info();
 
     Reference ref;
-    if (!openReference(args, info.width, info.height, &ref, &error))
+    ReferenceRequest request;
+    bool wanted = false;
+    if (!parseReference(args, &request, &wanted, &error) ||
+        (wanted && !openReference(request, info.width, info.height, &ref, &error)))
         return fail(EXIT_USAGE, "verify: " + error);
 
-    const VerifyReport report = verifyMovie(movie, ref, minPsnr);
+    ProgressLine progressLine("verify");
+    const VerifyReport report =
+        verifyMovie(movie, ref, minPsnr, [&](uint64_t done, uint64_t total, bool last) {
+            progressLine.draw(done, total, last);
+        });
     const Problems& problems = report.problems;
     const std::vector<FrameRecord>& frames = report.frames;
     const QualityTotals& totals = report.totals;

@@ -16,7 +16,7 @@ extern "C" {
 }
 
 #include "commands.h"
-#include "gpu.h"
+#include "player/gpu.h"
 #include "platform/platform.h"
 #include "play.h"
 #include "reader/texture.h"

@@ -13,7 +13,7 @@
 #include "codec/zemo3.h"
 #include "common/movies.h"
 #include "core/context.h"
-#include "host/host_api.h"
+#include "host_api/host_api.h"
 #include "writer/formats.h"
 
 namespace exporttest {

@@ -16,10 +16,10 @@
 
 #include "core/logger.h"
 #include "export_job.h"
-#include "host/host_session.h"
+#include "host_session.h"
 #include "numbered.h"
 #include "platform/platform.h"
-#include "sources.h"
+#include "media/sources.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
     // writing to `file` (a name in the scratch folder, or a path).
     AEIO_OutSpecH output(A_long width, A_long height, uint32_t type, const std::string& file, bool sound = false)
     {
-        hostsim::OutputSettings settings;
+        emulated_host::OutputSettings settings;
         settings.width = width;
         settings.height = height;
         settings.fps = 30 << 16;

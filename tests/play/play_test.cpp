@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "common/movies.h"
-#include "gpu.h"
+#include "player/gpu.h"
 
 namespace {
 

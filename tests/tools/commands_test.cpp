@@ -15,7 +15,7 @@
 #include "codec/zemo3.h"
 #include "common/movies.h"
 #include "core/context.h"
-#include "movie.h"
+#include "media/movie.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

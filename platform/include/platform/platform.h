@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -49,6 +50,14 @@ void setEnvironment(const std::string& name, const std::string& value);
 // `to`, replacing a file already there.
 bool removeFile(const std::string& path);
 bool replaceFile(const std::string& from, const std::string& to);
+// Reads a whole file; false with a message on failure.
+bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
+// Writes through a temporary file renamed into place, so a failed write
+// leaves nothing behind; false with a message on failure.
+bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, std::string* error);
+// Whether two paths name one existing file (through links and other spellings):
+// an output that is its own input would be destroyed before it is read.
+bool sameFile(const std::string& a, const std::string& b);
 
 // Modules (shared libraries, DLLs) by UTF-8 file name. On Windows a module's
 // own dependencies are looked for beside it first. nullptr with a message when

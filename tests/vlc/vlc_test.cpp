@@ -123,7 +123,7 @@ protected:
     void SetUp() override
     {
         if (std::strlen(ZEMO_SANITIZE))
-            GTEST_SKIP() << "a " << ZEMO_SANITIZE << " sanitizer build's module cannot load into cvlc; "
+            GTEST_SKIP() << "the " << ZEMO_SANITIZE << " sanitizer build's module cannot load into cvlc; "
                          << "frames_test and fuzz_vlc_replay drive its decoding core instead";
     }
 

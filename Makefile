@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render bench-vlc fuzz clean
 
 all: build
 
@@ -31,6 +31,7 @@ demo: deps build
 	@mkdir -p out
 	$(BUILD)/tools/zemo3 render --demo -o out/demo.mov
 	@echo "Play it (picture and sound): GST_PLUGIN_PATH=$(CURDIR)/$(BUILD)/gst gst-play-1.0 out/demo.mov"
+	@echo "Or in VLC (cvlc: without a window; VLC does not run as root): VLC_PLUGIN_PATH=$(CURDIR)/$(BUILD)/vlc vlc out/demo.mov"
 
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address $(SANITIZER_FLAGS)" build
@@ -64,6 +65,10 @@ bench: deps build
 # Decoding through the GStreamer element beside FFmpeg's HAP decoder.
 bench-playback: deps build
 	BUILD=$(BUILD) bench/playback.sh
+
+# Decoding in VLC through the zemo3 module beside VLC's HAP decoding.
+bench-vlc: deps build
+	BUILD=$(BUILD) bench/vlc.sh
 
 # Whole renders from raw and compressed sources beside FFmpeg.
 bench-render: deps build

@@ -8,10 +8,10 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/movies.h"
+#include "common/pictures.h"
 
 namespace {
 
@@ -19,24 +19,6 @@ using testutil::Bytes;
 
 const char* const* const kTypes = testutil::kCompressions;
 constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 frames/s
-
-using testutil::zemo3;
-
-// A picture file of `zemo3 decode` (PAM: a text header, then the samples) as
-// RGBA, opaque where it holds RGB.
-Bytes readPam(const std::string& file)
-{
-    const std::string text = testutil::slurp(file);
-    const size_t end = text.find("ENDHDR\n");
-    if (end == std::string::npos)
-        return {};
-    const bool alpha = text.find("DEPTH 4") < end;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data()) + end + 7;
-    Bytes out;
-    for (size_t i = 0; i < size_t(kWidth) * kHeight; ++i, p += alpha ? 4 : 3)
-        out.insert(out.end(), {p[0], p[1], p[2], alpha ? p[3] : uint8_t(255)});
-    return out;
-}
 
 struct Picture {
     GstClockTime pts;
@@ -136,15 +118,9 @@ protected:
         gst_init(nullptr, nullptr);
         ASSERT_EQ(testutil::renderEveryType(*dir_, std::to_string(kWidth) + "x" + std::to_string(kHeight), "0.5"), "");
         for (int t = 0; t < 4; ++t) {
-            const std::string type = kTypes[t];
-            const auto r = zemo3("decode " + movie(t) + " -o " + dir_->file(type + "_%03d.pam"));
-            ASSERT_EQ(r.code, 0) << r.err;
-            for (int i = 0; i < kFrames; ++i) {
-                char name[64];
-                std::snprintf(name, sizeof name, "%s_%03d.pam", type.c_str(), i);
-                decoded_[t].push_back(readPam(dir_->file(name)));
-                ASSERT_EQ(decoded_[t].back().size(), size_t(kWidth) * kHeight * 4) << name;
-            }
+            std::string why;
+            decoded_[t] = testutil::referencePictures(movie(t), *dir_, kTypes[t], kWidth, kHeight, kFrames, &why);
+            ASSERT_FALSE(decoded_[t].empty()) << why;
         }
     }
     static void TearDownTestSuite() { delete dir_; }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "common/movies.h"
 #include "emulated_host/render.h"
@@ -59,14 +60,31 @@ private:
     Bytes rows_;
 };
 
+// The module's entry brings up the core, once in a process as in the host:
+// the tests that render share one session.
+class ModuleSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        session_ = new emulated_host::ModuleSession;
+        std::string error;
+        ASSERT_EQ(session_->open(ZEMO_MODULE_PATH, &error), emulated_host::RenderStep::Done) << error;
+    }
+    static void TearDownTestSuite()
+    {
+        session_->close();
+        for (const std::string& e : session_->errors())
+            ADD_FAILURE() << "host: " << e;
+        delete session_;
+    }
+    static inline emulated_host::ModuleSession* session_ = nullptr;
+    testutil::TempDir dir_;
+};
+
 // Two renders in one session: the feed's nine pictures with sound at an NTSC
 // rate, then a silent one that stops at its limit without asking for more.
-TEST(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
+TEST_F(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
 {
-    testutil::TempDir dir;
-    emulated_host::ModuleSession session;
-    std::string error;
-    ASSERT_EQ(session.open(ZEMO_MODULE_PATH, &error), emulated_host::RenderStep::Done) << error;
     struct Case {
         const char* file;
         uint32_t sampleRate, type;
@@ -75,14 +93,14 @@ TEST(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         emulated_host::RenderJob job;
-        job.path = dir.file(c.file);
+        job.path = dir_.file(c.file);
         job.width = 40, job.height = 24;
         job.fpsNum = 30000, job.fpsDen = 1001;
         job.sampleRate = c.sampleRate, job.channels = 2;
         job.formatType = c.type;
         job.frameLimit = c.limit;
         CountingFeed feed(40, 24, 9);
-        const emulated_host::RenderResult r = session.render(job, feed);
+        const emulated_host::RenderResult r = session_->render(job, feed);
         EXPECT_EQ(r.failed, emulated_host::RenderStep::Done);
         EXPECT_EQ(r.frames, c.frames);
         EXPECT_EQ(r.formatType, c.type);
@@ -117,45 +135,48 @@ TEST(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
             ASSERT_EQ(v, sample(i / 2, int(i % 2))) << i;
         }
     }
-    session.close();
-    EXPECT_TRUE(session.errors().empty()) << session.errors().front();
 }
 
-TEST(ModuleSession, NamesTheStepThatFailed)
+// A module that does not load or register ends a session before it starts.
+TEST(ModuleSessionOpen, NamesTheStepThatFailed)
 {
-    testutil::TempDir dir;
+    using emulated_host::RenderStep;
+    for (const auto& [module, failing, step] : {std::tuple{"/nonexistent-zemo3/module.so", "", RenderStep::Load},
+                                                {ZEMO_MODULE_PATH, "AEGP_RegisterWithAEGP", RenderStep::Register}}) {
+        SCOPED_TRACE(module);
+        emulated_host::ModuleSession session;
+        if (*failing)
+            session.host().failMember(failing, 61);
+        std::string error;
+        EXPECT_EQ(session.open(module, &error), step);
+        EXPECT_NE(error.find(step == RenderStep::Load ? "/nonexistent-zemo3/module.so" : "(error 61)"),
+                  std::string::npos)
+            << error;
+    }
+}
+
+// A render the module refuses before its first frame asks the feed for nothing.
+TEST_F(ModuleSession, NamesTheStepThatFailed)
+{
     using emulated_host::RenderStep;
     struct Case {
-        const char* name;
-        const char* module;
-        const char* failing;  // a host member that answers 61, set before the module loads
+        const char* failing;  // a host member that answers 61
         std::string path;
         RenderStep step;
     } cases[] = {
-        {"no module", "/nonexistent-zemo3/module.so", nullptr, "", RenderStep::Load},
-        {"registration refused", ZEMO_MODULE_PATH, "AEGP_RegisterWithAEGP", "", RenderStep::Register},
-        {"no options handle", ZEMO_MODULE_PATH, "AEGP_GetOutSpecOptionsHandle", dir.file("x.mov"),
-         RenderStep::InitOutputSpec},
-        {"no folder for the movie", ZEMO_MODULE_PATH, nullptr, "/nonexistent-zemo3/x.mov", RenderStep::StartAdding},
+        {"AEGP_GetOutSpecOptionsHandle", dir_.file("x.mov"), RenderStep::InitOutputSpec},
+        {nullptr, "/nonexistent-zemo3/x.mov", RenderStep::StartAdding},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        emulated_host::ModuleSession session;
+        SCOPED_TRACE(c.path);
         if (c.failing)
-            session.host().failMember(c.failing, 61);
-        std::string error;
-        const RenderStep opened = session.open(c.module, &error);
-        if (c.step <= RenderStep::Register) {
-            EXPECT_EQ(opened, c.step);
-            EXPECT_FALSE(error.empty());
-            continue;
-        }
-        ASSERT_EQ(opened, RenderStep::Done) << error;
+            session_->host().failMember(c.failing, 61);
         emulated_host::RenderJob job;
         job.path = c.path;
         job.width = 16, job.height = 16;
         CountingFeed feed(16, 16, 3);
-        const emulated_host::RenderResult r = session.render(job, feed);
+        const emulated_host::RenderResult r = session_->render(job, feed);
+        session_->host().clearFaults();
         EXPECT_EQ(r.failed, c.step);
         EXPECT_NE(r.err, A_Err_NONE);
         EXPECT_EQ(r.frames, 0u);

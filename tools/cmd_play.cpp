@@ -14,12 +14,12 @@
 #include <cstring>
 #include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "cli.h"
 #include "commands.h"
+#include "platform/platform.h"
 #include "player/gpu.h"
 #include "player/schedule.h"
 #include "play.h"
@@ -266,7 +266,7 @@ struct Options {
 // Opens a movie through the playback library; the exit code on failure.
 int openMovie(const std::string& path, Zemo3Movie** movie, std::string* error)
 {
-    if (!std::filesystem::exists(path)) {
+    if (!platform::fileSize(path)) {
         *error = "cannot open '" + path + "'";
         return EXIT_USAGE;
     }
@@ -295,7 +295,7 @@ int playOffscreen(const Options& o)
             return fail(EXIT_REJECTED, "play: " + error);
         }
         if (!o.dump.empty())
-            std::filesystem::create_directories(o.dump);
+            platform::makeDirectories(o.dump);
         std::vector<uint8_t> rgba;
         uint64_t shown = 0, damaged = 0;
         Zemo3Frame frame;
@@ -316,7 +316,7 @@ int playOffscreen(const Options& o)
             if (!o.dump.empty()) {
                 char name[32];
                 std::snprintf(name, sizeof name, "frame_%05lld.png", static_cast<long long>(frame.index));
-                if (!writePng((std::filesystem::path(o.dump) / name).string(), rgba.data(), info.width, info.height,
+                if (!writePng(o.dump + "/" + name, rgba.data(), info.width, info.height,
                               true, &error)) {
                     code = fail(EXIT_USAGE, "play: " + error);
                     break;
@@ -366,7 +366,7 @@ public:
         SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
         const double fit = std::min({1.0, 1280.0 / info.width, 720.0 / info.height});
         window_ = SDL_CreateWindow(
-            ("zemo3 play - " + std::filesystem::path(o.movie).filename().string()).c_str(), SDL_WINDOWPOS_CENTERED,
+            ("zemo3 play - " + o.movie.substr(o.movie.find_last_of('/') + 1)).c_str(), SDL_WINDOWPOS_CENTERED,
             SDL_WINDOWPOS_CENTERED, std::max(1, int(info.width * fit)), std::max(1, int(info.height * fit)),
             SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
         gl_ = window_ ? SDL_GL_CreateContext(window_) : nullptr;

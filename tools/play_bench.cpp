@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -84,15 +83,10 @@ const char* const kTypeNames[4] = {"normal", "normal-alpha", "high", "high-alpha
 
 // A folder for the clips, removed with them.
 struct TempFolder {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("zemo3-playbench-" + std::to_string(platform::processId()));
-    TempFolder() { std::filesystem::create_directories(path); }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+    std::string path = platform::temporaryFolder() + "/zemo3-playbench-" + std::to_string(platform::processId());
+    TempFolder() { platform::makeDirectories(path); }
+    ~TempFolder() { platform::removeTree(path); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
 // The frames of a clip as read and unpacked, each with its own copy of the

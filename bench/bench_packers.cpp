@@ -21,7 +21,8 @@ using Bytes = std::vector<uint8_t>;
 
 // Photo-like: soft gradients, a textured region with fine noise, flat sky,
 // and a vignette; alpha mostly opaque with a soft matte.
-Bytes naturalPicture() {
+Bytes naturalPicture()
+{
     Bytes p(size_t(kW) * kH * 4);
     std::mt19937 rng(42);
     for (uint32_t y = 0; y < kH; ++y) {
@@ -55,17 +56,20 @@ Bytes naturalPicture() {
 
 // Screen-like graphics: flat backgrounds, framed panels, a repeated icon tile
 // and text-like glyph rows from a small alphabet.
-Bytes syntheticPicture() {
+Bytes syntheticPicture()
+{
     Bytes p(size_t(kW) * kH * 4);
     std::mt19937 rng(7);
     uint8_t glyphs[16][12][8];
     for (auto& g : glyphs)
         for (auto& row : g)
-            for (auto& v : row) v = rng() % 3 == 0 ? 255 : 30;
+            for (auto& v : row)
+                v = rng() % 3 == 0 ? 255 : 30;
     uint8_t icon[48][48][3];
     for (auto& row : icon)
         for (auto& px : row)
-            for (auto& c : px) c = uint8_t(rng() & 0xC0);
+            for (auto& c : px)
+                c = uint8_t(rng() & 0xC0);
     for (uint32_t y = 0; y < kH; ++y) {
         for (uint32_t x = 0; x < kW; ++x) {
             uint8_t* px = &p[(size_t(y) * kW + x) * 4];
@@ -90,37 +94,53 @@ Bytes syntheticPicture() {
     return p;
 }
 
-Bytes texture(uint32_t type, bool natural) {
+Bytes texture(uint32_t type, bool natural)
+{
     static const Bytes pictures[2] = {syntheticPicture(), naturalPicture()};
     const Bytes& picture = pictures[natural];
     const size_t pixels = size_t(kW) * kH;
     Bytes t(type == 0 ? pixels / 2 : type == 1 ? pixels : type == 2 ? pixels * 3 / 4 : pixels * 5 / 4);
     switch (type) {
-    case 0: nox::encodeDxt1Texture(picture.data(), kW, kH, t.data()); break;
-    case 1: nox::encodeDxt5Texture(picture.data(), kW, kH, t.data()); break;
-    case 2: nox::encodeYcg6(picture.data(), kW, kH, t.data()); break;
-    default: nox::encodeYg10(picture.data(), kW, kH, t.data()); break;
+    case 0:
+        nox::encodeDxt1Texture(picture.data(), kW, kH, t.data());
+        break;
+    case 1:
+        nox::encodeDxt5Texture(picture.data(), kW, kH, t.data());
+        break;
+    case 2:
+        nox::encodeYcg6(picture.data(), kW, kH, t.data());
+        break;
+    default:
+        nox::encodeYg10(picture.data(), kW, kH, t.data());
+        break;
     }
     return t;
 }
 
-uint32_t pack(uint32_t type, const Bytes& t, Bytes& out) {
+uint32_t pack(uint32_t type, const Bytes& t, Bytes& out)
+{
     const uint32_t n = uint32_t(t.size());
     const uint32_t cap = uint32_t(out.size());
     switch (type) {
-    case 0: return nox::packDxt1(t.data(), n, out.data(), cap);
-    case 1: return nox::packDxt5(t.data(), n, out.data(), cap);
-    case 2: return nox::packYcg6(out.data(), cap, t.data(), n);
-    default: return nox::packYg10(out.data(), cap, t.data(), n);
+    case 0:
+        return nox::packDxt1(t.data(), n, out.data(), cap);
+    case 1:
+        return nox::packDxt5(t.data(), n, out.data(), cap);
+    case 2:
+        return nox::packYcg6(out.data(), cap, t.data(), n);
+    default:
+        return nox::packYg10(out.data(), cap, t.data(), n);
     }
 }
 
-Bytes outputFor(uint32_t type, const Bytes& t) {
+Bytes outputFor(uint32_t type, const Bytes& t)
+{
     const uint32_t n = uint32_t(t.size());
     return Bytes(type < 2 ? nox::packDxtBound(n) : nox::packYcocgBound(n));
 }
 
-void BM_Pack(benchmark::State& state) {
+void BM_Pack(benchmark::State& state)
+{
     const uint32_t type = uint32_t(state.range(0));
     const Bytes t = texture(type, state.range(1) != 0);
     Bytes out = outputFor(type, t);
@@ -133,7 +153,8 @@ void BM_Pack(benchmark::State& state) {
     state.counters["ratio"] = r ? double(r) / double(t.size()) : 1.0;
 }
 
-void BM_Unpack(benchmark::State& state) {
+void BM_Unpack(benchmark::State& state)
+{
     static const nox::UnpackFunction unpackers[4] = {nox::unpackDxt1, nox::unpackDxt5, nox::unpackYcg6,
                                                      nox::unpackYg10};
     const uint32_t type = uint32_t(state.range(0));
@@ -149,13 +170,15 @@ void BM_Unpack(benchmark::State& state) {
         const size_t used = unpackers[type](packed.data(), restored.data(), r, t.size());
         benchmark::DoNotOptimize(used);
     }
-    if (restored != t) state.SkipWithError("round trip differs");
+    if (restored != t)
+        state.SkipWithError("round trip differs");
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
     state.counters["ratio"] = double(r) / double(t.size());
 }
 
 // The floor any unpacker compares with: copying the texture once.
-void BM_Copy(benchmark::State& state) {
+void BM_Copy(benchmark::State& state)
+{
     const Bytes t = texture(uint32_t(state.range(0)), true);
     Bytes out(t.size());
     for (auto _ : state) {

@@ -57,7 +57,8 @@ const std::vector<uint8_t>& picture()
                 px[0] = uint8_t(std::clamp(int(r) + noise, 0, 255));
                 px[1] = uint8_t(std::clamp(int(g) + noise, 0, 255));
                 px[2] = uint8_t(std::clamp(int(b) + noise, 0, 255));
-                px[3] = uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7) * std::cos(fy * 5))) + noise, 0, 255));
+                px[3] =
+                    uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7) * std::cos(fy * 5))) + noise, 0, 255));
             }
         return out;
     }();
@@ -202,9 +203,15 @@ BENCHMARK(BM_DxtTexture<nox::encodeDxt1Texture, 8>)->Name("BM_Dxt1Texture")->Uni
 BENCHMARK(BM_DxtTexture<nox::encodeDxt5Texture, 16>)->Name("BM_Dxt5Texture")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeerHapDxt1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeerHapDxt5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_YcocgTexture<nox::encodeYcg6, size_t(kWidth) * kHeight * 3 / 4>)->Name("BM_Ycg6")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_YcocgTexture<ycg6Scalar, size_t(kWidth) * kHeight * 3 / 4>)->Name("BM_Ycg6Scalar")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_YcocgTexture<nox::encodeYg10, size_t(kWidth) * kHeight * 5 / 4>)->Name("BM_Yg10")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<nox::encodeYcg6, size_t(kWidth) * kHeight * 3 / 4>)
+    ->Name("BM_Ycg6")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<ycg6Scalar, size_t(kWidth) * kHeight * 3 / 4>)
+    ->Name("BM_Ycg6Scalar")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YcocgTexture<nox::encodeYg10, size_t(kWidth) * kHeight * 5 / 4>)
+    ->Name("BM_Yg10")
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -43,10 +43,7 @@ const std::vector<uint8_t>& picture()
     return pic;
 }
 
-std::string scratchPath()
-{
-    return (std::filesystem::temp_directory_path() / "zemo-bench-writer.mov").string();
-}
+std::string scratchPath() { return (std::filesystem::temp_directory_path() / "zemo-bench-writer.mov").string(); }
 
 // Adds frames 0..n-1 from `threads` threads, then flushes and finishes.
 void writeMovie(nox::VideoFormatWriterFFMPEG& writer, int threads, uint64_t frames)
@@ -122,8 +119,8 @@ void RawCopy(benchmark::State& state)
     picture();
     uint64_t frames = 0;
     for (auto _ : state) {
-        nox::VideoFormatWriterFFMPEG writer(std::make_unique<CopyCompressor>(desc), scratchPath(), 25, 1, 4, kW,
-                                            kH, 0, 0, 0);
+        nox::VideoFormatWriterFFMPEG writer(std::make_unique<CopyCompressor>(desc), scratchPath(), 25, 1, 4, kW, kH, 0,
+                                            0, 0);
         if (!writer.isOpen()) {
             state.SkipWithError("writer did not open");
             break;

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (used != payload.size())
         fault(used ? "the unpacker stops before the end of the packed form" : "the unpacker rejects the packed form",
               p.type, n);
-    if (restored != texture) fault("the unpacked texture differs", p.type, n);
+    if (restored != texture)
+        fault("the unpacked texture differs", p.type, n);
     return 0;
 }

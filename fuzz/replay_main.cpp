@@ -36,12 +36,19 @@ Bytes mutate(Bytes b, std::mt19937& rng)
     for (uint32_t e = 1 + rng() % 4; e > 0 && b.size() > 3; --e) {
         const size_t at = 3 + rng() % (b.size() - 3);
         switch (rng() % 6) {
-        case 0: b[at] ^= uint8_t(1u << (rng() % 8)); break;
-        case 1: b[at] = uint8_t(rng()); break;
-        case 2: b.resize(at); break;
+        case 0:
+            b[at] ^= uint8_t(1u << (rng() % 8));
+            break;
+        case 1:
+            b[at] = uint8_t(rng());
+            break;
+        case 2:
+            b.resize(at);
+            break;
         case 3: {  // overwrite with a run of one value (long runs, big distances)
             const uint8_t v = rng() % 2 ? 0xFF : uint8_t(rng());
-            std::fill(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(std::min(b.size(), at + 1 + rng() % 16)), v);
+            std::fill(b.begin() + std::ptrdiff_t(at),
+                      b.begin() + std::ptrdiff_t(std::min(b.size(), at + 1 + rng() % 16)), v);
             break;
         }
         case 4: {  // duplicate a slice
@@ -50,7 +57,9 @@ Bytes mutate(Bytes b, std::mt19937& rng)
             b.insert(b.begin() + std::ptrdiff_t(at), slice.begin(), slice.end());
             break;
         }
-        default: b[0] = uint8_t(rng()); break;  // another picture or type
+        default:
+            b[0] = uint8_t(rng());
+            break;  // another picture or type
         }
     }
     return b;
@@ -82,7 +91,8 @@ int main(int argc, char** argv)
         } else if (std::filesystem::is_directory(argv[i])) {
             std::vector<std::string> inside;
             for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                if (entry.is_regular_file()) inside.push_back(entry.path().string());
+                if (entry.is_regular_file())
+                    inside.push_back(entry.path().string());
             std::sort(inside.begin(), inside.end());
             files.insert(files.end(), inside.begin(), inside.end());
         } else {
@@ -122,7 +132,8 @@ int main(int argc, char** argv)
             b = seeds[size_t(done)];
         } else if (done % 16 == 0) {
             b.resize(3 + rng() % 512);  // plain random bytes
-            for (auto& x : b) x = uint8_t(rng());
+            for (auto& x : b)
+                x = uint8_t(rng());
         } else {
             b = mutate(seeds[rng() % seeds.size()], rng);
         }

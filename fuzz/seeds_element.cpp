@@ -18,9 +18,10 @@ std::vector<Bytes> seeds()
         const auto packed = testing::packTexture(type, t);
         for (uint8_t caps = 0; caps < 2; ++caps) {
             Bytes in = {caps, uint8_t(w - 1), uint8_t(h - 1)};
-            for (const Bytes& frame : {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
-                                       testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0),
-                                       testing::makeFrame(type, t, 1)})
+            for (const Bytes& frame :
+                 {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
+                  testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0),
+                  testing::makeFrame(type, t, 1)})
                 in = testing::cat({in, buffer(frame)});
             out.push_back(in);
         }

@@ -20,9 +20,10 @@ std::vector<Bytes> seeds()
             type, testing::makeTexture(type, testing::Content::Alphabet, padTo16(w) + 16, padTo16(h), type));
         for (uint8_t threads = 0; threads < 2; ++threads) {
             Bytes in = {threads, uint8_t(w - 1), uint8_t(h - 1)};
-            for (const Bytes& frame : {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
-                                       testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0),
-                                       Bytes{}, testing::makeFrame(type, larger, 0), testing::makeFrame(type, t, 1)})
+            for (const Bytes& frame :
+                 {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
+                  testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0), Bytes{},
+                  testing::makeFrame(type, larger, 0), testing::makeFrame(type, t, 1)})
                 in = testing::cat({in, buffer(frame)});
             out.push_back(in);
         }

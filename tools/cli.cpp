@@ -206,8 +206,7 @@ bool CommandRun::movieExists()
     return platform::fileSize(movie(), &reason) || stop(EXIT_USAGE, "cannot open '" + movie() + "': " + reason);
 }
 
-bool CommandRun::openMovie(MovieReader* reader, MovieNeed need,
-                           const std::function<void(const std::string&)>& refused)
+bool CommandRun::openMovie(MovieReader* reader, MovieNeed need, const std::function<void(const std::string&)>& refused)
 {
     std::string error;
     if (!reader->open(movie(), &error)) {

@@ -94,8 +94,7 @@ public:
     // Opens the movie. A file that is no movie, or lacks what `need` asks
     // for, is an EXIT_REJECTED; `refused`, when set, hears the reader's
     // reason before it is printed.
-    bool openMovie(MovieReader* movie, MovieNeed need,
-                   const std::function<void(const std::string&)>& refused = {});
+    bool openMovie(MovieReader* movie, MovieNeed need, const std::function<void(const std::string&)>& refused = {});
     // The reference the options name, if any, at the movie's size (EXIT_USAGE
     // for options or a file that do not do).
     bool openReference(const MovieInfo& movie, Reference* ref);

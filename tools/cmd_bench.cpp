@@ -36,9 +36,9 @@ extern "C" {
 #include "core/simd.h"
 #include "emulated_host/render.h"
 #include "platform/platform.h"
-#include "verify/quality.h"
 #include "reader/frame_decoder.h"
 #include "reader/texture.h"
+#include "verify/quality.h"
 
 namespace {
 
@@ -78,10 +78,7 @@ const char* kUsage =
 
 constexpr double kRenderTarget = 0.90;
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // CPU seconds used by every thread of the process so far.
 double cpuNow() { return platform::processCpuSeconds(); }
@@ -228,8 +225,8 @@ public:
         ErrorSum err;
         for (const auto& picture : clip) {
             std::fill(frame.begin(), frame.end(), 0);
-            const int32_t n = compressor.compress(frame.data(), picture.data(), uint32_t(frame.size()), 0,
-                                                  int32_t(width_ * 4));
+            const int32_t n =
+                compressor.compress(frame.data(), picture.data(), uint32_t(frame.size()), 0, int32_t(width_ * 4));
             if (n <= 0 || !nox::decode(decoder, texture.data(), frame.data(), size_t(n), texture.size()) ||
                 !nox::textureToRgba(type_, texture.data(), texture.size(), width_, height_, rgba.data(),
                                     size_t(width_) * 4)) {
@@ -271,8 +268,7 @@ public:
         return open(&c, &why) ? std::string() : why;
     }
 
-    bool time(const std::vector<AVFrame*>& frames, unsigned threads, int repeat, Figures* f,
-              std::string* error) const
+    bool time(const std::vector<AVFrame*>& frames, unsigned threads, int repeat, Figures* f, std::string* error) const
     {
         std::vector<std::unique_ptr<CodecContext>> contexts;
         for (unsigned t = 0; t < threads; ++t) {
@@ -441,8 +437,8 @@ private:
 // session, repeat times after one untimed run that warms the module up (its
 // worker pool, memory pool and the writer's buffers). Rate from StartAdding
 // to the end of EndAdding, which closes the movie.
-bool timeExport(emulated_host::ModuleSession& session, uint32_t type, const Clip& argb, size_t frames,
-                uint32_t width, uint32_t height, const std::string& path, int repeat, Figures* f, std::string* error)
+bool timeExport(emulated_host::ModuleSession& session, uint32_t type, const Clip& argb, size_t frames, uint32_t width,
+                uint32_t height, const std::string& path, int repeat, Figures* f, std::string* error)
 {
     emulated_host::RenderJob job;
     job.path = path;
@@ -565,17 +561,16 @@ int readOptions(const Args& args, Options* o)
 
 // The clip in every form the rows need, and the module for the export.
 struct Material {
-    Clip clip;    // RGBA
+    Clip clip;      // RGBA
     AvClip avClip;  // for HAP
-    Clip argb;    // for the export, as the host renders
+    Clip argb;      // for the export, as the host renders
     std::unique_ptr<emulated_host::ModuleSession> session;
     std::string moviePath;
 };
 
 bool prepare(const Options& o, Material* m, std::string* error)
 {
-    std::fprintf(stderr, "bench: rendering %llu frames of %ux%u...\n", (unsigned long long)o.frames, o.width,
-                 o.height);
+    std::fprintf(stderr, "bench: rendering %llu frames of %ux%u...\n", (unsigned long long)o.frames, o.width, o.height);
     if (!content::renderClip(o.contents, o.width, o.height, o.frames, &m->clip, error))
         return false;
     if (o.withHap && !m->avClip.fill(m->clip, o.width, o.height)) {
@@ -607,8 +602,8 @@ void printHeader(const Options& o)
     char loadText[16] = "unknown";
     if (load >= 0)
         std::snprintf(loadText, sizeof loadText, "%.2f", load);
-    std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)o.frames,
-                o.width, o.height, names.c_str(), (unsigned long long)o.repeat);
+    std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)o.frames, o.width,
+                o.height, names.c_str(), (unsigned long long)o.repeat);
     std::printf("kernel %s, %u cores, load average %s at start\n", nox::simdLevelName(nox::activeSimdLevel()),
                 std::thread::hardware_concurrency(), loadText);
     if (o.withHap)
@@ -625,8 +620,7 @@ struct Summary {
 };
 
 // Measures one type and prints its rows.
-bool benchType(const Options& o, Material& m, const std::vector<unsigned>& threadCounts, Summary* s,
-               std::string* error)
+bool benchType(const Options& o, Material& m, const std::vector<unsigned>& threadCounts, Summary* s, std::string* error)
 {
     const uint32_t type = s->type;
     Ours ours(type, o.width, o.height);
@@ -655,8 +649,8 @@ bool benchType(const Options& o, Material& m, const std::vector<unsigned>& threa
         }
     }
     s->hasRender = m.session != nullptr;
-    return !m.session || timeExport(*m.session, type, m.argb, size_t(o.exportFrames), o.width, o.height,
-                                    m.moviePath, int(o.repeat), &s->render, error);
+    return !m.session || timeExport(*m.session, type, m.argb, size_t(o.exportFrames), o.width, o.height, m.moviePath,
+                                    int(o.repeat), &s->render, error);
 }
 
 void printSummaries(const std::vector<Summary>& summaries, const std::vector<unsigned>& threadCounts, bool withRender)
@@ -675,7 +669,9 @@ void printSummaries(const std::vector<Summary>& summaries, const std::vector<uns
                     s.hasHap ? ratio(s.ours[all].fps, s.hap[all].fps).c_str() : "-",
                     s.hasRender ? formatNumber(s.render.fps, 2).c_str() : "-",
                     s.hasRender ? formatNumber(s.render.cpuMs, 2).c_str() : "-", exportRatio.c_str(),
-                    !s.hasRender ? "-" : met ? "met" : "missed");
+                    !s.hasRender ? "-"
+                    : met        ? "met"
+                                 : "missed");
     }
 }
 
@@ -683,8 +679,9 @@ int cmdBench(const std::vector<std::string>& in)
 {
     CommandRun run("bench", kUsage);
     Options o;
-    if (!run.parse(in, {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel", "--module",
-                        "--export-frames"},
+    if (!run.parse(in,
+                   {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel", "--module",
+                    "--export-frames"},
                    {"--no-hap", "--no-render"}))
         return run.exitCode();
     if (const int code = readOptions(run.args(), &o); code != EXIT_OK)

@@ -19,9 +19,10 @@ int cmdCore(const std::vector<std::string>& args)
     unsigned tasks = 5000;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help" || args[i] == "-h") {
-            std::printf("usage: zemo3 core [--tasks N]\n\n"
-                        "Brings the core library up with feature mask 132, runs N tasks (default 5000)\n"
-                        "on its worker pool, tears it down, and prints the log lines.\n");
+            std::printf(
+                "usage: zemo3 core [--tasks N]\n\n"
+                "Brings the core library up with feature mask 132, runs N tasks (default 5000)\n"
+                "on its worker pool, tears it down, and prints the log lines.\n");
             return zemo3::EXIT_OK;
         }
         if (args[i] == "--tasks" && i + 1 < args.size()) {
@@ -50,8 +51,7 @@ int cmdCore(const std::vector<std::string>& args)
     double ms = platform::monotonicMilliseconds() - start;
     uint64_t expected = uint64_t(tasks) * (tasks ? tasks - 1 : 0) / 2;
     std::printf("ran %u tasks on %u workers in %.1f ms; checksum %s\n", tasks,
-                unsigned(nox::TaskManager::existing()->workerCount()), ms,
-                sum.load() == expected ? "ok" : "WRONG");
+                unsigned(nox::TaskManager::existing()->workerCount()), ms, sum.load() == expected ? "ok" : "WRONG");
     nox::shutdown(context);
     nox::destroyManagers(context);
     nox::setLogSink(nullptr);

@@ -83,8 +83,8 @@ public:
 
     // Opens OUT for pictures of this size and kind, with the movie's sound
     // stream (null: none) copied beside them.
-    bool open(const std::string& out, const std::string& writePath, bool sequence, uint32_t w, uint32_t h,
-              bool alpha, AVRational timeBase, AVRational rate, const AVStream* sound, std::string* error)
+    bool open(const std::string& out, const std::string& writePath, bool sequence, uint32_t w, uint32_t h, bool alpha,
+              AVRational timeBase, AVRational rate, const AVStream* sound, std::string* error)
     {
         const AVCodec* codec = nullptr;
         return openContainer(out, sequence, error) && (codec = pickCodec(out, sequence, error)) != nullptr &&
@@ -412,8 +412,8 @@ int cmdDecode(const std::vector<std::string>& in)
         return abandon(run, output, target, EXIT_USAGE, error);
     if (!target.sequence && !platform::replaceFile(target.writePath, target.out))
         return abandon(run, output, target, EXIT_USAGE, "cannot write '" + target.out + "': " + std::strerror(errno));
-    std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", target.out.c_str(), (unsigned long long)frames,
-                info.width, info.height, output.codecName().c_str(), output.containerName(),
+    std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", target.out.c_str(), (unsigned long long)frames, info.width,
+                info.height, output.codecName().c_str(), output.containerName(),
                 soundIn ? (", sound " + info.audioCodec + " copied").c_str() : "");
     return EXIT_OK;
 }

@@ -92,9 +92,9 @@ int encode(const std::vector<std::string>& rest)
         return run.fail(EXIT_USAGE, error);
     const uint64_t needed = rowBytes * (h - 1) + uint64_t(w) * 4;
     if (pixels.size() < needed)
-        return run.fail(EXIT_USAGE, "'" + a.positional[0] + "' holds " + std::to_string(pixels.size()) +
-                                    " bytes; a " + std::to_string(w) + "x" + std::to_string(h) + " picture needs " +
-                                    std::to_string(needed));
+        return run.fail(EXIT_USAGE, "'" + a.positional[0] + "' holds " + std::to_string(pixels.size()) + " bytes; a " +
+                                        std::to_string(w) + "x" + std::to_string(h) + " picture needs " +
+                                        std::to_string(needed));
 
     nox::VideoCodecInfoZemo3 info;
     info.setFormatType(uint32_t(type));
@@ -146,9 +146,8 @@ int decode(const std::vector<std::string>& rest)
     std::vector<uint8_t> texture(size ? size : 1);
     nox::FrameDecoder decoder(type, w, h);
     if (size == 0 || !nox::decode(decoder, texture.data(), frame.data(), frame.size(), size))
-        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " +
-                                       nox::formatTypeName(type) + " frame of " + std::to_string(w) + "x" +
-                                       std::to_string(h));
+        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " + nox::formatTypeName(type) +
+                                           " frame of " + std::to_string(w) + "x" + std::to_string(h));
     if (!platform::writeFileAtomic(a.positional[1], texture.data(), size, &error))
         return run.fail(EXIT_USAGE, error);
     std::printf("%s: %u texture bytes (%s)\n", a.positional[1].c_str(), size, nox::formatTypeName(type));
@@ -195,8 +194,7 @@ int info(const std::vector<std::string>& rest)
     std::printf("payload:       %s, %u bytes at offset %u\n", kind == 1 ? "raw texture" : "packed", payloadSize,
                 headerSize);
     bool consistent = uint64_t(headerSize) + payloadSize == frame.size();
-    std::printf("length check:  %s\n", consistent ? "header and file agree"
-                                                  : "header and file length differ");
+    std::printf("length check:  %s\n", consistent ? "header and file agree" : "header and file length differ");
     return consistent ? EXIT_OK : EXIT_REJECTED;
 }
 

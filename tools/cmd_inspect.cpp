@@ -20,8 +20,8 @@ extern "C" {
 #include "commands.h"
 #include "media/movie.h"
 #include "media/png.h"
-#include "progress.h"
 #include "media/reference.h"
+#include "progress.h"
 
 namespace {
 
@@ -51,8 +51,8 @@ constexpr uint32_t kGap = 6;
 std::vector<uint8_t> thumbnail(const std::vector<uint8_t>& rgba, uint32_t w, uint32_t h, uint32_t tw, uint32_t th)
 {
     std::vector<uint8_t> scaled(size_t(tw) * th * 4);
-    SwsContext* sws =
-        sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(tw), int(th), AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr);
+    SwsContext* sws = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(tw), int(th), AV_PIX_FMT_RGBA, SWS_AREA,
+                                     nullptr, nullptr, nullptr);
     const uint8_t* src[1] = {rgba.data()};
     const int srcStride[1] = {int(w * 4)};
     uint8_t* dst[1] = {scaled.data()};
@@ -124,7 +124,8 @@ public:
                 std::memcpy(&canvas[(size_t(y0 + y) * sw + x0) * 3], &pic[size_t(y) * tw_ * 3], size_t(tw_) * 3);
         };
         for (size_t i = 0; i < cells_.size(); ++i) {
-            const uint32_t x0 = kGap + uint32_t(i % cols) * (cellW + kGap), y0 = kGap + uint32_t(i / cols) * (th_ + kGap);
+            const uint32_t x0 = kGap + uint32_t(i % cols) * (cellW + kGap),
+                           y0 = kGap + uint32_t(i / cols) * (th_ + kGap);
             if (pairs) {
                 place(cells_[i].source, x0, y0);
                 place(cells_[i].decoded, x0 + tw_ + kGap, y0);
@@ -227,7 +228,8 @@ bool openSameSizeReference(CommandRun& run, const MovieInfo& info, Reference* re
 {
     if (!run.openReference(info, ref))
         return false;
-    if (ref->source && (ref->source->composition().width != info.width || ref->source->composition().height != info.height))
+    if (ref->source &&
+        (ref->source->composition().width != info.width || ref->source->composition().height != info.height))
         return run.stop(EXIT_USAGE, "the movie is " + std::to_string(info.width) + "x" + std::to_string(info.height) +
                                         ", " + ref->name + " " + std::to_string(ref->source->composition().width) +
                                         "x" + std::to_string(ref->source->composition().height));
@@ -253,8 +255,8 @@ int cmdInspect(const std::vector<std::string>& in)
     ContactSheet cells(info, sheet ? sheetFrames : 0, ref);
 
     if (table)
-        std::printf("%7s %10s  %-4s %3s  %-6s %10s %10s %8s\n", "frame", "pts", "tag", "ver", "kind", "bytes", "texture",
-                    "ratio");
+        std::printf("%7s %10s  %-4s %3s  %-6s %10s %10s %8s\n", "frame", "pts", "tag", "ver", "kind", "bytes",
+                    "texture", "ratio");
     const uint64_t listed = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : 0;
     Totals totals;
     uint64_t sheetFailures = 0;

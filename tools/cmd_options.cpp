@@ -66,13 +66,14 @@ int cmdOptions(const std::vector<std::string>& in)
         return run.fail(step == emulated_host::RenderStep::Load ? EXIT_USAGE : EXIT_REJECTED, error);
 
     emulated_host::OptionsReport report;
-    A_Err err = session.host().runOptions(emulated_host::OutputSettings{}, stored.empty() ? nullptr : &stored, dialog,
-                                          &report);
+    A_Err err =
+        session.host().runOptions(emulated_host::OutputSettings{}, stored.empty() ? nullptr : &stored, dialog, &report);
     session.close();
     if (err != A_Err_NONE)
         return run.fail(EXIT_REJECTED, "the module answered error " + std::to_string(err));
 
-    std::printf("format:    %s (%.4s)\n", report.formatName.c_str(), session.host().moduleInfo().create_ext.ext.extension);
+    std::printf("format:    %s (%.4s)\n", report.formatName.c_str(),
+                session.host().moduleInfo().create_ext.ext.extension);
     std::printf("output:    %s\n", report.verbiage.name);
     std::printf("type:      %s\n", report.verbiage.type);
     std::printf("sub-type:  %s\n", report.verbiage.sub_type);

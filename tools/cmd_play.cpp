@@ -11,19 +11,19 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "cli.h"
 #include "commands.h"
+#include "media/png.h"
 #include "platform/platform.h"
+#include "play.h"
 #include "player/gpu.h"
 #include "player/schedule.h"
-#include "play.h"
-#include "media/png.h"
 
 namespace zemo3 {
 
@@ -177,10 +177,17 @@ public:
         want.channels = uint8_t(info.channels);
         want.samples = 1024;
         switch (info.bytesPerSample) {
-        case 1: want.format = AUDIO_U8; break;
-        case 2: want.format = AUDIO_S16LSB; break;
-        case 4: want.format = info.isFloat ? AUDIO_F32LSB : AUDIO_S32LSB; break;
-        default: return;  // 24-bit samples: SDL2 has no such format
+        case 1:
+            want.format = AUDIO_U8;
+            break;
+        case 2:
+            want.format = AUDIO_S16LSB;
+            break;
+        case 4:
+            want.format = info.isFloat ? AUDIO_F32LSB : AUDIO_S32LSB;
+            break;
+        default:
+            return;  // 24-bit samples: SDL2 has no such format
         }
         device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
         frameBytes_ = size_t(info.channels) * size_t(info.bytesPerSample);
@@ -316,8 +323,7 @@ int playOffscreen(const Options& o)
             if (!o.dump.empty()) {
                 char name[32];
                 std::snprintf(name, sizeof name, "frame_%05lld.png", static_cast<long long>(frame.index));
-                if (!writePng(o.dump + "/" + name, rgba.data(), info.width, info.height,
-                              true, &error)) {
+                if (!writePng(o.dump + "/" + name, rgba.data(), info.width, info.height, true, &error)) {
                     code = fail(EXIT_USAGE, "play: " + error);
                     break;
                 }
@@ -389,8 +395,14 @@ class WindowPlayer {
 public:
     WindowPlayer(const Options& o, const Zemo3Info& info, SDL_Window* window, gpu::FrameRenderer& renderer,
                  Zemo3Movie* movie, Zemo3Movie* soundMovie)
-        : o_(o), info_(info), window_(window), renderer_(renderer), sound_(soundMovie, info), reader_(movie),
-          schedule_(o.loop, o.frames), fullscreen_(o.fullscreen)
+        : o_(o),
+          info_(info),
+          window_(window),
+          renderer_(renderer),
+          sound_(soundMovie, info),
+          reader_(movie),
+          schedule_(o.loop, o.frames),
+          fullscreen_(o.fullscreen)
     {
     }
 
@@ -447,17 +459,30 @@ private:
     {
         switch (key) {
         case SDLK_q:
-        case SDLK_ESCAPE: quit_ = true; break;
+        case SDLK_ESCAPE:
+            quit_ = true;
+            break;
         case SDLK_f:
             fullscreen_ = !fullscreen_;
             SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
             break;
-        case SDLK_SPACE: apply(schedule_.command(PlayCommand::PAUSE)); break;
-        case SDLK_RIGHT: apply(schedule_.command(PlayCommand::STEP)); break;
-        case SDLK_LEFT: apply(schedule_.command(PlayCommand::BACK)); break;
-        case SDLK_HOME: apply(schedule_.command(PlayCommand::FIRST)); break;
-        case SDLK_l: apply(schedule_.command(PlayCommand::LOOP)); break;
-        default: break;
+        case SDLK_SPACE:
+            apply(schedule_.command(PlayCommand::PAUSE));
+            break;
+        case SDLK_RIGHT:
+            apply(schedule_.command(PlayCommand::STEP));
+            break;
+        case SDLK_LEFT:
+            apply(schedule_.command(PlayCommand::BACK));
+            break;
+        case SDLK_HOME:
+            apply(schedule_.command(PlayCommand::FIRST));
+            break;
+        case SDLK_l:
+            apply(schedule_.command(PlayCommand::LOOP));
+            break;
+        default:
+            break;
         }
     }
     void apply(const PlaySchedule::Effect& e)

@@ -204,9 +204,8 @@ int report(CommandRun& run, const Request& r, const Composition& comp, const Sou
         return run.fail(EXIT_REJECTED, "the composition has no frames");
     const uint64_t bytes = platform::fileSize(r.output).value_or(0);
     const double raw = double(result.frames) * comp.width * comp.height * 4;
-    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(),
-                (unsigned long long)result.frames, comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
-                nox::formatTypeName(result.formatType),
+    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(), (unsigned long long)result.frames,
+                comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen, nox::formatTypeName(result.formatType),
                 result.samples ? (std::to_string(result.samples) + " sound samples").c_str() : "no sound");
     std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
                 seconds > 0 ? result.frames / seconds : 0.0, (unsigned long long)bytes,

@@ -86,8 +86,8 @@ int verifyOnGpu(const std::string& path)
     if (!std::isinf(c.psnr))
         std::snprintf(psnr, sizeof psnr, "%.2f", c.psnr);
     std::printf("largest difference from the CPU decode: R %d, G %d, B %d, A %d (bound %d, %d, %d, %d); PSNR %s dB\n",
-                c.maxDifference[0], c.maxDifference[1], c.maxDifference[2], c.maxDifference[3], c.bound[0],
-                c.bound[1], c.bound[2], c.bound[3], psnr);
+                c.maxDifference[0], c.maxDifference[1], c.maxDifference[2], c.maxDifference[3], c.bound[0], c.bound[1],
+                c.bound[2], c.bound[3], psnr);
     for (int ch = 0; ch < 4; ++ch)
         if (c.maxDifference[ch] > c.bound[ch])
             return fail(EXIT_REJECTED, "verify: the GPU's pictures differ from the CPU decode beyond the bound");
@@ -112,9 +112,9 @@ std::string typeName(const VerifyReport& report)
 
 std::string jsonPsnr(const FrameQuality& q)
 {
-    return "{\"r\": " + jsonNumber(q.psnr[0]) + ", \"g\": " + jsonNumber(q.psnr[1]) + ", \"b\": " +
-           jsonNumber(q.psnr[2]) + ", \"a\": " + (q.alpha ? jsonNumber(q.psnr[3]) : "null") + ", \"all\": " +
-           jsonNumber(q.psnrAll) + "}";
+    return "{\"r\": " + jsonNumber(q.psnr[0]) + ", \"g\": " + jsonNumber(q.psnr[1]) +
+           ", \"b\": " + jsonNumber(q.psnr[2]) + ", \"a\": " + (q.alpha ? jsonNumber(q.psnr[3]) : "null") +
+           ", \"all\": " + jsonNumber(q.psnrAll) + "}";
 }
 
 void printJson(const std::string& path, const MovieInfo& info, const Reference& ref, const VerifyReport& report)
@@ -152,10 +152,11 @@ void printJson(const std::string& path, const MovieInfo& info, const Reference& 
     std::printf("  \"perFrame\": [");
     for (size_t i = 0; i < report.frames.size(); ++i) {
         const FrameRecord& r = report.frames[i];
-        std::printf("%s\n    {\"frame\": %zu, \"pts\": %lld, \"bytes\": %zu, \"type\": %u, \"decoded\": %s", i ? "," : "",
-                    i, (long long)r.pts, r.bytes, r.type, r.decoded ? "true" : "false");
+        std::printf("%s\n    {\"frame\": %zu, \"pts\": %lld, \"bytes\": %zu, \"type\": %u, \"decoded\": %s",
+                    i ? "," : "", i, (long long)r.pts, r.bytes, r.type, r.decoded ? "true" : "false");
         if (r.compared)
-            std::printf(", \"psnr\": %s, \"ssim\": %s", jsonPsnr(r.quality).c_str(), jsonNumber(r.quality.ssim).c_str());
+            std::printf(", \"psnr\": %s, \"ssim\": %s", jsonPsnr(r.quality).c_str(),
+                        jsonNumber(r.quality.ssim).c_str());
         std::printf("}");
     }
     std::printf("%s]\n}\n", report.frames.empty() ? "" : "\n  ");
@@ -198,7 +199,7 @@ void printText(const std::string& path, const MovieInfo& info, const Reference& 
             printPerFrame(report.frames);
     }
     std::printf("%s\n", report.problems.empty() ? "verified: every frame decodes and the structure holds"
-                                                 : "verification FAILED");
+                                                : "verification FAILED");
 }
 
 // The --min-psnr floor; -1 without one.
@@ -237,9 +238,8 @@ int cmdVerify(const std::vector<std::string>& in)
         return run.exitCode();
 
     ProgressLine progressLine("verify");
-    const VerifyReport report = verifyMovie(movie, ref, minPsnr, [&](uint64_t done, uint64_t total, bool last) {
-        progressLine.draw(done, total, last);
-    });
+    const VerifyReport report = verifyMovie(
+        movie, ref, minPsnr, [&](uint64_t done, uint64_t total, bool last) { progressLine.draw(done, total, last); });
     if (json)
         printJson(path, movie.info(), ref, report);
     else

@@ -25,5 +25,4 @@ int fail(int code, const std::string& message);
 
 }  // namespace zemo3
 
-#define ZEMO3_COMMAND(name, summary, fn) \
-    static const ::zemo3::CommandRegistrar zemo3_registrar_##fn(name, summary, fn)
+#define ZEMO3_COMMAND(name, summary, fn) static const ::zemo3::CommandRegistrar zemo3_registrar_##fn(name, summary, fn)

@@ -14,9 +14,9 @@ extern "C" {
 }
 
 #include "commands.h"
-#include "player/gpu.h"
 #include "platform/platform.h"
 #include "play.h"
+#include "player/gpu.h"
 #include "reader/texture.h"
 
 namespace zemo3 {
@@ -48,7 +48,8 @@ double hapDecodeMs(const std::vector<std::vector<uint8_t>>& pictures, uint32_t w
             if (av_frame_get_buffer(frame, 0) < 0)
                 break;
             for (uint32_t y = 0; y < h; ++y)
-                std::copy_n(&picture[size_t(y) * w * 4], size_t(w) * 4, frame->data[0] + size_t(y) * frame->linesize[0]);
+                std::copy_n(&picture[size_t(y) * w * 4], size_t(w) * 4,
+                            frame->data[0] + size_t(y) * frame->linesize[0]);
             AVPacket* packet = av_packet_alloc();
             if (avcodec_send_frame(enc, frame) >= 0 && avcodec_receive_packet(enc, packet) >= 0)
                 packets.push_back(packet);
@@ -63,7 +64,9 @@ double hapDecodeMs(const std::vector<std::vector<uint8_t>>& pictures, uint32_t w
     dec->height = int(h);
     dec->thread_count = 1;
     // The decoder takes the mode from the container's tag.
-    dec->codec_tag = type == 0 ? MKTAG('H', 'a', 'p', '1') : type == 1 ? MKTAG('H', 'a', 'p', '5') : MKTAG('H', 'a', 'p', 'Y');
+    dec->codec_tag = type == 0   ? MKTAG('H', 'a', 'p', '1')
+                     : type == 1 ? MKTAG('H', 'a', 'p', '5')
+                                 : MKTAG('H', 'a', 'p', 'Y');
     double ms = -1;
     if (!packets.empty() && avcodec_open2(dec, decoder, nullptr) >= 0) {
         const auto start = Clock::now();
@@ -193,8 +196,8 @@ int benchClip(const TempFolder& temp, uint32_t w, uint32_t h, uint32_t type, uin
     char hapText[32] = "-";
     if (hap >= 0)
         std::snprintf(hapText, sizeof hapText, "%.2f", hap);
-    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], clip.readMs / n,
-                uploadMs / n, drawMs / n, (clip.readMs + uploadMs) / n, hapText);
+    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], clip.readMs / n, uploadMs / n,
+                drawMs / n, (clip.readMs + uploadMs) / n, hapText);
     std::fflush(stdout);
     return EXIT_OK;
 }
@@ -218,8 +221,8 @@ int benchPlayback(const Args& args)
     if (!context)
         return fail(EXIT_REJECTED, "play: " + error);
     TempFolder temp;
-    std::printf("%s\n%-10s %-13s %10s %10s %10s %14s %10s\n", gpu::rendererName().c_str(), "size", "type",
-                "read ms", "upload ms", "draw ms", "read+upload", "HAP ms");
+    std::printf("%s\n%-10s %-13s %10s %10s %10s %14s %10s\n", gpu::rendererName().c_str(), "size", "type", "read ms",
+                "upload ms", "draw ms", "read+upload", "HAP ms");
     for (const auto& [w, h] : sizes)
         for (uint32_t type = 0; type < 4; ++type)
             if (const int code = benchClip(temp, w, h, type, frames))

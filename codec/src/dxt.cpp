@@ -38,8 +38,7 @@ inline int mul8(int a, int m)
 
 inline uint16_t packMatched(int r, int g, int b, int which)
 {
-    return uint16_t((kTables.omatch5[r][which] << 11) | (kTables.omatch6[g][which] << 5) |
-                    kTables.omatch5[b][which]);
+    return uint16_t((kTables.omatch5[r][which] << 11) | (kTables.omatch6[g][which] << 5) | kTables.omatch5[b][which]);
 }
 
 // The four colours a decoder derives from (c0, c1) in four-colour mode,
@@ -290,8 +289,7 @@ void ScalarColorKernels::covariance(const uint8_t* block, const int mu[3], int c
     cov[5] = bb;
 }
 
-void ScalarColorKernels::extremes(const uint8_t* block, int axisR, int axisG, int axisB, int& minIndex,
-                                  int& maxIndex)
+void ScalarColorKernels::extremes(const uint8_t* block, int axisR, int axisG, int axisB, int& minIndex, int& maxIndex)
 {
     // On ties the earlier pixel stays, and a new minimum is never also
     // taken as a new maximum.
@@ -355,8 +353,7 @@ uint16_t as565(uint8_t r, uint8_t g, uint8_t b)
     return uint16_t((mul8(r, 31) << 11) + (mul8(g, 63) << 5) + mul8(b, 31));
 }
 
-void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
-                uint8_t block[64])
+void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint8_t block[64])
 {
     const size_t stride = size_t(width) * 4;
     if (width - x >= 4 && height - y >= 4) {
@@ -422,13 +419,11 @@ void encodeTextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, 
     }
 #if defined(__SSE2__)
     if (sse2Blocks(level)) {
-        blockByBlockTexture<detail::Sse2ColorKernels, detail::Sse2RampKernels, kAlpha>(picture, width, height,
-                                                                                       texture);
+        blockByBlockTexture<detail::Sse2ColorKernels, detail::Sse2RampKernels, kAlpha>(picture, width, height, texture);
         return;
     }
 #endif
-    blockByBlockTexture<detail::ScalarColorKernels, detail::ScalarRampKernels, kAlpha>(picture, width, height,
-                                                                                       texture);
+    blockByBlockTexture<detail::ScalarColorKernels, detail::ScalarRampKernels, kAlpha>(picture, width, height, texture);
 }
 
 }  // namespace
@@ -468,14 +463,12 @@ void encodeAlphaBlock(uint8_t* destination, const uint8_t* block)
     encodeAlphaBlockWith(activeSimdLevel(), destination, block);
 }
 
-void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
-                           uint8_t* texture)
+void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     encodeTextureWith<false>(level, picture, width, height, texture);
 }
 
-void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
-                           uint8_t* texture)
+void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     encodeTextureWith<true>(level, picture, width, height, texture);
 }

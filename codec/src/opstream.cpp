@@ -14,8 +14,8 @@ namespace nox {
 
 using namespace pack;
 
-bool normaliseOpCounts(const uint32_t counts[kOpValues], uint32_t n, uint16_t frequencies[kOpValues],
-                       uint32_t* raised) {
+bool normaliseOpCounts(const uint32_t counts[kOpValues], uint32_t n, uint16_t frequencies[kOpValues], uint32_t* raised)
+{
     // Every occurring value gets a boost of about n/1024 so that a rare one
     // still scales to a frequency of 1 or more in nearly all cases.
     const uint32_t a = (18 * n) >> 10;
@@ -35,7 +35,8 @@ bool normaliseOpCounts(const uint32_t counts[kOpValues], uint32_t n, uint16_t fr
     uint32_t acc = r > 0x100000 ? r : r + ((0x100000 - r) >> 1);
     for (uint32_t s = 0; s < kOpValues; ++s) {
         frequencies[s] = 0;
-        if (c[s] == total) return false;
+        if (c[s] == total)
+            return false;
         if (c[s] > 0) {
             const uint32_t p = c[s] * scale;
             const uint32_t low = acc + (p & 0xFFFFF);
@@ -51,19 +52,23 @@ bool normaliseOpCounts(const uint32_t counts[kOpValues], uint32_t n, uint16_t fr
     // decodes, so readers need not know about this step.
     uint32_t lifted = 0;
     for (uint32_t s = 0; s < kOpValues; ++s) {
-        if (counts[s] == 0 || frequencies[s] != 0) continue;
+        if (counts[s] == 0 || frequencies[s] != 0)
+            continue;
         uint32_t largest = 0;
         for (uint32_t t = 1; t < kOpValues; ++t)
-            if (frequencies[t] > frequencies[largest]) largest = t;
+            if (frequencies[t] > frequencies[largest])
+                largest = t;
         frequencies[largest]--;
         frequencies[s] = 1;
         ++lifted;
     }
-    if (raised) *raised = lifted;
+    if (raised)
+        *raised = lifted;
     return true;
 }
 
-void spreadOpValues(const uint16_t frequencies[kOpValues], uint8_t symbolAt[kOpStates]) {
+void spreadOpValues(const uint16_t frequencies[kOpValues], uint8_t symbolAt[kOpStates])
+{
     uint32_t pos = 0;
     for (uint32_t s = 0; s < kOpValues; ++s) {
         for (uint32_t i = 0; i < frequencies[s]; ++i) {
@@ -84,7 +89,8 @@ struct BitWriter {
     uint32_t count = 0;
     bool overflow = false;
 
-    void put(uint32_t value, uint32_t nb) {
+    void put(uint32_t value, uint32_t nb)
+    {
         acc |= uint64_t(value) << count;
         count += nb;
         if (count >= 32) {
@@ -100,22 +106,24 @@ struct BitWriter {
         }
     }
     // Writes the remaining bits padded to a multiple of `unit` bytes.
-    void finish(uint32_t unit) {
+    void finish(uint32_t unit)
+    {
         uint32_t bytes = (count + 7) / 8;
         bytes = (bytes + unit - 1) / unit * unit;
         if (size_t(limit - out) < bytes) {
             overflow = true;
             return;
         }
-        for (uint32_t b = 0; b < bytes; ++b) out[b] = uint8_t(acc >> (8 * b));
+        for (uint32_t b = 0; b < bytes; ++b)
+            out[b] = uint8_t(acc >> (8 * b));
         out += bytes;
     }
 };
 
 // Writes the coded form into [out, limit). Returns its length, or 0 when it
 // does not fit (the caller then falls back to the raw form).
-size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues], uint8_t* out,
-                     uint8_t* limit) {
+size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues], uint8_t* out, uint8_t* limit)
+{
     BitWriter table{out, limit};
     // Frequency fields shrink by one bit whenever the remaining total falls
     // below the current threshold, at most once per field.
@@ -130,7 +138,8 @@ size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues]
         }
     }
     table.finish(2);
-    if (table.overflow || limit - table.out < 4) return 0;
+    if (table.overflow || limit - table.out < 4)
+        return 0;
 
     // Encoding tables: each value's states in ascending slot order.
     uint8_t symbolAt[kOpStates];
@@ -153,7 +162,8 @@ size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues]
         }
         cum += f[s];
     }
-    for (uint32_t u = 0; u < kOpStates; ++u) stateTable[next[symbolAt[u]]++] = uint16_t(kOpStates + u);
+    for (uint32_t u = 0; u < kOpStates; ++u)
+        stateTable[next[symbolAt[u]]++] = uint16_t(kOpStates + u);
 
     uint8_t* field = table.out;
     BitWriter bits{field + 4, limit};
@@ -163,44 +173,56 @@ size_t writeCodedOps(const uint8_t* ops, uint32_t n, const uint16_t f[kOpValues]
         const uint32_t nb = (x + deltaNbBits[s]) >> 16;
         bits.put(x & ((1u << nb) - 1), nb);
         x = stateTable[deltaFindState[s] + int32_t(x >> nb)];
-        if (bits.overflow) return 0;
+        if (bits.overflow)
+            return 0;
     }
     bits.put(x - kOpStates, kOpStateBits);
     const uint64_t total = 32 + uint64_t(bits.out - (field + 4)) * 8 + bits.count;
     bits.finish(1);
-    if (bits.overflow) return 0;
+    if (bits.overflow)
+        return 0;
     storeLe32(field, uint32_t(total));
     return size_t(bits.out - out);
 }
 
 }  // namespace
 
-size_t writeOpStream(const uint8_t* ops, uint32_t n, uint8_t* output, size_t capacity, OpStreamForm* form) {
+size_t writeOpStream(const uint8_t* ops, uint32_t n, uint8_t* output, size_t capacity, OpStreamForm* form)
+{
     auto raw = [&]() -> size_t {
-        if (capacity < size_t(n) + 1) return 0;
+        if (capacity < size_t(n) + 1)
+            return 0;
         output[0] = OP_FORM_RAW;
-        if (n) std::memcpy(output + 1, ops, n);
-        if (form) *form = OP_FORM_RAW;
+        if (n)
+            std::memcpy(output + 1, ops, n);
+        if (form)
+            *form = OP_FORM_RAW;
         return size_t(n) + 1;
     };
-    if (n < 2) return raw();
+    if (n < 2)
+        return raw();
 
     uint32_t counts[kOpValues] = {};
-    for (uint32_t j = 0; j < n; ++j) counts[ops[j]]++;
+    for (uint32_t j = 0; j < n; ++j)
+        counts[ops[j]]++;
     uint16_t f[kOpValues];
     if (!normaliseOpCounts(counts, n, f)) {
-        if (capacity < 2) return 0;
+        if (capacity < 2)
+            return 0;
         output[0] = OP_FORM_SINGLE;
         output[1] = ops[0];
-        if (form) *form = OP_FORM_SINGLE;
+        if (form)
+            *form = OP_FORM_SINGLE;
         return 2;
     }
     // The coded form must come out shorter than n - 1 bytes; writing stops
     // early once it cannot.
     const size_t limit = std::min(capacity, size_t(n) - 2);
     const size_t coded = writeCodedOps(ops, n, f, output, output + limit);
-    if (coded == 0 || coded >= size_t(n) - 1) return raw();
-    if (form) *form = OP_FORM_CODED;
+    if (coded == 0 || coded >= size_t(n) - 1)
+        return raw();
+    if (form)
+        *form = OP_FORM_CODED;
     return coded;
 }
 

@@ -36,15 +36,19 @@ constexpr uint32_t kMaxDistance = 65793;  // blocks, the reach of code 3
 // every call rather than allocated afresh: the same tables, without a
 // megabyte of new pages to fault in per frame. Null when it cannot be had
 // (the texture is then stored raw).
-uint32_t* workArea() {
+uint32_t* workArea()
+{
     thread_local std::unique_ptr<uint32_t[]> area;
-    if (!area) area.reset(new (std::nothrow) uint32_t[kWorkEntries]);
-    if (area) std::memset(area.get(), 0, kWorkEntries * sizeof(uint32_t));
+    if (!area)
+        area.reset(new (std::nothrow) uint32_t[kWorkEntries]);
+    if (area)
+        std::memset(area.get(), 0, kWorkEntries * sizeof(uint32_t));
     return area.get();
 }
 
 template <bool kStats>
-inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter) {
+inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter)
+{
     uint32_t code;
     if (d < 2) {
         code = 1;
@@ -59,14 +63,15 @@ inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter) {
         storeLe16(w.out, d - 258);
         w.out += 2;
     }
-    if constexpr (kStats) counter[code]++;
+    if constexpr (kStats)
+        counter[code]++;
 }
 
 // Codes the 8-byte colour block of the block starting at byte o. B is the
 // block size (8 DXT1, 16 DXT5), C the colour block's offset within a block.
 template <uint32_t B, uint32_t C, bool kStats>
-inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWriter& w,
-                           PackStatistics* stats) {
+inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWriter& w, PackStatistics* stats)
+{
     constexpr uint32_t kShift = B == 8 ? 3 : 4;
     constexpr uint32_t L = kMaxDistance * B;
     const uint8_t* cur = in + o + C;
@@ -108,7 +113,8 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
             const uint32_t e2 = colourTable[hc + 1];
             colourMatch = loadLe32(in + e2 + C) == c && o - e2 <= L;
             colourAt = e2;
-            if (e2 < e1) colourTable[hc + 1] = e1;
+            if (e2 < e1)
+                colourTable[hc + 1] = e1;
         }
     }
     bool indexMatch;
@@ -124,7 +130,8 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
             const uint32_t e2 = indexTable[hi + 1];
             indexMatch = loadLe32(in + e2 + C + 4) == i && o - e2 <= L;
             indexAt = e2;
-            if (e2 < e1) indexTable[hi + 1] = e1;
+            if (e2 < e1)
+                indexTable[hi + 1] = e1;
         }
     }
     blockTable[hb] = o;
@@ -136,14 +143,16 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
         return;
     }
     w.place(0);
-    if constexpr (kStats) stats->blockCodes[0]++;
+    if constexpr (kStats)
+        stats->blockCodes[0]++;
     if (colourMatch) {
         placeReference<kStats>(w, (o - colourAt) >> kShift, stats ? stats->colourCodes : nullptr);
     } else {
         w.place(0);
         storeLe32(w.out, c);
         w.out += 4;
-        if constexpr (kStats) stats->colourCodes[0]++;
+        if constexpr (kStats)
+            stats->colourCodes[0]++;
     }
     if (indexMatch) {
         placeReference<kStats>(w, (o - indexAt) >> kShift, stats ? stats->indexCodes : nullptr);
@@ -151,7 +160,8 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
         w.place(0);
         storeLe32(w.out, i);
         w.out += 4;
-        if constexpr (kStats) stats->indexCodes[0]++;
+        if constexpr (kStats)
+            stats->indexCodes[0]++;
     }
 }
 
@@ -161,7 +171,8 @@ inline void codeColorBlock(const uint8_t* in, uint32_t o, uint32_t* work, CodeWr
 // slot to come from memory. A slot may still change before its block is
 // coded (the prefetch is then wasted); the output never depends on it.
 template <uint32_t B, uint32_t C, uint32_t kAhead>
-inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint32_t* work) {
+inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint32_t* work)
+{
     if constexpr (kAhead > 0) {
         const uint32_t ahead = o + kAhead * B;
         if (ahead < n) {
@@ -180,11 +191,13 @@ inline void prefetchSlots(const uint8_t* in, uint32_t o, uint32_t n, const uint3
 constexpr uint32_t kBlocksAhead = 32;
 
 template <bool kStats, SimdLevel kLevel>
-uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
-                      PackStatistics* stats) {
-    if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
+uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics* stats)
+{
+    if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64)
+        return 0;
     uint32_t* work = workArea();
-    if (!work) return 0;
+    if (!work)
+        return 0;
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
     for (uint32_t o = 8; o < n; o += 8) {
@@ -197,11 +210,13 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
 }
 
 template <bool kStats, SimdLevel kLevel>
-uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
-                      PackStatistics* stats) {
-    if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64) return 0;
+uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics* stats)
+{
+    if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64)
+        return 0;
     uint32_t* work = workArea();
-    if (!work) return 0;
+    if (!work)
+        return 0;
     uint32_t* alphaTable = work + kAlphaTable;
     std::memcpy(output, in, 16);
     CodeWriter w(output + 16);
@@ -226,12 +241,14 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
                 w.place(2);
                 storeLe16(w.out, ((o - e) >> 4) - 2);
                 w.out += 2;
-                if constexpr (kStats) stats->alphaCodes[2]++;
+                if constexpr (kStats)
+                    stats->alphaCodes[2]++;
             } else {
                 w.place(3);
                 storeLe64(w.out, alpha);
                 w.out += 8;
-                if constexpr (kStats) stats->alphaCodes[3]++;
+                if constexpr (kStats)
+                    stats->alphaCodes[3]++;
             }
             codeColorBlock<16, 8, kStats>(in, o, work, w, stats);
             o += 16;
@@ -239,10 +256,12 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
             // Same alpha, new colour: one code covers this alpha half and the
             // following blocks that keep it.
             w.place(1);
-            if constexpr (kStats) stats->alphaCodes[1]++;
+            if constexpr (kStats)
+                stats->alphaCodes[1]++;
             uint32_t r = 0;
             if constexpr (kLevel == SimdLevel::Scalar) {
-                for (uint32_t q = o + 16; q < n && loadLe64(in + q) == loadLe64(in + q - 16); q += 16) ++r;
+                for (uint32_t q = o + 16; q < n && loadLe64(in + q) == loadLe64(in + q - 16); q += 16)
+                    ++r;
             } else {
                 // Equal to the predecessor all along is equal to this block's alpha.
                 r = runOfUnits<kLevel>(in + o + 16, 16, alpha, (n - o - 16) >> 4);
@@ -255,11 +274,13 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
         } else {
             // The whole block repeats its predecessor: one code for the run.
             w.place(0);
-            if constexpr (kStats) stats->alphaCodes[0]++;
+            if constexpr (kStats)
+                stats->alphaCodes[0]++;
             const uint64_t colour = loadLe64(in + o + 8);
             uint32_t q = o + 16;
             if constexpr (kLevel == SimdLevel::Scalar) {
-                while (q < n && loadLe64(in + q) == alpha && loadLe64(in + q + 8) == colour) q += 16;
+                while (q < n && loadLe64(in + q) == alpha && loadLe64(in + q + 8) == colour)
+                    q += 16;
             } else {
                 q += 16 * runOfBlocks<kLevel>(in + q, in + o, (n - q) >> 4);
             }
@@ -276,12 +297,14 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
 
 template <bool kStats>
 uint32_t packDxt1Level(SimdLevel level, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
-                       PackStatistics* stats) {
+                       PackStatistics* stats)
+{
     return atPackLevel(level, [&](auto L) { return packDxt1Impl<kStats, L>(in, n, output, capacity, stats); });
 }
 template <bool kStats>
 uint32_t packDxt5Level(SimdLevel level, const uint8_t* in, uint32_t n, uint8_t* output, uint32_t capacity,
-                       PackStatistics* stats) {
+                       PackStatistics* stats)
+{
     return atPackLevel(level, [&](auto L) { return packDxt5Impl<kStats, L>(in, n, output, capacity, stats); });
 }
 
@@ -289,24 +312,28 @@ uint32_t packDxt5Level(SimdLevel level, const uint8_t* in, uint32_t n, uint8_t* 
 
 uint32_t packDxtBound(uint32_t n) { return n + (n >> 3) + 64; }
 
-uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity)
+{
     return packDxt1Level<false>(activeSimdLevel(), input, n, output, capacity, nullptr);
 }
-uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity)
+{
     return packDxt5Level<false>(activeSimdLevel(), input, n, output, capacity, nullptr);
 }
-uint32_t packDxt1With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+uint32_t packDxt1With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity)
+{
     return packDxt1Level<false>(level, input, n, output, capacity, nullptr);
 }
-uint32_t packDxt5With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity) {
+uint32_t packDxt5With(SimdLevel level, const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity)
+{
     return packDxt5Level<false>(level, input, n, output, capacity, nullptr);
 }
-uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
-                  PackStatistics& statistics) {
+uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics& statistics)
+{
     return packDxt1Level<true>(activeSimdLevel(), input, n, output, capacity, &statistics);
 }
-uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
-                  PackStatistics& statistics) {
+uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics& statistics)
+{
     return packDxt5Level<true>(activeSimdLevel(), input, n, output, capacity, &statistics);
 }
 

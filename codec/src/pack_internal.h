@@ -13,7 +13,8 @@ namespace nox::pack {
 // Asks for the cache line at p ahead of its use; never faults. An asm
 // statement on x86, since the compiler drops the builtin in places where it
 // cannot see a use of the line.
-inline void prefetch(const void* p) {
+inline void prefetch(const void* p)
+{
 #if defined(__x86_64__) || defined(__i386__)
     asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
 #else
@@ -25,15 +26,19 @@ inline void prefetch(const void* p) {
 // equal x before the first that does not; how many of the count 16-byte
 // blocks from p equal block. The AVX2 versions return the same (stride 8
 // or 16).
-inline uint32_t countEqualUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
+inline uint32_t countEqualUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count)
+{
     uint32_t i = 0;
-    while (i < count && loadLe64(p + size_t(stride) * i) == x) ++i;
+    while (i < count && loadLe64(p + size_t(stride) * i) == x)
+        ++i;
     return i;
 }
-inline uint32_t countEqualBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
+inline uint32_t countEqualBlocks(const uint8_t* p, const uint8_t* block, uint32_t count)
+{
     const uint64_t lo = loadLe64(block), hi = loadLe64(block + 8);
     uint32_t i = 0;
-    while (i < count && loadLe64(p + 16 * size_t(i)) == lo && loadLe64(p + 16 * size_t(i) + 8) == hi) ++i;
+    while (i < count && loadLe64(p + 16 * size_t(i)) == lo && loadLe64(p + 16 * size_t(i) + 8) == hi)
+        ++i;
     return i;
 }
 #if defined(__x86_64__)
@@ -48,28 +53,36 @@ uint32_t countEqualBlocksAvx2(const uint8_t* p, const uint8_t* block, uint32_t c
 // level this processor runs at or below `wanted` as a
 // std::integral_constant, so that each packer is written once.
 template <class Pack>
-inline auto atPackLevel(SimdLevel wanted, Pack pack) {
+inline auto atPackLevel(SimdLevel wanted, Pack pack)
+{
     using enum SimdLevel;
     switch (runnableSimdLevel(wanted)) {
-    case Scalar: return pack(std::integral_constant<SimdLevel, Scalar>{});
+    case Scalar:
+        return pack(std::integral_constant<SimdLevel, Scalar>{});
     case Sse2:
-    case Sse41: return pack(std::integral_constant<SimdLevel, Sse2>{});
-    case Avx2: break;
+    case Sse41:
+        return pack(std::integral_constant<SimdLevel, Sse2>{});
+    case Avx2:
+        break;
     }
     return pack(std::integral_constant<SimdLevel, Avx2>{});
 }
 
 template <SimdLevel L>
-inline uint32_t runOfUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count) {
+inline uint32_t runOfUnits(const uint8_t* p, uint32_t stride, uint64_t x, uint32_t count)
+{
 #if defined(__x86_64__)
-    if constexpr (L == SimdLevel::Avx2) return countEqualUnitsAvx2(p, stride, x, count);
+    if constexpr (L == SimdLevel::Avx2)
+        return countEqualUnitsAvx2(p, stride, x, count);
 #endif
     return countEqualUnits(p, stride, x, count);
 }
 template <SimdLevel L>
-inline uint32_t runOfBlocks(const uint8_t* p, const uint8_t* block, uint32_t count) {
+inline uint32_t runOfBlocks(const uint8_t* p, const uint8_t* block, uint32_t count)
+{
 #if defined(__x86_64__)
-    if constexpr (L == SimdLevel::Avx2) return countEqualBlocksAvx2(p, block, count);
+    if constexpr (L == SimdLevel::Avx2)
+        return countEqualBlocksAvx2(p, block, count);
 #endif
     return countEqualBlocks(p, block, count);
 }
@@ -77,19 +90,22 @@ inline uint32_t runOfBlocks(const uint8_t* p, const uint8_t* block, uint32_t cou
 // Run length v: one byte below 255; else 255, then u16 pieces of 65535 and a
 // final u16 below 65535. Writes at most 3 + 2 * (v / 65535) bytes.
 template <bool kStats, class Stats>
-inline uint8_t* writeRun(uint8_t* out, uint32_t v, Stats* stats) {
+inline uint8_t* writeRun(uint8_t* out, uint32_t v, Stats* stats)
+{
     if (v < 255) {
         *out++ = uint8_t(v);
         return out;
     }
-    if constexpr (kStats) stats->longRuns++;
+    if constexpr (kStats)
+        stats->longRuns++;
     *out++ = 255;
     uint32_t w = v - 255;
     while (w >= 65535) {
         storeLe16(out, 65535);
         out += 2;
         w -= 65535;
-        if constexpr (kStats) stats->runContinuations++;
+        if constexpr (kStats)
+            stats->runContinuations++;
     }
     storeLe16(out, w);
     return out + 2;
@@ -99,14 +115,15 @@ inline uint8_t* writeRun(uint8_t* out, uint32_t v, Stats* stats) {
 // first. A word's 4 bytes are reserved at the output position when its first
 // code is placed, so a word always precedes the extra bytes of its codes.
 struct CodeWriter {
-    uint8_t* out;     // where the next byte goes
-    uint8_t* word;    // the word being filled
+    uint8_t* out;   // where the next byte goes
+    uint8_t* word;  // the word being filled
     uint32_t bits = 0;
     uint32_t count = 0;
 
     CodeWriter(uint8_t* firstWord) : out(firstWord + 4), word(firstWord) {}
 
-    void place(uint32_t code) {
+    void place(uint32_t code)
+    {
         if (count == 16) {
             storeLe32(word, bits);
             word = out;
@@ -121,7 +138,10 @@ struct CodeWriter {
     void close() { storeLe32(word, bits); }
 
     template <bool kStats, class Stats>
-    void run(uint32_t v, Stats* stats) { out = writeRun<kStats>(out, v, stats); }
+    void run(uint32_t v, Stats* stats)
+    {
+        out = writeRun<kStats>(out, v, stats);
+    }
 };
 
 }  // namespace nox::pack

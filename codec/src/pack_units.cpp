@@ -31,8 +31,10 @@ inline uint32_t h8(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
 struct HalfTables {
     uint32_t endpoints[256];
     uint32_t pieces[256];
-    HalfTables() {
-        for (uint32_t h = 0; h < 256; ++h) endpoints[h] = pieces[h] = kEmpty;
+    HalfTables()
+    {
+        for (uint32_t h = 0; h < 256; ++h)
+            endpoints[h] = pieces[h] = kEmpty;
     }
 };
 
@@ -45,12 +47,14 @@ struct UnitCoder {
     uint8_t* out;
 
     // The most recent unit number below j that is congruent to s.
-    static uint32_t resolve(uint32_t s, uint32_t j) {
+    static uint32_t resolve(uint32_t s, uint32_t j)
+    {
         uint32_t c = (j & ~0xFFFFu) | s;
         return c >= j ? c - 65536 : c;
     }
 
-    void insert(HalfTables& t, uint32_t j, uint32_t p) const {
+    void insert(HalfTables& t, uint32_t j, uint32_t p) const
+    {
         const uint64_t x = loadLe64(in + p);
         recent[h64(x >> 16)] = uint16_t(j);
         recent[h64(x)] = uint16_t(j);
@@ -60,7 +64,8 @@ struct UnitCoder {
 
     // Codes unit j at p, which differs from its predecessor; returns the op.
     // Writes at most 13 bytes (the last ones may be overwritten later).
-    uint8_t code(HalfTables& t, uint32_t j, uint32_t p) {
+    uint8_t code(HalfTables& t, uint32_t j, uint32_t p)
+    {
         const uint64_t x = loadLe64(in + p);
         uint32_t c = resolve(recent[h64(x)], j);
         if (loadLe64(in + p - (j - c) * S) == x) {
@@ -74,7 +79,8 @@ struct UnitCoder {
         const uint32_t he = h8(ep);
         const uint32_t prev = p - S;
         uint32_t candidate = t.endpoints[he];
-        if (candidate == kEmpty) candidate = prev;
+        if (candidate == kEmpty)
+            candidate = prev;
         const bool endpointsOpen = loadLe16(in + candidate) != ep;
         if (!endpointsOpen) {
             if (candidate < prev) {
@@ -131,18 +137,22 @@ struct UnitCoder {
 };
 
 template <bool kStats>
-void countOps(const uint8_t* ops, uint32_t n, OpStreamForm form, PackStatistics* stats) {
+void countOps(const uint8_t* ops, uint32_t n, OpStreamForm form, PackStatistics* stats)
+{
     if constexpr (kStats) {
-        for (uint32_t j = 0; j < n; ++j) stats->ops[ops[j]]++;
+        for (uint32_t j = 0; j < n; ++j)
+            stats->ops[ops[j]]++;
         stats->opForms[form]++;
     }
 }
 
 template <bool kStats>
-size_t appendOps(uint8_t* out, const uint8_t* end, const uint8_t* ops, uint32_t n, PackStatistics* stats) {
+size_t appendOps(uint8_t* out, const uint8_t* end, const uint8_t* ops, uint32_t n, PackStatistics* stats)
+{
     OpStreamForm form = OP_FORM_RAW;
     const size_t length = writeOpStream(ops, n, out, size_t(end - out), &form);
-    if (length) countOps<kStats>(ops, n, form, stats);
+    if (length)
+        countOps<kStats>(ops, n, form, stats);
     return length;
 }
 
@@ -152,9 +162,11 @@ inline size_t runRoom(uint32_t v) { return 3 + 2 * size_t(v / 65535) + 16; }
 // Single-unit packer over m units of 8 bytes. Layout: u32 data length, u32 op
 // count, unit 0, data, op stream. Returns the length, 0 when it does not fit.
 template <bool kStats, SimdLevel kLevel>
-size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
-                 uint16_t* recent, PackStatistics* stats) {
-    if (end - output < 32) return 0;
+size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops, uint16_t* recent,
+                 PackStatistics* stats)
+{
+    if (end - output < 32)
+        return 0;
     std::fill(recent, recent + 65536, uint16_t(0));
     HalfTables t;
     UnitCoder<8, kStats> coder{in, recent, output + 16};
@@ -162,22 +174,26 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
     coder.insert(t, 0, 0);
     uint32_t nops = 0;
     for (uint32_t j = 1; j < m;) {
-        if (end - coder.out < 16) return 0;
+        if (end - coder.out < 16)
+            return 0;
         const uint32_t p = j * 8;
         const uint64_t x = loadLe64(in + p);
         if (x == loadLe64(in + p - 8)) {
             uint32_t k = 1;
             if constexpr (kLevel == SimdLevel::Scalar) {
-                while (j + k < m && loadLe64(in + p + 8 * k) == x) ++k;
+                while (j + k < m && loadLe64(in + p + 8 * k) == x)
+                    ++k;
             } else {
                 k += runOfUnits<kLevel>(in + p + 8, 8, x, m - j - 1);
             }
             if (k >= 4) {
-                if (size_t(end - coder.out) < runRoom(k - 4)) return 0;
+                if (size_t(end - coder.out) < runRoom(k - 4))
+                    return 0;
                 ops[nops++] = 0;
                 coder.out = writeRun<kStats>(coder.out, k - 4, stats);
             } else {
-                for (uint32_t r = 0; r < k; ++r) ops[nops++] = 1;
+                for (uint32_t r = 0; r < k; ++r)
+                    ops[nops++] = 1;
             }
             coder.insert(t, j + k - 1, p + 8 * (k - 1));
             j += k;
@@ -199,9 +215,11 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
 // Layout: u32 data length, u32 op counts of half 1 and half 2, unit 0, data,
 // op stream of half 1, op stream of half 2.
 template <bool kStats, SimdLevel kLevel>
-size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops,
-                     uint32_t opsPerHalf, uint16_t* recent, PackStatistics* stats) {
-    if (end - output < 48) return 0;
+size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, uint8_t* ops, uint32_t opsPerHalf,
+                     uint16_t* recent, PackStatistics* stats)
+{
+    if (end - output < 48)
+        return 0;
     std::fill(recent, recent + 65536, uint16_t(0));
     HalfTables t[2];
     UnitCoder<16, kStats> coder{in, recent, output + 28};
@@ -212,7 +230,8 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     uint32_t nops[2] = {0, 0};
     uint32_t pending[2] = {0, 0};
     for (uint32_t j = 1; j < m; ++j) {
-        if (end - coder.out < 32) return 0;
+        if (end - coder.out < 32)
+            return 0;
         for (uint32_t h = 0; h < 2; ++h) {
             if (pending[h] > 0) {
                 --pending[h];
@@ -223,17 +242,20 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
             if (x == loadLe64(in + p - 16)) {
                 uint32_t k = 1;
                 if constexpr (kLevel == SimdLevel::Scalar) {
-                    while (j + k < m && loadLe64(in + p + 16 * k) == x) ++k;
+                    while (j + k < m && loadLe64(in + p + 16 * k) == x)
+                        ++k;
                 } else {
                     k += runOfUnits<kLevel>(in + p + 16, 16, x, m - j - 1);
                 }
                 pending[h] = k - 1;
                 if (k >= 4) {
-                    if (size_t(end - coder.out) < runRoom(k - 4)) return 0;
+                    if (size_t(end - coder.out) < runRoom(k - 4))
+                        return 0;
                     halfOps[h][nops[h]++] = 0;
                     coder.out = writeRun<kStats>(coder.out, k - 4, stats);
                 } else {
-                    for (uint32_t r = 0; r < k; ++r) halfOps[h][nops[h]++] = 1;
+                    for (uint32_t r = 0; r < k; ++r)
+                        halfOps[h][nops[h]++] = 1;
                 }
             } else {
                 coder.insert(t[h], j - 1, p - 16);
@@ -246,9 +268,11 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     storeLe32(output + 4, nops[0]);
     storeLe32(output + 8, nops[1]);
     const size_t ops1 = appendOps<kStats>(coder.out, end, halfOps[0], nops[0], stats);
-    if (!ops1) return 0;
+    if (!ops1)
+        return 0;
     const size_t ops2 = appendOps<kStats>(coder.out + ops1, end, halfOps[1], nops[1], stats);
-    if (!ops2) return 0;
+    if (!ops2)
+        return 0;
     return dataLength + ops1 + ops2;
 }
 
@@ -258,16 +282,19 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
 struct UnitWork {
     uint16_t* recent = nullptr;
     uint8_t* ops = nullptr;
-    explicit UnitWork(size_t opBytes) {
+    explicit UnitWork(size_t opBytes)
+    {
         thread_local std::unique_ptr<uint16_t[]> table;
         thread_local std::unique_ptr<uint8_t[]> buffer;
         thread_local size_t bufferBytes = 0;
-        if (!table) table.reset(new (std::nothrow) uint16_t[65536]);
+        if (!table)
+            table.reset(new (std::nothrow) uint16_t[65536]);
         if (bufferBytes < opBytes) {
             buffer.reset(new (std::nothrow) uint8_t[opBytes]);
             bufferBytes = buffer ? opBytes : 0;
         }
-        if (table && buffer) recent = table.get(), ops = buffer.get();
+        if (table && buffer)
+            recent = table.get(), ops = buffer.get();
     }
     explicit operator bool() const { return recent && ops; }
 };
@@ -276,58 +303,65 @@ struct UnitWork {
 // (YG10: a luma-and-alpha stream of 4t paired units), then a chroma stream
 // of t paired units.
 template <bool kStats, bool kAlpha, SimdLevel kLevel>
-uint32_t packYcocgImpl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                       PackStatistics* stats) {
+uint32_t packYcocgImpl(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n, PackStatistics* stats)
+{
     constexpr uint32_t kTileBytes = kAlpha ? 80 : 48, kLumaBytes = kAlpha ? 64 : 32;
-    if (n == 0 || n % kTileBytes != 0) return 0;
+    if (n == 0 || n % kTileBytes != 0)
+        return 0;
     const uint32_t t = n / kTileBytes;
     // One op buffer serves each stream in turn; a paired stream splits it in
     // two halves.
     const uint32_t opsPerHalf = kAlpha ? 4 * t : 2 * t;
     UnitWork work(size_t(2) * opsPerHalf);
-    if (!work) return 0;
+    if (!work)
+        return 0;
     uint8_t* end = output + capacity;
     size_t luma;
     if constexpr (kAlpha)
         luma = packUnitPairs<kStats, kLevel>(output, end, input, 4 * t, work.ops, opsPerHalf, work.recent, stats);
     else
         luma = packUnits<kStats, kLevel>(output, end, input, 4 * t, work.ops, work.recent, stats);
-    if (!luma) return 0;
-    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(kLumaBytes) * t, t,
-                                                        work.ops, opsPerHalf, work.recent, stats);
+    if (!luma)
+        return 0;
+    const size_t chroma = packUnitPairs<kStats, kLevel>(output + luma, end, input + size_t(kLumaBytes) * t, t, work.ops,
+                                                        opsPerHalf, work.recent, stats);
     return chroma ? uint32_t(luma + chroma) : 0;
 }
 
 template <bool kStats, bool kAlpha>
 uint32_t packYcocgLevel(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                        PackStatistics* stats) {
-    return atPackLevel(level, [&](auto L) {
-        return packYcocgImpl<kStats, kAlpha, L>(output, capacity, input, n, stats);
-    });
+                        PackStatistics* stats)
+{
+    return atPackLevel(level,
+                       [&](auto L) { return packYcocgImpl<kStats, kAlpha, L>(output, capacity, input, n, stats); });
 }
 
 }  // namespace
 
 uint32_t packYcocgBound(uint32_t n) { return n + (n >> 5) + 64; }
 
-uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n)
+{
     return packYcocgLevel<false, false>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
-uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n)
+{
     return packYcocgLevel<false, true>(activeSimdLevel(), output, capacity, input, n, nullptr);
 }
-uint32_t packYcg6With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+uint32_t packYcg6With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n)
+{
     return packYcocgLevel<false, false>(level, output, capacity, input, n, nullptr);
 }
-uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n) {
+uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n)
+{
     return packYcocgLevel<false, true>(level, output, capacity, input, n, nullptr);
 }
-uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                  PackStatistics& statistics) {
+uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n, PackStatistics& statistics)
+{
     return packYcocgLevel<true, false>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
-uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                  PackStatistics& statistics) {
+uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n, PackStatistics& statistics)
+{
     return packYcocgLevel<true, true>(activeSimdLevel(), output, capacity, input, n, &statistics);
 }
 

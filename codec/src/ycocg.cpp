@@ -193,7 +193,8 @@ int encodeYcg6(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t*
 
 int encodeYg10(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
-    return encodeWith<true>(activeSimdLevel(), picture, width, height, texture, chromaPlane(true, width, height, texture));
+    return encodeWith<true>(activeSimdLevel(), picture, width, height, texture,
+                            chromaPlane(true, width, height, texture));
 }
 
 int encodeYcg6With(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
@@ -206,8 +207,7 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
     return encodeWith<true>(level, picture, width, height, texture, chromaPlane(true, width, height, texture));
 }
 
-int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
-                    uint8_t* chroma)
+int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)
 {
     return alpha ? encodeWith<true>(activeSimdLevel(), picture, width, rows, luma, chroma)
                  : encodeWith<false>(activeSimdLevel(), picture, width, rows, luma, chroma);

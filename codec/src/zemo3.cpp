@@ -113,13 +113,20 @@ FrameHeader readFrameHeader(const uint8_t* frame)
 uint32_t formatTypeOf(uint32_t tag, uint8_t version)
 {
     switch (tag) {
-    case kTagDXT1: return version > 3 ? ZEMO3_NORMAL : ZEMO3_LEGACY_DXT1;
-    case kTagDXT5: return version > 3 ? ZEMO3_NORMAL_ALPHA : ZEMO3_LEGACY_DXT5;
-    case kTagYCG6: return ZEMO3_HIGH;
-    case kTagYG10: return ZEMO3_HIGH_ALPHA;
-    case kTagUVA0: return ZEMO3_UV_MAP;
-    case kTagMSK0: return ZEMO3_MASK;
-    default: return ZEMO3_LEGACY_DXT1;
+    case kTagDXT1:
+        return version > 3 ? ZEMO3_NORMAL : ZEMO3_LEGACY_DXT1;
+    case kTagDXT5:
+        return version > 3 ? ZEMO3_NORMAL_ALPHA : ZEMO3_LEGACY_DXT5;
+    case kTagYCG6:
+        return ZEMO3_HIGH;
+    case kTagYG10:
+        return ZEMO3_HIGH_ALPHA;
+    case kTagUVA0:
+        return ZEMO3_UV_MAP;
+    case kTagMSK0:
+        return ZEMO3_MASK;
+    default:
+        return ZEMO3_LEGACY_DXT1;
     }
 }
 
@@ -127,12 +134,18 @@ uint32_t tagForFormatType(uint32_t type)
 {
     switch (type) {
     case ZEMO3_NORMAL_ALPHA:
-    case ZEMO3_LEGACY_DXT5: return kTagDXT5;
-    case ZEMO3_HIGH: return kTagYCG6;
-    case ZEMO3_HIGH_ALPHA: return kTagYG10;
-    case ZEMO3_UV_MAP: return kTagUVA0;
-    case ZEMO3_MASK: return kTagMSK0;
-    default: return kTagDXT1;
+    case ZEMO3_LEGACY_DXT5:
+        return kTagDXT5;
+    case ZEMO3_HIGH:
+        return kTagYCG6;
+    case ZEMO3_HIGH_ALPHA:
+        return kTagYG10;
+    case ZEMO3_UV_MAP:
+        return kTagUVA0;
+    case ZEMO3_MASK:
+        return kTagMSK0;
+    default:
+        return kTagDXT1;
     }
 }
 
@@ -140,12 +153,18 @@ const char* formatTypeName(uint32_t type)
 {
     switch (type) {
     case 1:
-    case 5: return "Normal Quality, With Alpha";
-    case 2: return "High Quality, No Alpha";
-    case 3: return "High Quality, With Alpha";
-    case 6: return "UV Map";
-    case 7: return "MASK";
-    default: return "Normal Quality, No Alpha";
+    case 5:
+        return "Normal Quality, With Alpha";
+    case 2:
+        return "High Quality, No Alpha";
+    case 3:
+        return "High Quality, With Alpha";
+    case 6:
+        return "UV Map";
+    case 7:
+        return "MASK";
+    default:
+        return "Normal Quality, No Alpha";
     }
 }
 
@@ -191,8 +210,7 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
     }
 }
 
-void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride,
-                                   uint32_t firstRow) const
+void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride, uint32_t firstRow) const
 {
     const size_t rowBytes = size_t(width_) * 4;
     const size_t padBytes = size_t(scratchStride_) - rowBytes;
@@ -284,8 +302,7 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     MemoryManager::BlockHandle texture = pool.obtain(uint64_t(pw) * ph * 4);
     // A fast path that loads whole vectors may look a little past the last
     // block; keep those bytes defined.
-    std::memset(texture->data + textureSize_, 0,
-                size_t(std::min<uint64_t>(texture->size - textureSize_, 64)));
+    std::memset(texture->data + textureSize_, 0, size_t(std::min<uint64_t>(texture->size - textureSize_, 64)));
     const uint32_t direct = directRows(rowStride);
     if (!encodeRows(pixels, 0, direct, texture->data))
         return 0;
@@ -335,8 +352,7 @@ uint32_t Zemo3Compressor::outputBound() const
     return textureSize(encoder_.type(), encoder_.width(), encoder_.height()) + kFrameHeaderSize;
 }
 
-int32_t Zemo3Compressor::compress(uint8_t* destination, const uint8_t* pixels, uint32_t, int32_t,
-                                  int32_t rowStride)
+int32_t Zemo3Compressor::compress(uint8_t* destination, const uint8_t* pixels, uint32_t, int32_t, int32_t rowStride)
 {
     return int32_t(encoder_.compress(destination, pixels, rowStride, getContext()->memory()));
 }

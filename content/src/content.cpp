@@ -79,8 +79,8 @@ public:
         if (fits) {
             rgba->resize(size_t(width_) * height_ * 4);
             for (uint32_t y = 0; y < height_; ++y)
-                std::memcpy(rgba->data() + size_t(y) * width_ * 4, frame_->data[0] + size_t(y) * size_t(frame_->linesize[0]),
-                            size_t(width_) * 4);
+                std::memcpy(rgba->data() + size_t(y) * width_ * 4,
+                            frame_->data[0] + size_t(y) * size_t(frame_->linesize[0]), size_t(width_) * 4);
             applyMatte(rgba->data(), width_, height_, n_++);
         }
         av_frame_unref(frame_);
@@ -293,8 +293,7 @@ void applyMatte(uint8_t* rgba, uint32_t width, uint32_t height, uint64_t n)
     }
 }
 
-std::unique_ptr<ContentSource> openContent(const std::string& name, uint32_t width, uint32_t height,
-                                           std::string* error)
+std::unique_ptr<ContentSource> openContent(const std::string& name, uint32_t width, uint32_t height, std::string* error)
 {
     if (!isContentName(name)) {
         std::string known;

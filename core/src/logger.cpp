@@ -33,11 +33,16 @@ uint32_t logIndent() { return logger().indent.load(std::memory_order_relaxed); }
 const char* logLevelTag(uint32_t level)
 {
     switch (level) {
-    case LOG_INFO: return "   INFO: ";
-    case LOG_WARNING: return "WARNING: ";
-    case LOG_ERROR: return "  ERROR: ";
-    case LOG_DEBUG: return "  DEBUG: ";
-    default: return "UNKNOWN: ";
+    case LOG_INFO:
+        return "   INFO: ";
+    case LOG_WARNING:
+        return "WARNING: ";
+    case LOG_ERROR:
+        return "  ERROR: ";
+    case LOG_DEBUG:
+        return "  DEBUG: ";
+    default:
+        return "UNKNOWN: ";
     }
 }
 
@@ -86,8 +91,7 @@ void logOutdent()
 {
     auto& indent = logger().indent;
     uint32_t cur = indent.load(std::memory_order_relaxed);
-    while (cur > 0 && !indent.compare_exchange_weak(cur, cur - 1, std::memory_order_relaxed)) {
-    }
+    while (cur > 0 && !indent.compare_exchange_weak(cur, cur - 1, std::memory_order_relaxed)) {}
 }
 
 LogSection::LogSection(std::string_view openMessage)

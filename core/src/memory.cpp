@@ -130,8 +130,7 @@ size_t PreallocatedMemory::trimRecycled(uint64_t nowMs)
     {
         std::lock_guard<std::mutex> lock(state_->recycleLock);
         auto& r = state_->recycled;
-        auto keep = std::stable_partition(r.begin(), r.end(),
-                                          [nowMs](const auto& e) { return e.first > nowMs; });
+        auto keep = std::stable_partition(r.begin(), r.end(), [nowMs](const auto& e) { return e.first > nowMs; });
         for (auto it = keep; it != r.end(); ++it)
             expired.push_back(it->second);
         r.erase(keep, r.end());

@@ -97,12 +97,18 @@ Thread::~Thread()
 
 int Thread::priorityForLevel(int level)
 {
-    if (level <= 0) return -15;
-    if (level == 1) return -2;
-    if (level <= 4) return -1;
-    if (level <= 6) return 0;
-    if (level <= 8) return 1;
-    if (level == 9) return 2;
+    if (level <= 0)
+        return -15;
+    if (level == 1)
+        return -2;
+    if (level <= 4)
+        return -1;
+    if (level <= 6)
+        return 0;
+    if (level <= 8)
+        return 1;
+    if (level == 9)
+        return 2;
     return 15;
 }
 
@@ -368,7 +374,10 @@ void TaskManager::enqueue(Task* task)
         work_.post();
 }
 
-bool TaskManager::remove(Task* task, bool runInline) { return remove(task, task ? task->generation.load() : 0, runInline); }
+bool TaskManager::remove(Task* task, bool runInline)
+{
+    return remove(task, task ? task->generation.load() : 0, runInline);
+}
 
 bool TaskManager::remove(Task* task, uint64_t generation, bool runInline)
 {
@@ -414,8 +423,7 @@ Task* TaskManager::takeReady(uint32_t queue, uint32_t* waitHint)
         std::lock_guard<SpinLock> list(q.listLock);
         moved.swap(q.tasks);
     }
-    std::stable_sort(moved.begin(), moved.end(),
-                     [](const Task* a, const Task* b) { return a->urgency > b->urgency; });
+    std::stable_sort(moved.begin(), moved.end(), [](const Task* a, const Task* b) { return a->urgency > b->urgency; });
     std::lock_guard<SpinLock> list(q.listLock);
     moved.insert(moved.end(), q.tasks.begin(), q.tasks.end());
     q.tasks.swap(moved);
@@ -453,8 +461,7 @@ TaskHandle::~TaskHandle() { wait(false); }
 bool TaskHandle::start(uint32_t queue, uint8_t urgency, std::function<void()> work, bool enqueueNow)
 {
     if (task_ && !done_->isSignalled()) {
-        logf(LOG_WARNING, "%s: Cannot start another task, the old task is still busy.",
-             "nox::TaskHandle::start");
+        logf(LOG_WARNING, "%s: Cannot start another task, the old task is still busy.", "nox::TaskHandle::start");
         return false;
     }
     TaskManager* manager = TaskManager::instance(8);

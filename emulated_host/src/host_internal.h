@@ -78,8 +78,7 @@ private:
     template <typename Work, typename... Ptr>
     static A_Err onOutput(const char* name, AEIO_OutSpecH spec, Work&& work, Ptr*... required);
     template <typename Work, typename... Ptr>
-    static A_Err onHandle(const char* name, const char* action, AEGP_MemHandle handle, Work&& work,
-                          Ptr*... required);
+    static A_Err onHandle(const char* name, const char* action, AEGP_MemHandle handle, Work&& work, Ptr*... required);
 };
 
 }  // namespace emulated_host

@@ -71,8 +71,7 @@ RenderResult ModuleSession::render(const RenderJob& job, RenderFeed& feed)
     return result;
 }
 
-RenderStep ModuleSession::startOutput(const RenderJob& job, RenderFeed& feed, AEIO_OutSpecH out,
-                                      RenderResult* result)
+RenderStep ModuleSession::startOutput(const RenderJob& job, RenderFeed& feed, AEIO_OutSpecH out, RenderResult* result)
 {
     if ((result->err = host_.initOutputSpec(out)) != A_Err_NONE)
         return RenderStep::InitOutputSpec;

@@ -9,15 +9,9 @@ namespace emulated_host {
 
 // ---- Faults and suites held ----------------------------------------------------
 
-void Host::withholdSuite(const std::string& name, A_long version, Withhold how)
-{
-    withheld_[{name, version}] = how;
-}
+void Host::withholdSuite(const std::string& name, A_long version, Withhold how) { withheld_[{name, version}] = how; }
 
-void Host::failMember(const std::string& member, A_Err err, int after)
-{
-    failing_[member] = {err, after};
-}
+void Host::failMember(const std::string& member, A_Err err, int after) { failing_[member] = {err, after}; }
 
 void Host::clearFaults()
 {

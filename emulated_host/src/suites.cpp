@@ -69,8 +69,7 @@ A_Err Host::Served::onOutput(const char* name, AEIO_OutSpecH spec, Work&& work, 
 // (otherwise the misuse is reported as "<action> of an unknown handle"); the
 // work gets its record.
 template <typename Work, typename... Ptr>
-A_Err Host::Served::onHandle(const char* name, const char* action, AEGP_MemHandle handle, Work&& work,
-                             Ptr*... required)
+A_Err Host::Served::onHandle(const char* name, const char* action, AEGP_MemHandle handle, Work&& work, Ptr*... required)
 {
     if (A_Err e = current->fault(name))
         return e;
@@ -215,12 +214,14 @@ A_char* Host::Served::ansiStrcpy(A_char* dst, const A_char* src)
 template <MemberName Member, auto Field, typename T>
 A_Err Host::Served::readSetting(AEIO_OutSpecH out, T* value)
 {
-    return onOutput(Member.text, out, [&](Output& o) { *value = o.settings.*Field; }, value);
+    return onOutput(
+        Member.text, out, [&](Output& o) { *value = o.settings.*Field; }, value);
 }
 
 A_Err Host::Served::getOptionsHandle(AEIO_OutSpecH out, void** options)
 {
-    return onOutput("AEGP_GetOutSpecOptionsHandle", out, [&](Output& o) { *options = o.options; }, options);
+    return onOutput(
+        "AEGP_GetOutSpecOptionsHandle", out, [&](Output& o) { *options = o.options; }, options);
 }
 
 A_Err Host::Served::setOptionsHandle(AEIO_OutSpecH out, void* options, void** old)

@@ -143,9 +143,9 @@ gboolean zemo3DecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state)
     int width = 0, height = 0;
     if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height) || width < 1 ||
         height < 1 || width > kMaxSide || height > kMaxSide) {
-        GST_ELEMENT_ERROR(self, STREAM, WRONG_TYPE, ("Not a Zemo 3 stream this decoder can play"),
-                          ("caps %" GST_PTR_FORMAT " carry no picture size from 1x1 to %dx%d", state->caps, kMaxSide,
-                           kMaxSide));
+        GST_ELEMENT_ERROR(
+            self, STREAM, WRONG_TYPE, ("Not a Zemo 3 stream this decoder can play"),
+            ("caps %" GST_PTR_FORMAT " carry no picture size from 1x1 to %dx%d", state->caps, kMaxSide, kMaxSide));
         return FALSE;
     }
     if (completeBuilding(self) != GST_FLOW_OK)
@@ -168,9 +168,8 @@ gboolean negotiateFor(Zemo3Dec* self, uint32_t type)
     if (want == self->format)
         return TRUE;
     const GstVideoInfo& in = self->input->info;
-    GstVideoCodecState* out = gst_video_decoder_set_output_state(GST_VIDEO_DECODER(self), want,
-                                                                 GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in),
-                                                                 self->input);
+    GstVideoCodecState* out = gst_video_decoder_set_output_state(
+        GST_VIDEO_DECODER(self), want, GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), self->input);
     // The pixels are full-range sRGB.
     gst_video_colorimetry_from_string(&out->info.colorimetry, GST_VIDEO_COLORIMETRY_SRGB);
     gst_video_codec_state_unref(out);
@@ -255,10 +254,17 @@ void zemo3DecGetProperty(GObject* object, guint id, GValue* value, GParamSpec* s
 {
     Zemo3Dec* self = ZEMO3_DEC(object);
     switch (id) {
-    case PROP_THREADS: g_value_set_uint(value, self->threads); break;
-    case PROP_FRAMES: g_value_set_uint64(value, self->frames); break;
-    case PROP_DAMAGED: g_value_set_uint64(value, self->damaged); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    case PROP_THREADS:
+        g_value_set_uint(value, self->threads);
+        break;
+    case PROP_FRAMES:
+        g_value_set_uint64(value, self->frames);
+        break;
+    case PROP_DAMAGED:
+        g_value_set_uint64(value, self->damaged);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     }
 }
 
@@ -279,13 +285,12 @@ void zemo3_dec_class_init(Zemo3DecClass* klass)
     object->finalize = zemo3DecFinalize;
     const auto readWrite = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
     const auto readOnly = GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(object, PROP_THREADS,
+                                    g_param_spec_uint("threads", "Threads",
+                                                      "Threads that rebuild a large picture (0: one per processor)", 0,
+                                                      256, 0, readWrite));
     g_object_class_install_property(
-        object, PROP_THREADS,
-        g_param_spec_uint("threads", "Threads", "Threads that rebuild a large picture (0: one per processor)", 0, 256,
-                          0, readWrite));
-    g_object_class_install_property(object, PROP_FRAMES,
-                                    g_param_spec_uint64("frames", "Frames", "Frames received", 0, G_MAXUINT64, 0,
-                                                        readOnly));
+        object, PROP_FRAMES, g_param_spec_uint64("frames", "Frames", "Frames received", 0, G_MAXUINT64, 0, readOnly));
     g_object_class_install_property(object, PROP_DAMAGED,
                                     g_param_spec_uint64("damaged", "Damaged frames",
                                                         "Frames that did not decode and were skipped", 0, G_MAXUINT64,

@@ -73,10 +73,17 @@ bool MovieReader::openMemory(const uint8_t* data, size_t size, const std::string
             return int64_t(m.size);
         int64_t base = 0;
         switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: base = 0; break;
-        case SEEK_CUR: base = int64_t(m.position); break;
-        case SEEK_END: base = int64_t(m.size); break;
-        default: return AVERROR(EINVAL);
+        case SEEK_SET:
+            base = 0;
+            break;
+        case SEEK_CUR:
+            base = int64_t(m.position);
+            break;
+        case SEEK_END:
+            base = int64_t(m.size);
+            break;
+        default:
+            return AVERROR(EINVAL);
         }
         if (offset > INT64_MAX - base || base + offset < 0 || uint64_t(base + offset) > m.size)
             return AVERROR(EINVAL);
@@ -142,8 +149,8 @@ MovieStream describe(AVStream* st)
     s.width = uint32_t(std::max(par->width, 0));
     s.height = uint32_t(std::max(par->height, 0));
     const AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
-                            : st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0 ? st->r_frame_rate
-                                                                                   : AVRational{0, 1};
+                            : st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0   ? st->r_frame_rate
+                                                                                     : AVRational{0, 1};
     s.frameRateNum = rate.num;
     s.frameRateDen = rate.den;
     s.channels = par->ch_layout.nb_channels;
@@ -151,13 +158,22 @@ MovieStream describe(AVStream* st)
     s.sampleRate = par->sample_rate;
     switch (par->codec_id) {
     case AV_CODEC_ID_PCM_U8:
-    case AV_CODEC_ID_PCM_S8: s.bytesPerSample = 1; break;
+    case AV_CODEC_ID_PCM_S8:
+        s.bytesPerSample = 1;
+        break;
     case AV_CODEC_ID_PCM_S16LE:
-    case AV_CODEC_ID_PCM_S16BE: s.bytesPerSample = 2; break;
-    case AV_CODEC_ID_PCM_S24LE: s.bytesPerSample = 3; break;
+    case AV_CODEC_ID_PCM_S16BE:
+        s.bytesPerSample = 2;
+        break;
+    case AV_CODEC_ID_PCM_S24LE:
+        s.bytesPerSample = 3;
+        break;
     case AV_CODEC_ID_PCM_S32LE:
-    case AV_CODEC_ID_PCM_F32LE: s.bytesPerSample = 4; break;
-    default: s.bytesPerSample = 0;
+    case AV_CODEC_ID_PCM_F32LE:
+        s.bytesPerSample = 4;
+        break;
+    default:
+        s.bytesPerSample = 0;
     }
     return s;
 }
@@ -268,8 +284,8 @@ bool MovieReader::seekFrame(int stream, int64_t index, MoviePacket* packet)
     // to count frames from.
     const std::vector<int64_t>& times = s.frameTimes;
     const bool indexed = index < int64_t(times.size());
-    const int64_t target = indexed           ? times[size_t(index)]
-                           : !times.empty()  ? times[0]
+    const int64_t target = indexed                ? times[size_t(index)]
+                           : !times.empty()       ? times[0]
                            : s.start != INT64_MIN ? s.start
                                                   : 0;
     if (const int r = seekBack(stream, target); r < 0) {

@@ -24,9 +24,9 @@ bool openReference(const ReferenceRequest& request, uint32_t movieWidth, uint32_
         ref->exactLength = true;
         return true;
     }
-    ref->source = openMedia(request.path, request.width ? request.width : movieWidth,
-                            request.width ? request.height : movieHeight, request.fpsNum, request.fpsDen, ref->sound,
-                            error);
+    ref->source =
+        openMedia(request.path, request.width ? request.width : movieWidth,
+                  request.width ? request.height : movieHeight, request.fpsNum, request.fpsDen, ref->sound, error);
     if (!ref->source)
         return false;
     const Composition& c = ref->source->composition();

@@ -45,8 +45,8 @@ public:
     {
         if (comp_.sampleRate == 0 || comp_.channels == 0)
             return 0;
-        const uint64_t total = comp_.frames * uint64_t(comp_.sampleRate) * uint64_t(comp_.fpsDen) /
-                               uint64_t(std::max(comp_.fpsNum, 1));
+        const uint64_t total =
+            comp_.frames * uint64_t(comp_.sampleRate) * uint64_t(comp_.fpsDen) / uint64_t(std::max(comp_.fpsNum, 1));
         if (start >= total)
             return 0;
         count = size_t(std::min<uint64_t>(count, total - start));
@@ -154,8 +154,8 @@ public:
         av_frame_free(&decoded_);
     }
 
-    bool open(const std::string& path, uint32_t width, uint32_t height, int32_t fpsNum, int32_t fpsDen,
-              bool withSound, std::string* error)
+    bool open(const std::string& path, uint32_t width, uint32_t height, int32_t fpsNum, int32_t fpsDen, bool withSound,
+              std::string* error)
     {
         if (!openStreams(path, fpsNum, fpsDen, withSound, error))
             return false;
@@ -386,8 +386,8 @@ private:
             av_frame_move_ref(picture.frame, decoded_);
         } else {
             sws_ = sws_getCachedContext(sws_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format),
-                                        int(comp_.width), int(comp_.height), AV_PIX_FMT_ARGB, SWS_BICUBIC,
-                                        nullptr, nullptr, nullptr);
+                                        int(comp_.width), int(comp_.height), AV_PIX_FMT_ARGB, SWS_BICUBIC, nullptr,
+                                        nullptr, nullptr);
             if (!sws_)
                 return;
             {
@@ -418,8 +418,8 @@ private:
             return;
         std::vector<int16_t> buffer(size_t(out) * comp_.channels);
         uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(buffer.data())};
-        int n = swr_convert(swr_, planes, out, const_cast<const uint8_t**>(decoded_->extended_data),
-                            decoded_->nb_samples);
+        int n =
+            swr_convert(swr_, planes, out, const_cast<const uint8_t**>(decoded_->extended_data), decoded_->nb_samples);
         if (n <= 0)
             return;
         {

@@ -61,10 +61,10 @@ void fillModuleInfo(AEIO_ModuleInfo& info, const PF_ANSICallbacksSuite1& ansi)
 {
     info.sig = kModuleSignature;
     ansi.strcpy(info.name, kPluginName);
-    info.flags = AEIO_MFlag_OUTPUT | AEIO_MFlag_FILE | AEIO_MFlag_VIDEO | AEIO_MFlag_AUDIO |
-                 AEIO_MFlag_ANY_ALPHA | AEIO_MFlag_HAS_OPTIONS;
-    static_assert((AEIO_MFlag_OUTPUT | AEIO_MFlag_FILE | AEIO_MFlag_VIDEO | AEIO_MFlag_AUDIO |
-                   AEIO_MFlag_ANY_ALPHA | AEIO_MFlag_HAS_OPTIONS) == kModuleFlags);
+    info.flags = AEIO_MFlag_OUTPUT | AEIO_MFlag_FILE | AEIO_MFlag_VIDEO | AEIO_MFlag_AUDIO | AEIO_MFlag_ANY_ALPHA |
+                 AEIO_MFlag_HAS_OPTIONS;
+    static_assert((AEIO_MFlag_OUTPUT | AEIO_MFlag_FILE | AEIO_MFlag_VIDEO | AEIO_MFlag_AUDIO | AEIO_MFlag_ANY_ALPHA |
+                   AEIO_MFlag_HAS_OPTIONS) == kModuleFlags);
     info.flags2 = 0;
     info.max_width = 0x7FFFFFFF;
     info.max_height = 0x7FFFFFFF;
@@ -127,11 +127,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 #define ZEXPORT_ENTRY __attribute__((visibility("default")))
 #endif
 
-extern "C" ZEXPORT_ENTRY A_Err EntryPointFunc(SPBasicSuite* pica_basicP,
-                                                                     A_long major_versionL,
-                                                                     A_long /*minor_versionL*/,
-                                                                     AEGP_PluginID aegp_plugin_id,
-                                                                     AEGP_GlobalRefcon* /*global_refconP*/)
+extern "C" ZEXPORT_ENTRY A_Err EntryPointFunc(SPBasicSuite* pica_basicP, A_long major_versionL,
+                                              A_long /*minor_versionL*/, AEGP_PluginID aegp_plugin_id,
+                                              AEGP_GlobalRefcon* /*global_refconP*/)
 {
     using namespace zexport;
     if (major_versionL < kMinimumHostMajorVersion)

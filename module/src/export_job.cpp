@@ -105,7 +105,7 @@ A_Err withRecord(AEIO_BasicData* basic, AEIO_OutSpecH out, Body&& body)
 struct OutputFormat {
     A_long width = 0, height = 0;
     A_FpLong soundRate = 0.0;
-    A_Fixed fps = 0;  // 16.16; read only for an output with pixels
+    A_Fixed fps = 0;                           // 16.16; read only for an output with pixels
     A_short channels = 0, bytesPerSample = 0;  // read only for an output with sound
 };
 
@@ -205,8 +205,7 @@ std::shared_ptr<nox::PixelsCached> framePixels(const PF_EffectWorld& world, bool
         if (int64_t(world.rowbytes) == int64_t(world.width) * bytesPerPixel)
             return std::make_shared<nox::PixelsCached>(uint32_t(world.width), uint32_t(world.height), bytesPerPixel,
                                                        size, nox::PixelsCached::Overwritten{});
-        return std::make_shared<nox::PixelsCached>(uint32_t(world.width), uint32_t(world.height), bytesPerPixel,
-                                                   size);
+        return std::make_shared<nox::PixelsCached>(uint32_t(world.width), uint32_t(world.height), bytesPerPixel, size);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -302,7 +301,8 @@ void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination,
 #if defined(__SSE2__)
             for (; x + 4 <= world.width; x += 4, s += 16, d += 16) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(_mm_srli_epi32(v, 8), _mm_slli_epi32(v, 24)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                                 _mm_or_si128(_mm_srli_epi32(v, 8), _mm_slli_epi32(v, 24)));
             }
 #endif
             for (; x < world.width; ++x, s += 4, d += 4) {
@@ -381,8 +381,8 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
     });
 }
 
-A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long, A_long, const PF_EffectWorld* world,
-               const A_LPoint*, A_Boolean, AEIO_InterruptFuncs*)
+A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long, A_long, const PF_EffectWorld* world, const A_LPoint*,
+               A_Boolean, AEIO_InterruptFuncs*)
 {
     return withRecord(basic, out, [&](ExportOptions& record) { return addFrameLocked(record, world); });
 }
@@ -418,8 +418,7 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
 
     // Frames that are done leave the list; the others keep their order.
     auto& tasks = pending.tasks;
-    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [](const auto& h) { return h->isDone(); }),
-                tasks.end());
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [](const auto& h) { return h->isDone(); }), tasks.end());
     const size_t workers = nox::TaskManager::instance(8)->workerCount();
     if (memoryIsLow(pixels->size()) || tasks.size() >= workers)
         drainAll(tasks);

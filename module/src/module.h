@@ -40,11 +40,9 @@ A_Err userOptionsDialog(AEIO_BasicData* basic, AEIO_OutSpecH out, const PF_Effec
 
 // Export job (export_job.cpp).
 A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long flags);
-A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long frame_index, A_long frames,
-               const PF_EffectWorld* world, const A_LPoint* origin, A_Boolean was_compressed,
-               AEIO_InterruptFuncs* inter);
+A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long frame_index, A_long frames, const PF_EffectWorld* world,
+               const A_LPoint* origin, A_Boolean was_compressed, AEIO_InterruptFuncs* inter);
 A_Err endAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long flags);
-A_Err addSoundChunk(AEIO_BasicData* basic, AEIO_OutSpecH out, const A_Time* start, A_u_long samples,
-                    const void* data);
+A_Err addSoundChunk(AEIO_BasicData* basic, AEIO_OutSpecH out, const A_Time* start, A_u_long samples, const void* data);
 
 }  // namespace zexport

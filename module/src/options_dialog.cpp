@@ -18,8 +18,7 @@ uint16_t g_outcome = 0;
 std::u16string g_versionText;
 
 // The values the dialog offers, in list order.
-constexpr uint32_t kOffered[] = {nox::ZEMO3_NORMAL, nox::ZEMO3_NORMAL_ALPHA, nox::ZEMO3_HIGH,
-                                 nox::ZEMO3_HIGH_ALPHA};
+constexpr uint32_t kOffered[] = {nox::ZEMO3_NORMAL, nox::ZEMO3_NORMAL_ALPHA, nox::ZEMO3_HIGH, nox::ZEMO3_HIGH_ALPHA};
 
 }  // namespace
 

@@ -34,20 +34,11 @@ ControlWindow* asControl(HWND window)
                : nullptr;
 }
 
-HWND makeTerminalWindow(int inFd, int outFd)
-{
-    return new TerminalWindow(inFd, outFd);
-}
+HWND makeTerminalWindow(int inFd, int outFd) { return new TerminalWindow(inFd, outFd); }
 
-void destroyTerminalWindow(HWND window)
-{
-    delete asTerminal(window);
-}
+void destroyTerminalWindow(HWND window) { delete asTerminal(window); }
 
-HWND getForegroundWindow()
-{
-    return nullptr;
-}
+HWND getForegroundWindow() { return nullptr; }
 
 HINSTANCE moduleOf(const void* addressInModule)
 {

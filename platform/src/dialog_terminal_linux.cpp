@@ -93,15 +93,14 @@ std::vector<std::string> renderDialog(HWND window)
             // One column less than the button's span keeps neighbours apart.
             cell = "[" + centred(text, span > 3 ? span - 3 : 0) + "]";
         } else if (isCombo(*c)) {
-            std::string current =
-                c->selection >= 0 ? utf16ToUtf8(c->items[size_t(c->selection)].text) : std::string();
+            std::string current = c->selection >= 0 ? utf16ToUtf8(c->items[size_t(c->selection)].text) : std::string();
             size_t inner = span > 4 ? span - 4 : 0;
             if (current.size() > inner)
                 current.resize(inner);
             cell = "[" + current + std::string(inner - current.size(), ' ') + " v]";
             for (size_t i = 0; i < c->items.size(); ++i) {
-                std::string entry = (int(i) == c->selection ? "> " : "  ") + std::to_string(i) + "  " +
-                                    utf16ToUtf8(c->items[i].text);
+                std::string entry =
+                    (int(i) == c->selection ? "> " : "  ") + std::to_string(i) + "  " + utf16ToUtf8(c->items[i].text);
                 put(body[size_t(listRow) + i], column + 1, entry);
             }
         } else if ((c->style & 0x3) == SS_RIGHT && text.size() < span) {

@@ -11,10 +11,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -60,10 +60,7 @@ uint64_t availablePhysicalMemory()
     return probe ? probe() : readMemAvailable();
 }
 
-void setAvailableMemoryProbe(MemoryProbe probe)
-{
-    g_memoryProbe.store(probe, std::memory_order_release);
-}
+void setAvailableMemoryProbe(MemoryProbe probe) { g_memoryProbe.store(probe, std::memory_order_release); }
 
 WallTime wallClock()
 {
@@ -85,8 +82,7 @@ std::string utf16ToUtf8(std::u16string_view text)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -117,13 +113,20 @@ bool setCurrentThreadPriority(int priority)
     // levels always succeed; above-normal ones need privileges and are refused
     // otherwise, leaving the thread at normal priority.
     int nice = 0;
-    if (priority <= -15) nice = 19;
-    else if (priority == -2) nice = 10;
-    else if (priority == -1) nice = 5;
-    else if (priority == 0) nice = 0;
-    else if (priority == 1) nice = -5;
-    else if (priority == 2) nice = -10;
-    else nice = -20;
+    if (priority <= -15)
+        nice = 19;
+    else if (priority == -2)
+        nice = 10;
+    else if (priority == -1)
+        nice = 5;
+    else if (priority == 0)
+        nice = 0;
+    else if (priority == 1)
+        nice = -5;
+    else if (priority == 2)
+        nice = -10;
+    else
+        nice = -20;
     pid_t tid = pid_t(syscall(SYS_gettid));
     return setpriority(PRIO_PROCESS, id_t(tid), nice) == 0;
 }

@@ -39,9 +39,9 @@ std::string lastErrorText()
 {
     const DWORD code = GetLastError();
     wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = n ? utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), n))
                          : "error " + std::to_string(code);
     LocalFree(buffer);
@@ -138,7 +138,7 @@ void* loadModule(const std::string& path, std::string* error)
     wchar_t full[MAX_PATH * 4];
     const DWORD n = GetFullPathNameW(name.c_str(), DWORD(std::size(full)), full, nullptr);
     HMODULE module = n > 0 && n < std::size(full) ? LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                                                   : LoadLibraryW(name.c_str());
+                                                  : LoadLibraryW(name.c_str());
     if (!module && error)
         *error = "cannot load " + path + ": " + lastErrorText();
     return module;

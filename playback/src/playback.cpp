@@ -52,10 +52,7 @@ struct Zemo3Movie {
         return ZEMO3_FAILED;
     }
     // ZEMO3_END when the reader stopped at the end, else ZEMO3_FAILED with its reason.
-    int stopped(const MovieReader& reader)
-    {
-        return reader.error().empty() ? ZEMO3_END : fail(reader.error());
-    }
+    int stopped(const MovieReader& reader) { return reader.error().empty() ? ZEMO3_END : fail(reader.error()); }
 
     MovieReader video;  // reads the picture packets
     MovieReader sound;  // reads the sound packets, so that sound and frame reads keep their places
@@ -104,8 +101,8 @@ bool Zemo3Movie::open(const char* path, std::string* why)
     info.frameRateDen = st.frameRateDen;
     info.timeBaseNum = st.timeBaseNum;
     info.timeBaseDen = st.timeBaseDen;
-    info.duration = st.duration > 0 ? double(st.duration) * (double(st.timeBaseNum) / st.timeBaseDen)
-                                    : video.info().duration;
+    info.duration =
+        st.duration > 0 ? double(st.duration) * (double(st.timeBaseNum) / st.timeBaseDen) : video.info().duration;
     pictures = std::make_unique<nox::FramePictures>(info.width, info.height);
     return openSound(path, why);
 }
@@ -173,9 +170,13 @@ int Zemo3Movie::decodePacket(Zemo3Frame* frame)
     };
     switch (header.type) {
     case 0:
-    case 4: plane(frame->planes[0], 0, 8, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT1); break;
+    case 4:
+        plane(frame->planes[0], 0, 8, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT1);
+        break;
     case 1:
-    case 5: plane(frame->planes[0], 0, 16, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT5); break;
+    case 5:
+        plane(frame->planes[0], 0, 16, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT5);
+        break;
     case 2:
         plane(frame->planes[0], 0, 8, 1, ZEMO3_GL_COMPRESSED_RED_RGTC1);
         plane(frame->planes[1], size_t(pw) * ph / 2, 16, 2, ZEMO3_GL_COMPRESSED_RG_RGTC2);

@@ -63,7 +63,8 @@ ZEMO3_API const char* zemo3_fragment_shader(uint32_t type)
     case 0:
     case 1:
     case 4:
-    case 5: return kDxt;
+    case 5:
+        return kDxt;
     case 2: {
         static const std::string opaque = std::string("#version 330 core\n#define ALPHA 1.0") + kYcocgBody;
         return opaque.c_str();
@@ -72,6 +73,7 @@ ZEMO3_API const char* zemo3_fragment_shader(uint32_t type)
         static const std::string alpha = std::string("#version 330 core\n#define ALPHA luma.g") + kYcocgBody;
         return alpha.c_str();
     }
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }

@@ -13,39 +13,57 @@ namespace nox {
 
 namespace {
 
-bool hasFullHeader(uint32_t v) {
+bool hasFullHeader(uint32_t v)
+{
     return v == kTagDXT1 || v == kTagDXT5 || v == kTagYCG6 || v == kTagYG10 || v == kTagUVA0 || v == kTagMSK0;
 }
 
 }  // namespace
 
 FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
-    : type_(type), width_(width), height_(height), paddedWidth_(padTo16(width)), paddedHeight_(padTo16(height)) {
+    : type_(type), width_(width), height_(height), paddedWidth_(padTo16(width)), paddedHeight_(padTo16(height))
+{
     switch (type) {
-    case 0: unpack_ = unpackDxt1; break;
-    case 1: unpack_ = unpackDxt5; break;
-    case 2: unpack_ = unpackYcg6; break;
-    case 3: unpack_ = unpackYg10; break;
+    case 0:
+        unpack_ = unpackDxt1;
+        break;
+    case 1:
+        unpack_ = unpackDxt5;
+        break;
+    case 2:
+        unpack_ = unpackYcg6;
+        break;
+    case 3:
+        unpack_ = unpackYg10;
+        break;
     case 4:
     case 5:
     case 6:
-    case 7: unpack_ = unpackVersion3; break;
-    default: break;
+    case 7:
+        unpack_ = unpackVersion3;
+        break;
+    default:
+        break;
     }
 }
 
 uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
 
-size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize) {
-    if (payloadSize == 0 || textureSize == 0 || payloadSize > 0xFFFFFFFFu || textureSize > 0xFFFFFFFFu) return 0;
+size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    if (payloadSize == 0 || textureSize == 0 || payloadSize > 0xFFFFFFFFu || textureSize > 0xFFFFFFFFu)
+        return 0;
     return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
 }
 
-bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h) {
-    if (size < 4) return false;
+bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h)
+{
+    if (size < 4)
+        return false;
     const uint32_t first = loadLe32(frame);
     if (hasFullHeader(first)) {
-        if (size < kFrameHeaderSize) return false;
+        if (size < kFrameHeaderSize)
+            return false;
         const FrameHeader full = readFrameHeader(frame);
         h->tag = full.tag;
         h->version = full.version;
@@ -63,19 +81,25 @@ bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h) {
     return true;
 }
 
-bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
-            size_t capacity) {
-    if (!frame || !destination || frameSize < 4 || loadLe32(frame) == 0) return false;
+bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity)
+{
+    if (!frame || !destination || frameSize < 4 || loadLe32(frame) == 0)
+        return false;
     FrameFacts h;
-    if (!readFrameFacts(frame, frameSize, &h)) return false;
-    if (h.type != decoder.type() || capacity == 0) return false;
+    if (!readFrameFacts(frame, frameSize, &h))
+        return false;
+    if (h.type != decoder.type() || capacity == 0)
+        return false;
     const size_t texture = decoder.textureBytes();
-    if (texture > capacity || h.payloadSize > frameSize - h.headerSize) return false;
+    if (texture > capacity || h.payloadSize > frameSize - h.headerSize)
+        return false;
     // The UV-map path is not read here.
-    if (h.type == 6) return false;
+    if (h.type == 6)
+        return false;
     const uint8_t* payload = frame + h.headerSize;
     if (h.type != 7 && h.payloadKind != 0) {
-        if (h.payloadKind != 1 || h.payloadSize != texture) return false;
+        if (h.payloadKind != 1 || h.payloadSize != texture)
+            return false;
         std::memcpy(destination, payload, texture);
         return true;
     }

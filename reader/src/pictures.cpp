@@ -70,8 +70,8 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
     }
     texture_.resize(bytes);
     if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
-        *why = h.payloadKind == 1 ? "its raw payload does not match the texture size"
-                                  : "its packed payload is malformed";
+        *why =
+            h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
         return false;
     }
     if (checkPayloadUse_ && h.payloadKind == 0 && h.type <= 3 && decoder.unpacker()) {
@@ -80,8 +80,7 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
         scratch_.resize(bytes);
         const size_t used = decoder.unpacker()(frame + h.headerSize, scratch_.data(), h.payloadSize, bytes);
         if (used != h.payloadSize) {
-            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) +
-                   " bytes before its payload";
+            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) + " bytes before its payload";
             return false;
         }
     }
@@ -109,8 +108,8 @@ bool FramePictures::rebuild(uint8_t* rgba, size_t stride)
         if (!handles.back()->start(1, 0, work))
             work();
     }
-    ok[bands - 1] = textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, rows(bands - 1),
-                                      height_, rgba, stride);
+    ok[bands - 1] = textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, rows(bands - 1), height_,
+                                      rgba, stride);
     for (auto& handle : handles)
         handle->wait(true);
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });

@@ -63,8 +63,8 @@ inline uint8_t toByte(float v)
 
 // Copies the part of a 4x4 (or larger) decoded patch that lies inside the
 // picture.
-void storePatch(const uint8_t* patch, uint32_t patchWidth, uint32_t patchHeight, uint32_t x, uint32_t y,
-                uint32_t width, uint32_t height, uint8_t* rgba, size_t stride)
+void storePatch(const uint8_t* patch, uint32_t patchWidth, uint32_t patchHeight, uint32_t x, uint32_t y, uint32_t width,
+                uint32_t height, uint8_t* rgba, size_t stride)
 {
     const uint32_t w = x + patchWidth <= width ? patchWidth : width - x;
     const uint32_t h = y + patchHeight <= height ? patchHeight : height - y;
@@ -247,9 +247,8 @@ bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureByte
                                  rgbaStride);
 }
 
-bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes,
-                           uint32_t width, uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba,
-                           size_t rgbaStride)
+bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
+                           uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride)
 {
     const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15);
     const uint64_t ph = (uint64_t(height) + 15) & ~uint64_t(15);

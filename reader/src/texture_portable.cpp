@@ -163,8 +163,8 @@ void ycocgTiles(const uint8_t* units, size_t unitRowBytes, const uint8_t* chroma
             for (int c = 0; c < 8; ++c) {
                 const int g = (r / 2) * 4 + c / 2, blk = (r / 4) * 2 + c / 4, k = (r % 4) * 4 + c % 4;
                 const uint32_t y = luma[blk][k], a = kAlpha ? alpha[blk][k] : 255;
-                storeLe32(row + 4 * c, uint32_t(red[g][y]) | uint32_t(green[g][y]) << 8 |
-                                         uint32_t(blue[g][y]) << 16 | a << 24);
+                storeLe32(row + 4 * c,
+                          uint32_t(red[g][y]) | uint32_t(green[g][y]) << 8 | uint32_t(blue[g][y]) << 16 | a << 24);
             }
         }
     }

@@ -18,20 +18,26 @@ struct Input {
 // Reads a run length (one byte; 255 continues with u16 values, each 65535
 // adding 65535 and the first smaller one ending it). False when the input
 // ends or the value exceeds limit.
-inline bool readRun(Input& r, uint64_t limit, uint64_t& value) {
-    if (r.in == r.end) return false;
+inline bool readRun(Input& r, uint64_t limit, uint64_t& value)
+{
+    if (r.in == r.end)
+        return false;
     uint64_t v = *r.in++;
     if (v == 255) {
         for (;;) {
-            if (r.left() < 2) return false;
+            if (r.left() < 2)
+                return false;
             const uint32_t w = loadLe16(r.in);
             r.in += 2;
             v += w;
-            if (v > limit) return false;
-            if (w < 65535) break;
+            if (v > limit)
+                return false;
+            if (w < 65535)
+                break;
         }
     }
-    if (v > limit) return false;
+    if (v > limit)
+        return false;
     value = v;
     return true;
 }

@@ -14,19 +14,24 @@ namespace {
 
 // Reads the frequency table (after the 2-bit form tag). Returns its length
 // in bytes (a multiple of 2), 0 when malformed.
-size_t readFrequencies(const uint8_t* p, size_t size, uint16_t f[kOpValues]) {
+size_t readFrequencies(const uint8_t* p, size_t size, uint16_t f[kOpValues])
+{
     size_t bit = 2;
     auto get = [&](uint32_t nb, uint32_t& v) {
-        if (((bit + nb + 7) >> 3) > size) return false;
+        if (((bit + nb + 7) >> 3) > size)
+            return false;
         v = 0;
-        for (uint32_t b = 0; b < nb; ++b, ++bit) v |= uint32_t((p[bit >> 3] >> (bit & 7)) & 1) << b;
+        for (uint32_t b = 0; b < nb; ++b, ++bit)
+            v |= uint32_t((p[bit >> 3] >> (bit & 7)) & 1) << b;
         return true;
     };
     uint32_t remaining = kOpStates, width = 10, threshold = 512;
-    for (uint32_t s = 0; s < kOpValues; ++s) f[s] = 0;
+    for (uint32_t s = 0; s < kOpValues; ++s)
+        f[s] = 0;
     for (uint32_t s = 0; remaining > 0; ++s) {
         uint32_t v;
-        if (s == kOpValues || !get(width, v) || v > remaining) return 0;
+        if (s == kOpValues || !get(width, v) || v > remaining)
+            return 0;
         f[s] = uint16_t(v);
         remaining -= v;
         if (remaining < threshold) {
@@ -39,25 +44,29 @@ size_t readFrequencies(const uint8_t* p, size_t size, uint16_t f[kOpValues]) {
 }
 
 struct DecodeEntry {
-    uint16_t base;    // next state = base + the nb bits below the current position
+    uint16_t base;  // next state = base + the nb bits below the current position
     uint8_t symbol;
     uint8_t nb;
 };
 
-size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n) {
+size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n)
+{
     uint16_t f[kOpValues];
     const size_t tableBytes = readFrequencies(stream, size, f);
-    if (tableBytes == 0 || size - tableBytes < 4) return 0;
+    if (tableBytes == 0 || size - tableBytes < 4)
+        return 0;
     const uint8_t* coded = stream + tableBytes;
     const uint64_t total = loadLe32(coded);
     const size_t codedBytes = size_t((total + 7) >> 3);
-    if (total < 32 + kOpStateBits || codedBytes > size - tableBytes) return 0;
+    if (total < 32 + kOpStateBits || codedBytes > size - tableBytes)
+        return 0;
 
     uint8_t symbolAt[kOpStates];
     spreadOpValues(f, symbolAt);
     DecodeEntry table[kOpStates];
     uint32_t rank[kOpValues];
-    for (uint32_t s = 0; s < kOpValues; ++s) rank[s] = f[s];
+    for (uint32_t s = 0; s < kOpValues; ++s)
+        rank[s] = f[s];
     for (uint32_t u = 0; u < kOpStates; ++u) {
         const uint32_t s = symbolAt[u];
         const uint32_t x = rank[s]++;  // f[s] + rank of u among s's states
@@ -76,7 +85,8 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
             word = loadLe32(coded + at);
         } else {
             word = 0;
-            for (size_t b = at; b < codedBytes; ++b) word |= uint32_t(coded[b]) << (8 * (b - at));
+            for (size_t b = at; b < codedBytes; ++b)
+                word |= uint32_t(coded[b]) << (8 * (b - at));
         }
         return (word >> (position & 7)) & ((1u << nb) - 1);
     };
@@ -101,26 +111,34 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
     for (; j < n; ++j) {
         const DecodeEntry e = table[state];
         ops[j] = e.symbol;
-        if (position < 32 + uint64_t(e.nb)) return 0;
+        if (position < 32 + uint64_t(e.nb))
+            return 0;
         state = e.base + take(e.nb);
     }
     // The encoder started from state 1024 right after the bit-count field.
-    if (position != 32 || state != 0) return 0;
+    if (position != 32 || state != 0)
+        return 0;
     return tableBytes + codedBytes;
 }
 
 }  // namespace
 
-size_t readOpStream(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n) {
-    if (size == 0) return 0;
+size_t readOpStream(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n)
+{
+    if (size == 0)
+        return 0;
     switch (stream[0] & 3) {
     case OP_FORM_RAW:
-        if (size - 1 < n) return 0;
-        if (n) std::memcpy(ops, stream + 1, n);
+        if (size - 1 < n)
+            return 0;
+        if (n)
+            std::memcpy(ops, stream + 1, n);
         return size_t(n) + 1;
     case OP_FORM_SINGLE:
-        if (size < 2 || stream[1] >= kOpValues) return 0;
-        if (n) std::memset(ops, stream[1], n);
+        if (size < 2 || stream[1] >= kOpValues)
+            return 0;
+        if (n)
+            std::memset(ops, stream[1], n);
         return 2;
     case OP_FORM_CODED:
         return readCodedOps(stream, size, ops, n);

@@ -29,7 +29,8 @@ struct OpShape {
     uint8_t data[kOpValues];
     uint8_t endpoints[kOpValues];
     uint8_t indices[kOpValues];
-    constexpr OpShape() : data(), endpoints(), indices() {
+    constexpr OpShape() : data(), endpoints(), indices()
+    {
         data[0] = 1;
         data[1] = 0;
         data[2] = 2;
@@ -50,10 +51,13 @@ constexpr OpShape kShape;
 struct HalfSlots {
     uint32_t endpoints[256];
     uint32_t pieces[256];
-    HalfSlots() {
-        for (uint32_t h = 0; h < 256; ++h) endpoints[h] = pieces[h] = kEmpty;
+    HalfSlots()
+    {
+        for (uint32_t h = 0; h < 256; ++h)
+            endpoints[h] = pieces[h] = kEmpty;
     }
-    void insert(const uint8_t* base, uint32_t p) {
+    void insert(const uint8_t* base, uint32_t p)
+    {
         const uint64_t x = loadLe64(base + p);
         endpoints[h8(uint32_t(x) & 0xFFFF)] = p;
         pieces[h8(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
@@ -62,12 +66,14 @@ struct HalfSlots {
 
 // Restores unit number j at byte p of base from op 2..17. S is the unit stride.
 template <uint32_t S>
-inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint32_t op, HalfSlots& t) {
+inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint32_t op, HalfSlots& t)
+{
     uint8_t* cur = base + p;
     const uint8_t* in = data.in;
     if (op == 2) {
         const uint32_t d = uint32_t(loadLe16(in)) + 1;
-        if (d > j) return false;
+        if (d > j)
+            return false;
         std::memcpy(cur, cur - size_t(d) * S, 8);
         data.in = in + 2;
         return true;
@@ -75,7 +81,8 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     const uint32_t ep = kShape.endpoints[op], ix = kShape.indices[op];
     if (ep == 1) {
         const uint32_t at = t.endpoints[*in++];
-        if (at == kEmpty) return false;
+        if (at == kEmpty)
+            return false;
         std::memcpy(cur, base + at, 2);
     } else if (ep == 2) {
         std::memcpy(cur, cur - S, 2);
@@ -83,17 +90,20 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     if (ix == 4) {
         const uint32_t d = uint32_t(loadLe16(in)) + 1;
         in += 2;
-        if (d > j) return false;
+        if (d > j)
+            return false;
         std::memcpy(cur + 2, cur - size_t(d) * S + 2, 6);
     } else {
         if (ix & 1) {
             const uint32_t at = t.pieces[*in++];
-            if (at == kEmpty) return false;
+            if (at == kEmpty)
+                return false;
             std::memcpy(cur + 2, base + at, 3);
         }
         if (ix & 2) {
             const uint32_t at = t.pieces[*in++];
-            if (at == kEmpty) return false;
+            if (at == kEmpty)
+                return false;
             std::memcpy(cur + 5, base + at, 3);
         }
     }
@@ -115,19 +125,25 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     return true;
 }
 
-inline void repeat8(uint8_t* cur, size_t stride, size_t count) {
+inline void repeat8(uint8_t* cur, size_t stride, size_t count)
+{
     const uint64_t x = loadLe64(cur - stride);
-    for (size_t k = 0; k < count; ++k, cur += stride) storeLe64(cur, x);
+    for (size_t k = 0; k < count; ++k, cur += stride)
+        storeLe64(cur, x);
 }
 
 // One stream of m single units. Returns the bytes it took, 0 when malformed.
-size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops) {
-    if (size < 16 || m == 0) return 0;
+size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
+{
+    if (size < 16 || m == 0)
+        return 0;
     const size_t dataLength = loadLe32(src);
     const uint32_t nops = loadLe32(src + 4);
-    if (dataLength < 16 || dataLength > size || nops > m - 1) return 0;
+    if (dataLength < 16 || dataLength > size || nops > m - 1)
+        return 0;
     const size_t opsLength = readOpStream(src + dataLength, size - dataLength, ops, nops);
-    if (opsLength == 0) return 0;
+    if (opsLength == 0)
+        return 0;
     std::memcpy(dst, src + 8, 8);
     HalfSlots t;
     t.insert(dst, 0);
@@ -135,41 +151,47 @@ size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, ui
     uint32_t j = 1;
     for (uint32_t i = 0; i < nops; ++i) {
         const uint32_t op = ops[i];
-        if (j >= m || op >= kOpValues || kShape.data[op] > data.left()) return 0;
+        if (j >= m || op >= kOpValues || kShape.data[op] > data.left())
+            return 0;
         if (op == 0) {
             // Runs leave the slots alone: the unit before the run, equal to
             // every unit of it, is already in them.
             uint64_t v;
-            if (m - j < 4 || !readRun(data, m - j - 4, v)) return 0;
+            if (m - j < 4 || !readRun(data, m - j - 4, v))
+                return 0;
             repeat8(dst + size_t(j) * 8, 8, size_t(v) + 4);
             j += uint32_t(v) + 4;
         } else if (op == 1) {
             repeat8(dst + size_t(j) * 8, 8, 1);
             ++j;
         } else {
-            if (!decodeUnit<8>(data, dst, j, j * 8, op, t)) return 0;
+            if (!decodeUnit<8>(data, dst, j, j * 8, op, t))
+                return 0;
             t.insert(dst, j * 8);
             ++j;
         }
     }
-    if (j != m || data.in != data.end) return 0;
+    if (j != m || data.in != data.end)
+        return 0;
     return dataLength + opsLength;
 }
 
 // One stream of m paired units; each half follows its own op stream.
-size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops,
-                       uint32_t opsPerHalf) {
-    if (size < 28 || m == 0) return 0;
+size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops, uint32_t opsPerHalf)
+{
+    if (size < 28 || m == 0)
+        return 0;
     const size_t dataLength = loadLe32(src);
     const uint32_t n[2] = {loadLe32(src + 4), loadLe32(src + 8)};
-    if (dataLength < 28 || dataLength > size || n[0] > m - 1 || n[1] > m - 1 || n[0] > opsPerHalf ||
-        n[1] > opsPerHalf)
+    if (dataLength < 28 || dataLength > size || n[0] > m - 1 || n[1] > m - 1 || n[0] > opsPerHalf || n[1] > opsPerHalf)
         return 0;
     uint8_t* halfOps[2] = {ops, ops + opsPerHalf};
     const size_t ops1 = readOpStream(src + dataLength, size - dataLength, halfOps[0], n[0]);
-    if (ops1 == 0) return 0;
+    if (ops1 == 0)
+        return 0;
     const size_t ops2 = readOpStream(src + dataLength + ops1, size - dataLength - ops1, halfOps[1], n[1]);
-    if (ops2 == 0) return 0;
+    if (ops2 == 0)
+        return 0;
     std::memcpy(dst, src + 12, 16);
     HalfSlots t[2];
     t[0].insert(dst, 0);
@@ -185,55 +207,70 @@ size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m
                 repeat8(dst + p, 16, 1);
                 continue;
             }
-            if (next[h] == n[h]) return 0;
+            if (next[h] == n[h])
+                return 0;
             const uint32_t op = halfOps[h][next[h]++];
-            if (op >= kOpValues || kShape.data[op] > data.left()) return 0;
+            if (op >= kOpValues || kShape.data[op] > data.left())
+                return 0;
             if (op == 0) {
                 uint64_t v;
-                if (m - j < 4 || !readRun(data, m - j - 4, v)) return 0;
+                if (m - j < 4 || !readRun(data, m - j - 4, v))
+                    return 0;
                 pending[h] = v + 3;
                 repeat8(dst + p, 16, 1);
             } else if (op == 1) {
                 // A run shorter than 4 is a row of op 1s, all written when
                 // the run began.
                 uint32_t k = 1;
-                while (next[h] < n[h] && halfOps[h][next[h]] == 1) ++k, ++next[h];
-                if (k > m - j) return 0;
+                while (next[h] < n[h] && halfOps[h][next[h]] == 1)
+                    ++k, ++next[h];
+                if (k > m - j)
+                    return 0;
                 pending[h] = k - 1;
                 repeat8(dst + p, 16, 1);
             } else {
-                if (!decodeUnit<16>(data, dst, j, p, op, t[h])) return 0;
+                if (!decodeUnit<16>(data, dst, j, p, op, t[h]))
+                    return 0;
                 t[h].insert(dst, p);
             }
         }
     }
-    if (next[0] != n[0] || next[1] != n[1] || data.in != data.end) return 0;
+    if (next[0] != n[0] || next[1] != n[1] || data.in != data.end)
+        return 0;
     return dataLength + ops1 + ops2;
 }
 
 }  // namespace
 
-size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize) {
-    if (textureSize == 0 || textureSize % 48 != 0 || textureSize / 48 > 0x3FFFFFFF) return 0;
+size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    if (textureSize == 0 || textureSize % 48 != 0 || textureSize / 48 > 0x3FFFFFFF)
+        return 0;
     const uint32_t t = uint32_t(textureSize / 48);
     std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[size_t(4) * t]);
-    if (!ops) return 0;
+    if (!ops)
+        return 0;
     const size_t luma = unpackUnits(payload, payloadSize, destination, 4 * t, ops.get());
-    if (luma == 0) return 0;
-    const size_t chroma = unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(32) * t, t,
-                                          ops.get(), 2 * t);
+    if (luma == 0)
+        return 0;
+    const size_t chroma =
+        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(32) * t, t, ops.get(), 2 * t);
     return chroma ? luma + chroma : 0;
 }
 
-size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize) {
-    if (textureSize == 0 || textureSize % 80 != 0 || textureSize / 80 > 0x1FFFFFFF) return 0;
+size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    if (textureSize == 0 || textureSize % 80 != 0 || textureSize / 80 > 0x1FFFFFFF)
+        return 0;
     const uint32_t t = uint32_t(textureSize / 80);
     std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[size_t(8) * t]);
-    if (!ops) return 0;
+    if (!ops)
+        return 0;
     const size_t luma = unpackUnitPairs(payload, payloadSize, destination, 4 * t, ops.get(), 4 * t);
-    if (luma == 0) return 0;
-    const size_t chroma = unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(64) * t, t,
-                                          ops.get(), 4 * t);
+    if (luma == 0)
+        return 0;
+    const size_t chroma =
+        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(64) * t, t, ops.get(), 4 * t);
     return chroma ? luma + chroma : 0;
 }
 

@@ -17,7 +17,8 @@ using testing::Bytes;
 std::string toHex(const uint8_t* p, size_t n)
 {
     std::string s;
-    for (size_t i = 0; i < n; ++i) s += "0123456789abcdef"[p[i] >> 4], s += "0123456789abcdef"[p[i] & 15];
+    for (size_t i = 0; i < n; ++i)
+        s += "0123456789abcdef"[p[i] >> 4], s += "0123456789abcdef"[p[i] & 15];
     return s;
 }
 
@@ -37,22 +38,31 @@ std::vector<std::array<uint8_t, 64>> corpus(size_t n)
     for (size_t k = 0; k < n; ++k) {
         uint8_t* b = blocks[k].data();
         if (k % 4 == 0) {
-            for (int i = 0; i < 64; ++i) b[i] = uint8_t(rng.next());
+            for (int i = 0; i < 64; ++i)
+                b[i] = uint8_t(rng.next());
         } else if (k % 4 == 1) {
             int base[4], dx[4], dy[4];
-            for (int& v : base) v = int(rng.next() & 255);
-            for (int& v : dx) v = int(rng.next() % 61) - 30;
-            for (int& v : dy) v = int(rng.next() % 61) - 30;
+            for (int& v : base)
+                v = int(rng.next() & 255);
+            for (int& v : dx)
+                v = int(rng.next() % 61) - 30;
+            for (int& v : dy)
+                v = int(rng.next() % 61) - 30;
             for (int i = 0; i < 64; ++i)
                 b[i] = clamp255(base[i % 4] + dx[i % 4] * (i / 4 % 4) + dy[i % 4] * (i / 16) + int(rng.next() % 7) - 3);
         } else if (k % 4 == 2) {
             uint8_t c[2][4];
-            for (auto& v : c) for (uint8_t& x : v) x = uint8_t(rng.next());
-            for (int i = 0; i < 16; ++i) std::memcpy(b + 4 * i, c[(rng.next() >> 7) & 1], 4);
+            for (auto& v : c)
+                for (uint8_t& x : v)
+                    x = uint8_t(rng.next());
+            for (int i = 0; i < 16; ++i)
+                std::memcpy(b + 4 * i, c[(rng.next() >> 7) & 1], 4);
         } else {
             int c[4];
-            for (int& v : c) v = int(rng.next() & 255);
-            for (int i = 0; i < 64; ++i) b[i] = clamp255(c[i % 4] + int(rng.next() % 5) - 2);
+            for (int& v : c)
+                v = int(rng.next() & 255);
+            for (int i = 0; i < 64; ++i)
+                b[i] = clamp255(c[i % 4] + int(rng.next() % 5) - 2);
         }
     }
     return blocks;
@@ -69,7 +79,8 @@ TEST(DxtTables, MatchTheLiteralSearch)
                 for (int hi = 0; hi < size; ++hi) {
                     const int eh = expand[hi], el = expand[lo];
                     const int err = std::abs((2 * eh + el) / 3 - v) + std::abs(eh - el) * 3 / 100;
-                    if (err < best) best = err, bestHi = hi, bestLo = lo;
+                    if (err < best)
+                        best = err, bestHi = hi, bestLo = lo;
                 }
             ASSERT_EQ(table[v][0], bestHi) << "v=" << v;
             ASSERT_EQ(table[v][1], bestLo) << "v=" << v;
@@ -86,11 +97,21 @@ TEST(DxtTables, MatchTheLiteralSearch)
 TEST(DxtBlocks, GoldenBytes)
 {
     const char* cases[][3] = {
-        {"d8501084a3f0bb2372059302be8030996bf55421114b658ab89d9ef0f0b69cd415586a9344a6075ded4e02fe7cab8db0983c7a2b9f0ba1ab4335afd2f24317d3", "afd64b599326bdd7", "fe027c78422cf649"},
-        {"f59ab9d9ce2745f845b8e7c800f0566751a6aa8fcc7f06aa7ca09760f32e31180923530ef31d10f893b871680fba82ff4e299439f661c9bd92ae1bff04d9ba92", "a7f9141e523b736b", "ff0ec2ca3941f181"},
-        {"4b60ead04342f5c33a2bf8b42c11fba53668d5b12b4fdaa21f3ce3931420e6861c76c199145fc68b0544ca7a002bcf6b0488ad7e006bb26f0054b35e003bbc51", "7d42570200ea5f55", "d051d036b2ac6f3f"},
-        {"759985eae275b4c5e392823ab49289ed6903e58e67668c92c85b2699cad6c2105ebca7fd728452328fa1a1b36e54c89d7c073d1d075dae9e5fb1774481b77edb", "d0b67250aa2deaad", "fd10da4132f8185a"},
-        {"52cde2eb6fc1f4ff85b3ffff9ca3ffff41c7e7f957b8f4ff6ea7ffff8b94ffff2db9eeff42a9fbff5a9affff778affff1aaef0ff2d9dffff4c90ffff637effff", "df949d2d2b2dbdb5", "ffeb013000000000"},
+        {"d8501084a3f0bb2372059302be8030996bf55421114b658ab89d9ef0f0b69cd415586a9344a6075ded4e02fe7cab8db0983c7a2b9f0ba"
+         "1ab4335afd2f24317d3",
+         "afd64b599326bdd7", "fe027c78422cf649"},
+        {"f59ab9d9ce2745f845b8e7c800f0566751a6aa8fcc7f06aa7ca09760f32e31180923530ef31d10f893b871680fba82ff4e299439f661c"
+         "9bd92ae1bff04d9ba92",
+         "a7f9141e523b736b", "ff0ec2ca3941f181"},
+        {"4b60ead04342f5c33a2bf8b42c11fba53668d5b12b4fdaa21f3ce3931420e6861c76c199145fc68b0544ca7a002bcf6b0488ad7e006bb"
+         "26f0054b35e003bbc51",
+         "7d42570200ea5f55", "d051d036b2ac6f3f"},
+        {"759985eae275b4c5e392823ab49289ed6903e58e67668c92c85b2699cad6c2105ebca7fd728452328fa1a1b36e54c89d7c073d1d075da"
+         "e9e5fb1774481b77edb",
+         "d0b67250aa2deaad", "fd10da4132f8185a"},
+        {"52cde2eb6fc1f4ff85b3ffff9ca3ffff41c7e7f957b8f4ff6ea7ffff8b94ffff2db9eeff42a9fbff5a9affff778affff1aaef0ff2d9df"
+         "fff4c90ffff637effff",
+         "df949d2d2b2dbdb5", "ffeb013000000000"},
         {"ffffffff", "ffffffffaaaaaaaa", "ffff000000000000"},
         {"00000000", "00000000aaaaaaaa", "0000000000000000"},
         {"ffffff00ffffffff", "ffffffff00000000", "ff00010000000000"},
@@ -122,7 +143,8 @@ TEST(DxtBlocks, CorpusMatchesReferenceHashes)
         ASSERT_GE(enc[0] | (enc[1] << 8), enc[2] | (enc[3] << 8)) << i;
         uint8_t dec[64];
         decodeDxt1Block(enc, dec);
-        for (int p = 0; p < 16; ++p) ASSERT_EQ(dec[4 * p + 3], 255) << i;
+        for (int p = 0; p < 16; ++p)
+            ASSERT_EQ(dec[4 * p + 3], 255) << i;
     }
     EXPECT_EQ(testutil::fnv1a(color), 0xee09aed9a7f143c2ull);
     EXPECT_EQ(testutil::fnv1a(alpha), 0x09c7ca7d1dacecd1ull);
@@ -137,7 +159,8 @@ TEST(DxtBlocks, FetchRepeatsEdgePixels)
     for (uint32_t w = 1; w <= 7; ++w) {
         for (uint32_t h = 1; h <= 7; ++h) {
             Bytes image(size_t(w) * h * 4, 9);
-            for (uint32_t i = 0; i < w * h; ++i) image[4 * i] = uint8_t(i % w), image[4 * i + 1] = uint8_t(i / w);
+            for (uint32_t i = 0; i < w * h; ++i)
+                image[4 * i] = uint8_t(i % w), image[4 * i + 1] = uint8_t(i / w);
             for (uint32_t y = 0; y < h; y += 4)
                 for (uint32_t x = 0; x < w; x += 4) {
                     uint8_t block[64];
@@ -160,7 +183,8 @@ TEST(DxtTexture, LoopsMatchBlockByBlock)
     const uint32_t w = 24, h = 12;
     const auto blocks = corpus(64);
     Bytes picture(w * h * 4), expect1, expect5;
-    for (size_t i = 0; i < picture.size(); ++i) picture[i] = blocks[i / 64][i % 64];
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = blocks[i / 64][i % 64];
     for (uint32_t y = 0; y < h; y += 4)
         for (uint32_t x = 0; x < w; x += 4) {
             uint8_t block[64], out[8];
@@ -197,16 +221,34 @@ TEST(Ycocg, SingleChannelBlocksGolden)
         uint8_t expect[8];
     };
     const Case cases[] = {
-        {encodeLumaBlock, {0, 4080, 17, 33, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4079, 16, 15, 1}, {0xFF, 0x00, 0x41, 0x72, 0xB7, 0x9C, 0x80, 0x24}},
-        {encodeLumaBlock, {1030, 1031, 1040, 1041, 1050, 1055, 1056, 1057, 1058, 1060, 1070, 1071, 1072, 1073, 1074, 1075}, {0x44, 0x40, 0xBF, 0xDD, 0x92, 0xE4, 0xB6, 0x49}},
-        {encodeChromaBlock, {0, 510, 255, 256, 254, 300, 200, 100, 400, 1, 509, 128, 383, 2, 3, 4}, {0xFF, 0x00, 0x01, 0x59, 0xF6, 0x0B, 0xBC, 0x24}},
-        {encodeChromaBlock, {255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 258}, {0x81, 0x7F, 0xA6, 0x4C, 0x99, 0x32, 0x65, 0x0A}},
-        {encodeAlphaPlaneBlock, {10, 11, 12, 13, 14, 15, 16, 10, 11, 12, 13, 14, 15, 16, 10, 16}, {0x10, 0x0A, 0x71, 0x39, 0x21, 0x2E, 0x27, 0x04}},
-        {encodeAlphaPlaneBlock, {0, 255, 0, 255, 128, 64, 192, 32, 224, 16, 240, 8, 248, 1, 254, 127}, {0xFF, 0x00, 0x41, 0x40, 0xEF, 0x0A, 0x82, 0xA0}},
+        {encodeLumaBlock,
+         {0, 4080, 17, 33, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4079, 16, 15, 1},
+         {0xFF, 0x00, 0x41, 0x72, 0xB7, 0x9C, 0x80, 0x24}},
+        {encodeLumaBlock,
+         {1030, 1031, 1040, 1041, 1050, 1055, 1056, 1057, 1058, 1060, 1070, 1071, 1072, 1073, 1074, 1075},
+         {0x44, 0x40, 0xBF, 0xDD, 0x92, 0xE4, 0xB6, 0x49}},
+        {encodeChromaBlock,
+         {0, 510, 255, 256, 254, 300, 200, 100, 400, 1, 509, 128, 383, 2, 3, 4},
+         {0xFF, 0x00, 0x01, 0x59, 0xF6, 0x0B, 0xBC, 0x24}},
+        {encodeChromaBlock,
+         {255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 258},
+         {0x81, 0x7F, 0xA6, 0x4C, 0x99, 0x32, 0x65, 0x0A}},
+        {encodeAlphaPlaneBlock,
+         {10, 11, 12, 13, 14, 15, 16, 10, 11, 12, 13, 14, 15, 16, 10, 16},
+         {0x10, 0x0A, 0x71, 0x39, 0x21, 0x2E, 0x27, 0x04}},
+        {encodeAlphaPlaneBlock,
+         {0, 255, 0, 255, 128, 64, 192, 32, 224, 16, 240, 8, 248, 1, 254, 127},
+         {0xFF, 0x00, 0x41, 0x40, 0xEF, 0x0A, 0x82, 0xA0}},
         // Flat values: equal endpoints and no indices, or endpoints rounded outward around them.
-        {encodeLumaBlock, {2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048}, {0x80, 0x80, 0, 0, 0, 0, 0, 0}},
-        {encodeLumaBlock, {2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040}, {0x80, 0x7F, 0x24, 0x49, 0x92, 0x24, 0x49, 0x92}},
-        {encodeChromaBlock, {301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301}, {0x97, 0x96, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D}},
+        {encodeLumaBlock,
+         {2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048},
+         {0x80, 0x80, 0, 0, 0, 0, 0, 0}},
+        {encodeLumaBlock,
+         {2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040},
+         {0x80, 0x7F, 0x24, 0x49, 0x92, 0x24, 0x49, 0x92}},
+        {encodeChromaBlock,
+         {301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301},
+         {0x97, 0x96, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D}},
     };
     for (const Case& c : cases) {
         uint8_t out[8];

@@ -20,7 +20,8 @@ Bytes block8(uint32_t colour, uint32_t index) { return cat({testing::u32(colour)
 Bytes repeat(const Bytes& unit, size_t times)
 {
     Bytes out;
-    while (times--) out.insert(out.end(), unit.begin(), unit.end());
+    while (times--)
+        out.insert(out.end(), unit.begin(), unit.end());
     return out;
 }
 
@@ -28,11 +29,14 @@ Bytes repeat(const Bytes& unit, size_t times)
 TEST(Packers, PinnedBytes)
 {
     const Bytes b = block8(0x12345678, 0x9ABCDEF0), unit = {9, 3, 1, 2, 3, 4, 5, 6};
-    const Bytes chroma = {7, 7, 0, 0, 0, 0, 0, 0, 8, 8, 0, 0, 0, 0, 0, 0}, noChroma = {28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const Bytes chroma = {7, 7, 0, 0, 0, 0, 0, 0, 8, 8, 0, 0, 0, 0, 0, 0},
+                noChroma = {28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     Bytes b16(16);
     std::iota(b16.begin(), b16.end(), uint8_t(1));
-    const Bytes u[4] = {{1, 2, 10, 11, 12, 13, 14, 15}, {3, 4, 20, 21, 22, 23, 24, 25},
-                        {3, 4, 10, 11, 12, 13, 14, 15}, {5, 6, 30, 31, 32, 33, 34, 35}};
+    const Bytes u[4] = {{1, 2, 10, 11, 12, 13, 14, 15},
+                        {3, 4, 20, 21, 22, 23, 24, 25},
+                        {3, 4, 10, 11, 12, 13, 14, 15},
+                        {5, 6, 30, 31, 32, 33, 34, 35}};
     const struct {
         uint32_t type;
         Bytes in, out;
@@ -53,7 +57,14 @@ TEST(Packers, PinnedBytes)
         // Two tiles: 7 repeats are one op 0 with run length 3 (data length 17,
         // one op in raw form 00 00); the second chroma unit is op 1 in each half.
         {2, cat({repeat(unit, 8), chroma, chroma}),
-         cat({{17, 0, 0, 0, 1, 0, 0, 0}, unit, {3}, {0, 0}, {28, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, chroma, {0, 1}, {0, 1}})},
+         cat({{17, 0, 0, 0, 1, 0, 0, 0},
+              unit,
+              {3},
+              {0, 0},
+              {28, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0},
+              chroma,
+              {0, 1},
+              {0, 1}})},
         // A composite op in full: unit 2 takes the endpoints of unit 1 (+10) and
         // the index bits 2 units back (+4, u16 distance - 1 = 1): op 17, data
         // 01 00; units 1 and 3 are op 3 (8 literals each); three ops of two
@@ -61,7 +72,8 @@ TEST(Packers, PinnedBytes)
         {2, cat({u[0], u[1], u[2], u[3], Bytes(16, 0)}),
          cat({{34, 0, 0, 0, 3, 0, 0, 0}, u[0], u[1], {1, 0}, u[3], {0, 3, 17, 3}, noChroma, Bytes(16, 0), {0, 0}})},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(packTexture(cases[i].type, cases[i].in), cases[i].out) << i;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(packTexture(cases[i].type, cases[i].in), cases[i].out) << i;
     PackStatistics s;
     packTexture(1, repeat(b16, 255 + 65535 + 7 + 2), &s);
     EXPECT_EQ(s.runContinuations, 1u);
@@ -77,8 +89,8 @@ TEST(Packers, Dxt1ReferencesAndCapacity)
 
     // A colour word 300 blocks back and a new index word: codes 0, 3 with
     // u16 300 - 258 = 42, 0 with the 4 literal bytes, at the very end.
-    const Bytes tex = cat({block8(0xCAFE1234, 0x11111111), repeat(block8(0x0F0F0F0F, 0x22222222), 299),
-                           block8(0xCAFE1234, 0x77665544)});
+    const Bytes tex = cat(
+        {block8(0xCAFE1234, 0x11111111), repeat(block8(0x0F0F0F0F, 0x22222222), 299), block8(0xCAFE1234, 0x77665544)});
     PackStatistics s;
     const Bytes p = packTexture(0, tex, &s);
     ASSERT_GE(p.size(), 10u);
@@ -122,7 +134,8 @@ TEST(Packers, AlphaRunsAndDeclines)
     EXPECT_EQ(packDxt5(hundred.data(), 40, out.data(), 4096), 0u);
     std::mt19937 rng(3);
     Bytes noise(480), small(100 + 1, 0xEE);
-    for (auto& x : noise) x = uint8_t(rng());
+    for (auto& x : noise)
+        x = uint8_t(rng());
     EXPECT_EQ(packYcg6(small.data(), 100, noise.data(), 480), 0u);
     EXPECT_EQ(small[100], 0xEE);
 }
@@ -203,8 +216,8 @@ TEST(OpStream, Forms)
 // by search) hits the case at value 10.
 TEST(OpStream, RareValueKeepsFrequencyOne)
 {
-    const uint32_t counts[18] = {50557, 36303, 4748,  13071, 16134, 20525, 37324, 23793, 47025,
-                                 39213, 1,     1429,  49374, 4595,  48761, 17513, 12866, 42532};
+    const uint32_t counts[18] = {50557, 36303, 4748, 13071, 16134, 20525, 37324, 23793, 47025,
+                                 39213, 1,     1429, 49374, 4595,  48761, 17513, 12866, 42532};
     const uint32_t n = std::accumulate(counts, counts + 18, 0u);
     uint16_t f[18];
     uint32_t raised = 0;
@@ -214,13 +227,15 @@ TEST(OpStream, RareValueKeepsFrequencyOne)
     EXPECT_EQ(std::accumulate(f, f + 18, 0u), 1024u);
     EXPECT_EQ(*std::min_element(f, f + 18), 1);
     Bytes ops;
-    for (uint32_t s = 0; s < 18; ++s) ops.insert(ops.end(), counts[s], uint8_t(s));
+    for (uint32_t s = 0; s < 18; ++s)
+        ops.insert(ops.end(), counts[s], uint8_t(s));
     std::shuffle(ops.begin(), ops.end(), std::mt19937(n));
     expectRoundTrip(ops);
     // Smaller streams with a value seen once never need the lift.
     for (uint32_t m = 2000; m < 140000; m += 997) {
         uint32_t c[18];
-        for (uint32_t s = 0; s < 18; ++s) c[s] = s == 17 ? 1 : (m - 1) / 17;
+        for (uint32_t s = 0; s < 18; ++s)
+            c[s] = s == 17 ? 1 : (m - 1) / 17;
         c[0] += (m - 1) % 17;
         ASSERT_TRUE(normaliseOpCounts(c, m, f, &raised));
         EXPECT_EQ(raised, 0u) << m;
@@ -232,12 +247,16 @@ TEST(OpStream, RejectsMalformedStreams)
 {
     Bytes ops(3000);
     std::mt19937 rng(5);
-    for (auto& op : ops) op = uint8_t(rng() % 18);
+    for (auto& op : ops)
+        op = uint8_t(rng() % 18);
     const Bytes s = writeOps(ops);
     Bytes back(ops.size());
-    auto reads = [&](const Bytes& stream, size_t len, uint32_t n) { return readOpStream(stream.data(), len, back.data(), n); };
+    auto reads = [&](const Bytes& stream, size_t len, uint32_t n) {
+        return readOpStream(stream.data(), len, back.data(), n);
+    };
     // Every truncation, and the form tag 3.
-    for (size_t len = 0; len < s.size(); ++len) EXPECT_EQ(reads(s, len, 3000), 0u) << len;
+    for (size_t len = 0; len < s.size(); ++len)
+        EXPECT_EQ(reads(s, len, 3000), 0u) << len;
     Bytes bad = s;
     bad[0] |= 3;
     EXPECT_EQ(reads(bad, bad.size(), 3000), 0u);

@@ -40,7 +40,8 @@ void makeBlock(Kind kind, Rng& rng, uint8_t* px, size_t stride)
     int base[4], levels[4][4], dx[4], dy[4];
     for (int c = 0; c < 4; ++c) {
         base[c] = rng.below(256), dx[c] = rng.below(41) - 20, dy[c] = rng.below(41) - 20;
-        for (int& l : levels[c]) l = rng.below(256);
+        for (int& l : levels[c])
+            l = rng.below(256);
     }
     const int n = 2 + rng.below(3), mode = rng.below(3), noise = rng.below(4);
     auto value = [&](int i, int c, int pick) {
@@ -52,11 +53,13 @@ void makeBlock(Kind kind, Rng& rng, uint8_t* px, size_t stride)
             return base[c] + dx[c] * (i % 4) + dy[c] * (i / 4) + (noise ? rng.below(2 * noise + 1) - noise : 0);
         if (c < 3 || kind <= Constant)
             return base[c];
-        return kind == VaryingAlpha ? rng.below(256) : std::array{0, 255, 0, 1, 254, 255}[2 * rng.below(3) + rng.below(2)];
+        return kind == VaryingAlpha ? rng.below(256)
+                                    : std::array{0, 255, 0, 1, 254, 255}[2 * rng.below(3) + rng.below(2)];
     };
     for (int i = 0; i < 16; ++i) {
         const int pick = rng.below(n);
-        for (int c = 0; c < 4; ++c) at(i)[c] = clamp255(value(i, c, pick));
+        for (int c = 0; c < 4; ++c)
+            at(i)[c] = clamp255(value(i, c, pick));
     }
     for (int k = kind == NearConstant ? 1 + rng.below(4) : 0; k > 0; --k)
         at(rng.below(16))[rng.below(4)] = clamp255(base[rng.below(4)] + rng.below(5) - 2);
@@ -133,8 +136,8 @@ TEST(SimdLevels, RandomBlocksMatchScalar)
 // pictures, cropped), from one block or tile to wide ones.
 TEST(SimdLevels, PicturesMatchScalar)
 {
-    const std::pair<uint32_t, uint32_t> sizes[] = {{4, 4},   {12, 8},   {20, 12},  {8, 8},    {16, 24},  {24, 16},
-                                                   {32, 8},  {40, 40},  {52, 36},  {56, 32},  {72, 24},  {136, 48},
+    const std::pair<uint32_t, uint32_t> sizes[] = {{4, 4},    {12, 8},   {20, 12},   {8, 8},     {16, 24}, {24, 16},
+                                                   {32, 8},   {40, 40},  {52, 36},   {56, 32},   {72, 24}, {136, 48},
                                                    {148, 44}, {200, 64}, {1000, 64}, {1368, 440}};
     const auto contents = render(zemo3::content::contentNames(), 1368, 440);
     Rng rng{7};
@@ -143,7 +146,8 @@ TEST(SimdLevels, PicturesMatchScalar)
         expectEncodersMatch(blockPicture(w, h, rng), w, h, "blocks " + size);
         for (const auto& [name, full] : contents) {
             Bytes crop(size_t(w) * h * 4);
-            for (uint32_t y = 0; y < h; ++y) std::copy_n(&full[size_t(y) * 1368 * 4], w * 4, &crop[size_t(y) * w * 4]);
+            for (uint32_t y = 0; y < h; ++y)
+                std::copy_n(&full[size_t(y) * 1368 * 4], w * 4, &crop[size_t(y) * w * 4]);
             expectEncodersMatch(crop, w, h, name + " " + size);
             ASSERT_FALSE(HasFatalFailure());
         }
@@ -153,7 +157,7 @@ TEST(SimdLevels, PicturesMatchScalar)
 uint32_t packWith(SimdLevel k, uint32_t type, const Bytes& in, Bytes& out)
 {
     const uint32_t n = uint32_t(in.size()), cap = uint32_t(out.size());
-    return type == 0 ? packDxt1With(k, in.data(), n, out.data(), cap)
+    return type == 0   ? packDxt1With(k, in.data(), n, out.data(), cap)
            : type == 1 ? packDxt5With(k, in.data(), n, out.data(), cap)
            : type == 2 ? packYcg6With(k, out.data(), cap, in.data(), n)
                        : packYg10With(k, out.data(), cap, in.data(), n);
@@ -210,8 +214,10 @@ TEST(SimdLevels, EnvironmentCapsTheLevel)
         return;
     }
     const SimdLevel top = activeSimdLevel();
-    for (auto [setting, expected] : {std::pair{"scalar", SimdLevel::Scalar}, {"sse2", std::min(top, SimdLevel::Sse2)},
-                                     {"avx2", top}, {"fastest", top}}) {
+    for (auto [setting, expected] : {std::pair{"scalar", SimdLevel::Scalar},
+                                     {"sse2", std::min(top, SimdLevel::Sse2)},
+                                     {"avx2", top},
+                                     {"fastest", top}}) {
         const auto r = testutil::run({{"ZEMO_KERNEL", setting}, {"ZEMO_TEST_EXPECTED_KERNEL", simdLevelName(expected)}},
                                      testutil::self() + " --gtest_filter=SimdLevels.EnvironmentCapsTheLevel");
         EXPECT_EQ(r.code, 0) << setting << "\n" << r.out;

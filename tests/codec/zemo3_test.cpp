@@ -23,14 +23,30 @@ TEST(Zemo3Frame, SizesAndLimits)
         uint32_t type, w, h, size;
         bool fits;
     } cases[] = {
-        {0, 1920, 1080, 1044480, true},     {1, 1920, 1080, 2088960, true},      {2, 1920, 1080, 1566720, true},
-        {3, 1920, 1080, 2611200, true},     {4, 1920, 1080, 1044480, true},      {5, 1920, 1080, 2088960, true},
-        {6, 1920, 1080, 16588800, true},    {7, 1920, 1080, 4147200, true},      {8, 1920, 1080, 0, false},
-        {9, 16, 16, 0, false},              {0, 17, 17, 512, true},              {2, 17, 17, 768, true},
-        {3, 32, 32, 1280, true},            {0, 16, 16, 128, true},              {0, 0, 0, 0, false},
-        {0, 0, 1080, 0, false},             {0, 23168, 23168, 268378112, true},  {0, 23184, 23184, 268748928, false},
-        {1, 46336, 46336, 2147024896, false}, {1, 46352, 46352, 0, false},       {2, 65536, 16384, 805306368, false},
-        {3, 65536, 32768, 0, false},        {0, 0xFFFFFFFFu, 1, 0, false},       {6, 0x10000, 0x8000, 0, false},
+        {0, 1920, 1080, 1044480, true},
+        {1, 1920, 1080, 2088960, true},
+        {2, 1920, 1080, 1566720, true},
+        {3, 1920, 1080, 2611200, true},
+        {4, 1920, 1080, 1044480, true},
+        {5, 1920, 1080, 2088960, true},
+        {6, 1920, 1080, 16588800, true},
+        {7, 1920, 1080, 4147200, true},
+        {8, 1920, 1080, 0, false},
+        {9, 16, 16, 0, false},
+        {0, 17, 17, 512, true},
+        {2, 17, 17, 768, true},
+        {3, 32, 32, 1280, true},
+        {0, 16, 16, 128, true},
+        {0, 0, 0, 0, false},
+        {0, 0, 1080, 0, false},
+        {0, 23168, 23168, 268378112, true},
+        {0, 23184, 23184, 268748928, false},
+        {1, 46336, 46336, 2147024896, false},
+        {1, 46352, 46352, 0, false},
+        {2, 65536, 16384, 805306368, false},
+        {3, 65536, 32768, 0, false},
+        {0, 0xFFFFFFFFu, 1, 0, false},
+        {6, 0x10000, 0x8000, 0, false},
     };
     uint8_t small[64];
     for (auto& c : cases) {
@@ -70,7 +86,8 @@ TEST(Zemo3Frame, ConcurrentCompressCallsAgree)
                     sizes[i] = c.compress(results[i].data(), p.data(), c.outputBound(), 0, 160 * 4);
                 }
             });
-        for (auto& th : ts) th.join();
+        for (auto& th : ts)
+            th.join();
         EXPECT_GT(sizes[0], 12);
         EXPECT_EQ(sizes, std::vector<int32_t>(6, sizes[0]));
         EXPECT_EQ(results, std::vector<testing::Bytes>(6, results[0]));
@@ -117,8 +134,12 @@ TEST(Zemo3Frame, PackedAndPaddedRowsGiveTheSameFrame)
 // makes for each type.
 TEST(Zemo3Codec, DescriptionAndCompressors)
 {
-    const char* names[] = {"Normal Quality, No Alpha", "Normal Quality, With Alpha", "High Quality, No Alpha",
-                           "High Quality, With Alpha", "UV Map", "MASK"};
+    const char* names[] = {"Normal Quality, No Alpha",
+                           "Normal Quality, With Alpha",
+                           "High Quality, No Alpha",
+                           "High Quality, With Alpha",
+                           "UV Map",
+                           "MASK"};
     const int nameOf[10] = {0, 1, 2, 3, 0, 1, 4, 5, 0, 0};
     for (uint32_t t = 0; t < 10; ++t) {
         EXPECT_STREQ(formatTypeName(t), names[nameOf[t]]) << t;
@@ -133,7 +154,8 @@ TEST(Zemo3Codec, DescriptionAndCompressors)
     const auto& choices = info.formatTypeParam().choices();
     ASSERT_EQ(choices.size(), 6u);
     for (size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(std::tie(choices[i].value, choices[i].name), std::tuple(std::array{0u, 1u, 2u, 3u, 6u, 7u}[i], names[i]));
+        EXPECT_EQ(std::tie(choices[i].value, choices[i].name),
+                  std::tuple(std::array{0u, 1u, 2u, 3u, 6u, 7u}[i], names[i]));
     EXPECT_EQ(info.fourCC(), fourCC("ZMQ3"));
     for (auto [code, name] :
          {std::pair{fourCC("ZMQ3"), "Zemo ZMQ3"}, {fourCC("ABCD"), "Zemo"}, {fourCC("ZMQI"), "Zemo ZMQI"}}) {
@@ -147,7 +169,8 @@ TEST(Zemo3Codec, DescriptionAndCompressors)
     const auto copy = info.clone();
     auto* z = dynamic_cast<VideoCodecInfoZemo3*>(copy.get());
     ASSERT_NE(z, nullptr);
-    EXPECT_EQ(std::tuple(z->formatType(), z->dxtOnlyParam().value(), z->fourCC()), std::tuple(3u, true, fourCC("ZMQI")));
+    EXPECT_EQ(std::tuple(z->formatType(), z->dxtOnlyParam().value(), z->fourCC()),
+              std::tuple(3u, true, fourCC("ZMQI")));
 
     VideoStreamDescription stream(1920, 1080, 30, 1, &info);
     EXPECT_EQ(stream.fourCC, fourCC("ZMQI"));

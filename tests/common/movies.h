@@ -138,9 +138,9 @@ inline Run zemo3(const std::string& args) { return run(std::string(ZEMO3_BINARY)
 inline std::string renderEveryType(const TempDir& dir, const std::string& size, const std::string& seconds)
 {
     for (const char* compression : kCompressions) {
-        const Run r = zemo3("render --demo --size " + size + " --duration " + seconds + " --compression " +
-                            compression + " -o " + dir.file(std::string(compression) + ".mov") + " --module " +
-                            ZEMO_MODULE_PATH);
+        const Run r =
+            zemo3("render --demo --size " + size + " --duration " + seconds + " --compression " + compression + " -o " +
+                  dir.file(std::string(compression) + ".mov") + " --module " + ZEMO_MODULE_PATH);
         if (r.code != 0)
             return std::string(compression) + ": " + r.err;
     }

@@ -36,8 +36,8 @@ inline Bytes readPam(const std::string& file, int width, int height)
 inline std::vector<Bytes> referencePictures(const std::string& movie, const TempDir& dir, const std::string& prefix,
                                             int width, int height, int frames, std::string* why)
 {
-    const Run r = run(std::string(ZEMO3_BINARY) + " decode \"" + movie + "\" -o \"" + dir.file(prefix + "_%03d.pam") +
-                      "\"");
+    const Run r =
+        run(std::string(ZEMO3_BINARY) + " decode \"" + movie + "\" -o \"" + dir.file(prefix + "_%03d.pam") + "\"");
     if (r.code != 0) {
         *why = "zemo3 decode " + movie + ": " + r.err;
         return {};

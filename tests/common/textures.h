@@ -33,7 +33,8 @@ inline const char* contentName(Content c)
 inline Bytes cat(std::initializer_list<Bytes> parts)
 {
     Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
@@ -45,7 +46,8 @@ inline std::vector<SimdLevel> fastLevels()
 {
     std::vector<SimdLevel> levels;
     for (SimdLevel level : kSimdLevels)
-        if (level != SimdLevel::Scalar && simdLevelSupported(level)) levels.push_back(level);
+        if (level != SimdLevel::Scalar && simdLevelSupported(level))
+            levels.push_back(level);
     return levels;
 }
 
@@ -59,14 +61,16 @@ inline Bytes makePicture(Content content, uint32_t pw, uint32_t ph, uint32_t see
     uint8_t tile[7][13][4];
     for (auto& row : tile)
         for (auto& px : row)
-            for (auto& c : px) c = uint8_t(rng() & 0xF0);
+            for (auto& c : px)
+                c = uint8_t(rng() & 0xF0);
     for (uint32_t y = 0; y < ph; ++y) {
         for (uint32_t x = 0; x < pw; ++x) {
             uint8_t* px = &p[(size_t(y) * pw + x) * 4];
             switch (content) {
             case Content::Random:
             case Content::Alphabet:
-                for (int c = 0; c < 4; ++c) px[c] = uint8_t(rng());
+                for (int c = 0; c < 4; ++c)
+                    px[c] = uint8_t(rng());
                 break;
             case Content::Smooth:
                 px[0] = uint8_t(128 + 100 * std::sin(x * 0.031 + y * 0.017));
@@ -76,7 +80,8 @@ inline Bytes makePicture(Content content, uint32_t pw, uint32_t ph, uint32_t see
                 break;
             case Content::Repetitive:
                 std::memcpy(px, tile[y % 7][x % 13], 4);
-                if ((x / 32 + y / 32) % 3 == 0) px[0] = px[1] = px[2] = 40, px[3] = 255;
+                if ((x / 32 + y / 32) % 3 == 0)
+                    px[0] = px[1] = px[2] = 40, px[3] = 255;
                 break;
             case Content::Still:
                 px[0] = 90, px[1] = 140, px[2] = 200, px[3] = 255;
@@ -100,12 +105,15 @@ inline Bytes makeAlphabetUnits(size_t units, uint32_t seed, size_t stride = 1, b
     std::mt19937 rng(seed);
     uint16_t endpoints[12];
     uint32_t pieces[10];
-    for (auto& e : endpoints) e = uint16_t(rng());
-    for (auto& pc : pieces) pc = rng() & 0xFFFFFF;
+    for (auto& e : endpoints)
+        e = uint16_t(rng());
+    for (auto& pc : pieces)
+        pc = rng() & 0xFFFFFF;
     auto unit = [&](size_t u) { return &t[u * 8]; };
     auto farBack = [&](size_t u) -> size_t {
         const size_t blocks = u / stride;
-        if (blocks == 0) return 0;
+        if (blocks == 0)
+            return 0;
         const uint32_t r = rng() % 4;
         const size_t d = r == 0 ? 1 : r == 1 ? 2 + rng() % 256 : r == 2 ? 258 + rng() % 65536 : 1 + rng() % blocks;
         return std::min(d, blocks) * stride;
@@ -113,12 +121,15 @@ inline Bytes makeAlphabetUnits(size_t units, uint32_t seed, size_t stride = 1, b
     for (size_t u = 0; u < units;) {
         const uint32_t kind = rng() % 16;
         if (u == 0 || kind >= 14) {
-            for (int b = 0; b < 8; ++b) unit(u)[b] = uint8_t(rng());
+            for (int b = 0; b < 8; ++b)
+                unit(u)[b] = uint8_t(rng());
             ++u;
         } else if (kind < 3 && u >= stride) {
             size_t k = kind == 0 ? 1 + rng() % 3 : kind == 1 || !longRuns ? 4 + rng() % 20 : 250 + rng() % 400;
-            if (kind == 2 && units > 100000 && rng() % 16 == 0) k = 65790 + rng() % 1000;
-            for (; k > 0 && u < units; --k, ++u) std::memcpy(unit(u), unit(u - stride), 8);
+            if (kind == 2 && units > 100000 && rng() % 16 == 0)
+                k = 65790 + rng() % 1000;
+            for (; k > 0 && u < units; --k, ++u)
+                std::memcpy(unit(u), unit(u - stride), 8);
         } else if (kind < 6) {
             std::memcpy(unit(u), unit(u - farBack(u)), 8);
             ++u;
@@ -148,10 +159,18 @@ inline Bytes encodeTexture(uint32_t type, const Bytes& picture, uint32_t pw, uin
 {
     Bytes t(type == 0 ? size_t(pw) * ph / 2 : type == 1 ? size_t(pw) * ph : size_t(pw) * ph * (type == 2 ? 3 : 5) / 4);
     switch (type) {
-    case 0: encodeDxt1Texture(picture.data(), pw, ph, t.data()); break;
-    case 1: encodeDxt5Texture(picture.data(), pw, ph, t.data()); break;
-    case 2: encodeYcg6(picture.data(), pw, ph, t.data()); break;
-    default: encodeYg10(picture.data(), pw, ph, t.data()); break;
+    case 0:
+        encodeDxt1Texture(picture.data(), pw, ph, t.data());
+        break;
+    case 1:
+        encodeDxt5Texture(picture.data(), pw, ph, t.data());
+        break;
+    case 2:
+        encodeYcg6(picture.data(), pw, ph, t.data());
+        break;
+    default:
+        encodeYg10(picture.data(), pw, ph, t.data());
+        break;
     }
     return t;
 }
@@ -169,8 +188,10 @@ inline Bytes makeTexture(uint32_t type, Content content, uint32_t pw, uint32_t p
         // every alpha code and whole-block runs occur.
         std::mt19937 rng(seed ^ 0x5A5A);
         for (size_t b = 1; b < size / 16; ++b) {
-            if (rng() % 8 != 0) std::memcpy(&t[b * 16], &t[b * 16 - 16], 8);
-            if (rng() % 16 == 0) std::memcpy(&t[b * 16 + 8], &t[b * 16 - 8], 8);
+            if (rng() % 8 != 0)
+                std::memcpy(&t[b * 16], &t[b * 16 - 16], 8);
+            if (rng() % 16 == 0)
+                std::memcpy(&t[b * 16 + 8], &t[b * 16 - 8], 8);
         }
     }
     return t;
@@ -187,11 +208,15 @@ inline Bytes packTexture(uint32_t type, const Bytes& t, PackStatistics* stats = 
     uint8_t* o = out.data();
     uint32_t r;
     if (stats)
-        r = type == 0 ? packDxt1(t.data(), n, o, cap, *stats) : type == 1 ? packDxt5(t.data(), n, o, cap, *stats)
-            : type == 2 ? packYcg6(o, cap, t.data(), n, *stats) : packYg10(o, cap, t.data(), n, *stats);
+        r = type == 0   ? packDxt1(t.data(), n, o, cap, *stats)
+            : type == 1 ? packDxt5(t.data(), n, o, cap, *stats)
+            : type == 2 ? packYcg6(o, cap, t.data(), n, *stats)
+                        : packYg10(o, cap, t.data(), n, *stats);
     else
-        r = type == 0 ? packDxt1(t.data(), n, o, cap) : type == 1 ? packDxt5(t.data(), n, o, cap)
-            : type == 2 ? packYcg6(o, cap, t.data(), n) : packYg10(o, cap, t.data(), n);
+        r = type == 0   ? packDxt1(t.data(), n, o, cap)
+            : type == 1 ? packDxt5(t.data(), n, o, cap)
+            : type == 2 ? packYcg6(o, cap, t.data(), n)
+                        : packYg10(o, cap, t.data(), n);
     out.resize(std::min(r, cap + 1));
     return out;
 }
@@ -209,7 +234,8 @@ inline bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = null
     const Bytes f(frame);
     Bytes t(d.textureBytes());
     const bool ok = decode(d, t.data(), f.empty() ? nullptr : f.data(), f.size(), t.size());
-    if (out) *out = std::move(t);
+    if (out)
+        *out = std::move(t);
     return ok;
 }
 

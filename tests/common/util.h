@@ -6,8 +6,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #include <sys/wait.h>
@@ -74,7 +74,8 @@ inline std::string slurp(const std::string& file)
 
 inline void writeFile(const std::string& file, const Bytes& bytes)
 {
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // Threads of this process, as the system lists them.
@@ -104,10 +105,7 @@ struct Run {
 };
 
 // This test program's own file, quoted for a command line.
-inline std::string self()
-{
-    return "\"" + platform::executablePath() + "\"";
-}
+inline std::string self() { return "\"" + platform::executablePath() + "\""; }
 
 // Runs a command line through the shell (cmd.exe on Windows) with nothing on
 // its standard input.

@@ -25,7 +25,7 @@ TEST(TestContent, EveryContentAtOddSizesIsDeterministicAndMatted)
             ASSERT_EQ(a[0].size(), size_t(w) * h * 4);
             EXPECT_EQ(first, a[0]);
             if (name == "noise")
-                continue;  // no matte
+                continue;                            // no matte
             if (name != "smptehdbars" && w >= 64) {  // the bars stand still, the band needs room
                 EXPECT_NE(a[0], a[1]);
             }

@@ -13,7 +13,11 @@ namespace {
 // Stands in for the format registry, which lives in a library above the core.
 struct CountingRegistry : nox::FormatRegistry {
     static inline int shutdowns = 0, alive = 0;
-    CountingRegistry() { ++alive; nox::log(nox::LOG_INFO, "registry built"); }
+    CountingRegistry()
+    {
+        ++alive;
+        nox::log(nox::LOG_INFO, "registry built");
+    }
     ~CountingRegistry() override { --alive; }
     void shutdownFormats() override { ++shutdowns; }
 };
@@ -33,14 +37,16 @@ TEST(Context, BringUpByFeatureMask)
     EXPECT_EQ(fallback->taskManager(), nullptr);
     EXPECT_TRUE(LogCapture::take().empty());
 
-    const std::string pool = "   INFO:     Created TaskManager with " +
-                             std::to_string(nox::TaskManager::defaultWorkerCount()) + " threads.";
+    const std::string pool =
+        "   INFO:     Created TaskManager with " + std::to_string(nox::TaskManager::defaultWorkerCount()) + " threads.";
     struct Case {
         uint32_t mask;
         bool registryLibrary, params;
         std::vector<std::string> lines;  // between the opening and the closing line
     } cases[] = {
-        {132, true, false,  // the exporter's mask
+        {132,
+         true,
+         false,  // the exporter's mask
          {pool, "   INFO:     Creating VideoFormatManager", "   INFO:         registry built",
           "   INFO:     Created VideoFormatManager"}},
         {0x20 | 0x800, true, true, {pool}},  // input alone creates the pool too
@@ -97,9 +103,9 @@ TEST(Logger, MaskTagsAndFormatting)
     nox::logf(nox::LOG_INFO, "%s|%d", big.c_str(), 42);
     nox::logf(nox::LOG_DEBUG, "%s", "never");
     nox::logParts(nox::LOG_ERROR, "flag ", true, " ", false, " pi ", 3.14159, " n ", 12345);
-    EXPECT_EQ(LogCapture::take(), (std::vector<std::string>{"WARNING: m", "UNKNOWN: m", "UNKNOWN: m",
-                                                            "   INFO: " + big + "|42",
-                                                            "  ERROR: flag true false pi 3.14 n 12345"}));
+    EXPECT_EQ(LogCapture::take(),
+              (std::vector<std::string>{"WARNING: m", "UNKNOWN: m", "UNKNOWN: m", "   INFO: " + big + "|42",
+                                        "  ERROR: flag true false pi 3.14 n 12345"}));
 }
 
 TEST(Params, SerialisedStateCopiesValues)

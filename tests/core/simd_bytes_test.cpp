@@ -62,8 +62,10 @@ TEST(Bytes, LittleEndianAtAnyAlignment)
             std::vector<uint8_t> buffer(24, 0x5A);
             std::copy_n(wire.begin(), c.bytes, buffer.begin() + offset);
             const uint8_t* p = buffer.data() + offset;
-            const uint64_t loaded = c.bytes == 2 ? loadLe16(p) : c.bytes == 4 ? loadLe32(p)
-                                    : c.bytes == 6 ? loadLe48(p) : loadLe64(p);
+            const uint64_t loaded = c.bytes == 2   ? loadLe16(p)
+                                    : c.bytes == 4 ? loadLe32(p)
+                                    : c.bytes == 6 ? loadLe48(p)
+                                                   : loadLe64(p);
             EXPECT_EQ(loaded, c.value) << c.bytes << " bytes at " << offset;
 
             std::vector<uint8_t> stored(24, 0x5A);

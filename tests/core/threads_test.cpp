@@ -13,11 +13,11 @@
 #include "log_capture.h"
 
 using namespace std::chrono_literals;
-using ::testing::ElementsAre;
-using ::testing::StartsWith;
 using nox::SyncEvent;
 using nox::TaskHandle;
 using nox::TaskManager;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -36,8 +36,7 @@ struct Sleeper : nox::Thread {
         ++runs;
         if (!obeys)
             std::this_thread::sleep_for(200ms);
-        while (obeys && !sleepUnlessStopped(1000)) {
-        }
+        while (obeys && !sleepUnlessStopped(1000)) {}
     }
     bool obeys;
     std::atomic<int> runs{0};
@@ -111,8 +110,14 @@ TEST(ThreadTest, PriorityLevelsAndWorkerCounts)
     for (int level = -1; level <= 11; ++level)
         EXPECT_EQ(nox::Thread::priorityForLevel(level), expected[level + 1]) << level;
     // Hardware concurrency, processor count, workers.
-    for (auto [hw, procs, workers] : {std::tuple{1u, 1u, 2}, {2u, 2u, 2}, {4u, 4u, 2}, {8u, 8u, 6}, {16u, 16u, 14},
-                                      {0u, 8u, 6}, {8u, 2u, 2}, {300u, 300u, 42}})
+    for (auto [hw, procs, workers] : {std::tuple{1u, 1u, 2},
+                                      {2u, 2u, 2},
+                                      {4u, 4u, 2},
+                                      {8u, 8u, 6},
+                                      {16u, 16u, 14},
+                                      {0u, 8u, 6},
+                                      {8u, 2u, 2},
+                                      {300u, 300u, 42}})
         EXPECT_EQ(TaskManager::workerCountFor(hw, procs), workers) << hw << " " << procs;
 }
 
@@ -195,7 +200,11 @@ TEST_F(Pool, WaitAndPollCodesAndABusyHandle)
     // A task a worker is running: poll answers 2 at once, a second start is refused, wait blocks.
     SyncEvent started, release;
     TaskHandle h;
-    ASSERT_TRUE(h.start(1, 0, [&] { started.signal(); release.wait(); ++ran; }));
+    ASSERT_TRUE(h.start(1, 0, [&] {
+        started.signal();
+        release.wait();
+        ++ran;
+    }));
     started.wait();
     EXPECT_EQ(h.poll(true), 2);
     {
@@ -203,7 +212,10 @@ TEST_F(Pool, WaitAndPollCodesAndABusyHandle)
         EXPECT_FALSE(h.start(1, 0, [&] { ran += 100; }));
         EXPECT_THAT(LogCapture::take(), ElementsAre(StartsWith("WARNING: ")));
     }
-    std::thread t([&] { std::this_thread::sleep_for(20ms); release.signal(); });
+    std::thread t([&] {
+        std::this_thread::sleep_for(20ms);
+        release.signal();
+    });
     EXPECT_EQ(h.wait(true), 2);
     EXPECT_EQ(ran, 2);
     t.join();

@@ -28,7 +28,11 @@ TEST(ExportRates, FixedPointRatesBecomeFractions)
         {1964114, 148861, 4967},  // 29.97
         {1571291, 91900, 3833},   // 23.976
         {3928228, 297722, 4967},  // 59.94
-        {24 << 16, 24, 1},        {25 << 16, 25, 1}, {30 << 16, 30, 1}, {50 << 16, 50, 1}, {60 << 16, 60, 1},
+        {24 << 16, 24, 1},
+        {25 << 16, 25, 1},
+        {30 << 16, 30, 1},
+        {50 << 16, 50, 1},
+        {60 << 16, 60, 1},
         {(25 << 16) / 2, 25, 2},  // 12.5
         {0, 0, 1},
         {-(25 << 16), -25, 1},
@@ -52,8 +56,8 @@ TEST(ExportPixels, ArgbBecomesRgbaLikeTheByteLoopAndDeepValuesAreScaled)
         convertPixels(argbWorld(argb, width, height, rowbytes), false, out.data(), outRow);
         for (size_t y = 0; y < size_t(height); ++y)
             for (size_t i = 0; i < outRow; ++i)
-                ASSERT_EQ(out[y * outRow + i], i < outRow - 4 ? argb[y * size_t(rowbytes) + i / 4 * 4 + (i + 1) % 4]
-                                                              : 0x5A)
+                ASSERT_EQ(out[y * outRow + i],
+                          i < outRow - 4 ? argb[y * size_t(rowbytes) + i / 4 * 4 + (i + 1) % 4] : 0x5A)
                     << "width " << width << " byte " << i << " row " << y;
     }
     // 16 bits: A, R, G, B in the host's 0..32768.
@@ -166,8 +170,8 @@ TEST_F(FramePath, BadWorldsAndDeepFramesAreRefusedAndNotCounted)
     Bytes data(64 * 48 * 8);
     const struct {
         A_long flags, width, height, rowbytes;
-    } cases[] = {{1, 64, 48, 512},   {0, 64, 0, 256},       {0, 0, 48, 256},       {0, 64, 48, 100},
-                 {0, 64, 48, -256},  {0, 64, 1 << 20, 1 << 20}, {0, 32, 48, 256}, {0, 64, 40, 256}};
+    } cases[] = {{1, 64, 48, 512},  {0, 64, 0, 256},           {0, 0, 48, 256},  {0, 64, 48, 100},
+                 {0, 64, 48, -256}, {0, 64, 1 << 20, 1 << 20}, {0, 32, 48, 256}, {0, 64, 40, 256}};
     for (const auto& c : cases) {
         PF_EffectWorld world = argbWorld(data, c.width, c.height, c.rowbytes);
         world.world_flags = c.flags;

@@ -67,8 +67,8 @@ inline Bytes compressed(uint32_t type, uint32_t width, uint32_t height, const By
     for (size_t i = 0; i < argb.size(); i += 4)
         rgba[i] = argb[i + 1], rgba[i + 1] = argb[i + 2], rgba[i + 2] = argb[i + 3], rgba[i + 3] = argb[i];
     Bytes frame(compressor->outputBound(), 0);
-    frame.resize(size_t(std::max(compressor->compress(frame.data(), rgba.data(), uint32_t(frame.size()), 0,
-                                                      int32_t(rowBytes)), 0)));
+    frame.resize(size_t(
+        std::max(compressor->compress(frame.data(), rgba.data(), uint32_t(frame.size()), 0, int32_t(rowBytes)), 0)));
     return frame;
 }
 
@@ -125,9 +125,9 @@ inline HookedWriter* hookedWriter(const std::string& path, uint32_t width, uint3
 {
     static nox::VideoCodecInfoZemo3 codec;  // type 0; lives as long as any writer made of it
     nox::VideoStreamDescription stream(width, height, 30, 1, &codec);
-    auto inner = nox::videoFormatManager(nox::getContext())
-                     ->createWriter(path, 30, 1, 4, width, height, stream, channels, channels ? 2 : 0,
-                                    channels ? 48000 : 0);
+    auto inner =
+        nox::videoFormatManager(nox::getContext())
+            ->createWriter(path, 30, 1, 4, width, height, stream, channels, channels ? 2 : 0, channels ? 48000 : 0);
     return inner ? new HookedWriter(std::move(inner)) : nullptr;
 }
 

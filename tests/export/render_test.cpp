@@ -17,9 +17,9 @@
 #include "core/logger.h"
 #include "export_job.h"
 #include "host_session.h"
+#include "media/sources.h"
 #include "numbered.h"
 #include "platform/platform.h"
-#include "media/sources.h"
 
 namespace {
 
@@ -98,17 +98,17 @@ TEST_F(Reliability, SizesPastTheLimitsAndOtherRefusedStartsLeaveNoWriterAndNoFil
         {0, 1080, 0, "a.mov", false, false},
         {1920, 0, 0, "a.mov", false, false},
         {-64, 64, 0, "a.mov", false, false},
-        {32768, 16384, 0, "a.mov", false, false},      // host frames of 2 GiB
-        {0x7FFFFFFF, 1, 0, "a.mov", false, false},     // texture sizes past 32 bits
-        {23184, 23184, 3, "a.mov", false, false},      // working pictures past 2 GiB
-        {16384, 16384, 1, "a.mov", true, false},       // more than FFmpeg makes pictures of
-        {1 << 20, 16, 1, "a.mov", true, false},        // wider than the container holds
-        {65520, 16, 1, "a.mov", true, true},           // wide but small enough
-        {1, 1, 2, "a.mov", true, true},                // the smallest picture
+        {32768, 16384, 0, "a.mov", false, false},   // host frames of 2 GiB
+        {0x7FFFFFFF, 1, 0, "a.mov", false, false},  // texture sizes past 32 bits
+        {23184, 23184, 3, "a.mov", false, false},   // working pictures past 2 GiB
+        {16384, 16384, 1, "a.mov", true, false},    // more than FFmpeg makes pictures of
+        {1 << 20, 16, 1, "a.mov", true, false},     // wider than the container holds
+        {65520, 16, 1, "a.mov", true, true},        // wide but small enough
+        {1, 1, 2, "a.mov", true, true},             // the smallest picture
         {64, 32, 0, "/nonexistent-zemo3/x.mov", true, false},
-        {64, 32, 0, "x.xyz", true, false},             // an extension no format takes
-        {64, 32, 6, "a.mov", true, false},             // the UV map has no encoder
-        {64, 32, 7, "a.mov", true, false},             // nor has the mask
+        {64, 32, 0, "x.xyz", true, false},  // an extension no format takes
+        {64, 32, 6, "a.mov", true, false},  // the UV map has no encoder
+        {64, 32, 7, "a.mov", true, false},  // nor has the mask
     };
     nox::LogSink previous = nox::setLogSink(&collect);
     Bytes pixels(64 * 32 * 4);

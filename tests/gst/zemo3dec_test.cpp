@@ -273,8 +273,8 @@ TEST_F(Zemo3Dec, PlayersFindAndPlayTheMovie)
         ++frames;
         gst_sample_unref(sample);
     }
-    GstMessage* end = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
-                                                  GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstMessage* end =
+        gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     ASSERT_TRUE(end);
     EXPECT_EQ(GST_MESSAGE_TYPE(end), GST_MESSAGE_EOS);
     EXPECT_EQ(frames, kFrames);

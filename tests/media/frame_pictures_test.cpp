@@ -43,7 +43,11 @@ TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
     EXPECT_EQ(frameTagText(header.tag), "YCG6");
     EXPECT_EQ(rgba.size(), size_t(w) * h * 4);
     EXPECT_EQ(rgba[3], 255) << "no alpha stored: opaque";
-    auto changed = [&](auto change) { auto f = frame; change(f); return f; };
+    auto changed = [&](auto change) {
+        auto f = frame;
+        change(f);
+        return f;
+    };
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;

@@ -49,8 +49,8 @@ const StreamSpec kStreams[] = {
 Bytes packetBytes(int stream, int i)
 {
     const StreamSpec& s = kStreams[stream];
-    const size_t size = s.type == AVMEDIA_TYPE_VIDEO ? size_t(200 + 37 * i)
-                                                     : size_t(kChunk) * s.channels * s.bytesPerSample;
+    const size_t size =
+        s.type == AVMEDIA_TYPE_VIDEO ? size_t(200 + 37 * i) : size_t(kChunk) * s.channels * s.bytesPerSample;
     Bytes b(size);
     for (size_t k = 0; k < size; ++k)
         b[k] = uint8_t(k * 7 + size_t(i) * 31 + size_t(stream) * 101 + (k >> 8));

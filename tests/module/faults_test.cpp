@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <thread>
 #include <set>
+#include <thread>
 
 #include "host_session.h"
 #include "platform/platform.h"
@@ -55,11 +55,22 @@ std::vector<Callback> callbacks()
     return {
         {"InitOutputSpec", false, [](H h, AEIO_OutSpecH o) { return h.initOutputSpec(o); }},
         {"GetFlatOutputOptions", false,
-         [](H h, AEIO_OutSpecH o) { std::vector<uint8_t> flat; return h.getFlatOutputOptions(o, &flat); }},
+         [](H h, AEIO_OutSpecH o) {
+             std::vector<uint8_t> flat;
+             return h.getFlatOutputOptions(o, &flat);
+         }},
         {"DisposeOutputOptions", false, [](H h, AEIO_OutSpecH o) { return h.disposeOutputOptions(o); }},
-        {"GetOutputInfo", false, [](H h, AEIO_OutSpecH o) { AEIO_Verbiage v{}; return h.getOutputInfo(o, &v); }},
+        {"GetOutputInfo", false,
+         [](H h, AEIO_OutSpecH o) {
+             AEIO_Verbiage v{};
+             return h.getOutputInfo(o, &v);
+         }},
         {"OutputInfoChanged", false, [](H h, AEIO_OutSpecH o) { return h.outputInfoChanged(o); }},
-        {"GetDepths", false, [](H h, AEIO_OutSpecH o) { AEIO_SupportedDepthFlags d; return h.getDepths(o, &d); },
+        {"GetDepths", false,
+         [](H h, AEIO_OutSpecH o) {
+             AEIO_SupportedDepthFlags d;
+             return h.getDepths(o, &d);
+         },
          1},  // GetDepths answers 1 for any failure
         {"UserOptionsDialog", false, [](H h, AEIO_OutSpecH o) { return h.userOptionsDialog(o); }},
         {"StartAdding", false, [](H h, AEIO_OutSpecH o) { return h.startAdding(o); }},
@@ -263,8 +274,9 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
             // A live record owns its pending list: it goes through the module.
             for (AEGP_MemHandle h : host().orphanedHandles("InitOutputSpec options"))
                 EXPECT_EQ(host().functions().AEIO_DisposeOutputOptions(host().basicData(), h), A_Err_NONE);
-            EXPECT_EQ(result, withheld ? PF_Err_BAD_CALLBACK_PARAM : f.member == "strcpy" ? A_Err_NONE
-                                                                                          : c.whenACallFails);
+            EXPECT_EQ(result, withheld               ? PF_Err_BAD_CALLBACK_PARAM
+                              : f.member == "strcpy" ? A_Err_NONE
+                                                     : c.whenACallFails);
             const ExportOptions after = host().options(out).value_or(ExportOptions{});
             // Nothing happened: the output keeps its record, byte for byte (a failing free of the record
             // InitOutputSpec replaces comes after the new one is installed).

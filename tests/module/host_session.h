@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "common/util.h"
-#include "module/options.h"
 #include "emulated_host/host.h"
+#include "module/options.h"
 
 namespace hosttest {
 
@@ -87,7 +87,8 @@ protected:
     emulated_host::Host& host() { return *host_; }
 
     // A new output module restored from a stored record (InitOutputSpec run).
-    AEIO_OutSpecH restoredOutput(const zexport::ExportOptions& stored, const emulated_host::OutputSettings& settings = {})
+    AEIO_OutSpecH restoredOutput(const zexport::ExportOptions& stored,
+                                 const emulated_host::OutputSettings& settings = {})
     {
         std::vector<uint8_t> bytes = bytesOf(stored);
         AEIO_OutSpecH out = host().addOutput(settings, &bytes);

@@ -71,8 +71,8 @@ TEST_F(Options, FlattenedCopyClearsJobState)
 {
     AEIO_OutSpecH out = restoredOutput(storedRecord(1, 2));
     uint64_t counters[2] = {7, 48000};
-    ASSERT_TRUE(host().patchHandle(host().optionsHandle(out), offsetof(ExportOptions, framesAdded), counters,
-                                   sizeof counters));
+    ASSERT_TRUE(
+        host().patchHandle(host().optionsHandle(out), offsetof(ExportOptions, framesAdded), counters, sizeof counters));
     const ExportOptions live = record(out);
     std::vector<uint8_t> flat;
     ASSERT_EQ(host().getFlatOutputOptions(out, &flat), A_Err_NONE);
@@ -111,11 +111,16 @@ TEST_F(Options, DepthAndSubTypeByFormatType)
         AEIO_SupportedDepthFlags depth;
         const char* name;
     } cases[] = {
-        {0, 64, "Normal Quality, No Alpha"}, {1, 128, "Normal Quality, With Alpha"},
-        {2, 64, "High Quality, No Alpha"},   {3, 128, "High Quality, With Alpha"},
-        {4, 64, "Normal Quality, No Alpha"}, {5, 64, "Normal Quality, With Alpha"},
-        {6, 4096, "UV Map"},                 {7, 4096, "MASK"},
-        {9, 64, "Normal Quality, No Alpha"}, {0xFFFFFFFF, 64, "Normal Quality, No Alpha"},
+        {0, 64, "Normal Quality, No Alpha"},
+        {1, 128, "Normal Quality, With Alpha"},
+        {2, 64, "High Quality, No Alpha"},
+        {3, 128, "High Quality, With Alpha"},
+        {4, 64, "Normal Quality, No Alpha"},
+        {5, 64, "Normal Quality, With Alpha"},
+        {6, 4096, "UV Map"},
+        {7, 4096, "MASK"},
+        {9, 64, "Normal Quality, No Alpha"},
+        {0xFFFFFFFF, 64, "Normal Quality, No Alpha"},
     };
     for (const auto& c : cases) {
         AEIO_OutSpecH out = restoredOutput(storedRecord(c.type));
@@ -253,17 +258,17 @@ TEST_F(Dialog, KeysDriveTheChoice)
         bool interacted;
         uint32_t stored;
     } cases[] = {
-        {2, "\r", "2  High Quality, No Alpha", true, 2},                              // OK without a change
-        {0, "jjjq", "0  Normal Quality, No Alpha", false, 0},                         // choose, then Cancel
-        {1, "jj\x1b", "1  Normal Quality, With Alpha", false, 1},                     // lone Esc is Cancel
-        {3, "\x04", "3  High Quality, With Alpha", false, 3},                         // closing is Cancel
-        {0, "\x1b[B\r", "0  Normal Quality, No Alpha", true, 1},                      // arrow down, OK
+        {2, "\r", "2  High Quality, No Alpha", true, 2},                            // OK without a change
+        {0, "jjjq", "0  Normal Quality, No Alpha", false, 0},                       // choose, then Cancel
+        {1, "jj\x1b", "1  Normal Quality, With Alpha", false, 1},                   // lone Esc is Cancel
+        {3, "\x04", "3  High Quality, With Alpha", false, 3},                       // closing is Cancel
+        {0, "\x1b[B\r", "0  Normal Quality, No Alpha", true, 1},                    // arrow down, OK
         {3, "\x1b[A\x1b[A\x1b[A\x1b[A\r", "3  High Quality, With Alpha", true, 0},  // stops at the top
-        {1, "3\r", "1  Normal Quality, With Alpha", true, 3},                         // a digit selects
-        {1, "9\r", "1  Normal Quality, With Alpha", true, 1},                         // no such entry
-        {0, "kjjjjjj\r", "0  Normal Quality, No Alpha", true, 3},                     // stops at the bottom
-        {6, "\r", "", true, 0xFFFFFFFF},                                              // nothing selected: CB_ERR
-        {6, "j\r", "", true, 0},                                                      // moving selects the first
+        {1, "3\r", "1  Normal Quality, With Alpha", true, 3},                       // a digit selects
+        {1, "9\r", "1  Normal Quality, With Alpha", true, 1},                       // no such entry
+        {0, "kjjjjjj\r", "0  Normal Quality, No Alpha", true, 3},                   // stops at the bottom
+        {6, "\r", "", true, 0xFFFFFFFF},                                            // nothing selected: CB_ERR
+        {6, "j\r", "", true, 0},                                                    // moving selects the first
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.initial) + ", keys " + ::testing::PrintToString(std::string(c.keys)));
@@ -419,8 +424,8 @@ TEST_F(Options, Win32DialogTakesTheChoice)
             // PICTURE.place ("WxH+X+Y") and the dialog stays up until PICTURE is there.
             RECT r;
             GetWindowRect(dialog, &r);
-            const std::string place = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) +
-                                      "+" + std::to_string(r.left) + "+" + std::to_string(r.top);
+            const std::string place = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                                      std::to_string(r.left) + "+" + std::to_string(r.top);
             testutil::writeFile(std::string(picture) + ".place", testutil::Bytes(place.begin(), place.end()));
             for (int i = 0; i < 3000 && !std::filesystem::exists(picture); ++i)
                 Sleep(10);

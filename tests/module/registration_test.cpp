@@ -14,7 +14,7 @@ using testutil::threadCount;
 TEST_F(Registration, CallsRegistrationMembersInOrder)
 {
     EXPECT_EQ(g_entryCalls, (std::vector<std::string>{"AEGP_RegisterDeathHook", "strcpy", "AEGP_RegisterIO",
-                                                       "AEGP_RegisterWithAEGP"}));
+                                                      "AEGP_RegisterWithAEGP"}));
     EXPECT_TRUE(host().deathHookRegistered());
     EXPECT_TRUE(host().ioRegistered());
     EXPECT_EQ(host().pluginName(), "Zemo 3");
@@ -76,7 +76,11 @@ TEST_F(Registration, HostVersionBelow115RegistersNothing)
 
 TEST(PiPL, ExactBytes)
 {
-    const std::string expected = std::string("\x01\x00" "\x00\x00\x00\x00" "\x05\x00\x00\x00", 10) +
+    const std::string expected = std::string(
+                                     "\x01\x00"
+                                     "\x00\x00\x00\x00"
+                                     "\x05\x00\x00\x00",
+                                     10) +
                                  std::string("MIB8dnik\0\0\0\0\x04\0\0\0xgEA", 20) +
                                  std::string("MIB8eman\0\0\0\0\x07\0\0\0\x06Zemo 3\0", 24) +
                                  std::string("MIB8gtac\0\0\0\0\x0f\0\0\0\x0eGeneral Plugin\0", 32) +
@@ -101,11 +105,13 @@ TEST(PiPL, ExactBytes)
                                 SizeofResource(module, version));
     const auto& strings = zexport::resources::versionStrings();
     for (auto [name, value] : {std::pair{L"FileDescription", strings.fileDescription},
-                               {L"FileVersion", strings.fileVersion}, {L"InternalName", strings.internalName}}) {
+                               {L"FileVersion", strings.fileVersion},
+                               {L"InternalName", strings.internalName}}) {
         wchar_t* text = nullptr;
         UINT length = 0;
         ASSERT_TRUE(VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904b0\\") + name).c_str(),
-                                   reinterpret_cast<void**>(&text), &length)) << value;
+                                   reinterpret_cast<void**>(&text), &length))
+            << value;
         EXPECT_EQ(platform::utf16ToUtf8(reinterpret_cast<const char16_t*>(text)), value);
     }
     FreeLibrary(module);

@@ -14,7 +14,10 @@ TEST(Platform, Utf16AndUtf8)
     } cases[] = {
         {u"", "", true},
         {u"clip.mov", "clip.mov", true},
-        {u"\u00dcbung \u2013 \u65e5\u672c.mov", "\xc3\x9c" "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov", true},
+        {u"\u00dcbung \u2013 \u65e5\u672c.mov",
+         "\xc3\x9c"
+         "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov",
+         true},
         {u"\u007f\u0080\u07ff\u0800\uffff", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf", true},
         {u"\U0001F3AC\U0010FFFF", "\xf0\x9f\x8e\xac\xf4\x8f\xbf\xbf", true},
         {u"a\xd800z\xdc00", "a\xef\xbf\xbdz\xef\xbf\xbd", false},  // unpaired surrogates
@@ -28,9 +31,11 @@ TEST(Platform, Utf16AndUtf8)
     }
     EXPECT_EQ(platform::utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
     // Bytes that are not UTF-8 each become one U+FFFD; what follows them is kept.
-    const std::pair<std::string, std::u16string> bad[] = {
-        {"\x80x", u"\ufffdx"}, {"\xc3", u"\ufffd"}, {"\xe6\x97", u"\ufffd\ufffd"}, {"\xc3(", u"\ufffd("},
-        {"\xf8\x88\x80\x80\x80", u"\ufffd\ufffd\ufffd\ufffd\ufffd"}};
+    const std::pair<std::string, std::u16string> bad[] = {{"\x80x", u"\ufffdx"},
+                                                          {"\xc3", u"\ufffd"},
+                                                          {"\xe6\x97", u"\ufffd\ufffd"},
+                                                          {"\xc3(", u"\ufffd("},
+                                                          {"\xf8\x88\x80\x80\x80", u"\ufffd\ufffd\ufffd\ufffd\ufffd"}};
     for (const auto& [in, out] : bad)
         EXPECT_EQ(platform::utf8ToUtf16(in), out);
 }
@@ -52,7 +57,9 @@ TEST(Platform, FilesAndFolders)
     ASSERT_TRUE(platform::isDirectory(temp)) << temp;
     EXPECT_NE(temp.back(), '/');
     const std::string root = temp + "/zemo3-platform-" + std::to_string(platform::processId());
-    const std::string folder = root + "/\xc3\x9c" "bung/\xe6\x97\xa5";  // Übung/日
+    const std::string folder = root +
+                               "/\xc3\x9c"
+                               "bung/\xe6\x97\xa5";  // Übung/日
     ASSERT_TRUE(platform::makeDirectories(folder));
     EXPECT_TRUE(platform::makeDirectories(folder)) << "already there";
     const std::string file = folder + "/f.bin", missing = folder + "/none/f.bin";

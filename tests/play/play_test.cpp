@@ -28,9 +28,8 @@ TEST_F(GpuPath, PicturesMatchTheCpuDecodeWithinTheBound)
         for (int ch = 0; ch < 4; ++ch)
             EXPECT_LE(c.maxDifference[ch], zemo3::gpu::boundFor(uint32_t(t), ch)) << kTypes[t] << " channel " << ch;
         EXPECT_GT(c.psnr, 45) << kTypes[t];
-        std::printf("%-13s largest differences R %d G %d B %d A %d, PSNR %.2f dB (%s)\n", kTypes[t],
-                    c.maxDifference[0], c.maxDifference[1], c.maxDifference[2], c.maxDifference[3], c.psnr,
-                    c.renderer.c_str());
+        std::printf("%-13s largest differences R %d G %d B %d A %d, PSNR %.2f dB (%s)\n", kTypes[t], c.maxDifference[0],
+                    c.maxDifference[1], c.maxDifference[2], c.maxDifference[3], c.psnr, c.renderer.c_str());
     }
 }
 
@@ -77,7 +76,9 @@ TEST_F(GpuPath, BadInputIsRefused)
         {{}, "play " + text + " --offscreen", 1, ""},
         {{}, "play " + dir_->file("missing.mov") + " --offscreen", 2, "cannot open"},
         {{}, "play --offscreen", 2, "one movie"},
-        {{{"MESA_EXTENSION_OVERRIDE", "-GL_EXT_texture_compression_s3tc"}}, "play " + movie(0) + " --offscreen", 1,
+        {{{"MESA_EXTENSION_OVERRIDE", "-GL_EXT_texture_compression_s3tc"}},
+         "play " + movie(0) + " --offscreen",
+         1,
          "S3TC"},
         {{}, "play " + damaged + " --offscreen", 0, "1 damaged frames skipped"},
     };
@@ -98,8 +99,8 @@ TEST_F(GpuPath, PlaysInAWindow)
     ASSERT_EQ(zemo3("render --demo --duration 2.5 -o " + demo + " --module " + ZEMO_MODULE_PATH).code, 0);
     const auto shot = dir_->path() / "play.png";
     const auto r = testutil::run({{"SDL_AUDIODRIVER", "dummy"}},
-                                 "xvfb-run -a -s '-screen 0 1280x800x24' " + std::string(ZEMO3_BINARY) + " play " + demo +
-                                     " --frames 60 --status --screenshot " + shot.string());
+                                 "xvfb-run -a -s '-screen 0 1280x800x24' " + std::string(ZEMO3_BINARY) + " play " +
+                                     demo + " --frames 60 --status --screenshot " + shot.string());
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("60 frames shown"), std::string::npos) << r.out << r.err;
     EXPECT_EQ(testutil::slurp(shot.string()).substr(1, 3), "PNG");

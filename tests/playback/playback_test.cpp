@@ -131,9 +131,9 @@ TEST_F(Playback, EveryTypeGivesTheStoredFramesAndSound)
         const int64_t frameBytes = int64_t(info.channels) * info.bytesPerSample;
         const int64_t total = int64_t(sound.size()) / frameBytes;
         EXPECT_EQ(info.soundFrames, total);
-        const std::pair<int64_t, int64_t> pieces[] = {{0, total + 100}, {1, 1},      {777, 1234},     {2011, 4099},
-                                                      {6110, 3},        {5000, 10},  {total - 5, 100}, {total, 10},
-                                                      {0, 0}};
+        const std::pair<int64_t, int64_t> pieces[] = {{0, total + 100}, {1, 1},      {777, 1234},
+                                                      {2011, 4099},     {6110, 3},   {5000, 10},
+                                                      {total - 5, 100}, {total, 10}, {0, 0}};
         for (const auto& [first, frames] : pieces) {
             Bytes got(size_t(std::max<int64_t>(frames, 1) * frameBytes), 0xAB);
             const int64_t n = zemo3_read_sound(m.get(), first, frames, got.data());
@@ -169,7 +169,8 @@ TEST_F(Playback, DamagedFramesAndForeignFiles)
     EXPECT_EQ(f.index, 7);
 
     const std::string foreign = dir_->file("zmq4.mov"), text = dir_->file("notes.mov");
-    ASSERT_TRUE(testutil::remux(movie(0), foreign, [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4')));
+    ASSERT_TRUE(testutil::remux(
+        movie(0), foreign, [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4')));
     testutil::writeFile(text, Bytes(1000, 'x'));
     const std::pair<std::string, std::string> refused[] = {{foreign, "no Zemo 3 video stream in '" + foreign + "'"},
                                                            {text, "is not a readable movie"},

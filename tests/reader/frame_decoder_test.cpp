@@ -27,10 +27,10 @@ TEST(FrameDecoder, RoundTripsEveryTypeAndContent)
         PackStatistics stats;
         uint32_t packedFrames = 0;
         for (const auto& [w, h] : sizes) {
-            for (const Content c : {Content::Random, Content::Smooth, Content::Repetitive, Content::Still,
-                                    Content::Alphabet}) {
-                SCOPED_TRACE(::testing::Message() << "type " << type << " " << w << "x" << h << " "
-                                                  << testing::contentName(c));
+            for (const Content c :
+                 {Content::Random, Content::Smooth, Content::Repetitive, Content::Still, Content::Alphabet}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "type " << type << " " << w << "x" << h << " " << testing::contentName(c));
                 const auto texture = testing::makeTexture(type, c, padTo16(w), padTo16(h), w * 31 + h);
                 const FrameDecoder decoder(type, w, h);
                 ASSERT_EQ(decoder.textureBytes(), texture.size());
@@ -38,7 +38,8 @@ TEST(FrameDecoder, RoundTripsEveryTypeAndContent)
                 ASSERT_TRUE(decodes(decoder, makeFrame(type, texture, 1), &out));
                 EXPECT_EQ(out, texture);
                 const auto packed = testing::packTexture(type, texture, &stats);
-                if (packed.empty()) continue;
+                if (packed.empty())
+                    continue;
                 ++packedFrames;
                 ASSERT_TRUE(decodes(decoder, makeFrame(type, packed, 0), &out));
                 EXPECT_EQ(out, texture);
@@ -52,8 +53,10 @@ TEST(FrameDecoder, RoundTripsEveryTypeAndContent)
             EXPECT_GT(stats.indexCodes[code], 0u) << "index code " << code;
             EXPECT_TRUE(type == 0 || stats.alphaCodes[code] > 0) << "alpha code " << code;
         }
-        for (int op = 0; op < 18 && type >= 2; ++op) EXPECT_GT(stats.ops[op], 0u) << "op " << op;
-        for (int form = 0; form < 3 && type >= 2; ++form) EXPECT_GT(stats.opForms[form], 0u) << "form " << form;
+        for (int op = 0; op < 18 && type >= 2; ++op)
+            EXPECT_GT(stats.ops[op], 0u) << "op " << op;
+        for (int form = 0; form < 3 && type >= 2; ++form)
+            EXPECT_GT(stats.opForms[form], 0u) << "form " << form;
         EXPECT_TRUE(type == 0 || (stats.longRuns > 0 && stats.runContinuations > 0));
     }
 }
@@ -68,7 +71,10 @@ TEST(FrameDecoder, ChecksHeadersAndReadsVersion3Frames)
     // LZF: one literal 'A', then a back-reference of 7 + 246 + 2 = 255 bytes at offset 1.
     const Bytes lzf = {0x05, 0x00, 0x00, 0x40, 0x00, 'A', 0xE0, 0xF6, 0x00};
     const Bytes raw3 = testing::cat({{0x00, 0x01, 0x00, 0xC0}, Bytes(256, 0x33)});  // raw, 256 bytes
-    auto with = [](Bytes f, size_t at, int v) { f[at] = uint8_t(v); return f; };
+    auto with = [](Bytes f, size_t at, int v) {
+        f[at] = uint8_t(v);
+        return f;
+    };
     const struct {
         uint32_t type, w, h;
         Bytes frame;
@@ -76,20 +82,26 @@ TEST(FrameDecoder, ChecksHeadersAndReadsVersion3Frames)
         Bytes texture = {};
     } cases[] = {
         {0, 32, 16, raw, true, texture},
-        {1, 32, 16, raw, false}, {4, 32, 16, raw, false}, {0, 48, 16, raw, false},  // another type or size
+        {1, 32, 16, raw, false},
+        {4, 32, 16, raw, false},
+        {0, 48, 16, raw, false},                                                         // another type or size
         {0, 32, 16, makeFrame(0, Bytes(texture.begin(), texture.end() - 8), 1), false},  // raw, not the texture size
-        {0, 32, 16, with(raw, 6, 2), false},                                     // payload kind 2
-        {0, 32, 16, with(raw, 8, raw[8] + 1), false},                            // payload size beyond the frame
-        {0, 32, 16, with(raw, 4, 3), false}, {4, 32, 16, with(raw, 4, 3), true},  // version 3: the tag means type 4
-        {0, 32, 16, Bytes(64, 0), false},                                        // first word 0
-        {6, 4, 4, makeFrame(0, {}, 1), false},                                   // the UV-map path is not read
+        {0, 32, 16, with(raw, 6, 2), false},                                             // payload kind 2
+        {0, 32, 16, with(raw, 8, raw[8] + 1), false},  // payload size beyond the frame
+        {0, 32, 16, with(raw, 4, 3), false},
+        {4, 32, 16, with(raw, 4, 3), true},     // version 3: the tag means type 4
+        {0, 32, 16, Bytes(64, 0), false},       // first word 0
+        {6, 4, 4, makeFrame(0, {}, 1), false},  // the UV-map path is not read
         {5, 16, 16, lzf, true, Bytes(256, 'A')},
-        {5, 16, 16, with(lzf, 3, 0), false}, {4, 16, 32, with(lzf, 3, 0), true},  // bit 30 clear: DXT1, type 4
-        {5, 16, 16, with(lzf, 3, 0x4F), true},                                   // versions above 3 read as 3
+        {5, 16, 16, with(lzf, 3, 0), false},
+        {4, 16, 32, with(lzf, 3, 0), true},     // bit 30 clear: DXT1, type 4
+        {5, 16, 16, with(lzf, 3, 0x4F), true},  // versions above 3 read as 3
         // LZF output longer than the texture, a back-reference before the start, truncated literals.
-        {5, 16, 16, with(lzf, 7, 0xF7), false}, {5, 16, 16, with(lzf, 8, 1), false},
+        {5, 16, 16, with(lzf, 7, 0xF7), false},
+        {5, 16, 16, with(lzf, 8, 1), false},
         {5, 16, 16, {0x03, 0x00, 0x00, 0x40, 0x05, 'A', 'B'}, false},
-        {5, 16, 16, raw3, true, Bytes(256, 0x33)}, {5, 16, 16, with(raw3, 0, 0x10), false},  // raw of 16 bytes
+        {5, 16, 16, raw3, true, Bytes(256, 0x33)},
+        {5, 16, 16, with(raw3, 0, 0x10), false},  // raw of 16 bytes
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Bytes out;
@@ -102,7 +114,8 @@ TEST(FrameDecoder, ChecksHeadersAndReadsVersion3Frames)
     EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), dst.data(), raw.data(), raw.size(), 0));
     EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), dst.data(), raw.data(), raw.size(), texture.size() - 1));
     EXPECT_FALSE(decode(FrameDecoder(0, 32, 16), nullptr, raw.data(), raw.size(), texture.size()));
-    for (size_t n = 0; n < 12; ++n) EXPECT_FALSE(decodes(FrameDecoder(0, 32, 16), Bytes(raw.begin(), raw.begin() + n)));
+    for (size_t n = 0; n < 12; ++n)
+        EXPECT_FALSE(decodes(FrameDecoder(0, 32, 16), Bytes(raw.begin(), raw.begin() + n)));
     EXPECT_EQ(FrameDecoder(8, 16, 16).unpacker(), nullptr);
 }
 
@@ -153,21 +166,23 @@ TEST(CompressedFrames, DecodeToTheirTexture)
         int packedFrames = 0, rawFrames = 0;
         for (const auto& [w, h] : sizes) {
             for (const Content c : {Content::Random, Content::Smooth, Content::Repetitive, Content::Still}) {
-                SCOPED_TRACE(::testing::Message() << "type " << type << " " << w << "x" << h << " "
-                                                  << testing::contentName(c));
+                SCOPED_TRACE(::testing::Message()
+                             << "type " << type << " " << w << "x" << h << " " << testing::contentName(c));
                 const Bytes picture = testing::makePicture(c, w, h, w + h);
                 const uint32_t stride = w * 4 + 20;
                 Bytes strided(size_t(stride) * h, 0x5A);
                 for (uint32_t y = 0; y < h; ++y)
                     std::copy_n(&picture[size_t(y) * w * 4], w * 4, &strided[size_t(y) * stride]);
                 Bytes frame(textureSize(type, w, h) + 12, 0);
-                const uint32_t length = FrameEncoder(type, w, h).compress(frame.data(), strided.data(), int32_t(stride), pool);
+                const uint32_t length =
+                    FrameEncoder(type, w, h).compress(frame.data(), strided.data(), int32_t(stride), pool);
                 ASSERT_GT(length, 12u);
                 ASSERT_LE(length, frame.size());
                 frame.resize(length);
                 (frame[6] == 0 ? packedFrames : rawFrames)++;
                 const char* tag = &"1TXD5TXD6GCY01GY"[4 * type];
-                EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 8), testing::cat({Bytes(tag, tag + 4), {4, 0, frame[6], 0}}));
+                EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 8),
+                          testing::cat({Bytes(tag, tag + 4), {4, 0, frame[6], 0}}));
                 EXPECT_EQ(readFrameHeader(frame.data()).payloadSize, length - 12);
                 Bytes texture;
                 ASSERT_TRUE(testing::decodes(FrameDecoder(type, w, h), frame, &texture));
@@ -189,7 +204,8 @@ TEST(FramePictures, BandsGiveThePictureOfOneThread)
     for (uint32_t type = 0; type < 4; ++type) {
         for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{37, 61}, {130, 257}}) {
             SCOPED_TRACE(::testing::Message() << "type " << type << " " << w << "x" << h);
-            const Bytes frame = makeFrame(type, testing::makeTexture(type, Content::Random, padTo16(w), padTo16(h), w), 1);
+            const Bytes frame =
+                makeFrame(type, testing::makeTexture(type, Content::Random, padTo16(w), padTo16(h), w), 1);
             FramePictures one(w, h);
             Bytes want;
             std::string why;
@@ -201,8 +217,9 @@ TEST(FramePictures, BandsGiveThePictureOfOneThread)
                 Bytes got(stride * h, 0xEE);
                 ASSERT_TRUE(many.decode(frame.data(), frame.size(), got.data(), stride, nullptr, &why)) << why;
                 for (uint32_t y = 0; y < h; ++y) {
-                    ASSERT_TRUE(std::equal(want.begin() + y * w * 4, want.begin() + (y + 1) * w * 4,
-                                           got.begin() + y * stride)) << "row " << y << ", " << threads << " threads";
+                    ASSERT_TRUE(
+                        std::equal(want.begin() + y * w * 4, want.begin() + (y + 1) * w * 4, got.begin() + y * stride))
+                        << "row " << y << ", " << threads << " threads";
                     ASSERT_TRUE(std::all_of(got.begin() + y * stride + w * 4, got.begin() + (y + 1) * stride,
                                             [](uint8_t v) { return v == 0xEE; }));
                 }

@@ -28,9 +28,13 @@ TEST(TextureDecode, BlockModesAndRamps)
 {
     // Red (0xF800) and blue (0x001F); pixels 0..3 use indices 0..3.
     const Bytes four = {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0}, three = {0x1F, 0x00, 0x00, 0xF8, 0xE4, 0, 0, 0};
-    const std::pair<int, Bytes> fourColours[] = {
-        {0, {255, 0, 0, 255}}, {1, {0, 0, 255, 255}}, {2, {170, 0, 85, 255}}, {3, {85, 0, 170, 255}}, {4, {255, 0, 0, 255}}};
-    for (const auto& [i, want] : fourColours) EXPECT_EQ(pixel(decodeDxt1Block, four, i), want) << i;
+    const std::pair<int, Bytes> fourColours[] = {{0, {255, 0, 0, 255}},
+                                                 {1, {0, 0, 255, 255}},
+                                                 {2, {170, 0, 85, 255}},
+                                                 {3, {85, 0, 170, 255}},
+                                                 {4, {255, 0, 0, 255}}};
+    for (const auto& [i, want] : fourColours)
+        EXPECT_EQ(pixel(decodeDxt1Block, four, i), want) << i;
     // Swapped endpoints: three colours and transparent black; a DXT5 colour
     // half is always four-colour.
     EXPECT_EQ(pixel(decodeDxt1Block, three, 2), (Bytes{127, 0, 127, 255}));
@@ -56,7 +60,8 @@ TEST(TextureDecode, RoundTripThroughEveryType)
     const uint32_t w = 100, h = 66, pw = 112, ph = 80;
     const Bytes picture = testing::makePicture(testing::Content::Smooth, w, h, 1);
     Bytes padded(pw * ph * 4, 0);
-    for (uint32_t y = 0; y < h; ++y) std::copy_n(&picture[y * w * 4], w * 4, &padded[y * pw * 4]);
+    for (uint32_t y = 0; y < h; ++y)
+        std::copy_n(&picture[y * w * 4], w * 4, &padded[y * pw * 4]);
     const double minPsnr[4] = {41, 41, 44, 44};
     for (uint32_t type = 0; type < 4; ++type) {
         const bool alpha = type % 2;
@@ -69,11 +74,13 @@ TEST(TextureDecode, RoundTripThroughEveryType)
             for (uint32_t x = 0; x < w; ++x) {
                 const uint8_t* a = &picture[(y * w + x) * 4];
                 const uint8_t* b = &out[y * stride + x * 4];
-                for (int ch = 0; ch < 3; ++ch) sq += (a[ch] - b[ch]) * (a[ch] - b[ch]);
+                for (int ch = 0; ch < 3; ++ch)
+                    sq += (a[ch] - b[ch]) * (a[ch] - b[ch]);
                 const int da = (alpha ? a[3] : 255) - b[3];
                 sqAlpha += da * da;
             }
-            for (size_t o = w * 4; o < stride; ++o) ASSERT_EQ(out[y * stride + o], 0xEE) << "type " << type;
+            for (size_t o = w * 4; o < stride; ++o)
+                ASSERT_EQ(out[y * stride + o], 0xEE) << "type " << type;
         }
         auto psnr = [](double sum, double n) { return 10 * std::log10(255.0 * 255.0 * n / sum); };
         EXPECT_GT(psnr(sq, w * h * 3), minPsnr[type]) << "type " << type;
@@ -108,9 +115,11 @@ Bytes makeTexture(uint32_t type, Fill fill, uint32_t width, uint32_t height, con
         return testing::encodeTexture(type % 4, picture, (width + 15) & ~15u, (height + 15) & ~15u);
     Bytes t(textureSize(type, width, height));
     std::mt19937 rng(width * 8 + type);
-    for (size_t i = 0; i < t.size(); ++i) t[i] = uint8_t(rng() >> (i % 4 * 8));
+    for (size_t i = 0; i < t.size(); ++i)
+        t[i] = uint8_t(rng() >> (i % 4 * 8));
     if (fill == Fill::Counted)
-        for (size_t u = 0; u < t.size() / 8; ++u) t[u * 8] = uint8_t(u), t[u * 8 + 1] = uint8_t(u >> 8);
+        for (size_t u = 0; u < t.size() / 8; ++u)
+            t[u * 8] = uint8_t(u), t[u * 8 + 1] = uint8_t(u >> 8);
     return t;
 }
 
@@ -129,7 +138,8 @@ TEST(TextureDecode, EveryLevelMatchesScalar)
             for (Fill fill : {Fill::Random, Fill::Counted, Fill::Encoded}) {
                 const Bytes t = makeTexture(type, fill, w, h, picture);
                 for (const auto& [first, end] : bands) {
-                    if (end > h || first >= end) continue;
+                    if (end > h || first >= end)
+                        continue;
                     const std::string where = "type " + std::to_string(type) + " fill " + std::to_string(int(fill)) +
                                               " " + std::to_string(w) + "x" + std::to_string(h) + " rows " +
                                               std::to_string(first) + ".." + std::to_string(end);
@@ -146,8 +156,8 @@ TEST(TextureDecode, EveryLevelMatchesScalar)
                     Bytes got(want.size());
                     for (SimdLevel level : testing::fastLevels()) {
                         std::fill(got.begin(), got.end(), 0xA5);
-                        ASSERT_TRUE(textureToRgbaRowsWith(level, type, t.data(), t.size(), w, h, first, end,
-                                                          got.data(), stride));
+                        ASSERT_TRUE(textureToRgbaRowsWith(level, type, t.data(), t.size(), w, h, first, end, got.data(),
+                                                          stride));
                         ASSERT_EQ(firstDifference(got, want), -1) << simdLevelName(level) << " " << where;
                     }
                 }
@@ -165,13 +175,15 @@ TEST(TextureDecode, EveryYcocgTripleMatchesScalar)
     const uint32_t side = 1024, tiles = side / 8 * side / 8;
     Bytes t(textureSize(2, side, side), 0), want(size_t(side) * side * 4), got(want.size());
     uint64_t indices = 0;
-    for (int k = 0; k < 16; ++k) indices |= uint64_t(k % 8) << (3 * k);
+    for (int k = 0; k < 16; ++k)
+        indices |= uint64_t(k % 8) << (3 * k);
     for (uint32_t by = 0; by < side / 4; ++by)
         for (uint32_t bx = 0; bx < side / 4; ++bx) {
             uint8_t* block = &t[(by * side / 4 + bx) * 8];
             const uint32_t tile = by / 2 * side / 8 + bx / 2, b = (tile % 8 * 4 + by % 2 * 2 + bx % 2) * 8;
             block[0] = uint8_t(b + 7), block[1] = uint8_t(b);
-            for (int i = 0; i < 6; ++i) block[2 + i] = uint8_t(indices >> (8 * i));
+            for (int i = 0; i < 6; ++i)
+                block[2 + i] = uint8_t(indices >> (8 * i));
         }
     uint8_t* chroma = &t[side * side / 2];
     for (uint32_t round = 0; round < 32; ++round) {

@@ -18,7 +18,8 @@ Bytes frameOf(uint32_t type, const Bytes& payload) { return testing::makeFrame(t
 // Payloads cut short (with the header telling the cut length, and with the
 // header left as it was) never decode; flipped bytes never take the reader
 // outside its buffers.
-TEST(MalformedFrames, TruncationsAndFlips) {
+TEST(MalformedFrames, TruncationsAndFlips)
+{
     for (uint32_t type = 0; type < 4; ++type) {
         SCOPED_TRACE(type);
         const uint32_t w = 45, h = 29;
@@ -38,7 +39,8 @@ TEST(MalformedFrames, TruncationsAndFlips) {
         int rejected = 0;
         for (int trial = 0; trial < 1500; ++trial) {
             Bytes f = full;
-            for (int k = 1 + trial % 3; k > 0; --k) f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
+            for (int k = 1 + trial % 3; k > 0; --k)
+                f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
             rejected += decodes(d, f) ? 0 : 1;
         }
         // Flips inside literal bytes go unnoticed; structure damage does not.
@@ -46,10 +48,11 @@ TEST(MalformedFrames, TruncationsAndFlips) {
     }
 }
 
-TEST(MalformedFrames, DxtReferencesAndRuns) {
+TEST(MalformedFrames, DxtReferencesAndRuns)
+{
     const Bytes block(8, 0x11);
-    const FrameDecoder dxt1(0, 4, 4);   // 16 blocks of 8 bytes after padding
-    const FrameDecoder dxt5(1, 4, 4);   // 16 blocks of 16 bytes
+    const FrameDecoder dxt1(0, 4, 4);  // 16 blocks of 8 bytes after padding
+    const FrameDecoder dxt5(1, 4, 4);  // 16 blocks of 16 bytes
     // DXT1, block 1: code 2 with byte 0 (distance 2), code 3 (258), and a
     // split block whose colour word reaches back 3 blocks: all before block 0.
     for (const Bytes& tail : {Bytes{2, 0, 0, 0, 0}, Bytes{3, 0, 0, 0, 0, 0}, Bytes{0x20, 0, 0, 0, 1}})
@@ -71,16 +74,19 @@ TEST(MalformedFrames, DxtReferencesAndRuns) {
 // YCG6 streams: the luma stream of unit 0, data and ops.
 const Bytes kUnit = {9, 3, 1, 2, 3, 4, 5, 6};
 
-Bytes lumaStream(const Bytes& data, const Bytes& ops) {
+Bytes lumaStream(const Bytes& data, const Bytes& ops)
+{
     return cat({u32(uint32_t(16 + data.size())), u32(uint32_t(ops.size())), kUnit, data, {0}, ops});
 }
 
-Bytes patched(Bytes s, size_t at, const Bytes& v) {
+Bytes patched(Bytes s, size_t at, const Bytes& v)
+{
     std::copy(v.begin(), v.end(), s.begin() + std::ptrdiff_t(at));
     return s;
 }
 
-TEST(MalformedFrames, UnitStreams) {
+TEST(MalformedFrames, UnitStreams)
+{
     const FrameDecoder d(2, 8, 8);  // padded to 16x16: 16 luma units, 4 chroma units
     // Contrast: 15 repeats as one run (op 0, run length 11) plus the chroma
     // stream of 4 units with 3 op-1 repeats per half.
@@ -100,19 +106,19 @@ TEST(MalformedFrames, UnitStreams) {
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({{9, 3}, literal6}));
 
     const std::pair<Bytes, Bytes> bad[] = {
-        {lumaStream({12}, {0}), chroma4},                                       // run one unit too long
-        {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},              // run length that never ends
-        {lumaStream({1, 0, 10}, {2, 0}), chroma4},                              // distance 2 at unit 1
+        {lumaStream({12}, {0}), chroma4},                           // run one unit too long
+        {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},  // run length that never ends
+        {lumaStream({1, 0, 10}, {2, 0}), chroma4},                  // distance 2 at unit 1
         // Index bits 2 units back at unit 1 (op 7); the rest would decode if op 7 were skipped.
         {lumaStream({1, 0, 0, 4}, {7, 0, 2, 0}), chroma4},
         {lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}), chroma4},  // empty hash slot
-        {lumaStream({10}, {18, 0}), chroma4},                                   // no such op
-        {lumaStream({11, 0}, {0}), chroma4},                                    // data left over
-        {lumaStream({11}, {0, 1}), chroma4},                                    // ops left over
-        {lumaStream({}, Bytes(16, 1)), chroma4},                                // more ops than units
-        {patched(good, 0, u32(1000)), chroma4},                                 // data length beyond the stream
-        {patched(good, 4, u32(0xFFFFFFFF)), chroma4},                           // op count beyond the units
-        {patched(good, 17, {3}), chroma4},                                      // op-stream form tag 3
+        {lumaStream({10}, {18, 0}), chroma4},                                       // no such op
+        {lumaStream({11, 0}, {0}), chroma4},                                        // data left over
+        {lumaStream({11}, {0, 1}), chroma4},                                        // ops left over
+        {lumaStream({}, Bytes(16, 1)), chroma4},                                    // more ops than units
+        {patched(good, 0, u32(1000)), chroma4},                                     // data length beyond the stream
+        {patched(good, 4, u32(0xFFFFFFFF)), chroma4},                               // op count beyond the units
+        {patched(good, 17, {3}), chroma4},                                          // op-stream form tag 3
         // Chroma halves: op counts beyond the units.
         {good, cat({u32(28), u32(4), u32(3), Bytes(16, 7), {0, 1, 1, 1, 1}, {1, 1}})},
         {good, cat({u32(28), u32(9), u32(3), Bytes(16, 7), {1, 1}, {1, 1}})},
@@ -131,7 +137,8 @@ TEST(MalformedFrames, UnitStreams) {
 }
 
 // The YG10 luma-and-alpha stream refers 65 536 units back at unit 1.
-TEST(MalformedFrames, FarDistances) {
+TEST(MalformedFrames, FarDistances)
+{
     const FrameDecoder d(3, 8, 8);  // 16 luma+alpha units, 4 chroma units
     const Bytes pairs = cat({u32(30), u32(1), u32(0), Bytes(16, 5), {0xFF, 0xFF}, {0, 2}, {0}});
     const Bytes chroma = cat({u32(28), u32(3), u32(3), Bytes(16, 7), {1, 1}, {1, 1}});

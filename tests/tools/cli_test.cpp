@@ -16,8 +16,14 @@ using namespace zemo3;
 TEST(CommandLine, RatesAndSizes)
 {
     // Text, and the rate it gives (0/0: refused).
-    for (auto [text, num, den] : {std::tuple{"25", 25, 1}, {"29.97", 29970, 1000}, {"30000/1001", 30000, 1001},
-                                  {"12.5", 12500, 1000}, {"0", 0, 0}, {"fast", 0, 0}, {"30/0", 0, 0}, {"25x", 0, 0},
+    for (auto [text, num, den] : {std::tuple{"25", 25, 1},
+                                  {"29.97", 29970, 1000},
+                                  {"30000/1001", 30000, 1001},
+                                  {"12.5", 12500, 1000},
+                                  {"0", 0, 0},
+                                  {"fast", 0, 0},
+                                  {"30/0", 0, 0},
+                                  {"25x", 0, 0},
                                   {"5000", 0, 0}}) {
         int32_t n = 0, d = 0;
         EXPECT_EQ(parseRate(text, &n, &d), num != 0) << text;
@@ -42,7 +48,8 @@ TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
     ASSERT_TRUE(writePng(dir.file("still.png"), rgb.data(), 16, 8, false, &error)) << error;
     // A WAV file of 16-bit mono silence: sound and no picture.
     testutil::Bytes wav(44 + 800, 0);
-    const char header[] = "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0";
+    const char header[] =
+        "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0";
     std::memcpy(wav.data(), header, 44);
     testutil::writeFile(dir.file("sound.wav"), wav);
     struct Case {
@@ -56,13 +63,20 @@ TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
         {{"-o"}, MovieNeed::Any, EXIT_USAGE, "option --output needs a value"},
         {{}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
         {{"a.mov", "b.mov"}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
-        {{dir.file("absent.mov")}, MovieNeed::Any, EXIT_USAGE,
+        {{dir.file("absent.mov")},
+         MovieNeed::Any,
+         EXIT_USAGE,
          "cannot open '" + dir.file("absent.mov") + "': No such file or directory"},
         {{dir.file("text.txt")}, MovieNeed::Any, EXIT_REJECTED, "'" + dir.file("text.txt") + "'"},
         {{dir.file("sound.wav"), "-o", "x"}, MovieNeed::Any, EXIT_OK, ""},
-        {{dir.file("sound.wav")}, MovieNeed::Video, EXIT_REJECTED, "'" + dir.file("sound.wav") + "' has no video stream"},
+        {{dir.file("sound.wav")},
+         MovieNeed::Video,
+         EXIT_REJECTED,
+         "'" + dir.file("sound.wav") + "' has no video stream"},
         {{dir.file("still.png")}, MovieNeed::Video, EXIT_OK, ""},
-        {{dir.file("still.png")}, MovieNeed::Zemo3Video, EXIT_REJECTED,
+        {{dir.file("still.png")},
+         MovieNeed::Zemo3Video,
+         EXIT_REJECTED,
          "'" + dir.file("still.png") + "' has no Zemo 3 video stream"},
     };
     for (const Case& c : cases) {
@@ -71,8 +85,8 @@ TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
         testing::internal::CaptureStderr();
         CommandRun run("cmd", "usage: zemo3 cmd\n");
         MovieReader movie;
-        const bool passed = run.parse(c.args, {"--output"}) && run.oneMovie() && run.movieExists() &&
-                            run.openMovie(&movie, c.need);
+        const bool passed =
+            run.parse(c.args, {"--output"}) && run.oneMovie() && run.movieExists() && run.openMovie(&movie, c.need);
         const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(passed, c.code == EXIT_OK && c.args[0] != "--help");
         EXPECT_EQ(run.exitCode(), c.code);

@@ -132,8 +132,8 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
             w.erase(w.begin() + 1);
         ASSERT_EQ(w.size(), 8u) << line;
         ++rows[w[0] + (ours ? " ours " : " hap ") + w[2]];
-        EXPECT_GT(std::stod(w[3]), 0) << line;  // frames per second
-        EXPECT_GT(std::stod(w[5]), 0) << line;  // bytes per frame
+        EXPECT_GT(std::stod(w[3]), 0) << line;   // frames per second
+        EXPECT_GT(std::stod(w[5]), 0) << line;   // bytes per frame
         EXPECT_GT(std::stod(w[6]), 12) << line;  // a decoded picture, not garbage
         psnr[type] = ours ? std::stod(w[6]) : psnr[type];
         EXPECT_EQ(w[7] == "-", !(ours ? type == 1 || type == 3 : type == 1)) << line;  // alpha where it is kept
@@ -144,7 +144,8 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
     for (int type = 0; type < 4; ++type)
         for (const char* side : {" ours ", " hap "})
             for (const char* threads : {"1", "2"})
-                EXPECT_EQ(rows[std::to_string(type) + side + threads], side[1] == 'o' || hap) << type << side << threads;
+                EXPECT_EQ(rows[std::to_string(type) + side + threads], side[1] == 'o' || hap)
+                    << type << side << threads;
     // On photographic content high quality beats normal, with and without alpha.
     EXPECT_GT(psnr[2], psnr[0] + 0.3);
     EXPECT_GT(psnr[3], psnr[1] + 0.3);
@@ -165,14 +166,15 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
                       demo = " --demo --size 96x64 --duration 1";
     // Offsets within a frame: 8 is the payload size, 12 the payload.
     const std::string bad5 = damaged("normal", atFrame(5, [](AVPacket* p) { p->data[8] ^= 1; }));
-    const std::string zmq4 = damaged("high", [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4'));
+    const std::string zmq4 = damaged(
+        "high", [](int64_t, AVPacket*) { return true; }, MKTAG('Z', 'M', 'Q', '4'));
     ASSERT_EQ(zemo3("decode " + mov + " -o " + path("ref.mkv")).code, 0);
     const uint64_t source = testutil::fnv1a(testutil::readMovie(mov).frames().at(7));
     struct Case {
         std::string args;
         int code;
         const char* message;
-        const char* leftover;          // a file that must not exist afterwards
+        const char* leftover;            // a file that must not exist afterwards
         const char* unwanted = nullptr;  // text the report must not hold
     } cases[] = {
         {"frame encode --type 9 --width 4 --height 4 " + path("small.rgba") + " " + path("x.zm3"), 2, "--type",
@@ -201,16 +203,20 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"verify " + bad5, 1, "frame 5 does not decode", nullptr},
         {"verify " + damaged("high-alpha", atFrame(9, [](AVPacket* p) { p->size -= 7; })), 1, "frame 9 does not decode",
          nullptr},
-        {"verify " + damaged("normal-alpha", atFrame(4, [](AVPacket* p) {
-             std::memset(p->data + 12, 0xFF, size_t(p->size) - 12);  // packed payload overwritten
-         })),
+        {"verify " + damaged("normal-alpha", atFrame(4,
+                                                     [](AVPacket* p) {
+                                                         std::memset(p->data + 12, 0xFF,
+                                                                     size_t(p->size) -
+                                                                         12);  // packed payload overwritten
+                                                     })),
          1, "frame 4 does not decode", nullptr},
         // Header and packet agree; only the payload's own framing tells.
-        {"verify " + damaged("high", atFrame(12, [](AVPacket* p) {
-             av_grow_packet(p, 16);
-             p->data[8] = uint8_t(p->data[8] + 16);
-             p->data[9] += p->data[8] < 16;
-         })),
+        {"verify " + damaged("high", atFrame(12,
+                                             [](AVPacket* p) {
+                                                 av_grow_packet(p, 16);
+                                                 p->data[8] = uint8_t(p->data[8] + 16);
+                                                 p->data[9] += p->data[8] < 16;
+                                             })),
          1, "frame 12 does not decode: its packed texture ends 16 bytes before its payload", nullptr},
         {"verify " + damaged("high", [](int64_t n, AVPacket*) { return n != 10; }), 1, "frame 10 is missing", nullptr},
         // Frames 6 and 7 swap places; decode times stay increasing (one frame earlier throughout).
@@ -511,8 +517,9 @@ TEST(Win64, RendersMatchTheLinuxBuildAndTakeAnyName)
     testutil::TempDir dir;
     ASSERT_EQ(zemo3("render --demo --size 200x120 --duration 1 -o " + dir.file("demo.mov")).code, 0);
     ASSERT_EQ(zemo3("decode " + dir.file("demo.mov") + " -o " + dir.file("clip.mkv")).code, 0);
-    for (const auto& [name, args] : {std::pair<std::string, std::string>{"demo", "render --demo --size 640x360 "
-                                                                                  "--duration 2 --compression 3"},
+    for (const auto& [name, args] : {std::pair<std::string, std::string>{"demo",
+                                                                         "render --demo --size 640x360 "
+                                                                         "--duration 2 --compression 3"},
                                      {"clip", "render " + dir.file("clip.mkv") + " --compression 0"}}) {
         SCOPED_TRACE(name);
         const auto here = zemo3(args + " -o " + dir.file(name + "-linux.mov"));
@@ -529,11 +536,13 @@ TEST(Win64, RendersMatchTheLinuxBuildAndTakeAnyName)
             ASSERT_TRUE(a.packets[i].data == b.packets[i].data) << "packet " << i;
         }
     }
-    const std::string name = dir.file("\xc3\x9c" "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov");  // Übung – 日本.mov
+    const std::string name = dir.file(
+        "\xc3\x9c"
+        "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov");  // Übung – 日本.mov
     std::string backslashed = "Z:" + name;
     std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-    const auto r = testutil::run(std::string(windows) + " render --demo --size 64x48 --duration 0.5 -o '" +
-                                 backslashed + "'");
+    const auto r =
+        testutil::run(std::string(windows) + " render --demo --size 64x48 --duration 0.5 -o '" + backslashed + "'");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(testutil::readMovie(name).frames().size(), 15u);
 }

@@ -115,7 +115,8 @@ protected:
             decoded_[t] = testutil::referencePictures(movie(t), *dir_, kTypes[t], kWidth, kHeight, kFrames, &why);
             ASSERT_FALSE(decoded_[t].empty()) << why;
         }
-        const testutil::Run r = run("test -r " + dir_->file("plugins/libzemo3_plugin.so") + " -a -w " + dir_->file("home"));
+        const testutil::Run r =
+            run("test -r " + dir_->file("plugins/libzemo3_plugin.so") + " -a -w " + dir_->file("home"));
         ASSERT_EQ(r.code, 0) << dir_->path() << " is not open to the user cvlc runs as: " << r.err;
     }
     static void TearDownTestSuite() { delete dir_; }
@@ -151,9 +152,9 @@ protected:
             std::filesystem::remove(pictures);
             const testutil::Run r =
                 run("cvlc --verbose=2 --play-and-exit --no-video-title-show --no-osd --no-drop-late-frames "
-                    "--no-skip-frames --vout=yuv --yuv-chroma=RGBA --yuv-file=" + pictures + " " +
-                    (sound ? "--aout=afile --audiofile-wav --audiofile-file=" + wav : "--no-audio") + " " + options +
-                    " \"" + file + "\"");
+                    "--no-skip-frames --vout=yuv --yuv-chroma=RGBA --yuv-file=" +
+                    pictures + " " + (sound ? "--aout=afile --audiofile-wav --audiofile-file=" + wav : "--no-audio") +
+                    " " + options + " \"" + file + "\"");
             s = {framesShown(pictures, reference), r.out + r.err, {}};
         }
         if (sound) {
@@ -203,8 +204,8 @@ TEST_F(Vlc, SeekLandsOnTheFrame)
     } cases[] = {{0, "0.1", 3}, {3, "0.31", 9}, {1, "0.4", 12}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(kTypes[c.type]) + " from " + c.time + " s");
-        const Shown s = play(movie(c.type), std::string("--start-time=") + c.time, decoded_[c.type],
-                             framesFrom(c.frame));
+        const Shown s =
+            play(movie(c.type), std::string("--start-time=") + c.time, decoded_[c.type], framesFrom(c.frame));
         EXPECT_EQ(s.frames, framesFrom(c.frame)) << s.log;
     }
 }

@@ -106,9 +106,16 @@ std::unique_ptr<PixelsCached> pixels(uint64_t index, uint32_t pad = 0)
 TEST(FormatRegistry, GetExtension)
 {
     const char* cases[][2] = {
-        {"/out/Clip.MOV", "mov"}, {"clip.mov", "mov"},      {"/a.b/clip", ""},        {"/out/clip.tar.GZ", "gz"},
-        {"/out/", ""},            {"", ""},                 {"noext", ""},            {"/dir.x/name.Mp4", "mp4"},
-        {"trailing.", ""},        {"C:\\out\\Clip.MOV", "mov"},
+        {"/out/Clip.MOV", "mov"},
+        {"clip.mov", "mov"},
+        {"/a.b/clip", ""},
+        {"/out/clip.tar.GZ", "gz"},
+        {"/out/", ""},
+        {"", ""},
+        {"noext", ""},
+        {"/dir.x/name.Mp4", "mp4"},
+        {"trailing.", ""},
+        {"C:\\out\\Clip.MOV", "mov"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(getExtension(c[0]), c[1]) << c[0];
@@ -124,13 +131,13 @@ TEST(FormatRegistry, CanWriteFollowsPatternsAndCodecs)
         CodecFourCC code;
         bool accepted;
     } cases[] = {
-        {&movies, "mov", fourCC("ZMQ3"), true},   {&movies, "MOV", fourCC("ZMQ3"), true},  // lower-cased first
-        {&movies, "mp", fourCC("ZMQ3"), true},    // a substring of "*.mp4"
-        {&movies, "", fourCC("ZMQ3"), true},      // the empty extension is in every pattern list
-        {&movies, "mov", kAnyCodec, true},        {&movies, "gif", fourCC("gif "), true},
-        {&movies, "mov", fourCC("h264"), true},   {&movies, "mov", fourCC("DXT1"), false},  // not a listed codec
-        {&movies, "mkv", fourCC("ZMQ3"), false},  {&movies, "png", kAnyCodec, false},
-        {&images, "png", kAnyCodec, true},        {&images, "", kAnyCodec, true},
+        {&movies, "mov", fourCC("ZMQ3"), true},  {&movies, "MOV", fourCC("ZMQ3"), true},  // lower-cased first
+        {&movies, "mp", fourCC("ZMQ3"), true},                                            // a substring of "*.mp4"
+        {&movies, "", fourCC("ZMQ3"), true},  // the empty extension is in every pattern list
+        {&movies, "mov", kAnyCodec, true},       {&movies, "gif", fourCC("gif "), true},
+        {&movies, "mov", fourCC("h264"), true},  {&movies, "mov", fourCC("DXT1"), false},  // not a listed codec
+        {&movies, "mkv", fourCC("ZMQ3"), false}, {&movies, "png", kAnyCodec, false},
+        {&images, "png", kAnyCodec, true},       {&images, "", kAnyCodec, true},
         {&images, "png", fourCC("ZMQ3"), false},  // no codecs: no real FourCC
         {&images, "mov", kAnyCodec, false},
     };
@@ -153,12 +160,12 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrLeavesNothing)
         bool opens;
     } cases[] = {
         {dir.file("Opens.MOV"), fourCC("ZMQ3"), true},
-        {dir.file("clip.mov"), fourCC("DXT1"), false},             // FourCC no format lists
-        {dir.file("clip.mkv"), fourCC("ZMQ3"), false},             // extension no format accepts
-        {dir.file("clip"), fourCC("ZMQ3"), false},                 // accepted by the patterns, no muxer guessed
-        {dir.file("clip.mp"), fourCC("ZMQ3"), false},              // likewise
-        {dir.file("clip.mov"), kAnyCodec, false},                  // "0000" without codec: refused in the header
-        {dir.file("clip.mp4"), fourCC("ZMQ3"), false},             // the mp4 muxer refuses the tag
+        {dir.file("clip.mov"), fourCC("DXT1"), false},              // FourCC no format lists
+        {dir.file("clip.mkv"), fourCC("ZMQ3"), false},              // extension no format accepts
+        {dir.file("clip"), fourCC("ZMQ3"), false},                  // accepted by the patterns, no muxer guessed
+        {dir.file("clip.mp"), fourCC("ZMQ3"), false},               // likewise
+        {dir.file("clip.mov"), kAnyCodec, false},                   // "0000" without codec: refused in the header
+        {dir.file("clip.mp4"), fourCC("ZMQ3"), false},              // the mp4 muxer refuses the tag
         {"/nonexistent-zemo-dir/clip.mov", fourCC("ZMQ3"), false},  // unwritable: fails at open
     };
     for (const auto& c : cases) {
@@ -188,10 +195,9 @@ TEST(FormatRegistry, BringUpWithTheExportMaskCreatesTheRegistry)
     EXPECT_NE(videoFormatManager(context.get()), nullptr);
     ASSERT_GE(g_lines.size(), 5u);  // the registry's lines, before the closing one
     EXPECT_EQ(std::vector<std::string>(g_lines.end() - 5, g_lines.end() - 1),
-              (std::vector<std::string>{"   INFO:     Creating VideoFormatManager",
-                                        "   INFO:         Registering basic formats",
-                                        "   INFO:         Registered 2 formats",
-                                        "   INFO:     Created VideoFormatManager"}));
+              (std::vector<std::string>{
+                  "   INFO:     Creating VideoFormatManager", "   INFO:         Registering basic formats",
+                  "   INFO:         Registered 2 formats", "   INFO:     Created VideoFormatManager"}));
     shutdown(context.get());
     destroyManagers(context.get());
     EXPECT_EQ(videoFormatManager(context.get()), nullptr);
@@ -214,12 +220,13 @@ TEST_P(ShuffledZemo3, FramesFromEightThreadsLandInFrameOrder)
     {
         VideoFormatWriterFFMPEG writer(desc, path, 25, 1, 4, kW, kH, 0, 0, 0);
         ASSERT_TRUE(writer.isOpen());
-        EXPECT_EQ(addShuffled(kFrames, 8, 1234 + type, [&](uint64_t i) {
-                      const bool added = writer.addFrame(i, *pixels(i));
-                      if (i % 30 == 0)
-                          writer.writePendingPackets(true);
-                      return added;
-                  }),
+        EXPECT_EQ(addShuffled(kFrames, 8, 1234 + type,
+                              [&](uint64_t i) {
+                                  const bool added = writer.addFrame(i, *pixels(i));
+                                  if (i % 30 == 0)
+                                      writer.writePendingPackets(true);
+                                  return added;
+                              }),
                   0);
         EXPECT_TRUE(writer.writePendingPackets(true));
         EXPECT_EQ(writer.lastWrittenFrame(), int64_t(kFrames) - 1);
@@ -272,8 +279,8 @@ TEST(FFmpegWriterVideo, GapsFailuresRefusalsAndRatesShapeTheMovie)
         auto compressor = std::make_unique<RawCompressor>(desc);
         compressor->failMarker = 0xEE;
         {
-            VideoFormatWriterFFMPEG writer(std::move(compressor), dir.file("m.mov"), c.rateNum, c.rateDen, 4, kW, kH,
-                                           0, 0, 0);
+            VideoFormatWriterFFMPEG writer(std::move(compressor), dir.file("m.mov"), c.rateNum, c.rateDen, 4, kW, kH, 0,
+                                           0, 0);
             ASSERT_TRUE(writer.isOpen());
             int16_t samples[8] = {};
             EXPECT_FALSE(writer.addAudio(samples, 0, 4));  // no sound stream to take it
@@ -434,12 +441,14 @@ TEST(InternalEncoder, ShuffledFramesAndSoundMakeAPlayableMovie)
                 for (int i = 0; i < 8; ++i)
                     EXPECT_TRUE(writer->addAudio(samples.data(), 0, uint32_t(frameSize)));
             }
-            EXPECT_EQ(addShuffled(kFrames, 4, 99, [&](uint64_t i) {
-                          PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
-                          for (uint32_t y = 0; y < kH; ++y)  // a bar that moves one column per frame
-                              std::fill_n(pixels.data() + y * pixels.rowBytes() + (i % kW) * 4, 4, uint8_t(255));
-                          return writer->addFrame(i, pixels);
-                      }),
+            EXPECT_EQ(addShuffled(kFrames, 4, 99,
+                                  [&](uint64_t i) {
+                                      PixelsCached pixels(kW, kH, 4, uint64_t(kW) * kH * 4);
+                                      for (uint32_t y = 0; y < kH; ++y)  // a bar that moves one column per frame
+                                          std::fill_n(pixels.data() + y * pixels.rowBytes() + (i % kW) * 4, 4,
+                                                      uint8_t(255));
+                                      return writer->addFrame(i, pixels);
+                                  }),
                       0);
             EXPECT_TRUE(writer->writePendingPackets(true));
         }
@@ -505,7 +514,8 @@ TEST(InternalEncoderSetup, RateControlFollowsTheStreamSettings)
         encoder.configureVideoContext();
         const AVCodecContext* v = encoder.videoContext();
         EXPECT_EQ(std::tuple(v->bit_rate, v->gop_size, v->max_b_frames, v->pix_fmt),
-                  std::tuple(c.bitRate, c.gop, 1, AV_PIX_FMT_YUV420P)) << c.rateFactor << " " << c.keyFrameInterval;
+                  std::tuple(c.bitRate, c.gop, 1, AV_PIX_FMT_YUV420P))
+            << c.rateFactor << " " << c.keyFrameInterval;
     }
     VideoStreamDescription gif(64, 48, 10, 1, nullptr);
     gif.fourCC = fourCC("gif ");

@@ -115,10 +115,7 @@ void QualityTotals::add(uint64_t frame, const FrameQuality& q)
     ssimSum += q.ssim;
 }
 
-double QualityTotals::psnr(int channel) const
-{
-    return frames ? psnrFromMse(mseSum[channel] / double(frames)) : 0;
-}
+double QualityTotals::psnr(int channel) const { return frames ? psnrFromMse(mseSum[channel] / double(frames)) : 0; }
 
 double QualityTotals::psnrAll() const
 {

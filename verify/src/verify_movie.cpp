@@ -251,8 +251,8 @@ void MovieCheck::compareFrame(uint64_t n, FrameRecord* rec)
             r_.problems.add("reading " + ref_.name + ": " + ref_.source->error());
     } else if (rec->decoded) {
         rec->compared = true;
-        rec->quality = comparePictures(rgba_.data(), source_.data(), info_.width, info_.height,
-                                       size_t(info_.width) * 4, typeHasAlpha(rec->type));
+        rec->quality = comparePictures(rgba_.data(), source_.data(), info_.width, info_.height, size_t(info_.width) * 4,
+                                       typeHasAlpha(rec->type));
         r_.totals.add(n, rec->quality);
         if (minPsnr_ > 0 && rec->quality.psnrAll < minPsnr_ && ++lowFrames_ <= 5)
             r_.problems.add("frame " + std::to_string(n) + " reaches only " + dbText(rec->quality.psnrAll) +

@@ -73,7 +73,8 @@ bool unpack(const uint8_t* frame, size_t size, uint32_t width, uint32_t height, 
             return false;
         }
     } else if (!nox::decode(decoder, out->bytes.data(), frame, size, bytes)) {
-        *why = h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
+        *why =
+            h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
         return false;
     }
     out->type = h.type;

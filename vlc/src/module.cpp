@@ -20,7 +20,8 @@
 #include <string>
 
 #define MODULE_STRING "zemo3"
-#include <vlc_common.h>
+#include <vlc_common.h>  // first: the other VLC headers stand on it
+
 #include <vlc_codec.h>
 #include <vlc_plugin.h>
 
@@ -45,8 +46,8 @@ struct decoder_sys_t final : zemo3vlc::Output {
             if (decoder_UpdateVideoFormat(dec)) {
                 // Once per format, not once per frame.
                 if (chroma != refused)
-                    msg_Err(dec, "VLC has no output for %4.4s pictures of %ux%u", reinterpret_cast<const char*>(&chroma),
-                            width, height);
+                    msg_Err(dec, "VLC has no output for %4.4s pictures of %ux%u",
+                            reinterpret_cast<const char*>(&chroma), width, height);
                 refused = chroma;
                 return {};
             }
@@ -148,7 +149,8 @@ int openDecoder(vlc_object_t* object)
         sys = new decoder_sys_t(dec);
         sys->width = width;
         sys->height = height;
-        sys->decoder = std::make_unique<zemo3vlc::Decoder>(width, height, unsigned(std::min<int64_t>(threads, 64)), *sys);
+        sys->decoder =
+            std::make_unique<zemo3vlc::Decoder>(width, height, unsigned(std::min<int64_t>(threads, 64)), *sys);
     } catch (...) {
         delete sys;
         return VLC_ENOMEM;
@@ -180,18 +182,11 @@ void closeDecoder(vlc_object_t* object)
 
 }  // namespace
 
-vlc_module_begin()
-    set_shortname("Zemo 3")
-    set_description("Zemo 3 GPU-texture video decoder")
-    set_category(CAT_INPUT)
-    set_subcategory(SUBCAT_INPUT_VCODEC)
-    set_capability("video decoder", 100)
-    set_callbacks(openDecoder, closeDecoder)
-    add_integer("zemo3-threads", 0, "Threads",
-                "Threads that decode Zemo 3 video (0: one per processor). Large pictures are rebuilt in bands on "
-                "that many threads while the next frame is read.",
-                true)
-    change_integer_range(0, 64)
+vlc_module_begin() set_shortname("Zemo 3") set_description("Zemo 3 GPU-texture video decoder") set_category(CAT_INPUT)
+    set_subcategory(SUBCAT_INPUT_VCODEC) set_capability("video decoder", 100) set_callbacks(openDecoder, closeDecoder)
+        add_integer("zemo3-threads", 0, "Threads",
+                    "Threads that decode Zemo 3 video (0: one per processor). Large pictures are rebuilt in bands on "
+                    "that many threads while the next frame is read.",
+                    true) change_integer_range(0, 64)
     // The worker pool's threads live in this library for the rest of the process.
-    cannot_unload_broken_library()
-vlc_module_end()
+    cannot_unload_broken_library() vlc_module_end()

@@ -24,9 +24,12 @@ PacketPtr allocPacket()
 AVPixelFormat pixelFormatFor(uint32_t bytesPerPixel)
 {
     switch (bytesPerPixel) {
-    case 2: return AV_PIX_FMT_GRAY16BE;
-    case 8: return AV_PIX_FMT_RGBA64LE;
-    default: return AV_PIX_FMT_RGBA;
+    case 2:
+        return AV_PIX_FMT_GRAY16BE;
+    case 8:
+        return AV_PIX_FMT_RGBA64LE;
+    default:
+        return AV_PIX_FMT_RGBA;
     }
 }
 
@@ -69,8 +72,7 @@ const AVCodec* FFMPEGEncoder::findAudioCodec(uint32_t, uint32_t bytesPerSample, 
     return avcodec_find_encoder(av_get_pcm_codec(format, 0));
 }
 
-PacketList FFMPEGEncoder::encodeAudio(const AVFrame* frame, int streamIndex, AVRational streamTimeBase,
-                                      bool& failed)
+PacketList FFMPEGEncoder::encodeAudio(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed)
 {
     failed = false;
     PacketList packets;
@@ -107,8 +109,8 @@ PacketList FFMPEGEncoder::encodeAudio(const AVFrame* frame, int streamIndex, AVR
 FFMPEGCustomEncoder::FFMPEGCustomEncoder(std::unique_ptr<Compressor> compressor)
     : FFMPEGEncoder(compressor->stream()), compressor_(std::move(compressor))
 {
-    payloadPool_ = av_buffer_pool_init(size_t(compressor_->outputBound()) + AV_INPUT_BUFFER_PADDING_SIZE,
-                                       av_buffer_alloc);
+    payloadPool_ =
+        av_buffer_pool_init(size_t(compressor_->outputBound()) + AV_INPUT_BUFFER_PADDING_SIZE, av_buffer_alloc);
     if (!payloadPool_)
         throw std::bad_alloc();
 }
@@ -184,10 +186,7 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
 // ---------------------------------------------------------------------------
 // FFMPEGInternalEncoder
 
-FFMPEGInternalEncoder::FFMPEGInternalEncoder(const VideoStreamDescription& description)
-    : FFMPEGEncoder(description)
-{
-}
+FFMPEGInternalEncoder::FFMPEGInternalEncoder(const VideoStreamDescription& description) : FFMPEGEncoder(description) {}
 
 FFMPEGInternalEncoder::~FFMPEGInternalEncoder()
 {
@@ -236,8 +235,8 @@ const AVCodec* FFMPEGInternalEncoder::findAudioCodec(uint32_t, uint32_t, uint32_
     return avcodec_find_encoder(AV_CODEC_ID_AC3);
 }
 
-std::vector<uint8_t> FFMPEGInternalEncoder::convertAudio(const void* samples, uint32_t bytesPerSample,
-                                                         uint32_t count, uint32_t channels) const
+std::vector<uint8_t> FFMPEGInternalEncoder::convertAudio(const void* samples, uint32_t bytesPerSample, uint32_t count,
+                                                         uint32_t channels) const
 {
     if (!audioContext_ || audioContext_->sample_fmt != AV_SAMPLE_FMT_FLTP || channels != 2 || bytesPerSample != 4)
         return {};

@@ -33,10 +33,14 @@ const AVOutputFormat* muxerNamed(const std::string& name)
 AVPixelFormat sourcePixelFormat(uint32_t bytesPerPixel, bool bgra)
 {
     switch (bytesPerPixel) {
-    case 2: return AV_PIX_FMT_GRAY16BE;
-    case 3: return AV_PIX_FMT_RGB24;  // the registry offers 3-byte sources too
-    case 8: return AV_PIX_FMT_RGBA64LE;
-    default: return bgra ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+    case 2:
+        return AV_PIX_FMT_GRAY16BE;
+    case 3:
+        return AV_PIX_FMT_RGB24;  // the registry offers 3-byte sources too
+    case 8:
+        return AV_PIX_FMT_RGBA64LE;
+    default:
+        return bgra ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
     }
 }
 
@@ -46,8 +50,8 @@ VideoFormatWriterFFMPEG::VideoFormatWriterFFMPEG(const VideoStreamDescription& d
                                                  int32_t rateNum, int32_t rateDen, uint32_t bytesPerPixel,
                                                  uint32_t width, uint32_t height, uint32_t channels,
                                                  uint32_t bytesPerSample, uint32_t sampleRate)
-    : VideoFormatWriter(description, path, rateNum, rateDen, bytesPerPixel, width, height, channels,
-                        bytesPerSample, sampleRate, "MOV")
+    : VideoFormatWriter(description, path, rateNum, rateDen, bytesPerPixel, width, height, channels, bytesPerSample,
+                        sampleRate, "MOV")
 {
     std::unique_ptr<FFMPEGEncoder> encoder;
     if (description_.codec) {
@@ -84,8 +88,8 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
         bool failed = false;
         if (videoStream_) {
             for (;;) {
-                PacketList packets = encoder_->encodeVideo(nullptr, videoStream_->index, videoStream_->time_base,
-                                                           failed);
+                PacketList packets =
+                    encoder_->encodeVideo(nullptr, videoStream_->index, videoStream_->time_base, failed);
                 if (packets.empty())
                     break;
                 queuePackets(packets, videoQueue_, videoQueueLock_);
@@ -93,8 +97,8 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
         }
         if (audioStream_) {
             for (;;) {
-                PacketList packets = encoder_->encodeAudio(nullptr, audioStream_->index, audioStream_->time_base,
-                                                           failed);
+                PacketList packets =
+                    encoder_->encodeAudio(nullptr, audioStream_->index, audioStream_->time_base, failed);
                 if (packets.empty())
                     break;
                 queuePackets(packets, audioQueue_, audioQueueLock_);
@@ -124,8 +128,7 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
 
 bool VideoFormatWriterFFMPEG::open()
 {
-    if (frameRateNum_ <= 0 || frameRateDen_ <= 0 || description_.frameRateNum <= 0 ||
-        description_.frameRateDen <= 0)
+    if (frameRateNum_ <= 0 || frameRateDen_ <= 0 || description_.frameRateNum <= 0 || description_.frameRateDen <= 0)
         return false;
     // Sizes FFmpeg cannot make frames of are refused here rather than with
     // the first frame.
@@ -269,8 +272,8 @@ bool VideoFormatWriterFFMPEG::addAudio(const void* samples, uint64_t position, u
         // The frame's planes point into the caller's buffer. The frame owns
         // no buffer, so the codec takes its own copy of the samples when it
         // is sent; nothing refers to the caller's memory after this call.
-        r = avcodec_fill_audio_frame(frame.get(), channels, context->sample_fmt,
-                                     static_cast<const uint8_t*>(samples), int(byteCount), 1);
+        r = avcodec_fill_audio_frame(frame.get(), channels, context->sample_fmt, static_cast<const uint8_t*>(samples),
+                                     int(byteCount), 1);
     } else {
         // A codec with a fixed frame size takes at most one codec frame per
         // call; callers size their chunks with getAudioFrameSize().
@@ -501,8 +504,8 @@ bool VideoFormatWriterFFMPEG::attachPooledPicture(AVFrame* frame)
     AVBufferRef* picture = av_buffer_pool_get(picturePool_);
     if (!picture)
         return false;
-    if (av_image_fill_arrays(frame->data, frame->linesize, picture->data, format, frame->width, frame->height,
-                             kAlign) < 0) {
+    if (av_image_fill_arrays(frame->data, frame->linesize, picture->data, format, frame->width, frame->height, kAlign) <
+        0) {
         av_buffer_unref(&picture);
         return false;
     }
@@ -511,8 +514,8 @@ bool VideoFormatWriterFFMPEG::attachPooledPicture(AVFrame* frame)
     return true;
 }
 
-bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height,
-                                         uint32_t bytesPerPixel, uint64_t stride, const uint8_t* data)
+bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
+                                         uint64_t stride, const uint8_t* data)
 {
     (void)bytesPerPixel;  // the source layout was fixed at construction
     if (!opened_ || !data || writeFailed_.load(std::memory_order_acquire))

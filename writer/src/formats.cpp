@@ -49,9 +49,9 @@ bool VideoFormat::canWrite(std::string_view extension, CodecFourCC code) const
     return std::find(codecs_.begin(), codecs_.end(), code) != codecs_.end();
 }
 
-std::unique_ptr<VideoFormatWriter> VideoFormat::createWriter(const std::string&, int32_t, int32_t, uint32_t,
-                                                             uint32_t, uint32_t, const VideoStreamDescription&,
-                                                             uint32_t, uint32_t, uint32_t, uint32_t) const
+std::unique_ptr<VideoFormatWriter> VideoFormat::createWriter(const std::string&, int32_t, int32_t, uint32_t, uint32_t,
+                                                             uint32_t, const VideoStreamDescription&, uint32_t,
+                                                             uint32_t, uint32_t, uint32_t) const
 {
     return nullptr;
 }
@@ -68,22 +68,19 @@ VideoFormatFFMPEG::VideoFormatFFMPEG()
         inputFormats_[i] = av_find_input_format(kDemuxers[i]);
 }
 
-std::unique_ptr<VideoFormatWriter> VideoFormatFFMPEG::createWriter(
-    const std::string& path, int32_t rateNum, int32_t rateDen, uint32_t bytesPerPixel, uint32_t width,
-    uint32_t height, const VideoStreamDescription& description, uint32_t channels, uint32_t bytesPerSample,
-    uint32_t sampleRate, uint32_t) const
+std::unique_ptr<VideoFormatWriter>
+VideoFormatFFMPEG::createWriter(const std::string& path, int32_t rateNum, int32_t rateDen, uint32_t bytesPerPixel,
+                                uint32_t width, uint32_t height, const VideoStreamDescription& description,
+                                uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate, uint32_t) const
 {
-    auto writer = std::make_unique<VideoFormatWriterFFMPEG>(description, path, rateNum, rateDen, bytesPerPixel,
-                                                            width, height, channels, bytesPerSample, sampleRate);
+    auto writer = std::make_unique<VideoFormatWriterFFMPEG>(description, path, rateNum, rateDen, bytesPerPixel, width,
+                                                            height, channels, bytesPerSample, sampleRate);
     if (!writer->isOpen())
         return nullptr;
     return writer;
 }
 
-ImageVideoFormat::ImageVideoFormat()
-    : VideoFormat("Image file", "*.png;*.jpg;*.jpeg;*.psd;*.tiff;*.tif;*.exr;", {})
-{
-}
+ImageVideoFormat::ImageVideoFormat() : VideoFormat("Image file", "*.png;*.jpg;*.jpeg;*.psd;*.tiff;*.tif;*.exr;", {}) {}
 
 VideoFormatManager::~VideoFormatManager()
 {
@@ -91,10 +88,7 @@ VideoFormatManager::~VideoFormatManager()
         formats_.pop_back();
 }
 
-void VideoFormatManager::registerFormat(std::unique_ptr<VideoFormat> format)
-{
-    formats_.push_back(std::move(format));
-}
+void VideoFormatManager::registerFormat(std::unique_ptr<VideoFormat> format) { formats_.push_back(std::move(format)); }
 
 void VideoFormatManager::registerBasicFormats()
 {
@@ -110,17 +104,17 @@ void VideoFormatManager::shutdownFormats()
         format->shutdown();
 }
 
-std::unique_ptr<VideoFormatWriter> VideoFormatManager::createWriter(
-    const std::string& path, int32_t rateNum, int32_t rateDen, uint32_t bytesPerPixel, uint32_t width,
-    uint32_t height, const VideoStreamDescription& description, uint32_t channels, uint32_t bytesPerSample,
-    uint32_t sampleRate) const
+std::unique_ptr<VideoFormatWriter>
+VideoFormatManager::createWriter(const std::string& path, int32_t rateNum, int32_t rateDen, uint32_t bytesPerPixel,
+                                 uint32_t width, uint32_t height, const VideoStreamDescription& description,
+                                 uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate) const
 {
     const std::string extension = getExtension(path);
     for (const auto& format : formats_) {
         if (!format->canWrite(extension, description.fourCC))
             continue;
-        auto writer = format->createWriter(path, rateNum, rateDen, bytesPerPixel, width, height, description,
-                                           channels, bytesPerSample, sampleRate, 0);
+        auto writer = format->createWriter(path, rateNum, rateDen, bytesPerPixel, width, height, description, channels,
+                                           bytesPerSample, sampleRate, 0);
         if (writer && writer->isOpen())
             return writer;
     }

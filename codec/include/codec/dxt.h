@@ -21,8 +21,7 @@ void buildTables();
 // RGBA image (row stride width*4) into block. A block that runs past the
 // right or bottom edge repeats the pixels that exist (1 -> 0000, 2 -> 0101,
 // 3 -> 0120), so it never reads outside the image. x < width and y < height.
-void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
-                uint8_t block[64]);
+void fetchBlock(const uint8_t* image, uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint8_t block[64]);
 
 // Encodes the colour of a block as an 8-byte DXT1 block: c0, c1 (5:6:5,
 // little-endian) and the 32-bit index word. c0 >= c1 always; when c0 == c1
@@ -46,10 +45,8 @@ void encodeAlphaBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* 
 // once.
 void encodeDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 void encodeDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
-void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
-                           uint8_t* texture);
-void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height,
-                           uint8_t* texture);
+void encodeDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+void encodeDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
 // The encoder's lookup tables, read-only for the life of the process.
 // expand5/6 widen a 5-/6-bit channel to 8 bits; omatch5/6[v] = {hi, lo} is

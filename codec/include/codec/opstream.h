@@ -13,10 +13,10 @@
 
 namespace nox {
 
-constexpr uint32_t kOpValues = 18;        // op values 0..17
-constexpr uint32_t kOpStates = 1024;      // coder table size
+constexpr uint32_t kOpValues = 18;    // op values 0..17
+constexpr uint32_t kOpStates = 1024;  // coder table size
 constexpr uint32_t kOpStateBits = 10;
-constexpr uint32_t kOpSpreadStep = 641;   // odd, so the spread visits every slot once
+constexpr uint32_t kOpSpreadStep = 641;  // odd, so the spread visits every slot once
 
 enum OpStreamForm : uint32_t { OP_FORM_RAW = 0, OP_FORM_SINGLE = 1, OP_FORM_CODED = 2 };
 
@@ -35,7 +35,6 @@ void spreadOpValues(const uint16_t frequencies[kOpValues], uint8_t symbolAt[kOpS
 
 // Writes n ops in the smallest applicable form. Returns the bytes written, or
 // 0 when they would not fit in capacity. form, if given, receives the form used.
-size_t writeOpStream(const uint8_t* ops, uint32_t n, uint8_t* output, size_t capacity,
-                     OpStreamForm* form = nullptr);
+size_t writeOpStream(const uint8_t* ops, uint32_t n, uint8_t* output, size_t capacity, OpStreamForm* form = nullptr);
 
 }  // namespace nox

@@ -44,23 +44,19 @@ uint32_t packYg10With(SimdLevel level, uint8_t* output, uint32_t capacity, const
 // overloads below produce exactly the same bytes as the plain packers.
 struct PackStatistics {
     // DXT packers. Index = code (0 = not a reference: literal or split block).
-    uint64_t blockCodes[4] = {};   // whole colour block: 0 split, 1..3 reference codes
-    uint64_t colourCodes[4] = {};  // colour word of a split block: 0 literal
-    uint64_t indexCodes[4] = {};   // index word of a split block: 0 literal
-    uint64_t alphaCodes[4] = {};   // DXT5 alpha codes 0..3
-    uint64_t longRuns = 0;         // run lengths of 255 or more
-    uint64_t runContinuations = 0; // u16 values of 65535 inside run lengths
+    uint64_t blockCodes[4] = {};    // whole colour block: 0 split, 1..3 reference codes
+    uint64_t colourCodes[4] = {};   // colour word of a split block: 0 literal
+    uint64_t indexCodes[4] = {};    // index word of a split block: 0 literal
+    uint64_t alphaCodes[4] = {};    // DXT5 alpha codes 0..3
+    uint64_t longRuns = 0;          // run lengths of 255 or more
+    uint64_t runContinuations = 0;  // u16 values of 65535 inside run lengths
     // YCG6/YG10 packers.
-    uint64_t ops[18] = {};         // op values over all op streams
-    uint64_t opForms[3] = {};      // op streams written raw, single-value, entropy-coded
+    uint64_t ops[18] = {};     // op values over all op streams
+    uint64_t opForms[3] = {};  // op streams written raw, single-value, entropy-coded
 };
-uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
-                  PackStatistics& statistics);
-uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity,
-                  PackStatistics& statistics);
-uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                  PackStatistics& statistics);
-uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n,
-                  PackStatistics& statistics);
+uint32_t packDxt1(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics& statistics);
+uint32_t packDxt5(const uint8_t* input, uint32_t n, uint8_t* output, uint32_t capacity, PackStatistics& statistics);
+uint32_t packYcg6(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n, PackStatistics& statistics);
+uint32_t packYg10(uint8_t* output, uint32_t capacity, const uint8_t* input, uint32_t n, PackStatistics& statistics);
 
 }  // namespace nox

@@ -16,8 +16,8 @@ using CodecFourCC = uint32_t;
 
 constexpr CodecFourCC fourCC(const char (&code)[5])
 {
-    return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
-           (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
+    return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) | (uint32_t(uint8_t(code[2])) << 8) |
+           uint32_t(uint8_t(code[3]));
 }
 // "0000": no particular codec asked for.
 constexpr CodecFourCC kAnyCodec = fourCC("0000");
@@ -31,9 +31,9 @@ struct PixelLayout {
     uint32_t channels;
     uint32_t bitsPerChannel;
 };
-extern const PixelLayout kLayoutRGBA8;    // 4 bytes: R, G, B, A
-extern const PixelLayout kLayoutRGBA16;   // 8 bytes: R, G, B, A as 16-bit
-extern const PixelLayout kLayoutGray16;   // 2 bytes: one 16-bit channel
+extern const PixelLayout kLayoutRGBA8;   // 4 bytes: R, G, B, A
+extern const PixelLayout kLayoutRGBA16;  // 8 bytes: R, G, B, A as 16-bit
+extern const PixelLayout kLayoutGray16;  // 2 bytes: one 16-bit channel
 
 class VideoCodecInfo;
 
@@ -53,7 +53,7 @@ struct VideoStreamDescription {
     uint32_t reserved4 = 2;
     const PixelLayout* pixelLayout = &kLayoutRGBA8;
     uint32_t reserved5 = 2;
-    uint8_t codecFlag0 = 1;    // set to 1 by codecs; not read on the export path
+    uint8_t codecFlag0 = 1;  // set to 1 by codecs; not read on the export path
     uint8_t reservedFlag1 = 0;
     int32_t frameRateNum = 0;
     int32_t frameRateDen = 1;
@@ -64,8 +64,7 @@ struct VideoStreamDescription {
     VideoStreamDescription() = default;
     // Sets every field to its default and the given size and rate; when a
     // codec is given it fills the record first, and only then is it stored.
-    VideoStreamDescription(uint32_t width, uint32_t height, int32_t rateNum, int32_t rateDen,
-                           VideoCodecInfo* codec);
+    VideoStreamDescription(uint32_t width, uint32_t height, int32_t rateNum, int32_t rateDen, VideoCodecInfo* codec);
 };
 
 class Compressor;

@@ -35,8 +35,7 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
 // blocks from `chroma` on, where the band's first tile belongs in the whole
 // texture. With alpha the YG10 layout, without it YCG6. Returns 0, or 1
 // writing nothing when width or rows is not a multiple of 8.
-int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
-                    uint8_t* chroma);
+int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma);
 
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.

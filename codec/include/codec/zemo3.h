@@ -13,14 +13,14 @@ namespace nox {
 
 // Format types. The exporter produces 0 to 3.
 enum Zemo3FormatType : uint32_t {
-    ZEMO3_NORMAL = 0,         // DXT1
-    ZEMO3_NORMAL_ALPHA = 1,   // DXT5
-    ZEMO3_HIGH = 2,           // YCG6
-    ZEMO3_HIGH_ALPHA = 3,     // YG10
-    ZEMO3_LEGACY_DXT1 = 4,    // DXT1 of format version 3 or less (readers only)
-    ZEMO3_LEGACY_DXT5 = 5,    // DXT5 of format version 3 or less (readers only)
-    ZEMO3_UV_MAP = 6,         // UVA0
-    ZEMO3_MASK = 7,           // MSK0
+    ZEMO3_NORMAL = 0,        // DXT1
+    ZEMO3_NORMAL_ALPHA = 1,  // DXT5
+    ZEMO3_HIGH = 2,          // YCG6
+    ZEMO3_HIGH_ALPHA = 3,    // YG10
+    ZEMO3_LEGACY_DXT1 = 4,   // DXT1 of format version 3 or less (readers only)
+    ZEMO3_LEGACY_DXT5 = 5,   // DXT5 of format version 3 or less (readers only)
+    ZEMO3_UV_MAP = 6,        // UVA0
+    ZEMO3_MASK = 7,          // MSK0
 };
 
 // Texture tags as little-endian 32-bit values (bytes in the file: "1TXD" for DXT1).
@@ -121,8 +121,8 @@ public:
     bool isCustomCodec() const override { return true; }
     // destinationCapacity and frameValue are not consulted; the destination
     // must hold outputBound() bytes and be zero-filled.
-    int32_t compress(uint8_t* destination, const uint8_t* pixels, uint32_t destinationCapacity,
-                     int32_t frameValue, int32_t rowStride) override;
+    int32_t compress(uint8_t* destination, const uint8_t* pixels, uint32_t destinationCapacity, int32_t frameValue,
+                     int32_t rowStride) override;
 
     const FrameEncoder& encoder() const { return encoder_; }
     bool dxtOnly() const { return dxtOnly_; }

@@ -32,9 +32,21 @@ struct Avx2Ops {
     static I bor(I a, I b) { return _mm256_or_si256(a, b); }
     static I bxor(I a, I b) { return _mm256_xor_si256(a, b); }
     static I bandnot(I a, I b) { return _mm256_andnot_si256(a, b); }
-    template <int n> static I shl(I a) { return _mm256_slli_epi32(a, n); }
-    template <int n> static I shr(I a) { return _mm256_srli_epi32(a, n); }
-    template <int n> static I sar(I a) { return _mm256_srai_epi32(a, n); }
+    template <int n>
+    static I shl(I a)
+    {
+        return _mm256_slli_epi32(a, n);
+    }
+    template <int n>
+    static I shr(I a)
+    {
+        return _mm256_srli_epi32(a, n);
+    }
+    template <int n>
+    static I sar(I a)
+    {
+        return _mm256_srai_epi32(a, n);
+    }
     static I shrv(I a, int n) { return _mm256_srli_epi32(a, n); }
     static I eq(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
     static I gt(I a, I b) { return _mm256_cmpgt_epi32(a, b); }

@@ -318,8 +318,9 @@ struct DxtLanes {
             bb = centre(bb, 2, 2);
             const I lowHalf = k(0xFFFF);
             const F d255 = S::set1f(255.0f);
-            const F c[6] = {S::fdiv(S::toFloat(rr), d255), S::fdiv(S::toFloat(rg), d255), S::fdiv(S::toFloat(rb), d255),
-                            S::fdiv(S::toFloat(gg), d255), S::fdiv(S::toFloat(gb), d255), S::fdiv(S::toFloat(bb), d255)};
+            const F c[6] = {S::fdiv(S::toFloat(rr), d255), S::fdiv(S::toFloat(rg), d255),
+                            S::fdiv(S::toFloat(rb), d255), S::fdiv(S::toFloat(gg), d255),
+                            S::fdiv(S::toFloat(gb), d255), S::fdiv(S::toFloat(bb), d255)};
             for (int iter = 0; iter < 4; ++iter) {
                 const F r = S::fadd(S::fadd(S::fmul(v[0], c[0]), S::fmul(v[1], c[1])), S::fmul(v[2], c[2]));
                 const F gr = S::fadd(S::fadd(S::fmul(v[0], c[1]), S::fmul(v[1], c[3])), S::fmul(v[2], c[4]));
@@ -385,7 +386,8 @@ struct DxtLanes {
 
         // Four-colour order: c0 > c1, or swap them and exchange the indices.
         const I swap = S::gt(S::template shr<16>(endpoints), S::band(endpoints, k(0xFFFF)));
-        endpointsOut = S::blend(swap, S::bor(S::template shl<16>(endpoints), S::template shr<16>(endpoints)), endpoints);
+        endpointsOut =
+            S::blend(swap, S::bor(S::template shl<16>(endpoints), S::template shr<16>(endpoints)), endpoints);
         maskOut = S::bxor(mask, S::band(swap, k(0x55555555)));
     }
 

@@ -133,8 +133,10 @@ void Sse2ColorKernels::covariance(const uint8_t* block, const int mu[3], int cov
         for (int half = 0; half < 2; ++half) {
             const __m128i wide = half ? _mm_unpackhi_epi8(px, zero) : _mm_unpacklo_epi8(px, zero);
             const __m128i d = _mm_and_si128(_mm_sub_epi16(wide, mean), rgb);
-            const __m128i gggg = _mm_shufflehi_epi16(_mm_shufflelo_epi16(d, _MM_SHUFFLE(1, 1, 1, 1)), _MM_SHUFFLE(1, 1, 1, 1));
-            const __m128i rgr = _mm_shufflehi_epi16(_mm_shufflelo_epi16(d, _MM_SHUFFLE(3, 0, 1, 0)), _MM_SHUFFLE(3, 0, 1, 0));
+            const __m128i gggg =
+                _mm_shufflehi_epi16(_mm_shufflelo_epi16(d, _MM_SHUFFLE(1, 1, 1, 1)), _MM_SHUFFLE(1, 1, 1, 1));
+            const __m128i rgr =
+                _mm_shufflehi_epi16(_mm_shufflelo_epi16(d, _MM_SHUFFLE(3, 0, 1, 0)), _MM_SHUFFLE(3, 0, 1, 0));
             rrbb = _mm_add_epi32(rrbb, _mm_madd_epi16(d, _mm_and_si128(d, evens)));
             rggb = _mm_add_epi32(rggb, _mm_madd_epi16(d, _mm_and_si128(gggg, evens)));
             ggrb = _mm_add_epi32(ggrb, _mm_madd_epi16(d, _mm_and_si128(rgr, middle)));

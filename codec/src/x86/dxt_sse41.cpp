@@ -32,9 +32,21 @@ struct Sse41Ops {
     static I bor(I a, I b) { return _mm_or_si128(a, b); }
     static I bxor(I a, I b) { return _mm_xor_si128(a, b); }
     static I bandnot(I a, I b) { return _mm_andnot_si128(a, b); }
-    template <int n> static I shl(I a) { return _mm_slli_epi32(a, n); }
-    template <int n> static I shr(I a) { return _mm_srli_epi32(a, n); }
-    template <int n> static I sar(I a) { return _mm_srai_epi32(a, n); }
+    template <int n>
+    static I shl(I a)
+    {
+        return _mm_slli_epi32(a, n);
+    }
+    template <int n>
+    static I shr(I a)
+    {
+        return _mm_srli_epi32(a, n);
+    }
+    template <int n>
+    static I sar(I a)
+    {
+        return _mm_srai_epi32(a, n);
+    }
     static I shrv(I a, int n) { return _mm_srli_epi32(a, n); }
     static I eq(I a, I b) { return _mm_cmpeq_epi32(a, b); }
     static I gt(I a, I b) { return _mm_cmpgt_epi32(a, b); }

@@ -28,8 +28,8 @@ uint32_t countEqualUnitsAvx2(const uint8_t* p, uint32_t stride, uint64_t x, uint
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16 * i));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16 * i + 32));
             // (i, i+2 | i+1, i+3) to (i, i+1, i+2, i+3).
-            const __m256i eq = _mm256_permute4x64_epi64(
-                _mm256_cmpeq_epi64(_mm256_unpacklo_epi64(a, b), value), _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i eq = _mm256_permute4x64_epi64(_mm256_cmpeq_epi64(_mm256_unpacklo_epi64(a, b), value),
+                                                        _MM_SHUFFLE(3, 1, 2, 0));
             const uint32_t mask = uint32_t(_mm256_movemask_pd(_mm256_castsi256_pd(eq)));
             if (mask != 0xF)
                 return i + uint32_t(__builtin_ctz(~mask));

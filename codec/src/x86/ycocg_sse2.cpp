@@ -80,8 +80,10 @@ void Sse2RampKernels::gatherTile(const uint8_t* tile, size_t stride, bool withAl
                                   _mm_madd_epi16(halves[2], kCo), _mm_madd_epi16(halves[3], kCo));
         const __m128i cg = sum4x4(_mm_madd_epi16(halves[0], kCg), _mm_madd_epi16(halves[1], kCg),
                                   _mm_madd_epi16(halves[2], kCg), _mm_madd_epi16(halves[3], kCg));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.co[4 * pair]), _mm_packs_epi32(truncatedDivPlus255<2>(co), zero));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.cg[4 * pair]), _mm_packs_epi32(truncatedDivPlus255<3>(cg), zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.co[4 * pair]),
+                         _mm_packs_epi32(truncatedDivPlus255<2>(co), zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.cg[4 * pair]),
+                         _mm_packs_epi32(truncatedDivPlus255<3>(cg), zero));
     }
 }
 
@@ -113,8 +115,9 @@ inline __m128i rampIndices(__m128i v, __m128i bias, __m128i d, __m128i d2, __m12
     const __m128i m2 = _mm_cmpgt_epi16(a, _mm_sub_epi16(d2, one));
     a = _mm_sub_epi16(a, _mm_and_si128(m2, d2));
     const __m128i m1 = _mm_cmpgt_epi16(a, _mm_sub_epi16(d, one));
-    const __m128i t = _mm_or_si128(_mm_or_si128(_mm_and_si128(m4, _mm_set1_epi16(4)), _mm_and_si128(m2, _mm_set1_epi16(2))),
-                                   _mm_and_si128(m1, one));
+    const __m128i t =
+        _mm_or_si128(_mm_or_si128(_mm_and_si128(m4, _mm_set1_epi16(4)), _mm_and_si128(m2, _mm_set1_epi16(2))),
+                     _mm_and_si128(m1, one));
     const __m128i index = _mm_and_si128(_mm_sub_epi16(_mm_setzero_si128(), t), _mm_set1_epi16(7));
     return _mm_xor_si128(index, _mm_and_si128(_mm_cmplt_epi16(index, _mm_set1_epi16(2)), one));
 }
@@ -135,7 +138,8 @@ inline void packGroups(__m128i index, uint64_t groups[2])
 
 void Sse2RampKernels::indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
 {
-    const __m128i vd = _mm_set1_epi16(int16_t(d)), vd2 = _mm_set1_epi16(int16_t(2 * d)), vd4 = _mm_set1_epi16(int16_t(4 * d));
+    const __m128i vd = _mm_set1_epi16(int16_t(d)), vd2 = _mm_set1_epi16(int16_t(2 * d)),
+                  vd4 = _mm_set1_epi16(int16_t(4 * d));
     const __m128i vbias = _mm_set1_epi16(int16_t(bias));
     uint64_t g[4];
     packGroups(rampIndices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), vbias, vd, vd2, vd4), g);

@@ -25,7 +25,10 @@ struct Sse41Lanes {
     static V set32(int32_t x) { return _mm_set1_epi32(x); }
     static V set64(int64_t x) { return _mm_set1_epi64x(x); }
     template <class... B>
-    static V bytes16(B... b) { return _mm_setr_epi8(int8_t(b)...); }
+    static V bytes16(B... b)
+    {
+        return _mm_setr_epi8(int8_t(b)...);
+    }
 
     static V add16(V a, V b) { return _mm_add_epi16(a, b); }
     static V sub16(V a, V b) { return _mm_sub_epi16(a, b); }

@@ -30,8 +30,7 @@ namespace nox {
 enum class SimdLevel : uint8_t { Scalar, Sse2, Sse41, Avx2 };
 
 // Every level, lowest first.
-inline constexpr SimdLevel kSimdLevels[] = {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Sse41,
-                                            SimdLevel::Avx2};
+inline constexpr SimdLevel kSimdLevels[] = {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Sse41, SimdLevel::Avx2};
 
 // Whether this build carries the level's code and this processor runs it.
 // Scalar always is.

@@ -45,7 +45,7 @@ std::string defaultModulePath();
 struct OutputSettings {
     A_long width = 1920;
     A_long height = 1080;
-    A_Fixed fps = 25 << 16;  // 16.16
+    A_Fixed fps = 25 << 16;        // 16.16
     A_FpLong soundRate = 48000.0;  // 0 without sound
     A_short channels = 2;
     A_short sampleSize = 2;  // bytes per sample

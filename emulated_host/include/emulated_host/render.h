@@ -70,9 +70,9 @@ enum class RenderStep {
 
 struct RenderResult {
     RenderStep failed = RenderStep::Done;
-    A_Err err = A_Err_NONE;  // the module's answer at that step
-    uint64_t frames = 0;     // frames the module took
-    uint64_t samples = 0;    // sample frames of sound handed over
+    A_Err err = A_Err_NONE;   // the module's answer at that step
+    uint64_t frames = 0;      // frames the module took
+    uint64_t samples = 0;     // sample frames of sound handed over
     uint32_t formatType = 0;  // the options record's after GetDepths (the dialog may change it)
     // From StartAdding to the end of EndAdding, which closes the movie.
     double seconds = 0, cpuSeconds = 0;

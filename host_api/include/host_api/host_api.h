@@ -44,8 +44,8 @@ struct A_LPoint {
 
 enum : A_Err {
     A_Err_NONE = 0,
-    A_Err_GENERIC = 1,       // also the module's own refusals
-    A_Err_PARAMETER = 3,     // the emulated host: unknown or misused handle
+    A_Err_GENERIC = 1,    // also the module's own refusals
+    A_Err_PARAMETER = 3,  // the emulated host: unknown or misused handle
     A_Err_ALLOC = 4,
     A_Err_MISSING_SUITE = 13,
     PF_Err_BAD_CALLBACK_PARAM = 516,  // a suite the host could not supply
@@ -115,20 +115,20 @@ enum : A_u_long {
 };
 
 struct AEIO_ModuleInfo {
-    AEIO_ModuleSignature sig;                     // 0
-    A_char name[AEIO_MAX_MODULE_NAME_LEN + 1];    // 4
-    A_u_long flags;                               // 36
-    A_u_long flags2;                              // 40
-    A_long max_width;                             // 44
-    A_long max_height;                            // 48
-    A_long num_filetypes;                         // 52
-    A_long num_extensions;                        // 56
-    A_long num_clips;                             // 60
-    AEIO_FileKind create_kind;                    // 64
-    AEIO_FileKind create_ext;                     // 72
-    AEIO_FileKind read_kinds[AEIO_MAX_READ_KINDS];  // 80
-    A_short num_aux_extensionsS;                  // 208
-    A_short reserved;                             // 210
+    AEIO_ModuleSignature sig;                        // 0
+    A_char name[AEIO_MAX_MODULE_NAME_LEN + 1];       // 4
+    A_u_long flags;                                  // 36
+    A_u_long flags2;                                 // 40
+    A_long max_width;                                // 44
+    A_long max_height;                               // 48
+    A_long num_filetypes;                            // 52
+    A_long num_extensions;                           // 56
+    A_long num_clips;                                // 60
+    AEIO_FileKind create_kind;                       // 64
+    AEIO_FileKind create_ext;                        // 72
+    AEIO_FileKind read_kinds[AEIO_MAX_READ_KINDS];   // 80
+    A_short num_aux_extensionsS;                     // 208
+    A_short reserved;                                // 210
     AEIO_FileKind aux_ext[AEIO_MAX_AUX_EXTENSIONS];  // 212
 };
 static_assert(sizeof(AEIO_ModuleInfo) == 396);
@@ -168,7 +168,7 @@ struct PF_EffectWorld {
     A_long rowbytes;  // signed distance between rows
     A_long width;
     A_long height;
-    void* data;       // first byte of the top row
+    void* data;  // first byte of the top row
     A_long reserved[4];
 };
 
@@ -207,16 +207,15 @@ struct AEIO_FunctionBlock4 {
     A_Err (*AEIO_SetOutputFile)(AEIO_BasicDataP, AEIO_OutSpecH, const A_UTF16Char* file_pathZ);
     A_Err (*AEIO_StartAdding)(AEIO_BasicDataP, AEIO_OutSpecH, A_long flags);
     A_Err (*AEIO_AddFrame)(AEIO_BasicDataP, AEIO_OutSpecH, A_long frame_index, A_long frames,
-                           const PF_EffectWorld* world, const A_LPoint* origin,
-                           A_Boolean was_compressed, AEIO_InterruptFuncs* inter);
+                           const PF_EffectWorld* world, const A_LPoint* origin, A_Boolean was_compressed,
+                           AEIO_InterruptFuncs* inter);
     A_Err (*AEIO_EndAdding)(AEIO_BasicDataP, AEIO_OutSpecH, A_long flags);
     A_Err (*AEIO_OutputFrame)(AEIO_BasicDataP, AEIO_OutSpecH, const PF_EffectWorld* world);
     A_Err (*AEIO_WriteLabels)(AEIO_BasicDataP, AEIO_OutSpecH, AEIO_LabelFlags* written);
-    A_Err (*AEIO_GetSizes)(AEIO_BasicDataP, AEIO_OutSpecH, A_u_longlong* free_space,
-                           A_u_longlong* file_size);
+    A_Err (*AEIO_GetSizes)(AEIO_BasicDataP, AEIO_OutSpecH, A_u_longlong* free_space, A_u_longlong* file_size);
     A_Err (*AEIO_Flush)(AEIO_BasicDataP, AEIO_OutSpecH);
-    A_Err (*AEIO_AddSoundChunk)(AEIO_BasicDataP, AEIO_OutSpecH, const A_Time* start,
-                                A_u_long num_samples, const void* dataPV);
+    A_Err (*AEIO_AddSoundChunk)(AEIO_BasicDataP, AEIO_OutSpecH, const A_Time* start, A_u_long num_samples,
+                                const void* dataPV);
     A_Err (*AEIO_Idle)(AEIO_BasicDataP, AEIO_ModuleSignature sig, AEIO_IdleFlags* idle_flags0);
     A_Err (*AEIO_GetDepths)(AEIO_BasicDataP, AEIO_OutSpecH, AEIO_SupportedDepthFlags* which);
     A_Err (*AEIO_GetOutputSuffix)(AEIO_BasicDataP, AEIO_OutSpecH, A_char* suffix);
@@ -224,8 +223,8 @@ struct AEIO_FunctionBlock4 {
     A_Err (*AEIO_SetUserData)(AEIO_BasicDataP, AEIO_OutSpecH, A_u_long typeLu, A_u_long indexLu,
                               const AEIO_Handle dataH);
     AEIO_UnusedSlot slot42;
-    A_Err (*AEIO_AddMarker)(AEIO_BasicDataP, AEIO_OutSpecH, A_long frame_index,
-                            AEGP_MarkerValP marker, AEIO_InterruptFuncs* inter0);
+    A_Err (*AEIO_AddMarker)(AEIO_BasicDataP, AEIO_OutSpecH, A_long frame_index, AEGP_MarkerValP marker,
+                            AEIO_InterruptFuncs* inter0);
     AEIO_UnusedSlot slots44to48[5];  // slots 44..48
 };
 constexpr size_t kFunctionBlockSlots = 49;
@@ -298,8 +297,8 @@ struct AEGP_IOOutSuite7 {
 #define kAEGPMemorySuite "AEGP Memory Suite"
 constexpr A_long kAEGPMemorySuiteVersion1 = 1;
 struct AEGP_MemorySuite1 {
-    A_Err (*AEGP_NewMemHandle)(AEGP_PluginID owner, const A_char* what, AEGP_MemSize size,
-                               AEGP_MemFlag flags, AEGP_MemHandle* handle);
+    A_Err (*AEGP_NewMemHandle)(AEGP_PluginID owner, const A_char* what, AEGP_MemSize size, AEGP_MemFlag flags,
+                               AEGP_MemHandle* handle);
     A_Err (*AEGP_FreeMemHandle)(AEGP_MemHandle handle);
     A_Err (*AEGP_LockMemHandle)(AEGP_MemHandle handle, void** ptr);
     A_Err (*AEGP_UnlockMemHandle)(AEGP_MemHandle handle);
@@ -308,9 +307,8 @@ struct AEGP_MemorySuite1 {
 // ---- The entry -------------------------------------------------------------
 
 // The module's one export, called once after loading.
-using AEGP_PluginInitFuncPrototype = A_Err (*)(SPBasicSuite* pica_basicP, A_long major_versionL,
-                                               A_long minor_versionL, AEGP_PluginID aegp_plugin_id,
-                                               AEGP_GlobalRefcon* global_refconP);
+using AEGP_PluginInitFuncPrototype = A_Err (*)(SPBasicSuite* pica_basicP, A_long major_versionL, A_long minor_versionL,
+                                               AEGP_PluginID aegp_plugin_id, AEGP_GlobalRefcon* global_refconP);
 #define kEntryPointName "EntryPointFunc"
 
 }  // extern "C"

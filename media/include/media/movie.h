@@ -62,8 +62,8 @@ struct MovieInfo {
     int videoStreams = 0;              // streams of picture kind
     int audioStreams = 0;
     int otherStreams = 0;
-    int video = -1;  // index of the first video stream
-    int audio = -1;  // index of the first audio stream
+    int video = -1;       // index of the first video stream
+    int audio = -1;       // index of the first audio stream
     std::string title;    // the movie's title, "" when it has none
     double duration = 0;  // seconds, as the container gives it; 0 when unknown
     // The first video stream's, when there is one.
@@ -87,7 +87,7 @@ struct MoviePacket {
     const uint8_t* data = nullptr;  // valid until the reader reads again
     size_t size = 0;
     int64_t pts = 0, dts = 0, duration = 0;  // stream time base; INT64_MIN when absent
-    bool key = false;                         // a key frame
+    bool key = false;                        // a key frame
 };
 
 // How MovieReader::open() goes about it.

@@ -25,8 +25,8 @@ struct ReferenceRequest {
 
 struct Reference {
     std::unique_ptr<Source> source;
-    std::string name;        // "the demo composition" or the file name
-    uint64_t frames = 0;     // frames the reference has, when known exactly
+    std::string name;     // "the demo composition" or the file name
+    uint64_t frames = 0;  // frames the reference has, when known exactly
     bool exactLength = false;
     uint64_t limit = UINT64_MAX;  // --duration in frames
     bool sound = true;            // whether the reference's sound is compared
@@ -40,6 +40,5 @@ bool openReference(const ReferenceRequest& request, uint32_t movieWidth, uint32_
 // Picture n of the reference as RGBA rows of width*4 bytes; false after its
 // last picture.
 bool referencePicture(Reference& ref, uint64_t n, std::vector<uint8_t>* rgba);
-
 
 }  // namespace zemo3

@@ -14,7 +14,7 @@ struct Composition {
     uint32_t height = 720;
     int32_t fpsNum = 30;
     int32_t fpsDen = 1;
-    uint64_t frames = 150;      // known length, or an estimate for media files
+    uint64_t frames = 150;        // known length, or an estimate for media files
     uint32_t sampleRate = 48000;  // 0: no sound
     uint16_t channels = 2;
 };

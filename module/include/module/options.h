@@ -18,14 +18,14 @@ namespace zexport {
 struct PendingFrames;
 
 struct ExportOptions {
-    uint32_t flattened;          // 0 live, 1 flattened copy
-    uint8_t reserved[332];       // carries no data; kept so stored offsets stay
+    uint32_t flattened;              // 0 live, 1 flattened copy
+    uint8_t reserved[332];           // carries no data; kept so stored offsets stay
     nox::VideoFormatWriter* writer;  // the running job's writer; live records only
     PendingFrames* pendingFrames;    // outstanding frame tasks; live records only
-    uint32_t formatType;         // the chosen compression (0..3 from the dialog)
-    uint8_t alphaType;           // alpha-type byte of the host's alpha label
+    uint32_t formatType;             // the chosen compression (0..3 from the dialog)
+    uint8_t alphaType;               // alpha-type byte of the host's alpha label
     uint8_t padding[3];
-    uint64_t framesAdded;        // job counters; 0 outside a job and when flattened
+    uint64_t framesAdded;  // job counters; 0 outside a job and when flattened
     uint64_t samplesAdded;
 };
 static_assert(sizeof(ExportOptions) == 376);

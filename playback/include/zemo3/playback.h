@@ -30,12 +30,12 @@ typedef struct Zemo3Movie Zemo3Movie;
 
 /* One texture plane: blocks of 4x4 texels, rows of blocks from the top. */
 typedef struct Zemo3Plane {
-    const uint8_t* data;     /* valid until the next read on the movie */
-    size_t size;             /* bytes: widthBlocks * heightBlocks * blockBytes */
-    uint32_t widthBlocks;    /* the plane is 4*widthBlocks x 4*heightBlocks texels */
+    const uint8_t* data;  /* valid until the next read on the movie */
+    size_t size;          /* bytes: widthBlocks * heightBlocks * blockBytes */
+    uint32_t widthBlocks; /* the plane is 4*widthBlocks x 4*heightBlocks texels */
     uint32_t heightBlocks;
-    uint32_t blockBytes;     /* 8 (DXT1, RGTC1) or 16 (DXT5, RGTC2) */
-    uint32_t glFormat;       /* one of the ZEMO3_GL_ values */
+    uint32_t blockBytes; /* 8 (DXT1, RGTC1) or 16 (DXT5, RGTC2) */
+    uint32_t glFormat;   /* one of the ZEMO3_GL_ values */
 } Zemo3Plane;
 
 /* Frame types: 0 DXT1, 1 DXT5, 2 YCoCg, 3 YCoCg with alpha (4 and 5: frames
@@ -48,9 +48,9 @@ typedef struct Zemo3Plane {
  * The padded size is the picture's rounded up to multiples of 16; the
  * picture is its top-left width x height texels. */
 typedef struct Zemo3Frame {
-    int64_t index;       /* frame number, from 0 */
-    int64_t pts;         /* in the video stream's time base */
-    double seconds;      /* pts in seconds */
+    int64_t index;  /* frame number, from 0 */
+    int64_t pts;    /* in the video stream's time base */
+    double seconds; /* pts in seconds */
     uint32_t type;
     uint32_t planeCount; /* 1 or 2 */
     Zemo3Plane planes[2];

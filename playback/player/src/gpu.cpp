@@ -30,9 +30,9 @@ std::unique_ptr<OffscreenContext> OffscreenContext::create(std::string* error)
     const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, 0, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configs = 0;
-    const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                        EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                        EGL_NONE};
+    const EGLint contextAttributes[] = {
+        EGL_CONTEXT_MAJOR_VERSION,           3,       EGL_CONTEXT_MINOR_VERSION, 3, EGL_CONTEXT_OPENGL_PROFILE_MASK,
+        EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
     EGLContext context = EGL_NO_CONTEXT;
     if (eglBindAPI(EGL_OPENGL_API) && eglChooseConfig(display, configAttributes, &config, 1, &configs) && configs > 0)
         context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttributes);

@@ -32,9 +32,13 @@ PlaySchedule::Effect PlaySchedule::command(PlayCommand command)
         paused_ = true;
         ++steps_;
         return {Effect::HOLD};
-    case PlayCommand::BACK: return seek(current_ - 1, true);
-    case PlayCommand::FIRST: return seek(0, paused_);
-    case PlayCommand::LOOP: loop_ = !loop_; break;
+    case PlayCommand::BACK:
+        return seek(current_ - 1, true);
+    case PlayCommand::FIRST:
+        return seek(0, paused_);
+    case PlayCommand::LOOP:
+        loop_ = !loop_;
+        break;
     }
     return {};
 }

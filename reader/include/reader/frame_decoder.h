@@ -12,8 +12,7 @@ namespace nox {
 
 // Restores payload (payloadSize bytes) into a texture of textureSize bytes.
 // Returns the payload bytes consumed, 0 for a malformed payload.
-using UnpackFunction = size_t (*)(const uint8_t* payload, uint8_t* destination, size_t payloadSize,
-                                  size_t textureSize);
+using UnpackFunction = size_t (*)(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 
 // The reading counterpart of the frame encoder: format type and picture size
 // of the frames it reads. Cheap to build; one may be made per frame.
@@ -43,10 +42,10 @@ private:
 // 4-byte one of format version 3 and older (payload size in bits 0-23,
 // version in 24-27, bit 30 set for DXT5, bit 31 for a raw payload).
 struct FrameFacts {
-    uint32_t type = 0;        // format type from tag and version
-    uint32_t tag = 0;         // texture tag as a little-endian value
+    uint32_t type = 0;  // format type from tag and version
+    uint32_t tag = 0;   // texture tag as a little-endian value
     unsigned version = 0;
-    unsigned payloadKind = 0; // 0 packed, 1 raw
+    unsigned payloadKind = 0;  // 0 packed, 1 raw
     uint32_t payloadSize = 0;
     uint32_t headerSize = 0;  // 12, or 4 for version-3 frames
 };
@@ -59,8 +58,7 @@ bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* facts);
 // Never reads outside [frame, frame + frameSize) nor writes outside
 // [destination, destination + capacity). On false the destination holds
 // arbitrary bytes.
-bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize,
-            size_t capacity);
+bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity);
 
 // The unpackers, exact inverses of the packers of codec/packers.h. The YCG6
 // and YG10 ones need textureSize to be a multiple of 48 and 80.

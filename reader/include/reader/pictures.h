@@ -40,8 +40,7 @@ public:
     // A = 255 for types without alpha). False with the reason when the frame
     // is malformed, of a type that has no picture here (6, 7) or its header
     // and length disagree.
-    bool decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
-                std::string* why);
+    bool decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header, std::string* why);
     // The same into a caller's picture with rows `stride` bytes apart.
     bool decode(const uint8_t* frame, size_t size, uint8_t* rgba, size_t stride, Header* header, std::string* why);
 
@@ -55,7 +54,6 @@ public:
     const std::vector<uint8_t>& texture() const { return texture_; }
 
 private:
-
     uint32_t width_, height_;
     bool checkPayloadUse_;
     uint32_t type_ = 0;  // of the texture unpack() accepted last

@@ -28,22 +28,21 @@ void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16]);
 // Co = Co8/255 - 0.5, Cg = Cg8/255 - 0.5, G = Y + Cg, R = Y - Cg + Co,
 // B = Y - Cg - Co, chroma shared by each 2x2 group, clamped and rounded to
 // 8 bits. Returns false for another type or a texture shorter than needed.
-bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
-                   uint32_t height, uint8_t* rgba, size_t rgbaStride);
+bool textureToRgba(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
+                   uint8_t* rgba, size_t rgbaStride);
 
 // The same for rows [firstRow, endRow) only, so that a frame can be spread
 // over threads: firstRow a multiple of 8, endRow one too or the height. rgba
 // still points at row 0. False also for rows outside those bounds.
-bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
-                       uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride);
+bool textureToRgbaRows(uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width, uint32_t height,
+                       uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride);
 
 // textureToRgbaRows at a chosen instruction-set level (core/simd.h; the two
 // above run activeSimdLevel()). Every level writes the bytes the scalar
 // reference writes: Scalar is the reference code, Sse2 plain C++ that builds
 // each block's palette once, Sse41 and Avx2 byte shuffles over one and two
 // blocks at a time.
-bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes,
-                           uint32_t width, uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba,
-                           size_t rgbaStride);
+bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* texture, size_t textureBytes, uint32_t width,
+                           uint32_t height, uint32_t firstRow, uint32_t endRow, uint8_t* rgba, size_t rgbaStride);
 
 }  // namespace nox

@@ -74,10 +74,10 @@ struct BlockShuffles {
 };
 
 // Multipliers that move bit s of each word to bit 13.
-constexpr Control kIndexToTop =
-    perLane([](int, int i) { return (1 << (13 - 3 * (i / 2) % 8)) >> (8 * (i % 2)); });
+constexpr Control kIndexToTop = perLane([](int, int i) { return (1 << (13 - 3 * (i / 2) % 8)) >> (8 * (i % 2)); });
 // (weight of e0, weight of e1) per ramp entry, as signed bytes.
-constexpr Control kSevenSteps = words(7, 7 << 8, 6 | 1 << 8, 5 | 2 << 8, 4 | 3 << 8, 3 | 4 << 8, 2 | 5 << 8, 1 | 6 << 8);
+constexpr Control kSevenSteps =
+    words(7, 7 << 8, 6 | 1 << 8, 5 | 2 << 8, 4 | 3 << 8, 3 | 4 << 8, 2 | 5 << 8, 1 | 6 << 8);
 constexpr Control kFiveSteps = words(5, 5 << 8, 4 | 1 << 8, 3 | 2 << 8, 2 | 3 << 8, 1 | 4 << 8, 0, 0);
 // Entries 6 and 7 of the five-step ramp, 0 and 255 (their weights are zero).
 constexpr Control kFiveStepsEnds = words(0, 0, 0, 0, 0, 0, 0, 255);
@@ -95,10 +95,16 @@ constexpr Control kIndexFields = perLane([](int, int i) { return 3 << (2 * (i % 
 constexpr Control kTimesFour = perLane([](int, int i) { return i < 4 ? 4 * i : i; });
 // Row r: byte 4 * index of pixel j spread over the pixel's four bytes, plus
 // the channel; alpha of pixel j into byte 3.
-constexpr Control rowSpread(int r) { return perLane([r](int, int i) { return 4 * r + i / 4; }); }
+constexpr Control rowSpread(int r)
+{
+    return perLane([r](int, int i) { return 4 * r + i / 4; });
+}
 constexpr Control kRowSpread[4] = {rowSpread(0), rowSpread(1), rowSpread(2), rowSpread(3)};
 constexpr Control kChannel = perLane([](int, int i) { return i % 4; });
-constexpr Control alphaRow(int r) { return perLane([r](int, int i) { return i % 4 == 3 ? 4 * r + i / 4 : -128; }); }
+constexpr Control alphaRow(int r)
+{
+    return perLane([r](int, int i) { return i % 4 == 3 ? 4 * r + i / 4 : -128; });
+}
 constexpr Control kAlphaRow[4] = {alphaRow(0), alphaRow(1), alphaRow(2), alphaRow(3)};
 // The 2x2 chroma group of each pixel of the block at (bx + lane, by) of a tile.
 constexpr Control groups(int bx, int by)
@@ -123,8 +129,8 @@ inline typename W::V decodeChannel(typename W::V src)
     const V hi = W::template srli16<13>(W::mullo16(W::shuffle(src, W::load(S::indexHi)), toTop));
     const V pairs = W::shuffle(src, W::load(S::pairs));
     const V seven = W::mulhi16(W::maddubs(pairs, W::load(kSevenSteps)), W::set16(kOverSeven));
-    const V five = W::xor_(W::mulhi16(W::maddubs(pairs, W::load(kFiveSteps)), W::set16(kOverFive)),
-                           W::load(kFiveStepsEnds));
+    const V five =
+        W::xor_(W::mulhi16(W::maddubs(pairs, W::load(kFiveSteps)), W::set16(kOverFive)), W::load(kFiveStepsEnds));
     // e0 - e1 by the byte weights (1, -1).
     const V sevenMode = W::cmpgt16(W::maddubs(pairs, W::set16(int16_t(0xFF01))), W::zero());
     const V ramp = W::blendv(five, seven, sevenMode);
@@ -194,8 +200,7 @@ void dxtBlocks(const uint8_t* blocks, uint32_t count, uint8_t* dst, size_t strid
 
 // Four rows of RGBA from the luma, chroma and alpha bytes of each lane's block.
 template <class W>
-inline void ycocgRows(typename W::V y, typename W::V co, typename W::V cg, typename W::V a, uint8_t* dst,
-                      size_t stride)
+inline void ycocgRows(typename W::V y, typename W::V co, typename W::V cg, typename W::V a, uint8_t* dst, size_t stride)
 {
     using V = typename W::V;
     const V notCo = W::xor_(co, W::set8(-1)), half = W::set8(127);
@@ -206,8 +211,8 @@ inline void ycocgRows(typename W::V y, typename W::V co, typename W::V cg, typen
     const V g = W::subsu8(W::addsu8(y, W::subsu8(cg, half)), cgBelow);
     // Minus one where Y < 128 (not negative as a signed byte), Cg < 64 and
     // the sum is 2 or more (at most 63 there, so signed compares do).
-    const V lower = W::andnot(W::cmpgt8(W::zero(), y),
-                              W::and_(W::cmpgt8(cgBelow, W::set8(63)), W::cmpgt8(g, W::set8(1))));
+    const V lower =
+        W::andnot(W::cmpgt8(W::zero(), y), W::and_(W::cmpgt8(cgBelow, W::set8(63)), W::cmpgt8(g, W::set8(1))));
     const V green = W::add8(g, lower);
     const V rg0 = W::unpacklo8(r, green), rg1 = W::unpackhi8(r, green);
     const V ba0 = W::unpacklo8(b, a), ba1 = W::unpackhi8(b, a);
@@ -270,7 +275,10 @@ struct Lanes128 {
     static V set16(int16_t x) { return _mm_set1_epi16(x); }
     static V shuffle(V a, V control) { return _mm_shuffle_epi8(a, control); }
     template <int kImm>
-    static V shuffle32(V a) { return _mm_shuffle_epi32(a, kImm); }
+    static V shuffle32(V a)
+    {
+        return _mm_shuffle_epi32(a, kImm);
+    }
     static V and_(V a, V b) { return _mm_and_si128(a, b); }
     static V andnot(V a, V b) { return _mm_andnot_si128(a, b); }
     static V or_(V a, V b) { return _mm_or_si128(a, b); }
@@ -284,7 +292,10 @@ struct Lanes128 {
     static V mulhi16(V a, V b) { return _mm_mulhi_epu16(a, b); }
     static V maddubs(V a, V b) { return _mm_maddubs_epi16(a, b); }
     template <int kBits>
-    static V srli16(V a) { return _mm_srli_epi16(a, kBits); }
+    static V srli16(V a)
+    {
+        return _mm_srli_epi16(a, kBits);
+    }
     static V packus16(V a, V b) { return _mm_packus_epi16(a, b); }
     static V cmpgt8(V a, V b) { return _mm_cmpgt_epi8(a, b); }
     static V cmpgt16(V a, V b) { return _mm_cmpgt_epi16(a, b); }
@@ -312,14 +323,20 @@ struct Lanes256 {
     static void store(uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
     // Lane i in both lanes.
     template <int kLane>
-    static V lane(V a) { return _mm256_permute2x128_si256(a, a, kLane * 0x11); }
+    static V lane(V a)
+    {
+        return _mm256_permute2x128_si256(a, a, kLane * 0x11);
+    }
 
     static V zero() { return _mm256_setzero_si256(); }
     static V set8(int8_t x) { return _mm256_set1_epi8(x); }
     static V set16(int16_t x) { return _mm256_set1_epi16(x); }
     static V shuffle(V a, V control) { return _mm256_shuffle_epi8(a, control); }
     template <int kImm>
-    static V shuffle32(V a) { return _mm256_shuffle_epi32(a, kImm); }
+    static V shuffle32(V a)
+    {
+        return _mm256_shuffle_epi32(a, kImm);
+    }
     static V and_(V a, V b) { return _mm256_and_si256(a, b); }
     static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
     static V or_(V a, V b) { return _mm256_or_si256(a, b); }
@@ -333,7 +350,10 @@ struct Lanes256 {
     static V mulhi16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
     static V maddubs(V a, V b) { return _mm256_maddubs_epi16(a, b); }
     template <int kBits>
-    static V srli16(V a) { return _mm256_srli_epi16(a, kBits); }
+    static V srli16(V a)
+    {
+        return _mm256_srli_epi16(a, kBits);
+    }
     static V packus16(V a, V b) { return _mm256_packus_epi16(a, b); }
     static V cmpgt8(V a, V b) { return _mm256_cmpgt_epi8(a, b); }
     static V cmpgt16(V a, V b) { return _mm256_cmpgt_epi16(a, b); }

@@ -43,7 +43,8 @@ struct Pictures final : zemo3vlc::Output {
         const Bytes& p = *static_cast<Bytes*>(handle);
         Bytes rows;
         for (size_t y = 0; y < kHeight; ++y)
-            rows.insert(rows.end(), p.begin() + ptrdiff_t(y * kStride), p.begin() + ptrdiff_t(y * kStride + kWidth * 4));
+            rows.insert(rows.end(), p.begin() + ptrdiff_t(y * kStride),
+                        p.begin() + ptrdiff_t(y * kStride + kWidth * 4));
         shown.push_back(rows);
     }
     void release(void*) override { ++released; }
@@ -65,7 +66,8 @@ protected:
                 frames_[t].push_back(frameOf(t, nox::padTo16(kWidth), nox::padTo16(kHeight), 7 * t + i, i % 3 == 2));
                 std::string why;
                 decoded_[t].emplace_back();
-                ASSERT_TRUE(reference.decode(frames_[t][i].data(), frames_[t][i].size(), &decoded_[t][i], nullptr, &why))
+                ASSERT_TRUE(
+                    reference.decode(frames_[t][i].data(), frames_[t][i].size(), &decoded_[t][i], nullptr, &why))
                     << why;
             }
         }
@@ -103,8 +105,8 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
         unsigned threads;
         const char* steps;  // d: decode the next frame, D: drain, F: flush; then the decoder ends
         size_t shown, released;
-    } cases[] = {{3, "ddd", 2, 1}, {3, "dddD", 3, 0}, {3, "ddFd", 1, 2}, {3, "dFdD", 1, 1},
-                 {3, "FDdDD", 1, 0}, {1, "ddd", 3, 0}, {1, "ddFdD", 3, 0}};
+    } cases[] = {{3, "ddd", 2, 1},   {3, "dddD", 3, 0}, {3, "ddFd", 1, 2}, {3, "dFdD", 1, 1},
+                 {3, "FDdDD", 1, 0}, {1, "ddd", 3, 0},  {1, "ddFdD", 3, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.steps) + ", " + std::to_string(c.threads) + " threads");
         Pictures out;
@@ -156,8 +158,8 @@ TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
             SCOPED_TRACE(std::string(c.says) + ", " + std::to_string(threads) + " threads");
             Pictures out;
             zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
-            for (const Bytes* frame : std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame,
-                                                                         &frames_[0][2]})
+            for (const Bytes* frame :
+                 std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame, &frames_[0][2]})
                 decoder.decode(frame->data(), frame->size(), 0);
             decoder.drain();
             EXPECT_EQ(decoder.damaged(), 1u);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "media/movie.h"
-#include "verify/quality.h"
 #include "media/reference.h"
+#include "verify/quality.h"
 
 namespace zemo3 {
 
@@ -42,11 +42,11 @@ struct Problems {
 
 // What verifyMovie found.
 struct VerifyReport {
-    Problems problems;                // empty: the movie passed
-    std::vector<FrameRecord> frames;  // one per video packet, in file order
-    QualityTotals totals;             // frames compared with the reference
-    uint32_t movieType = UINT32_MAX;  // format type of the first decoded frame
-    uint64_t audioSamples = 0;        // sample frames of sound read
+    Problems problems;                       // empty: the movie passed
+    std::vector<FrameRecord> frames;         // one per video packet, in file order
+    QualityTotals totals;                    // frames compared with the reference
+    uint32_t movieType = UINT32_MAX;         // format type of the first decoded frame
+    uint64_t audioSamples = 0;               // sample frames of sound read
     int frameTimeNum = 0, frameTimeDen = 1;  // one frame's duration in seconds; 0 when unknown
 };
 

@@ -58,8 +58,7 @@ public:
     // Encodes one frame (its pts is the frame index), or drains with a null
     // frame. Packets are stamped in streamTimeBase. failed reports an encode
     // error; an empty result without failure means "nothing yet".
-    virtual PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase,
-                                   bool& failed) = 0;
+    virtual PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) = 0;
     // Sends one chunk (or null to drain) to the audio codec and collects its
     // packets. pts are running sample positions: the sum of the durations of
     // every earlier packet. One caller at a time.
@@ -100,8 +99,7 @@ public:
     ~FFMPEGCustomEncoder() override;
 
     bool isCustomCodec() const override;
-    PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase,
-                           bool& failed) override;
+    PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) override;
     // No codec id (the writer looks it up from the muxer's tag table), the
     // description's FourCC as codec tag, pixel format by bytes per pixel.
     void configureVideoContext() override;
@@ -137,8 +135,7 @@ public:
     ~FFMPEGInternalEncoder() override;
 
     bool isCustomCodec() const override { return false; }
-    PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase,
-                           bool& failed) override;
+    PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) override;
     bool needsAudioConversion() const override { return !audioPassThrough_; }
     // 32-bit interleaved stereo to planar float (left block, then right),
     // only for a planar-float codec; otherwise no bytes.

@@ -41,13 +41,13 @@ namespace nox {
 class VideoFormatWriterFFMPEG : public VideoFormatWriter {
 public:
     VideoFormatWriterFFMPEG(const VideoStreamDescription& description, const std::string& path, int32_t rateNum,
-                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height,
-                            uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate);
+                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height, uint32_t channels,
+                            uint32_t bytesPerSample, uint32_t sampleRate);
     // Builds a writer around a given compressor, whatever the description's
     // codec says (for tools and tests that bring their own Compressor).
     VideoFormatWriterFFMPEG(std::unique_ptr<Compressor> compressor, const std::string& path, int32_t rateNum,
-                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height,
-                            uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate);
+                            int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height, uint32_t channels,
+                            uint32_t bytesPerSample, uint32_t sampleRate);
     ~VideoFormatWriterFFMPEG() override;
 
     bool isCustomCodec() const override { return customCodec_; }
@@ -63,8 +63,8 @@ public:
     double getAverageEncodeTime() const override;
     // Source frames must be at least the writer's width and height, rows
     // `stride` bytes apart; the top-left width × height pixels are used.
-    bool writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
-                    uint64_t stride, const uint8_t* data) override;
+    bool writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint64_t stride,
+                    const uint8_t* data) override;
 
     // Frame index of the last video packet written (-1: none yet).
     int64_t lastWrittenFrame() const { return lastVideoSequence_.load(std::memory_order_acquire); }

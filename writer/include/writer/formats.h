@@ -50,9 +50,8 @@ public:
     virtual bool canWrite(std::string_view extension, CodecFourCC fourCC) const;
     virtual std::vector<uint32_t> supportedBytesPerPixel() const { return {}; }
     // An open writer, or null. `reserved` is passed as 0 and not read.
-    virtual std::unique_ptr<VideoFormatWriter> createWriter(const std::string& path, int32_t rateNum,
-                                                            int32_t rateDen, uint32_t bytesPerPixel,
-                                                            uint32_t width, uint32_t height,
+    virtual std::unique_ptr<VideoFormatWriter> createWriter(const std::string& path, int32_t rateNum, int32_t rateDen,
+                                                            uint32_t bytesPerPixel, uint32_t width, uint32_t height,
                                                             const VideoStreamDescription& description,
                                                             uint32_t channels, uint32_t bytesPerSample,
                                                             uint32_t sampleRate, uint32_t reserved) const;
@@ -76,9 +75,9 @@ public:
     std::vector<uint32_t> supportedBytesPerPixel() const override { return {3, 4, 8}; }
     std::unique_ptr<VideoFormatWriter> createWriter(const std::string& path, int32_t rateNum, int32_t rateDen,
                                                     uint32_t bytesPerPixel, uint32_t width, uint32_t height,
-                                                    const VideoStreamDescription& description,
-                                                    uint32_t channels, uint32_t bytesPerSample,
-                                                    uint32_t sampleRate, uint32_t reserved) const override;
+                                                    const VideoStreamDescription& description, uint32_t channels,
+                                                    uint32_t bytesPerSample, uint32_t sampleRate,
+                                                    uint32_t reserved) const override;
 
     // Demuxers kept for the reading side ("mov", "gif", "avi", "asf").
     const AVInputFormat* inputFormat(size_t i) const { return i < 4 ? inputFormats_[i] : nullptr; }
@@ -116,9 +115,8 @@ public:
     // none opens. The caller owns the writer; destroying it finishes the movie.
     std::unique_ptr<VideoFormatWriter> createWriter(const std::string& path, int32_t rateNum, int32_t rateDen,
                                                     uint32_t bytesPerPixel, uint32_t width, uint32_t height,
-                                                    const VideoStreamDescription& description,
-                                                    uint32_t channels, uint32_t bytesPerSample,
-                                                    uint32_t sampleRate) const;
+                                                    const VideoStreamDescription& description, uint32_t channels,
+                                                    uint32_t bytesPerSample, uint32_t sampleRate) const;
 
 private:
     std::vector<std::unique_ptr<VideoFormat>> formats_;

@@ -22,10 +22,9 @@ class VideoFormatWriter {
 public:
     // path is kept exactly as given: on this platform "/" is the directory
     // separator, so no separator rewriting takes place.
-    VideoFormatWriter(const VideoStreamDescription& description, std::string path, int32_t rateNum,
-                      int32_t rateDen, uint32_t bytesPerPixel, uint32_t width, uint32_t height,
-                      uint32_t channels, uint32_t bytesPerSample, uint32_t sampleRate,
-                      std::string formatName);
+    VideoFormatWriter(const VideoStreamDescription& description, std::string path, int32_t rateNum, int32_t rateDen,
+                      uint32_t bytesPerPixel, uint32_t width, uint32_t height, uint32_t channels,
+                      uint32_t bytesPerSample, uint32_t sampleRate, std::string formatName);
     virtual ~VideoFormatWriter();
 
     VideoFormatWriter(const VideoFormatWriter&) = delete;

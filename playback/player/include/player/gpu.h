@@ -86,7 +86,7 @@ struct Comparison {
     int64_t frames = 0;
     int maxDifference[4] = {0, 0, 0, 0};  // R, G, B, A
     int bound[4] = {0, 0, 0, 0};          // boundFor() of the movie's types
-    double psnr = 0;                       // over every channel and frame; +inf when equal
+    double psnr = 0;                      // over every channel and frame; +inf when equal
     std::string renderer;
 };
 // Draws every frame of the movie offscreen and compares it with the CPU

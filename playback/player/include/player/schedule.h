@@ -84,8 +84,8 @@ private:
     bool loop_;
     uint64_t limit_;
     bool paused_ = false;
-    int steps_ = 0;        // frames to show one by one while paused
-    bool resync_ = true;   // the clock follows the next frame shown (the start, a seek)
+    int steps_ = 0;       // frames to show one by one while paused
+    bool resync_ = true;  // the clock follows the next frame shown (the start, a seek)
     std::optional<ScheduledFrame> pending_;
     int64_t current_ = -1;
     uint64_t shown_ = 0, dropped_ = 0, damaged_ = 0;

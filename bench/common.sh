@@ -1,6 +1,12 @@
-# Shared by the shell benchmarks (sourced after `repeat` is set): FFmpeg's
-# command line and bc installed on demand, a work folder removed on exit, and
-# `median`, the median wall time in seconds of REPEAT runs of a command.
+# Shared by the shell benchmarks (sourced from the source folder): their
+# settings (BUILD, FRAMES, SIZES, REPEAT), FFmpeg's command line and bc
+# installed on demand, a work folder removed on exit, and `median`, the median
+# wall time in seconds of REPEAT runs of a command.
+build=${BUILD:-build}
+frames=${FRAMES:-60}
+sizes=${SIZES:-"1920x1080 3840x2160"}
+repeat=${REPEAT:-3}
+zemo3="$build/tools/zemo3"
 if ! command -v ffmpeg >/dev/null || ! command -v bc >/dev/null; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"

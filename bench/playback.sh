@@ -13,11 +13,6 @@
 # REPEAT runs (default 3) of the whole command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD:-build}
-frames=${FRAMES:-60}
-sizes=${SIZES:-"1920x1080 3840x2160"}
-repeat=${REPEAT:-3}
-zemo3="$build/tools/zemo3"
 source bench/common.sh
 export GST_PLUGIN_PATH="$PWD/$build/gst"
 

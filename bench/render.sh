@@ -19,12 +19,8 @@
 # Figures: the median of REPEAT runs (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD:-build}
-frames=${FRAMES:-60}
-repeat=${REPEAT:-3}
 parts=${PARTS:-"hap 4k ffv1"}
 content=${CONTENT:-mandelbrot}
-zemo3="$build/tools/zemo3"
 source bench/common.sh
 
 # clip SIZE SOUND OUT ARGS...: the test clip, encoded by the trailing ffmpeg arguments.

@@ -19,11 +19,6 @@
 # cvlc runs as nobody (VLC refuses root) with a copy of the module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD:-build}
-frames=${FRAMES:-60}
-sizes=${SIZES:-"1920x1080 3840x2160"}
-repeat=${REPEAT:-3}
-zemo3="$build/tools/zemo3"
 source bench/common.sh
 
 chmod 755 "$work"

@@ -39,8 +39,7 @@ TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
     FramePictures::Header header;
     std::string why;
     ASSERT_TRUE(pictures.decode(frame.data(), frame.size(), &rgba, &header, &why)) << why;
-    EXPECT_EQ(header.type, 2u);
-    EXPECT_EQ(frameTagText(header.tag), "YCG6");
+    EXPECT_EQ(std::pair(header.type, frameTagText(header.tag)), std::pair(2u, std::string("YCG6")));
     EXPECT_EQ(rgba.size(), size_t(w) * h * 4);
     EXPECT_EQ(rgba[3], 255) << "no alpha stored: opaque";
     auto changed = [&](auto change) {
@@ -69,10 +68,9 @@ TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
     for (auto [word, type, kind] : {std::tuple{0x40000010u, 5u, 0u}, {0xC0000010u, 5u, 1u}, {0x03000020u, 4u, 0u}}) {
         const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
         ASSERT_TRUE(FramePictures::readHeader(bytes, 4, &header));
-        EXPECT_EQ(header.type, type);
-        EXPECT_EQ(header.payloadKind, kind);
-        EXPECT_EQ(header.headerSize, 4u);
-        EXPECT_EQ(header.payloadSize, word & 0xFFFFFFu);
+        EXPECT_EQ(std::vector<uint64_t>({header.type, header.payloadKind, header.headerSize, header.payloadSize}),
+                  std::vector<uint64_t>({type, kind, 4, word & 0xFFFFFFu}))
+            << std::hex << word;
     }
 }
 

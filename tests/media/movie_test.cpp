@@ -1,8 +1,6 @@
-// media's movie reader on movies written here with libavformat, in the
-// containers a Zemo 3 movie comes in: streams of known parameters and
-// packets of known bytes, read back every way the reader offers (in file
-// order, one stream, a frame by number, sound by sample position, from
-// memory, without the probe) and files it refuses.
+// media's movie reader on QuickTime and AVI files written here with
+// libavformat: streams of known parameters and packets of known bytes, read
+// back every way the reader offers, and files it refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,82 +25,68 @@ using zemo3::MovieStream;
 
 constexpr int kFrames = 12, kRate = 24000, kChunk = kRate / 30;  // one sound chunk per frame
 
-struct StreamSpec {
-    AVMediaType type;
+// Stream 0 Zemo 3 pictures at 96x64 (no channels); 1 six channels of 16-bit sound; 2 stereo floats.
+const struct StreamSpec {
     AVCodecID codec;
-    uint32_t tag;
-    int width, height;
     int channels;
-    uint64_t mask;  // the speakers
+    uint64_t mask;
     int bytesPerSample;
-};
+} kStreams[] = {{AV_CODEC_ID_NONE, 0, 0, 0},
+                {AV_CODEC_ID_PCM_S16LE, 6, AV_CH_LAYOUT_5POINT1, 2},
+                {AV_CODEC_ID_PCM_F32LE, 2, AV_CH_LAYOUT_STEREO, 4}};
+const char* const kFormats[] = {"mov", "avi"};
 
-// Stream 0 Zemo 3 pictures; 1 six channels of 16-bit sound; 2 stereo floats.
-const StreamSpec kStreams[] = {
-    {AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_NONE, zemo3::kMovieTag, 96, 64, 0, 0, 0},
-    {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_PCM_S16LE, 0, 0, 0, 6, AV_CH_LAYOUT_5POINT1, 2},
-    {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_PCM_F32LE, 0, 0, 0, 2, AV_CH_LAYOUT_STEREO, 4},
-};
+AVRational timeBase(int stream) { return stream ? AVRational{1, kRate} : AVRational{1, 30}; }
 
-// The bytes of packet `i` of a stream: frames of sizes of their own, sound
-// of kChunk sample frames.
-Bytes packetBytes(int stream, int i)
+// Bytes [from, from + count) of a stream: packet i of a frame of 200 + 37 i
+// bytes of its own, of sound kChunk sample frames from kChunk i on.
+Bytes streamBytes(int s, size_t from, size_t count)
 {
-    const StreamSpec& s = kStreams[stream];
-    const size_t size =
-        s.type == AVMEDIA_TYPE_VIDEO ? size_t(200 + 37 * i) : size_t(kChunk) * s.channels * s.bytesPerSample;
-    Bytes b(size);
-    for (size_t k = 0; k < size; ++k)
-        b[k] = uint8_t(k * 7 + size_t(i) * 31 + size_t(stream) * 101 + (k >> 8));
+    Bytes b(count);
+    for (size_t k = 0; k < count; ++k)
+        b[k] = uint8_t((from + k) * 7 + size_t(s) * 101 + ((from + k) >> 8));
     return b;
 }
-
-Bytes allSound(int stream)
+size_t soundBytes(int s) { return size_t(kChunk) * kStreams[s].channels * kStreams[s].bytesPerSample; }
+Bytes packetBytes(int s, int i)
 {
-    Bytes all;
-    for (int i = 0; i < kFrames; ++i) {
-        const Bytes b = packetBytes(stream, i);
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    return all;
+    return s ? streamBytes(s, soundBytes(s) * size_t(i), soundBytes(s))
+             : streamBytes(0, size_t(i), size_t(200 + 37 * i));
 }
+Bytes allSound(int s) { return streamBytes(s, 0, soundBytes(s) * kFrames); }
 
-// Writes every stream's packets, frame by frame, into a file of the format.
 bool writeMovie(const std::string& path, const char* format)
 {
     AVFormatContext* out = nullptr;
     if (avformat_alloc_output_context2(&out, nullptr, format, path.c_str()) < 0)
         return false;
-    for (const StreamSpec& spec : kStreams) {
+    for (int s = 0; s < 3; ++s) {
         AVStream* st = avformat_new_stream(out, nullptr);
         AVCodecParameters* par = st->codecpar;
-        par->codec_type = spec.type;
+        const StreamSpec& spec = kStreams[s];
+        par->codec_type = s ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
         par->codec_id = spec.codec;
-        par->codec_tag = spec.tag;
-        par->width = spec.width;
-        par->height = spec.height;
-        if (spec.type == AVMEDIA_TYPE_AUDIO) {
+        if (s == 0)
+            par->codec_tag = zemo3::kMovieTag, par->width = 96, par->height = 64;
+        else {
             av_channel_layout_from_mask(&par->ch_layout, spec.mask);
-            par->sample_rate = kRate;
-            par->bits_per_coded_sample = 8 * spec.bytesPerSample;
+            par->sample_rate = kRate, par->bits_per_coded_sample = 8 * spec.bytesPerSample;
             par->block_align = spec.channels * spec.bytesPerSample;
         }
-        st->time_base = spec.type == AVMEDIA_TYPE_VIDEO ? AVRational{1, 30} : AVRational{1, kRate};
+        st->time_base = timeBase(s);
     }
     av_dict_set(&out->metadata, "title", "read back", 0);
     bool ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(out, nullptr) >= 0;
     AVPacket* p = av_packet_alloc();
     for (int i = 0; ok && i < kFrames; ++i)
-        for (int s = 0; ok && s < int(std::size(kStreams)); ++s) {
+        for (int s = 0; ok && s < 3; ++s) {
             const Bytes b = packetBytes(s, i);
             ok = av_new_packet(p, int(b.size())) >= 0;
             std::copy(b.begin(), b.end(), p->data);
-            p->stream_index = s;
-            p->pts = p->dts = s == 0 ? i : int64_t(i) * kChunk;
-            p->duration = s == 0 ? 1 : kChunk;
-            p->flags = AV_PKT_FLAG_KEY;
-            av_packet_rescale_ts(p, kStreams[s].type == AVMEDIA_TYPE_VIDEO ? AVRational{1, 30} : AVRational{1, kRate},
-                                 out->streams[s]->time_base);
+            p->stream_index = s, p->flags = AV_PKT_FLAG_KEY;
+            p->pts = p->dts = s ? int64_t(i) * kChunk : i;
+            p->duration = s ? kChunk : 1;
+            av_packet_rescale_ts(p, timeBase(s), out->streams[s]->time_base);
             ok = ok && av_interleaved_write_frame(out, p) >= 0;
         }
     ok = av_write_trailer(out) >= 0 && ok;
@@ -112,174 +96,111 @@ bool writeMovie(const std::string& path, const char* format)
     return ok;
 }
 
+// The movies, written once for the whole program, in a folder removed at its end.
+std::string path(const char* format)
+{
+    static testutil::TempDir dir;
+    static const bool written = writeMovie(dir.file("m.mov"), "mov") && writeMovie(dir.file("m.avi"), "avi");
+    EXPECT_TRUE(written);
+    return dir.file(std::string("m.") + format);
+}
+
 // Every packet by stream: the frames one by one, the sound run together (a
 // demuxer may cut stored sound otherwise than it was written).
-struct ReadBack {
-    std::vector<Bytes> frames;
-    Bytes sound[3];
-    bool allKey = true;
-};
-ReadBack readAll(MovieReader& reader)
+std::pair<std::vector<Bytes>, std::vector<Bytes>> readAll(MovieReader& reader)
 {
-    ReadBack r;
-    for (MoviePacket p; reader.next(&p);) {
-        r.allKey = r.allKey && p.key;
+    std::vector<Bytes> frames, sound(3);
+    for (MoviePacket p; reader.next(&p);)
         if (p.stream == 0)
-            r.frames.emplace_back(p.data, p.data + p.size);
+            frames.emplace_back(p.data, p.data + p.size);
         else
-            r.sound[p.stream].insert(r.sound[p.stream].end(), p.data, p.data + p.size);
-    }
+            sound[size_t(p.stream)].insert(sound[size_t(p.stream)].end(), p.data, p.data + p.size);
     EXPECT_EQ(reader.error(), "");
-    return r;
+    return {frames, sound};
 }
-
-struct Container {
-    const char* format;
-    const char* file;
-};
-const Container kContainers[] = {{"mov", "m.mov"}, {"avi", "m.avi"}};
-
-class Movies : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir_ = new testutil::TempDir;
-        for (const Container& c : kContainers)
-            ASSERT_TRUE(writeMovie(dir_->file(c.file), c.format)) << c.format;
-    }
-    static void TearDownTestSuite() { delete dir_; }
-    static std::string path(const Container& c) { return dir_->file(c.file); }
-    static testutil::TempDir* dir_;
-};
-testutil::TempDir* Movies::dir_;
 
 // What the container says of each stream, the same with and without the probe.
-TEST_F(Movies, EveryStreamIsDescribed)
+void expectDescribed(const zemo3::MovieInfo& info)
 {
-    for (const Container& c : kContainers)
-        for (const bool probe : {true, false}) {
-            SCOPED_TRACE(std::string(c.format) + (probe ? " probed" : " from the header"));
-            MovieReader reader;
-            std::string error;
-            ASSERT_TRUE(reader.open(path(c), &error, {.probe = probe})) << error;
-            const zemo3::MovieInfo& info = reader.info();
-            ASSERT_EQ(info.streams.size(), std::size(kStreams));
-            EXPECT_EQ(std::vector<int>({info.video, info.audio, info.videoStreams, info.audioStreams}),
-                      std::vector<int>({0, 1, 1, 2}));
-            const MovieStream& v = info.streams[0];
-            EXPECT_EQ(v.kind, MovieStream::VIDEO);
-            EXPECT_EQ(zemo3::tagText(v.codecTag), "ZMQ3");
-            EXPECT_EQ(std::vector<uint32_t>({v.width, v.height}), std::vector<uint32_t>({96, 64}));
-            EXPECT_EQ(v.frameCount(), kFrames);
-            EXPECT_DOUBLE_EQ(double(v.frameRateNum) / v.frameRateDen, 30.0);
-            for (int s = 1; s < 3; ++s) {
-                const MovieStream& a = info.streams[size_t(s)];
-                EXPECT_EQ(a.kind, MovieStream::AUDIO);
-                EXPECT_EQ(a.codecId, kStreams[s].codec) << a.codec;
-                EXPECT_EQ(a.codec, avcodec_get_name(kStreams[s].codec));
-                EXPECT_EQ(std::vector<int64_t>({a.channels, a.sampleRate, a.bytesPerSample}),
-                          std::vector<int64_t>({kStreams[s].channels, kRate, kStreams[s].bytesPerSample}));
-                if (a.channelMask) {
-                    EXPECT_EQ(a.channelMask, kStreams[s].mask) << s;
-                }
-            }
-            if (std::string(c.format) == "mov") {
-                EXPECT_EQ(info.title, "read back");
-                EXPECT_EQ(info.streams[1].channelMask, kStreams[1].mask);
-                EXPECT_NEAR(info.duration, kFrames / 30.0, 1e-3);
-            }
-        }
-}
-
-// In file order every packet as written, all or one stream's; from memory
-// the same as from the file.
-TEST_F(Movies, PacketsComeBackAsWritten)
-{
-    for (const Container& c : kContainers) {
-        SCOPED_TRACE(c.format);
-        std::string error;
-        MovieReader file, memory, one;
-        const std::string bytes = testutil::slurp(path(c));
-        ASSERT_TRUE(file.open(path(c), &error)) << error;
-        ASSERT_TRUE(memory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), c.file, &error));
-        ASSERT_TRUE(one.open(path(c), &error)) << error;
-        const ReadBack all = readAll(file), fromMemory = readAll(memory);
-        ASSERT_EQ(all.frames.size(), size_t(kFrames));
-        for (int i = 0; i < kFrames; ++i)
-            EXPECT_TRUE(all.frames[size_t(i)] == packetBytes(0, i)) << "frame " << i;
-        EXPECT_TRUE(all.allKey);
-        for (int s = 1; s < 3; ++s)
-            EXPECT_TRUE(all.sound[s] == allSound(s)) << "stream " << s;
-        EXPECT_TRUE(fromMemory.frames == all.frames && fromMemory.sound[1] == all.sound[1]);
-        one.readOnly(2);
-        const ReadBack second = readAll(one);
-        EXPECT_TRUE(second.frames.empty() && second.sound[1].empty());
-        EXPECT_TRUE(second.sound[2] == all.sound[2]);
+    ASSERT_EQ(info.streams.size(), 3u);
+    const MovieStream& v = info.streams[0];
+    EXPECT_EQ(std::vector<int64_t>({info.video, info.audio, info.videoStreams, info.audioStreams, v.kind, v.width,
+                                    v.height, v.frameCount()}),
+              std::vector<int64_t>({0, 1, 1, 2, MovieStream::VIDEO, 96, 64, kFrames}));
+    EXPECT_DOUBLE_EQ(double(v.frameRateNum) / v.frameRateDen, 30.0);
+    for (int s = 1; s < 3; ++s) {
+        const MovieStream& a = info.streams[size_t(s)];
+        EXPECT_EQ(std::vector<int64_t>({a.kind, a.codecId, a.channels, a.sampleRate, a.bytesPerSample}),
+                  std::vector<int64_t>(
+                      {MovieStream::AUDIO, kStreams[s].codec, kStreams[s].channels, kRate, kStreams[s].bytesPerSample}))
+            << s;
     }
 }
 
-// Frames by number in any order, each followed by the next one; past the end
-// nothing, before the start a failure.
-TEST_F(Movies, FramesByNumber)
+// Each container read every way the reader offers: described with and
+// without the probe; from memory every packet in file order; one stream's
+// packets; frames by number in any order, each followed by the next; sound
+// by sample position as a player reads it, on in pieces of any length
+// (within the packet held, across packets) and back from the end.
+TEST(Movies, ReadEveryWayAsWritten)
 {
-    for (const Container& c : kContainers) {
-        SCOPED_TRACE(c.format);
-        MovieReader reader;
+    for (const char* f : kFormats) {
+        SCOPED_TRACE(f);
         std::string error;
-        ASSERT_TRUE(reader.open(path(c), &error)) << error;
-        reader.readOnly(0);
+        MovieReader memory, one;
+        const std::string bytes = testutil::slurp(path(f));
+        ASSERT_TRUE(one.open(path(f), &error, {.probe = false})) << error;
+        ASSERT_TRUE(memory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "m", &error));
+        expectDescribed(memory.info());
+        expectDescribed(one.info());
+        const auto [frames, sound] = readAll(memory);
+        ASSERT_EQ(frames.size(), size_t(kFrames));
+        for (int i = 0; i < kFrames; ++i)
+            EXPECT_TRUE(frames[size_t(i)] == packetBytes(0, i)) << "frame " << i;
+        EXPECT_TRUE(sound[1] == allSound(1) && sound[2] == allSound(2));
+        one.readOnly(2);
+        const auto [noFrames, onlySecond] = readAll(one);
+        EXPECT_TRUE(noFrames.empty() && onlySecond[1].empty() && onlySecond[2] == allSound(2));
+
+        one.readOnly(0);
         MoviePacket p;
         for (int n : {7, 0, 11, 3, 4, 3, 10}) {
-            ASSERT_TRUE(reader.seekFrame(0, n, &p)) << n << ": " << reader.error();
+            ASSERT_TRUE(one.seekFrame(0, n, &p)) << n << ": " << one.error();
             EXPECT_TRUE(Bytes(p.data, p.data + p.size) == packetBytes(0, n)) << "frame " << n;
-            ASSERT_EQ(reader.next(&p), n + 1 < kFrames) << n;
+            ASSERT_EQ(one.next(&p), n + 1 < kFrames) << n;
             EXPECT_TRUE(n + 1 == kFrames || Bytes(p.data, p.data + p.size) == packetBytes(0, n + 1)) << n;
         }
-        EXPECT_FALSE(reader.seekFrame(0, kFrames, &p));
-        EXPECT_EQ(reader.error(), "");
-        EXPECT_FALSE(reader.seekFrame(0, -1, &p));
-        EXPECT_EQ(reader.error(), "no frame -1");
+        EXPECT_FALSE(one.seekFrame(0, kFrames, &p));
+        EXPECT_EQ(one.error(), "");
+        EXPECT_FALSE(one.seekFrame(0, -1, &p));
+        EXPECT_EQ(one.error(), "no frame -1");
+
+        if (std::string(f) != "mov")
+            continue;  // by position the reader finds no AVI sound past its first packet
+        one.readOnly(1);
+        const int64_t frameBytes = 6 * 2, total = int64_t(sound[1].size()) / frameBytes;
+        for (const int64_t piece : {int64_t(1), int64_t(333), int64_t(kChunk), int64_t(2 * kChunk + 1), total})
+            for (const bool back : {false, true}) {
+                Bytes got(sound[1].size());
+                for (int64_t k = 0; k * piece < total; ++k) {
+                    const int64_t first = (back ? (total - 1) / piece - k : k) * piece;
+                    ASSERT_EQ(one.readSound(first, piece, got.data() + first * frameBytes),
+                              std::min(piece, total - first))
+                        << first << "+" << piece << ": " << one.error();
+                }
+                EXPECT_TRUE(got == sound[1]) << (back ? "back" : "on") << " in pieces of " << piece;
+            }
+        EXPECT_EQ(one.readSound(total, 1, Bytes(frameBytes).data()), 0);
+        EXPECT_EQ(one.readSound(-1, 1, Bytes(frameBytes).data()), -1);
+        EXPECT_EQ(one.error(), "no sound frames -1 + 1");
     }
 }
 
-// Sound by sample position in a QuickTime movie, read as a player reads it:
-// on in pieces of any length (within the packet held, across packets), and
-// the same pieces from the end backwards (a seek each); against the bytes
-// written. Past the end nothing, before the start a failure.
-TEST_F(Movies, SoundBySamplePosition)
+TEST(Movies, FilesThatAreNoMoviesAreRefused)
 {
-    MovieReader reader;
-    std::string error;
-    ASSERT_TRUE(reader.open(path(kContainers[0]), &error)) << error;
-    reader.readOnly(1);
-    const Bytes sound = allSound(1);
-    const int64_t frameBytes = 6 * 2, total = int64_t(sound.size()) / frameBytes;
-    for (const int64_t piece : {int64_t(1), int64_t(333), int64_t(kChunk), int64_t(2 * kChunk + 1), total}) {
-        Bytes forward, backward(sound.size());
-        for (int64_t first = 0; first < total; first += piece) {
-            Bytes got(size_t(piece * frameBytes));
-            const int64_t n = reader.readSound(first, piece, got.data());
-            ASSERT_EQ(n, std::min(piece, total - first)) << first << "+" << piece << ": " << reader.error();
-            forward.insert(forward.end(), got.begin(), got.begin() + n * frameBytes);
-        }
-        for (int64_t first = (total - 1) / piece * piece; first >= 0; first -= piece) {
-            const int64_t n = reader.readSound(first, piece, backward.data() + first * frameBytes);
-            ASSERT_EQ(n, std::min(piece, total - first)) << first << "+" << piece << ": " << reader.error();
-        }
-        EXPECT_TRUE(forward == sound) << "on in pieces of " << piece;
-        EXPECT_TRUE(backward == sound) << "back in pieces of " << piece;
-    }
-    Bytes one(frameBytes, 0);
-    EXPECT_EQ(reader.readSound(total, 1, one.data()), 0);
-    EXPECT_EQ(reader.readSound(-1, 1, one.data()), -1);
-    EXPECT_EQ(reader.error(), "no sound frames -1 + 1");
-}
-
-TEST_F(Movies, FilesThatAreNoMoviesAreRefused)
-{
-    const std::string text = dir_->file("notes.mov");
-    testutil::writeFile(text, Bytes(1000, 'x'));
-    for (const std::string& p : {text, dir_->file("missing.mov")}) {
+    testutil::TempDir dir;
+    testutil::writeFile(dir.file("notes.mov"), Bytes(1000, 'x'));
+    for (const std::string& p : {dir.file("notes.mov"), dir.file("missing.mov")}) {
         MovieReader reader;
         std::string error;
         EXPECT_FALSE(reader.open(p, &error));

@@ -30,6 +30,9 @@ std::vector<Bytes> allPictures(Source& source)
     return out;
 }
 
+// The demo at three sizes and rates: the same pictures every time and into
+// padded rows, partly transparent, and sound for exactly its frames asked in
+// uneven pieces, 440 Hz left and 660 Hz right.
 TEST(Sources, TheDemoIsTheSameEveryTimeWithItsLengthAndTone)
 {
     struct Case {
@@ -42,13 +45,11 @@ TEST(Sources, TheDemoIsTheSameEveryTimeWithItsLengthAndTone)
         SCOPED_TRACE(std::to_string(k.width) + "x" + std::to_string(k.height));
         Composition c;
         c.width = k.width, c.height = k.height, c.fpsNum = k.fpsNum, c.fpsDen = k.fpsDen, c.frames = k.frames;
-        c.sampleRate = k.sampleRate;
-        c.channels = k.sampleRate ? 2 : 0;
-        const auto a = openDemo(c), b = openDemo(c);
+        c.sampleRate = k.sampleRate, c.channels = k.sampleRate ? 2 : 0;
+        const auto a = openDemo(c);
         const std::vector<Bytes> pictures = allPictures(*a);
         ASSERT_EQ(pictures.size(), k.frames);
-        EXPECT_TRUE(allPictures(*b) == pictures);
-        // Rows anywhere in memory: frame n into padded rows holds the same pixels.
+        EXPECT_TRUE(allPictures(*openDemo(c)) == pictures);
         const uint32_t stride = k.width * 4 + 12;
         Bytes padded(size_t(stride) * k.height);
         renderDemoFrame(c, k.frames - 1, padded.data(), stride);
@@ -56,10 +57,8 @@ TEST(Sources, TheDemoIsTheSameEveryTimeWithItsLengthAndTone)
         size_t transparent = 0;
         for (size_t i = 0; i < pictures[0].size(); i += 4)
             transparent += pictures[0][i] < 255;
-        EXPECT_GT(transparent, 0u);
-        EXPECT_LT(transparent, pictures[0].size() / 4);
+        EXPECT_TRUE(transparent > 0 && transparent < pictures[0].size() / 4) << transparent;
 
-        // Sound for exactly the frames, asked in uneven pieces: 440 Hz left, 660 Hz right.
         const uint64_t total = k.frames * k.sampleRate * uint64_t(k.fpsDen) / uint64_t(k.fpsNum);
         std::vector<int16_t> piece, all;
         for (size_t got; (got = a->sound(all.size() / 2, 999, &piece)) > 0;)
@@ -71,93 +70,85 @@ TEST(Sources, TheDemoIsTheSameEveryTimeWithItsLengthAndTone)
                 crossings += (all[i * 2 + ch] >= 0) != (all[(i - 1) * 2 + ch] >= 0);
                 peak = std::max(peak, std::abs(int(all[i * 2 + ch])));
             }
-            const double seconds = double(total) / k.sampleRate, hz = ch ? 660 : 440;
-            EXPECT_NEAR(crossings / seconds / 2, hz, 2 / seconds) << "channel " << ch;
+            const double seconds = double(total) / k.sampleRate;
+            EXPECT_NEAR(crossings / seconds / 2, ch ? 660 : 440, 2 / seconds) << "channel " << ch;
             EXPECT_NEAR(peak, 8192, 40);
         }
     }
 }
 
+// A demo reference fills in what is not asked (5 s at 30 fps with sound), and
+// hands out pictures as the compressor takes them: RGBA from the demo's ARGB.
 TEST(Sources, ADemoReferenceTakesRendersDefaults)
 {
     struct Case {
         ReferenceRequest request;
-        uint32_t width, height;
-        uint64_t frames;
-        uint32_t sampleRate;
+        std::vector<uint64_t> framesWidthHeightRate;
     } cases[] = {
-        {{true, "", 0, 0, 0, 0, -1, true}, 1280, 720, 150, 48000},
-        {{true, "", 96, 64, 25, 1, 2, true}, 96, 64, 50, 48000},
-        {{true, "", 96, 64, 30000, 1001, 1, false}, 96, 64, 30, 0},
+        {{true, "", 0, 0, 0, 0, -1, true}, {150, 1280, 720, 48000}},
+        {{true, "", 96, 64, 25, 1, 2, true}, {50, 96, 64, 48000}},
+        {{true, "", 96, 64, 30000, 1001, 1, false}, {30, 96, 64, 0}},
     };
     for (const Case& c : cases) {
         Reference ref;
         std::string error;
         ASSERT_TRUE(openReference(c.request, 320, 240, &ref, &error)) << error;
-        EXPECT_EQ(ref.name, "the demo composition");
+        const Composition& comp = ref.source->composition();
         EXPECT_TRUE(ref.exactLength);
-        EXPECT_EQ(ref.frames, c.frames);
-        EXPECT_EQ(ref.source->composition().width, c.width);
-        EXPECT_EQ(ref.source->composition().height, c.height);
-        EXPECT_EQ(ref.source->composition().sampleRate, c.sampleRate);
-        // Pictures as the module hands them to the compressor: RGBA from the host's ARGB.
-        Bytes rgba, argb(size_t(c.width) * c.height * 4);
+        EXPECT_EQ(std::vector<uint64_t>({ref.frames, comp.width, comp.height, comp.sampleRate}),
+                  c.framesWidthHeightRate);
+        Bytes rgba, argb(size_t(comp.width) * comp.height * 4);
         ASSERT_TRUE(referencePicture(ref, 0, &rgba));
-        renderDemoFrame(ref.source->composition(), 1, argb.data(), c.width * 4);
+        renderDemoFrame(comp, 1, argb.data(), comp.width * 4);
         ASSERT_TRUE(referencePicture(ref, 1, &rgba));
         for (size_t i = 0; i < argb.size(); i += 4)
             ASSERT_TRUE(rgba[i + 3] == argb[i] && std::memcmp(&rgba[i], &argb[i + 1], 3) == 0) << i;
     }
 }
 
-// PNG pictures (with alpha and without) written here, read back by FFmpeg as
-// a picture sequence: as a source in ARGB, as a reference in RGBA, pixel for pixel.
+// PNG pictures written here, read back by FFmpeg as a picture sequence: as a
+// source in ARGB, as a reference in RGBA limited by a duration; without alpha
+// opaque, scaled to a size asked.
 TEST(Sources, PngSequencesComeBackAsWritten)
 {
     testutil::TempDir dir;
     const uint32_t w = 40, h = 30;
     std::vector<Bytes> rgba(5, Bytes(size_t(w) * h * 4));
-    for (size_t n = 0; n < rgba.size(); ++n)
-        for (size_t i = 0; i < rgba[n].size(); ++i)
-            rgba[n][i] = uint8_t(i % 4 == 3 ? 255 - i / 4 % 200 : (i * 13 + n * 41) ^ (i >> 5));
     std::string error;
     for (size_t n = 0; n < rgba.size(); ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "seq_%03zu.png", n);
-        ASSERT_TRUE(writePng(dir.file(name), rgba[n].data(), w, h, true, &error)) << error;
+        for (size_t i = 0; i < rgba[n].size(); ++i)
+            rgba[n][i] = uint8_t(i % 4 == 3 ? 255 - i / 4 % 200 : (i * 13 + n * 41) ^ (i >> 5));
+        const std::string name = dir.file("seq_00" + std::to_string(n) + ".png");
+        ASSERT_TRUE(writePng(name, rgba[n].data(), w, h, true, &error)) << error;
     }
     const auto source = openMedia(dir.file("seq_%03d.png"), 0, 0, 25, 1, true, &error);
     ASSERT_TRUE(source) << error;
-    EXPECT_EQ(source->composition().width, w);
-    EXPECT_EQ(source->composition().fpsNum, 25);
-    EXPECT_EQ(source->composition().sampleRate, 0u) << "pictures have no sound";
+    EXPECT_EQ(std::vector<int64_t>(
+                  {source->composition().width, source->composition().fpsNum, source->composition().sampleRate}),
+              std::vector<int64_t>({w, 25, 0}));
     const std::vector<Bytes> argb = allPictures(*source);
     ASSERT_EQ(argb.size(), rgba.size());
     for (size_t n = 0; n < argb.size(); ++n)
         for (size_t i = 0; i < argb[n].size(); i += 4)
             ASSERT_TRUE(argb[n][i] == rgba[n][i + 3] && std::memcmp(&argb[n][i + 1], &rgba[n][i], 3) == 0) << n;
 
-    // --duration limits a media reference: 0.12 s at 25 fps is three pictures.
     ReferenceRequest request;
     request.path = dir.file("seq_%03d.png");
-    request.fpsNum = 25, request.fpsDen = 1, request.duration = 0.12;
+    request.fpsNum = 25, request.fpsDen = 1, request.duration = 0.12;  // three pictures
     Reference ref;
     ASSERT_TRUE(openReference(request, w, h, &ref, &error)) << error;
     Bytes picture;
-    for (uint64_t n = 0; n < 3; ++n) {
-        ASSERT_TRUE(referencePicture(ref, n, &picture));
-        EXPECT_TRUE(picture == rgba[n]) << n;
-    }
+    for (uint64_t n = 0; n < 3; ++n)
+        EXPECT_TRUE(referencePicture(ref, n, &picture) && picture == rgba[n]) << n;
     EXPECT_FALSE(referencePicture(ref, 3, &picture));
 
-    // Without alpha every pixel comes back opaque; a size asked for scales.
     const Bytes rgb(size_t(w) * h * 3, 90);
     ASSERT_TRUE(writePng(dir.file("rgb.png"), rgb.data(), w, h, false, &error)) << error;
     const auto opaque = openMedia(dir.file("rgb.png"), 20, 15, 0, 0, true, &error);
     ASSERT_TRUE(opaque) << error;
     const std::vector<Bytes> small = allPictures(*opaque);
     ASSERT_EQ(small.size(), 1u);
-    EXPECT_EQ(small[0].size(), 20u * 15 * 4);
+    ASSERT_EQ(small[0].size(), 20u * 15 * 4);
     for (size_t i = 0; i < small[0].size(); i += 4)
         ASSERT_TRUE(small[0][i] == 255 && small[0][i + 1] == 90) << i;
 

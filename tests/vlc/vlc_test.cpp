@@ -49,12 +49,9 @@ std::vector<int> framesShown(const std::string& file, const std::vector<Bytes>& 
     const size_t bytes = size_t(kWidth) * kHeight * 4;
     std::vector<int> out;
     Bytes last;
-    for (size_t at = data.find('\n'); at != std::string::npos && data.compare(at + 1, 5, "FRAME") == 0; at += bytes) {
-        at = data.find('\n', at + 1);
-        if (at == std::string::npos || data.size() - at - 1 < bytes)
-            break;
-        const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + at + 1;
-        const Bytes picture(p, p + bytes);
+    for (size_t at = data.find('\n') + 1; data.compare(at, 6, "FRAME\n") == 0 && data.size() - at - 6 >= bytes;
+         at += 6 + bytes) {
+        const Bytes picture(data.begin() + ptrdiff_t(at + 6), data.begin() + ptrdiff_t(at + 6 + bytes));
         if (picture == last)
             continue;
         const auto found = std::find(reference.begin(), reference.end(), picture);

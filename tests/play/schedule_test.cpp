@@ -18,64 +18,10 @@ namespace {
 
 using zemo3::PlayCommand;
 using zemo3::PlaySchedule;
-using zemo3::ScheduledFrame;
+using Decision = PlaySchedule::Decision;
+using Effect = PlaySchedule::Effect;
 
 constexpr double kFrameSeconds = 1.0 / 30, kTurnSeconds = 1.0 / 120;
-
-// The reading thread as the loop sees it.
-struct Reader {
-    Reader(int64_t frames, const std::set<int64_t>& damaged) : frames(frames), damaged(damaged) {}
-
-    void seek(int64_t index)
-    {
-        queue.clear();
-        next = index;
-    }
-    void restore()
-    {
-        while (queue.size() < 4 && next < frames)
-            queue.push_back(next++);
-    }
-    // Frames to the schedule while it wants one; true when there are no more.
-    bool give(PlaySchedule& schedule)
-    {
-        for (; schedule.wantsFrame(); queue.pop_front()) {
-            if (queue.empty())
-                return next >= frames;
-            const int64_t i = queue.front();
-            damaged.count(i) ? schedule.damaged() : schedule.offer({i, double(i) * kFrameSeconds});
-        }
-        return false;
-    }
-    std::optional<double> following() const
-    {
-        return queue.empty() ? std::nullopt : std::optional(double(queue.front()) * kFrameSeconds);
-    }
-
-    int64_t frames;
-    std::set<int64_t> damaged;
-    int64_t next = 0;
-    std::deque<int64_t> queue;
-};
-
-// The clock without sound: the wall clock from the last restart, unless held.
-struct Clock {
-    double start = 0, heldAt = -1;
-    int startTurn = 0;
-
-    double at(int turn) const { return heldAt >= 0 ? heldAt : start + (turn - startTurn) * kTurnSeconds; }
-    void restart(double seconds, bool paused, int turn)
-    {
-        start = seconds;
-        startTurn = turn;
-        heldAt = paused ? seconds : -1;
-    }
-    void hold(bool held, int turn)
-    {
-        if (held != (heldAt >= 0))
-            held ? void(heldAt = at(turn)) : restart(at(turn), false, turn);
-    }
-};
 
 struct Case {
     const char* what;
@@ -93,52 +39,73 @@ struct Case {
     double clock;  // where the clock stands after the last turn; < 0: anywhere
 };
 
-// The window's loop without the window: plays a case and writes its log;
-// checks on the way that frames come in order between seeks.
+// Plays a case and writes its log; checks on the way that frames come in
+// order between seeks.
 struct Player {
-    explicit Player(const Case& c) : c(c), reader(c.frames, c.damaged), schedule(c.loop, c.limit) {}
+    explicit Player(const Case& c) : c(c), schedule(c.loop, c.limit) {}
 
-    void say(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
-    void apply(const PlaySchedule::Effect& e, int turn)
+    double clockAt(int turn) const
     {
-        if (e.clock != PlaySchedule::Effect::KEEP) {
-            say(e.clock == PlaySchedule::Effect::HOLD ? "hold" : "run");
-            clock.hold(e.clock == PlaySchedule::Effect::HOLD, turn);
+        return clock.heldAt >= 0 ? clock.heldAt : clock.start + (turn - clock.startTurn) * kTurnSeconds;
+    }
+    void restartClock(double seconds, bool paused, int turn) { clock = {seconds, paused ? seconds : -1, turn}; }
+    void say(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
+    void apply(const Effect& e, int turn)
+    {
+        if (e.clock != Effect::KEEP) {
+            const bool hold = e.clock == Effect::HOLD;
+            say(hold ? "hold" : "run");
+            if (hold != (clock.heldAt >= 0))
+                hold ? void(clock.heldAt = clockAt(turn)) : restartClock(clockAt(turn), false, turn);
         }
         if (e.seek >= 0) {
             say(">" + std::to_string(e.seek));
-            reader.seek(e.seek);
+            queue.clear();
+            next = e.seek;
             last = -1;
         }
     }
+    // Frames to the schedule while it wants one; true when there are no more.
+    bool give()
+    {
+        for (; schedule.wantsFrame(); queue.pop_front()) {
+            if (queue.empty())
+                return next >= c.frames;
+            const int64_t i = queue.front();
+            c.damaged.count(i) ? schedule.damaged() : schedule.offer({i, double(i) * kFrameSeconds});
+        }
+        return false;
+    }
     // One time round the loop; false once playing is over.
-    bool turn(int turn, bool again)
+    bool turn(int turn)
     {
         for (const auto& [at, command] : c.commands)
-            if (at == turn && !again)
+            if (at == turn && !dropping)
                 apply(schedule.command(command), turn);
         if (turn < c.stall.first || turn >= c.stall.second)
-            reader.restore();
-        const bool end = reader.give(schedule);
-        const PlaySchedule::Decision d = schedule.decide(clock.at(turn), reader.following());
-        if (d.action != PlaySchedule::Decision::WAIT) {
+            while (queue.size() < 4 && next < c.frames)
+                queue.push_back(next++);
+        const bool end = give();
+        const Decision d = schedule.decide(
+            clockAt(turn), queue.empty() ? std::nullopt : std::optional(double(queue.front()) * kFrameSeconds));
+        if (d.action != Decision::WAIT) {
             EXPECT_GT(d.frame.index, last) << "out of order in turn " << turn;
             last = d.frame.index;
         }
-        dropping = d.action == PlaySchedule::Decision::DROP;
+        dropping = d.action == Decision::DROP;
         if (dropping)
             say("x" + std::to_string(d.frame.index));
-        if (d.action == PlaySchedule::Decision::SHOW) {
+        if (d.action == Decision::SHOW) {
             say(std::to_string(d.frame.index) + "@" + std::to_string(turn));
             if (d.restartClock)
-                clock.restart(d.frame.seconds, d.paused, turn);
+                restartClock(d.frame.seconds, d.paused, turn);
             if (schedule.done()) {
                 say("done");
                 return false;
             }
         }
         if (!dropping && end && schedule.wantsFrame()) {
-            const PlaySchedule::Effect e = schedule.atEnd();
+            const Effect e = schedule.atEnd();
             if (e.stop) {
                 say("end");
                 return false;
@@ -149,10 +116,14 @@ struct Player {
     }
 
     const Case& c;
-    Reader reader;
-    Clock clock;
     PlaySchedule schedule;
     std::string log;
+    int64_t next = 0;           // the frame the reader restores next
+    std::deque<int64_t> queue;  // the frames it has restored, up to four
+    struct {
+        double start, heldAt;  // the clock runs from `start` at turn `startTurn`, or is held at `heldAt` (>= 0)
+        int startTurn;
+    } clock{0, -1, 0};
     int64_t last = -1;      // the frame shown or dropped last since the last seek
     bool dropping = false;  // a frame was dropped: the loop goes round again at once
 };
@@ -161,102 +132,40 @@ TEST(PlaySchedule, ShowsDropsPausesStepsSeeksAndLoopsAsTheScriptSays)
 {
     const auto P = PlayCommand::PAUSE, S = PlayCommand::STEP, B = PlayCommand::BACK, F = PlayCommand::FIRST,
                L = PlayCommand::LOOP;
+    // clang-format off
     const Case cases[] = {
-        {"every frame in its turn, then the end", 6, false, 0, 100, {}, {}, {}, "0@0 1@4 2@8 3@12 4@16 5@20 end", -1},
-        {"late frames dropped and counted, never shown",
-         20,
-         false,
-         0,
-         200,
-         {},
-         {8, 60},
-         {},
-         "0@0 1@4 2@8 3@12 4@16 5@20 6@24 x7 x8 x9 x10 x11 x12 x13 x14 15@60 16@64 17@68 18@72 19@76 end",
-         -1},
+        {"every frame in its turn, then the end", 6, false, 0, 100, {}, {}, {},
+         "0@0 1@4 2@8 3@12 4@16 5@20 end", -1},
+        {"late frames dropped and counted, never shown", 20, false, 0, 200, {}, {8, 60}, {},
+         "0@0 1@4 2@8 3@12 4@16 5@20 6@24 x7 x8 x9 x10 x11 x12 x13 x14 15@60 16@64 17@68 18@72 19@76 end", -1},
         {"damaged frames passed over and counted", 6, false, 0, 100, {}, {}, {2, 3}, "0@0 1@4 4@16 5@20 end", -1},
         {"a pause holds the frame and the clock", 10, false, 0, 40, {{6, P}}, {}, {}, "0@0 1@4 hold", 0.05},
-        {"playing on after a pause drops nothing",
-         10,
-         false,
-         0,
-         100,
-         {{6, P}, {30, P}},
-         {},
-         {},
-         "0@0 1@4 hold run 2@32 3@36 4@40 5@44 6@48 7@52 8@56 9@60 end",
-         -1},
-        {"a step shows the next frame and holds there",
-         10,
-         false,
-         0,
-         30,
-         {{6, P}, {10, S}, {20, S}},
-         {},
-         {},
-         "0@0 1@4 hold hold 2@10 hold 3@20",
-         0.1},
-        {"a step while playing pauses after the next frame",
-         10,
-         false,
-         0,
-         30,
-         {{5, S}},
-         {},
-         {},
-         "0@0 1@4 hold 2@5",
-         2 * kFrameSeconds},
-        {"back and first land on their frame, paused; back from 0 stays at 0",
-         10,
-         false,
-         0,
-         40,
-         {{10, B}, {20, F}, {24, B}, {30, P}},
-         {},
-         {},
-         "0@0 1@4 2@8 >1 1@10 >0 0@20 >0 0@24 run 1@34 2@38",
-         -1},
+        {"playing on after a pause drops nothing", 10, false, 0, 100, {{6, P}, {30, P}}, {}, {},
+         "0@0 1@4 hold run 2@32 3@36 4@40 5@44 6@48 7@52 8@56 9@60 end", -1},
+        {"a step shows the next frame and holds there", 10, false, 0, 30, {{6, P}, {10, S}, {20, S}}, {}, {},
+         "0@0 1@4 hold hold 2@10 hold 3@20", 0.1},
+        {"a step while playing pauses after the next frame", 10, false, 0, 30, {{5, S}}, {}, {},
+         "0@0 1@4 hold 2@5", 2 * kFrameSeconds},
+        {"back and first land on their frame, paused; back from 0 stays at 0", 10, false, 0, 40,
+         {{10, B}, {20, F}, {24, B}, {30, P}}, {}, {}, "0@0 1@4 2@8 >1 1@10 >0 0@20 >0 0@24 run 1@34 2@38", -1},
         {"back before any frame clamps to frame 0", 10, false, 0, 6, {{0, B}}, {}, {}, ">0 0@0", 0},
-        {"first while playing plays on from frame 0",
-         10,
-         false,
-         0,
-         22,
-         {{13, F}},
-         {},
-         {},
-         "0@0 1@4 2@8 3@12 >0 0@13 1@17 2@21",
-         -1},
-        {"a loop starts again at frame 0",
-         3,
-         true,
-         0,
-         30,
-         {},
-         {},
-         {},
-         "0@0 1@4 2@8 >0 0@10 1@14 2@18 >0 0@20 1@24 2@28 >0",
-         -1},
-        {"looping switched on and off again",
-         3,
-         false,
-         0,
-         30,
-         {{1, L}, {12, L}},
-         {},
-         {},
-         "0@0 1@4 2@8 >0 0@10 1@14 2@18 end",
-         -1},
+        {"first while playing plays on from frame 0", 10, false, 0, 22, {{13, F}}, {}, {},
+         "0@0 1@4 2@8 3@12 >0 0@13 1@17 2@21", -1},
+        {"a loop starts again at frame 0", 3, true, 0, 30, {}, {}, {},
+         "0@0 1@4 2@8 >0 0@10 1@14 2@18 >0 0@20 1@24 2@28 >0", -1},
+        {"looping switched on and off again", 3, false, 0, 30, {{1, L}, {12, L}}, {}, {},
+         "0@0 1@4 2@8 >0 0@10 1@14 2@18 end", -1},
         {"the limit of frames shown", 10, false, 3, 100, {}, {}, {}, "0@0 1@4 2@8 done", -1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Player player(c);
-        for (int turn = 0; turn < c.turns && player.turn(turn, player.dropping);)
+        for (int turn = 0; turn < c.turns && player.turn(turn);)
             turn += player.dropping ? 0 : 1;
         EXPECT_EQ(player.log, c.log);
-        if (c.clock >= 0) {
-            EXPECT_NEAR(player.clock.at(c.turns), c.clock, 1e-9);
-        }
+        if (c.clock >= 0)
+            EXPECT_NEAR(player.clockAt(c.turns), c.clock, 1e-9);
         // What the schedule counted is what happened.
         EXPECT_EQ(player.schedule.shown(), size_t(std::count(player.log.begin(), player.log.end(), '@')));
         EXPECT_EQ(player.schedule.dropped(), size_t(std::count(player.log.begin(), player.log.end(), 'x')));

@@ -1,17 +1,13 @@
 // The zemo3 module in the real VLC: cvlc plays movies of every type rendered
 // by the zemo3 command at an odd size, writing each picture it shows as RGBA
-// (the yuv video output), and those pictures are compared with the ones
-// `zemo3 decode` writes for the same movies. VLC exits 0 whether or not it
-// could decode, so only the pictures and the log count.
+// (the yuv video output), to compare with the ones `zemo3 decode` writes. VLC
+// exits 0 whether or not it could decode, so only the pictures and the log count.
 //
 // VLC refuses to run as root: as root, cvlc runs as nobody (setpriv, no
 // account needed) in a scratch folder open to it, with a copy of the module,
-// so that no part of the build tree's path has to be open to others.
-//
-// A sanitizer build's module cannot load into the uninstrumented cvlc (its
-// runtime has to come first in the process): there these tests skip, and
-// core/frames_test.cpp and the fuzz target's replay drive the same decoding core
-// in-process under the sanitizers instead.
+// so that no part of the build tree's path has to be open to others. A
+// sanitizer build's module cannot load into the uninstrumented cvlc (its
+// runtime has to come first in the process): there these tests skip.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -33,7 +29,6 @@ constexpr int kWidth = 99, kHeight = 61, kFrames = 15;  // half a second at 30 f
 struct Shown {
     std::vector<int> frames;  // the reference frame each picture shown is (-1: none of them)
     std::string log;
-    Bytes sound;  // the samples VLC played, when asked for
 
     size_t count(const std::string& text) const
     {
@@ -54,12 +49,9 @@ std::vector<int> framesShown(const std::string& file, const std::vector<Bytes>& 
     const size_t bytes = size_t(kWidth) * kHeight * 4;
     std::vector<int> out;
     Bytes last;
-    for (size_t at = data.find('\n'); at != std::string::npos && data.compare(at + 1, 5, "FRAME") == 0; at += bytes) {
-        at = data.find('\n', at + 1);
-        if (at == std::string::npos || data.size() - at - 1 < bytes)
-            break;
-        const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + at + 1;
-        const Bytes picture(p, p + bytes);
+    for (size_t at = data.find('\n') + 1; data.compare(at, 6, "FRAME\n") == 0 && data.size() - at - 6 >= bytes;
+         at += 6 + bytes) {
+        const Bytes picture(data.begin() + ptrdiff_t(at + 6), data.begin() + ptrdiff_t(at + 6 + bytes));
         if (picture == last)
             continue;
         const auto found = std::find(reference.begin(), reference.end(), picture);
@@ -140,7 +132,7 @@ protected:
     }
 
     // Plays a movie to its end (`options` before it; with `sound`, the sound
-    // into a WAV file) and tells the pictures shown by the reference frames
+    // into home/sound.wav) and tells the pictures shown by the reference frames
     // they match. A run that lost an edge of the `expected` frames is made
     // once more, twice at most.
     static Shown play(const std::string& file, const std::string& options, const std::vector<Bytes>& reference,
@@ -155,11 +147,7 @@ protected:
                     "--no-skip-frames --vout=yuv --yuv-chroma=RGBA --yuv-file=" +
                     pictures + " " + (sound ? "--aout=afile --audiofile-wav --audiofile-file=" + wav : "--no-audio") +
                     " " + options + " \"" + file + "\"");
-            s = {framesShown(pictures, reference), r.out + r.err, {}};
-        }
-        if (sound) {
-            const std::string samples = testutil::slurp(wav);
-            s.sound.assign(samples.begin() + std::min<ptrdiff_t>(44, ptrdiff_t(samples.size())), samples.end());
+            s = {framesShown(pictures, reference), r.out + r.err};
         }
         return s;
     }
@@ -170,67 +158,49 @@ protected:
 testutil::TempDir* Vlc::dir_;
 std::vector<Bytes> Vlc::decoded_[4];
 
-// Every frame, in order, byte for byte what `zemo3 decode` wrote: RGBA where
-// the type keeps alpha, opaque RV32 otherwise (VLC turns it into RGBA for
-// the output). One thread decodes in place, more overlap one frame's picture
-// with the next frame's texture. The sound is VLC's own PCM, sample for
-// sample the movie's.
-TEST_F(Vlc, EveryTypeMatchesTheCommandsDecode)
-{
-    for (int t = 0; t < 4; ++t) {
-        const std::string threads = t % 2 ? "3" : "1";
-        SCOPED_TRACE(std::string(kTypes[t]) + ", " + threads + " threads");
-        const Shown s = play(movie(t), "--zemo3-threads=" + threads, decoded_[t], framesFrom(0), t == 3);
-        EXPECT_EQ(s.count("using video decoder module \"zemo3\""), 1u) << s.log;
-        EXPECT_EQ(s.count(", " + threads + " threads"), 1u) << s.log;
-        EXPECT_EQ(s.count("damaged Zemo 3 frame"), 0u) << s.log;
-        EXPECT_EQ(s.frames, framesFrom(0)) << s.log;
-        if (t == 3) {
-            const testutil::Movie m = testutil::readMovie(movie(t));
-            ASSERT_EQ(m.streams[1].codecId, AV_CODEC_ID_PCM_S16LE);
-            EXPECT_TRUE(s.sound == m.sound()) << s.sound.size() << " bytes played of " << m.sound().size();
-        }
-    }
-}
-
-// A start time is a seek: the first picture is the frame shown at that
-// time, and the frames after it follow.
-TEST_F(Vlc, SeekLandsOnTheFrame)
-{
-    const struct {
-        int type;
-        const char* time;
-        int frame;
-    } cases[] = {{0, "0.1", 3}, {3, "0.31", 9}, {1, "0.4", 12}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(kTypes[c.type]) + " from " + c.time + " s");
-        const Shown s =
-            play(movie(c.type), std::string("--start-time=") + c.time, decoded_[c.type], framesFrom(c.frame));
-        EXPECT_EQ(s.frames, framesFrom(c.frame)) << s.log;
-    }
-}
-
-// Damaged frames are each dropped with a warning in VLC's log; the frames
-// around them play unchanged to the end. (core/frames_test.cpp goes through the
-// reasons, frames of pictures of other sizes among them.)
-TEST_F(Vlc, DamagedFramesAreDroppedAndLogged)
+// Every frame from the first one shown, in order, byte for byte what `zemo3
+// decode` wrote: RGBA where the type keeps alpha, opaque RV32 otherwise (VLC
+// turns it into RGBA for the output). One thread decodes in place, more
+// overlap one frame's picture with the next frame's texture. A start time is
+// a seek: the first picture is the frame shown at that time. Damaged frames
+// are each dropped with a warning, the frames around them play unchanged
+// (core/frames_test.cpp goes through the reasons). The sound is VLC's own
+// PCM, sample for sample the movie's.
+TEST_F(Vlc, PlaysEveryTypeFromAnyTimeAsTheCommandDecodes)
 {
     const std::string damaged = dir_->file("damaged.mov");
     ASSERT_TRUE(testutil::remux(movie(2), damaged, [](int64_t i, AVPacket* p) {
-        if (i == 2)
-            p->size /= 2;  // shorter than its header says
-        if (i == 5)
-            std::memset(p->data, 0, 4);  // a zero first word
-        if (i == 6)
-            p->size = 3;  // not even a header
         if (i == 11)
             p->data[0] ^= 0x55;  // an unknown tag, read as an old header
-        return true;
+        return testutil::damageThreeFrames(i, p);
     }));
-    const std::vector<int> bad = {2, 5, 6, 11};
-    const Shown s = play(damaged, "", decoded_[2], framesFrom(0, bad));
-    EXPECT_EQ(s.count("zemo3 decoder warning: damaged Zemo 3 frame"), bad.size()) << s.log;
-    EXPECT_EQ(s.frames, framesFrom(0, bad)) << s.log;
+    const struct {
+        int type;
+        const char *threads, *start;
+        int first;
+        std::vector<int> bad;  // the frames damaged, in the damaged movie when any
+    } cases[] = {{0, "1", "0", 0, {}},    {1, "3", "0", 0, {}},           {2, "1", "0", 0, {}},
+                 {3, "3", "0", 0, {}},    {0, "2", "0.1", 3, {}},         {3, "2", "0.31", 9, {}},
+                 {1, "2", "0.4", 12, {}}, {2, "2", "0", 0, {2, 5, 6, 11}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(kTypes[c.type]) + ", " + c.threads + " threads from " + c.start + " s" +
+                     (c.bad.empty() ? "" : ", damaged"));
+        const bool sound = c.type == 3 && c.first == 0;
+        const Shown s = play(c.bad.empty() ? movie(c.type) : damaged,
+                             std::string("--zemo3-threads=") + c.threads + " --start-time=" + c.start, decoded_[c.type],
+                             framesFrom(c.first, c.bad), sound);
+        EXPECT_EQ(s.count("using video decoder module \"zemo3\""), 1u) << s.log;
+        EXPECT_EQ(s.count(std::string(", ") + c.threads + " threads"), 1u) << s.log;
+        EXPECT_EQ(s.count("zemo3 decoder warning: damaged Zemo 3 frame"), c.bad.size()) << s.log;
+        EXPECT_EQ(s.frames, framesFrom(c.first, c.bad)) << s.log;
+        if (sound) {
+            const testutil::Movie m = testutil::readMovie(movie(c.type));
+            ASSERT_EQ(m.streams[1].codecId, AV_CODEC_ID_PCM_S16LE);
+            const std::string wav = testutil::slurp(dir_->file("home/sound.wav"));
+            ASSERT_GE(wav.size(), 44u);  // the WAV header, then the samples
+            EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) == m.sound()) << wav.size() << " bytes of WAV";
+        }
+    }
 }
 
 // A movie of another codec (PNG) plays through VLC's own decoders: the

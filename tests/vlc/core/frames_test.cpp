@@ -4,9 +4,8 @@
 // sanitizer legs reach, since cvlc cannot load an instrumented module.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
+#include <deque>
 
 #include "common/textures.h"
 #include "frames.h"
@@ -35,8 +34,8 @@ struct Pictures final : zemo3vlc::Output {
 
     Target picture(uint32_t, int64_t) override
     {
-        given.push_back(std::make_unique<Bytes>(kStride * kHeight, 0xEE));
-        return {given.back().get(), given.back()->data(), kStride};
+        given.emplace_back(kStride * kHeight, 0xEE);
+        return {&given.back(), given.back().data(), kStride};
     }
     void show(void* handle) override
     {
@@ -50,7 +49,7 @@ struct Pictures final : zemo3vlc::Output {
     void release(void*) override { ++released; }
     void damaged(uint64_t number, int64_t, const std::string& why) override { reports.push_back({number, why}); }
 
-    std::vector<std::unique_ptr<Bytes>> given;
+    std::deque<Bytes> given;
     std::vector<Bytes> shown;
     size_t released = 0;
     std::vector<std::pair<uint64_t, std::string>> reports;
@@ -65,9 +64,8 @@ protected:
             for (uint32_t i = 0; i < kFrames; ++i) {
                 frames_[t].push_back(frameOf(t, nox::padTo16(kWidth), nox::padTo16(kHeight), 7 * t + i, i % 3 == 2));
                 std::string why;
-                decoded_[t].emplace_back();
-                ASSERT_TRUE(
-                    reference.decode(frames_[t][i].data(), frames_[t][i].size(), &decoded_[t][i], nullptr, &why))
+                ASSERT_TRUE(reference.decode(frames_[t][i].data(), frames_[t][i].size(), &decoded_[t].emplace_back(),
+                                             nullptr, &why))
                     << why;
             }
         }
@@ -77,56 +75,50 @@ protected:
 };
 std::vector<Bytes> Frames::frames_[4], Frames::decoded_[4];
 
-// Every type, packed and raw, on one thread and in bands on three: the
-// reader's pictures, in order.
-TEST_F(Frames, EveryTypeMatchesTheReader)
+// Feeds `frames` to a decoder on `threads` threads as `steps` say (d: decode
+// the next frame, D: drain, F: flush), then ends it; returns the number of
+// frames it counted damaged.
+uint64_t play(Pictures& out, unsigned threads, const std::vector<Bytes>& frames, const char* steps)
 {
-    for (uint32_t t = 0; t < 4; ++t) {
-        for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE("type " + std::to_string(t) + ", " + std::to_string(threads) + " threads");
-            Pictures out;
-            zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
-            for (const Bytes& frame : frames_[t])
-                decoder.decode(frame.data(), frame.size(), 0);
-            decoder.drain();
-            EXPECT_TRUE(out.reports.empty()) << out.reports[0].second;
-            EXPECT_TRUE(out.shown == decoded_[t]);
-            EXPECT_EQ(out.released, 0u);
+    zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
+    auto next = frames.begin();
+    for (const char* s = steps; *s; ++s) {
+        if (*s == 'd') {
+            decoder.decode(next->data(), next->size(), 0);
+            ++next;
+        } else {
+            *s == 'D' ? decoder.drain() : decoder.flush();
         }
     }
+    return decoder.damaged();
 }
 
-// With more than one thread a picture leaves one frame late: draining hands
-// it on, a flush (a seek) or the decoder's end releases it unseen. With one
-// thread nothing waits.
-TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
+// Every type, packed and raw, on one thread and in bands on three: the
+// reader's pictures, in order. With more than one thread a picture leaves one
+// frame late: draining hands it on, a flush (a seek) or the decoder's end
+// releases it unseen. With one thread nothing waits.
+TEST_F(Frames, MatchesTheReaderAndSettlesThePictureInFlight)
 {
     const struct {
         unsigned threads;
-        const char* steps;  // d: decode the next frame, D: drain, F: flush; then the decoder ends
-        size_t shown, released;
-    } cases[] = {{3, "ddd", 2, 1},   {3, "dddD", 3, 0}, {3, "ddFd", 1, 2}, {3, "dFdD", 1, 1},
-                 {3, "FDdDD", 1, 0}, {1, "ddd", 3, 0},  {1, "ddFdD", 3, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.steps) + ", " + std::to_string(c.threads) + " threads");
-        Pictures out;
-        {
-            zemo3vlc::Decoder decoder(kWidth, kHeight, c.threads, out);
-            size_t next = 0;
-            for (const char* s = c.steps; *s; ++s) {
-                const Bytes& frame = frames_[3][next];
-                if (*s == 'd') {
-                    decoder.decode(frame.data(), frame.size(), 0);
-                    ++next;
-                } else {
-                    *s == 'D' ? decoder.drain() : decoder.flush();
-                }
-            }
+        const char* steps;
+        const char* shown;  // the frames shown, in order
+        size_t released;
+    } cases[] = {{1, "ddddddD", "012345", 0}, {3, "ddddddD", "012345", 0}, {3, "ddd", "01", 1},
+                 {3, "dddD", "012", 0},       {3, "ddFd", "0", 2},         {3, "dFdD", "1", 1},
+                 {3, "FDdDD", "0", 0},        {1, "ddd", "012", 0},        {1, "ddFdD", "012", 0}};
+    for (uint32_t t = 0; t < 4; ++t) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE("type " + std::to_string(t) + ", " + c.steps + ", " + std::to_string(c.threads) + " threads");
+            Pictures out;
+            play(out, c.threads, frames_[t], c.steps);
+            std::vector<Bytes> want;
+            for (const char* i = c.shown; *i; ++i)
+                want.push_back(decoded_[t][size_t(*i - '0')]);
+            EXPECT_TRUE(out.reports.empty()) << out.reports[0].second;
+            EXPECT_TRUE(out.shown == want) << out.shown.size() << " shown";
+            EXPECT_EQ(out.released, c.released);
         }
-        EXPECT_EQ(out.shown.size(), c.shown);
-        EXPECT_EQ(out.released, c.released);
-        for (const Bytes& p : out.shown)
-            EXPECT_NE(std::find(decoded_[3].begin(), decoded_[3].end(), p), decoded_[3].end());
     }
 }
 
@@ -135,8 +127,8 @@ TEST_F(Frames, DrainFlushAndEndSettleThePictureInFlight)
 // come out unchanged.
 TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
 {
-    const Bytes& good = frames_[0][0];
-    Bytes zero = good, longer = good, noPicture = good;
+    const std::vector<Bytes>& f = frames_[0];
+    Bytes zero = f[0], longer = f[0], noPicture = f[0];
     std::memset(zero.data(), 0, 4);
     longer.push_back(0);
     std::memcpy(noPicture.data(), &nox::kTagUVA0, 4);
@@ -144,9 +136,9 @@ TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
         Bytes frame;
         const char* says;
     } cases[] = {
-        {Bytes(good.begin(), good.begin() + 3), "too short for a frame header"},
+        {Bytes(f[0].begin(), f[0].begin() + 3), "too short for a frame header"},
         {zero, "starts with a zero word"},
-        {Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)), "header announces"},
+        {Bytes(f[0].begin(), f[0].begin() + ptrdiff_t(f[0].size() / 2)), "header announces"},
         {longer, "header announces"},
         {noPicture, "which has no picture"},
         {frameOf(0, 96, 288, 1), "(a frame of a larger picture?)"},
@@ -157,12 +149,7 @@ TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
         for (unsigned threads : {1u, 3u}) {
             SCOPED_TRACE(std::string(c.says) + ", " + std::to_string(threads) + " threads");
             Pictures out;
-            zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
-            for (const Bytes* frame :
-                 std::initializer_list<const Bytes*>{&frames_[0][0], &frames_[0][1], &c.frame, &frames_[0][2]})
-                decoder.decode(frame->data(), frame->size(), 0);
-            decoder.drain();
-            EXPECT_EQ(decoder.damaged(), 1u);
+            EXPECT_EQ(play(out, threads, {f[0], f[1], c.frame, f[2]}, "ddddD"), 1u);
             ASSERT_EQ(out.reports.size(), 1u);
             EXPECT_EQ(out.reports[0].first, 3u);
             EXPECT_NE(out.reports[0].second.find(c.says), std::string::npos) << out.reports[0].second;

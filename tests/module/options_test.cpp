@@ -158,7 +158,6 @@ TEST_F(Options, RefreshTakesTheAlphaTypeUnlessMissing)
     EXPECT_EQ(record(out).alphaType, 7);
 }
 
-// ---- The dialog -------------------------------------------------------------
 #ifndef _WIN32
 
 const char* const kHint = "Esc/q: Cancel";

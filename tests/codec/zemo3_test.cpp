@@ -38,16 +38,17 @@ TEST(Zemo3Frame, SizesAndLimits)
     uint8_t small[64];
     for (auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " " + std::to_string(c.w) + "x" + std::to_string(c.h));
-        EXPECT_EQ(textureSize(c.type, c.w, c.h), c.size);
-        EXPECT_EQ(frameSizeFits(c.type, c.w, c.h), c.fits);
-        if (c.type <= 5 && c.fits)
+        EXPECT_EQ(std::tuple(textureSize(c.type, c.w, c.h), frameSizeFits(c.type, c.w, c.h)),
+                  std::tuple(c.size, c.fits));
+        if (c.type <= 5 && c.fits) {
             EXPECT_EQ(textureSize(c.type, padTo16(c.w), padTo16(c.h)), c.size);
+        }
         VideoCodecInfoZemo3 codec;
         codec.setFormatType(c.type);
         VideoStreamDescription stream(c.w, c.h, 30, 1, &codec);
         const auto compressor = codec.createCompressor(stream);
-        EXPECT_EQ(compressor != nullptr, c.fits);
-        EXPECT_EQ(compressor ? compressor->outputBound() : 0, c.fits ? c.size + 12 : 0);
+        EXPECT_EQ(std::tuple(compressor != nullptr, compressor ? compressor->outputBound() : 0),
+                  std::tuple(c.fits, c.fits ? c.size + 12 : 0));
         if (!c.fits || c.type > 3) {
             std::memset(small, 0xEE, sizeof small);
             EXPECT_EQ(FrameEncoder(c.type, c.w, c.h).compress(small, small, 64, getContext()->memory()), 0u);
@@ -152,8 +153,7 @@ TEST(Zemo3Codec, DescriptionAndCompressors)
               std::tuple(3u, true, fourCC("ZMQI")));
 
     VideoStreamDescription stream(1920, 1080, 30, 1, &info);
-    EXPECT_EQ(stream.fourCC, fourCC("ZMQI"));
-    EXPECT_EQ(stream.codecName, "Zemo");
+    EXPECT_EQ(std::tuple(stream.fourCC, stream.codecName), std::tuple(fourCC("ZMQI"), "Zemo"));
     auto compressor = info.createCompressor(stream);
     ASSERT_NE(compressor, nullptr);
     EXPECT_TRUE(compressor->isCustomCodec());
@@ -200,9 +200,8 @@ TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
 {
     ProbeCodec codec;
     const VideoStreamDescription s(640, 360, 25, 1, &codec);
-    EXPECT_EQ(codec.codecSeen, nullptr);
-    EXPECT_EQ(codec.sizeSeen, 640u * 10000 + 360);
-    EXPECT_EQ(s.codecName, "Probe");
+    EXPECT_EQ(std::tuple(codec.codecSeen, codec.sizeSeen, s.codecName),
+              std::tuple(nullptr, 640u * 10000 + 360, "Probe"));
     const VideoStreamDescription copy = s;
     EXPECT_EQ(copy.codec, &codec);
     const VideoStreamDescription plain(16, 16, 30000, 1001, nullptr);

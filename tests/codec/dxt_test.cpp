@@ -15,12 +15,13 @@ namespace {
 
 using testing::Bytes;
 
-std::string toHex(const uint8_t* p, size_t n)
+// n bytes from hex; a shorter string repeats its last pixel (4 bytes) to fill them.
+Bytes fromHex(const std::string& hex, size_t n)
 {
-    std::string s;
+    Bytes b(n);
     for (size_t i = 0; i < n; ++i)
-        s += "0123456789abcdef"[p[i] >> 4], s += "0123456789abcdef"[p[i] & 15];
-    return s;
+        b[i] = uint8_t(std::stoi(hex.substr(std::min(2 * i, hex.size() - 8 + 2 * (i % 4)), 2), nullptr, 16));
+    return b;
 }
 
 struct XorShift {
@@ -112,14 +113,12 @@ TEST(DxtBlocks, GoldenBytes)
         {"01020380", "20000100aaaaaaaa", "8080000000000000"},
     };
     for (const auto& c : cases) {
-        const std::string hex = c[0];
-        uint8_t block[64], out[8];
-        for (size_t i = 0; i < 64; ++i)
-            block[i] = uint8_t(std::stoi(hex.substr(std::min(2 * i, hex.size() - 8 + 2 * (i % 4)), 2), nullptr, 16));
-        encodeColorBlock(out, block);
-        EXPECT_EQ(toHex(out, 8), c[1]) << hex;
-        encodeAlphaBlock(out, block);
-        EXPECT_EQ(toHex(out, 8), c[2]) << hex;
+        const Bytes block = fromHex(c[0], 64);
+        Bytes out(8);
+        encodeColorBlock(out.data(), block.data());
+        EXPECT_EQ(out, fromHex(c[1], 8)) << c[0];
+        encodeAlphaBlock(out.data(), block.data());
+        EXPECT_EQ(out, fromHex(c[2], 8)) << c[0];
     }
 }
 

@@ -1,8 +1,7 @@
-// Every instruction-set level against the scalar reference, byte for byte, and
-// the plain entry points too: the DXT encoders on random blocks of many kinds
-// mixed within every vector, the DXT and YCoCg encoders on pictures of many
-// sizes (partial vectors, odd tile counts, units overlapping at the right
-// edge, narrower than one unit), the packers on synthetic and encoded textures.
+// Every instruction-set level and the plain entry points against the scalar
+// reference, byte for byte: encoders on random blocks and on pictures of many
+// sizes (partial vectors, odd tile counts, narrower than one unit), packers on
+// synthetic and encoded textures.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -3,6 +3,7 @@
 // identical to the ones here), the tables, edge pixels and the texture loops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "common/textures.h"
@@ -14,12 +15,13 @@ namespace {
 
 using testing::Bytes;
 
-std::string toHex(const uint8_t* p, size_t n)
+// n bytes from hex; a shorter string repeats its last pixel (4 bytes) to fill them.
+Bytes fromHex(const std::string& hex, size_t n)
 {
-    std::string s;
+    Bytes b(n);
     for (size_t i = 0; i < n; ++i)
-        s += "0123456789abcdef"[p[i] >> 4], s += "0123456789abcdef"[p[i] & 15];
-    return s;
+        b[i] = uint8_t(std::stoi(hex.substr(std::min(2 * i, hex.size() - 8 + 2 * (i % 4)), 2), nullptr, 16));
+    return b;
 }
 
 struct XorShift {
@@ -38,29 +40,22 @@ std::vector<std::array<uint8_t, 64>> corpus(size_t n)
     for (size_t k = 0; k < n; ++k) {
         uint8_t* b = blocks[k].data();
         if (k % 4 == 0) {
-            for (int i = 0; i < 64; ++i)
-                b[i] = uint8_t(rng.next());
+            std::generate(b, b + 64, [&] { return uint8_t(rng.next()); });
         } else if (k % 4 == 1) {
             int base[4], dx[4], dy[4];
-            for (int& v : base)
-                v = int(rng.next() & 255);
-            for (int& v : dx)
-                v = int(rng.next() % 61) - 30;
-            for (int& v : dy)
-                v = int(rng.next() % 61) - 30;
+            std::generate_n(base, 4, [&] { return int(rng.next() & 255); });
+            std::generate_n(dx, 4, [&] { return int(rng.next() % 61) - 30; });
+            std::generate_n(dy, 4, [&] { return int(rng.next() % 61) - 30; });
             for (int i = 0; i < 64; ++i)
                 b[i] = clamp255(base[i % 4] + dx[i % 4] * (i / 4 % 4) + dy[i % 4] * (i / 16) + int(rng.next() % 7) - 3);
         } else if (k % 4 == 2) {
             uint8_t c[2][4];
-            for (auto& v : c)
-                for (uint8_t& x : v)
-                    x = uint8_t(rng.next());
+            std::generate_n(&c[0][0], 8, [&] { return uint8_t(rng.next()); });
             for (int i = 0; i < 16; ++i)
                 std::memcpy(b + 4 * i, c[(rng.next() >> 7) & 1], 4);
         } else {
             int c[4];
-            for (int& v : c)
-                v = int(rng.next() & 255);
+            std::generate_n(c, 4, [&] { return int(rng.next() & 255); });
             for (int i = 0; i < 64; ++i)
                 b[i] = clamp255(c[i % 4] + int(rng.next() % 5) - 2);
         }
@@ -118,14 +113,12 @@ TEST(DxtBlocks, GoldenBytes)
         {"01020380", "20000100aaaaaaaa", "8080000000000000"},
     };
     for (const auto& c : cases) {
-        const std::string hex = c[0];
-        uint8_t block[64], out[8];
-        for (size_t i = 0; i < 64; ++i)
-            block[i] = uint8_t(std::stoi(hex.substr(std::min(2 * i, hex.size() - 8 + 2 * (i % 4)), 2), nullptr, 16));
-        encodeColorBlock(out, block);
-        EXPECT_EQ(toHex(out, 8), c[1]) << hex;
-        encodeAlphaBlock(out, block);
-        EXPECT_EQ(toHex(out, 8), c[2]) << hex;
+        const Bytes block = fromHex(c[0], 64);
+        Bytes out(8);
+        encodeColorBlock(out.data(), block.data());
+        EXPECT_EQ(out, fromHex(c[1], 8)) << c[0];
+        encodeAlphaBlock(out.data(), block.data());
+        EXPECT_EQ(out, fromHex(c[2], 8)) << c[0];
     }
 }
 
@@ -156,7 +149,7 @@ TEST(DxtBlocks, CorpusMatchesReferenceHashes)
 TEST(DxtBlocks, FetchRepeatsEdgePixels)
 {
     static const uint32_t offsets[5][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 2, 0}, {0, 1, 2, 3}};
-    for (uint32_t w = 1; w <= 7; ++w) {
+    for (uint32_t w = 1; w <= 7; ++w)
         for (uint32_t h = 1; h <= 7; ++h) {
             Bytes image(size_t(w) * h * 4, 9);
             for (uint32_t i = 0; i < w * h; ++i)
@@ -174,7 +167,6 @@ TEST(DxtBlocks, FetchRepeatsEdgePixels)
                         }
                 }
         }
-    }
 }
 
 // The texture loops write the block encoders' bytes in their layout.
@@ -212,48 +204,39 @@ TEST(Ycocg, RejectsSizesNotMultipleOfEight)
     }
 }
 
-// Expected bytes from the model.
+// Expected bytes from the model. Flat values: equal endpoints and no indices,
+// or endpoints rounded outward around them.
 TEST(Ycocg, SingleChannelBlocksGolden)
 {
     struct Case {
         void (*encode)(uint8_t*, const uint16_t*);
-        uint16_t values[16];
-        uint8_t expect[8];
+        std::array<uint16_t, 16> values;
+        std::array<uint8_t, 8> expect;
     };
+    auto flat = [](uint16_t v) { return std::array{v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v}; };
+    // clang-format off
     const Case cases[] = {
-        {encodeLumaBlock,
-         {0, 4080, 17, 33, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4079, 16, 15, 1},
+        {encodeLumaBlock, {0, 4080, 17, 33, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4079, 16, 15, 1},
          {0xFF, 0x00, 0x41, 0x72, 0xB7, 0x9C, 0x80, 0x24}},
-        {encodeLumaBlock,
-         {1030, 1031, 1040, 1041, 1050, 1055, 1056, 1057, 1058, 1060, 1070, 1071, 1072, 1073, 1074, 1075},
+        {encodeLumaBlock, {1030, 1031, 1040, 1041, 1050, 1055, 1056, 1057, 1058, 1060, 1070, 1071, 1072, 1073, 1074, 1075},
          {0x44, 0x40, 0xBF, 0xDD, 0x92, 0xE4, 0xB6, 0x49}},
-        {encodeChromaBlock,
-         {0, 510, 255, 256, 254, 300, 200, 100, 400, 1, 509, 128, 383, 2, 3, 4},
+        {encodeChromaBlock, {0, 510, 255, 256, 254, 300, 200, 100, 400, 1, 509, 128, 383, 2, 3, 4},
          {0xFF, 0x00, 0x01, 0x59, 0xF6, 0x0B, 0xBC, 0x24}},
-        {encodeChromaBlock,
-         {255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 258},
+        {encodeChromaBlock, {255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 255, 256, 257, 258},
          {0x81, 0x7F, 0xA6, 0x4C, 0x99, 0x32, 0x65, 0x0A}},
-        {encodeAlphaPlaneBlock,
-         {10, 11, 12, 13, 14, 15, 16, 10, 11, 12, 13, 14, 15, 16, 10, 16},
+        {encodeAlphaPlaneBlock, {10, 11, 12, 13, 14, 15, 16, 10, 11, 12, 13, 14, 15, 16, 10, 16},
          {0x10, 0x0A, 0x71, 0x39, 0x21, 0x2E, 0x27, 0x04}},
-        {encodeAlphaPlaneBlock,
-         {0, 255, 0, 255, 128, 64, 192, 32, 224, 16, 240, 8, 248, 1, 254, 127},
+        {encodeAlphaPlaneBlock, {0, 255, 0, 255, 128, 64, 192, 32, 224, 16, 240, 8, 248, 1, 254, 127},
          {0xFF, 0x00, 0x41, 0x40, 0xEF, 0x0A, 0x82, 0xA0}},
-        // Flat values: equal endpoints and no indices, or endpoints rounded outward around them.
-        {encodeLumaBlock,
-         {2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048},
-         {0x80, 0x80, 0, 0, 0, 0, 0, 0}},
-        {encodeLumaBlock,
-         {2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040, 2040},
-         {0x80, 0x7F, 0x24, 0x49, 0x92, 0x24, 0x49, 0x92}},
-        {encodeChromaBlock,
-         {301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301, 301},
-         {0x97, 0x96, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D}},
+        {encodeLumaBlock, flat(2048), {0x80, 0x80, 0, 0, 0, 0, 0, 0}},
+        {encodeLumaBlock, flat(2040), {0x80, 0x7F, 0x24, 0x49, 0x92, 0x24, 0x49, 0x92}},
+        {encodeChromaBlock, flat(301), {0x97, 0x96, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D}},
     };
+    // clang-format on
     for (const Case& c : cases) {
-        uint8_t out[8];
-        c.encode(out, c.values);
-        EXPECT_EQ(Bytes(out, out + 8), Bytes(c.expect, c.expect + 8)) << c.values[0];
+        std::array<uint8_t, 8> out;
+        c.encode(out.data(), c.values.data());
+        EXPECT_EQ(out, c.expect) << c.values[0];
     }
 }
 

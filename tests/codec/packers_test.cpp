@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <tuple>
 
 #include "codec/opstream.h"
 #include "common/textures.h"
@@ -33,10 +34,9 @@ TEST(Packers, PinnedBytes)
                 noChroma = {28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     Bytes b16(16);
     std::iota(b16.begin(), b16.end(), uint8_t(1));
-    const Bytes u[4] = {{1, 2, 10, 11, 12, 13, 14, 15},
-                        {3, 4, 20, 21, 22, 23, 24, 25},
-                        {3, 4, 10, 11, 12, 13, 14, 15},
-                        {5, 6, 30, 31, 32, 33, 34, 35}};
+    // clang-format off
+    const Bytes u[4] = {{1, 2, 10, 11, 12, 13, 14, 15}, {3, 4, 20, 21, 22, 23, 24, 25},
+                        {3, 4, 10, 11, 12, 13, 14, 15}, {5, 6, 30, 31, 32, 33, 34, 35}};
     const struct {
         uint32_t type;
         Bytes in, out;
@@ -57,14 +57,7 @@ TEST(Packers, PinnedBytes)
         // Two tiles: 7 repeats are one op 0 with run length 3 (data length 17,
         // one op in raw form 00 00); the second chroma unit is op 1 in each half.
         {2, cat({repeat(unit, 8), chroma, chroma}),
-         cat({{17, 0, 0, 0, 1, 0, 0, 0},
-              unit,
-              {3},
-              {0, 0},
-              {28, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0},
-              chroma,
-              {0, 1},
-              {0, 1}})},
+         cat({{17, 0, 0, 0, 1, 0, 0, 0}, unit, {3}, {0, 0}, {28, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, chroma, {0, 1}, {0, 1}})},
         // A composite op in full: unit 2 takes the endpoints of unit 1 (+10) and
         // the index bits 2 units back (+4, u16 distance - 1 = 1): op 17, data
         // 01 00; units 1 and 3 are op 3 (8 literals each); three ops of two
@@ -72,6 +65,7 @@ TEST(Packers, PinnedBytes)
         {2, cat({u[0], u[1], u[2], u[3], Bytes(16, 0)}),
          cat({{34, 0, 0, 0, 3, 0, 0, 0}, u[0], u[1], {1, 0}, u[3], {0, 3, 17, 3}, noChroma, Bytes(16, 0), {0, 0}})},
     };
+    // clang-format on
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(packTexture(cases[i].type, cases[i].in), cases[i].out) << i;
     PackStatistics s;
@@ -93,16 +87,12 @@ TEST(Packers, Dxt1ReferencesAndCapacity)
         {block8(0xCAFE1234, 0x11111111), repeat(block8(0x0F0F0F0F, 0x22222222), 299), block8(0xCAFE1234, 0x77665544)});
     PackStatistics s;
     const Bytes p = packTexture(0, tex, &s);
-    ASSERT_GE(p.size(), 10u);
-    EXPECT_EQ(Bytes(p.end() - 6, p.end()), (Bytes{42, 0, 0x44, 0x55, 0x66, 0x77}));
-    EXPECT_EQ(s.colourCodes[3], 1u);
-    EXPECT_EQ(s.indexCodes[0], 2u);
-    EXPECT_EQ(s.blockCodes[1], 298u);
+    EXPECT_EQ(std::tuple(s.colourCodes[3], s.indexCodes[0], s.blockCodes[1]), std::tuple(1u, 2u, 298u));
     // 3 + 298 + 3 = 304 codes fill 19 words; the last one, reserved at code
-    // 288 and so placed right before the block's 6 bytes, ends in 0, 3, 0.
-    uint32_t word;
-    std::memcpy(&word, &p[p.size() - 10], 4);
-    EXPECT_EQ(word, 0x31555555u);  // 13 codes of 1, then 0, 3, 0
+    // 288 and so placed right before the block's 6 bytes, is 13 codes of 1,
+    // then 0, 3, 0 (0x31555555).
+    ASSERT_GE(p.size(), 10u);
+    EXPECT_EQ(Bytes(p.end() - 10, p.end()), (Bytes{0x55, 0x55, 0x55, 0x31, 42, 0, 0x44, 0x55, 0x66, 0x77}));
     Bytes restored(tex.size());
     EXPECT_EQ(unpackDxt1(p.data(), restored.data(), p.size(), tex.size()), p.size());
     EXPECT_EQ(restored, tex);
@@ -222,10 +212,8 @@ TEST(OpStream, RareValueKeepsFrequencyOne)
     uint16_t f[18];
     uint32_t raised = 0;
     ASSERT_TRUE(normaliseOpCounts(counts, n, f, &raised));
-    EXPECT_EQ(raised, 1u);
-    EXPECT_EQ(f[10], 1);
-    EXPECT_EQ(std::accumulate(f, f + 18, 0u), 1024u);
-    EXPECT_EQ(*std::min_element(f, f + 18), 1);
+    EXPECT_EQ(std::tuple(raised, f[10], *std::min_element(f, f + 18), std::accumulate(f, f + 18, 0u)),
+              std::tuple(1u, 1, 1, 1024u));
     Bytes ops;
     for (uint32_t s = 0; s < 18; ++s)
         ops.insert(ops.end(), counts[s], uint8_t(s));
@@ -238,8 +226,7 @@ TEST(OpStream, RareValueKeepsFrequencyOne)
             c[s] = s == 17 ? 1 : (m - 1) / 17;
         c[0] += (m - 1) % 17;
         ASSERT_TRUE(normaliseOpCounts(c, m, f, &raised));
-        EXPECT_EQ(raised, 0u) << m;
-        EXPECT_EQ(std::accumulate(f, f + 18, 0u), 1024u);
+        EXPECT_EQ(std::tuple(raised, std::accumulate(f, f + 18, 0u)), std::tuple(0u, 1024u)) << m;
     }
 }
 

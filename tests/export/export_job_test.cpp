@@ -191,11 +191,9 @@ TEST_F(FramePath, SoundPositionsRunOnFromTheJobsCount)
 
 // ------------------------------------------------------ ordered-write stress
 
-// The job's frame tasks on a pool of 16 workers, each held up for a random
-// while inside the writer, flushes asked for at random from the workers, from
-// the host thread and from a thread of their own, and memory reported low at
-// random so that the host thread drains. Every movie must hold every frame
-// once, in order. ZEMO_STRESS_SEED repeats a run; ZEMO_STRESS_ITERATIONS sets its length.
+// 16 workers stalled at random inside the writer, flushes at random from the workers, the host thread and a
+// thread of their own, memory low at random: every movie holds every frame once, in order.
+// ZEMO_STRESS_SEED repeats a run; ZEMO_STRESS_ITERATIONS sets its length.
 using OrderedWrite = FramePath;
 
 TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)

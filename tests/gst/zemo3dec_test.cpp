@@ -25,7 +25,6 @@ struct Picture {
     Bytes rgba;  // rows cropped to the picture's width
 };
 
-// Copies a sample's picture, row by row through its stride.
 Picture picture(GstSample* sample)
 {
     GstVideoInfo info;
@@ -111,8 +110,7 @@ protected:
     static void SetUpTestSuite()
     {
         dir_ = new testutil::TempDir;
-        // A registry of our own, scanned in this process (a sanitizer build's
-        // plug-in cannot load into GStreamer's separate scanner program).
+        // A registry of our own, scanned in this process: a sanitizer build's plug-in cannot load into the scanner.
         platform::setEnvironment("GST_PLUGIN_PATH", ZEMO_GST_PLUGIN_DIR);
         platform::setEnvironment("GST_REGISTRY", dir_->file("registry.bin"));
         platform::setEnvironment("GST_REGISTRY_FORK", "no");
@@ -133,10 +131,8 @@ protected:
 testutil::TempDir* Zemo3Dec::dir_;
 std::vector<Bytes> Zemo3Dec::decoded_[4];
 
-// Every frame, in order, byte for byte what `zemo3 decode` wrote, stamped
-// with its time; RGBA where the type keeps alpha, RGBx (opaque) otherwise.
-// One thread decodes in place, more overlap one frame's picture with the
-// next frame's texture.
+// Every frame byte for byte, stamped with its time; RGBA where the type keeps alpha, RGBx otherwise. One thread
+// decodes in place, more overlap one frame's picture with the next frame's texture.
 TEST_F(Zemo3Dec, EveryTypeMatchesTheCommandsDecode)
 {
     for (int run = 0; run < 8; ++run) {
@@ -153,8 +149,7 @@ TEST_F(Zemo3Dec, EveryTypeMatchesTheCommandsDecode)
     }
 }
 
-// A seek while paused lands on the frame of that time, a step of one frame
-// shows the next; playing on from there gives the frames after it.
+// A seek while paused lands on its frame, a step shows the next; playing on gives the frames after it.
 TEST_F(Zemo3Dec, SeekAndStepLandOnTheFrame)
 {
     std::vector<Picture> shown;
@@ -190,8 +185,7 @@ TEST_F(Zemo3Dec, SeekAndStepLandOnTheFrame)
     }
 }
 
-// Damaged frames are reported one warning each and skipped; the frames
-// around them still come out intact and the stream ends normally.
+// Damaged frames are skipped with a warning each; the frames around them come out intact.
 TEST_F(Zemo3Dec, DamagedFramesAreSkippedAndReported)
 {
     const std::string out = dir_->file("damaged.mov");
@@ -217,8 +211,7 @@ TEST_F(Zemo3Dec, DamagedFramesAreSkippedAndReported)
         EXPECT_NE(w.find("damaged Zemo 3 frame"), std::string::npos) << w;
 }
 
-// What is not Zemo 3 does not get in: other caps do not link, and our caps
-// without a usable size fail with a message that says so.
+// Other caps do not link; our caps without a usable size fail with a message that says so.
 TEST_F(Zemo3Dec, OtherStreamsAreRefused)
 {
     const struct {
@@ -243,8 +236,7 @@ TEST_F(Zemo3Dec, OtherStreamsAreRefused)
     }
 }
 
-// What players do: the discoverer finds everything it needs, and playbin
-// picks the element by itself and plays picture and sound to the end.
+// The discoverer finds everything it needs; playbin picks the element by itself and plays to the end.
 TEST_F(Zemo3Dec, PlayersFindAndPlayTheMovie)
 {
     gchar* name = gst_filename_to_uri(movie(1).c_str(), nullptr);

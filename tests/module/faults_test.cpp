@@ -137,7 +137,7 @@ protected:
     size_t threads_ = 0;
 };
 
-// The emulated host's own checks, which every test here relies on to notice misuse.
+// The emulated host's own checks, which the tests here rely on to notice misuse.
 TEST_F(Faults, HostReportsMisuse)
 {
     AEIO_OutSpecH out = prepared(false);

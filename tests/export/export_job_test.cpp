@@ -1,5 +1,4 @@
-// The export job's computations and its frame and sound paths, run in this
-// process with a real writer, real worker threads and a replaceable memory probe.
+// The export job's frame and sound paths with a real writer and workers and a replaceable memory probe.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,23 +20,15 @@ namespace {
 
 TEST(ExportRates, FixedPointRatesBecomeFractions)
 {
+    // 29.97, 23.976, 59.94, whole rates, 12.5, none, negative, and 1/65536 (nearer 0 than any n/d with d <= 5000).
     const struct {
         A_Fixed fixed;
         int32_t num, den;
-    } cases[] = {
-        {1964114, 148861, 4967},  // 29.97
-        {1571291, 91900, 3833},   // 23.976
-        {3928228, 297722, 4967},  // 59.94
-        {24 << 16, 24, 1},
-        {25 << 16, 25, 1},
-        {30 << 16, 30, 1},
-        {50 << 16, 50, 1},
-        {60 << 16, 60, 1},
-        {(25 << 16) / 2, 25, 2},  // 12.5
-        {0, 0, 1},
-        {-(25 << 16), -25, 1},
-        {1, 0, 1},  // 1/65536 is closer to 0 than to anything over 5000 or less
-    };
+    } cases[] = {{1964114, 148861, 4967}, {1571291, 91900, 3833},
+                 {3928228, 297722, 4967}, {24 << 16, 24, 1},
+                 {25 << 16, 25, 1},       {60 << 16, 60, 1},
+                 {(25 << 16) / 2, 25, 2}, {0, 0, 1},
+                 {-(25 << 16), -25, 1},   {1, 0, 1}};
     for (const auto& c : cases)
         EXPECT_EQ(doubleToRational(c.fixed, 5000), std::make_pair(c.num, c.den)) << c.fixed;
 }
@@ -90,11 +81,11 @@ protected:
         g_availableBytes = 16ull << 30;
     }
 
-    HookedWriter* start(uint32_t channels = 0)
+    HookedWriter* start(uint32_t channels = 0, uint32_t width = 64, uint32_t height = 48)
     {
         delete record_.pendingFrames;
         record_ = ExportOptions{};
-        record_.writer = hookedWriter(dir_.file("job.mov"), 64, 48, channels);
+        record_.writer = hookedWriter(dir_.file("job.mov"), width, height, channels);
         record_.pendingFrames = new PendingFrames;
         EXPECT_NE(record_.writer, nullptr);
         return static_cast<HookedWriter*>(record_.writer);
@@ -115,8 +106,7 @@ TEST_F(FramePath, OutstandingFramesStayWithinTheWorkerCount)
 {
     HookedWriter* w = start();
     const size_t workers = nox::TaskManager::instance(8)->workerCount();
-    // The workers are held inside the writer for a while, so the job must
-    // stop and wait once it has as many frames out as there are workers.
+    // Workers held inside the writer: the job must wait once every worker has a frame.
     nox::SyncEvent hold(true);
     w->onFrame = [&](uint64_t, bool before) {
         if (before)
@@ -201,11 +191,9 @@ TEST_F(FramePath, SoundPositionsRunOnFromTheJobsCount)
 
 // ------------------------------------------------------ ordered-write stress
 
-// The job's frame tasks on a pool of 16 workers, each held up for a random
-// while inside the writer, flushes asked for at random from the workers, from
-// the host thread and from a thread of their own, and memory reported low at
-// random so that the host thread drains. Every movie must hold every frame
-// once, in order. ZEMO_STRESS_SEED repeats a run; ZEMO_STRESS_ITERATIONS sets its length.
+// 16 workers stalled at random inside the writer, flushes at random from the workers, the host thread and a
+// thread of their own, memory low at random: every movie holds every frame once, in order.
+// ZEMO_STRESS_SEED repeats a run; ZEMO_STRESS_ITERATIONS sets its length.
 using OrderedWrite = FramePath;
 
 TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
@@ -222,21 +210,12 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
     std::mt19937 rng(seed);
     auto mix = [](uint64_t x) { return std::mt19937_64(x)(); };
     // A deadlock must not hang the program: an iteration that takes a minute ends it, naming the run.
-    struct Watchdog {
-        std::atomic<int> ticks{0};
-        std::atomic<bool> done{false};
-        std::thread thread;
-        ~Watchdog()
-        {
-            done = true;
-            thread.join();
-        }
-    } watchdog;
-    watchdog.thread = std::thread([&] {
+    std::atomic<int> ticks{0};
+    std::jthread watchdog([&](std::stop_token stop) {
         auto last = std::chrono::steady_clock::now();
-        for (int seen = 0; !watchdog.done; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-            if (watchdog.ticks != seen)
-                seen = watchdog.ticks, last = std::chrono::steady_clock::now();
+        for (int seen = 0; !stop.stop_requested(); std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+            if (ticks != seen)
+                seen = ticks, last = std::chrono::steady_clock::now();
             if (std::chrono::steady_clock::now() - last > std::chrono::seconds(60)) {
                 std::fprintf(stderr, "ordered-write stress: no progress in 60 s (%s); a deadlock?\n", run.c_str());
                 std::abort();
@@ -244,15 +223,12 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
         }
     });
     constexpr uint32_t kW = 48, kH = 32;  // no padding by the codec: no blank rows
-    uint64_t totalFrames = 0;
-    for (int iteration = 0; iteration < iterations; ++iteration, ++watchdog.ticks) {
+    for (int iteration = 0; iteration < iterations; ++iteration, ++ticks) {
         SCOPED_TRACE("iteration " + std::to_string(iteration));
-        const std::string path = dir_.file("stress.mov");
-        HookedWriter* w = hookedWriter(path, kW, kH);
+        const std::string path = dir_.file("job.mov");
+        HookedWriter* w = start(0, kW, kH);
         ASSERT_NE(w, nullptr);
-        ExportOptions record{};
-        record.writer = w;
-        record.pendingFrames = new PendingFrames;
+        ExportOptions& record = record_;
         const uint64_t salt = mix(seed) ^ uint64_t(iteration) << 40;
         w->onFrame = [w, salt, mix](uint64_t n, bool before) {
             const uint64_t r = mix(salt ^ n);
@@ -283,17 +259,13 @@ TEST_F(OrderedWrite, ManyWorkersStallsAndFlushesNeitherReorderNorDrop)
         flusher.join();
         EXPECT_EQ(w->failure(), "");
         finishJob(record);  // collects every task, flushes, writes the trailer
-        delete record.pendingFrames;
         const std::vector<Bytes> written = testutil::readMovie(path).frames();
         ASSERT_EQ(written.size(), frames);
         for (uint64_t n = 0; n < frames; ++n)
             ASSERT_EQ(written[n], expectedFrame(0, kW, kH, n)) << "frame " << n;
-        totalFrames += frames;
     }
     nox::TaskManager::destroyInstance();
     nox::TaskManager::instance(nox::TaskManager::defaultWorkerCount());
-    std::printf("ordered-write stress: %d iterations, %llu frames, seed %u\n", iterations,
-                (unsigned long long)totalFrames, seed);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Error paths: suites the host withholds, members that fail, a null basic
-// suite. Whatever fails, the error is passed on, every acquired suite is
-// released, no handle stays locked, none is leaked and no thread is left.
+// Suites withheld, members failing, a null basic suite: the error is passed on, every suite released,
+// no handle left locked or leaked, no thread left.
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -33,11 +32,12 @@ const SuiteId& suiteOf(const std::string& m)
 
 std::vector<uint8_t> g_pixels(32 * 32 * 4, 0x60);
 std::vector<int16_t> g_sound(2 * 800, 7);
+std::vector<uint8_t> g_flat;  // out-parameters of the callbacks below
+AEIO_Verbiage g_verbiage;
+AEIO_SupportedDepthFlags g_depths;
 const PF_EffectWorld g_world = [] {
     PF_EffectWorld w{};
-    w.width = w.height = 32;
-    w.rowbytes = 32 * 4;
-    w.data = g_pixels.data();
+    w.width = w.height = 32, w.rowbytes = 32 * 4, w.data = g_pixels.data();
     return w;
 }();
 
@@ -54,24 +54,11 @@ std::vector<Callback> callbacks()
     using H = emulated_host::Host&;
     return {
         {"InitOutputSpec", false, [](H h, AEIO_OutSpecH o) { return h.initOutputSpec(o); }},
-        {"GetFlatOutputOptions", false,
-         [](H h, AEIO_OutSpecH o) {
-             std::vector<uint8_t> flat;
-             return h.getFlatOutputOptions(o, &flat);
-         }},
+        {"GetFlatOutputOptions", false, [](H h, AEIO_OutSpecH o) { return h.getFlatOutputOptions(o, &g_flat); }},
         {"DisposeOutputOptions", false, [](H h, AEIO_OutSpecH o) { return h.disposeOutputOptions(o); }},
-        {"GetOutputInfo", false,
-         [](H h, AEIO_OutSpecH o) {
-             AEIO_Verbiage v{};
-             return h.getOutputInfo(o, &v);
-         }},
+        {"GetOutputInfo", false, [](H h, AEIO_OutSpecH o) { return h.getOutputInfo(o, &g_verbiage); }},
         {"OutputInfoChanged", false, [](H h, AEIO_OutSpecH o) { return h.outputInfoChanged(o); }},
-        {"GetDepths", false,
-         [](H h, AEIO_OutSpecH o) {
-             AEIO_SupportedDepthFlags d;
-             return h.getDepths(o, &d);
-         },
-         1},  // GetDepths answers 1 for any failure
+        {"GetDepths", false, [](H h, AEIO_OutSpecH o) { return h.getDepths(o, &g_depths); }, 1},  // 1 for any failure
         {"UserOptionsDialog", false, [](H h, AEIO_OutSpecH o) { return h.userOptionsDialog(o); }},
         {"StartAdding", false, [](H h, AEIO_OutSpecH o) { return h.startAdding(o); }},
         {"AddFrame", true, [](H h, AEIO_OutSpecH o) { return h.addFrame(o, 0, g_world); }},
@@ -90,9 +77,7 @@ protected:
         // No dialog on a terminal: the module's dialog must not find this program's own.
         host().setMainWindow(window_);
 #endif
-        // One job, one dialog and one scoped trace first: the worker pool, FFmpeg's lazily made state, the
-        // window system's threads and GoogleTest's own (a watcher of its thread-local traces, on Windows)
-        // exist before the threads are counted.
+        // A job, a dialog and a scoped trace first make every lasting thread before the threads are counted.
         SCOPED_TRACE("warming up");
         AEIO_OutSpecH out = prepared(true);
         EXPECT_EQ(host().userOptionsDialog(out), A_Err_NONE);
@@ -133,9 +118,7 @@ protected:
     {
         host().clearFaults();
         EXPECT_EQ(host().endAdding(out), A_Err_NONE);
-        if (auto after = host().options(out)) {
-            EXPECT_EQ(after->writer, nullptr);
-        }
+        EXPECT_EQ(host().options(out).value_or(ExportOptions{}).writer, nullptr);
         EXPECT_EQ(host().removeOutput(out), A_Err_NONE);
         EXPECT_EQ(host().liveHandles(), 0u);
         for (const auto& e : host().errors())
@@ -154,7 +137,7 @@ protected:
     size_t threads_ = 0;
 };
 
-// The emulated host's own checks, which every test here relies on to notice misuse.
+// The emulated host's own checks, which the tests here rely on to notice misuse.
 TEST_F(Faults, HostReportsMisuse)
 {
     AEIO_OutSpecH out = prepared(false);
@@ -214,9 +197,8 @@ TEST_F(Faults, EntryStopsAtAWithheldSuiteOrAFailingCall)
     }
 }
 
-// Every callback, run once cleanly to see its host calls; then it gets a null basic suite, each suite
-// those calls come from is withheld in turn (refused, or granted as null), and each call fails in turn
-// (the k-th call of its member).
+// Every callback, run once cleanly to see its host calls, then with a null basic suite, each suite of those
+// calls withheld in turn (refused, or granted as null), and each call failing in turn.
 TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
 {
     struct Fault {
@@ -227,14 +209,11 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
     };
     size_t cases = 0;
     for (const Callback& c : callbacks()) {
-        std::vector<std::string> calls;
-        {
-            AEIO_OutSpecH out = prepared(c.started);
-            host().clearCalls();
-            EXPECT_EQ(c.call(host(), out), A_Err_NONE) << c.name;
-            calls = host().calls();
-            finish(out);
-        }
+        AEIO_OutSpecH clean = prepared(c.started);
+        host().clearCalls();
+        EXPECT_EQ(c.call(host(), clean), A_Err_NONE) << c.name;
+        const std::vector<std::string> calls = host().calls();
+        finish(clean);
         std::vector<Fault> faults{{" with a null basic suite", ""}};
         std::set<const SuiteId*> suites;
         std::map<std::string, int> seen;
@@ -298,7 +277,6 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
     A_Boolean flag = 0;  // no basic data at all is a null basic suite too
     EXPECT_EQ(host().functions().AEIO_InitOutputSpec(nullptr, prepared(false), &flag), 516);
     EXPECT_GE(cases, 80u);
-    std::printf("%zu faults injected\n", cases);
 }
 
 }  // namespace

@@ -6,8 +6,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <windows.h>  // first: the other Windows headers stand on it
+
 #include <tlhelp32.h>
-#include <windows.h>
 #else
 #include <dirent.h>
 #include <sys/wait.h>

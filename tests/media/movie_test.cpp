@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -96,14 +97,22 @@ bool writeMovie(const std::string& path, const char* format)
     return ok;
 }
 
-// The movies, written once for the whole program, in a folder removed at its end.
+// A container's movie, written once for the whole program, in a folder removed at its end.
 std::string path(const char* format)
 {
     static testutil::TempDir dir;
-    static const bool written = writeMovie(dir.file("m.mov"), "mov") && writeMovie(dir.file("m.avi"), "avi");
-    EXPECT_TRUE(written);
-    return dir.file(std::string("m.") + format);
+    static std::map<std::string, bool> written;
+    const std::string file = dir.file(std::string("m.") + format);
+    auto [entry, fresh] = written.try_emplace(format, false);
+    if (fresh)
+        entry->second = writeMovie(file, format);
+    EXPECT_TRUE(entry->second);
+    return file;
 }
+
+// Whether this FFmpeg both writes and reads the container (the Windows
+// build's carries QuickTime's only).
+bool carried(const char* format) { return av_guess_format(format, nullptr, nullptr) && av_find_input_format(format); }
 
 // Every packet by stream: the frames one by one, the sound run together (a
 // demuxer may cut stored sound otherwise than it was written).
@@ -145,6 +154,8 @@ void expectDescribed(const zemo3::MovieInfo& info)
 TEST(Movies, ReadEveryWayAsWritten)
 {
     for (const char* f : kFormats) {
+        if (!carried(f))
+            continue;
         SCOPED_TRACE(f);
         std::string error;
         MovieReader memory, one;

@@ -122,7 +122,8 @@ TEST_F(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
         std::vector<int16_t> expected;
         feed.sound(0, size_t(samples), &expected);
         const Bytes sound = movie.sound();
-        EXPECT_TRUE(sound.size() == samples * 4 && std::memcmp(sound.data(), expected.data(), sound.size()) == 0);
+        const auto* stored = reinterpret_cast<const uint8_t*>(expected.data());
+        EXPECT_TRUE(sound == Bytes(stored, stored + samples * 4));
     }
 }
 

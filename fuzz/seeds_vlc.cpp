@@ -8,9 +8,6 @@ namespace nox::fuzz {
 
 std::vector<Bytes> seeds()
 {
-    auto buffer = [](const Bytes& frame) {
-        return testing::cat({{uint8_t(frame.size()), uint8_t(frame.size() >> 8)}, frame});
-    };
     std::vector<Bytes> out;
     for (uint32_t type = 0; type < 4; ++type) {
         const uint32_t w = 9 + 17 * type, h = 30 - 5 * type;
@@ -19,13 +16,11 @@ std::vector<Bytes> seeds()
         const auto larger = testing::packTexture(
             type, testing::makeTexture(type, testing::Content::Alphabet, padTo16(w) + 16, padTo16(h), type));
         for (uint8_t threads = 0; threads < 2; ++threads) {
-            Bytes in = {threads, uint8_t(w - 1), uint8_t(h - 1)};
-            for (const Bytes& frame :
-                 {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
-                  testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0), Bytes{},
-                  testing::makeFrame(type, larger, 0), testing::makeFrame(type, t, 1)})
-                in = testing::cat({in, buffer(frame)});
-            out.push_back(in);
+            out.push_back(
+                lengthPrefixed({threads, uint8_t(w - 1), uint8_t(h - 1)},
+                               {testing::makeFrame(type, t, 1), testing::makeFrame(type, packed, 0),
+                                testing::makeFrame(type, Bytes(packed.begin(), packed.begin() + packed.size() / 2), 0),
+                                Bytes{}, testing::makeFrame(type, larger, 0), testing::makeFrame(type, t, 1)}));
         }
     }
     return out;

@@ -116,6 +116,8 @@ public:
             return fail(error, "is damaged: its frames have no duration");
         facts_.rateNum = num;
         facts_.rateDen = den;
+        firstTime_ = held_.dts;
+        duration_ = held_.duration;
         return openSound(error);
     }
 
@@ -139,6 +141,8 @@ public:
                     : "cannot be read at frame " + std::to_string(index) + " (" + frames_.error() + ")";
             return fail(error, "is damaged or truncated: it " + why);
         }
+        if (held_.dts != firstTime_ + int64_t(n) * duration_)
+            return fail(error, "is damaged: frame " + std::to_string(index) + " is missing or out of order");
         nox::FrameFacts header;
         if (!nox::readFrameFacts(held_.data, held_.size, &header) || header.type != facts_.type ||
             uint64_t(header.headerSize) + header.payloadSize != held_.size)
@@ -183,9 +187,10 @@ private:
 
     MoviePart range_;
     MovieReader frames_, sound_;
-    MoviePacket held_;    // the frame read last
-    uint64_t count_ = 0;  // frames in the movie
-    uint64_t last_ = 0;   // the range's last frame, clamped
+    MoviePacket held_;                      // the frame read last
+    int64_t firstTime_ = 0, duration_ = 0;  // the first frame's time stamp and duration
+    uint64_t count_ = 0;                    // frames in the movie
+    uint64_t last_ = 0;                     // the range's last frame, clamped
     StreamFacts facts_;
 };
 

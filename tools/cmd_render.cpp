@@ -78,10 +78,11 @@ bool readRequest(CommandRun& run, Request* r)
         return run.stop(EXIT_USAGE, "the output '" + r->output + "' is the input being rendered");
     if (args.has("--compression") && (r->compression = parseCompression(args.get("--compression"))) < 0)
         return run.stop(EXIT_USAGE, "unknown compression '" + args.get("--compression") + "'");
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height))
-        return run.stop(EXIT_USAGE, "--size must look like 1920x1080");
+    std::string why;
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height, &why))
+        return run.stop(EXIT_USAGE, why);
     if (args.has("--fps") && !parseRate(args.get("--fps"), &r->fpsNum, &r->fpsDen))
-        return run.stop(EXIT_USAGE, "--fps must be a rate such as 25, 29.97 or 30000/1001");
+        return run.stop(EXIT_USAGE, std::string("--fps must be ") + kRateRule);
     if (args.has("--duration")) {
         try {
             r->duration = std::stod(args.get("--duration"));
@@ -257,6 +258,8 @@ int cmdRender(const std::vector<std::string>& in)
     if (!source)
         return run.fail(EXIT_USAGE, error);
     const Composition comp = source->composition();
+    if (const std::string limit = pictureSizeLimit(comp.width, comp.height); !limit.empty())
+        return run.fail(EXIT_USAGE, "the picture size " + limit);
 
     // A clear message for an output that cannot be written, before the host
     // starts: the module itself reports only that its start failed.

@@ -2,6 +2,9 @@
 // the limit each refusal names.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "cli.h"
 #include "common/movies.h"
 
@@ -66,5 +69,57 @@ TEST(Limits, CommandsRefuseBeforeAnythingStartsAndSayTheRange)
         EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
     }
 }
+
+#ifndef _WIN32
+// A folder with little room: a 4 MB tmpfs where the test may mount one, else
+// a 4 MB limit on the size of the files the command writes (with SIGXFSZ
+// ignored, a write past it fails as on a full disk, in the system's words).
+class SmallFolder {
+public:
+    explicit SmallFolder(const std::string& path) : path_(path)
+    {
+        std::filesystem::create_directories(path);
+        mounted_ = std::system(("mount -t tmpfs -o size=4m tmpfs '" + path + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~SmallFolder()
+    {
+        if (mounted_)
+            std::system(("umount '" + path_ + "'").c_str());
+    }
+    // The command line that runs `command` with the folder's limit.
+    std::string limited(const std::string& command) const
+    {
+        return mounted_ ? command : "sh -c \"trap '' XFSZ; ulimit -f 4096; exec " + command + "\"";
+    }
+    // What the system says when the folder is full.
+    const char* reason() const { return mounted_ ? "no space left on device while writing '" : " while writing '"; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+TEST(Limits, AFullDiskSaysSoAndLeavesNoMovie)
+{
+    testutil::TempDir dir;
+    const std::string movie = dir.file("clip.mov");
+    ASSERT_EQ(testutil::zemo3("render --demo --size 640x360 --duration 3 -o " + movie).code, 0);
+    const SmallFolder small(dir.file("small"));
+    std::vector<std::string> programs = {ZEMO3_BINARY};
+    if (const char* windows = std::getenv("ZEMO_WIN64_ZEMO3"); windows && *windows)
+        programs.push_back(windows);  // the Win64 build under Wine, on the same folder
+    for (const std::string& zemo3 : programs) {
+        for (const auto& [args, code] :
+             {std::pair<std::string, int>{"render --demo -o ", 1}, {"decode " + movie + " -o ", 2}}) {
+            const std::string out = dir.file(args[0] == 'r' ? "small/out.mov" : "small/out.mkv");
+            SCOPED_TRACE(zemo3 + " " + args);
+            const testutil::Run r = testutil::run(small.limited(zemo3 + " " + args + out));
+            EXPECT_EQ(r.code, code) << r.err;
+            EXPECT_NE(r.err.find(small.reason() + out + "'"), std::string::npos) << r.err;
+            EXPECT_TRUE(std::filesystem::is_empty(dir.file("small"))) << "nothing is left behind";
+        }
+    }
+}
+#endif
 
 }  // namespace

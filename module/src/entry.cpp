@@ -159,9 +159,10 @@ extern "C" ZEXPORT_ENTRY A_Err EntryPointFunc(SPBasicSuite* pica_basicP, A_long 
         // The format registry lives above the core; the bring-up makes it
         // through the factory installed here.
         // A host that serves the log suite hears the module's lines, from the
-        // bring-up's on; the compositing application serves none.
-        if (const Zemo_LogSuite1* log = suites.log(); log && log->Zemo_LogLine)
-            nox::setLogSink(log->Zemo_LogLine);
+        // bring-up's on; the compositing application serves none, and then
+        // the lines go nowhere.
+        const Zemo_LogSuite1* log = suites.log();
+        nox::setLogSink(log ? log->Zemo_LogLine : nullptr);
         nox::useVideoFormats();
         nox::Noxcore* context = nox::createContext(kCoreFeatureMask);
         nox::bringUp(context);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 
 #include "common/movies.h"
@@ -146,24 +147,58 @@ TEST(ModuleSessionOpen, NamesTheStepThatFailed)
     }
 }
 
-// A render the module refuses before its first frame asks the feed for nothing.
-TEST_F(ModuleSession, NamesTheStepThatFailed)
+// The log suite is not the compositing application's: a host without it
+// renders as before and hears nothing.
+TEST(ModuleSessionOpen, AHostWithoutTheLogSuiteHearsNothing)
+{
+    emulated_host::ModuleSession session;
+    session.host().withholdSuite(kZemoLogSuite, kZemoLogSuiteVersion1);
+    std::string error;
+    ASSERT_EQ(session.open(ZEMO_MODULE_PATH, &error), emulated_host::RenderStep::Done) << error;
+    emulated_host::RenderJob job;
+    job.path = "/nonexistent-zemo3/x.mov", job.width = 16, job.height = 16;
+    CountingFeed feed;
+    EXPECT_EQ(session.render(job, feed).failed, emulated_host::RenderStep::StartAdding);
+    EXPECT_TRUE(session.host().moduleLog().empty());
+    session.close();
+}
+
+// A render the module refuses before its first frame asks the feed for
+// nothing, and the module's log line (through the log suite) says why.
+TEST_F(ModuleSession, NamesTheStepThatFailedAndTheModuleSaysWhy)
 {
     using emulated_host::RenderStep;
-    for (const auto& [failing, path, step] :
-         {std::tuple{"AEGP_GetOutSpecOptionsHandle", dir_.file("x.mov"), RenderStep::InitOutputSpec},
-          {"", std::string("/nonexistent-zemo3/x.mov"), RenderStep::StartAdding}}) {
-        SCOPED_TRACE(path);
-        if (*failing)
-            session_->host().failMember(failing, 61);
+    const struct {
+        const char* failing;
+        std::string path;
+        uint32_t width, height;
+        RenderStep step;
+        const char* said;
+    } cases[] = {
+        {"AEGP_GetOutSpecOptionsHandle", dir_.file("x.mov"), 16, 16, RenderStep::InitOutputSpec, ""},
+        {"", "/nonexistent-zemo3/x.mov", 16, 16, RenderStep::StartAdding,
+         "opening \"/nonexistent-zemo3/x.mov\" failed: No such file or directory"},
+        {"", dir_.file("x.mov"), 30000, 20000, RenderStep::StartAdding, "30000x20000 makes frames of 2 GiB or more"},
+        {"", dir_.file("x.mov"), 20000, 20000, RenderStep::StartAdding, "FFmpeg takes no picture of 20000x20000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.width));
+        if (*c.failing)
+            session_->host().failMember(c.failing, 61);
+        session_->host().clearModuleLog();
         emulated_host::RenderJob job;
-        job.path = path, job.width = 16, job.height = 16;
+        job.path = c.path, job.width = c.width, job.height = c.height;
         CountingFeed feed;
         const emulated_host::RenderResult r = session_->render(job, feed);
         session_->host().clearFaults();
-        EXPECT_EQ(r.failed, step);
+        EXPECT_EQ(r.failed, c.step);
         EXPECT_EQ(std::tuple(r.err != A_Err_NONE, r.frames, feed.asked.size()),
                   std::tuple(true, uint64_t(0), size_t(0)));
+        std::string log;
+        for (const std::string& line : session_->host().moduleLog())
+            log += line + "\n";
+        EXPECT_NE(log.find(c.said), std::string::npos) << log;
+        EXPECT_FALSE(std::filesystem::exists(dir_.file("x.mov")));
     }
 }
 

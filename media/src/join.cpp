@@ -120,6 +120,9 @@ public:
         duration_ = held_.duration;
         if (video.framePlaces.size() != count_)
             return fail(error, "has no index of its frames");
+        std::string why;
+        if (!file_.open(path, &why))
+            return fail(error, "cannot be read: " + why);
         return openSound(error);
     }
 
@@ -144,19 +147,25 @@ public:
         return true;
     }
 
-    // Reads the range's frame n from its place into out and checks that it
-    // is a whole frame of the stream.
-    bool readFrame(uint64_t n, const MovieStream::Place& where, uint8_t* out, std::string* error)
+    // The range's frame n where it lies in the mapped file, checked to be a
+    // whole frame of the stream; null with the reason otherwise.
+    const uint8_t* frame(uint64_t n, const MovieStream::Place& where, std::string* error)
     {
-        const std::string frame = "frame " + std::to_string(range_.first + n);
-        if (!frames_.readBytes(where.position, out, size_t(where.size)))
-            return fail(error, "is damaged or truncated: " + frame + " cannot be read (" + frames_.error() + ")");
+        const std::string name = "frame " + std::to_string(range_.first + n);
+        if (where.position < 0 || where.size <= 0 || uint64_t(where.position) > file_.size() ||
+            uint64_t(where.size) > file_.size() - uint64_t(where.position)) {
+            fail(error, "is truncated: " + name + " lies past the end of the file");
+            return nullptr;
+        }
+        const uint8_t* data = file_.data() + where.position;
         nox::FrameFacts header;
-        if (!nox::readFrameFacts(out, size_t(where.size), &header) || header.type != facts_.type ||
-            uint64_t(header.headerSize) + header.payloadSize != uint64_t(where.size))
-            return fail(error, "is damaged: " + frame + " (" + std::to_string(where.size) +
-                                   " bytes) is not a whole frame of its stream");
-        return true;
+        if (!nox::readFrameFacts(data, size_t(where.size), &header) || header.type != facts_.type ||
+            uint64_t(header.headerSize) + header.payloadSize != uint64_t(where.size)) {
+            fail(error, "is damaged: " + name + " (" + std::to_string(where.size) +
+                            " bytes) is not a whole frame of its stream");
+            return nullptr;
+        }
+        return data;
     }
 
     // Up to `count` sample frames from `first` (in the part's samples) into
@@ -193,6 +202,7 @@ private:
 
     MoviePart range_;
     MovieReader frames_, sound_;
+    platform::MappedFile file_;             // the frames are copied from here
     MoviePacket held_;                      // the frame read last
     int64_t firstTime_ = 0, duration_ = 0;  // the first frame's time stamp and duration
     uint64_t count_ = 0;                    // frames in the movie
@@ -224,12 +234,10 @@ public:
                 MovieStream::Place where;
                 if (!part->place(n, &where, error))
                     return false;
-                const bool read = writer_.writeEncodedFrame(result->frames, size_t(where.size), [&](uint8_t* out) {
-                    return part->readFrame(n, where, out, error);
-                });
-                if (!read) {
-                    if (!error->empty())
-                        return false;  // the part's own reason
+                const uint8_t* data = part->frame(n, where, error);
+                if (!data)
+                    return false;
+                if (!writer_.writeEncodedFrame(result->frames, data, size_t(where.size))) {
                     if (!writer_.failure().empty())
                         return writeFailed(error);
                     *error = "'" + part->range().path + "' is damaged: frame " +

@@ -304,24 +304,6 @@ bool MovieReader::seekFrame(int stream, int64_t index, MoviePacket* packet)
     }
 }
 
-bool MovieReader::readBytes(int64_t position, uint8_t* out, size_t size)
-{
-    error_.clear();
-    soundHeld_ = false;
-    if (size > size_t(INT32_MAX)) {
-        error_ = std::to_string(size) + " bytes at once";
-        return false;
-    }
-    AVIOContext* io = format_->pb;
-    const int64_t at = avio_seek(io, position, SEEK_SET);
-    const int got = at < 0 ? int(at) : avio_read(io, out, int(size));
-    if (got != int(size)) {
-        error_ = got < 0 && got != AVERROR_EOF ? avErrorText(got) : "the file ends within the frame";
-        return false;
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------- sound by sample position
 
 bool MovieReader::nextSoundPacket()

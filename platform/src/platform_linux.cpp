@@ -1,8 +1,10 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -151,6 +153,35 @@ void setEnvironment(const std::string& name, const std::string& value) { setenv(
 bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+MappedFile::~MappedFile()
+{
+    if (data_)
+        munmap(const_cast<uint8_t*>(data_), size_t(size_));
+}
+
+bool MappedFile::open(const std::string& path, std::string* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        *error = std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    size_ = uint64_t(st.st_size);
+    void* map = size_ ? mmap(nullptr, size_t(size_), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : nullptr;
+    const int saved = errno;
+    close(fd);
+    if (map == MAP_FAILED) {
+        *error = std::strerror(saved);
+        size_ = 0;
+        return false;
+    }
+    data_ = static_cast<const uint8_t*>(map);
+    return true;
+}
 
 std::optional<uint64_t> fileSize(const std::string& path, std::string* reason)
 {

@@ -117,6 +117,41 @@ bool replaceFile(const std::string& from, const std::string& to)
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
+MappedFile::~MappedFile()
+{
+    if (data_)
+        UnmapViewOfFile(data_);
+    if (handle_)
+        CloseHandle(handle_);
+}
+
+bool MappedFile::open(const std::string& path, std::string* error)
+{
+    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size{};
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
+        *error = "cannot open the file (Windows error " + std::to_string(GetLastError()) + ")";
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return false;
+    }
+    size_ = uint64_t(size.QuadPart);
+    if (size_ != 0) {
+        handle_ = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (handle_)
+            data_ = static_cast<const uint8_t*>(MapViewOfFile(handle_, FILE_MAP_READ, 0, 0, 0));
+    }
+    const DWORD failure = GetLastError();
+    CloseHandle(file);
+    if (size_ != 0 && !data_) {
+        *error = "cannot map the file (Windows error " + std::to_string(failure) + ")";
+        size_ = 0;
+        return false;
+    }
+    return true;
+}
+
 std::optional<uint64_t> fileSize(const std::string& path, std::string* reason)
 {
     struct _stat64 st {};

@@ -163,30 +163,27 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
         failed = true;
         return packets;
     }
+    std::memset(payload->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     return framePacket(payload, size, frame->pts, streamIndex, streamTimeBase);
 }
 
-PacketList FFMPEGCustomEncoder::copyEncoded(size_t size, const std::function<bool(uint8_t*)>& fill, int64_t index,
-                                            int streamIndex, AVRational streamTimeBase, bool& failed)
+PacketList FFMPEGCustomEncoder::borrowEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex,
+                                              AVRational streamTimeBase, bool& failed)
 {
-    failed = size == 0 || size > compressor_->outputBound();
+    failed = !frame || size == 0 || size > compressor_->outputBound();
     if (failed)
         return {};
-    AVBufferRef* payload = av_buffer_pool_get(payloadPool_);
+    // Nothing to free: the bytes stay the caller's. Muxers read no padding.
+    AVBufferRef* payload = av_buffer_create(
+        const_cast<uint8_t*>(frame), size, [](void*, uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
     if (!payload)
         throw std::bad_alloc();
-    if (!fill(payload->data)) {
-        av_buffer_unref(&payload);
-        failed = true;
-        return {};
-    }
     return framePacket(payload, int32_t(size), index, streamIndex, streamTimeBase);
 }
 
 PacketList FFMPEGCustomEncoder::framePacket(AVBufferRef* payload, int32_t size, int64_t index, int streamIndex,
                                             AVRational streamTimeBase)
 {
-    std::memset(payload->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     PacketPtr packet(av_packet_alloc());
     if (!packet) {
         av_buffer_unref(&payload);

@@ -605,15 +605,14 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     return writePendingPackets(false);
 }
 
-bool VideoFormatWriterFFMPEG::writeEncodedFrame(uint64_t frameIndex, size_t size,
-                                                const std::function<bool(uint8_t*)>& fill)
+bool VideoFormatWriterFFMPEG::writeEncodedFrame(uint64_t frameIndex, const uint8_t* frame, size_t size)
 {
     auto* custom = dynamic_cast<FFMPEGCustomEncoder*>(encoder_.get());
     if (!opened_ || !custom || writeFailed_.load(std::memory_order_acquire))
         return false;
     bool failed = false;
     PacketList packets =
-        custom->copyEncoded(size, fill, int64_t(frameIndex), videoStream_->index, videoStream_->time_base, failed);
+        custom->borrowEncoded(frame, size, int64_t(frameIndex), videoStream_->index, videoStream_->time_base, failed);
     if (failed)
         return false;
     queuePackets(packets, videoQueue_, videoQueueLock_);

@@ -139,13 +139,6 @@ public:
     // cannot be reached (error() says why).
     bool seekFrame(int stream, int64_t index, MoviePacket* packet);
 
-    // Reads `size` bytes from `position` of the file into out, as a frame's
-    // place in the index gives them: a copy of a frame without its packet.
-    // The packets next() reads are then no longer in order: a reader that
-    // serves this should read nothing else. False with error() set when the
-    // file ends before or cannot be read.
-    bool readBytes(int64_t position, uint8_t* out, size_t size);
-
     // Up to `frames` sample frames (one sample per channel) of the first audio
     // stream, plain PCM, from sample frame `first` on into out, as stored.
     // Returns the frames written: fewer at the end, 0 past it, -1 on failure

@@ -81,6 +81,28 @@ std::string partialName(const std::string& path);
 // The system's folder for temporary files, without a separator at its end.
 std::string temporaryFolder();
 
+// A whole file mapped into memory, read-only, for as long as the object
+// lives: its bytes are read straight from the system's file cache, without a
+// copy. A file that shrinks while mapped is not the reader's to survive.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // False with the system's reason when the file cannot be mapped (an
+    // empty file maps as no bytes).
+    bool open(const std::string& path, std::string* error);
+    const uint8_t* data() const { return data_; }
+    uint64_t size() const { return size_; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    uint64_t size_ = 0;
+    void* handle_ = nullptr;  // the mapping object, where the system has one
+};
+
 // Whether a standard stream (stdout, stderr) goes to a terminal.
 bool isTerminal(std::FILE* stream);
 

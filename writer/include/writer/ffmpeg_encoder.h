@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -103,12 +102,12 @@ public:
     bool isCustomCodec() const override;
     PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) override;
     // The packet of a frame compressed before (a frame copied from another
-    // movie of the same stream), stamped as encodeVideo stamps frame `index`:
-    // `fill` writes the frame's `size` bytes into the packet's payload.
-    // failed when the frame is empty, larger than the compressor's bound, or
-    // fill returns false.
-    PacketList copyEncoded(size_t size, const std::function<bool(uint8_t*)>& fill, int64_t index, int streamIndex,
-                           AVRational streamTimeBase, bool& failed);
+    // movie of the same stream), stamped as encodeVideo stamps frame `index`.
+    // The packet borrows the frame's bytes: they must stay as they are until
+    // the packet is written. failed when the frame is empty or larger than
+    // the compressor's bound.
+    PacketList borrowEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex,
+                             AVRational streamTimeBase, bool& failed);
     // No codec id (the writer looks it up from the muxer's tag table), the
     // description's FourCC as codec tag, pixel format by bytes per pixel.
     void configureVideoContext() override;
@@ -116,8 +115,7 @@ public:
     Compressor& compressor() const { return *compressor_; }
 
 private:
-    // The packet around a payload from payloadPool_ that holds a frame of
-    // `size` bytes; FFmpeg's padding behind it is cleared here.
+    // The packet around a payload that holds a frame of `size` bytes.
     PacketList framePacket(AVBufferRef* payload, int32_t size, int64_t index, int streamIndex,
                            AVRational streamTimeBase);
 

@@ -1,0 +1,108 @@
+# What the farm tests share; sourced with the zemo3 binary and the farm
+# script as $1 and $2. Everything a test makes lives in $tmp, removed on exit
+# with the daemons the test started (at_exit registers their stopping).
+set -euo pipefail
+
+zemo3=$(realpath "$1")
+farm=$(realpath "$2")
+name=$(basename "$0" .sh)
+
+skip() {
+  echo "$name: SKIPPED: $*"
+  exit 77
+}
+fail() {
+  echo "$name: FAILED: $*" >&2
+  exit 1
+}
+note() { echo "$name: $*"; }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/zemo3-farm.XXXXXX")
+exit_steps=()
+at_exit() { exit_steps+=("$1"); }
+finish() {
+  local code=$? i
+  for ((i = ${#exit_steps[@]} - 1; i >= 0; i--)); do eval "${exit_steps[i]}" || true; done
+  rm -rf "$tmp"
+  exit $code
+}
+trap finish EXIT
+trap 'exit 1' INT TERM HUP
+
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
+  done
+}
+
+# The farm needs zemo3's segment commands; until this zemo3 has them the
+# farm tests have nothing to run.
+farm_commands() {
+  "$zemo3" join --help >/dev/null 2>&1 || skip "this zemo3 has no join command"
+  "$zemo3" render --help 2>&1 | grep -q -- --start || skip "this zemo3 render takes no --start"
+}
+
+# A TCP port on loopback that nothing listens on now.
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+  done
+  echo "$port"
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 5; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Stops a process and waits a moment for it to go.
+stop_pid() {
+  local pid=$1 i
+  kill "$pid" 2>/dev/null || return 0
+  for ((i = 0; i < 50; i++)); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+
+# A movie's streams as FFmpeg's demuxer reads them, without decoding a thing
+# (-nofind_stream_info): each video packet's time, length and SHA-256, then the
+# sound's bytes as one SHA-256 and its length in samples. Two movies whose
+# listings match hold the same frames and the same sound, however the sound
+# is cut into chunks.
+listing() {
+  ffprobe -v error -nofind_stream_info -select_streams v:0 -show_entries packet=pts,duration,flags,data_hash \
+    -show_data_hash sha256 -of csv "$1"
+  echo "sound $(ffmpeg -v error -nofind_stream_info -i "$1" -map 0:a -c copy -f data - | sha256sum | cut -d' ' -f1)"
+  ffprobe -v error -nofind_stream_info -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,duration_ts \
+    -of csv "$1"
+}
+
+# Fails unless the joined movie $1 holds what the one-machine render $2 holds;
+# says whether the two files are the same bytes as well.
+same_movie() {
+  local joined=$1 whole=$2 what=$3
+  listing "$joined" >"$tmp/joined.listing"
+  listing "$whole" >"$tmp/whole.listing"
+  grep -q '^packet' "$tmp/whole.listing" || fail "$what: no video packets in the one-machine render"
+  grep -q '^stream,pcm_s16le,48000,2,[1-9]' "$tmp/whole.listing" || fail "$what: no sound in the one-machine render"
+  if ! cmp -s "$tmp/joined.listing" "$tmp/whole.listing"; then
+    diff "$tmp/whole.listing" "$tmp/joined.listing" | head -20 >&2
+    fail "$what: the joined movie's frames or sound differ from the one-machine render"
+  fi
+  if cmp -s "$joined" "$whole"; then
+    note "$what: $(grep -c '^packet' "$tmp/whole.listing") frames and the sound match; the files are byte-identical"
+  else
+    fail "$what: frames and sound match but the files differ: $(cmp "$joined" "$whole" 2>&1 | head -1)"
+  fi
+}

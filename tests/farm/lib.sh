@@ -88,21 +88,49 @@ listing() {
     -of csv "$1"
 }
 
-# Fails unless the joined movie $1 holds what the one-machine render $2 holds;
-# says whether the two files are the same bytes as well.
+# Fails unless the joined movie $1 holds what the one-machine render $2 holds,
+# with sound at $4 Hz; then unless the two files are the same bytes.
 same_movie() {
-  local joined=$1 whole=$2 what=$3
+  local joined=$1 whole=$2 what=$3 rate=$4
   listing "$joined" >"$tmp/joined.listing"
   listing "$whole" >"$tmp/whole.listing"
   grep -q '^packet' "$tmp/whole.listing" || fail "$what: no video packets in the one-machine render"
-  grep -q '^stream,pcm_s16le,48000,2,[1-9]' "$tmp/whole.listing" || fail "$what: no sound in the one-machine render"
+  grep -q "^stream,pcm_s16le,$rate,2,[1-9]" "$tmp/whole.listing" ||
+    fail "$what: the one-machine render has no stereo sound at $rate Hz: $(grep ^stream "$tmp/whole.listing")"
   if ! cmp -s "$tmp/joined.listing" "$tmp/whole.listing"; then
     diff "$tmp/whole.listing" "$tmp/joined.listing" | head -20 >&2
     fail "$what: the joined movie's frames or sound differ from the one-machine render"
   fi
-  if cmp -s "$joined" "$whole"; then
-    note "$what: $(grep -c '^packet' "$tmp/whole.listing") frames and the sound match; the files are byte-identical"
-  else
+  cmp -s "$joined" "$whole" ||
     fail "$what: frames and sound match but the files differ: $(cmp "$joined" "$whole" 2>&1 | head -1)"
-  fi
+  note "$what: $(grep -c '^packet' "$tmp/whole.listing") frames and the sound match; the files are byte-identical"
+}
+
+# The farm's cases: the demo at 25 and at 30000/1001 fps (where a frame's
+# sound is not a whole number of samples) with 48 kHz sound, and a media
+# file at 30000/1001 with 44.1 kHz sound, whose length the farm script reads
+# with ffprobe. case_args NAME sets `args` to the render's arguments and
+# `rate` to the sound's.
+cases=(demo_25 demo_30000_1001 clip_44100)
+case_args() {
+  case $1 in
+    demo_25) args=(--demo --size 160x90 --duration 2 --fps 25) rate=48000 ;;
+    demo_30000_1001) args=(--demo --size 160x90 --duration 2 --fps 30000/1001) rate=48000 ;;
+    clip_44100)
+      if [ ! -e "$tmp/clip.nut" ]; then
+        ffmpeg -v error -f lavfi -i testsrc2=size=160x90:rate=30000/1001:duration=2 \
+          -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 2 \
+          -c:v rawvideo -pix_fmt rgb24 -c:a pcm_s16le -shortest "$tmp/clip.nut"
+      fi
+      args=("$tmp/clip.nut") rate=44100
+      ;;
+  esac
+}
+
+# Renders case $1 on one machine and holds the farm's movie $2 against it.
+check_case() {
+  local args rate
+  case_args "$1"
+  "$zemo3" render "${args[@]}" -o "$tmp/whole.mov" >/dev/null || fail "$1: the one-machine render failed"
+  same_movie "$2" "$tmp/whole.mov" "$1" "$rate"
 }

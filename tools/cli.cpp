@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "codec/zemo3.h"
 #include "platform/platform.h"
+#include "progress.h"
 
 namespace zemo3 {
 
@@ -238,6 +240,60 @@ int CommandRun::fail(int code, const std::string& message)
 {
     exit_ = code;
     return zemo3::fail(code, name_ + ": " + message);
+}
+
+PartialOutput::PartialOutput(std::string path) : path_(std::move(path)), partial_(platform::partialName(path_)) {}
+
+PartialOutput::~PartialOutput()
+{
+    if (!committed_)
+        platform::removeFile(partial_);
+}
+
+bool PartialOutput::writable(std::string* reason) const
+{
+    if (platform::isDirectory(path_)) {
+        *reason = "it is a folder";
+        return false;
+    }
+    const bool ok = platform::canAppend(partial_, reason);
+    platform::removeFile(partial_);
+    return ok;
+}
+
+bool PartialOutput::commit(std::string* error)
+{
+    if (!platform::replaceFile(partial_, path_)) {
+        *error = "cannot move the finished file to '" + path_ + "'";
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+int writeJoined(CommandRun& run, const std::vector<MoviePart>& parts, const std::string& output)
+{
+    std::string error;
+    for (const MoviePart& part : parts)
+        if (!platform::fileSize(part.path, &error) || platform::isDirectory(part.path))
+            return run.fail(EXIT_USAGE, "cannot open '" + part.path + "': " + (error.empty() ? "a folder" : error));
+    PartialOutput file(output);
+    if (!file.writable(&error))
+        return run.fail(EXIT_USAGE, "cannot write '" + output + "': " + error);
+    ProgressLine line(run.name().c_str(), ProgressLine::PERCENT_LINES);
+    JoinResult result;
+    const bool joined = joinMovies(parts, file.partial(), &result, &error,
+                                   [&](uint64_t done, uint64_t total) { line.draw(done, total, done == total); });
+    if (!joined)
+        return run.fail(EXIT_REJECTED, error);
+    if (!file.commit(&error))
+        return run.fail(EXIT_USAGE, error);
+    line.finish();
+    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)result.frames,
+                result.width, result.height, double(result.rateNum) / result.rateDen,
+                nox::formatTypeName(result.formatType),
+                result.samples ? (std::to_string(result.samples) + " sound samples").c_str() : "no sound");
+    return EXIT_OK;
 }
 
 }  // namespace zemo3

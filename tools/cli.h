@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "media/join.h"
 #include "media/movie.h"
 #include "media/reference.h"
 
@@ -58,6 +59,29 @@ extern const char* kReferenceUsage;
 // The reference the arguments ask for. False with a message for bad options;
 // *wanted false (and true) when they name none.
 bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, std::string* error);
+
+// A command's output file, written under its partial name (see
+// platform::partialName) and moved to its final name by commit(). Until
+// then, and when the command ends without committing, the final name is
+// untouched; the partial file goes with this object.
+class PartialOutput {
+public:
+    explicit PartialOutput(std::string path);
+    ~PartialOutput();
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+
+    // Where the command writes.
+    const std::string& partial() const { return partial_; }
+    // Whether the folder takes the file, with the system's reason when not.
+    bool writable(std::string* reason) const;
+    // Moves the written file to its final name, replacing what was there.
+    bool commit(std::string* error);
+
+private:
+    std::string path_, partial_;
+    bool committed_ = false;
+};
 
 // What a command needs of its movie beyond being one.
 enum class MovieNeed {
@@ -109,6 +133,7 @@ public:
     }
 
     const Args& args() const { return args_; }
+    const std::string& name() const { return name_; }
     // The MOVIE, once oneMovie() passed.
     const std::string& movie() const { return args_.positional.front(); }
     int exitCode() const { return exit_; }
@@ -118,5 +143,10 @@ private:
     Args args_;
     int exit_ = EXIT_OK;
 };
+
+// join and cut: copies the parts into `output` (through its partial name),
+// with progress, and prints what was written. Missing files and an output
+// that cannot be written are EXIT_USAGE, refused parts EXIT_REJECTED.
+int writeJoined(CommandRun& run, const std::vector<MoviePart>& parts, const std::string& output);
 
 }  // namespace zemo3

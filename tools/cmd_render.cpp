@@ -23,7 +23,8 @@ using namespace zemo3;
 
 const char* kUsage =
     "usage: zemo3 render [INPUT | --demo] -o OUT.mov [--compression C] [--size WxH] [--fps RATE]\n"
-    "                    [--duration SECONDS] [--no-sound] [--dialog] [--module PATH]\n"
+    "                    [--duration SECONDS] [--start A] [--end B] [--no-sound] [--dialog]\n"
+    "                    [--module PATH]\n"
     "\n"
     "Renders a composition through the plug-in module into a Zemo 3 movie.\n"
     "  INPUT          any media file FFmpeg can read, or a numbered image sequence\n"
@@ -35,8 +36,17 @@ const char* kUsage =
     "  --size WxH     picture size (demo default 1280x720; media: the file's size)\n"
     "  --fps RATE     frame rate, e.g. 25, 29.97 or 30000/1001 (demo default 30)\n"
     "  --duration S   seconds to render (demo default 5; media: the whole file)\n"
+    "  --start A      the first frame to render (frames count from 0); default 0\n"
+    "  --end B        the last frame to render; default and at most the last one.\n"
+    "                 A range holds exactly the frames and the sound that the whole\n"
+    "                 render holds for them: ranges rendered apart join losslessly\n"
+    "                 (zemo3 join) into the whole render\n"
     "  --no-sound     render without sound\n"
     "  --dialog       choose the compression in the options dialog first\n"
+    "\n"
+    "The movie is written beside OUT.mov under a partial name and takes its name\n"
+    "only when complete. With standard output not a terminal, progress is also\n"
+    "printed there as \"Progress: NN%\" lines.\n"
     "\n"
     "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
     "unreadable input or unwritable output.\n";
@@ -50,6 +60,7 @@ struct Request {
     uint32_t width = 0, height = 0;
     int32_t fpsNum = 0, fpsDen = 0;
     double duration = -1;
+    uint64_t start = 0, end = UINT64_MAX;  // frames, inclusive
     bool withSound = true;
     bool dialog = false;
 };
@@ -79,6 +90,12 @@ bool readRequest(CommandRun& run, Request* r)
         if (!(r->duration > 0 && r->duration < 1e6))
             return run.stop(EXIT_USAGE, "--duration must be a positive number of seconds");
     }
+    for (const auto& [name, value] : {std::pair{"--start", &r->start}, std::pair{"--end", &r->end}})
+        if (args.has(name) && !parseUint(args.get(name), UINT32_MAX, value))
+            return run.stop(EXIT_USAGE, std::string(name) + " must be a frame number (frames count from 0)");
+    if (r->end < r->start)
+        return run.stop(EXIT_USAGE,
+                        "--end " + std::to_string(r->end) + " comes before --start " + std::to_string(r->start));
     r->withSound = !args.has("--no-sound");
     r->dialog = args.has("--dialog");
     r->module = args.get("--module", emulated_host::defaultModulePath());
@@ -113,7 +130,7 @@ public:
     bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) override
     {
         if (!line_)
-            line_.emplace("render");
+            line_.emplace("render", ProgressLine::PERCENT_LINES);
         SourcePicture picture;
         if (!source_.frame(n, &picture))
             return false;
@@ -135,6 +152,11 @@ public:
         std::fprintf(stderr, "zemo3: render: no terminal, the dialog cannot be shown\n");
     }
     double seconds() const { return line_ ? line_->elapsedSeconds() : 0; }
+    void finish()
+    {
+        if (line_)
+            line_->finish();
+    }
 
 private:
     Source& source_;
@@ -142,10 +164,10 @@ private:
     std::optional<ProgressLine> line_;
 };
 
-emulated_host::RenderJob renderJob(const Request& r, const Composition& comp)
+emulated_host::RenderJob renderJob(const Request& r, const Composition& comp, const std::string& path)
 {
     emulated_host::RenderJob job;
-    job.path = r.output;
+    job.path = path;
     job.width = comp.width;
     job.height = comp.height;
     job.fpsNum = comp.fpsNum;
@@ -156,6 +178,9 @@ emulated_host::RenderJob renderJob(const Request& r, const Composition& comp)
     job.dialog = r.dialog;
     if (r.duration > 0)
         job.frameLimit = uint64_t(std::llround(r.duration * comp.fpsNum / comp.fpsDen));
+    job.firstFrame = r.start;
+    if (r.end != UINT64_MAX)
+        job.frameLimit = std::min(job.frameLimit, r.end + 1);
     return job;
 }
 
@@ -163,8 +188,8 @@ emulated_host::RenderJob renderJob(const Request& r, const Composition& comp)
 // neither the source nor the duration tells.
 uint64_t expectedFrames(const Composition& comp, const emulated_host::RenderJob& job)
 {
-    const uint64_t expected = std::min(comp.frames ? comp.frames : UINT64_MAX, job.frameLimit);
-    return expected == UINT64_MAX ? 0 : expected;
+    const uint64_t end = std::min(comp.frames ? comp.frames : UINT64_MAX, job.frameLimit);
+    return end == UINT64_MAX || end <= job.firstFrame ? 0 : end - job.firstFrame;
 }
 
 // Why the module would not begin, by the step that refused.
@@ -200,12 +225,18 @@ int report(CommandRun& run, const Request& r, const Composition& comp, const Sou
                                            std::to_string(result.err) + ")");
     if (!source.error().empty())
         return run.fail(EXIT_USAGE, source.error());
+    if (result.frames == 0 && r.start > 0)
+        return run.fail(EXIT_USAGE, "--start " + std::to_string(r.start) + " lies past the composition's last frame");
     if (result.frames == 0)
         return run.fail(EXIT_REJECTED, "the composition has no frames");
     const uint64_t bytes = platform::fileSize(r.output).value_or(0);
     const double raw = double(result.frames) * comp.width * comp.height * 4;
-    std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(), (unsigned long long)result.frames,
-                comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen, nox::formatTypeName(result.formatType),
+    const std::string range = r.start || r.end != UINT64_MAX ? " (" + std::to_string(r.start) + " to " +
+                                                                   std::to_string(r.start + result.frames - 1) + ")"
+                                                             : "";
+    std::printf("%s: %llu frames%s of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(), (unsigned long long)result.frames,
+                range.c_str(), comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
+                nox::formatTypeName(result.formatType),
                 result.samples ? (std::to_string(result.samples) + " sound samples").c_str() : "no sound");
     std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
                 seconds > 0 ? result.frames / seconds : 0.0, (unsigned long long)bytes,
@@ -217,7 +248,7 @@ int cmdRender(const std::vector<std::string>& in)
 {
     CommandRun run("render", kUsage);
     Request request;
-    if (!run.parse(in, {"--output", "--compression", "--size", "--fps", "--duration", "--module"},
+    if (!run.parse(in, {"--output", "--compression", "--size", "--fps", "--duration", "--start", "--end", "--module"},
                    {"--demo", "--no-sound", "--dialog"}) ||
         !readRequest(run, &request))
         return run.exitCode();
@@ -229,25 +260,31 @@ int cmdRender(const std::vector<std::string>& in)
 
     // A clear message for an output that cannot be written, before the host
     // starts: the module itself reports only that its start failed.
-    const bool existed = platform::fileSize(request.output).has_value();
-    if (!platform::canAppend(request.output, &error))
+    PartialOutput output(request.output);
+    if (!output.writable(&error))
         return run.fail(EXIT_USAGE, "cannot write '" + request.output + "': " + error);
 
     emulated_host::ModuleSession session;
     if (const auto step = session.open(request.module, &error); step != emulated_host::RenderStep::Done)
         return run.fail(step == emulated_host::RenderStep::Load ? EXIT_USAGE : EXIT_REJECTED, error);
-    const emulated_host::RenderJob job = renderJob(request, comp);
+    const emulated_host::RenderJob job = renderJob(request, comp, output.partial());
+    if (!source->skip(job.firstFrame, emulated_host::firstSampleOf(job, job.firstFrame)))
+        return run.fail(EXIT_USAGE, source->error().empty() ? "--start " + std::to_string(request.start) +
+                                                                  " lies past the composition's last frame"
+                                                            : source->error());
     SourceFeed feed(*source, expectedFrames(comp, job));
     const emulated_host::RenderResult result = session.render(job, feed);
     session.close();
-    if (!begun(result)) {
-        if (!existed)
-            platform::removeFile(request.output);
+    if (!begun(result))
         return run.fail(EXIT_REJECTED, refusal(result));
-    }
     for (const std::string& e : session.errors())
         std::fprintf(stderr, "zemo3: render: host: %s\n", e.c_str());
+    if (result.failed == emulated_host::RenderStep::Done && result.frames > 0 && source->error().empty() &&
+        !output.commit(&error))
+        return run.fail(EXIT_USAGE, error);
     const int code = report(run, request, comp, *source, result, feed.seconds());
+    if (code == EXIT_OK)
+        feed.finish();
     return code == EXIT_OK && !session.errors().empty() ? EXIT_REJECTED : code;
 }
 

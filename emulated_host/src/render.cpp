@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/rational.h"
 #include "module/options.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
@@ -16,12 +17,15 @@ namespace {
 
 bool hasSound(const RenderJob& job) { return job.sampleRate && job.channels; }
 
+// The rate as the host hands it to the module, 16.16 fixed point.
+A_Fixed fixedRate(const RenderJob& job) { return A_Fixed(std::lround(double(job.fpsNum) / job.fpsDen * 65536.0)); }
+
 OutputSettings outputSettings(const RenderJob& job)
 {
     OutputSettings settings;
     settings.width = A_long(job.width);
     settings.height = A_long(job.height);
-    settings.fps = A_Fixed(std::lround(double(job.fpsNum) / job.fpsDen * 65536.0));
+    settings.fps = fixedRate(job);
     settings.soundRate = hasSound(job) ? double(job.sampleRate) : 0.0;
     settings.channels = A_short(job.channels);
     settings.sampleSize = 2;
@@ -30,6 +34,14 @@ OutputSettings outputSettings(const RenderJob& job)
 }
 
 }  // namespace
+
+uint64_t firstSampleOf(const RenderJob& job, uint64_t frame)
+{
+    // At the rate the movie is written at, so that a range cut from a movie
+    // finds its sound where a render of that range put it.
+    const auto [num, den] = nox::doubleToRational(fixedRate(job), 5000);
+    return num > 0 ? frame * uint64_t(job.sampleRate) * uint64_t(den) / uint64_t(num) : 0;
+}
 
 RenderStep ModuleSession::open(const std::string& modulePath, std::string* error)
 {
@@ -93,7 +105,8 @@ RenderStep ModuleSession::startOutput(const RenderJob& job, RenderFeed& feed, AE
 void ModuleSession::addFrames(const RenderJob& job, RenderFeed& feed, AEIO_OutSpecH out, RenderResult* result)
 {
     std::vector<int16_t> pcm;
-    for (uint64_t n = 0; n < job.frameLimit; ++n) {
+    uint64_t sample = hasSound(job) ? firstSampleOf(job, job.firstFrame) : 0;
+    for (uint64_t n = job.firstFrame; n < job.frameLimit; ++n) {
         const uint8_t* argb = nullptr;
         size_t rowBytes = 0;
         if (!feed.picture(n, &argb, &rowBytes))
@@ -111,12 +124,13 @@ void ModuleSession::addFrames(const RenderJob& job, RenderFeed& feed, AEIO_OutSp
         ++result->frames;
         if (hasSound(job)) {
             // Sound in chunks of one frame's duration, as a render delivers it.
-            const uint64_t end = (n + 1) * uint64_t(job.sampleRate) * uint64_t(job.fpsDen) / uint64_t(job.fpsNum);
-            if (end > result->samples) {
-                const size_t got = feed.sound(result->samples, size_t(end - result->samples), &pcm);
+            const uint64_t end = firstSampleOf(job, n + 1);
+            if (end > sample) {
+                const size_t got = feed.sound(sample, size_t(end - sample), &pcm);
                 if (got > 0) {
                     host_.addSoundChunk(out, A_u_long(got), pcm.data());
                     result->samples += got;
+                    sample += got;
                 }
             }
         }

@@ -20,6 +20,22 @@ extern "C" {
 
 namespace zemo3 {
 
+bool Source::skip(uint64_t frames, uint64_t samples)
+{
+    SourcePicture picture;
+    for (uint64_t n = 0; n < frames; ++n)
+        if (!frame(n, &picture))
+            return false;
+    std::vector<int16_t> pcm;
+    for (uint64_t done = 0; done < samples;) {
+        const size_t got = sound(done, size_t(std::min<uint64_t>(samples - done, 1u << 16)), &pcm);
+        if (got == 0)
+            break;  // a sound shorter than the pictures: the render goes on without
+        done += got;
+    }
+    return true;
+}
+
 // ------------------------------------------------------------------ demo
 
 namespace {
@@ -40,6 +56,9 @@ public:
         picture->rowBytes = comp_.width * 4;
         return true;
     }
+
+    // Every frame and sample is made from its number: nothing to pass over.
+    bool skip(uint64_t frames, uint64_t) override { return frames < comp_.frames; }
 
     size_t sound(uint64_t start, size_t count, std::vector<int16_t>* samples) override
     {

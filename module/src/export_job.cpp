@@ -38,6 +38,7 @@
 #include "core/context.h"
 #include "core/logger.h"
 #include "core/memory.h"
+#include "core/rational.h"
 #include "module.h"
 #include "options_record.h"
 #include "platform/platform.h"
@@ -153,7 +154,7 @@ A_Err openWriter(ExportOptions& record, const OutputFormat& f, const std::string
         return A_Err_GENERIC;
     auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
     codec->setFormatType(record.formatType);
-    const auto [rateNum, rateDen] = doubleToRational(f.fps, 5000);
+    const auto [rateNum, rateDen] = nox::doubleToRational(f.fps, 5000);
     nox::VideoStreamDescription stream(uint32_t(f.width), uint32_t(f.height), rateNum, rateDen, codec.get());
     nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
     std::unique_ptr<nox::VideoFormatWriter> writer;
@@ -242,50 +243,6 @@ void finishJob(ExportOptions& record)
     record.writer->writePendingPackets(true);
     destroyWriter(record.writer);
     record.writer = nullptr;
-}
-
-std::pair<int32_t, int32_t> doubleToRational(A_Fixed fixed, int64_t maxDenominator)
-{
-    // The host's 16.16 value, rounded to single precision as the rate is
-    // carried there, then made an exact binary fraction num/den.
-    double v = double(float(double(fixed) / 65536.0));
-    const bool negative = v < 0.0;
-    if (negative)
-        v = -v;
-    int64_t num, den = 1;
-    while (v != std::floor(v)) {
-        v *= 2.0;
-        den *= 2;
-    }
-    num = int64_t(v);
-
-    // Continued fraction with the denominator limited to maxDenominator.
-    struct Fraction {
-        int64_t num, den;
-    } a0{0, 1}, a1{1, 0};
-    for (int step = 0;;) {
-        int64_t x = den ? num / den : 0;
-        if (step != 0 && x == 0)
-            break;
-        int64_t next = den ? num % den : 0;
-        int64_t d2 = x * a1.den + a0.den;
-        num = den;
-        den = next;
-        if (d2 >= maxDenominator) {
-            int64_t xp = (maxDenominator - a0.den) / a1.den;
-            if (2 * xp < x && a1.den < maxDenominator)
-                break;
-            x = xp;
-            step = 65;
-        }
-        ++step;
-        Fraction n{x * a1.num + a0.num, x * a1.den + a0.den};
-        a0 = a1;
-        a1 = n;
-        if (step >= 64)
-            break;
-    }
-    return {int32_t(negative ? -a1.num : a1.num), int32_t(a1.den)};
 }
 
 void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination, uint64_t rowBytes)

@@ -10,11 +10,6 @@
 
 namespace zexport {
 
-// The host's 16.16 frame rate as a fraction whose denominator is at most
-// maxDenominator (continued fractions over the single-precision value).
-// 29.97 (1964114) gives 148861/4967, 12.5 gives 25/2, 0 gives 0/1.
-std::pair<int32_t, int32_t> doubleToRational(A_Fixed fixed, int64_t maxDenominator);
-
 // Converts the host's ARGB pixels (8 or 16 bits per channel, `deep`) into
 // RGBA rows rowBytes apart; 16-bit values 0..32768 are scaled to 0..65535.
 void convertPixels(const PF_EffectWorld& world, bool deep, uint8_t* destination, uint64_t rowBytes);

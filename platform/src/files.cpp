@@ -47,6 +47,19 @@ bool writeFileAtomic(const std::string& path, const uint8_t* data, size_t size, 
     return ok;
 }
 
+std::string partialName(const std::string& path)
+{
+#ifdef _WIN32
+    const size_t name = path.find_last_of("/\\");
+#else
+    const size_t name = path.rfind('/');
+#endif
+    const size_t dot = path.rfind('.');
+    const bool extension = dot != std::string::npos && (name == std::string::npos || dot > name + 1);
+    const std::string tag = ".partial-" + std::to_string(processId());
+    return extension ? path.substr(0, dot) + tag + path.substr(dot) : path + tag;
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;

@@ -94,7 +94,8 @@ TEST_F(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
         job.frameLimit = c.limit;
         CountingFeed feed;
         const emulated_host::RenderResult r = session_->render(job, feed);
-        const uint64_t samples = c.frames * c.sampleRate * 1001 / 30000;
+        // Sound runs at the movie's rate: 30000/1001 is written as 141009/4705.
+        const uint64_t samples = c.frames * c.sampleRate * 4705 / 141009;
         EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.failed), r.frames, r.formatType, r.samples, feed.asked.size(),
                                          feed.progressed.size(), feed.chunks.size()}),
                   std::vector<uint64_t>({uint64_t(emulated_host::RenderStep::Done), c.frames, c.type, samples, c.asked,
@@ -104,7 +105,7 @@ TEST_F(ModuleSession, RendersTheFeedInOrderWithSoundInFrameChunks)
             EXPECT_EQ(feed.asked[n], n);
         EXPECT_TRUE(!feed.progressed.empty() && feed.progressed.back() == std::make_pair(c.frames, true));
         for (uint64_t n = 0; n < feed.chunks.size(); ++n) {
-            const uint64_t start = n * c.sampleRate * 1001 / 30000, end = (n + 1) * c.sampleRate * 1001 / 30000;
+            const uint64_t start = n * c.sampleRate * 4705 / 141009, end = (n + 1) * c.sampleRate * 4705 / 141009;
             EXPECT_EQ(feed.chunks[n], std::make_pair(start, size_t(end - start))) << n;
         }
 

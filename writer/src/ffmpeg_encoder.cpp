@@ -163,6 +163,25 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
         failed = true;
         return packets;
     }
+    return framePacket(payload, size, frame->pts, streamIndex, streamTimeBase);
+}
+
+PacketList FFMPEGCustomEncoder::copyEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex,
+                                            AVRational streamTimeBase, bool& failed)
+{
+    failed = size == 0 || size > compressor_->outputBound();
+    if (failed)
+        return {};
+    AVBufferRef* payload = av_buffer_pool_get(payloadPool_);
+    if (!payload)
+        throw std::bad_alloc();
+    std::memcpy(payload->data, frame, size);
+    return framePacket(payload, int32_t(size), index, streamIndex, streamTimeBase);
+}
+
+PacketList FFMPEGCustomEncoder::framePacket(AVBufferRef* payload, int32_t size, int64_t index, int streamIndex,
+                                            AVRational streamTimeBase)
+{
     std::memset(payload->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     PacketPtr packet(av_packet_alloc());
     if (!packet) {
@@ -172,14 +191,14 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
     packet->buf = payload;
     packet->data = payload->data;
     packet->size = size;
-    packet->pts = packet->dts =
-        av_rescale_q_rnd(frame->pts, videoContext_->time_base, streamTimeBase, AV_ROUND_NEAR_INF);
+    packet->pts = packet->dts = av_rescale_q_rnd(index, videoContext_->time_base, streamTimeBase, AV_ROUND_NEAR_INF);
     packet->duration = av_rescale_q(1, videoContext_->time_base, streamTimeBase);
     packet->stream_index = streamIndex;
     // No key-frame flag: with no flagged packet at all the muxer writes no
     // sync-sample table, which declares every frame of the track a sync
     // sample -- right for an intra-only codec.
-    packets.push_back({std::move(packet), uint64_t(frame->pts)});
+    PacketList packets;
+    packets.push_back({std::move(packet), uint64_t(index)});
     return packets;
 }
 

@@ -584,4 +584,20 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     return writePendingPackets(false);
 }
 
+bool VideoFormatWriterFFMPEG::writeEncodedFrame(uint64_t frameIndex, const uint8_t* frame, size_t size)
+{
+    auto* custom = dynamic_cast<FFMPEGCustomEncoder*>(encoder_.get());
+    if (!opened_ || !custom || !frame || writeFailed_.load(std::memory_order_acquire))
+        return false;
+    bool failed = false;
+    PacketList packets =
+        custom->copyEncoded(frame, size, int64_t(frameIndex), videoStream_->index, videoStream_->time_base, failed);
+    if (failed) {
+        fail("frame " + std::to_string(frameIndex) + " (" + std::to_string(size) + " bytes) does not fit the stream");
+        return false;
+    }
+    queuePackets(packets, videoQueue_, videoQueueLock_);
+    return writePendingPackets(false);
+}
+
 }  // namespace nox

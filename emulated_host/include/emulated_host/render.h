@@ -28,12 +28,13 @@ namespace emulated_host {
 class RenderFeed {
 public:
     virtual ~RenderFeed() = default;
-    // Picture n (asked in order from 0) as 8-bit ARGB rows, bytes A, R, G, B
+    // Picture n (asked in order from the job's first frame) as 8-bit ARGB rows, bytes A, R, G, B
     // per pixel, *rowBytes apart; valid until the next call. False after the
     // last picture.
     virtual bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) = 0;
     // Interleaved 16-bit sound: `count` sample frames from `start`, asked in
-    // order and only when the job has sound. Returns how many it gave.
+    // order (from the first frame's first sample) and only when the job has
+    // sound. Returns how many it gave.
     virtual size_t sound(uint64_t start, size_t count, std::vector<int16_t>* samples);
     // Hears of every frame the module took, and once more with `last` set
     // when the frames end.
@@ -51,8 +52,20 @@ struct RenderJob {
     uint16_t channels = 0;
     uint32_t formatType = 0;  // of the stored options record the output starts from
     bool dialog = false;      // show the options dialog after InitOutputSpec
+    // The frames to render: from firstFrame up to (not including) frameLimit,
+    // numbered in the composition. The sound of frame n runs from sample
+    // n * rate / fps to (n + 1) * rate / fps (whole samples, rounded down; fps
+    // the movie's rate as the module writes it, which for rates such as
+    // 30000/1001 is a close fraction of the 16.16 value it is handed), so a
+    // render that starts later hands over the very samples a whole render
+    // holds for its frames.
+    uint64_t firstFrame = 0;
     uint64_t frameLimit = UINT64_MAX;
 };
+
+// The first sample of frame n's sound at the job's sample rate and the
+// movie's frame rate.
+uint64_t firstSampleOf(const RenderJob& job, uint64_t frame);
 
 // The steps of a session, in the host's order. A result names the one that
 // failed, or Done.

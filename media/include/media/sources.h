@@ -37,6 +37,11 @@ public:
     // Interleaved signed 16-bit sound for `count` sample frames from `start`
     // (asked in order). Returns how many were produced; fewer at the end.
     virtual size_t sound(uint64_t start, size_t count, std::vector<int16_t>* samples) = 0;
+    // Passes over the first `frames` frames and `samples` sample frames of
+    // sound, for a render that starts later in the composition; frame() and
+    // sound() then go on from there. False when the source ends before (or
+    // on a read error). This one reads them and lets them go.
+    virtual bool skip(uint64_t frames, uint64_t samples);
     const std::string& error() const { return error_; }
 
 protected:

@@ -72,6 +72,12 @@ bool canAppend(const std::string& path, std::string* reason);
 // holds (false when nothing was removed).
 bool makeDirectories(const std::string& path);
 bool removeTree(const std::string& path);
+// The name a file goes by while it is written, beside its final name: the
+// same folder and extension (writers choose a container by the extension),
+// with the process's id, so that jobs writing one name never share a file:
+// "shots/clip.mov" -> "shots/clip.partial-4242.mov". Renamed with
+// replaceFile once complete, a killed job leaves nothing under the final name.
+std::string partialName(const std::string& path);
 // The system's folder for temporary files, without a separator at its end.
 std::string temporaryFolder();
 

@@ -17,6 +17,7 @@
 
 extern "C" {
 struct AVBufferPool;
+struct AVBufferRef;
 struct AVCodec;
 struct AVCodecContext;
 struct AVDictionary;
@@ -100,6 +101,11 @@ public:
 
     bool isCustomCodec() const override;
     PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) override;
+    // The packet of a frame compressed before (a frame copied from another
+    // movie of the same stream), stamped as encodeVideo stamps frame `index`.
+    // failed when the frame is empty or larger than the compressor's bound.
+    PacketList copyEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex, AVRational streamTimeBase,
+                           bool& failed);
     // No codec id (the writer looks it up from the muxer's tag table), the
     // description's FourCC as codec tag, pixel format by bytes per pixel.
     void configureVideoContext() override;
@@ -107,6 +113,11 @@ public:
     Compressor& compressor() const { return *compressor_; }
 
 private:
+    // The packet around a payload from payloadPool_ that holds a frame of
+    // `size` bytes; FFmpeg's padding behind it is cleared here.
+    PacketList framePacket(AVBufferRef* payload, int32_t size, int64_t index, int streamIndex,
+                           AVRational streamTimeBase);
+
     std::unique_ptr<Compressor> compressor_;
     // Packet payloads of outputBound() bytes (plus FFmpeg's padding), reused
     // once the muxer has let go of a packet: a long export allocates them

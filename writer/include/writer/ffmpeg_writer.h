@@ -66,6 +66,12 @@ public:
     bool writeFrame(uint64_t frameIndex, uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint64_t stride,
                     const uint8_t* data) override;
 
+    // Writes a frame compressed before, taken whole from another movie of
+    // the same stream (a join or cut copies frames this way, never decoding
+    // them), as frame `frameIndex`. Only on writers with a compressor, for
+    // frames up to its output bound; false otherwise or after a failure.
+    bool writeEncodedFrame(uint64_t frameIndex, const uint8_t* frame, size_t size);
+
     // Frame index of the last video packet written (-1: none yet).
     int64_t lastWrittenFrame() const { return lastVideoSequence_.load(std::memory_order_acquire); }
     // Packets waiting for an earlier one (video, audio).

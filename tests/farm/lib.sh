@@ -127,10 +127,20 @@ case_args() {
   esac
 }
 
-# Renders case $1 on one machine and holds the farm's movie $2 against it.
+# Renders case $1 on one machine and holds the farm's movie $2 against it,
+# then each segment the farm kept in $3 against the same frames cut from it:
+# segment i of n holds frames i*F/n .. (i+1)*F/n - 1.
 check_case() {
-  local args rate
+  local args rate frames n i start end seg
   case_args "$1"
   "$zemo3" render "${args[@]}" -o "$tmp/whole.mov" >/dev/null || fail "$1: the one-machine render failed"
   same_movie "$2" "$tmp/whole.mov" "$1" "$rate"
+  frames=$(grep -c '^packet' "$tmp/whole.listing")
+  n=$(find "$3" -name 'seg_*.mov' | wc -l)
+  for ((i = 0; i < n; i++)); do
+    start=$((i * frames / n)) end=$(((i + 1) * frames / n - 1))
+    seg=$3/seg_$(printf %04d $i).mov
+    "$zemo3" cut "$tmp/whole.mov" --start $start --end $end -o "$tmp/cut.mov" >/dev/null
+    cmp -s "$seg" "$tmp/cut.mov" || fail "$1: $(basename "$seg") is not frames $start..$end of the one-machine render"
+  done
 }

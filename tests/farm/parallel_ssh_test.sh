@@ -77,7 +77,7 @@ for c in "${cases[@]}"; do
   hosts=$(awk -F'\t' 'NR > 1 && $7 == 0 { print $2 }' "$work/joblog" | sort | tr '\n' ' ')
   [ "$hosts" = ": farm1 farm2 " ] || fail "$c: segments ran on '$hosts', not on ':', farm1 and farm2"
   [ "$(grep -c 'Progress: 100%' "$tmp/farm.log")" -ge 3 ] || fail "$c: the segments' progress did not come through"
-  check_case "$c" "$tmp/farm_$c.mov"
+  check_case "$c" "$tmp/farm_$c.mov" "$work"
 done
 
 # ---- A segment that fails stops the farm -----------------------------------

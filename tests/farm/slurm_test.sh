@@ -88,7 +88,7 @@ for i in "${!cases[@]}"; do
     [ -s "$work/seg_$t.mov" ] || fail "$c: task $t left no segment"
     grep -q 'Progress: 100%' "$work/seg_$t.log" || fail "$c: task $t's log has no progress lines"
   done
-  check_case "$c" "$tmp/farm_$c.mov"
+  check_case "$c" "$tmp/farm_$c.mov" "$work"
 done
 
 # ---- A task that fails fails the farm --------------------------------------

@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render bench-vlc fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
 
 all: build
 
@@ -73,6 +73,10 @@ bench-vlc: deps build
 # Whole renders from raw and compressed sources beside FFmpeg.
 bench-render: deps build
 	BUILD=$(BUILD) bench/render.sh
+
+# zemo3 join against a plain copy of its segments (bench/join.sh).
+bench-join: deps build
+	BUILD=$(BUILD) bench/join.sh
 
 # libFuzzer runs (clang, installed on demand): FUZZ_SECONDS per target.
 fuzz:

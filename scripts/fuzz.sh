@@ -4,7 +4,7 @@
 # nice, one after the other. Installs clang and its runtime first when
 # missing, so the ordinary build never needs them.
 #
-#   scripts/fuzz.sh [TARGET...]      targets: decode pack verify element vlc (default all)
+#   scripts/fuzz.sh [TARGET...]      targets: decode pack verify join element vlc (default all)
 #
 # Corpora grow in build-fuzz/corpus/<target>, seeded from the targets' own
 # seeds (fuzz_<target>_replay --write-corpus), fuzz/seeds/<target> and
@@ -18,7 +18,7 @@ seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-$(nproc)}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode pack verify element vlc)
+[ ${#targets[@]} -gt 0 ] || targets=(decode pack verify join element vlc)
 
 missing=()
 for p in clang libclang-rt-14-dev; do
@@ -44,7 +44,9 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$build/crashes"
   "$build/fuzz/fuzz_${t}_replay" --write-corpus "$corpus"
   inputs=("$corpus")
-  for extra in "fuzz/seeds/$t" "fuzz/regressions/$t"; do
+  seeds=$t
+  [ "$t" = join ] && seeds=verify  # the join starts from verify's small movies
+  for extra in "fuzz/seeds/$seeds" "fuzz/regressions/$t"; do
     [ -d "$extra" ] && inputs+=("$extra")
   done
   echo "== fuzz_$t for ${seconds} s"

@@ -274,9 +274,12 @@ bool PartialOutput::commit(std::string* error)
 int writeJoined(CommandRun& run, const std::vector<MoviePart>& parts, const std::string& output)
 {
     std::string error;
-    for (const MoviePart& part : parts)
+    for (const MoviePart& part : parts) {
         if (!platform::fileSize(part.path, &error) || platform::isDirectory(part.path))
             return run.fail(EXIT_USAGE, "cannot open '" + part.path + "': " + (error.empty() ? "a folder" : error));
+        if (platform::sameFile(part.path, output))
+            return run.fail(EXIT_USAGE, "the output '" + output + "' is one of the movies being joined");
+    }
     PartialOutput file(output);
     if (!file.writable(&error))
         return run.fail(EXIT_USAGE, "cannot write '" + output + "': " + error);

@@ -116,6 +116,10 @@ public:
             return fail(error, "is damaged: its frames have no duration");
         facts_.rateNum = num;
         facts_.rateDen = den;
+        firstTime_ = held_.dts;
+        duration_ = held_.duration;
+        if (video.framePlaces.size() != count_)
+            return fail(error, "has no index of its frames");
         return openSound(error);
     }
 
@@ -126,26 +130,32 @@ public:
     int64_t soundFirst() const { return facts_.firstSampleOf(range_.first); }
     int64_t soundEnd() const { return last_ + 1 < count_ ? facts_.firstSampleOf(last_ + 1) : INT64_MAX; }
 
-    // The range's next frame, checked against the stream's facts; false with
-    // the reason when the frame is missing or damaged.
-    bool nextFrame(uint64_t n, const uint8_t** data, size_t* size, std::string* error)
+    // Where the range's frame n lies, as the index gives it; false with the
+    // reason when it is missing there or out of order.
+    bool place(uint64_t n, MovieStream::Place* where, std::string* error) const
     {
         const uint64_t index = range_.first + n;
-        if (n > 0 && !frames_.next(&held_)) {
-            const std::string why =
-                frames_.error().empty()
-                    ? "ends before frame " + std::to_string(index) + " of the " + std::to_string(count_) +
-                          " its index lists"
-                    : "cannot be read at frame " + std::to_string(index) + " (" + frames_.error() + ")";
-            return fail(error, "is damaged or truncated: it " + why);
-        }
+        const MovieStream& video = frames_.info().streams[size_t(frames_.info().video)];
+        if (index >= video.framePlaces.size())
+            return fail(error, "is damaged: its index lists no place for frame " + std::to_string(index));
+        if (video.frameTimes[index] != firstTime_ + int64_t(n) * duration_)
+            return fail(error, "is damaged: frame " + std::to_string(index) + " is missing or out of order");
+        *where = video.framePlaces[index];
+        return true;
+    }
+
+    // Reads the range's frame n from its place into out and checks that it
+    // is a whole frame of the stream.
+    bool readFrame(uint64_t n, const MovieStream::Place& where, uint8_t* out, std::string* error)
+    {
+        const std::string frame = "frame " + std::to_string(range_.first + n);
+        if (!frames_.readBytes(where.position, out, size_t(where.size)))
+            return fail(error, "is damaged or truncated: " + frame + " cannot be read (" + frames_.error() + ")");
         nox::FrameFacts header;
-        if (!nox::readFrameFacts(held_.data, held_.size, &header) || header.type != facts_.type ||
-            uint64_t(header.headerSize) + header.payloadSize != held_.size)
-            return fail(error, "is damaged: frame " + std::to_string(index) + " (" + std::to_string(held_.size) +
+        if (!nox::readFrameFacts(out, size_t(where.size), &header) || header.type != facts_.type ||
+            uint64_t(header.headerSize) + header.payloadSize != uint64_t(where.size))
+            return fail(error, "is damaged: " + frame + " (" + std::to_string(where.size) +
                                    " bytes) is not a whole frame of its stream");
-        *data = held_.data;
-        *size = held_.size;
         return true;
     }
 
@@ -183,9 +193,10 @@ private:
 
     MoviePart range_;
     MovieReader frames_, sound_;
-    MoviePacket held_;    // the frame read last
-    uint64_t count_ = 0;  // frames in the movie
-    uint64_t last_ = 0;   // the range's last frame, clamped
+    MoviePacket held_;                      // the frame read last
+    int64_t firstTime_ = 0, duration_ = 0;  // the first frame's time stamp and duration
+    uint64_t count_ = 0;                    // frames in the movie
+    uint64_t last_ = 0;                     // the range's last frame, clamped
     StreamFacts facts_;
 };
 
@@ -200,6 +211,7 @@ public:
 
     bool run(JoinResult* result, std::string* error, const JoinProgress& progress)
     {
+        error->clear();
         uint64_t total = 0;
         for (const auto& part : parts_)
             total += part->frames();
@@ -209,12 +221,22 @@ public:
             int64_t position = part->soundFirst();
             const int64_t end = part->soundEnd();
             for (uint64_t n = 0; n < part->frames(); ++n) {
-                const uint8_t* data = nullptr;
-                size_t size = 0;
-                if (!part->nextFrame(n, &data, &size, error))
+                MovieStream::Place where;
+                if (!part->place(n, &where, error))
                     return false;
-                if (!writer_.writeEncodedFrame(result->frames, data, size))
-                    return writeFailed(error);
+                const bool read = writer_.writeEncodedFrame(result->frames, size_t(where.size), [&](uint8_t* out) {
+                    return part->readFrame(n, where, out, error);
+                });
+                if (!read) {
+                    if (!error->empty())
+                        return false;  // the part's own reason
+                    if (!writer_.failure().empty())
+                        return writeFailed(error);
+                    *error = "'" + part->range().path + "' is damaged: frame " +
+                             std::to_string(part->range().first + n) + " (" + std::to_string(where.size) +
+                             " bytes) is larger than a frame of its type and size";
+                    return false;
+                }
                 ++result->frames;
                 if (facts_.channels) {
                     const bool lastOfPart = n + 1 == part->frames();

@@ -144,8 +144,10 @@ MovieStream describe(AVStream* st)
     s.duration = st->duration == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(st->duration, 0);
     s.frames = std::max<int64_t>(st->nb_frames, 0);
     for (int i = 0, n = avformat_index_get_entries_count(st); i < n; ++i)
-        if (const AVIndexEntry* e = avformat_index_get_entry(st, i); !(e->flags & AVINDEX_DISCARD_FRAME))
+        if (const AVIndexEntry* e = avformat_index_get_entry(st, i); !(e->flags & AVINDEX_DISCARD_FRAME)) {
             s.frameTimes.push_back(e->timestamp);
+            s.framePlaces.push_back({e->pos, e->size});
+        }
     s.width = uint32_t(std::max(par->width, 0));
     s.height = uint32_t(std::max(par->height, 0));
     const AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
@@ -300,6 +302,24 @@ bool MovieReader::seekFrame(int stream, int64_t index, MoviePacket* packet)
         if (indexed ? dts >= target : skip-- == 0)
             return true;
     }
+}
+
+bool MovieReader::readBytes(int64_t position, uint8_t* out, size_t size)
+{
+    error_.clear();
+    soundHeld_ = false;
+    if (size > size_t(INT32_MAX)) {
+        error_ = std::to_string(size) + " bytes at once";
+        return false;
+    }
+    AVIOContext* io = format_->pb;
+    const int64_t at = avio_seek(io, position, SEEK_SET);
+    const int got = at < 0 ? int(at) : avio_read(io, out, int(size));
+    if (got != int(size)) {
+        error_ = got < 0 && got != AVERROR_EOF ? avErrorText(got) : "the file ends within the frame";
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- sound by sample position

@@ -166,8 +166,8 @@ PacketList FFMPEGCustomEncoder::encodeVideo(const AVFrame* frame, int streamInde
     return framePacket(payload, size, frame->pts, streamIndex, streamTimeBase);
 }
 
-PacketList FFMPEGCustomEncoder::copyEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex,
-                                            AVRational streamTimeBase, bool& failed)
+PacketList FFMPEGCustomEncoder::copyEncoded(size_t size, const std::function<bool(uint8_t*)>& fill, int64_t index,
+                                            int streamIndex, AVRational streamTimeBase, bool& failed)
 {
     failed = size == 0 || size > compressor_->outputBound();
     if (failed)
@@ -175,7 +175,11 @@ PacketList FFMPEGCustomEncoder::copyEncoded(const uint8_t* frame, size_t size, i
     AVBufferRef* payload = av_buffer_pool_get(payloadPool_);
     if (!payload)
         throw std::bad_alloc();
-    std::memcpy(payload->data, frame, size);
+    if (!fill(payload->data)) {
+        av_buffer_unref(&payload);
+        failed = true;
+        return {};
+    }
     return framePacket(payload, int32_t(size), index, streamIndex, streamTimeBase);
 }
 

@@ -584,18 +584,17 @@ bool VideoFormatWriterFFMPEG::writeFrame(uint64_t frameIndex, uint32_t width, ui
     return writePendingPackets(false);
 }
 
-bool VideoFormatWriterFFMPEG::writeEncodedFrame(uint64_t frameIndex, const uint8_t* frame, size_t size)
+bool VideoFormatWriterFFMPEG::writeEncodedFrame(uint64_t frameIndex, size_t size,
+                                                const std::function<bool(uint8_t*)>& fill)
 {
     auto* custom = dynamic_cast<FFMPEGCustomEncoder*>(encoder_.get());
-    if (!opened_ || !custom || !frame || writeFailed_.load(std::memory_order_acquire))
+    if (!opened_ || !custom || writeFailed_.load(std::memory_order_acquire))
         return false;
     bool failed = false;
     PacketList packets =
-        custom->copyEncoded(frame, size, int64_t(frameIndex), videoStream_->index, videoStream_->time_base, failed);
-    if (failed) {
-        fail("frame " + std::to_string(frameIndex) + " (" + std::to_string(size) + " bytes) does not fit the stream");
+        custom->copyEncoded(size, fill, int64_t(frameIndex), videoStream_->index, videoStream_->time_base, failed);
+    if (failed)
         return false;
-    }
     queuePackets(packets, videoQueue_, videoQueueLock_);
     return writePendingPackets(false);
 }

@@ -43,6 +43,12 @@ struct MovieStream {
     // The decoding times of its frames as the container's index lists them
     // when it opens; empty without an index.
     std::vector<int64_t> frameTimes;
+    // Where the bytes of those frames lie in the file, frame by frame.
+    struct Place {
+        int64_t position = 0;
+        int64_t size = 0;
+    };
+    std::vector<Place> framePlaces;
     // Pictures.
     uint32_t width = 0, height = 0;
     int frameRateNum = 0, frameRateDen = 1;  // the average rate, else the base rate; 0/1 when unknown
@@ -132,6 +138,13 @@ public:
     // after it. False past the last frame (error() empty) or when the frame
     // cannot be reached (error() says why).
     bool seekFrame(int stream, int64_t index, MoviePacket* packet);
+
+    // Reads `size` bytes from `position` of the file into out, as a frame's
+    // place in the index gives them: a copy of a frame without its packet.
+    // The packets next() reads are then no longer in order: a reader that
+    // serves this should read nothing else. False with error() set when the
+    // file ends before or cannot be read.
+    bool readBytes(int64_t position, uint8_t* out, size_t size);
 
     // Up to `frames` sample frames (one sample per channel) of the first audio
     // stream, plain PCM, from sample frame `first` on into out, as stored.

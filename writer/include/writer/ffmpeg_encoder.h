@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,10 +103,12 @@ public:
     bool isCustomCodec() const override;
     PacketList encodeVideo(const AVFrame* frame, int streamIndex, AVRational streamTimeBase, bool& failed) override;
     // The packet of a frame compressed before (a frame copied from another
-    // movie of the same stream), stamped as encodeVideo stamps frame `index`.
-    // failed when the frame is empty or larger than the compressor's bound.
-    PacketList copyEncoded(const uint8_t* frame, size_t size, int64_t index, int streamIndex, AVRational streamTimeBase,
-                           bool& failed);
+    // movie of the same stream), stamped as encodeVideo stamps frame `index`:
+    // `fill` writes the frame's `size` bytes into the packet's payload.
+    // failed when the frame is empty, larger than the compressor's bound, or
+    // fill returns false.
+    PacketList copyEncoded(size_t size, const std::function<bool(uint8_t*)>& fill, int64_t index, int streamIndex,
+                           AVRational streamTimeBase, bool& failed);
     // No codec id (the writer looks it up from the muxer's tag table), the
     // description's FourCC as codec tag, pixel format by bytes per pixel.
     void configureVideoContext() override;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,9 +69,11 @@ public:
 
     // Writes a frame compressed before, taken whole from another movie of
     // the same stream (a join or cut copies frames this way, never decoding
-    // them), as frame `frameIndex`. Only on writers with a compressor, for
-    // frames up to its output bound; false otherwise or after a failure.
-    bool writeEncodedFrame(uint64_t frameIndex, const uint8_t* frame, size_t size);
+    // them), as frame `frameIndex`: `fill` puts its `size` bytes straight
+    // into the packet (read from the file there, without a copy in between).
+    // Only on writers with a compressor, for frames up to its output bound;
+    // false otherwise, when fill fails, or after a failure.
+    bool writeEncodedFrame(uint64_t frameIndex, size_t size, const std::function<bool(uint8_t*)>& fill);
 
     // Frame index of the last video packet written (-1: none yet).
     int64_t lastWrittenFrame() const { return lastVideoSequence_.load(std::memory_order_acquire); }

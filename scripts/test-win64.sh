@@ -4,17 +4,13 @@
 #  1. every test program of build-win64 through ctest (Wine as the emulator);
 #  2. the Win64 zemo3.exe against this machine's build/ (renders of the demo and
 #     of a clip with sound, packet for packet, and a name outside ASCII);
-#  3. a farm render's two segments made and joined by zemo3.exe, against this
-#     machine's join of the same segments and its render of the whole (the
-#     same bytes);
-#  4. a picture of the module's real options dialog, out/win64-dialog.png.
+#  3. a picture of the module's real options dialog, out/win64-dialog.png.
 # Wine's prefix lives in build-win64/wine; its server is shut down at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$root/build-win64/wine
 run="$root/scripts/wine-run.sh"
-farm=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$farm"' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$run" cmd /c exit 0  # makes the prefix once, before the tests run in parallel
 # Wine's server and its helpers shut down a few seconds after this; the
@@ -25,26 +21,6 @@ wineserver -w
 
 ZEMO_WIN64_ZEMO3="$run $root/build-win64/bin/zemo3.exe" \
   "$root/build/tests/tools/test_tools" --gtest_filter='Win64.*' --gtest_brief=1
-
-# Two segments of a farm render (docs/farm.md), rendered and joined by
-# zemo3.exe; this machine's zemo3 joins the same segments into the same bytes,
-# which are also the bytes of its own render of the whole.
-win_zemo3() { "$run" "$root/build-win64/bin/zemo3.exe" "$@" >/dev/null; }
-winpath() { echo "Z:${1//\//\\}"; }
-clip=(--demo --size 160x90 --fps 30000/1001 --duration 2)
-win_zemo3 render "${clip[@]}" --end 29 -o "$(winpath "$farm/seg_0.mov")"
-win_zemo3 render "${clip[@]}" --start 30 -o "$(winpath "$farm/seg_1.mov")"
-win_zemo3 join "$(winpath "$farm/seg_0.mov")" "$(winpath "$farm/seg_1.mov")" -o "$(winpath "$farm/win64.mov")"
-"$root/build/tools/zemo3" join "$farm/seg_0.mov" "$farm/seg_1.mov" -o "$farm/linux.mov" >/dev/null
-cmp "$farm/win64.mov" "$farm/linux.mov" || {
-  echo "test-win64: zemo3.exe joined the segments into other bytes than this machine's zemo3" >&2
-  exit 1
-}
-"$root/build/tools/zemo3" render "${clip[@]}" -o "$farm/whole.mov" >/dev/null
-cmp "$farm/win64.mov" "$farm/whole.mov" || {
-  echo "test-win64: zemo3.exe's joined segments are not this machine's render of the whole" >&2
-  exit 1
-}
 
 # The picture is taken from the X screen while the test holds the dialog open.
 picture=$root/out/win64-dialog.png

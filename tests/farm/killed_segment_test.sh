@@ -16,8 +16,9 @@ code=0
 timeout -s KILL 2 "$zemo3" render "${long[@]}" --start 100 -o seg.mov >/dev/null 2>&1 || code=$?
 [ "$code" -eq 137 ] || fail "the long render was not killed (exit $code)"
 [ ! -e seg.mov ] || fail "a killed render left seg.mov under its final name"
-leftovers=$(ls -A | grep -v '^seg\.mov$' || true)
-note "a killed render left: ${leftovers:-nothing}"
+shopt -s nullglob dotglob
+leftovers=(*)
+note "a killed render left: ${leftovers[*]:-nothing}"
 # The segment rendered again, as a farm retries it, comes out whole.
 "$zemo3" render --demo --size 160x90 --fps 25 --duration 1 -o seg.mov >/dev/null || fail "the retried segment failed"
 "$zemo3" verify seg.mov >/dev/null || fail "the retried segment does not pass zemo3 verify"
@@ -41,7 +42,7 @@ refused() {
   grep -q -- "${@: -1}" join.err || fail "join $* did not name the bad segment: $(cat join.err)"
 }
 refused good.mov short.mov
-for left in $leftovers; do
+for left in "${leftovers[@]}"; do
   # A partial file the killed render left beside the output.
   if [ -s "$left" ]; then refused good.mov "$left"; fi
 done

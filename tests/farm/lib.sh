@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # What the farm tests share; sourced with the zemo3 binary and the farm
 # script as $1 and $2. Everything a test makes lives in $tmp, removed on exit
 # with the daemons the test started (at_exit registers their stopping).

@@ -12,6 +12,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0 xvfb xauth
   libvlccore-dev vlc-bin vlc-plugin-base libvlc-bin
+  imagemagick
   # The farm tests (tests/farm): ffprobe and ffmpeg read movies back; sshd with
   # GNU parallel, and munged with a one-node Slurm, are started by the tests
   # with configurations, ports and sockets of their own. Where an init system

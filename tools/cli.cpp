@@ -116,13 +116,41 @@ bool parseRate(const std::string& text, int32_t* num, int32_t* den)
     return value > 0 && value < 1000 && *num > 0 && *den > 0;
 }
 
-bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height)
+const char* const kRateRule = "a rate above 0 and below 1000 frames per second, such as 25, 29.97 or 30000/1001";
+
+std::string pictureSizeLimit(uint64_t width, uint64_t height)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    for (const auto& [side, value] : {std::pair{"width", width}, std::pair{"height", height}})
+        if (value > kMaxPictureSide)
+            return size + ": the " + side + " " + std::to_string(value) + " is past " +
+                   std::to_string(kMaxPictureSide) + ", the largest texture side of the GPUs that play the movie";
+    // FFmpeg refuses any picture whose area with a margin of 128 on each side
+    // reaches INT_MAX / 8 (libavutil's image size check).
+    const uint64_t area = (width + 128) * (height + 128), limit = uint64_t(INT32_MAX) / 8;
+    if (area >= limit)
+        return size + ": the area (width + 128) x (height + 128) = " + std::to_string(area) + " is past " +
+               std::to_string(limit - 1) + ", FFmpeg's limit for one picture (at this width the height can be " +
+               std::to_string((limit - 1) / (width + 128) - 128) + " at most)";
+    return "";
+}
+
+bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height, std::string* why,
+                   const std::string& option)
 {
     const size_t x = text.find('x');
     uint64_t a, b;
-    if (x == std::string::npos || !parseUint(text.substr(0, x), 16384, &a) ||
-        !parseUint(text.substr(x + 1), 16384, &b) || a == 0 || b == 0)
+    std::string reason;
+    if (x == std::string::npos || !parseUint(text.substr(0, x), UINT32_MAX, &a) ||
+        !parseUint(text.substr(x + 1), UINT32_MAX, &b) || a == 0 || b == 0)
+        reason = option + " must look like 1920x1080";
+    else if (const std::string limit = pictureSizeLimit(a, b); !limit.empty())
+        reason = option + " " + limit;
+    if (!reason.empty()) {
+        if (why)
+            *why = reason;
         return false;
+    }
     *width = uint32_t(a);
     *height = uint32_t(b);
     return true;
@@ -156,12 +184,10 @@ bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, s
             }
         return true;
     }
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &request->width, &request->height)) {
-        *error = "--size must look like 1920x1080";
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &request->width, &request->height, error))
         return false;
-    }
     if (args.has("--fps") && !parseRate(args.get("--fps"), &request->fpsNum, &request->fpsDen)) {
-        *error = "--fps must be a rate such as 25, 29.97 or 30000/1001";
+        *error = std::string("--fps must be ") + kRateRule;
         return false;
     }
     if (args.has("--duration")) {

@@ -45,8 +45,21 @@ int parseCompression(const std::string& text);
 // A frame rate: "25", "29.97" (a fraction over 1000) or "30000/1001"; false
 // when unparsable or outside (0, 1000).
 bool parseRate(const std::string& text, int32_t* num, int32_t* den);
-// A picture size "1920x1080"; sides 1..16384.
-bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height);
+// What --fps takes, for the message when parseRate() refuses a rate.
+extern const char* const kRateRule;
+
+// The largest side of the pictures the commands make: the largest texture
+// the GPUs that play Zemo 3 movies take.
+constexpr uint32_t kMaxPictureSide = 16384;
+// Why a movie of width x height pictures cannot be made: the limit passed
+// and what imposes it ("" when none is): a side past kMaxPictureSide, or an
+// area past FFmpeg's limit for one picture.
+std::string pictureSizeLimit(uint64_t width, uint64_t height);
+// A picture size "1920x1080" within pictureSizeLimit(); false with the
+// message for `option` ("--size must look like 1920x1080", or the limit
+// passed) in *why.
+bool parseSizeText(const std::string& text, uint32_t* width, uint32_t* height, std::string* why = nullptr,
+                   const std::string& option = "--size");
 
 // Options naming a reference, to merge into a command's own option sets:
 // --reference SOURCE, or --demo with --size WxH, --fps RATE, --duration S

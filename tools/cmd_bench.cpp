@@ -512,8 +512,9 @@ int readOptions(const Args& args, Options* o)
 {
     if (!args.positional.empty())
         return fail(EXIT_USAGE, "bench: unexpected argument '" + args.positional[0] + "'");
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &o->width, &o->height))
-        return fail(EXIT_USAGE, "bench: --size must look like 1920x1080");
+    std::string why;
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &o->width, &o->height, &why))
+        return fail(EXIT_USAGE, "bench: " + why);
     if (args.has("--frames") && (!parseUint(args.get("--frames"), 100000, &o->frames) || o->frames == 0))
         return fail(EXIT_USAGE, "bench: --frames must be a number from 1 to 100000");
     if (args.has("--threads") && (!parseUint(args.get("--threads"), 256, &o->threads) || o->threads == 0))

@@ -1,6 +1,7 @@
 // zemo3 decode: turns a Zemo 3 movie into something any player opens: a
 // numbered picture sequence, or a lossless video (FFV1 where the container
 // takes it) carrying the movie's sound unchanged.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -114,7 +115,7 @@ public:
         packet->pos = -1;
         const int r = av_interleaved_write_frame(format_, packet);
         if (r < 0)
-            *error = "cannot write the sound: " + avErrorText(r);
+            *error = writeError(r);
         return r >= 0;
     }
 
@@ -124,7 +125,7 @@ public:
             return false;
         const int r = av_write_trailer(format_);
         if (r < 0 || !close()) {
-            *error = "cannot finish the file: " + avErrorText(r < 0 ? r : AVERROR(EIO));
+            *error = writeError(r < 0 ? r : AVERROR(EIO));
             return false;
         }
         return true;
@@ -219,6 +220,7 @@ private:
     bool start(const std::string& out, const std::string& writePath, bool sequence, std::string* error)
     {
         int r = 0;
+        out_ = out;
         if (sequence)
             av_opt_set_int(format_->priv_data, "start_number", 0, 0);
         if (!(format_->oformat->flags & AVFMT_NOFILE) &&
@@ -265,8 +267,18 @@ private:
             av_packet_rescale_ts(packet_, encoder_->time_base, video_->time_base);
             r = av_interleaved_write_frame(format_, packet_);
         }
-        *error = "cannot write the pictures: " + avErrorText(r);
+        *error = writeError(r);
         return false;
+    }
+
+    // "no space left on device while writing 'OUT'": FFmpeg's words for a
+    // failed write, and the output's name.
+    std::string writeError(int r) const
+    {
+        std::string text = avErrorText(r);
+        if (!text.empty())
+            text[0] = char(std::tolower(uint8_t(text[0])));
+        return text + " while writing '" + out_ + "'";
     }
 
     AVFormatContext* format_ = nullptr;
@@ -280,6 +292,7 @@ private:
     AVPixelFormat pixFmt_ = AV_PIX_FMT_NONE;
     bool headerWritten_ = false;
     std::string codecName_;
+    std::string out_;  // the output's name, for messages
 };
 
 // Where the pictures go: a picture sequence when OUT holds a %d pattern,
@@ -291,7 +304,7 @@ struct Target {
     std::string writePath;
 
     explicit Target(const std::string& o)
-        : out(o), sequence(o.find('%') != std::string::npos), writePath(sequence ? o : o + ".partial")
+        : out(o), sequence(o.find('%') != std::string::npos), writePath(sequence ? o : platform::partialName(o))
     {
     }
 };

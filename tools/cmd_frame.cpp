@@ -83,6 +83,10 @@ int encode(const std::vector<std::string>& rest)
     std::string error;
     if (!sizeArg(a, "--width", &w, &error) || !sizeArg(a, "--height", &h, &error))
         return fail(EXIT_USAGE, error);
+    if (!nox::frameSizeFits(uint32_t(type), w, h))
+        return run.fail(EXIT_USAGE, std::to_string(w) + "x" + std::to_string(h) +
+                                        " is past the codec's limit: a frame, and the picture it is made from "
+                                        "padded to whole 16x16 blocks at 4 bytes a pixel, must stay under 2 GiB");
     uint64_t rowBytes = uint64_t(w) * 4;
     if (a.has("--row-bytes") && (!parseUint(a.get("--row-bytes"), 1u << 20, &rowBytes) || rowBytes < uint64_t(w) * 4))
         return run.fail(EXIT_USAGE, "--row-bytes must be at least width*4");

@@ -2,6 +2,7 @@
 // module and renders a composition through it (emulated_host/render.h),
 // exactly as the compositing application drives an output module.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -78,10 +79,11 @@ bool readRequest(CommandRun& run, Request* r)
         return run.stop(EXIT_USAGE, "the output '" + r->output + "' is the input being rendered");
     if (args.has("--compression") && (r->compression = parseCompression(args.get("--compression"))) < 0)
         return run.stop(EXIT_USAGE, "unknown compression '" + args.get("--compression") + "'");
-    if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height))
-        return run.stop(EXIT_USAGE, "--size must look like 1920x1080");
+    std::string why;
+    if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height, &why))
+        return run.stop(EXIT_USAGE, why);
     if (args.has("--fps") && !parseRate(args.get("--fps"), &r->fpsNum, &r->fpsDen))
-        return run.stop(EXIT_USAGE, "--fps must be a rate such as 25, 29.97 or 30000/1001");
+        return run.stop(EXIT_USAGE, std::string("--fps must be ") + kRateRule);
     if (args.has("--duration")) {
         try {
             r->duration = std::stod(args.get("--duration"));
@@ -216,10 +218,43 @@ bool begun(const emulated_host::RenderResult& result)
            result.failed == RenderStep::EndAdding;
 }
 
+// Text with every occurrence of `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The module's warnings and errors (it logs why it refuses what it refuses),
+// printed as they stand but for the partial name, which is shown as the
+// output's own. Returns the reason of the first failed write, "" when none
+// failed: the system's words, such as "No space left on device".
+std::string printModuleLines(const std::vector<std::string>& lines, const PartialOutput& output,
+                             const std::string& name)
+{
+    std::string writeFailure;
+    for (const std::string& line : lines) {
+        if (line.rfind("WARNING:", 0) != 0 && line.rfind("  ERROR:", 0) != 0)
+            continue;
+        const std::string shown = replaced(line, output.partial(), name);
+        std::fprintf(stderr, "zemo3: render: module: %s\n", shown.c_str() + shown.find_first_not_of(' '));
+        const size_t failed = shown.find("\" failed: ");
+        if (writeFailure.empty() && shown.find("writing \"") != std::string::npos && failed != std::string::npos)
+            writeFailure = shown.substr(failed + 10);
+    }
+    return writeFailure;
+}
+
 // The outcome of a render that began: the first failure, or the summary.
 int report(CommandRun& run, const Request& r, const Composition& comp, const Source& source,
-           const emulated_host::RenderResult& result, double seconds)
+           const emulated_host::RenderResult& result, double seconds, std::string writeFailure)
 {
+    if (!writeFailure.empty() && result.failed != emulated_host::RenderStep::Done) {
+        writeFailure[0] = char(std::tolower(uint8_t(writeFailure[0])));
+        return run.fail(EXIT_REJECTED, writeFailure + " while writing '" + r.output +
+                                           "' (the module stopped at frame " + std::to_string(result.frames) + ")");
+    }
     if (result.failed == emulated_host::RenderStep::AddFrame)
         return run.fail(EXIT_REJECTED, "the module refused frame " + std::to_string(result.frames) + " (error " +
                                            std::to_string(result.err) + ")");
@@ -257,6 +292,8 @@ int cmdRender(const std::vector<std::string>& in)
     if (!source)
         return run.fail(EXIT_USAGE, error);
     const Composition comp = source->composition();
+    if (const std::string limit = pictureSizeLimit(comp.width, comp.height); !limit.empty())
+        return run.fail(EXIT_USAGE, "the picture size " + limit);
 
     // A clear message for an output that cannot be written, before the host
     // starts: the module itself reports only that its start failed.
@@ -275,6 +312,7 @@ int cmdRender(const std::vector<std::string>& in)
     SourceFeed feed(*source, expectedFrames(comp, job));
     const emulated_host::RenderResult result = session.render(job, feed);
     session.close();
+    const std::string writeFailure = printModuleLines(session.host().moduleLog(), output, request.output);
     if (!begun(result))
         return run.fail(EXIT_REJECTED, refusal(result));
     for (const std::string& e : session.errors())
@@ -282,7 +320,7 @@ int cmdRender(const std::vector<std::string>& in)
     if (result.failed == emulated_host::RenderStep::Done && result.frames > 0 && source->error().empty() &&
         !output.commit(&error))
         return run.fail(EXIT_USAGE, error);
-    const int code = report(run, request, comp, *source, result, feed.seconds());
+    const int code = report(run, request, comp, *source, result, feed.seconds(), writeFailure);
     if (code == EXIT_OK)
         feed.finish();
     return code == EXIT_OK && !session.errors().empty() ? EXIT_REJECTED : code;

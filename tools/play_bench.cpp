@@ -209,8 +209,9 @@ int benchPlayback(const Args& args)
     std::vector<std::pair<uint32_t, uint32_t>> sizes = {{1920, 1080}, {3840, 2160}};
     if (args.has("--size")) {
         uint32_t w = 0, h = 0;
-        if (!parseSizeText(args.get("--size"), &w, &h))
-            return fail(EXIT_USAGE, "play: --size must look like 1920x1080");
+        std::string why;
+        if (!parseSizeText(args.get("--size"), &w, &h, &why))
+            return fail(EXIT_USAGE, "play: " + why);
         sizes = {{w, h}};
     }
     uint64_t frames = 10;

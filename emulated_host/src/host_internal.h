@@ -51,6 +51,9 @@ private:
 
     // "AEGP Register Suite" 6
     static A_Err registerDeathHook(AEGP_PluginID, AEGP_DeathHook hook, AEGP_DeathRefcon refcon);
+    // The log suite's member: kept apart from the member calls, as the
+    // module's workers log from their own threads.
+    static void logLine(const A_char* line);
     static A_Err registerIO(AEGP_PluginID, AEGP_IORefcon, const AEIO_ModuleInfo* info,
                             const AEIO_FunctionBlock4* functions);
     // "AEGP Utility Suite" 7 and 3

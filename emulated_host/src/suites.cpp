@@ -140,6 +140,7 @@ const void* Host::Served::lookup(const std::string& name, A_long version)
         readSetting<"AEGP_GetOutSpecIsMissing", &OutputSettings::missing>,
     };
     static const AEGP_MemorySuite1 memory{newMemHandle, freeMemHandle, lockMemHandle, unlockMemHandle};
+    static const Zemo_LogSuite1 log{logLine};
     static const struct {
         const char* name;
         A_long version;
@@ -151,11 +152,20 @@ const void* Host::Served::lookup(const std::string& name, A_long version)
         {kPFANSISuite, kPFANSISuiteVersion1, &ansi},
         {kAEGPIOOutSuite, kAEGPIOOutSuiteVersion7, &ioOut},
         {kAEGPMemorySuite, kAEGPMemorySuiteVersion1, &memory},
+        {kZemoLogSuite, kZemoLogSuiteVersion1, &log},
     };
     for (const auto& o : offered)
         if (name == o.name && version == o.version)
             return o.suite;
     return nullptr;
+}
+
+void Host::Served::logLine(const A_char* line)
+{
+    if (!line || !current)
+        return;
+    std::lock_guard<std::mutex> guard(current->moduleLogLock_);
+    current->moduleLog_.emplace_back(line);
 }
 
 // ---- Register suite ---------------------------------------------------------

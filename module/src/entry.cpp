@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/context.h"
+#include "core/logger.h"
 #include "module.h"
 #include "resources/resources.h"
 #include "suites.h"
@@ -48,6 +49,8 @@ A_Err deathHook(AEGP_GlobalRefcon, AEGP_DeathRefcon) noexcept
             nox::shutdown(context);
             nox::destroyManagers(context);
         }
+        // The host's sink may go with the host.
+        nox::setLogSink(nullptr);
         return A_Err_NONE;
     });
 }
@@ -155,6 +158,10 @@ extern "C" ZEXPORT_ENTRY A_Err EntryPointFunc(SPBasicSuite* pica_basicP, A_long 
         // throws, which guarded() turns into an error for the host.
         // The format registry lives above the core; the bring-up makes it
         // through the factory installed here.
+        // A host that serves the log suite hears the module's lines, from the
+        // bring-up's on; the compositing application serves none.
+        if (const Zemo_LogSuite1* log = suites.log(); log && log->Zemo_LogLine)
+            nox::setLogSink(log->Zemo_LogLine);
         nox::useVideoFormats();
         nox::Noxcore* context = nox::createContext(kCoreFeatureMask);
         nox::bringUp(context);

@@ -368,6 +368,8 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
     }
     std::shared_ptr<nox::PixelsCached> pixels = framePixels(*world, deep);
     if (!pixels) {
+        nox::logf(nox::LOG_ERROR, "Zemo 3 export: frame %llu refused: no memory for its %dx%d picture",
+                  static_cast<unsigned long long>(record.framesAdded), int(world->width), int(world->height));
         dropAll(pending);
         return A_Err_GENERIC;
     }

@@ -13,11 +13,18 @@ SuiteCache::~SuiteCache()
 
 const void* SuiteCache::acquire(const char* name, A_long version)
 {
+    if (const void* suite = tryAcquire(name, version))
+        return suite;
+    throw MissingSuite{};
+}
+
+const void* SuiteCache::tryAcquire(const char* name, A_long version)
+{
     for (const auto& e : acquired_)
         if (e.version == version && std::strcmp(e.name, name) == 0)
             return e.suite;
     if (!basic_ || !basic_->AcquireSuite)
-        throw MissingSuite{};
+        return nullptr;
     const void* suite = nullptr;
     A_Err err = basic_->AcquireSuite(name, version, &suite);
     if (err != A_Err_NONE || !suite) {
@@ -25,7 +32,7 @@ const void* SuiteCache::acquire(const char* name, A_long version)
         // acquired; give it back.
         if (err == A_Err_NONE)
             basic_->ReleaseSuite(name, version);
-        throw MissingSuite{};
+        return nullptr;
     }
     acquired_.push_back({name, version, suite});
     return suite;

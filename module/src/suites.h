@@ -39,6 +39,8 @@ public:
     const PF_ANSICallbacksSuite1& ansi() { return get<PF_ANSICallbacksSuite1>(kPFANSISuite, 1); }
     const AEGP_IOOutSuite7& ioOut() { return get<AEGP_IOOutSuite7>(kAEGPIOOutSuite, 7); }
     const AEGP_MemorySuite1& memory() { return get<AEGP_MemorySuite1>(kAEGPMemorySuite, 1); }
+    // A suite some hosts serve and others do not: null when this one does not.
+    const Zemo_LogSuite1* log() { return static_cast<const Zemo_LogSuite1*>(tryAcquire(kZemoLogSuite, 1)); }
 
     SuiteCache(const SuiteCache&) = delete;
     SuiteCache& operator=(const SuiteCache&) = delete;
@@ -46,6 +48,8 @@ public:
 private:
     // The suite from the cache, or acquired now (MissingSuite when it cannot be had).
     const void* acquire(const char* name, A_long version);
+    // The same, null when it cannot be had.
+    const void* tryAcquire(const char* name, A_long version);
     template <typename Suite>
     const Suite& get(const char* name, A_long version)
     {

@@ -128,30 +128,51 @@ VideoFormatWriterFFMPEG::~VideoFormatWriterFFMPEG()
 
 bool VideoFormatWriterFFMPEG::open()
 {
-    if (frameRateNum_ <= 0 || frameRateDen_ <= 0 || description_.frameRateNum <= 0 || description_.frameRateDen <= 0)
+    const std::string size = std::to_string(width_) + "x" + std::to_string(height_);
+    if (frameRateNum_ <= 0 || frameRateDen_ <= 0 || description_.frameRateNum <= 0 || description_.frameRateDen <= 0) {
+        fail("no frame rate (" + std::to_string(frameRateNum_) + "/" + std::to_string(frameRateDen_) + ")");
         return false;
+    }
     // Sizes FFmpeg cannot make frames of are refused here rather than with
     // the first frame.
     if (av_image_check_size(width_, height_, 0, nullptr) < 0 ||
-        av_image_check_size(description_.width, description_.height, 0, nullptr) < 0)
+        av_image_check_size(description_.width, description_.height, 0, nullptr) < 0) {
+        fail("FFmpeg takes no picture of " + size);
         return false;
+    }
     // FFmpeg chooses the muxer from the file name.
-    if (avformat_alloc_output_context2(&formatContext_, nullptr, nullptr, path_.c_str()) < 0 || !formatContext_)
+    if (avformat_alloc_output_context2(&formatContext_, nullptr, nullptr, path_.c_str()) < 0 || !formatContext_) {
+        fail("no container for \"" + path_ + "\"");
         return false;
-    if (!openVideoStream())
+    }
+    if (!openVideoStream()) {
+        fail("the video stream (" + size + ") could not be set up");
         return false;
-    if (channels_ != 0 && !openAudioStream())
+    }
+    if (channels_ != 0 && !openAudioStream()) {
+        fail("the sound stream (" + std::to_string(channels_) + " channels at " + std::to_string(sampleRate_) +
+             " Hz) could not be set up");
         return false;
+    }
     if (!(formatContext_->oformat->flags & AVFMT_NOFILE)) {
-        if (avio_open(&formatContext_->pb, path_.c_str(), AVIO_FLAG_WRITE) < 0)
+        if (const int r = avio_open(&formatContext_->pb, path_.c_str(), AVIO_FLAG_WRITE); r < 0) {
+            char text[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(r, text, sizeof text);
+            fail("opening \"" + path_ + "\" failed: " + text);
             return false;
+        }
         fileOpened_ = true;
     }
     AVDictionary* options = encoder_->getOptions();
     int r = avformat_write_header(formatContext_, options ? &options : nullptr);
     av_dict_free(&options);
     // 0 or 1: the streams were set up in write_header or already in init_output.
-    return r == AVSTREAM_INIT_IN_WRITE_HEADER || r == AVSTREAM_INIT_IN_INIT_OUTPUT;
+    if (r == AVSTREAM_INIT_IN_WRITE_HEADER || r == AVSTREAM_INIT_IN_INIT_OUTPUT)
+        return true;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(r, text, sizeof text);
+    fail("writing the header of \"" + path_ + "\" failed: " + text);
+    return false;
 }
 
 bool VideoFormatWriterFFMPEG::openVideoStream()

@@ -75,8 +75,10 @@ VideoFormatFFMPEG::createWriter(const std::string& path, int32_t rateNum, int32_
 {
     auto writer = std::make_unique<VideoFormatWriterFFMPEG>(description, path, rateNum, rateDen, bytesPerPixel, width,
                                                             height, channels, bytesPerSample, sampleRate);
-    if (!writer->isOpen())
+    if (!writer->isOpen()) {
+        log(LOG_ERROR, "FFmpeg movie writer: " + writer->failure());
         return nullptr;
+    }
     return writer;
 }
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -122,6 +123,18 @@ public:
     size_t freeHandles(const std::string& label);
     // The module's handles with the label that no output holds.
     std::vector<AEGP_MemHandle> orphanedHandles(const std::string& label) const;
+
+    // ---- The module's log lines (through the log suite) --------------------
+    std::vector<std::string> moduleLog() const
+    {
+        std::lock_guard<std::mutex> guard(moduleLogLock_);
+        return moduleLog_;
+    }
+    void clearModuleLog()
+    {
+        std::lock_guard<std::mutex> guard(moduleLogLock_);
+        moduleLog_.clear();
+    }
 
     // ---- Host-side errors ------------------------------------------------
     const std::vector<std::string>& errors() const { return errors_; }
@@ -233,6 +246,8 @@ private:
     std::map<std::string, Failing> failing_;
     std::map<std::pair<std::string, A_long>, int> acquired_;  // balance per suite
     std::vector<std::string> errors_;
+    mutable std::mutex moduleLogLock_;
+    std::vector<std::string> moduleLog_;
 
     std::map<MemRecord*, std::unique_ptr<MemRecord>> handles_;
     std::vector<std::unique_ptr<Output>> outputs_;

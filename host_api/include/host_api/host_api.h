@@ -304,6 +304,19 @@ struct AEGP_MemorySuite1 {
     A_Err (*AEGP_UnlockMemHandle)(AEGP_MemHandle handle);
 };
 
+// ---- The log suite ---------------------------------------------------------
+
+// Not one of the compositing application's suites: a host that serves it
+// hears the module's log lines. The entry, finding it, makes its member the
+// core library's log sink; a host without it (the compositing application)
+// gets none, and the lines are dropped. The member is called from any
+// thread, once for each finished line.
+#define kZemoLogSuite "Zemo 3 Log Suite"
+constexpr A_long kZemoLogSuiteVersion1 = 1;
+struct Zemo_LogSuite1 {
+    void (*Zemo_LogLine)(const A_char* line);
+};
+
 // ---- The entry -------------------------------------------------------------
 
 // The module's one export, called once after loading.

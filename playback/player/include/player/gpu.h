@@ -74,12 +74,22 @@ private:
 // The largest difference allowed between a channel of a GPU's picture and of
 // the CPU decoder's, for frames of a type. The CPU decoder truncates its
 // palette steps to 8 bits ((2a+b)/3, (a+b)/2, ((7-k)a+kb)/7 ...); a GPU
-// computes them at a higher precision and rounds once at the end. The exact
-// step lies in [truncated, truncated + 1), so a DXT colour or any alpha
-// differs by at most 1. A YCoCg colour adds three such values
-// (R = Y - Cg + Co, G = Y + Cg, B = Y - Cg - Co): the error of the sum lies
-// within (-1, 2) or (-2, 1) before rounding, so at most 2.
-inline int boundFor(uint32_t type, int channel) { return (type == 2 || type == 3) && channel < 3 ? 2 : 1; }
+// computes them in its own fixed point, which need not be exact: Mesa's
+// llvmpipe gives ((3*247 + 4*7)/7 = 109.86 as 111, 1.3 above the exact step.
+// A DXT colour stays within 1 of the truncated step. A single-channel step
+// (DXT5 and RGTC alpha, and each YCoCg plane) lies within -1 and +2 of it.
+// A YCoCg colour adds three such planes (R = Y + Co - Cg, G = Y + Cg,
+// B = Y - Cg - Co, in steps of 1/255 with the chroma offset of one half), so
+// R and B may differ by up to 5 and G by up to 4.
+inline int boundFor(uint32_t type, int channel)
+{
+    const bool ycocg = type == 2 || type == 3;
+    if (channel == 3)
+        return type == 1 || type == 3 || type == 5 ? 2 : 1;
+    if (!ycocg)
+        return 1;
+    return channel == 1 ? 4 : 5;
+}
 
 // Frame-by-frame comparison of the GPU's pictures with the CPU decoder's.
 struct Comparison {

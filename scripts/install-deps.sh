@@ -13,6 +13,13 @@ packages=(
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0 xvfb xauth
   libvlccore-dev vlc-bin vlc-plugin-base libvlc-bin
   imagemagick
+  # The farm tests (tests/farm): ffprobe and ffmpeg read movies back; sshd with
+  # GNU parallel, and munged with a one-node Slurm, are started by the tests
+  # with configurations, ports and sockets of their own. Where an init system
+  # runs, installing these starts Debian's own sshd (port 22) and munged, which
+  # the tests neither use nor mind; slurmd and slurmctld stop at once without
+  # /etc/slurm/slurm.conf. In a container whose policy-rc.d refuses, none starts.
+  ffmpeg openssh-server openssh-client parallel slurm-wlm munge
 )
 
 missing=()

@@ -144,6 +144,7 @@ TEST(Win64, RangesRenderedThereJoinIntoTheWholeRenderHere)
     ASSERT_EQ(there.code, 0) << there.err;
     ASSERT_EQ(zemo3("join" + segments + " -o " + dir.file("here.mov")).code, 0);
     EXPECT_EQ(testutil::slurp(dir.file("there.mov")), testutil::slurp(dir.file("here.mov")));
+    EXPECT_EQ(testutil::slurp(dir.file("there.mov")), testutil::slurp(dir.file("whole.mov")));
     const testutil::Movie whole = testutil::readMovie(dir.file("whole.mov"));
     for (const char* joined : {"there.mov", "here.mov"}) {
         const testutil::Movie movie = testutil::readMovie(dir.file(joined));

@@ -35,9 +35,10 @@ std::vector<std::string> files(const testutil::TempDir& dir)
 
 TEST(JoinCommands, RangesJoinIntoTheWholeRenderAndCutsEqualRangeRenders)
 {
-    // An NTSC rate (sound chunks of 1601 and 1602 samples) and a whole one,
-    // with and without alpha.
-    for (const char* options : {"--fps 30000/1001 --compression high-alpha", "--fps 25 --compression normal"}) {
+    // NTSC rates (sound chunks of 1601 and 1602 samples) and whole ones, in
+    // every type.
+    for (const char* options : {"--fps 30000/1001 --compression high-alpha", "--fps 25 --compression normal",
+                                "--fps 29.97 --compression high", "--fps 30 --compression normal-alpha"}) {
         SCOPED_TRACE(options);
         testutil::TempDir dir;
         ASSERT_EQ(render(options, dir.file("whole.mov")), "");

@@ -76,7 +76,7 @@ bench-render: deps build
 
 # zemo3 join against a plain copy of its segments (bench/join.sh).
 bench-join: deps build
-	BUILD=$(BUILD) bench/join.sh
+	BUILD=$(BUILD) CONTENT=$(CONTENT) bench/join.sh
 
 # libFuzzer runs (clang, installed on demand): FUZZ_SECONDS per target.
 fuzz:

@@ -124,7 +124,7 @@ uint32_t packBound(uint32_t type, uint32_t n) { return type < 2 ? nox::packDxtBo
 class LevelCap {
 public:
     explicit LevelCap(nox::SimdLevel level) { nox::capSimdLevel(level); }
-    ~LevelCap() { nox::capSimdLevel(nox::SimdLevel::Avx2); }
+    ~LevelCap() { nox::capSimdLevel(nox::SimdLevel::Avx512); }
 };
 
 void countFrames(benchmark::State& state)

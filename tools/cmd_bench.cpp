@@ -60,7 +60,7 @@ const char* kUsage =
     "  --types LIST    format types, comma-separated (default 0,1,2,3); HAP peers:\n"
     "                  0 hap, 1 hap_alpha, 2 and 3 hap_q\n"
     "  --repeat N      runs per figure; the median is printed (default 3)\n"
-    "  --kernel LEVEL  cap the instruction set: scalar, sse2, sse41 or avx2\n"
+    "  --kernel LEVEL  cap the instruction set: scalar, sse2, sse41, avx2 or avx512\n"
     "  --no-hap        leave out the HAP rows\n"
     "  --no-render     leave out the export through the emulated host\n"
     "  --export-frames N  frames per timed export, the clip over and over\n"
@@ -548,7 +548,7 @@ int readOptions(const Args& args, Options* o)
         const std::string name = args.get("--kernel");
         const std::optional<nox::SimdLevel> level = nox::parseSimdLevel(name);
         if (!level)
-            return fail(EXIT_USAGE, "bench: --kernel must be scalar, sse2, sse41 or avx2");
+            return fail(EXIT_USAGE, "bench: --kernel must be scalar, sse2, sse41, avx2 or avx512");
         // The module in the host has its own encoders: it reads the cap from
         // the environment when it first encodes.
         platform::setEnvironment("ZEMO_KERNEL", name);

@@ -408,7 +408,9 @@ void encodeTextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, 
     const detail::LaneEncoders* lanes = nullptr;
 #if defined(__x86_64__)
     const SimdLevel runs = runnableSimdLevel(level);
-    if (runs == SimdLevel::Avx2)
+    if (runs == SimdLevel::Avx512)
+        lanes = &detail::kAvx512LaneEncoders;
+    else if (runs == SimdLevel::Avx2)
         lanes = &detail::kAvx2LaneEncoders;
     else if (runs == SimdLevel::Sse41)
         lanes = &detail::kSse41LaneEncoders;

@@ -123,6 +123,7 @@ struct LaneEncoders {
 #if defined(__x86_64__)
 extern const LaneEncoders kSse41LaneEncoders;
 extern const LaneEncoders kAvx2LaneEncoders;
+extern const LaneEncoders kAvx512LaneEncoders;
 #endif
 
 // Moves bit i of a 16-bit value to bit 2i.

@@ -63,6 +63,7 @@ inline auto atPackLevel(SimdLevel wanted, Pack pack)
     case Sse41:
         return pack(std::integral_constant<SimdLevel, Sse2>{});
     case Avx2:
+    case Avx512:
         break;
     }
     return pack(std::integral_constant<SimdLevel, Avx2>{});

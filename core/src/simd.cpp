@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
 
 namespace nox {
 
@@ -19,6 +20,10 @@ bool processorRuns(SimdLevel level)
         return __builtin_cpu_supports("sse4.1");
     case SimdLevel::Avx2:
         return __builtin_cpu_supports("avx2");
+    case SimdLevel::Avx512:
+        // The processor's support, and the system's for the wider registers.
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
     }
     return false;
 #else
@@ -43,6 +48,7 @@ bool builtWith(SimdLevel level)
 #endif
     case SimdLevel::Sse41:
     case SimdLevel::Avx2:
+    case SimdLevel::Avx512:
 #if defined(__x86_64__)
         return true;
 #else
@@ -54,7 +60,7 @@ bool builtWith(SimdLevel level)
 
 SimdLevel levelFromEnvironment()
 {
-    SimdLevel best = runnableSimdLevel(SimdLevel::Avx2);
+    SimdLevel best = runnableSimdLevel(std::end(kSimdLevels)[-1]);
     if (const char* text = std::getenv("ZEMO_KERNEL"))
         if (const std::optional<SimdLevel> cap = parseSimdLevel(text); cap && *cap < best)
             best = *cap;
@@ -97,6 +103,8 @@ const char* simdLevelName(SimdLevel level)
         return "sse41";
     case SimdLevel::Avx2:
         return "avx2";
+    case SimdLevel::Avx512:
+        return "avx512";
     }
     return "scalar";
 }

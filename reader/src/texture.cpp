@@ -143,6 +143,7 @@ const detail::TextureKernels* fastKernels(SimdLevel level)
     case SimdLevel::Sse41:
         return &detail::kSse41TextureKernels;
     case SimdLevel::Avx2:
+    case SimdLevel::Avx512:
         return &detail::kAvx2TextureKernels;
 #endif
     default:

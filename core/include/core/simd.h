@@ -27,10 +27,14 @@ namespace nox {
 //   Avx2    AVX2: the encoders and the reader as Sse41 with twice the
 //           lanes; the packers' Sse2 walk with runs scanned 32 bytes at a
 //           time.
-enum class SimdLevel : uint8_t { Scalar, Sse2, Sse41, Avx2 };
+//   Avx512  AVX-512 (F, BW, DQ and VL): the DXT encoders on sixteen blocks
+//           per vector. The YCoCg encoders, the packers and the reader run
+//           their Avx2 code.
+enum class SimdLevel : uint8_t { Scalar, Sse2, Sse41, Avx2, Avx512 };
 
 // Every level, lowest first.
-inline constexpr SimdLevel kSimdLevels[] = {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Sse41, SimdLevel::Avx2};
+inline constexpr SimdLevel kSimdLevels[] = {SimdLevel::Scalar, SimdLevel::Sse2, SimdLevel::Sse41, SimdLevel::Avx2,
+                                            SimdLevel::Avx512};
 
 // Whether this build carries the level's code and this processor runs it.
 // Scalar always is.
@@ -49,7 +53,7 @@ SimdLevel activeSimdLevel();
 // raises the level above what the processor runs or ZEMO_KERNEL allows.
 void capSimdLevel(SimdLevel cap);
 
-// "scalar", "sse2", "sse41", "avx2"; parseSimdLevel takes them back (and
+// "scalar", "sse2", "sse41", "avx2", "avx512"; parseSimdLevel takes them back (and
 // nothing else).
 const char* simdLevelName(SimdLevel level);
 std::optional<SimdLevel> parseSimdLevel(std::string_view name);

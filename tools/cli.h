@@ -73,6 +73,13 @@ extern const char* kReferenceUsage;
 // *wanted false (and true) when they name none.
 bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, std::string* error);
 
+// Usage lines of the commands that write through a PartialOutput and print
+// progress lines (render, join, cut).
+#define ZEMO3_PARTIAL_OUTPUT_USAGE                                                  \
+    "The movie is written beside OUT.mov under a partial name and takes its name\n" \
+    "only when complete. With standard output not a terminal, progress is also\n"   \
+    "printed there as \"Progress: NN%\" lines.\n"
+
 // A command's output file, written under its partial name (see
 // platform::partialName) and moved to its final name by commit(). Until
 // then, and when the command ends without committing, the final name is

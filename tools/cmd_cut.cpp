@@ -17,10 +17,7 @@ const char* kUsage =
     "the first and the last) and the sound that goes with them into a new movie,\n"
     "never decoding a frame: the same frames and sound that zemo3 render --start A\n"
     "--end B gives. An end past the last frame stands for the last.\n"
-    "\n"
-    "The movie is written beside OUT.mov under a partial name and takes its name\n"
-    "only when complete. With standard output not a terminal, progress is also\n"
-    "printed there as \"Progress: NN%\" lines.\n"
+    "\n" ZEMO3_PARTIAL_OUTPUT_USAGE
     "\n"
     "Exit codes: 0 done, 1 the movie refused (no Zemo 3 movie, damaged, or no frame\n"
     "in the range), 2 bad arguments, unreadable input or unwritable output.\n";

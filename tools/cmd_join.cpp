@@ -19,10 +19,7 @@ const char* kUsage =
     "The segments must agree in format type, picture size, frame rate and sound\n"
     "format; a segment that differs, is damaged or truncated is refused, naming the\n"
     "file and the difference, and nothing is written.\n"
-    "\n"
-    "The movie is written beside OUT.mov under a partial name and takes its name\n"
-    "only when complete. With standard output not a terminal, progress is also\n"
-    "printed there as \"Progress: NN%\" lines.\n"
+    "\n" ZEMO3_PARTIAL_OUTPUT_USAGE
     "\n"
     "Exit codes: 0 done, 1 a segment refused, 2 bad arguments, unreadable segments\n"
     "or unwritable output.\n";

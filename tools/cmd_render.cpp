@@ -44,10 +44,7 @@ const char* kUsage =
     "                 (zemo3 join) into the whole render\n"
     "  --no-sound     render without sound\n"
     "  --dialog       choose the compression in the options dialog first\n"
-    "\n"
-    "The movie is written beside OUT.mov under a partial name and takes its name\n"
-    "only when complete. With standard output not a terminal, progress is also\n"
-    "printed there as \"Progress: NN%\" lines.\n"
+    "\n" ZEMO3_PARTIAL_OUTPUT_USAGE
     "\n"
     "Exit codes: 0 done, 1 the module refused the job or a frame, 2 bad arguments,\n"
     "unreadable input or unwritable output.\n";

@@ -18,6 +18,19 @@ namespace {
 
 class GpuBound : public testutil::EveryTypeSuite<96, 54, 5> {};
 
+// The GPU's pictures of every frame of a movie of `type`, against the CPU
+// decode: within the bound in every channel.
+zemo3::gpu::Comparison expectWithinBound(const std::string& movie, uint32_t type, int64_t frames)
+{
+    zemo3::gpu::Comparison c;
+    std::string error;
+    EXPECT_TRUE(zemo3::gpu::compareWithCpu(movie, &c, &error)) << error;
+    EXPECT_EQ(c.frames, frames);
+    for (int ch = 0; ch < 4; ++ch)
+        EXPECT_LE(c.maxDifference[ch], zemo3::gpu::boundFor(type, ch)) << "channel " << ch;
+    return c;
+}
+
 TEST_F(GpuBound, RandomTexturesStayWithinTheBound)
 {
     std::mt19937 random(2026);
@@ -44,12 +57,7 @@ TEST_F(GpuBound, RandomTexturesStayWithinTheBound)
             av_packet_free(&copy);
             return true;
         }));
-        zemo3::gpu::Comparison c;
-        std::string error;
-        ASSERT_TRUE(zemo3::gpu::compareWithCpu(out, &c, &error)) << error;
-        EXPECT_EQ(c.frames, 15);
-        for (int ch = 0; ch < 4; ++ch)
-            EXPECT_LE(c.maxDifference[ch], zemo3::gpu::boundFor(type, ch)) << "channel " << ch;
+        const zemo3::gpu::Comparison c = expectWithinBound(out, type, 15);
         std::printf("%-13s random textures: largest differences R %d G %d B %d A %d\n", testutil::kCompressions[type],
                     c.maxDifference[0], c.maxDifference[1], c.maxDifference[2], c.maxDifference[3]);
     }
@@ -75,13 +83,7 @@ TEST_F(GpuBound, APhotographUnderAMovingMatteStaysWithinTheBound)
             testutil::zemo3("render " + dir_->file("rose_%d.png") + " --fps 25 --compression " +
                             testutil::kCompressions[type] + " -o " + out + " --module " + ZEMO_MODULE_PATH);
         ASSERT_EQ(r.code, 0) << r.err;
-        zemo3::gpu::Comparison c;
-        std::string error;
-        ASSERT_TRUE(zemo3::gpu::compareWithCpu(out, &c, &error)) << error;
-        EXPECT_EQ(c.frames, 5);
-        for (int ch = 0; ch < 4; ++ch)
-            EXPECT_LE(c.maxDifference[ch], zemo3::gpu::boundFor(type, ch)) << "channel " << ch;
-        EXPECT_GT(c.psnr, 50);
+        EXPECT_GT(expectWithinBound(out, type, 5).psnr, 50);
     }
 }
 

@@ -81,36 +81,6 @@ TEST(Zemo3Frame, ConcurrentCompressCallsAgree)
     }
 }
 
-// A picture with packed rows is encoded where it lies, band by band, and only
-// its last partial band and the padding go through the scratch copy; padded
-// rows always take the copy. Both must give the same frame, byte for byte,
-// also when the types without alpha are handed alpha that is not 255 (the
-// copy sets it) and whatever the destination and the pooled buffers held.
-TEST(Zemo3Frame, PackedAndPaddedRowsGiveTheSameFrame)
-{
-    const std::pair<uint32_t, uint32_t> sizes[] = {{64, 64}, {64, 60}, {64, 56}, {48, 36}, {32, 8},
-                                                   {16, 1},  {16, 12}, {50, 40}, {96, 17}};
-    MemoryManager::PreallocatedMemory& pool = getContext()->memory();
-    for (uint32_t type = 0; type < 4; ++type)
-        for (auto [w, h] : sizes)
-            for (auto content : {testing::Content::Random, testing::Content::Smooth}) {
-                SCOPED_TRACE(std::to_string(type) + " " + std::to_string(w) + "x" + std::to_string(h) + " " +
-                             testing::contentName(content));
-                const FrameEncoder encoder(type, w, h);
-                const testing::Bytes packed = testing::makePicture(content, w, h, w * h + type);
-                const size_t stride = size_t(w) * 4 + 12;
-                testing::Bytes padded(stride * h, 0x5A);
-                for (uint32_t y = 0; y < h; ++y)
-                    std::memcpy(&padded[y * stride], &packed[size_t(y) * w * 4], size_t(w) * 4);
-                testing::Bytes fromPacked(encoder.textureBytes() + 12, 0xA5), fromPadded(fromPacked.size(), 0);
-                const uint32_t a = encoder.compress(fromPacked.data(), packed.data(), int32_t(w * 4), pool);
-                const uint32_t b = encoder.compress(fromPadded.data(), padded.data(), int32_t(stride), pool);
-                ASSERT_GT(a, 12u);
-                ASSERT_EQ(a, b);
-                EXPECT_TRUE(std::equal(fromPacked.begin(), fromPacked.begin() + a, fromPadded.begin()));
-            }
-}
-
 // What the host and the options dialog read: the names, values and tags of the
 // format types, the Four CC choices, and the record and compressor the codec
 // makes for each type.

@@ -1,4 +1,4 @@
-// The movie writers: the format registry and its bring-up, the FFmpeg writer's video and sound
+// The movie writers: the format registry, the FFmpeg writer's video and sound
 // paths with our compressor (order, timestamps, failures), and FFmpeg's own h264 and GIF encoders.
 #include <gtest/gtest.h>
 
@@ -15,8 +15,6 @@
 #include "codec/zemo3.h"
 #include "common/movies.h"
 #include "common/util.h"
-#include "core/context.h"
-#include "core/logger.h"
 #include "core/memory.h"
 #include "writer/ffmpeg_writer.h"
 #include "writer/formats.h"
@@ -177,28 +175,6 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrLeavesNothing)
         EXPECT_EQ(std::filesystem::exists(c.path), c.opens) << c.path << ": a failed writer leaves no file";
         EXPECT_EQ(openDescriptorCount(), fds) << c.path;
     }
-}
-
-std::vector<std::string> g_lines;
-void collectLine(const char* line) { g_lines.emplace_back(line); }
-
-TEST(FormatRegistry, BringUpWithTheExportMaskCreatesTheRegistry)
-{
-    useVideoFormats();
-    LogSink previous = setLogSink(&collectLine);
-    // A context of its own: other tests here use the process-wide one for their pixel buffers.
-    auto context = std::make_unique<Noxcore>(132);
-    ASSERT_TRUE(bringUp(context.get()));
-    setLogSink(previous);
-    EXPECT_NE(videoFormatManager(context.get()), nullptr);
-    ASSERT_GE(g_lines.size(), 5u);  // the registry's lines, before the closing one
-    EXPECT_EQ(std::vector<std::string>(g_lines.end() - 5, g_lines.end() - 1),
-              (std::vector<std::string>{
-                  "   INFO:     Creating VideoFormatManager", "   INFO:         Registering basic formats",
-                  "   INFO:         Registered 2 formats", "   INFO:     Created VideoFormatManager"}));
-    shutdown(context.get());
-    destroyManagers(context.get());
-    EXPECT_EQ(videoFormatManager(context.get()), nullptr);
 }
 
 // Frames compressed to Zemo 3 on eight threads in a shuffled order: the file

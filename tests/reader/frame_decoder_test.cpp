@@ -2,8 +2,6 @@
 // compressor, headers, version-3 frames.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "common/textures.h"
 #include "core/memory.h"
 #include "reader/pictures.h"
@@ -117,28 +115,6 @@ TEST(FrameDecoder, ChecksHeadersAndReadsVersion3Frames)
     for (size_t n = 0; n < 12; ++n)
         EXPECT_FALSE(decodes(FrameDecoder(0, 32, 16), Bytes(raw.begin(), raw.begin() + n)));
     EXPECT_EQ(FrameDecoder(8, 16, 16).unpacker(), nullptr);
-}
-
-// The facts of both header forms, and the sizes too short for each.
-TEST(FrameDecoder, ReadsTheFactsOfBothHeaderForms)
-{
-    using Facts = std::tuple<uint32_t, uint32_t, unsigned, unsigned, uint32_t, uint32_t>;
-    auto facts = [](const Bytes& frame) {
-        FrameFacts f;
-        EXPECT_TRUE(readFrameFacts(frame.data(), frame.size(), &f));
-        return Facts(f.type, f.tag, f.version, f.payloadKind, f.payloadSize, f.headerSize);
-    };
-    for (uint32_t type = 0; type < 4; ++type)
-        EXPECT_EQ(facts(makeFrame(type, Bytes(300, 1), 1)), Facts(type, tagForFormatType(type), 4, 1, 300, 12));
-    // Version 3: size in bits 0-23, version 24-27 (above 3 read as 3), bit 30 DXT5, bit 31 raw.
-    EXPECT_EQ(facts({0x56, 0x34, 0x12, 0x02}), Facts(4, kTagDXT1, 2, 0, 0x123456, 4));
-    EXPECT_EQ(facts({0x00, 0x01, 0x00, 0xCF}), Facts(5, kTagDXT5, 3, 1, 0x100, 4));
-    FrameFacts f;
-    const Bytes full = makeFrame(0, {}, 0);
-    for (size_t n : {0, 3})
-        EXPECT_FALSE(readFrameFacts(Bytes(4, 0x01).data(), n, &f)) << n;
-    for (size_t n : {4, 11})
-        EXPECT_FALSE(readFrameFacts(full.data(), n, &f)) << n;
 }
 
 // The texture of a w x h picture: padded to 16 with transparent black,

@@ -90,11 +90,8 @@ TEST(Zemo3Codec, DescriptionAndCompressors)
     const char* names[] = {"Normal Quality, No Alpha", "Normal Quality, With Alpha", "High Quality, No Alpha",
                            "High Quality, With Alpha", "UV Map", "MASK"};
     // clang-format on
-    const int nameOf[10] = {0, 1, 2, 3, 0, 1, 4, 5, 0, 0};
-    for (uint32_t t = 0; t < 10; ++t) {
-        EXPECT_STREQ(formatTypeName(t), names[nameOf[t]]) << t;
+    for (uint32_t t = 0; t < 10; ++t)  // the names by type: options_test (the host's sub-type)
         EXPECT_EQ(formatTypeOf(tagForFormatType(t), t == 4 || t == 5 ? 3 : 4), t < 8 ? t : 0) << t;
-    }
     EXPECT_EQ(formatTypeOf(kTagDXT5, 0), 5u);
     EXPECT_EQ(formatTypeOf(kTagDXT1, 3), 4u);
     EXPECT_EQ(formatTypeOf(0x12345678, 4), 4u);
@@ -165,7 +162,7 @@ public:
 };
 
 // The codec fills the record before it is stored, seeing the size set; copies
-// carry the codec; the defaults the writer reads; the base classes.
+// carry the codec; the base classes.
 TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
 {
     ProbeCodec codec;
@@ -174,15 +171,8 @@ TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
               std::tuple(nullptr, 640u * 10000 + 360, "Probe"));
     const VideoStreamDescription copy = s;
     EXPECT_EQ(copy.codec, &codec);
-    const VideoStreamDescription plain(16, 16, 30000, 1001, nullptr);
-    EXPECT_EQ(fourCCToString(plain.fourCC), "0000");
-    EXPECT_EQ(std::tuple(plain.bytesPerPixel, plain.pixelLayout, plain.frameRateNum, plain.frameRateDen),
-              std::tuple(4u, &kLayoutRGBA8, 30000, 1001));
-    EXPECT_EQ(std::tuple(plain.rateFactor, plain.keyFrameInterval, plain.codecField0, plain.codecFlag0),
-              std::tuple(-1.0, 0.5, 2u, uint8_t(1)));
-
+    EXPECT_EQ(fourCCToString(VideoStreamDescription(16, 16, 30, 1, nullptr).fourCC), "0000");
     EXPECT_EQ(codec.fourCC(), kAnyCodec);
-    EXPECT_EQ(codec.params().find("Four CC").get(), &codec.fourCCParam());
     codec.fourCCParam().setValue(fourCC("ZMQ3"));
     EXPECT_EQ(fourCCToString(codec.fourCC()), "ZMQ3");
     VideoStreamDescription base(16, 16, 30, 1, nullptr);

@@ -81,36 +81,6 @@ TEST(Zemo3Frame, ConcurrentCompressCallsAgree)
     }
 }
 
-// A picture with packed rows is encoded where it lies, band by band, and only
-// its last partial band and the padding go through the scratch copy; padded
-// rows always take the copy. Both must give the same frame, byte for byte,
-// also when the types without alpha are handed alpha that is not 255 (the
-// copy sets it) and whatever the destination and the pooled buffers held.
-TEST(Zemo3Frame, PackedAndPaddedRowsGiveTheSameFrame)
-{
-    const std::pair<uint32_t, uint32_t> sizes[] = {{64, 64}, {64, 60}, {64, 56}, {48, 36}, {32, 8},
-                                                   {16, 1},  {16, 12}, {50, 40}, {96, 17}};
-    MemoryManager::PreallocatedMemory& pool = getContext()->memory();
-    for (uint32_t type = 0; type < 4; ++type)
-        for (auto [w, h] : sizes)
-            for (auto content : {testing::Content::Random, testing::Content::Smooth}) {
-                SCOPED_TRACE(std::to_string(type) + " " + std::to_string(w) + "x" + std::to_string(h) + " " +
-                             testing::contentName(content));
-                const FrameEncoder encoder(type, w, h);
-                const testing::Bytes packed = testing::makePicture(content, w, h, w * h + type);
-                const size_t stride = size_t(w) * 4 + 12;
-                testing::Bytes padded(stride * h, 0x5A);
-                for (uint32_t y = 0; y < h; ++y)
-                    std::memcpy(&padded[y * stride], &packed[size_t(y) * w * 4], size_t(w) * 4);
-                testing::Bytes fromPacked(encoder.textureBytes() + 12, 0xA5), fromPadded(fromPacked.size(), 0);
-                const uint32_t a = encoder.compress(fromPacked.data(), packed.data(), int32_t(w * 4), pool);
-                const uint32_t b = encoder.compress(fromPadded.data(), padded.data(), int32_t(stride), pool);
-                ASSERT_GT(a, 12u);
-                ASSERT_EQ(a, b);
-                EXPECT_TRUE(std::equal(fromPacked.begin(), fromPacked.begin() + a, fromPadded.begin()));
-            }
-}
-
 // What the host and the options dialog read: the names, values and tags of the
 // format types, the Four CC choices, and the record and compressor the codec
 // makes for each type.
@@ -120,11 +90,8 @@ TEST(Zemo3Codec, DescriptionAndCompressors)
     const char* names[] = {"Normal Quality, No Alpha", "Normal Quality, With Alpha", "High Quality, No Alpha",
                            "High Quality, With Alpha", "UV Map", "MASK"};
     // clang-format on
-    const int nameOf[10] = {0, 1, 2, 3, 0, 1, 4, 5, 0, 0};
-    for (uint32_t t = 0; t < 10; ++t) {
-        EXPECT_STREQ(formatTypeName(t), names[nameOf[t]]) << t;
+    for (uint32_t t = 0; t < 10; ++t)  // the names by type: options_test (the host's sub-type)
         EXPECT_EQ(formatTypeOf(tagForFormatType(t), t == 4 || t == 5 ? 3 : 4), t < 8 ? t : 0) << t;
-    }
     EXPECT_EQ(formatTypeOf(kTagDXT5, 0), 5u);
     EXPECT_EQ(formatTypeOf(kTagDXT1, 3), 4u);
     EXPECT_EQ(formatTypeOf(0x12345678, 4), 4u);
@@ -195,7 +162,7 @@ public:
 };
 
 // The codec fills the record before it is stored, seeing the size set; copies
-// carry the codec; the defaults the writer reads; the base classes.
+// carry the codec; the base classes.
 TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
 {
     ProbeCodec codec;
@@ -204,15 +171,8 @@ TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
               std::tuple(nullptr, 640u * 10000 + 360, "Probe"));
     const VideoStreamDescription copy = s;
     EXPECT_EQ(copy.codec, &codec);
-    const VideoStreamDescription plain(16, 16, 30000, 1001, nullptr);
-    EXPECT_EQ(fourCCToString(plain.fourCC), "0000");
-    EXPECT_EQ(std::tuple(plain.bytesPerPixel, plain.pixelLayout, plain.frameRateNum, plain.frameRateDen),
-              std::tuple(4u, &kLayoutRGBA8, 30000, 1001));
-    EXPECT_EQ(std::tuple(plain.rateFactor, plain.keyFrameInterval, plain.codecField0, plain.codecFlag0),
-              std::tuple(-1.0, 0.5, 2u, uint8_t(1)));
-
+    EXPECT_EQ(fourCCToString(VideoStreamDescription(16, 16, 30, 1, nullptr).fourCC), "0000");
     EXPECT_EQ(codec.fourCC(), kAnyCodec);
-    EXPECT_EQ(codec.params().find("Four CC").get(), &codec.fourCCParam());
     codec.fourCCParam().setValue(fourCC("ZMQ3"));
     EXPECT_EQ(fourCCToString(codec.fourCC()), "ZMQ3");
     VideoStreamDescription base(16, 16, 30, 1, nullptr);

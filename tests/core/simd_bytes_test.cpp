@@ -12,39 +12,27 @@
 namespace nox {
 namespace {
 
-TEST(SimdLevel, NamesParseBackAndNothingElseParses)
-{
-    for (SimdLevel level : kSimdLevels)
-        EXPECT_EQ(parseSimdLevel(simdLevelName(level)), level) << simdLevelName(level);
-    for (const char* other : {"", "AVX2", "sse4.1", "avx512f", "scalar ", "fastest"})
-        EXPECT_FALSE(parseSimdLevel(other).has_value()) << '"' << other << '"';
-}
-
-// What a ...With(level) entry point runs: the level itself when supported,
-// else the next supported one below; never above what was asked.
-TEST(SimdLevel, RunnableIsTheHighestSupportedAtOrBelow)
+// Names parse back and nothing else parses. What a ...With(level) entry point
+// runs is the level itself when supported, else the next supported one below.
+// The cap lowers the active level and is lifted by a higher cap, but never
+// past what the processor runs.
+TEST(SimdLevel, NamesRunnableLevelsAndTheCap)
 {
     EXPECT_TRUE(simdLevelSupported(SimdLevel::Scalar));
+    const SimdLevel top = activeSimdLevel();
     SimdLevel below = SimdLevel::Scalar;
     for (SimdLevel level : kSimdLevels) {
-        if (simdLevelSupported(level))
-            below = level;
-        EXPECT_EQ(runnableSimdLevel(level), below) << simdLevelName(level);
-    }
-}
-
-// The cap lowers the active level and is lifted by a higher cap, but never
-// lifts it past what the processor runs.
-TEST(SimdLevel, CapLowersAndNeverRaises)
-{
-    const SimdLevel top = activeSimdLevel();
-    for (SimdLevel cap : kSimdLevels) {
-        capSimdLevel(cap);
-        EXPECT_EQ(activeSimdLevel(), std::min(cap, top)) << simdLevelName(cap);
-        EXPECT_TRUE(simdLevelSupported(activeSimdLevel()));
+        SCOPED_TRACE(simdLevelName(level));
+        EXPECT_EQ(parseSimdLevel(simdLevelName(level)), level);
+        below = simdLevelSupported(level) ? level : below;
+        EXPECT_EQ(runnableSimdLevel(level), below);
+        capSimdLevel(level);
+        EXPECT_EQ(activeSimdLevel(), std::min(level, top));
     }
     capSimdLevel(top);
     EXPECT_EQ(activeSimdLevel(), top);
+    for (const char* other : {"", "AVX2", "sse4.1", "avx512f", "scalar ", "fastest"})
+        EXPECT_FALSE(parseSimdLevel(other).has_value()) << '"' << other << '"';
 }
 
 // Known byte strings at every alignment: the value each load gives, and the

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 
 #include "codec/zemo3.h"
 #include "core/context.h"
@@ -63,14 +62,6 @@ TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(pictures.decode(c.bytes.data(), c.bytes.size(), &rgba, nullptr, &why));
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
-    }
-    // The 4-byte header of older frames: word, type, payload kind.
-    for (auto [word, type, kind] : {std::tuple{0x40000010u, 5u, 0u}, {0xC0000010u, 5u, 1u}, {0x03000020u, 4u, 0u}}) {
-        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
-        ASSERT_TRUE(FramePictures::readHeader(bytes, 4, &header));
-        EXPECT_EQ(std::vector<uint64_t>({header.type, header.payloadKind, header.headerSize, header.payloadSize}),
-                  std::vector<uint64_t>({type, kind, 4, word & 0xFFFFFFu}))
-            << std::hex << word;
     }
 }
 

@@ -1,6 +1,7 @@
 // media's movie reader on QuickTime and AVI files written here with
 // libavformat: streams of known parameters and packets of known bytes, read
-// back every way the reader offers, and files it refuses.
+// back every way the reader offers (files it refuses: tools/cli_test.cpp,
+// playback/playback_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -204,18 +205,6 @@ TEST(Movies, ReadEveryWayAsWritten)
         EXPECT_EQ(one.readSound(total, 1, Bytes(frameBytes).data()), 0);
         EXPECT_EQ(one.readSound(-1, 1, Bytes(frameBytes).data()), -1);
         EXPECT_EQ(one.error(), "no sound frames -1 + 1");
-    }
-}
-
-TEST(Movies, FilesThatAreNoMoviesAreRefused)
-{
-    testutil::TempDir dir;
-    testutil::writeFile(dir.file("notes.mov"), Bytes(1000, 'x'));
-    for (const std::string& p : {dir.file("notes.mov"), dir.file("missing.mov")}) {
-        MovieReader reader;
-        std::string error;
-        EXPECT_FALSE(reader.open(p, &error));
-        EXPECT_EQ(error.find("'" + p + "' is not a readable movie: "), 0u) << error;
     }
 }
 

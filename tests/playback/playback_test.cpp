@@ -222,11 +222,4 @@ int main(int argc, char** argv)
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(Playback, ShaderSourcesForTheTypesWithPictures)
-{
-    EXPECT_NE(zemo3_vertex_shader(), nullptr);
-    for (uint32_t t = 0; t < 10; ++t)
-        EXPECT_EQ(zemo3_fragment_shader(t) != nullptr, t <= 5) << t;
-}
-
 }  // namespace

@@ -53,7 +53,7 @@ TEST(TextureDecode, BlockModesAndRamps)
 
 // Encodes an odd-sized picture the way the frame compressor does (padded to
 // 16 with transparent black) and decodes it back: quality per type, alpha
-// kept or set opaque, and nothing written beside the picture's pixels.
+// kept or set opaque (the bytes beside the picture: EveryLevelMatchesScalar).
 TEST(TextureDecode, RoundTripThroughEveryType)
 {
     // Even sides, so no 2x2 chroma group mixes picture and black padding.
@@ -79,8 +79,6 @@ TEST(TextureDecode, RoundTripThroughEveryType)
                 const int da = (alpha ? a[3] : 255) - b[3];
                 sqAlpha += da * da;
             }
-            for (size_t o = w * 4; o < stride; ++o)
-                ASSERT_EQ(out[y * stride + o], 0xEE) << "type " << type;
         }
         auto psnr = [](double sum, double n) { return 10 * std::log10(255.0 * 255.0 * n / sum); };
         EXPECT_GT(psnr(sq, w * h * 3), minPsnr[type]) << "type " << type;

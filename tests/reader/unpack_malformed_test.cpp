@@ -1,4 +1,4 @@
-// Malformed frames: truncations, byte flips and hand-made payloads with
+// Malformed frames: truncations and hand-made payloads with
 // runs, distances and slot references that reach outside what was restored.
 // Destinations are exactly the texture size so a sanitizer catches overruns.
 #include <gtest/gtest.h>
@@ -16,9 +16,8 @@ using testing::u32;
 Bytes frameOf(uint32_t type, const Bytes& payload) { return testing::makeFrame(type, payload, 0); }
 
 // Payloads cut short (with the header telling the cut length, and with the
-// header left as it was) never decode; flipped bytes never take the reader
-// outside its buffers.
-TEST(MalformedFrames, TruncationsAndFlips)
+// header left as it was) never decode (flipped bytes: fuzz_decode_replay).
+TEST(MalformedFrames, Truncations)
 {
     for (uint32_t type = 0; type < 4; ++type) {
         SCOPED_TRACE(type);
@@ -35,16 +34,6 @@ TEST(MalformedFrames, TruncationsAndFlips)
             EXPECT_FALSE(decodes(d, frameOf(type, Bytes(payload.begin(), payload.begin() + len)))) << len;
             EXPECT_FALSE(decodes(d, Bytes(full.begin(), full.begin() + 12 + len))) << len;
         }
-        std::mt19937 rng(type);
-        int rejected = 0;
-        for (int trial = 0; trial < 1500; ++trial) {
-            Bytes f = full;
-            for (int k = 1 + trial % 3; k > 0; --k)
-                f[12 + rng() % payload.size()] ^= uint8_t(1 + rng() % 255);
-            rejected += decodes(d, f) ? 0 : 1;
-        }
-        // Flips inside literal bytes go unnoticed; structure damage does not.
-        EXPECT_GT(rejected, 100);
     }
 }
 

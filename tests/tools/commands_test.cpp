@@ -17,31 +17,16 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
 
 using testutil::Bytes;
 using testutil::remux;
+using testutil::zemo3;
 
-testutil::Run zemo3(const std::string& args) { return testutil::run(std::string(ZEMO3_BINARY) + " " + args); }
-
-const char* const kTypes[4] = {"normal", "normal-alpha", "high", "high-alpha"};
-
-class MovieCommands : public ::testing::Test {
+class MovieCommands : public testutil::EveryTypeSuite<96, 64, 10> {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir_ = new testutil::TempDir;
-        for (const char* type : kTypes) {
-            auto r = zemo3(std::string("render --demo --size 96x64 --duration 1 --compression ") + type + " -o " +
-                           movie(type) + " --module " + ZEMO_MODULE_PATH);
-            ASSERT_EQ(r.code, 0) << r.err;
-        }
-    }
-    static void TearDownTestSuite() { delete dir_; }
     static std::string movie(const std::string& type) { return path(type + ".mov"); }
     static std::string path(const std::string& name) { return dir_->file(name); }
     // A copy of a render remuxed with `damage`, its video stream tagged `tag`; its path.
@@ -53,7 +38,6 @@ protected:
         EXPECT_TRUE(remux(movie(type), out, damage, tag));
         return out;
     }
-    static inline testutil::TempDir* dir_ = nullptr;
 };
 
 std::function<bool(int64_t, AVPacket*)> atFrame(int64_t frame, std::function<void(AVPacket*)> change)
@@ -346,11 +330,12 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
     EXPECT_EQ(r.code, 0) << r.err;
 }
 
-// A NUT file of rawvideo pictures in `format` (converted from ARGB by swscale)
-// and 16-bit stereo PCM; with soundLast, the sound is stamped after the last
-// picture, so every packet of sound lies behind every picture in the file.
-bool writeRawMovie(const std::string& out, AVPixelFormat format, const std::vector<Bytes>& argb, int w, int h,
-                   const std::vector<int16_t>& pcm, bool soundLast)
+// A NUT file of rawvideo pictures in `format` (ARGB, RGBA or BGRA: the ARGB
+// pictures' bytes in the order `order` names) and 16-bit stereo PCM; with
+// soundLast, the sound is stamped after the last picture, so every packet of
+// sound lies behind every picture in the file.
+bool writeRawMovie(const std::string& out, AVPixelFormat format, const char* order, const std::vector<Bytes>& argb,
+                   int w, int h, const std::vector<int16_t>& pcm, bool soundLast)
 {
     AVFormatContext* fc = nullptr;
     if (avformat_alloc_output_context2(&fc, nullptr, "nut", out.c_str()) < 0)
@@ -372,16 +357,13 @@ bool writeRawMovie(const std::string& out, AVPixelFormat format, const std::vect
     audio->codecpar->sample_rate = 48000;
     av_channel_layout_default(&audio->codecpar->ch_layout, 2);
     bool ok = avio_open(&fc->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(fc, nullptr) >= 0;
-    SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_ARGB, w, h, format, SWS_POINT, nullptr, nullptr, nullptr);
-    const int size = av_image_get_buffer_size(format, w, h, 1);
     const size_t chunk = 1600 * 2;  // one frame's sound
-    // Sends a packet of `bytes` bytes that `fill` fills, stamped in the stream's own time base.
-    auto send = [&](int stream, size_t bytes, int64_t pts, int64_t duration,
-                    const std::function<void(uint8_t*)>& fill) {
+    // Sends a packet of `bytes`, stamped in the stream's own time base.
+    auto send = [&](int stream, const uint8_t* bytes, size_t size, int64_t pts, int64_t duration) {
         AVPacket* p = av_packet_alloc();
-        ok = ok && av_new_packet(p, int(bytes)) == 0;
+        ok = ok && av_new_packet(p, int(size)) == 0;
         if (ok)
-            fill(p->data);
+            std::memcpy(p->data, bytes, size);
         p->stream_index = stream;
         p->pts = p->dts = pts;
         p->duration = duration;
@@ -391,21 +373,16 @@ bool writeRawMovie(const std::string& out, AVPixelFormat format, const std::vect
         av_packet_free(&p);
     };
     for (size_t n = 0; ok && n < argb.size(); ++n) {
-        send(0, size_t(size), int64_t(n), 1, [&](uint8_t* data) {
-            uint8_t* planes[4];
-            int strides[4];
-            av_image_fill_arrays(planes, strides, data, format, w, h, 1);
-            const uint8_t* src[4] = {argb[n].data()};
-            const int srcStride[4] = {w * 4};
-            sws_scale(sws, src, srcStride, 0, h, planes, strides);
-        });
+        Bytes picture(argb[n].size());
+        for (size_t i = 0; i < picture.size(); ++i)
+            picture[i] = argb[n][i / 4 * 4 + size_t(std::string("argb").find(order[i % 4]))];
+        send(0, picture.data(), picture.size(), int64_t(n), 1);
         const size_t at = n * chunk, count = at < pcm.size() ? std::min(chunk, pcm.size() - at) : 0;
         if (count)
-            send(1, count * 2, int64_t(at / 2) + (soundLast ? int64_t(argb.size()) * 1600 + 48000 : 0),
-                 int64_t(count / 2), [&](uint8_t* data) { std::memcpy(data, pcm.data() + at, count * 2); });
+            send(1, reinterpret_cast<const uint8_t*>(pcm.data() + at), count * 2,
+                 int64_t(at / 2) + (soundLast ? int64_t(argb.size()) * 1600 + 48000 : 0), int64_t(count / 2));
     }
     ok = ok && av_write_trailer(fc) >= 0;
-    sws_freeContext(sws);
     avio_closep(&fc->pb);
     avformat_free_context(fc);
     return ok;
@@ -440,7 +417,7 @@ TEST_F(MovieCommands, RenderTakesMediaInAnyLayoutAndInterleaving)
         for (const auto& s : sources) {
             SCOPED_TRACE(std::string(type) + " from " + s.name);
             const std::string in = path(std::string("raw-") + s.name + ".nut"), out = path("from-raw.mov");
-            ASSERT_TRUE(writeRawMovie(in, s.format, argb, w, h, pcm, s.soundLast));
+            ASSERT_TRUE(writeRawMovie(in, s.format, s.name, argb, w, h, pcm, s.soundLast));
             auto r = zemo3("render " + in + " --compression " + type + " -o " + out + " --module " + ZEMO_MODULE_PATH);
             ASSERT_EQ(r.code, 0) << r.err;
             const testutil::Movie movie = testutil::readMovie(out);

@@ -1,4 +1,4 @@
-// The movie writers: the format registry and its bring-up, the FFmpeg writer's video and sound
+// The movie writers: the format registry, the FFmpeg writer's video and sound
 // paths with our compressor (order, timestamps, failures), and FFmpeg's own h264 and GIF encoders.
 #include <gtest/gtest.h>
 
@@ -14,9 +14,8 @@
 
 #include "codec/zemo3.h"
 #include "common/movies.h"
+#include "common/textures.h"
 #include "common/util.h"
-#include "core/context.h"
-#include "core/logger.h"
 #include "core/memory.h"
 #include "writer/ffmpeg_writer.h"
 #include "writer/formats.h"
@@ -61,17 +60,10 @@ public:
     int failMarker = -1;  // a frame whose first byte equals this fails to compress
 };
 
-// An RGBA picture that differs in every pixel and every frame.
-std::vector<uint8_t> picture(uint64_t index, uint32_t w, uint32_t h)
+// An RGBA picture of kW x kH that differs in every pixel and every frame.
+testutil::Bytes picture(uint64_t index)
 {
-    std::vector<uint8_t> p(size_t(w) * h * 4);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            uint8_t* px = &p[(size_t(y) * w + x) * 4];
-            px[0] = uint8_t(index * 7 + x), px[1] = uint8_t(index * 3 + y), px[2] = uint8_t(index >> 8);
-            px[3] = uint8_t(255 - x - y);
-        }
-    return p;
+    return testing::makePicture(testing::Content::Random, kW, kH, uint32_t(index));
 }
 
 // Hands frames 0..n-1 to `add` from `threads` threads in a shuffled order; returns how many it refused.
@@ -97,7 +89,7 @@ int addShuffled(uint64_t n, int threads, uint32_t seed, const std::function<bool
 std::unique_ptr<PixelsCached> pixels(uint64_t index, uint32_t pad = 0)
 {
     auto p = std::make_unique<PixelsCached>(kW + pad, kH + pad, 4, uint64_t(kW + pad) * (kH + pad) * 4);
-    const auto pic = picture(index, kW, kH);
+    const auto pic = picture(index);
     for (uint32_t y = 0; y < kH; ++y)
         std::copy_n(&pic[size_t(y) * kW * 4], kW * 4, p->data() + y * p->rowBytes());
     return p;
@@ -179,28 +171,6 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrLeavesNothing)
     }
 }
 
-std::vector<std::string> g_lines;
-void collectLine(const char* line) { g_lines.emplace_back(line); }
-
-TEST(FormatRegistry, BringUpWithTheExportMaskCreatesTheRegistry)
-{
-    useVideoFormats();
-    LogSink previous = setLogSink(&collectLine);
-    // A context of its own: other tests here use the process-wide one for their pixel buffers.
-    auto context = std::make_unique<Noxcore>(132);
-    ASSERT_TRUE(bringUp(context.get()));
-    setLogSink(previous);
-    EXPECT_NE(videoFormatManager(context.get()), nullptr);
-    ASSERT_GE(g_lines.size(), 5u);  // the registry's lines, before the closing one
-    EXPECT_EQ(std::vector<std::string>(g_lines.end() - 5, g_lines.end() - 1),
-              (std::vector<std::string>{
-                  "   INFO:     Creating VideoFormatManager", "   INFO:         Registering basic formats",
-                  "   INFO:         Registered 2 formats", "   INFO:     Created VideoFormatManager"}));
-    shutdown(context.get());
-    destroyManagers(context.get());
-    EXPECT_EQ(videoFormatManager(context.get()), nullptr);
-}
-
 // Frames compressed to Zemo 3 on eight threads in a shuffled order: the file
 // holds them in frame order, each packet exactly the frame the compressor
 // makes of that picture on its own.
@@ -242,7 +212,7 @@ TEST_P(ShuffledZemo3, FramesFromEightThreadsLandInFrameOrder)
         EXPECT_EQ(av_rescale_q(video[i].pts, st.timeBase, AVRational{1, 25}), int64_t(i));
         EXPECT_TRUE(video[i].key) << "every frame is a sync sample";
         testutil::Bytes frame(reference.outputBound(), 0);
-        const auto pic = picture(i, kW, kH);
+        const auto pic = picture(i);
         frame.resize(size_t(reference.compress(frame.data(), pic.data(), uint32_t(frame.size()), 0, kW * 4)));
         EXPECT_TRUE(video[i].data == frame) << "frame " << i;
     }
@@ -302,7 +272,7 @@ TEST(FFmpegWriterVideo, GapsFailuresRefusalsAndRatesShapeTheMovie)
             EXPECT_EQ(av_rescale_q(p.pts, timeBase, frame), int64_t(i));
             EXPECT_EQ(p.dts, p.pts);
             EXPECT_EQ(av_rescale_q(p.duration, timeBase, frame), 1);
-            auto expected = picture(i, kW, kH);
+            auto expected = picture(i);
             expected[0] = 0;
             EXPECT_TRUE(p.data == expected) << "frame " << i;
         }

@@ -4,7 +4,8 @@
 #  1. a raw 1080p source with sound (RGBA rawvideo and 16-bit PCM in NUT)
 #     rendered in every type, beside `ffmpeg -c:v hap` in the nearest mode
 #     (normal/hap, normal-alpha/hap_alpha, high and high-alpha/hap_q);
-#  2. a raw 4K source without sound, in every type, as frames per second;
+#  2. a raw 4K source without sound, in every type, as frames per second, with
+#     the cores kept busy and the page faults per frame past the warm-up;
 #  3. a compressed source (FFV1 with alpha, and sound) rendered as high-alpha,
 #     beside FFmpeg decoding it alone and beside the render of a raw copy.
 #
@@ -55,11 +56,19 @@ fi
 if [[ " $parts " == *" 4k "* ]]; then
   clip 3840x2160 no "$work/raw4k.nut" -c:v rawvideo
   echo
-  echo "3840x2160 raw source, no sound"
-  printf '%-13s %9s %9s\n' type seconds fps
+  echo "3840x2160 raw source, no sound; cores busy and page faults from GNU time, faults per frame"
+  echo "past the warm-up from a render of all the frames against one of the first half"
+  printf '%-13s %9s %9s %7s %13s\n' type seconds fps cores "faults/frame"
+  half=$(printf "%.6f" "$(echo "scale=6; $frames / 60" | bc -l)")
   for type in normal normal-alpha high high-alpha; do
     t=$(median "$zemo3" render "$work/raw4k.nut" --compression "$type" -o "$work/ours.mov")
-    printf '%-13s %9.3f %9.1f\n' "$type" "$t" "$(echo "$frames / $t" | bc -l)"
+    # %P: CPU over wall time in percent; %R: minor (reclaiming) page faults.
+    read -r busy all < <(/usr/bin/time -f "%P %R" "$zemo3" render "$work/raw4k.nut" --compression "$type" \
+      -o "$work/ours.mov" 2>&1 >/dev/null | tail -1 | tr -d '%')
+    first=$(/usr/bin/time -f "%R" "$zemo3" render "$work/raw4k.nut" --duration "$half" --compression "$type" \
+      -o "$work/ours.mov" 2>&1 >/dev/null | tail -1)
+    printf '%-13s %9.3f %9.1f %7.2f %13.0f\n' "$type" "$t" "$(echo "$frames / $t" | bc -l)" \
+      "$(echo "$busy / 100" | bc -l)" "$(echo "($all - $first) / ($frames - $frames / 2)" | bc -l)"
   done
   rm -f "$work/raw4k.nut"
 fi

@@ -41,11 +41,13 @@ function(zemo_library name)
         set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma")
       endif()
     elseif(src MATCHES "_avx512\\.cpp$")
+      # No -mno-fma here: clang takes it to turn AVX-512 off as well. The
+      # build's -ffp-contract=off keeps multiplies and adds apart anyway.
       if(WIN32)
         set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS
-          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mno-fma;-Wa,-muse-unaligned-vector-move")
+          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-Wa,-muse-unaligned-vector-move")
       else()
-        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mno-fma")
+        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl")
       endif()
     elseif(src MATCHES "_sse41\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")

@@ -1,8 +1,9 @@
 // The DXT block encoders sixteen blocks at a time in AVX-512 registers
-// (F, BW, DQ and VL). Built with those and -mno-fma (no fused multiply-adds:
-// they would change the float results); chosen at run time only on
-// processors that have them. Comparisons give lane masks, which the shared
-// lane code takes as vectors of all-ones or zero lanes, as in the AVX2 code.
+// (F, BW, DQ and VL). Built with those; the build's -ffp-contract=off keeps
+// multiplies and adds apart (fused ones would change the float results).
+// Chosen at run time only on processors that have them. Comparisons give
+// lane masks, which the shared lane code takes as vectors of all-ones or zero
+// lanes, as in the AVX2 code.
 #if defined(__x86_64__)
 
 // GCC 12 takes the undefined source operand that its own 512-bit shift

@@ -110,9 +110,11 @@ public:
         facts_.type = header.type;
         facts_.width = info.width;
         facts_.height = info.height;
+        // The rate from the frame's duration in the stream's time base.
         int num = 0, den = 0;
-        if (held_.duration <= 0 || video.timeBaseNum <= 0 ||
-            !av_reduce(&num, &den, video.timeBaseDen, held_.duration * video.timeBaseNum, INT32_MAX))
+        if (held_.duration > 0 && held_.duration <= INT32_MAX && video.timeBaseNum > 0 && video.timeBaseDen > 0)
+            av_reduce(&num, &den, video.timeBaseDen, held_.duration * video.timeBaseNum, INT32_MAX);
+        if (num <= 0 || den <= 0)
             return fail(error, "is damaged: its frames have no duration");
         facts_.rateNum = num;
         facts_.rateDen = den;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "core/context.h"
 #include "core/logger.h"
@@ -14,23 +15,21 @@
 
 namespace {
 
+const char* kUsage =
+    "usage: zemo3 core [--tasks N]\n\n"
+    "Brings the core library up with feature mask 132, runs N tasks (default 5000)\n"
+    "on its worker pool, tears it down, and prints the log lines.\n";
+
 int cmdCore(const std::vector<std::string>& args)
 {
-    unsigned tasks = 5000;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            std::printf(
-                "usage: zemo3 core [--tasks N]\n\n"
-                "Brings the core library up with feature mask 132, runs N tasks (default 5000)\n"
-                "on its worker pool, tears it down, and prints the log lines.\n");
-            return zemo3::EXIT_OK;
-        }
-        if (args[i] == "--tasks" && i + 1 < args.size()) {
-            tasks = unsigned(std::stoul(args[++i]));
-        } else {
-            return zemo3::fail(zemo3::EXIT_USAGE, "core: unknown argument '" + args[i] + "'");
-        }
-    }
+    zemo3::CommandRun run("core", kUsage);
+    if (!run.parse(args, {"--tasks"}))
+        return run.exitCode();
+    if (!run.args().positional.empty())
+        return run.fail(zemo3::EXIT_USAGE, "unexpected argument '" + run.args().positional[0] + "'");
+    uint64_t tasks = 5000;
+    if (run.args().has("--tasks") && (!zemo3::parseUint(run.args().get("--tasks"), 1000000, &tasks) || tasks == 0))
+        return run.fail(zemo3::EXIT_USAGE, "--tasks must be a number from 1 to 1000000");
     nox::setLogSink([](const char* line) { std::printf("%s\n", line); });
     nox::Noxcore* context = nox::createContext(132);
     nox::bringUp(context);
@@ -40,7 +39,7 @@ int cmdCore(const std::vector<std::string>& args)
     {
         std::vector<std::unique_ptr<nox::TaskHandle>> handles;
         handles.reserve(tasks);
-        for (unsigned i = 0; i < tasks; ++i) {
+        for (uint64_t i = 0; i < tasks; ++i) {
             handles.push_back(std::make_unique<nox::TaskHandle>());
             handles.back()->start(1, 0, [&sum, i] { sum.fetch_add(i, std::memory_order_relaxed); });
         }
@@ -49,8 +48,8 @@ int cmdCore(const std::vector<std::string>& args)
             h->wait(true);
     }
     double ms = platform::monotonicMilliseconds() - start;
-    uint64_t expected = uint64_t(tasks) * (tasks ? tasks - 1 : 0) / 2;
-    std::printf("ran %u tasks on %u workers in %.1f ms; checksum %s\n", tasks,
+    const uint64_t expected = tasks * (tasks - 1) / 2;
+    std::printf("ran %llu tasks on %u workers in %.1f ms; checksum %s\n", (unsigned long long)tasks,
                 unsigned(nox::TaskManager::existing()->workerCount()), ms, sum.load() == expected ? "ok" : "WRONG");
     nox::shutdown(context);
     nox::destroyManagers(context);

@@ -60,6 +60,7 @@ TEST(Limits, CommandsRefuseBeforeAnythingStartsAndSayTheRange)
         {"bench --size 100x20000", "the height 20000 is past 16384"},
         {"frame encode --type 3 --width 65536 --height 65536 " + dir.file("none.rgba") + " " + dir.file("f.zm3"),
          "65536x65536 is past the codec's limit"},
+        {"core --tasks x", "--tasks must be a number from 1 to 1000000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

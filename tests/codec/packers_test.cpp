@@ -130,6 +130,20 @@ TEST(Packers, AlphaRunsAndDeclines)
     EXPECT_EQ(small[100], 0xEE);
 }
 
+// An alpha half seen 65 537 blocks back is still a reference (u16 65 535);
+// one block further it is written out.
+TEST(Packers, AlphaReferenceReach)
+{
+    for (uint32_t d : {65537u, 65538u}) {
+        Bytes t((d + 1) * 16, 0);
+        for (uint32_t b = 1; b < d; ++b)
+            t[b * 16] = uint8_t(1 + b % 2);
+        PackStatistics s;
+        packTexture(1, t, &s);
+        EXPECT_EQ(s.alphaCodes[3], d == 65537 ? 2u : 3u) << d;
+    }
+}
+
 // Packed bytes of fixed synthetic textures, pinned: any change to what the
 // packers write shows here.
 TEST(Packers, GoldenOutput)

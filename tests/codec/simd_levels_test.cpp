@@ -149,9 +149,9 @@ TEST(SimdLevels, PicturesMatchScalar)
     }
 }
 
-uint32_t packWith(SimdLevel k, uint32_t type, const Bytes& in, Bytes& out)
+uint32_t packWith(SimdLevel k, uint32_t type, const Bytes& in, Bytes& out, size_t capacity = SIZE_MAX)
 {
-    const uint32_t n = uint32_t(in.size()), cap = uint32_t(out.size());
+    const uint32_t n = uint32_t(in.size()), cap = uint32_t(std::min(capacity, out.size()));
     return type == 0   ? packDxt1With(k, in.data(), n, out.data(), cap)
            : type == 1 ? packDxt5With(k, in.data(), n, out.data(), cap)
            : type == 2 ? packYcg6With(k, out.data(), cap, in.data(), n)
@@ -189,6 +189,51 @@ TEST(SimdLevels, PackersMatchScalar)
                 ASSERT_EQ(got, want) << name << " type " << type << " " << simdLevelName(k);
             }
             ASSERT_EQ(testing::packTexture(type, in), want) << name << " type " << type << " plain";
+        }
+    }
+}
+
+// A YCoCg texture whose luma stream ends in a run and whose chroma packs
+// small: the room can run out right at the run with the chroma still fitting.
+Bytes endsInARun(uint32_t type)
+{
+    const size_t tiles = 24, luma = tiles * (type == 2 ? 32 : 64);
+    Bytes t = testing::makeAlphabetUnits(luma / 8, 9 + type, 1, false);
+    for (size_t i = luma - 192; i < luma; ++i)
+        t[i] = t[i - 16];
+    for (size_t i = 0; i < tiles * 16; ++i)
+        t.push_back(uint8_t(i % 16));
+    return t;
+}
+
+// Every capacity up to the bound, at every level: a packer declines until
+// its whole result fits, then writes just that, never a byte past the capacity.
+TEST(SimdLevels, PackersDeclineUntilTheResultFits)
+{
+    for (uint32_t kind = 0; kind < 6; ++kind) {
+        const uint32_t type = kind < 4 ? kind : kind - 2;
+        const Bytes in = kind < 4 ? testing::makeTexture(type, testing::Content::Alphabet, 48, 32, 5 + type)
+                                  : endsInARun(type);
+        const Bytes full = testing::packTexture(type, in);
+        const uint32_t n = uint32_t(in.size()), bound = type < 2 ? packDxtBound(n) : packYcocgBound(n);
+        std::vector<SimdLevel> levels = testing::fastLevels();
+        levels.push_back(SimdLevel::Scalar);
+        for (SimdLevel k : levels) {
+            uint32_t firstFit = 0;
+            for (uint32_t cap = 0; cap <= bound && !HasFailure(); ++cap) {
+                Bytes out(bound + 1, 0x5A);
+                const uint32_t r = packWith(k, type, in, out, cap);
+                EXPECT_EQ(Bytes(out.begin() + cap, out.end()), Bytes(bound + 1 - cap, 0x5A)) << cap;
+                if (r != 0) {
+                    firstFit = firstFit ? firstFit : cap;
+                    EXPECT_EQ(Bytes(out.begin(), out.begin() + r), full) << cap;
+                } else {
+                    EXPECT_EQ(firstFit, 0u) << "declined at " << cap << " after fitting at " << firstFit;
+                }
+            }
+            // The DXT packers ask for their bound; the others for some room past the result.
+            EXPECT_TRUE(type < 2 ? firstFit == bound : firstFit >= full.size() && firstFit > 0)
+                << "type " << type << " " << simdLevelName(k) << " first fits at " << firstFit;
         }
     }
 }

@@ -153,6 +153,9 @@ TEST_F(FramePath, BadWorldsAndDeepFramesAreRefusedAndNotCounted)
         EXPECT_EQ(addFrameLocked(record_, &world), A_Err_GENERIC) << c.width << "x" << c.height << " " << c.flags;
         EXPECT_EQ(outstanding(), 0u);
     }
+    PF_EffectWorld noPixels = argbWorld(data, 64, 48, 256);
+    noPixels.data = nullptr;
+    EXPECT_EQ(addFrameLocked(record_, &noPixels), A_Err_GENERIC);
     EXPECT_EQ(record_.framesAdded, 3u);
     EXPECT_EQ(add(), A_Err_NONE);
     finishJob(record_);

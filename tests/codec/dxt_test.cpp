@@ -169,28 +169,6 @@ TEST(DxtBlocks, FetchRepeatsEdgePixels)
         }
 }
 
-// The texture loops write the block encoders' bytes in their layout.
-TEST(DxtTexture, LoopsMatchBlockByBlock)
-{
-    const uint32_t w = 24, h = 12;
-    const auto blocks = corpus(64);
-    Bytes picture(w * h * 4), expect1, expect5;
-    for (size_t i = 0; i < picture.size(); ++i)
-        picture[i] = blocks[i / 64][i % 64];
-    for (uint32_t y = 0; y < h; y += 4)
-        for (uint32_t x = 0; x < w; x += 4) {
-            uint8_t block[64], out[8];
-            fetchBlock(picture.data(), x, y, w, h, block);
-            encodeAlphaBlock(out, block);
-            expect5.insert(expect5.end(), out, out + 8);
-            encodeColorBlock(out, block);
-            expect1.insert(expect1.end(), out, out + 8);
-            expect5.insert(expect5.end(), out, out + 8);
-        }
-    EXPECT_EQ(testing::encodeTexture(0, picture, w, h), expect1);
-    EXPECT_EQ(testing::encodeTexture(1, picture, w, h), expect5);
-}
-
 // Sides that are not multiples of 8 are refused with nothing written; empty
 // pictures succeed with nothing written.
 TEST(Ycocg, RejectsSizesNotMultipleOfEight)
@@ -237,25 +215,6 @@ TEST(Ycocg, SingleChannelBlocksGolden)
         std::array<uint8_t, 8> out;
         c.encode(out.data(), c.values.data());
         EXPECT_EQ(out, c.expect) << c.values[0];
-    }
-}
-
-// The alpha-plane block is the DXT5 alpha block of the same sixteen values.
-TEST(Ycocg, AlphaPlaneBlockEqualsDxt5Alpha)
-{
-    uint32_t s = 99;
-    for (uint32_t n = 0; n < 3000; ++n) {
-        uint16_t values[16];
-        uint8_t block[64] = {}, a[8], b[8];
-        const uint32_t range = 1u + (n % 9 == 0 ? 255u : n % 24);
-        for (int k = 0; k < 16; ++k) {
-            s = s * 1664525u + 1013904223u;
-            values[k] = uint16_t(((s >> 8) % range + n * 7) % 256);
-            block[4 * k + 3] = uint8_t(values[k]);
-        }
-        encodeAlphaPlaneBlock(a, values);
-        encodeAlphaBlock(b, block);
-        ASSERT_EQ(Bytes(a, a + 8), Bytes(b, b + 8)) << n;
     }
 }
 

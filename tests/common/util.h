@@ -52,12 +52,7 @@ public:
                 path_ = name;
         }
     }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
+    ~TempDir() { platform::removeTree(path_.string()); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
@@ -75,8 +70,7 @@ inline std::string slurp(const std::string& file)
 
 inline void writeFile(const std::string& file, const Bytes& bytes)
 {
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    platform::writeFileAtomic(file, bytes.data(), bytes.size(), nullptr);
 }
 
 // Threads of this process, as the system lists them.

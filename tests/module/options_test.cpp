@@ -3,6 +3,7 @@
 // on a pseudo-terminal that the emulated host offers as its main window.
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -215,9 +216,10 @@ std::vector<std::string> lastFrame(const std::string& output)
 
 class Dialog : public HostTest {
 protected:
-    // Opens the dialog on a record of the type, types the keys once it is drawn and checks the outcome;
-    // the first picture drawn.
-    std::vector<std::string> run(uint32_t type, const std::string& keys, bool interacted, uint32_t stored)
+    // Opens the dialog on a record of the type, types the keys once it is drawn (with `signals`, after
+    // interrupting its waits with signals) and checks the outcome; the first picture drawn.
+    std::vector<std::string> run(uint32_t type, const std::string& keys, bool interacted, uint32_t stored,
+                                 int signals = 0)
     {
         Pty pty;
         platform::HWND window = platform::makeTerminalWindow(pty.slave(), pty.slave());
@@ -227,6 +229,8 @@ protected:
         std::thread ui([&] { EXPECT_EQ(host().userOptionsDialog(out, &got), A_Err_NONE); });
         const bool drawn = pty.waitFor(kHint);
         const std::vector<std::string> frame = lastFrame(pty.output());
+        for (int i = 0; i < signals; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            pthread_kill(ui.native_handle(), SIGWINCH);
         pty.send(drawn ? keys : "\x04");
         ui.join();
         EXPECT_TRUE(drawn) << pty.output();
@@ -303,6 +307,19 @@ TEST_F(Dialog, KeysDriveTheChoice)
         if (&c == cases)
             expectTheDialog(frame);
     }
+}
+
+// A signal the host catches (here a resized terminal's) ends the dialog's waits early; it waits again,
+// loses no key and finishes. A dialog that hangs instead ends the test program.
+TEST_F(Dialog, SignalsLoseNoKey)
+{
+    struct sigaction caught {}, saved {};
+    caught.sa_handler = [](int) {};  // without SA_RESTART: a wait ends with EINTR
+    sigaction(SIGWINCH, &caught, &saved);
+    alarm(20);
+    run(0, "\x1b[B\r", true, 1, 3);
+    alarm(0);
+    sigaction(SIGWINCH, &saved, nullptr);
 }
 
 TEST_F(Dialog, WithoutTerminalNothingIsShown)

@@ -123,6 +123,15 @@ TEST(MalformedFrames, UnitStreams)
     };
     EXPECT_TRUE(decodes(d8, frameOf(2, cat({lumaStream({27}, {0}), chroma8({0, 1, 1, 1})}))));
     EXPECT_FALSE(decodes(d8, frameOf(2, cat({lumaStream({27}, {0}), chroma8({0, 1, 1, 1, 1})}))));
+    // A texture of a tile and a half is refused, though the payload holds a whole tile.
+    for (uint32_t type : {2u, 3u}) {
+        const size_t tile = type == 2 ? 48 : 80;
+        const Bytes packed = testing::packTexture(type, Bytes(tile, 9));
+        const auto unpack = type == 2 ? unpackYcg6 : unpackYg10;
+        out.resize(2 * tile);
+        EXPECT_EQ(unpack(packed.data(), out.data(), packed.size(), tile), packed.size());
+        EXPECT_EQ(unpack(packed.data(), out.data(), packed.size(), tile + tile / 2), 0u);
+    }
 }
 
 // The YG10 luma-and-alpha stream refers 65 536 units back at unit 1.

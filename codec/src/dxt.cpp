@@ -1,5 +1,6 @@
 #include "codec/dxt.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -135,8 +136,7 @@ void optimizeColors(const uint8_t* block, const detail::BlockStats& st, const in
 
 inline int clampTrunc(float f, int limit)
 {
-    const int v = int(f);
-    return v < 0 ? 0 : (v > limit ? limit : v);
+    return std::clamp(int(f), 0, limit);
 }
 
 // Least-squares endpoints for the current indices: solves the 2x2 normal

@@ -324,9 +324,8 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
         destination[4] = 3;
     destination[7] = 0;
 
+    // A packer writes at most outputSize >= textureSize_ bytes.
     const uint32_t r = pack_(texture->data, output->data, textureSize_, outputSize);
-    if (r > outputSize)
-        return 0;
     if (r == 0 || r > textureSize_) {
         // The packer declined or did not help: store the texture as it is.
         std::memcpy(destination + kFrameHeaderSize, texture->data, textureSize_);

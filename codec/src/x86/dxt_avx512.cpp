@@ -39,6 +39,8 @@ struct Avx512Ops {
     // Even 16-bit elements from a, odd ones from b.
     static I blend16odd(I a, I b) { return _mm512_mask_blend_epi16(0xAAAAAAAAu, a, b); }
     static I madd(I a, I b) { return _mm512_madd_epi16(a, b); }
+    // The high 16 bits of the unsigned products of the 16-bit elements.
+    static I mulhiu16(I a, I b) { return _mm512_mulhi_epu16(a, b); }
     static I band(I a, I b) { return _mm512_and_si512(a, b); }
     static I bor(I a, I b) { return _mm512_or_si512(a, b); }
     static I bxor(I a, I b) { return _mm512_xor_si512(a, b); }
@@ -104,9 +106,10 @@ struct Avx512Ops {
             const I l0 = _mm512_loadu_si512(row), l1 = _mm512_loadu_si512(row + 1);
             const I l2 = _mm512_loadu_si512(row + 2), l3 = _mm512_loadu_si512(row + 3);
             for (int i = 0; i < 4; ++i) {
-                // Elements i, i + 4, ..., i + 28 of the 32 in (a, b).
-                const I every4 = _mm512_setr_epi32(i, i + 4, i + 8, i + 12, i + 16, i + 20, i + 24, i + 28, i, i + 4,
-                                                   i + 8, i + 12, i + 16, i + 20, i + 24, i + 28);
+                // Elements i, i + 4, ..., i + 28 of the 32 in (a, b), in the low
+                // half; the high half of the result is not used.
+                const I every4 = _mm512_castsi256_si512(
+                    _mm256_setr_epi32(i, i + 4, i + 8, i + 12, i + 16, i + 20, i + 24, i + 28));
                 const I low = _mm512_permutex2var_epi32(l0, every4, l1);
                 const I high = _mm512_permutex2var_epi32(l2, every4, l3);
                 px[4 * j + i] = _mm512_inserti64x4(low, _mm512_castsi512_si256(high), 1);

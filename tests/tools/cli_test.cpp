@@ -13,7 +13,7 @@ namespace {
 
 using namespace zemo3;
 
-TEST(CommandLine, RatesAndSizes)
+TEST(CommandLine, Rates)
 {
     // Text, and the rate it gives (0/0: refused).
     for (auto [text, num, den] : {std::tuple{"25", 25, 1},
@@ -29,11 +29,6 @@ TEST(CommandLine, RatesAndSizes)
         EXPECT_EQ(parseRate(text, &n, &d), num != 0) << text;
         EXPECT_EQ(std::pair(num ? n : 0, num ? d : 0), std::pair(num, den)) << text;
     }
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(parseSizeText("1920x1080", &w, &h));
-    EXPECT_EQ(std::pair(w, h), std::pair(1920u, 1080u));
-    for (const char* bad : {"1920", "0x10", "10x0", "x10", "99999x10", "10x-1"})
-        EXPECT_FALSE(parseSizeText(bad, &w, &h)) << bad;
 }
 
 }  // namespace
@@ -42,16 +37,18 @@ TEST(CommandLine, RatesAndSizes)
 TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
 {
     testutil::TempDir dir;
-    testutil::writeFile(dir.file("text.txt"), testutil::Bytes(100, 'x'));
+    const std::string absent = dir.file("absent.mov"), text = dir.file("text.txt"), wav = dir.file("sound.wav"),
+                      png = dir.file("still.png");
+    testutil::writeFile(text, testutil::Bytes(100, 'x'));
     const std::vector<uint8_t> rgb(16 * 8 * 3, 128);
     std::string error;
-    ASSERT_TRUE(writePng(dir.file("still.png"), rgb.data(), 16, 8, false, &error)) << error;
+    ASSERT_TRUE(writePng(png, rgb.data(), 16, 8, false, &error)) << error;
     // A WAV file of 16-bit mono silence: sound and no picture.
-    testutil::Bytes wav(44 + 800, 0);
+    testutil::Bytes sound(44 + 800, 0);
     const char header[] =
         "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0";
-    std::memcpy(wav.data(), header, 44);
-    testutil::writeFile(dir.file("sound.wav"), wav);
+    std::memcpy(sound.data(), header, 44);
+    testutil::writeFile(wav, sound);
     struct Case {
         std::vector<std::string> args;
         MovieNeed need;
@@ -63,21 +60,12 @@ TEST(CommandLine, ThePreludeStopsAtTheFirstStepThatFails)
         {{"-o"}, MovieNeed::Any, EXIT_USAGE, "option --output needs a value"},
         {{}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
         {{"a.mov", "b.mov"}, MovieNeed::Any, EXIT_USAGE, "expected one MOVIE (see zemo3 cmd --help)"},
-        {{dir.file("absent.mov")},
-         MovieNeed::Any,
-         EXIT_USAGE,
-         "cannot open '" + dir.file("absent.mov") + "': No such file or directory"},
-        {{dir.file("text.txt")}, MovieNeed::Any, EXIT_REJECTED, "'" + dir.file("text.txt") + "'"},
-        {{dir.file("sound.wav"), "-o", "x"}, MovieNeed::Any, EXIT_OK, ""},
-        {{dir.file("sound.wav")},
-         MovieNeed::Video,
-         EXIT_REJECTED,
-         "'" + dir.file("sound.wav") + "' has no video stream"},
-        {{dir.file("still.png")}, MovieNeed::Video, EXIT_OK, ""},
-        {{dir.file("still.png")},
-         MovieNeed::Zemo3Video,
-         EXIT_REJECTED,
-         "'" + dir.file("still.png") + "' has no Zemo 3 video stream"},
+        {{absent}, MovieNeed::Any, EXIT_USAGE, "cannot open '" + absent + "': No such file or directory"},
+        {{text}, MovieNeed::Any, EXIT_REJECTED, "'" + text + "'"},
+        {{wav, "-o", "x"}, MovieNeed::Any, EXIT_OK, ""},
+        {{wav}, MovieNeed::Video, EXIT_REJECTED, "'" + wav + "' has no video stream"},
+        {{png}, MovieNeed::Video, EXIT_OK, ""},
+        {{png}, MovieNeed::Zemo3Video, EXIT_REJECTED, "'" + png + "' has no Zemo 3 video stream"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);

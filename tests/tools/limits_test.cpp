@@ -29,6 +29,7 @@ TEST(Limits, SizesAtAndPastEachEdgeNameTheLimitPassed)
         {"16384x16384", "FFmpeg's limit for one picture"},
         {"1x1", nullptr},
         {"0x64", "--size must look like 1920x1080"},
+        {"10x-1", "--size must look like 1920x1080"},
         {"1920*1080", "--size must look like 1920x1080"},
         {"99999999999x1", "--size must look like 1920x1080"},
     };

@@ -169,6 +169,13 @@ TEST(FormatRegistry, CreateWriterPicksTheFormatOrLeavesNothing)
         EXPECT_EQ(std::filesystem::exists(c.path), c.opens) << c.path << ": a failed writer leaves no file";
         EXPECT_EQ(openDescriptorCount(), fds) << c.path;
     }
+    // No frame rate, in the call or in the stream's description: nothing opens.
+    for (auto [num, den, streamNum, streamDen] :
+         {std::tuple{0, 1, 25, 1}, {25, 0, 25, 1}, {25, 1, 0, 1}, {25, 1, 25, 0}}) {
+        VideoStreamDescription desc(32, 16, streamNum, streamDen, &zmq3);
+        desc.fourCC = fourCC("ZMQ3");
+        EXPECT_EQ(manager.createWriter(dir.file("rate.mov"), num, den, 4, 32, 16, desc, 0, 0, 0), nullptr) << num;
+    }
 }
 
 // Frames compressed to Zemo 3 on eight threads in a shuffled order: the file

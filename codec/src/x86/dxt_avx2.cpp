@@ -28,8 +28,6 @@ struct Avx2Ops {
     // Even 16-bit elements from a, odd ones from b.
     static I blend16odd(I a, I b) { return _mm256_blend_epi16(a, b, 0xAA); }
     static I madd(I a, I b) { return _mm256_madd_epi16(a, b); }
-    // The high 16 bits of the unsigned products of the 16-bit elements.
-    static I mulhiu16(I a, I b) { return _mm256_mulhi_epu16(a, b); }
     static I band(I a, I b) { return _mm256_and_si256(a, b); }
     static I bor(I a, I b) { return _mm256_or_si256(a, b); }
     static I bxor(I a, I b) { return _mm256_xor_si256(a, b); }

@@ -39,8 +39,6 @@ struct Avx512Ops {
     // Even 16-bit elements from a, odd ones from b.
     static I blend16odd(I a, I b) { return _mm512_mask_blend_epi16(0xAAAAAAAAu, a, b); }
     static I madd(I a, I b) { return _mm512_madd_epi16(a, b); }
-    // The high 16 bits of the unsigned products of the 16-bit elements.
-    static I mulhiu16(I a, I b) { return _mm512_mulhi_epu16(a, b); }
     static I band(I a, I b) { return _mm512_and_si512(a, b); }
     static I bor(I a, I b) { return _mm512_or_si512(a, b); }
     static I bxor(I a, I b) { return _mm512_xor_si512(a, b); }

@@ -141,9 +141,8 @@ struct DxtLanes {
 
     static I expand5(I x) { return S::bor(S::template shl<3>(x), S::template shr<2>(x)); }
     static I expand6(I x) { return S::bor(S::template shl<2>(x), S::template shr<4>(x)); }
-    // x / 3 for 0 <= x < 65536: (x * 0xAAAB) >> 17, its high half taken by
-    // one 16-bit multiply (the upper element of the constant is 0).
-    static I div3(I x) { return S::template shr<1>(S::mulhiu16(x, k(0xAAAB))); }
+    // x / 3 for 0 <= x < 65536.
+    static I div3(I x) { return S::template shr<17>(S::mullo(x, k(0xAAAB))); }
 
     // The index word of every lane against the palette of its endpoints
     // (max16 | min16 << 16). Equal endpoints give a zero direction, all
@@ -165,17 +164,16 @@ struct DxtLanes {
             c[3][ch] = div3(S::add(S::add(c[1][ch], c[1][ch]), c[0][ch]));
             dir[ch] = S::sub(c[0][ch], c[1][ch]);
         }
-        // Directions within -255..255 and palette channels within 0..255 fit
-        // the 16-bit halves of the multiply-add.
-        const I dirRB = S::bor(S::band(dir[0], k(0xFFFF)), S::template shl<16>(dir[2]));
-        const I dirG = S::band(dir[1], k(0xFFFF));
         I stops[4];
         for (int s = 0; s < 4; ++s)
-            stops[s] = S::add(S::madd(S::bor(c[s][0], S::template shl<16>(c[s][2])), dirRB), S::madd(c[s][1], dirG));
+            stops[s] = S::add(S::add(S::mullo(c[s][0], dir[0]), S::mullo(c[s][1], dir[1])), S::mullo(c[s][2], dir[2]));
         const I c0Point = S::template sar<1>(S::add(stops[1], stops[3]));
         const I halfPoint = S::template sar<1>(S::add(stops[3], stops[2]));
         const I c3Point = S::template sar<1>(S::add(stops[2], stops[0]));
 
+        // Directions within -255..255 fit the 16-bit halves of the multiply-add.
+        const I dirRB = S::bor(S::band(dir[0], k(0xFFFF)), S::template shl<16>(dir[2]));
+        const I dirG = S::band(dir[1], k(0xFFFF));
         I mask = S::set1(0);
 #pragma GCC unroll 16
         for (int i = 15; i >= 0; --i) {

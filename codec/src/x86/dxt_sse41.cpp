@@ -28,8 +28,6 @@ struct Sse41Ops {
     // Even 16-bit elements from a, odd ones from b.
     static I blend16odd(I a, I b) { return _mm_blend_epi16(a, b, 0xAA); }
     static I madd(I a, I b) { return _mm_madd_epi16(a, b); }
-    // The high 16 bits of the unsigned products of the 16-bit elements.
-    static I mulhiu16(I a, I b) { return _mm_mulhi_epu16(a, b); }
     static I band(I a, I b) { return _mm_and_si128(a, b); }
     static I bor(I a, I b) { return _mm_or_si128(a, b); }
     static I bxor(I a, I b) { return _mm_xor_si128(a, b); }

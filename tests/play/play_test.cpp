@@ -45,6 +45,7 @@ TEST_F(GpuPath, BadInputIsRefused)
             p->size /= 2;
         return true;
     }));
+    const std::pair<std::string, std::string> noS3tc{"MESA_EXTENSION_OVERRIDE", "-GL_EXT_texture_compression_s3tc"};
     const struct {
         std::vector<std::pair<std::string, std::string>> environment;
         std::string args;
@@ -52,10 +53,7 @@ TEST_F(GpuPath, BadInputIsRefused)
         const char* says;
     } cases[] = {
         {{}, "play " + other + " --offscreen", 1, "Zemo 3"},
-        {{{"MESA_EXTENSION_OVERRIDE", "-GL_EXT_texture_compression_s3tc"}},
-         "play " + movie(0) + " --offscreen",
-         1,
-         "S3TC"},
+        {{noS3tc}, "play " + movie(0) + " --offscreen", 1, "S3TC"},
         {{}, "play " + damaged + " --offscreen", 0, "1 damaged frames skipped"},
     };
     for (const auto& c : cases) {

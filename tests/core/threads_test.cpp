@@ -78,6 +78,7 @@ TEST(SyncEventTest, SignalWakesEveryWaiterPostWakesOneManualResetStays)
     SyncEvent manual(true);
     EXPECT_FALSE(manual.wait(5));
     manual.signal();
+    manual.post();  // a post while signalled changes nothing
     EXPECT_TRUE(manual.wait(0));
     EXPECT_TRUE(manual.wait(0));
     manual.reset();

@@ -99,6 +99,7 @@ TEST(MalformedFrames, UnitStreams)
         {lumaStream({12}, {0}), chroma4},                           // run one unit too long
         {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},  // run length that never ends
         {lumaStream({1, 0, 10}, {2, 0}), chroma4},                  // distance 2 at unit 1
+        {lumaStream({1, 0, 9}, {2, 2, 0}), chroma4},                // the same, with unit 2 taking those bytes
         // Index bits 2 units back at unit 1 (op 7); the rest would decode if op 7 were skipped.
         {lumaStream({1, 0, 0, 4}, {7, 0, 2, 0}), chroma4},
         {lumaStream(cat({{uint8_t(slot + 1)}, literal6, {10}}), {8, 0}), chroma4},  // empty hash slot

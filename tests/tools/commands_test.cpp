@@ -152,7 +152,6 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"render " + path("missing.mp4") + " -o " + path("r.mov"), 2, "cannot open", "r.mov"},
         {"render --demo --duration 0.1 -o /nonexistent-zemo3/r.mov", 2, "cannot write", nullptr},
         {"render --demo --compression best -o " + path("r.mov"), 2, "unknown compression", "r.mov"},
-        {"render --demo --fps fast -o " + path("r.mov"), 2, "--fps", "r.mov"},
         {"render --demo", 2, "-o OUT.mov is required", nullptr},
         {"verify " + mov + " --demo --reference " + mov, 2, "not both", nullptr},
         {"verify " + mov + " --size 96x64", 2, "add --demo or --reference", nullptr},

@@ -299,6 +299,7 @@ TEST_F(Dialog, KeysDriveTheChoice)
         {0, "kjjjjjj\r", "0  Normal Quality, No Alpha", true, 3},                   // stops at the bottom
         {6, "\r", "", true, 0xFFFFFFFF},                                            // nothing selected: CB_ERR
         {6, "j\r", "", true, 0},                                                    // moving selects the first
+        {6, "k\r", "", true, 0},                                                    // either way
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.initial) + ", keys " + ::testing::PrintToString(std::string(c.keys)));

@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
+.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 package-win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
 
 all: build
 
@@ -54,9 +54,14 @@ win64:
 	  -DZEMO_BENCH=OFF >/dev/null
 	cmake --build build-win64 -j $(JOBS)
 
-# The Win64 build's tests under Wine on a virtual screen, and its renders
-# against this machine's build (scripts/test-win64.sh).
-test-win64: deps build win64
+# The Windows packages, from that build: an MSI and a zip into out/packages/.
+package-win64: win64
+	scripts/package-win64.sh
+
+# The Win64 build's tests under Wine on a virtual screen, its renders against
+# this machine's build, and the packages installed, used and removed
+# (scripts/test-win64.sh).
+test-win64: deps build package-win64
 	JOBS=$(JOBS) xvfb-run -a -s "-screen 0 1024x768x24" scripts/test-win64.sh
 
 bench: deps build

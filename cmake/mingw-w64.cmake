@@ -16,10 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} "${ZEMO_FFMPEG_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# The compiler's runtime (libgcc, libstdc++, winpthread) is linked into every
-# program and DLL: nothing of it needs to be shipped. FFmpeg's import
-# libraries are linked by full path, so they stay dynamic.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# The compiler's runtime (libgcc, libstdc++, winpthread) and FFmpeg are linked
+# into every program and DLL: nothing of them needs to be shipped. No time
+# stamp in the headers, so one commit builds to the same bytes twice.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the Win64 build and its tests need (the
 # cross compiler, zlib for it, Wine, a virtual X server for the dialog test,
-# the source-package tools). Idempotent, like install-deps.sh.
+# the source-package tools, wixl and zip for the packages). Idempotent, like
+# install-deps.sh.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   dpkg-dev make cmake nasm pkg-config
+  wixl msitools zip unzip
 )
 
 missing=()

@@ -42,6 +42,10 @@ std::string defaultModulePath()
         dir.erase(slash + 1);
         if (std::string beside = dir + moduleFileName(); readable(beside))
             return beside;
+        // Installed on Windows: wherever the installer put the plug-in.
+        if (std::string installed = platform::installedPluginFolder() + moduleFileName();
+            installed != moduleFileName() && readable(installed))
+            return installed;
         // An installed tree: bin/zemo3 and lib/zemo3/<module>.
         if (std::string installed = dir + "../lib/zemo3/" + moduleFileName(); readable(installed))
             return installed;

@@ -207,6 +207,8 @@ void* loadModule(const std::string& path, std::string* error)
     return module;
 }
 
+std::string installedPluginFolder() { return {}; }
+
 void* moduleSymbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
 
 void unloadModule(void* module)

@@ -167,16 +167,36 @@ bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 void* loadModule(const std::string& path, std::string* error)
 {
-    // With the altered search path the module's own folder is searched first
-    // for what it imports (FFmpeg's DLLs beside the plug-in); it needs a full path.
+    // A plain load of the full path, as the strictest host loads plug-ins: no
+    // search flags, so the module must need nothing beside it (FFmpeg is
+    // linked into it).
     const std::wstring name = wide(path);
     wchar_t full[MAX_PATH * 4];
     const DWORD n = GetFullPathNameW(name.c_str(), DWORD(std::size(full)), full, nullptr);
-    HMODULE module = n > 0 && n < std::size(full) ? LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                                                  : LoadLibraryW(name.c_str());
+    HMODULE module = LoadLibraryW(n > 0 && n < std::size(full) ? full : name.c_str());
     if (!module && error)
         *error = "cannot load " + path + ": " + lastErrorText();
     return module;
+}
+
+std::string installedPluginFolder()
+{
+    // Written by the installer (packaging/windows/zemo3.wxs), in the 64-bit view.
+    DWORD bytes = 0;
+    const wchar_t* key = L"SOFTWARE\\Zemo 3 Export";
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PluginFolder", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     nullptr, &bytes) != ERROR_SUCCESS ||
+        bytes < sizeof(wchar_t))
+        return {};
+    std::wstring value(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PluginFolder", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     value.data(), &bytes) != ERROR_SUCCESS)
+        return {};
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    std::string folder = utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(value.data()), value.size()));
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return folder;
 }
 
 void* moduleSymbol(void* module, const char* name)

@@ -38,8 +38,8 @@
 namespace emulated_host {
 
 // Where the module is found: $ZEMO_MODULE, else the file next to the running
-// program, else lib/zemo3/ of an installed tree, else the module built with
-// this tree.
+// program, else the plug-in folder the Windows installer recorded, else
+// lib/zemo3/ of an installed tree, else the module built with this tree.
 std::string defaultModulePath();
 
 // The output settings of one render-queue item's output module.

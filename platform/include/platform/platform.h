@@ -106,10 +106,13 @@ private:
 // Whether a standard stream (stdout, stderr) goes to a terminal.
 bool isTerminal(std::FILE* stream);
 
-// Modules (shared libraries, DLLs) by UTF-8 file name. On Windows a module's
-// own dependencies are looked for beside it first. nullptr with a message when
-// the module cannot be loaded.
+// Modules (shared libraries, DLLs) by UTF-8 file name, loaded plainly: on
+// Windows LoadLibraryW of the full path, with no search flags, as the strictest
+// host loads plug-ins. nullptr with a message when the module cannot be loaded.
 void* loadModule(const std::string& path, std::string* error);
+// The folder the Windows installer put the plug-in module into (ending in the
+// separator), from the registry; empty where there is none, and on Linux.
+std::string installedPluginFolder();
 void* moduleSymbol(void* module, const char* name);
 void unloadModule(void* module);
 // The file of the running program; empty when the system does not tell.

@@ -1,8 +1,10 @@
 // What verify and decode spend per frame, single thread, at 1920x1080: the
 // frame reader restoring the texture, the CPU rebuild of RGBA from the
-// texture (at each instruction-set level: scalar, sse2, sse41, avx2), and
-// both together, for each exported type. Throughput is counted in bytes of
-// the 8-bit RGBA picture (1920*1080*4 per frame).
+// texture (at each instruction-set level: scalar, sse2, sse41, avx2), both
+// together, and the whole of FramePictures (the checks with the payload's
+// use, as verify and the players read frames), for each exported type.
+// Throughput is counted in bytes of the 8-bit RGBA picture (1920*1080*4 per
+// frame).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 
 #include "codec/zemo3.h"
 #include "reader/frame_decoder.h"
+#include "reader/pictures.h"
 #include "reader/texture.h"
 
 namespace {
@@ -119,9 +122,26 @@ void BM_FrameToRgba(benchmark::State& state)
     state.SetLabel(nox::formatTypeName(type));
 }
 
+void BM_FramePictures(benchmark::State& state)
+{
+    const uint32_t type = uint32_t(state.range(0));
+    const std::vector<uint8_t>& f = frame(type);
+    nox::FramePictures pictures(kWidth, kHeight);
+    std::vector<uint8_t> rgba;
+    std::string why;
+    for (auto _ : state) {
+        if (!pictures.decode(f.data(), f.size(), &rgba, nullptr, &why))
+            state.SkipWithError(why.c_str());
+        benchmark::DoNotOptimize(rgba.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kPictureBytes);
+    state.SetLabel(nox::formatTypeName(type));
+}
+
 BENCHMARK(BM_FrameToTexture)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TextureToRgba)->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2, 3}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameToRgba)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FramePictures)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

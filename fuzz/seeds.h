@@ -15,7 +15,7 @@ using Bytes = std::vector<uint8_t>;
 std::vector<Bytes> seeds();
 
 // The input form of the targets that take a stream of frames (the element's
-// and the VLC module's): head bytes, then each frame behind its length as a
+// and the picture pipeline's): head bytes, then each frame behind its length as a
 // 16-bit little-endian number. Their seeds, for each type: a picture's frame
 // raw, packed, cut to half (damaged) and raw again, after head byte 0 and 1
 // (the target's choice) and the picture's size; with `flushAndLarger`, an

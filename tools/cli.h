@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/zemo3.h"
 #include "commands.h"
 #include "media/join.h"
 #include "media/movie.h"
@@ -48,9 +49,8 @@ bool parseRate(const std::string& text, int32_t* num, int32_t* den);
 // What --fps takes, for the message when parseRate() refuses a rate.
 extern const char* const kRateRule;
 
-// The largest side of the pictures the commands make: the largest texture
-// the GPUs that play Zemo 3 movies take.
-constexpr uint32_t kMaxPictureSide = 16384;
+// The largest side of the pictures the commands make (codec/zemo3.h).
+using nox::kMaxPictureSide;
 // Why a movie of width x height pictures cannot be made: the limit passed
 // and what imposes it ("" when none is): a side past kMaxPictureSide, or an
 // area past FFmpeg's limit for one picture.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <thread>
 
@@ -200,8 +201,17 @@ bool Thread::stopImpl(bool bounded, uint32_t timeoutMs)
 
 void Task::run()
 {
-    if (work)
-        work();
+    // An exception must not leave a worker (it would end the process) nor
+    // skip the signal its submitter waits for: the work is what failed, and
+    // it is for the work to say so in its own result.
+    try {
+        if (work)
+            work();
+    } catch (const std::exception& e) {
+        logParts(LOG_ERROR, "A task of the worker pool ended with an exception: ", e.what());
+    } catch (...) {
+        logParts(LOG_ERROR, "A task of the worker pool ended with an exception");
+    }
     for (auto& dep : dependents)
         if (dep.first)
             dep.first->fetch_sub(1);

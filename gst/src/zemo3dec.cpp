@@ -1,21 +1,20 @@
 // zemo3dec: a GStreamer video decoder for Zemo 3 movies. Every frame is a
-// key frame holding one texture; the element restores the texture with the
-// frame reader and rebuilds the picture on the CPU, as RGBA for the types
-// that keep alpha and RGBx for the others, cropped to the movie's size. With
-// more than one thread, one frame's picture is built on the library's worker
-// pool (in bands when it is large) while the streaming thread restores the
-// next frame's texture; frames leave one frame later, in order.
+// key frame holding one texture; the element hands the frames to the frame
+// reader's picture pipeline (reader/pictures.h) with output buffers to fill:
+// RGBA for the types that keep alpha and RGBx for the others, cropped to the
+// movie's size. With more than one thread, one frame's picture is built on
+// the library's worker pool while the streaming thread restores the next
+// frame's texture; frames leave one frame later, in order.
 //
-// A damaged frame is reported (a warning on the bus, and counted through
-// GST_VIDEO_DECODER_ERROR) and dropped; the stream goes on.
+// A frame the pipeline refuses is reported (a warning on the bus, and
+// counted through GST_VIDEO_DECODER_ERROR) and dropped; the stream goes on.
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
+#include <utility>
 
-#include "core/threads.h"
 #include "platform/platform.h"
 #include "reader/pictures.h"
 
@@ -23,28 +22,35 @@
 
 namespace {
 
-// Largest side accepted: the frame reader's textures stay well inside 32 bits.
-constexpr int kMaxSide = 16384;
+struct Zemo3Dec;
 
-// The frame whose picture is being built on the worker pool.
-struct Building {
-    GstVideoCodecFrame* frame = nullptr;  // null: none
-    GstVideoFrame out;                    // its output, mapped for writing
-    nox::TaskHandle task;
-    bool ok = false;  // written by the task, read after it is done
+// The element's side of the pipeline: a picture is a frame's output buffer,
+// mapped for writing.
+struct Sink final : nox::PictureSink {
+    struct Building {
+        GstVideoCodecFrame* frame;
+        GstVideoFrame out;
+    };
+    explicit Sink(Zemo3Dec* element) : self(element) {}
+    Target picture(uint32_t type, int64_t stamp) override;
+    void show(void* handle) override;
+    void release(void* handle) override;
+    void refused(uint64_t number, int64_t stamp, const std::string& why, void* handle) override;
+    // The frame of a picture, unmapped.
+    static GstVideoCodecFrame* unmap(void* handle);
+
+    Zemo3Dec* self;
 };
 
 struct Zemo3Dec {
     GstVideoDecoder parent;
     GstVideoCodecState* input;
-    // Two per stream, taken in turn: one builds a picture while the other
-    // unpacks the next frame. Null until caps arrive.
-    nox::FramePictures* pictures[2];
-    unsigned slot;           // the one the next frame unpacks into
-    unsigned streamThreads;  // threads of this stream; 1: everything on the streaming thread
-    Building* building;
-    GstVideoFormat format;  // the negotiated output format, UNKNOWN until the first frame
-    guint threads;          // property: 0 = one per processor
+    Sink* sink;
+    nox::PicturePipeline* pipeline;  // null until caps arrive
+    GstVideoCodecFrame* current;     // the frame being pushed, until the pipeline takes or refuses it
+    GstFlowReturn flow;              // the first failure since the frame came in
+    GstVideoFormat format;           // the negotiated output format, UNKNOWN until the first frame
+    guint threads;                   // property: 0 = one per processor
     guint64 frames, damaged;
 };
 
@@ -64,6 +70,7 @@ enum { PROP_0, PROP_THREADS, PROP_FRAMES, PROP_DAMAGED };
 
 // What qtdemux (and other demuxers that turn an unknown four-character code
 // into caps) produce for our tracks, and a name of our own for any other.
+static_assert(nox::kMaxPictureSide == 16384, "the sink caps carry the largest side");
 GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("video/x-gst-fourcc-ZMQ3, width = (int) [ 1, 16384 ], height = (int) [ 1, 16384 ]; "
@@ -72,10 +79,16 @@ GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
 GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ RGBA, RGBx }")));
 
+void keepFirstFailure(Zemo3Dec* self, GstFlowReturn ret)
+{
+    if (self->flow == GST_FLOW_OK)
+        self->flow = ret;
+}
+
 // Drops a frame that did not decode, with a warning on the bus for players
 // and logs. GST_VIDEO_DECODER_ERROR counts it against max-errors, which this
 // element sets to -1 (never fatal) unless the application sets a limit.
-GstFlowReturn reportDamaged(Zemo3Dec* self, GstVideoCodecFrame* frame, const std::string& why)
+void reportDamaged(Zemo3Dec* self, GstVideoCodecFrame* frame, const std::string& why)
 {
     GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
     ++self->damaged;
@@ -86,79 +99,7 @@ GstFlowReturn reportDamaged(Zemo3Dec* self, GstVideoCodecFrame* frame, const std
                         ("frame %u: %s", number, why.c_str()));
     GST_VIDEO_DECODER_ERROR(decoder, 1, STREAM, DECODE, ("A damaged Zemo 3 frame was skipped"),
                             ("frame %u: %s", number, why.c_str()), ret);
-    return ret;
-}
-
-// Waits for the picture being built and hands it on (or reports it); with
-// keep false (a flush or a stop) it is released unseen.
-GstFlowReturn completeBuilding(Zemo3Dec* self, bool keep = true)
-{
-    Building& b = *self->building;
-    if (!b.frame)
-        return GST_FLOW_OK;
-    b.task.wait(true);
-    gst_video_frame_unmap(&b.out);
-    GstVideoCodecFrame* frame = b.frame;
-    b.frame = nullptr;
-    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
-    if (!keep) {
-        gst_video_decoder_release_frame(decoder, frame);
-        return GST_FLOW_OK;
-    }
-    if (b.ok)
-        return gst_video_decoder_finish_frame(decoder, frame);
-    return reportDamaged(self, frame, "its texture cannot be rebuilt");
-}
-
-void resetStream(Zemo3Dec* self)
-{
-    completeBuilding(self, false);
-    for (auto*& p : self->pictures) {
-        delete p;
-        p = nullptr;
-    }
-    if (self->input)
-        gst_video_codec_state_unref(self->input);
-    self->input = nullptr;
-    self->format = GST_VIDEO_FORMAT_UNKNOWN;
-}
-
-gboolean zemo3DecStart(GstVideoDecoder* decoder)
-{
-    Zemo3Dec* self = ZEMO3_DEC(decoder);
-    self->frames = self->damaged = 0;
-    return TRUE;
-}
-
-gboolean zemo3DecStop(GstVideoDecoder* decoder)
-{
-    resetStream(ZEMO3_DEC(decoder));
-    return TRUE;
-}
-
-gboolean zemo3DecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state)
-{
-    Zemo3Dec* self = ZEMO3_DEC(decoder);
-    const GstStructure* s = gst_caps_get_structure(state->caps, 0);
-    int width = 0, height = 0;
-    if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height) || width < 1 ||
-        height < 1 || width > kMaxSide || height > kMaxSide) {
-        GST_ELEMENT_ERROR(
-            self, STREAM, WRONG_TYPE, ("Not a Zemo 3 stream this decoder can play"),
-            ("caps %" GST_PTR_FORMAT " carry no picture size from 1x1 to %dx%d", state->caps, kMaxSide, kMaxSide));
-        return FALSE;
-    }
-    if (completeBuilding(self) != GST_FLOW_OK)
-        return FALSE;
-    resetStream(self);
-    self->input = gst_video_codec_state_ref(state);
-    self->streamThreads = self->threads ? self->threads : std::max(1u, platform::processorCount());
-    for (auto*& p : self->pictures) {
-        p = new nox::FramePictures(uint32_t(width), uint32_t(height));
-        p->setThreads(self->streamThreads);
-    }
-    self->slot = 0;
-    return TRUE;
+    keepFirstFailure(self, ret);
 }
 
 // Sets (or changes) the output caps for a frame of the given format type.
@@ -179,65 +120,137 @@ gboolean negotiateFor(Zemo3Dec* self, uint32_t type)
     return TRUE;
 }
 
+nox::PictureSink::Target Sink::picture(uint32_t type, int64_t)
+{
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    GstVideoCodecFrame* frame = std::exchange(self->current, nullptr);
+    if (self->flow == GST_FLOW_OK && !negotiateFor(self, type))
+        self->flow = GST_FLOW_NOT_NEGOTIATED;
+    if (self->flow == GST_FLOW_OK)
+        self->flow = gst_video_decoder_allocate_output_frame(decoder, frame);
+    if (self->flow != GST_FLOW_OK) {
+        gst_video_decoder_drop_frame(decoder, frame);
+        return {};
+    }
+    auto* b = new Building{frame, {}};
+    GstVideoCodecState* state = gst_video_decoder_get_output_state(decoder);
+    const bool mapped = gst_video_frame_map(&b->out, &state->info, frame->output_buffer, GST_MAP_WRITE);
+    gst_video_codec_state_unref(state);
+    if (!mapped) {
+        delete b;
+        reportDamaged(self, frame, "the output buffer cannot be written");
+        return {};
+    }
+    return {b, static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&b->out, 0)),
+            size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&b->out, 0))};
+}
+
+GstVideoCodecFrame* Sink::unmap(void* handle)
+{
+    auto* b = static_cast<Building*>(handle);
+    gst_video_frame_unmap(&b->out);
+    GstVideoCodecFrame* frame = b->frame;
+    delete b;
+    return frame;
+}
+
+void Sink::show(void* handle)
+{
+    keepFirstFailure(self, gst_video_decoder_finish_frame(GST_VIDEO_DECODER(self), unmap(handle)));
+}
+
+void Sink::release(void* handle) { gst_video_decoder_release_frame(GST_VIDEO_DECODER(self), unmap(handle)); }
+
+void Sink::refused(uint64_t, int64_t, const std::string& why, void* handle)
+{
+    reportDamaged(self, handle ? unmap(handle) : std::exchange(self->current, nullptr), why);
+}
+
+void resetStream(Zemo3Dec* self)
+{
+    delete self->pipeline;  // releases the picture being built
+    self->pipeline = nullptr;
+    if (self->input)
+        gst_video_codec_state_unref(self->input);
+    self->input = nullptr;
+    self->format = GST_VIDEO_FORMAT_UNKNOWN;
+}
+
+// Hands on the picture being built; the flow of handing it on.
+GstFlowReturn drainStream(Zemo3Dec* self)
+{
+    self->flow = GST_FLOW_OK;
+    if (self->pipeline)
+        self->pipeline->drain();
+    return self->flow;
+}
+
+gboolean zemo3DecStart(GstVideoDecoder* decoder)
+{
+    Zemo3Dec* self = ZEMO3_DEC(decoder);
+    self->frames = self->damaged = 0;
+    return TRUE;
+}
+
+gboolean zemo3DecStop(GstVideoDecoder* decoder)
+{
+    resetStream(ZEMO3_DEC(decoder));
+    return TRUE;
+}
+
+gboolean zemo3DecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state)
+{
+    Zemo3Dec* self = ZEMO3_DEC(decoder);
+    const GstStructure* s = gst_caps_get_structure(state->caps, 0);
+    int width = 0, height = 0;
+    if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height) ||
+        !nox::pictureSizeAccepted(uint32_t(std::max(width, 0)), uint32_t(std::max(height, 0)))) {
+        GST_ELEMENT_ERROR(self, STREAM, WRONG_TYPE, ("Not a Zemo 3 stream this decoder can play"),
+                          ("caps %" GST_PTR_FORMAT " carry no picture size from 1x1 to %ux%u", state->caps,
+                           nox::kMaxPictureSide, nox::kMaxPictureSide));
+        return FALSE;
+    }
+    if (drainStream(self) != GST_FLOW_OK)
+        return FALSE;
+    resetStream(self);
+    self->input = gst_video_codec_state_ref(state);
+    const unsigned threads = self->threads ? self->threads : std::max(1u, platform::processorCount());
+    self->pipeline = new nox::PicturePipeline(uint32_t(width), uint32_t(height), threads, *self->sink);
+    return TRUE;
+}
+
 GstFlowReturn zemo3DecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame)
 {
     Zemo3Dec* self = ZEMO3_DEC(decoder);
-    if (!self->pictures[0]) {
+    if (!self->pipeline) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("No caps before the first frame"), (nullptr));
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_NOT_NEGOTIATED;
     }
     ++self->frames;
-    nox::FramePictures& pictures = *self->pictures[self->slot];
+    // Held past the frame, which the pipeline may drop while its bytes are read.
+    GstBuffer* input = gst_buffer_ref(frame->input_buffer);
     GstMapInfo in;
-    if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
+    if (!gst_buffer_map(input, &in, GST_MAP_READ)) {
+        gst_buffer_unref(input);
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_ERROR;
     }
-    // The texture of this frame, while the previous one's picture is built.
-    nox::FramePictures::Header header;
-    std::string why;
-    const bool unpacked = pictures.unpack(in.data, in.size, &header, &why);
-    gst_buffer_unmap(frame->input_buffer, &in);
-    GstFlowReturn ret = completeBuilding(self);
-    if (ret != GST_FLOW_OK) {
-        gst_video_decoder_drop_frame(decoder, frame);
-        return ret;
-    }
-    if (!unpacked)
-        return reportDamaged(self, frame, why);
-    if (!negotiateFor(self, header.type)) {
-        gst_video_decoder_drop_frame(decoder, frame);
-        return GST_FLOW_NOT_NEGOTIATED;
-    }
-    ret = gst_video_decoder_allocate_output_frame(decoder, frame);
-    if (ret != GST_FLOW_OK) {
-        gst_video_decoder_drop_frame(decoder, frame);
-        return ret;
-    }
-    Building& b = *self->building;
-    GstVideoCodecState* state = gst_video_decoder_get_output_state(decoder);
-    const bool mapped = gst_video_frame_map(&b.out, &state->info, frame->output_buffer, GST_MAP_WRITE);
-    gst_video_codec_state_unref(state);
-    if (!mapped)
-        return reportDamaged(self, frame, "the output buffer cannot be written");
-    auto* rgba = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&b.out, 0));
-    const size_t stride = size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&b.out, 0));
-    b.frame = frame;
-    auto build = [&b, &pictures, rgba, stride] { b.ok = pictures.rebuild(rgba, stride); };
-    if (self->streamThreads > 1 && b.task.start(1, 0, build)) {
-        self->slot ^= 1;
-        return GST_FLOW_OK;
-    }
-    build();
-    return completeBuilding(self);
+    self->current = frame;
+    self->flow = GST_FLOW_OK;
+    self->pipeline->push(in.data, in.size, frame->system_frame_number);
+    gst_buffer_unmap(input, &in);
+    gst_buffer_unref(input);
+    return self->flow;
 }
 
-GstFlowReturn zemo3DecFinish(GstVideoDecoder* decoder) { return completeBuilding(ZEMO3_DEC(decoder)); }
+GstFlowReturn zemo3DecFinish(GstVideoDecoder* decoder) { return drainStream(ZEMO3_DEC(decoder)); }
 
 gboolean zemo3DecFlush(GstVideoDecoder* decoder)
 {
-    completeBuilding(ZEMO3_DEC(decoder), false);
+    Zemo3Dec* self = ZEMO3_DEC(decoder);
+    if (self->pipeline)
+        self->pipeline->flush();
     return TRUE;
 }
 
@@ -271,7 +284,7 @@ void zemo3DecGetProperty(GObject* object, guint id, GValue* value, GParamSpec* s
 void zemo3DecFinalize(GObject* object)
 {
     resetStream(ZEMO3_DEC(object));
-    delete ZEMO3_DEC(object)->building;
+    delete ZEMO3_DEC(object)->sink;
     G_OBJECT_CLASS(zemo3_dec_parent_class)->finalize(object);
 }
 
@@ -318,10 +331,10 @@ void zemo3_dec_init(Zemo3Dec* self)
     gst_video_decoder_set_needs_format(decoder, TRUE);
     gst_video_decoder_set_max_errors(decoder, -1);
     self->input = nullptr;
-    self->pictures[0] = self->pictures[1] = nullptr;
-    self->slot = 0;
-    self->streamThreads = 1;
-    self->building = new Building;
+    self->sink = new Sink(self);
+    self->pipeline = nullptr;
+    self->current = nullptr;
+    self->flow = GST_FLOW_OK;
     self->format = GST_VIDEO_FORMAT_UNKNOWN;
     self->threads = 0;
     self->frames = self->damaged = 0;

@@ -83,9 +83,9 @@ bool Zemo3Movie::open(const char* path, std::string* why)
         *why = std::string("no Zemo 3 video stream in '") + path + "'";
         return false;
     }
-    // A size every type's texture holds (type 3's is the largest).
+    // A size the players take, and every type's texture holds (type 3's is the largest).
     const MovieStream& st = streams[size_t(videoStream)];
-    if (st.width == 0 || st.height == 0 || nox::textureSize(3, st.width, st.height) == 0) {
+    if (!nox::pictureSizeAccepted(st.width, st.height) || nox::textureSize(3, st.width, st.height) == 0) {
         *why = "the Zemo 3 video stream of '" + std::string(path) + "' has no usable picture size (" +
                std::to_string(st.width) + "x" + std::to_string(st.height) + ")";
         return false;

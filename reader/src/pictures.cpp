@@ -1,17 +1,24 @@
 #include "reader/pictures.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
+#include <new>
+#include <utility>
 
-#include "codec/zemo3.h"
 #include "core/bytes.h"
-#include "core/threads.h"
-#include "reader/frame_decoder.h"
 #include "reader/texture.h"
 
 namespace nox {
 
 bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
+
+bool pictureSizeAccepted(uint32_t width, uint32_t height)
+{
+    return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide;
+}
+
+// ------------------------------------------------------------- FramePictures
 
 bool FramePictures::readHeader(const uint8_t* frame, size_t size, Header* h) { return readFrameFacts(frame, size, h); }
 
@@ -24,23 +31,34 @@ void FramePictures::setThreads(unsigned threads, uint32_t minimumRows)
 bool FramePictures::decode(const uint8_t* frame, size_t size, std::vector<uint8_t>* rgba, Header* header,
                            std::string* why)
 {
-    rgba->resize(size_t(width_) * height_ * 4);
+    try {
+        rgba->resize(size_t(width_) * height_ * 4);
+    } catch (const std::exception&) {
+        *why = "no memory for its picture";
+        return false;
+    }
     return decode(frame, size, rgba->data(), size_t(width_) * 4, header, why);
 }
 
 bool FramePictures::decode(const uint8_t* frame, size_t size, uint8_t* rgba, size_t stride, Header* header,
                            std::string* why)
 {
-    if (!unpack(frame, size, header, why))
-        return false;
-    if (!rebuild(rgba, stride)) {
-        *why = "its texture cannot be rebuilt";
-        return false;
-    }
-    return true;
+    return unpack(frame, size, header, why) && rebuild(rgba, stride, why);
 }
 
 bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, std::string* why)
+{
+    try {
+        return unpackFrame(frame, size, header, why);
+    } catch (const std::bad_alloc&) {
+        *why = "no memory for its texture";
+    } catch (const std::exception& e) {
+        *why = e.what();
+    }
+    return false;
+}
+
+bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, Header* header, std::string* why)
 {
     Header h;
     if (!readHeader(frame, size, &h)) {
@@ -62,57 +80,142 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
                std::to_string(size - h.headerSize);
         return false;
     }
-    FrameDecoder decoder(h.type, width_, height_);
+    const FrameDecoder decoder(h.type, width_, height_);
     const uint32_t bytes = decoder.textureBytes();
     if (bytes == 0) {
         *why = "no texture size for this picture";
         return false;
     }
     texture_.resize(bytes);
-    if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
+    if (h.payloadKind == 0 && h.type <= 3) {
+        // The unpacker tells how much of the payload it used: the check of
+        // the payload's use costs no second pass.
+        const size_t used = decoder.unpacker()(frame + h.headerSize, texture_.data(), h.payloadSize, bytes);
+        if (used == 0) {
+            *why = "its packed payload is malformed";
+            return false;
+        }
+        if (used != h.payloadSize) {
+            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) +
+                   " bytes before its payload (a frame of a larger picture?)";
+            return false;
+        }
+    } else if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
         *why =
             h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
         return false;
-    }
-    if (checkPayloadUse_ && h.payloadKind == 0 && h.type <= 3 && decoder.unpacker()) {
-        // decode() accepts a payload with bytes after the packed texture; a
-        // damaged packet can look like one.
-        scratch_.resize(bytes);
-        const size_t used = decoder.unpacker()(frame + h.headerSize, scratch_.data(), h.payloadSize, bytes);
-        if (used != h.payloadSize) {
-            *why = "its packed texture ends " + std::to_string(h.payloadSize - used) + " bytes before its payload";
-            return false;
-        }
     }
     type_ = h.type;
     return true;
 }
 
-bool FramePictures::rebuild(uint8_t* rgba, size_t stride)
+bool FramePictures::rebuild(uint8_t* rgba, size_t stride, std::string* why)
+{
+    bool ok = false;
+    try {
+        ok = rebuildRows(rgba, stride);
+    } catch (const std::exception&) {
+    }
+    if (!ok)
+        *why = "its texture cannot be rebuilt";
+    return ok;
+}
+
+bool FramePictures::rebuildRows(uint8_t* rgba, size_t stride)
 {
     const uint32_t type = type_;
     const uint32_t bands = height_ < minimumRows_ ? 1 : std::min<uint32_t>(threads_, (height_ + 7) / 8);
-    if (bands <= 1)
-        return textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, 0, height_, rgba, stride);
-    // Bands of whole 8-row tiles; this thread takes the last one.
-    const uint32_t tiles = (height_ + 7) / 8;
-    auto rows = [&](uint32_t band) { return std::min(height_, tiles * band / bands * 8); };
+    auto band = [&, tiles = (height_ + 7) / 8](uint32_t b) {
+        auto rows = [&](uint32_t at) { return std::min(height_, tiles * at / bands * 8); };
+        return textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, rows(b), rows(b + 1), rgba,
+                                 stride);
+    };
+    // Bands on the pool, this thread taking the last one. An exception in a
+    // band fails the band; the handles wait for their tasks however this
+    // ends.
     std::vector<char> ok(bands, 0);
     std::vector<std::unique_ptr<TaskHandle>> handles;
     for (uint32_t b = 0; b + 1 < bands; ++b) {
-        auto work = [&, b] {
-            ok[b] = textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, rows(b), rows(b + 1),
-                                      rgba, stride);
+        auto work = [&ok, &band, b] {
+            try {
+                ok[b] = band(b);
+            } catch (...) {
+            }
         };
         handles.push_back(std::make_unique<TaskHandle>());
         if (!handles.back()->start(1, 0, work))
             work();
     }
-    ok[bands - 1] = textureToRgbaRows(type, texture_.data(), texture_.size(), width_, height_, rows(bands - 1), height_,
-                                      rgba, stride);
+    ok[bands - 1] = band(bands - 1);
     for (auto& handle : handles)
         handle->wait(true);
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+}
+
+// ----------------------------------------------------------- PicturePipeline
+
+PicturePipeline::PicturePipeline(uint32_t width, uint32_t height, unsigned threads, PictureSink& sink)
+    : sink_(sink), threads_(std::max(1u, threads)), slots_{{width, height}, {width, height}}
+{
+    for (FramePictures& slot : slots_)
+        slot.setThreads(threads_);
+}
+
+PicturePipeline::~PicturePipeline() { complete(false); }
+
+void PicturePipeline::refuse(uint64_t number, int64_t stamp, const std::string& why, void* handle)
+{
+    ++refusals_;
+    sink_.refused(number, stamp, why, handle);
+}
+
+void PicturePipeline::complete(bool keep)
+{
+    if (!handle_)
+        return;
+    task_.wait(true);
+    void* handle = std::exchange(handle_, nullptr);
+    if (!keep)
+        sink_.release(handle);
+    else if (ok_)
+        sink_.show(handle);
+    else
+        refuse(number_, stamp_, why_, handle);
+}
+
+void PicturePipeline::push(const uint8_t* frame, size_t size, int64_t stamp)
+{
+    ++frames_;
+    FramePictures& slot = slots_[next_];
+    std::string why;
+    // This frame's texture, while the previous one's picture is built.
+    const bool unpacked = slot.unpack(frame, size, nullptr, &why);
+    complete(true);
+    if (!unpacked) {
+        refuse(frames_, stamp, why, nullptr);
+        return;
+    }
+    const PictureSink::Target target = sink_.picture(slot.type(), stamp);
+    if (!target.handle)
+        return;
+    handle_ = target.handle;
+    number_ = frames_;
+    stamp_ = stamp;
+    ok_ = false;
+    auto build = [this, &slot, target] { ok_ = slot.rebuild(target.rgba, target.stride, &why_); };
+    bool queued = false;
+    if (threads_ > 1) {
+        try {
+            queued = task_.start(1, 0, build);
+        } catch (const std::exception&) {
+        }
+    }
+    if (queued) {
+        next_ ^= 1;
+        return;
+    }
+    build();
+    complete(true);
 }
 
 }  // namespace nox

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "core/threads.h"
@@ -223,6 +224,14 @@ TEST_F(Pool, WaitAndPollCodesAndABusyHandle)
     ASSERT_TRUE(h.start(3, 0, [&] { ++ran; }));  // once done, the handle takes a new task
     EXPECT_EQ(h.wait(true), 1);
     EXPECT_EQ(ran, 3);
+    // Work that throws, on a worker or run here: an ERROR line, and the handle is done all the same.
+    LogCapture capture;
+    for (const uint32_t queue : {1u, 3u}) {
+        ASSERT_TRUE(h.start(queue, 0, [] { throw std::runtime_error("no memory"); }));
+        h.wait(true);
+        EXPECT_TRUE(h.isDone());
+        EXPECT_THAT(LogCapture::take(), ElementsAre(StartsWith("  ERROR: A task"))) << queue;
+    }
 }
 
 TEST_F(Pool, StressTensOfThousandsOfTasksOnEightWorkers)

@@ -2,6 +2,7 @@
 // against the pictures `zemo3 decode` writes for the same movies.
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 
 #include "common/movies.h"
 #include "common/pictures.h"
+#include "common/refusals.h"
+#include "reader/pictures.h"
 
 namespace {
 
@@ -184,30 +187,43 @@ TEST_F(Zemo3Dec, SeekAndStepLandOnTheFrame)
     }
 }
 
-// Damaged frames are skipped with a warning each; the frames around them come out intact.
-TEST_F(Zemo3Dec, DamagedFramesAreSkippedAndReported)
+// In-process through a harness, the frames the picture pipeline refuses (the
+// table every player shares): each is dropped with a warning that carries
+// its number and the pipeline's reason, on one thread and on three, and the
+// frames around it come out.
+TEST_F(Zemo3Dec, RefusesAsThePipelineDoes)
 {
-    const std::string out = dir_->file("damaged.mov");
-    ASSERT_TRUE(testutil::remux(movie(2), out, [](int64_t i, AVPacket* p) {
-        testutil::damageThreeFrames(i, p);
-        if (i == 11)
-            p->data[0] ^= 0x55;  // an unknown tag, read as an old header
-        return true;
-    }));
-    const Played p = play(decoding(out));
-    EXPECT_TRUE(p.errors.empty());
-    EXPECT_EQ(p.warnings.size(), 4u);
-    EXPECT_EQ(p.damaged, 4u);
-    ASSERT_EQ(p.pictures.size(), size_t(kFrames - 4));
-    size_t next = 0;
-    for (int i = 0; i < kFrames; ++i) {
-        if (i == 2 || i == 5 || i == 6 || i == 11)
-            continue;
-        EXPECT_EQ(p.pictures[next].pts, gst_util_uint64_scale(i, GST_SECOND, 30));
-        EXPECT_TRUE(p.pictures[next++].rgba == decoded_[2][i]) << "frame " << i;
+    const Bytes good = nox::testing::frameOf(0, 112, 64, 5);
+    for (const auto& c : nox::testing::refusedFrames(kWidth, kHeight)) {
+        nox::FramePictures pictures(kWidth, kHeight);
+        std::string why;
+        EXPECT_FALSE(pictures.unpack(c.frame.data(), c.frame.size(), nullptr, &why)) << c.name;
+        for (const char* threads : {"1", "3"}) {
+            SCOPED_TRACE(std::string(c.name) + ", threads=" + threads);
+            GstHarness* h = gst_harness_new("zemo3dec");
+            gst_util_set_object_arg(G_OBJECT(h->element), "threads", threads);
+            GstBus* bus = gst_bus_new();
+            gst_element_set_bus(h->element, bus);
+            gst_harness_set_src_caps_str(h, "video/x-zemo3,framerate=30/1,width=99,height=61");  // kWidth x kHeight
+            for (const Bytes* frame : {&good, &c.frame, &good})
+                EXPECT_EQ(gst_harness_push(h, gst_buffer_new_memdup(frame->data(), frame->size())), GST_FLOW_OK);
+            EXPECT_TRUE(gst_harness_push_event(h, gst_event_new_eos()));
+            EXPECT_EQ(gst_harness_buffers_received(h), 2u);
+            guint64 damaged = 0;
+            g_object_get(h->element, "damaged", &damaged, nullptr);
+            EXPECT_EQ(damaged, 1u);
+            GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_WARNING);
+            ASSERT_TRUE(m);
+            gchar* debug = nullptr;
+            gst_message_parse_warning(m, nullptr, &debug);
+            EXPECT_NE(std::string(debug).find("frame 1: " + why), std::string::npos) << debug;
+            g_free(debug);
+            gst_message_unref(m);
+            gst_element_set_bus(h->element, nullptr);
+            gst_object_unref(bus);
+            gst_harness_teardown(h);
+        }
     }
-    for (const std::string& w : p.warnings)
-        EXPECT_NE(w.find("damaged Zemo 3 frame"), std::string::npos) << w;
 }
 
 // Other caps do not link; our caps without a usable size fail with a message that says so.

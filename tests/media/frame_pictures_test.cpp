@@ -1,5 +1,6 @@
 // Frames to pictures as verify, decode and inspect read them: the header in
-// words, and the refusals that come before any decoding.
+// words, and a frame whose tag does not fit its payload (the refusals that
+// every reader shares are tests/reader/pipeline's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -29,7 +30,7 @@ std::vector<uint8_t> highQualityFrame()
     return frame;
 }
 
-TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
+TEST(FramePictures, ReadHeadersAndRefuseAFrameOfAnotherTag)
 {
     const uint32_t w = 96, h = 64;
     const std::vector<uint8_t> frame = highQualityFrame();
@@ -41,28 +42,10 @@ TEST(FramePictures, ReadHeadersAndRefuseMalformedFrames)
     EXPECT_EQ(std::pair(header.type, frameTagText(header.tag)), std::pair(2u, std::string("YCG6")));
     EXPECT_EQ(rgba.size(), size_t(w) * h * 4);
     EXPECT_EQ(rgba[3], 255) << "no alpha stored: opaque";
-    auto changed = [&](auto change) {
-        auto f = frame;
-        change(f);
-        return f;
-    };
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        const char* reason;
-    } cases[] = {
-        {"three bytes", {1, 2, 3}, "too short"},
-        {"zero word", std::vector<uint8_t>(64, 0), "zero word"},
-        {"one byte more", changed([](auto& f) { f.push_back(0); }), "header announces"},
-        {"one byte less", changed([](auto& f) { f.pop_back(); }), "header announces"},
-        {"mask frame", changed([](auto& f) { std::memcpy(f.data(), "0KSM", 4); }), "no picture"},
-        {"wrong kind for its tag", changed([](auto& f) { std::memcpy(f.data(), "1TXD", 4); }), "malformed"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(pictures.decode(c.bytes.data(), c.bytes.size(), &rgba, nullptr, &why));
-        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
-    }
+    std::vector<uint8_t> dxt1 = frame;
+    std::memcpy(dxt1.data(), "1TXD", 4);
+    EXPECT_FALSE(pictures.decode(dxt1.data(), dxt1.size(), &rgba, nullptr, &why));
+    EXPECT_NE(why.find("malformed"), std::string::npos) << why;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "common/movies.h"
 #include "common/pictures.h"
+#include "reader/pictures.h"
 
 namespace {
 
@@ -161,9 +162,9 @@ std::vector<Bytes> Vlc::decoded_[4];
 // turns it into RGBA for the output). One thread decodes in place, more
 // overlap one frame's picture with the next frame's texture. A start time is
 // a seek: the first picture is the frame shown at that time. Damaged frames
-// are each dropped with a warning, the frames around them play unchanged
-// (core/frames_test.cpp goes through the reasons). The sound is VLC's own
-// PCM, sample for sample the movie's.
+// are each dropped with a warning that gives the picture pipeline's reason
+// (tests/reader/pipeline goes through them all); the frames around them play
+// unchanged. The sound is VLC's own PCM, sample for sample the movie's.
 TEST_F(Vlc, PlaysEveryTypeFromAnyTimeAsTheCommandDecodes)
 {
     const std::string damaged = dir_->file("damaged.mov");
@@ -190,6 +191,12 @@ TEST_F(Vlc, PlaysEveryTypeFromAnyTimeAsTheCommandDecodes)
         EXPECT_EQ(s.count("using video decoder module \"zemo3\""), 1u) << s.log;
         EXPECT_EQ(s.count(std::string(", ") + c.threads + " threads"), 1u) << s.log;
         EXPECT_EQ(s.count("zemo3 decoder warning: damaged Zemo 3 frame"), c.bad.size()) << s.log;
+        for (const int bad : c.bad) {  // with the picture pipeline's reason
+            const Bytes frame = testutil::readMovie(damaged).frames().at(size_t(bad));
+            std::string why;
+            EXPECT_FALSE(nox::FramePictures(kWidth, kHeight).unpack(frame.data(), frame.size(), nullptr, &why));
+            EXPECT_EQ(s.count(" skipped: " + why), 1u) << s.log;
+        }
         EXPECT_EQ(s.frames, framesFrom(c.first, c.bad)) << s.log;
         if (sound) {
             const testutil::Movie m = testutil::readMovie(movie(c.type));

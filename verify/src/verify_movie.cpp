@@ -15,8 +15,8 @@ namespace zemo3 {
 
 namespace {
 
-// The largest side zemo3 renders (picture sizes in cli.h).
-constexpr uint32_t kLargestSide = 16384;
+// The largest side zemo3 renders.
+constexpr uint32_t kLargestSide = nox::kMaxPictureSide;
 
 std::string frameRange(int64_t first, int64_t last)
 {
@@ -104,7 +104,7 @@ namespace {
 class MovieCheck {
 public:
     MovieCheck(const MovieInfo& info, Reference& ref, double minPsnr, VerifyReport* report)
-        : info_(info), ref_(ref), minPsnr_(minPsnr), r_(*report), pictures_(info.width, info.height, true)
+        : info_(info), ref_(ref), minPsnr_(minPsnr), r_(*report), pictures_(info.width, info.height)
     {
     }
 

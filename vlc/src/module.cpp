@@ -1,14 +1,16 @@
 // The VLC 3.0 decoder module "zemo3": VLC's MP4/MOV demuxer passes our
 // tracks through under their four-character code ZMQ3, with the picture size
 // of the sample description and no extradata; this module claims them and
-// decodes them with frames.h into RGBA for the format types that keep alpha
-// and into RV32 (the same bytes, opaque) for the others. Each frame names
-// its own format type, so the output format follows the frames.
+// hands them to the frame reader's picture pipeline (reader/pictures.h) with
+// VLC's pictures to fill: RGBA for the format types that keep alpha and RV32
+// (the same bytes, opaque) for the others. Each frame names its own format
+// type, so the output format follows the frames. With more than one thread a
+// picture is held back one frame while the next frame's texture is restored.
 //
 // Every frame is a key frame: frames VLC sends only to reach a seek's
-// target (pre-roll) are not decoded at all. A damaged frame is dropped with
-// a warning in VLC's log and the stream goes on. VLC's option zemo3-threads
-// sets the threads (0, the default: one per processor).
+// target (pre-roll) are not decoded at all. A frame the pipeline refuses is
+// dropped with a warning in VLC's log and the stream goes on. VLC's option
+// zemo3-threads sets the threads (0, the default: one per processor).
 //
 // Use: put libzemo3_plugin.so into VLC's plug-in folder (cmake --install), or
 // point VLC_PLUGIN_PATH at the folder that holds it.
@@ -25,7 +27,6 @@
 #include <vlc_codec.h>
 #include <vlc_plugin.h>
 
-#include "frames.h"
 #include "reader/pictures.h"
 
 namespace {
@@ -34,8 +35,8 @@ constexpr vlc_fourcc_t kZemo3 = VLC_FOURCC('Z', 'M', 'Q', '3');
 
 }  // namespace
 
-// VLC's handle on one decoder: the VLC side of the Output.
-struct decoder_sys_t final : zemo3vlc::Output {
+// VLC's handle on one decoder: the VLC side of the pipeline.
+struct decoder_sys_t final : nox::PictureSink {
     explicit decoder_sys_t(decoder_t* d) : dec(d) {}
 
     Target picture(uint32_t type, int64_t stamp) override
@@ -45,10 +46,10 @@ struct decoder_sys_t final : zemo3vlc::Output {
             setFormat(chroma);
             if (decoder_UpdateVideoFormat(dec)) {
                 // Once per format, not once per frame.
-                if (chroma != refused)
+                if (chroma != refusedFormat)
                     msg_Err(dec, "VLC has no output for %4.4s pictures of %ux%u",
                             reinterpret_cast<const char*>(&chroma), width, height);
-                refused = chroma;
+                refusedFormat = chroma;
                 return {};
             }
             chosen = chroma;
@@ -63,8 +64,10 @@ struct decoder_sys_t final : zemo3vlc::Output {
 
     void show(void* handle) override { decoder_QueueVideo(dec, static_cast<picture_t*>(handle)); }
     void release(void* handle) override { picture_Release(static_cast<picture_t*>(handle)); }
-    void damaged(uint64_t number, int64_t stamp, const std::string& why) override
+    void refused(uint64_t number, int64_t stamp, const std::string& why, void* handle) override
     {
+        if (handle)
+            release(handle);
         msg_Warn(dec, "damaged Zemo 3 frame %" PRIu64 " at %" PRId64 " us skipped: %s", number, stamp, why.c_str());
     }
 
@@ -89,9 +92,9 @@ struct decoder_sys_t final : zemo3vlc::Output {
 
     decoder_t* dec;
     uint32_t width = 0, height = 0;
-    vlc_fourcc_t chosen = 0;   // the output format VLC took last; 0 before the first picture
-    vlc_fourcc_t refused = 0;  // the one it refused last
-    std::unique_ptr<zemo3vlc::Decoder> decoder;
+    vlc_fourcc_t chosen = 0;         // the output format VLC took last; 0 before the first picture
+    vlc_fourcc_t refusedFormat = 0;  // the one it refused last
+    std::unique_ptr<nox::PicturePipeline> pipeline;
 };
 
 namespace {
@@ -103,12 +106,12 @@ int decodeBlock(decoder_t* dec, block_t* block)
     decoder_sys_t* sys = dec->p_sys;
     try {
         if (!block) {
-            sys->decoder->drain();
+            sys->pipeline->drain();
             return VLCDEC_SUCCESS;
         }
         if (!(block->i_flags & BLOCK_FLAG_PREROLL)) {
             const int64_t stamp = block->i_pts > VLC_TS_INVALID ? block->i_pts : block->i_dts;
-            sys->decoder->decode(block->p_buffer, block->i_buffer, stamp);
+            sys->pipeline->push(block->p_buffer, block->i_buffer, stamp);
         }
     } catch (const std::exception& e) {
         msg_Err(dec, "Zemo 3 frame not decoded: %s", e.what());
@@ -123,7 +126,7 @@ int decodeBlock(decoder_t* dec, block_t* block)
 void flush(decoder_t* dec)
 {
     try {
-        dec->p_sys->decoder->flush();
+        dec->p_sys->pipeline->flush();
     } catch (...) {
     }
 }
@@ -136,9 +139,9 @@ int openDecoder(vlc_object_t* object)
     const video_format_t& in = dec->fmt_in.video;
     const uint32_t width = in.i_visible_width ? in.i_visible_width : in.i_width;
     const uint32_t height = in.i_visible_height ? in.i_visible_height : in.i_height;
-    if (!zemo3vlc::Decoder::sizeAccepted(width, height)) {
-        msg_Err(dec, "Zemo 3 track of %ux%u: no picture size from 1x1 to %ux%u", width, height, zemo3vlc::kMaxSide,
-                zemo3vlc::kMaxSide);
+    if (!nox::pictureSizeAccepted(width, height)) {
+        msg_Err(dec, "Zemo 3 track of %ux%u: no picture size from 1x1 to %ux%u", width, height, nox::kMaxPictureSide,
+                nox::kMaxPictureSide);
         return VLC_EGENERIC;
     }
     int64_t threads = var_InheritInteger(dec, "zemo3-threads");
@@ -149,8 +152,8 @@ int openDecoder(vlc_object_t* object)
         sys = new decoder_sys_t(dec);
         sys->width = width;
         sys->height = height;
-        sys->decoder =
-            std::make_unique<zemo3vlc::Decoder>(width, height, unsigned(std::min<int64_t>(threads, 64)), *sys);
+        sys->pipeline =
+            std::make_unique<nox::PicturePipeline>(width, height, unsigned(std::min<int64_t>(threads, 64)), *sys);
     } catch (...) {
         delete sys;
         return VLC_ENOMEM;
@@ -175,8 +178,8 @@ void closeDecoder(vlc_object_t* object)
     decoder_t* dec = reinterpret_cast<decoder_t*>(object);
     decoder_sys_t* sys = dec->p_sys;
     if (sys)
-        msg_Dbg(dec, "Zemo 3: %" PRIu64 " frames, %" PRIu64 " damaged", sys->decoder->frames(),
-                sys->decoder->damaged());
+        msg_Dbg(dec, "Zemo 3: %" PRIu64 " frames, %" PRIu64 " damaged", sys->pipeline->frames(),
+                sys->pipeline->refusals());
     delete sys;
 }
 

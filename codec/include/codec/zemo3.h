@@ -40,6 +40,10 @@ constexpr uint32_t padTo16(uint32_t v) { return (v + 15u) & ~15u; }
 // A frame's length is a signed 32-bit number for the compressor and in
 // FFmpeg's packets: no frame, header included, is longer.
 constexpr uint32_t kMaxFrameBytes = 0x7FFFFFFF;
+// The largest picture side a movie may have: the largest texture side of the
+// GPUs that play Zemo 3 movies. Every reader and writer of movies takes it
+// from here.
+constexpr uint32_t kMaxPictureSide = 16384;
 
 // Texture bytes of a picture of the given size in the given format type
 // (types 0-5 pad both sides to 16 first). 0 for types above 7 and for sizes

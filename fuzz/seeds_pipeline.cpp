@@ -1,4 +1,4 @@
-// Seeds of the VLC module's target: frameStreamSeeds on one thread and on
+// Seeds of the picture pipeline's target: frameStreamSeeds on one thread and on
 // three, with a flush and a frame of a larger picture.
 #include "seeds.h"
 

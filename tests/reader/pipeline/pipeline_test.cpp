@@ -1,35 +1,25 @@
-// The VLC module's decoding core (vlc/src/frames.h) in-process, on frames of
-// every type made from encoded textures, against the frame reader's own
-// pictures (nox::FramePictures, one thread): the part of the module the
-// sanitizer legs reach, since cvlc cannot load an instrumented module.
+// The picture pipeline (reader/pictures.h) in-process, as the VLC module and
+// the GStreamer element drive it: frames of every type made from encoded
+// textures against the pictures of FramePictures on one thread, the picture
+// in flight settled by drain, flush and the pipeline's end, and the refusals
+// of the table every player shares (common/refusals.h).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
 
-#include "common/textures.h"
-#include "frames.h"
+#include "common/refusals.h"
 #include "reader/pictures.h"
 
 namespace {
 
 using nox::testing::Bytes;
+using nox::testing::frameOf;
 
 constexpr uint32_t kWidth = 67, kHeight = 261, kFrames = 6;  // tall enough to be rebuilt in bands
 
-// A frame of a picture padded to pw x ph: packed, or raw when `raw` or when
-// packing gains nothing.
-Bytes frameOf(uint32_t type, uint32_t pw, uint32_t ph, uint32_t seed, bool raw = false)
-{
-    const Bytes t = nox::testing::makeTexture(type, nox::testing::Content::Smooth, pw, ph, seed);
-    const Bytes packed = raw ? Bytes() : nox::testing::packTexture(type, t);
-    const bool useRaw = packed.empty() || packed.size() >= t.size();
-    return nox::testing::makeFrame(type, useRaw ? t : packed, useRaw ? 1 : 0);
-}
-
-// An Output over plain buffers with rows padded past the picture, as VLC's
+// A sink over plain buffers with rows padded past the picture, as players'
 // are: keeps the pictures shown (cropped) and counts the ones released.
-struct Pictures final : zemo3vlc::Output {
+struct Pictures final : nox::PictureSink {
     static constexpr size_t kStride = kWidth * 4 + 36;
 
     Target picture(uint32_t, int64_t) override
@@ -39,15 +29,17 @@ struct Pictures final : zemo3vlc::Output {
     }
     void show(void* handle) override
     {
-        const Bytes& p = *static_cast<Bytes*>(handle);
-        Bytes rows;
+        const uint8_t* p = static_cast<Bytes*>(handle)->data();
+        Bytes& rows = shown.emplace_back();
         for (size_t y = 0; y < kHeight; ++y)
-            rows.insert(rows.end(), p.begin() + ptrdiff_t(y * kStride),
-                        p.begin() + ptrdiff_t(y * kStride + kWidth * 4));
-        shown.push_back(rows);
+            rows.insert(rows.end(), p + y * kStride, p + y * kStride + kWidth * 4);
     }
     void release(void*) override { ++released; }
-    void damaged(uint64_t number, int64_t, const std::string& why) override { reports.push_back({number, why}); }
+    void refused(uint64_t number, int64_t, const std::string& why, void* handle) override
+    {
+        reports.push_back({number, why});
+        released += handle != nullptr;
+    }
 
     std::deque<Bytes> given;
     std::vector<Bytes> shown;
@@ -55,7 +47,7 @@ struct Pictures final : zemo3vlc::Output {
     std::vector<std::pair<uint64_t, std::string>> reports;
 };
 
-class Frames : public ::testing::Test {
+class Pipeline : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -73,31 +65,31 @@ protected:
 
     static std::vector<Bytes> frames_[4], decoded_[4];
 };
-std::vector<Bytes> Frames::frames_[4], Frames::decoded_[4];
+std::vector<Bytes> Pipeline::frames_[4], Pipeline::decoded_[4];
 
-// Feeds `frames` to a decoder on `threads` threads as `steps` say (d: decode
+// Feeds `frames` to a pipeline on `threads` threads as `steps` say (d: push
 // the next frame, D: drain, F: flush), then ends it; returns the number of
-// frames it counted damaged.
+// frames it refused.
 uint64_t play(Pictures& out, unsigned threads, const std::vector<Bytes>& frames, const char* steps)
 {
-    zemo3vlc::Decoder decoder(kWidth, kHeight, threads, out);
+    nox::PicturePipeline pipeline(kWidth, kHeight, threads, out);
     auto next = frames.begin();
     for (const char* s = steps; *s; ++s) {
         if (*s == 'd') {
-            decoder.decode(next->data(), next->size(), 0);
+            pipeline.push(next->data(), next->size(), 0);
             ++next;
         } else {
-            *s == 'D' ? decoder.drain() : decoder.flush();
+            *s == 'D' ? pipeline.drain() : pipeline.flush();
         }
     }
-    return decoder.damaged();
+    return pipeline.refusals();
 }
 
 // Every type, packed and raw, on one thread and in bands on three: the
 // reader's pictures, in order. With more than one thread a picture leaves one
-// frame late: draining hands it on, a flush (a seek) or the decoder's end
+// frame late: draining hands it on, a flush (a seek) or the pipeline's end
 // releases it unseen. With one thread nothing waits.
-TEST_F(Frames, MatchesTheReaderAndSettlesThePictureInFlight)
+TEST_F(Pipeline, MatchesTheReaderAndSettlesThePictureInFlight)
 {
     const struct {
         unsigned threads;
@@ -122,37 +114,22 @@ TEST_F(Frames, MatchesTheReaderAndSettlesThePictureInFlight)
     }
 }
 
-// Each damaged frame, and each frame of a picture of another texture size,
-// is reported with its number and why, and dropped; the frames around it
-// come out unchanged.
-TEST_F(Frames, DamagedAndForeignFramesAreReportedAndDropped)
+// Each refused frame is reported with its number and the reason
+// FramePictures gives, on one thread and on three, and dropped; the frames
+// around it come out unchanged.
+TEST_F(Pipeline, RefusesAsFramePicturesDoes)
 {
     const std::vector<Bytes>& f = frames_[0];
-    Bytes zero = f[0], longer = f[0], noPicture = f[0];
-    std::memset(zero.data(), 0, 4);
-    longer.push_back(0);
-    std::memcpy(noPicture.data(), &nox::kTagUVA0, 4);
-    const struct {
-        Bytes frame;
-        const char* says;
-    } cases[] = {
-        {Bytes(f[0].begin(), f[0].begin() + 3), "too short for a frame header"},
-        {zero, "starts with a zero word"},
-        {Bytes(f[0].begin(), f[0].begin() + ptrdiff_t(f[0].size() / 2)), "header announces"},
-        {longer, "header announces"},
-        {noPicture, "which has no picture"},
-        {frameOf(0, 96, 288, 1), "(a frame of a larger picture?)"},
-        {frameOf(0, 64, 256, 1), "packed payload is malformed"},
-        {frameOf(0, 96, 288, 1, true), "raw payload does not match"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : nox::testing::refusedFrames(kWidth, kHeight)) {
+        std::string why;
+        ASSERT_FALSE(nox::FramePictures(kWidth, kHeight).unpack(c.frame.data(), c.frame.size(), nullptr, &why));
+        EXPECT_NE(why.find(c.says), std::string::npos) << c.name << ": " << why;
         for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(c.says) + ", " + std::to_string(threads) + " threads");
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
             Pictures out;
             EXPECT_EQ(play(out, threads, {f[0], f[1], c.frame, f[2]}, "ddddD"), 1u);
             ASSERT_EQ(out.reports.size(), 1u);
-            EXPECT_EQ(out.reports[0].first, 3u);
-            EXPECT_NE(out.reports[0].second.find(c.says), std::string::npos) << out.reports[0].second;
+            EXPECT_EQ(out.reports[0], std::pair(uint64_t(3), why));
             EXPECT_TRUE(out.shown == std::vector<Bytes>(decoded_[0].begin(), decoded_[0].begin() + 3));
         }
     }

@@ -1,5 +1,5 @@
-// Fuzz target: the VLC module's decode entry (vlc/src/frames.h, the core that
-// its pf_decode and pf_flush call), in-process without VLC.
+// Fuzz target: the frame reader's picture pipeline (reader/pictures.h), as
+// the VLC module and the GStreamer element drive it.
 //
 // Input: the picture header of fuzz_input.h (its "type" picks the threads:
 // 0 one, 1 three), then buffers, each a 16-bit little-endian length and that
@@ -11,15 +11,15 @@
 #include <memory>
 #include <vector>
 
-#include "frames.h"
 #include "fuzz_input.h"
+#include "reader/pictures.h"
 
 namespace {
 
 constexpr uint8_t kFill = 0xA5;
 constexpr size_t kRowPadding = 20;
 
-struct Output final : zemo3vlc::Output {
+struct Output final : nox::PictureSink {
     struct Picture {
         std::vector<uint8_t> rgba;
         int64_t stamp;
@@ -49,10 +49,12 @@ struct Output final : zemo3vlc::Output {
         if (static_cast<Picture*>(handle)->returned++)
             std::abort();
     }
-    void damaged(uint64_t, int64_t, const std::string& why) override
+    void refused(uint64_t, int64_t, const std::string& why, void* handle) override
     {
         if (why.empty())
             std::abort();
+        if (handle)
+            release(handle);
     }
 
     uint32_t width, height;
@@ -71,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto p = nox::fuzz::picture(data, 2);
     Output out(p.width, p.height);
     {
-        zemo3vlc::Decoder decoder(p.width, p.height, p.type ? 3 : 1, out);
+        nox::PicturePipeline pipeline(p.width, p.height, p.type ? 3 : 1, out);
         int64_t stamp = 0;
         for (size_t at = kPictureBytes; at < size;) {
             size_t n = size - at;
@@ -80,15 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 at += 2;
             }
             if (n == 0) {
-                decoder.flush();
+                pipeline.flush();
                 continue;
             }
             // A copy the size of the buffer, so that the sanitizers see a read past its end.
             const std::vector<uint8_t> frame(data + at, data + at + n);
-            decoder.decode(frame.data(), frame.size(), stamp++);
+            pipeline.push(frame.data(), frame.size(), stamp++);
             at += n;
         }
-        decoder.drain();
+        pipeline.drain();
     }
     for (const auto& picture : out.given)
         if (picture->returned != 1)

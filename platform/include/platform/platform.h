@@ -126,6 +126,18 @@ bool sampleProcessorTimes(uint64_t* busy, uint64_t* total);
 // privileges on Linux, where the request is then left at the current level).
 bool setCurrentThreadPriority(int priority);
 
+// Runs the program argv[0] (looked up on PATH) with the arguments after it,
+// it and every process it starts kept together, daemons that leave its
+// process tree included: when the program ends, what it left running is
+// killed; when the caller dies, however it dies (SIGKILL included), the
+// program is asked to end (SIGTERM; on Windows it is killed at once), given
+// graceSeconds, and then everything is killed. atEnd runs once all are down,
+// where the system lets it (not after the caller's death on Windows). The
+// program's exit code (128 + the signal that ended it), or -1 with the reason
+// when it did not start.
+int runContained(const std::vector<std::string>& argv, double graceSeconds, void (*atEnd)(void*), void* atEndArgument,
+                 std::string* error);
+
 // A lock with its condition variable: a critical section and a condition
 // variable on Windows, a mutex and a condition variable elsewhere. Usable
 // with std::lock_guard. Wake-ups may come without wakeAll.

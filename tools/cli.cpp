@@ -313,8 +313,9 @@ bool PartialOutput::writable(std::string* reason) const
 
 bool PartialOutput::commit(std::string* error)
 {
-    if (!platform::replaceFile(partial_, path_)) {
-        *error = "cannot move the finished file to '" + path_ + "'";
+    std::string reason;
+    if (!platform::replaceFile(partial_, path_, &reason)) {
+        *error = "cannot move the finished file to '" + path_ + "': " + reason;
         return false;
     }
     committed_ = true;

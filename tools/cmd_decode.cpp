@@ -423,8 +423,8 @@ int cmdDecode(const std::vector<std::string>& in)
         return abandon(run, output, target, EXIT_REJECTED, "'" + run.movie() + "' has no frames");
     if (!output.finish(&error))
         return abandon(run, output, target, EXIT_USAGE, error);
-    if (!target.sequence && !platform::replaceFile(target.writePath, target.out))
-        return abandon(run, output, target, EXIT_USAGE, "cannot write '" + target.out + "': " + std::strerror(errno));
+    if (!target.sequence && !platform::replaceFile(target.writePath, target.out, &error))
+        return abandon(run, output, target, EXIT_USAGE, "cannot write '" + target.out + "': " + error);
     std::printf("%s: %llu frames of %ux%u (%s in %s)%s\n", target.out.c_str(), (unsigned long long)frames, info.width,
                 info.height, output.codecName().c_str(), output.containerName(),
                 soundIn ? (", sound " + info.audioCodec + " copied").c_str() : "");

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
+#include "core/rational.h"
 #include "emulated_host/render.h"
 #include "media/sources.h"
 #include "platform/platform.h"
@@ -106,18 +107,7 @@ std::unique_ptr<Source> openSource(const Request& r, std::string* error)
 {
     if (!r.input.empty())
         return openMedia(r.input, r.width, r.height, r.fpsNum, r.fpsDen, r.withSound, error);
-    Composition c;
-    if (r.width)
-        c.width = r.width, c.height = r.height;
-    // The host carries the rate as 16.16 fixed point: a rate too small for
-    // it leaves the demo's own.
-    if (r.fpsNum && std::lround(double(r.fpsNum) / r.fpsDen * 65536.0) != 0)
-        c.fpsNum = r.fpsNum, c.fpsDen = r.fpsDen;
-    const double seconds = r.duration > 0 ? r.duration : 5.0;
-    c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
-    if (!r.withSound)
-        c.sampleRate = 0, c.channels = 0;
-    return openDemo(c);
+    return openDemo(demoComposition(r.width, r.height, r.fpsNum, r.fpsDen, r.duration, r.withSound));
 }
 
 // The source's pictures and sound for the module, with a progress line that
@@ -176,7 +166,7 @@ emulated_host::RenderJob renderJob(const Request& r, const Composition& comp, co
     job.formatType = uint32_t(r.compression);
     job.dialog = r.dialog;
     if (r.duration > 0)
-        job.frameLimit = uint64_t(std::llround(r.duration * comp.fpsNum / comp.fpsDen));
+        job.frameLimit = nox::framesInSeconds(r.duration, comp.fpsNum, comp.fpsDen);
     job.firstFrame = r.start;
     if (r.end != UINT64_MAX)
         job.frameLimit = std::min(job.frameLimit, r.end + 1);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "codec/zemo3.h"
+#include "core/rational.h"
 #include "media/movie.h"
 #include "platform/platform.h"
 #include "reader/frame_decoder.h"
@@ -71,7 +72,7 @@ struct StreamFacts {
     // The first sample of frame n's sound.
     int64_t firstSampleOf(uint64_t frame) const
     {
-        return int64_t(frame * uint64_t(sampleRate) * uint64_t(rateDen) / uint64_t(rateNum));
+        return int64_t(nox::firstSampleOfFrame(frame, sampleRate, rateNum, rateDen));
     }
 };
 

@@ -154,7 +154,7 @@ A_Err openWriter(ExportOptions& record, const OutputFormat& f, const std::string
         return A_Err_GENERIC;
     auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
     codec->setFormatType(record.formatType);
-    const auto [rateNum, rateDen] = nox::doubleToRational(f.fps, 5000);
+    const auto [rateNum, rateDen] = nox::movieRateOfFixed(f.fps);
     nox::VideoStreamDescription stream(uint32_t(f.width), uint32_t(f.height), rateNum, rateDen, codec.get());
     nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
     std::unique_ptr<nox::VideoFormatWriter> writer;

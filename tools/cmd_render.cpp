@@ -215,29 +215,23 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 // The module's warnings and errors (it logs why it refuses what it refuses),
 // printed as they stand but for the partial name, which is shown as the
-// output's own. Returns the reason of the first failed write, "" when none
-// failed: the system's words, such as "No space left on device".
-std::string printModuleLines(const std::vector<std::string>& lines, const PartialOutput& output,
-                             const std::string& name)
+// output's own.
+void printModuleLines(const std::vector<std::string>& lines, const PartialOutput& output, const std::string& name)
 {
-    std::string writeFailure;
     for (const std::string& line : lines) {
         if (line.rfind("WARNING:", 0) != 0 && line.rfind("  ERROR:", 0) != 0)
             continue;
         const std::string shown = replaced(line, output.partial(), name);
         std::fprintf(stderr, "zemo3: render: module: %s\n", shown.c_str() + shown.find_first_not_of(' '));
-        const size_t failed = shown.find("\" failed: ");
-        if (writeFailure.empty() && shown.find("writing \"") != std::string::npos && failed != std::string::npos)
-            writeFailure = shown.substr(failed + 10);
     }
-    return writeFailure;
 }
 
 // The outcome of a render that began: the first failure, or the summary.
 int report(CommandRun& run, const Request& r, const Composition& comp, const Source& source,
-           const emulated_host::RenderResult& result, double seconds, std::string writeFailure)
+           const emulated_host::RenderResult& result, double seconds)
 {
-    if (!writeFailure.empty() && result.failed != emulated_host::RenderStep::Done) {
+    if (std::string writeFailure = result.writeFailure;
+        !writeFailure.empty() && result.failed != emulated_host::RenderStep::Done) {
         writeFailure[0] = char(std::tolower(uint8_t(writeFailure[0])));
         return run.fail(EXIT_REJECTED, writeFailure + " while writing '" + r.output +
                                            "' (the module stopped at frame " + std::to_string(result.frames) + ")");
@@ -299,7 +293,7 @@ int cmdRender(const std::vector<std::string>& in)
     SourceFeed feed(*source, expectedFrames(comp, job));
     const emulated_host::RenderResult result = session.render(job, feed);
     session.close();
-    const std::string writeFailure = printModuleLines(session.host().moduleLog(), output, request.output);
+    printModuleLines(session.host().moduleLog(), output, request.output);
     if (!begun(result))
         return run.fail(EXIT_REJECTED, refusal(result));
     for (const std::string& e : session.errors())
@@ -307,7 +301,7 @@ int cmdRender(const std::vector<std::string>& in)
     if (result.failed == emulated_host::RenderStep::Done && result.frames > 0 && source->error().empty() &&
         !output.commit(&error))
         return run.fail(EXIT_USAGE, error);
-    const int code = report(run, request, comp, *source, result, feed.seconds(), writeFailure);
+    const int code = report(run, request, comp, *source, result, feed.seconds());
     if (code == EXIT_OK)
         feed.finish();
     return code == EXIT_OK && !session.errors().empty() ? EXIT_REJECTED : code;

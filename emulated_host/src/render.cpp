@@ -70,6 +70,7 @@ RenderResult ModuleSession::render(const RenderJob& job, RenderFeed& feed)
     addFrames(job, feed, out, &result);
     const A_Err ended = host_.endAdding(out);
     result.seconds = (platform::monotonicMilliseconds() - wall) / 1000.0;
+    result.writeFailure = host_.takeWriteFailure();
     result.cpuSeconds = platform::processCpuSeconds() - cpu;
     if (ended != A_Err_NONE && result.failed == RenderStep::Done) {
         result.failed = RenderStep::EndAdding;

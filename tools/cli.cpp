@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "codec/picture_area.h"
 #include "codec/zemo3.h"
 #include "platform/platform.h"
 #include "progress.h"
@@ -149,13 +150,8 @@ std::string pictureSizeLimit(uint64_t width, uint64_t height)
         if (value > kMaxPictureSide)
             return size + ": the " + side + " " + std::to_string(value) + " is past " +
                    std::to_string(kMaxPictureSide) + ", the largest texture side of the GPUs that play the movie";
-    // FFmpeg refuses any picture whose area with a margin of 128 on each side
-    // reaches INT_MAX / 8 (libavutil's image size check).
-    const uint64_t area = (width + 128) * (height + 128), limit = uint64_t(INT32_MAX) / 8;
-    if (area >= limit)
-        return size + ": the area (width + 128) x (height + 128) = " + std::to_string(area) + " is past " +
-               std::to_string(limit - 1) + ", FFmpeg's limit for one picture (at this width the height can be " +
-               std::to_string((limit - 1) / (width + 128) - 128) + " at most)";
+    if (const std::string area = nox::pictureAreaLimit(width, height); !area.empty())
+        return size + ": " + area;
     return "";
 }
 
@@ -292,56 +288,15 @@ int CommandRun::fail(int code, const std::string& message)
     return zemo3::fail(code, name_ + ": " + message);
 }
 
-PartialOutput::PartialOutput(std::string path) : path_(std::move(path)), partial_(platform::partialName(path_)) {}
-
-PartialOutput::~PartialOutput()
-{
-    if (!committed_)
-        platform::removeFile(partial_);
-}
-
-bool PartialOutput::writable(std::string* reason) const
-{
-    if (platform::isDirectory(path_)) {
-        *reason = "it is a folder";
-        return false;
-    }
-    const bool ok = platform::canAppend(partial_, reason);
-    platform::removeFile(partial_);
-    return ok;
-}
-
-bool PartialOutput::commit(std::string* error)
-{
-    std::string reason;
-    if (!platform::replaceFile(partial_, path_, &reason)) {
-        *error = "cannot move the finished file to '" + path_ + "': " + reason;
-        return false;
-    }
-    committed_ = true;
-    return true;
-}
-
 int writeJoined(CommandRun& run, const std::vector<MoviePart>& parts, const std::string& output)
 {
-    std::string error;
-    for (const MoviePart& part : parts) {
-        if (!platform::fileSize(part.path, &error) || platform::isDirectory(part.path))
-            return run.fail(EXIT_USAGE, "cannot open '" + part.path + "': " + (error.empty() ? "a folder" : error));
-        if (platform::sameFile(part.path, output))
-            return run.fail(EXIT_USAGE, "the output '" + output + "' is one of the movies being joined");
-    }
-    PartialOutput file(output);
-    if (!file.writable(&error))
-        return run.fail(EXIT_USAGE, "cannot write '" + output + "': " + error);
     ProgressLine line(run.name().c_str(), ProgressLine::PERCENT_LINES);
     JoinResult result;
-    const bool joined = joinMovies(parts, file.partial(), &result, &error,
-                                   [&](uint64_t done, uint64_t total) { line.draw(done, total, done == total); });
-    if (!joined)
-        return run.fail(EXIT_REJECTED, error);
-    if (!file.commit(&error))
-        return run.fail(EXIT_USAGE, error);
+    std::string error;
+    bool partsOrOutput = false;
+    if (!joinIntoFile(parts, output, &result, &error, &partsOrOutput,
+                      [&](uint64_t done, uint64_t total) { line.draw(done, total, done == total); }))
+        return run.fail(partsOrOutput ? EXIT_USAGE : EXIT_REJECTED, error);
     line.finish();
     std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)result.frames,
                 result.width, result.height, double(result.rateNum) / result.rateDen,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/zemo3.h"
 #include "media/movie.h"
 #include "verify/verify_movie.h"
 
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Pictures of millions of pixels only cost time here; sides beyond what
     // verify accepts are rejected before anything is allocated.
     const zemo3::MovieInfo& info = movie.info();
-    if (uint64_t(info.width) * info.height > (1u << 20) && info.width <= 16384 && info.height <= 16384)
+    if (uint64_t(info.width) * info.height > (1u << 20) && info.width <= nox::kMaxPictureSide &&
+        info.height <= nox::kMaxPictureSide)
         return 0;
     zemo3::Reference ref;
     zemo3::verifyMovie(movie, ref, -1);

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "codec/picture_area.h"
 #include "codec/zemo3.h"
 #include "platform/platform.h"
 #include "progress.h"
@@ -86,34 +88,57 @@ int parseCompression(const std::string& text)
     return -1;
 }
 
+namespace {
+
+// Digits only, at most `max`; false for anything else (a sign, a space, an
+// exponent, nothing at all).
+bool wholeNumber(std::string_view text, int64_t max, int64_t* value)
+{
+    if (text.empty())
+        return false;
+    int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || v > (max - (c - '0')) / 10)
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
 bool parseRate(const std::string& text, int32_t* num, int32_t* den)
 {
-    double value = 0;
-    try {
-        size_t used = 0;
-        const size_t slash = text.find('/');
-        if (slash != std::string::npos) {
-            const double a = std::stod(text.substr(0, slash), &used);
-            const double b = std::stod(text.substr(slash + 1));
-            if (!(b > 0))
-                return false;
-            value = a / b;
-            *num = int32_t(a);
-            *den = int32_t(b);
-        } else {
-            value = std::stod(text, &used);
-            if (used != text.size())
-                return false;
-            // Decimal rates are a fraction over 1000, so 29.97 stays exact.
-            *num = int32_t(std::lround(value * 1000));
-            *den = 1000;
-            if (*num % 1000 == 0)
-                *num /= 1000, *den = 1;
-        }
-    } catch (...) {
+    int64_t n = 0, d = 1;
+    const size_t slash = text.find('/'), point = text.find('.');
+    if (slash != std::string::npos) {
+        // A fraction of whole numbers: 30000/1001.
+        if (!wholeNumber(std::string_view(text).substr(0, slash), INT32_MAX, &n) ||
+            !wholeNumber(std::string_view(text).substr(slash + 1), INT32_MAX, &d))
+            return false;
+    } else if (point != std::string::npos) {
+        // A decimal, as a fraction over 1000 so that 29.97 stays exact;
+        // digits past the thousandth round.
+        int64_t whole = 0;
+        const std::string_view digits = std::string_view(text).substr(point + 1);
+        if (!wholeNumber(std::string_view(text).substr(0, point), 999999, &whole) || digits.empty() ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        int64_t thousandths = 0;
+        for (size_t i = 0; i < 4; ++i)
+            thousandths = thousandths * 10 + (i < digits.size() ? digits[i] - '0' : 0);
+        n = whole * 1000 + (thousandths + 5) / 10, d = 1000;
+        if (n % 1000 == 0)
+            n /= 1000, d = 1;
+    } else if (!wholeNumber(text, INT32_MAX, &n)) {
         return false;
     }
-    return value > 0 && value < 1000 && *num > 0 && *den > 0;
+    // Above 0 and below 1000 frames per second.
+    if (n <= 0 || d <= 0 || n >= 1000 * d)
+        return false;
+    *num = int32_t(n), *den = int32_t(d);
+    return true;
 }
 
 const char* const kRateRule = "a rate above 0 and below 1000 frames per second, such as 25, 29.97 or 30000/1001";
@@ -125,13 +150,8 @@ std::string pictureSizeLimit(uint64_t width, uint64_t height)
         if (value > kMaxPictureSide)
             return size + ": the " + side + " " + std::to_string(value) + " is past " +
                    std::to_string(kMaxPictureSide) + ", the largest texture side of the GPUs that play the movie";
-    // FFmpeg refuses any picture whose area with a margin of 128 on each side
-    // reaches INT_MAX / 8 (libavutil's image size check).
-    const uint64_t area = (width + 128) * (height + 128), limit = uint64_t(INT32_MAX) / 8;
-    if (area >= limit)
-        return size + ": the area (width + 128) x (height + 128) = " + std::to_string(area) + " is past " +
-               std::to_string(limit - 1) + ", FFmpeg's limit for one picture (at this width the height can be " +
-               std::to_string((limit - 1) / (width + 128) - 128) + " at most)";
+    if (const std::string area = nox::pictureAreaLimit(width, height); !area.empty())
+        return size + ": " + area;
     return "";
 }
 
@@ -268,55 +288,15 @@ int CommandRun::fail(int code, const std::string& message)
     return zemo3::fail(code, name_ + ": " + message);
 }
 
-PartialOutput::PartialOutput(std::string path) : path_(std::move(path)), partial_(platform::partialName(path_)) {}
-
-PartialOutput::~PartialOutput()
-{
-    if (!committed_)
-        platform::removeFile(partial_);
-}
-
-bool PartialOutput::writable(std::string* reason) const
-{
-    if (platform::isDirectory(path_)) {
-        *reason = "it is a folder";
-        return false;
-    }
-    const bool ok = platform::canAppend(partial_, reason);
-    platform::removeFile(partial_);
-    return ok;
-}
-
-bool PartialOutput::commit(std::string* error)
-{
-    if (!platform::replaceFile(partial_, path_)) {
-        *error = "cannot move the finished file to '" + path_ + "'";
-        return false;
-    }
-    committed_ = true;
-    return true;
-}
-
 int writeJoined(CommandRun& run, const std::vector<MoviePart>& parts, const std::string& output)
 {
-    std::string error;
-    for (const MoviePart& part : parts) {
-        if (!platform::fileSize(part.path, &error) || platform::isDirectory(part.path))
-            return run.fail(EXIT_USAGE, "cannot open '" + part.path + "': " + (error.empty() ? "a folder" : error));
-        if (platform::sameFile(part.path, output))
-            return run.fail(EXIT_USAGE, "the output '" + output + "' is one of the movies being joined");
-    }
-    PartialOutput file(output);
-    if (!file.writable(&error))
-        return run.fail(EXIT_USAGE, "cannot write '" + output + "': " + error);
     ProgressLine line(run.name().c_str(), ProgressLine::PERCENT_LINES);
     JoinResult result;
-    const bool joined = joinMovies(parts, file.partial(), &result, &error,
-                                   [&](uint64_t done, uint64_t total) { line.draw(done, total, done == total); });
-    if (!joined)
-        return run.fail(EXIT_REJECTED, error);
-    if (!file.commit(&error))
-        return run.fail(EXIT_USAGE, error);
+    std::string error;
+    bool partsOrOutput = false;
+    if (!joinIntoFile(parts, output, &result, &error, &partsOrOutput,
+                      [&](uint64_t done, uint64_t total) { line.draw(done, total, done == total); }))
+        return run.fail(partsOrOutput ? EXIT_USAGE : EXIT_REJECTED, error);
     line.finish();
     std::printf("%s: %llu frames of %ux%u at %.3f fps, %s, %s\n", output.c_str(), (unsigned long long)result.frames,
                 result.width, result.height, double(result.rateNum) / result.rateDen,

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "media/join.h"
 #include "media/movie.h"
+#include "media/partial_output.h"
 #include "media/reference.h"
 
 namespace zemo3 {
@@ -79,29 +80,6 @@ bool parseReference(const Args& args, ReferenceRequest* request, bool* wanted, s
     "The movie is written beside OUT.mov under a partial name and takes its name\n" \
     "only when complete. With standard output not a terminal, progress is also\n"   \
     "printed there as \"Progress: NN%\" lines.\n"
-
-// A command's output file, written under its partial name (see
-// platform::partialName) and moved to its final name by commit(). Until
-// then, and when the command ends without committing, the final name is
-// untouched; the partial file goes with this object.
-class PartialOutput {
-public:
-    explicit PartialOutput(std::string path);
-    ~PartialOutput();
-    PartialOutput(const PartialOutput&) = delete;
-    PartialOutput& operator=(const PartialOutput&) = delete;
-
-    // Where the command writes.
-    const std::string& partial() const { return partial_; }
-    // Whether the folder takes the file, with the system's reason when not.
-    bool writable(std::string* reason) const;
-    // Moves the written file to its final name, replacing what was there.
-    bool commit(std::string* error);
-
-private:
-    std::string path_, partial_;
-    bool committed_ = false;
-};
 
 // What a command needs of its movie beyond being one.
 enum class MovieNeed {

@@ -10,12 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 #include "cli.h"
 #include "commands.h"
@@ -23,7 +19,10 @@
 #include "platform/platform.h"
 #include "play.h"
 #include "player/gpu.h"
+#include "player/read_ahead.h"
 #include "player/schedule.h"
+#include "player/sound_clock.h"
+#include "player/window.h"
 
 namespace zemo3 {
 
@@ -52,216 +51,6 @@ const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 the movie is no Zemo 3 movie or the GL cannot draw it,\n"
     "2 bad arguments or an unreadable movie.\n";
-
-// A frame restored by the reading thread, with its own copy of the planes.
-struct Restored {
-    uint64_t generation = 0;  // of the seek it belongs to
-    int result = ZEMO3_OK;
-    Zemo3Frame frame{};
-    std::vector<uint8_t> bytes;
-    double decodeMs = 0;
-};
-
-// Reads frames ahead of the display on its own thread, a few at most.
-class Reader {
-public:
-    explicit Reader(Zemo3Movie* movie) : movie_(movie), thread_([this] { run(); }) {}
-    ~Reader()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-
-    // From frame `index` on; frames of earlier requests are thrown away.
-    void seek(int64_t index)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.clear();
-        seekTo_ = index;
-        ++generation_;
-        end_ = false;
-        changed_.notify_all();
-    }
-    // The next frame, or false when none is ready (at the end: *end set).
-    bool take(Restored* out, bool* end)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        *end = false;
-        while (!queue_.empty() && queue_.front().generation != generation_)
-            queue_.pop_front();
-        if (queue_.empty()) {
-            *end = end_;
-            return false;
-        }
-        *out = std::move(queue_.front());
-        queue_.pop_front();
-        changed_.notify_all();
-        return true;
-    }
-    // The time of the frame after the next, when one is ready.
-    bool peekSeconds(double* seconds)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.empty() || queue_.front().generation != generation_ || queue_.front().result != ZEMO3_OK)
-            return false;
-        *seconds = queue_.front().frame.seconds;
-        return true;
-    }
-
-private:
-    static constexpr size_t kAhead = 4;
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return quit_ || seekTo_ >= 0 || (!end_ && queue_.size() < kAhead); });
-            if (quit_)
-                return;
-            const int64_t seekTo = seekTo_;
-            const uint64_t generation = generation_;
-            seekTo_ = -1;
-            lock.unlock();
-            Restored r;
-            r.generation = generation;
-            const auto start = Clock::now();
-            r.result = seekTo >= 0 ? zemo3_read_frame(movie_, seekTo, &r.frame) : zemo3_next_frame(movie_, &r.frame);
-            r.decodeMs = msSince(start);
-            if (r.result == ZEMO3_OK) {
-                // The planes into memory of the frame's own.
-                size_t total = 0;
-                for (uint32_t i = 0; i < r.frame.planeCount; ++i)
-                    total += r.frame.planes[i].size;
-                r.bytes.resize(total);
-                size_t at = 0;
-                for (uint32_t i = 0; i < r.frame.planeCount; ++i) {
-                    std::memcpy(r.bytes.data() + at, r.frame.planes[i].data, r.frame.planes[i].size);
-                    r.frame.planes[i].data = r.bytes.data() + at;
-                    at += r.frame.planes[i].size;
-                }
-            }
-            lock.lock();
-            if (generation != generation_)
-                continue;
-            if (r.result == ZEMO3_END || r.result == ZEMO3_FAILED)
-                end_ = true;
-            if (r.result != ZEMO3_END)
-                queue_.push_back(std::move(r));
-        }
-    }
-
-    Zemo3Movie* movie_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Restored> queue_;
-    int64_t seekTo_ = 0;
-    uint64_t generation_ = 0;
-    bool end_ = false, quit_ = false;
-    std::thread thread_;
-};
-
-// The sound through SDL2's queue, and the clock of the pictures: the sound's
-// position when there is sound, the wall clock otherwise.
-class Sound {
-public:
-    Sound(Zemo3Movie* movie, const Zemo3Info& info) : movie_(movie), info_(info)
-    {
-        if (info.channels <= 0 || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            return;
-        SDL_AudioSpec want{};
-        want.freq = info.sampleRate;
-        want.channels = uint8_t(info.channels);
-        want.samples = 1024;
-        switch (info.bytesPerSample) {
-        case 1:
-            want.format = AUDIO_U8;
-            break;
-        case 2:
-            want.format = AUDIO_S16LSB;
-            break;
-        case 4:
-            want.format = info.isFloat ? AUDIO_F32LSB : AUDIO_S32LSB;
-            break;
-        default:
-            return;  // 24-bit samples: SDL2 has no such format
-        }
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        frameBytes_ = size_t(info.channels) * size_t(info.bytesPerSample);
-    }
-    ~Sound()
-    {
-        if (device_)
-            SDL_CloseAudioDevice(device_);
-    }
-    // Starts (again) at `seconds`, paused or not.
-    void restart(double seconds, bool paused)
-    {
-        start_ = seconds;
-        next_ = int64_t(std::llround(seconds * info_.sampleRate));
-        queued_ = 0;
-        wallStart_ = Clock::now();
-        pausedAt_ = paused ? seconds : -1;
-        if (device_) {
-            SDL_ClearQueuedAudio(device_);
-            fill();
-            SDL_PauseAudioDevice(device_, paused ? 1 : 0);
-        }
-    }
-    void pause(bool paused)
-    {
-        const double now = seconds();
-        if (paused == (pausedAt_ >= 0))
-            return;
-        if (paused) {
-            pausedAt_ = now;
-            if (device_)
-                SDL_PauseAudioDevice(device_, 1);
-        } else {
-            restart(now, false);
-        }
-    }
-    // Keeps about a quarter of a second queued.
-    void fill()
-    {
-        if (!device_ || pausedAt_ >= 0)
-            return;
-        const int64_t want = info_.sampleRate / 4;
-        const int64_t queuedFrames = int64_t(SDL_GetQueuedAudioSize(device_) / frameBytes_);
-        if (queuedFrames >= want)
-            return;
-        buffer_.resize(size_t(want - queuedFrames) * frameBytes_);
-        const int64_t got = zemo3_read_sound(movie_, next_, want - queuedFrames, buffer_.data());
-        if (got > 0) {
-            SDL_QueueAudio(device_, buffer_.data(), uint32_t(size_t(got) * frameBytes_));
-            next_ += got;
-            queued_ += got;
-        }
-    }
-    double seconds() const
-    {
-        if (pausedAt_ >= 0)
-            return pausedAt_;
-        if (device_) {
-            const int64_t waiting = int64_t(SDL_GetQueuedAudioSize(device_) / frameBytes_);
-            return start_ + double(queued_ - waiting) / info_.sampleRate;
-        }
-        return start_ + std::chrono::duration<double>(Clock::now() - wallStart_).count();
-    }
-
-private:
-    Zemo3Movie* movie_;
-    Zemo3Info info_;
-    SDL_AudioDeviceID device_ = 0;
-    size_t frameBytes_ = 1;
-    std::vector<uint8_t> buffer_;
-    double start_ = 0, pausedAt_ = -1;
-    int64_t next_ = 0, queued_ = 0;
-    Clock::time_point wallStart_ = Clock::now();
-};
 
 struct Options {
     std::string movie;
@@ -342,51 +131,8 @@ int playOffscreen(const Options& o)
 // The window's back buffer as a PNG: what the window shows after the swap.
 bool saveWindow(const std::string& path, int w, int h, std::string* error)
 {
-    std::vector<uint8_t> rgb(size_t(w) * size_t(h) * 3), top(rgb.size());
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-    const size_t row = size_t(w) * 3;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(&top[size_t(y) * row], &rgb[size_t(h - 1 - y) * row], row);
-    return writePng(path, top.data(), uint32_t(w), uint32_t(h), false, error);
+    return writePng(path, gpu::readBackBuffer(w, h).data(), uint32_t(w), uint32_t(h), false, error);
 }
-
-// A window with an OpenGL 3.3 core context, the picture fitted into 1280x720
-// at most; for use once SDL's video is started.
-class Window {
-public:
-    ~Window()
-    {
-        if (gl_)
-            SDL_GL_DeleteContext(gl_);
-        if (window_)
-            SDL_DestroyWindow(window_);
-    }
-    // EXIT_OK, or the exit code after a message.
-    int open(const Options& o, const Zemo3Info& info)
-    {
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        const double fit = std::min({1.0, 1280.0 / info.width, 720.0 / info.height});
-        window_ = SDL_CreateWindow(
-            ("zemo3 play - " + o.movie.substr(o.movie.find_last_of('/') + 1)).c_str(), SDL_WINDOWPOS_CENTERED,
-            SDL_WINDOWPOS_CENTERED, std::max(1, int(info.width * fit)), std::max(1, int(info.height * fit)),
-            SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
-        gl_ = window_ ? SDL_GL_CreateContext(window_) : nullptr;
-        if (!gl_)
-            return fail(EXIT_REJECTED, std::string("play: no OpenGL 3.3 core context: ") + SDL_GetError());
-        SDL_GL_SetSwapInterval(1);
-        return EXIT_OK;
-    }
-    SDL_Window* get() const { return window_; }
-
-private:
-    SDL_Window* window_ = nullptr;
-    SDL_GLContext gl_ = nullptr;
-};
 
 // The playing loop of a window: keys become the schedule's commands, the
 // reader's frames go through the schedule to the GPU, and the picture is
@@ -556,8 +302,8 @@ private:
     const Zemo3Info& info_;
     SDL_Window* window_;
     gpu::FrameRenderer& renderer_;
-    Sound sound_;
-    Reader reader_;
+    SoundClock sound_;
+    ReadAhead reader_;
     PlaySchedule schedule_;
     Restored pending_;  // the frame the schedule holds
     bool quit_ = false, redraw_ = false, fullscreen_;
@@ -567,11 +313,12 @@ private:
 // The window, its context and the renderer around the playing loop.
 int playInWindow(const Options& o, const Zemo3Info& info, Zemo3Movie* movie, Zemo3Movie* soundMovie)
 {
-    Window window;
-    if (const int code = window.open(o, info))
-        return code;
-    gpu::FrameRenderer renderer;  // goes before the window's context
+    gpu::GlWindow window;
     std::string error;
+    if (!window.open("zemo3 play - " + o.movie.substr(o.movie.find_last_of('/') + 1), info.width, info.height,
+                     o.fullscreen, &error))
+        return fail(EXIT_REJECTED, "play: " + error);
+    gpu::FrameRenderer renderer;  // goes before the window's context
     if (!renderer.init(info, &error))
         return fail(EXIT_REJECTED, "play: " + error);
     WindowPlayer player(o, info, window.get(), renderer, movie, soundMovie);

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
+#include "core/rational.h"
 #include "emulated_host/render.h"
 #include "media/sources.h"
 #include "platform/platform.h"
@@ -106,18 +107,7 @@ std::unique_ptr<Source> openSource(const Request& r, std::string* error)
 {
     if (!r.input.empty())
         return openMedia(r.input, r.width, r.height, r.fpsNum, r.fpsDen, r.withSound, error);
-    Composition c;
-    if (r.width)
-        c.width = r.width, c.height = r.height;
-    // The host carries the rate as 16.16 fixed point: a rate too small for
-    // it leaves the demo's own.
-    if (r.fpsNum && std::lround(double(r.fpsNum) / r.fpsDen * 65536.0) != 0)
-        c.fpsNum = r.fpsNum, c.fpsDen = r.fpsDen;
-    const double seconds = r.duration > 0 ? r.duration : 5.0;
-    c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
-    if (!r.withSound)
-        c.sampleRate = 0, c.channels = 0;
-    return openDemo(c);
+    return openDemo(demoComposition(r.width, r.height, r.fpsNum, r.fpsDen, r.duration, r.withSound));
 }
 
 // The source's pictures and sound for the module, with a progress line that
@@ -176,7 +166,7 @@ emulated_host::RenderJob renderJob(const Request& r, const Composition& comp, co
     job.formatType = uint32_t(r.compression);
     job.dialog = r.dialog;
     if (r.duration > 0)
-        job.frameLimit = uint64_t(std::llround(r.duration * comp.fpsNum / comp.fpsDen));
+        job.frameLimit = nox::framesInSeconds(r.duration, comp.fpsNum, comp.fpsDen);
     job.firstFrame = r.start;
     if (r.end != UINT64_MAX)
         job.frameLimit = std::min(job.frameLimit, r.end + 1);
@@ -225,29 +215,23 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 // The module's warnings and errors (it logs why it refuses what it refuses),
 // printed as they stand but for the partial name, which is shown as the
-// output's own. Returns the reason of the first failed write, "" when none
-// failed: the system's words, such as "No space left on device".
-std::string printModuleLines(const std::vector<std::string>& lines, const PartialOutput& output,
-                             const std::string& name)
+// output's own.
+void printModuleLines(const std::vector<std::string>& lines, const PartialOutput& output, const std::string& name)
 {
-    std::string writeFailure;
     for (const std::string& line : lines) {
         if (line.rfind("WARNING:", 0) != 0 && line.rfind("  ERROR:", 0) != 0)
             continue;
         const std::string shown = replaced(line, output.partial(), name);
         std::fprintf(stderr, "zemo3: render: module: %s\n", shown.c_str() + shown.find_first_not_of(' '));
-        const size_t failed = shown.find("\" failed: ");
-        if (writeFailure.empty() && shown.find("writing \"") != std::string::npos && failed != std::string::npos)
-            writeFailure = shown.substr(failed + 10);
     }
-    return writeFailure;
 }
 
 // The outcome of a render that began: the first failure, or the summary.
 int report(CommandRun& run, const Request& r, const Composition& comp, const Source& source,
-           const emulated_host::RenderResult& result, double seconds, std::string writeFailure)
+           const emulated_host::RenderResult& result, double seconds)
 {
-    if (!writeFailure.empty() && result.failed != emulated_host::RenderStep::Done) {
+    if (std::string writeFailure = result.writeFailure;
+        !writeFailure.empty() && result.failed != emulated_host::RenderStep::Done) {
         writeFailure[0] = char(std::tolower(uint8_t(writeFailure[0])));
         return run.fail(EXIT_REJECTED, writeFailure + " while writing '" + r.output +
                                            "' (the module stopped at frame " + std::to_string(result.frames) + ")");
@@ -309,7 +293,7 @@ int cmdRender(const std::vector<std::string>& in)
     SourceFeed feed(*source, expectedFrames(comp, job));
     const emulated_host::RenderResult result = session.render(job, feed);
     session.close();
-    const std::string writeFailure = printModuleLines(session.host().moduleLog(), output, request.output);
+    printModuleLines(session.host().moduleLog(), output, request.output);
     if (!begun(result))
         return run.fail(EXIT_REJECTED, refusal(result));
     for (const std::string& e : session.errors())
@@ -317,7 +301,7 @@ int cmdRender(const std::vector<std::string>& in)
     if (result.failed == emulated_host::RenderStep::Done && result.frames > 0 && source->error().empty() &&
         !output.commit(&error))
         return run.fail(EXIT_USAGE, error);
-    const int code = report(run, request, comp, *source, result, feed.seconds(), writeFailure);
+    const int code = report(run, request, comp, *source, result, feed.seconds());
     if (code == EXIT_OK)
         feed.finish();
     return code == EXIT_OK && !session.errors().empty() ? EXIT_REJECTED : code;

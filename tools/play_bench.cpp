@@ -1,12 +1,12 @@
 // zemo3 play --offscreen --bench: where a player's time goes per frame.
-// Clips of the demo composition are rendered through the module for each
-// type; then, on one thread, the reading and unpacking of every frame (our
+// Clips of the demo composition are rendered through the module (in the
+// emulated host, in this process) for each type; then, on one thread, the reading and unpacking of every frame (our
 // part on the CPU), the upload of its planes (ours up to the driver), the
 // draw (the GL driver's), and FFmpeg's HAP decoder on HAP frames of the same
 // pictures, for comparison.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,6 +14,8 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "emulated_host/render.h"
+#include "media/sources.h"
 #include "platform/platform.h"
 #include "play.h"
 #include "player/gpu.h"
@@ -113,15 +115,38 @@ struct Clip {
     }
 };
 
-// The demo rendered at w x h in a type through this zemo3, without sound.
-bool renderClip(const std::string& movie, uint32_t w, uint32_t h, uint32_t type, uint64_t frames)
+// The demo's pictures as the host hands them to the module.
+class DemoFeed : public emulated_host::RenderFeed {
+public:
+    explicit DemoFeed(Source& demo) : demo_(demo) {}
+    bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) override
+    {
+        SourcePicture picture;
+        if (!demo_.frame(n, &picture))
+            return false;
+        *argb = picture.data;
+        *rowBytes = picture.rowBytes;
+        return true;
+    }
+
+private:
+    Source& demo_;
+};
+
+// The demo rendered at w x h, 30 fps, in a type through the module, without sound.
+bool renderClip(emulated_host::ModuleSession& session, const std::string& movie, uint32_t w, uint32_t h, uint32_t type,
+                uint64_t frames)
 {
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.4f", double(frames) / 30.0);
-    const std::string command = "\"" + platform::executablePath() + "\" render --demo --size " + std::to_string(w) +
-                                "x" + std::to_string(h) + " --duration " + duration + " --compression " +
-                                kTypeNames[type] + " --no-sound -o \"" + movie + "\" > /dev/null";
-    return std::system(command.c_str()) == 0;
+    const std::unique_ptr<Source> demo = openDemo(demoComposition(w, h, 30, 1, double(frames) / 30.0, false));
+    emulated_host::RenderJob job;
+    job.path = movie;
+    job.width = w, job.height = h;
+    job.fpsNum = 30, job.fpsDen = 1;
+    job.formatType = type;
+    job.frameLimit = frames;
+    DemoFeed feed(*demo);
+    const emulated_host::RenderResult result = session.render(job, feed);
+    return result.failed == emulated_host::RenderStep::Done && result.frames == frames && session.errors().empty();
 }
 
 bool readClip(const std::string& movie, Clip* clip, std::string* error)
@@ -173,10 +198,11 @@ bool timeGpu(const Clip& clip, double* uploadMs, double* drawMs, std::string* er
 }
 
 // One row of the table: a clip of a type at a size.
-int benchClip(const TempFolder& temp, uint32_t w, uint32_t h, uint32_t type, uint64_t frames)
+int benchClip(emulated_host::ModuleSession& session, const TempFolder& temp, uint32_t w, uint32_t h, uint32_t type,
+              uint64_t frames)
 {
     const std::string movie = temp.file(std::string(kTypeNames[type]) + ".mov");
-    if (!renderClip(movie, w, h, type, frames))
+    if (!renderClip(session, movie, w, h, type, frames))
         return fail(EXIT_REJECTED, "play: the " + std::string(kTypeNames[type]) + " clip did not render");
     Clip clip;
     std::string error;
@@ -221,13 +247,17 @@ int benchPlayback(const Args& args)
     auto context = gpu::OffscreenContext::create(&error);
     if (!context)
         return fail(EXIT_REJECTED, "play: " + error);
+    emulated_host::ModuleSession session;
+    if (session.open(emulated_host::defaultModulePath(), &error) != emulated_host::RenderStep::Done)
+        return fail(EXIT_USAGE, "play: " + error);
     TempFolder temp;
     std::printf("%s\n%-10s %-13s %10s %10s %10s %14s %10s\n", gpu::rendererName().c_str(), "size", "type", "read ms",
                 "upload ms", "draw ms", "read+upload", "HAP ms");
     for (const auto& [w, h] : sizes)
         for (uint32_t type = 0; type < 4; ++type)
-            if (const int code = benchClip(temp, w, h, type, frames))
+            if (const int code = benchClip(session, temp, w, h, type, frames))
                 return code;
+    session.close();
     return EXIT_OK;
 }
 

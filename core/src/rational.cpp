@@ -4,7 +4,7 @@
 
 namespace nox {
 
-std::pair<int32_t, int32_t> doubleToRational(int32_t fixed, int64_t maxDenominator)
+std::pair<int32_t, int32_t> fixedToRational(int32_t fixed, int64_t maxDenominator)
 {
     // The host's 16.16 value, rounded to single precision as the rate is
     // carried there, then made an exact binary fraction num/den.
@@ -46,6 +46,18 @@ std::pair<int32_t, int32_t> doubleToRational(int32_t fixed, int64_t maxDenominat
             break;
     }
     return {int32_t(negative ? -a1.num : a1.num), int32_t(a1.den)};
+}
+
+int32_t rationalToFixed(int32_t num, int32_t den) { return int32_t(std::lround(double(num) / den * 65536.0)); }
+
+uint64_t framesInSeconds(double seconds, int32_t num, int32_t den)
+{
+    return uint64_t(std::llround(seconds * num / den));
+}
+
+uint64_t firstSampleOfFrame(uint64_t frame, uint32_t sampleRate, int32_t num, int32_t den)
+{
+    return num > 0 && den > 0 ? frame * uint64_t(sampleRate) * uint64_t(den) / uint64_t(num) : 0;
 }
 
 }  // namespace nox

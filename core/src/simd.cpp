@@ -3,6 +3,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
 
 namespace nox {
 
@@ -61,8 +65,8 @@ bool builtWith(SimdLevel level)
 SimdLevel levelFromEnvironment()
 {
     SimdLevel best = runnableSimdLevel(std::end(kSimdLevels)[-1]);
-    if (const char* text = std::getenv("ZEMO_KERNEL"))
-        if (const std::optional<SimdLevel> cap = parseSimdLevel(text); cap && *cap < best)
+    if (const std::optional<std::string> text = platform::environmentValue("ZEMO_KERNEL"))
+        if (const std::optional<SimdLevel> cap = parseSimdLevel(*text); cap && *cap < best)
             best = *cap;
     return best;
 }

@@ -22,32 +22,24 @@ std::string moduleFileName()
 #endif
 }
 
-bool readable(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f)
-        std::fclose(f);
-    return f != nullptr;
-}
-
 }  // namespace
 
 std::string defaultModulePath()
 {
-    if (const char* env = std::getenv("ZEMO_MODULE"); env && *env)
-        return env;
+    if (const std::optional<std::string> env = platform::environmentValue("ZEMO_MODULE"); env && !env->empty())
+        return *env;
     std::string dir = platform::executablePath();
     const size_t slash = dir.find_last_of("/\\");
     if (slash != std::string::npos) {
         dir.erase(slash + 1);
-        if (std::string beside = dir + moduleFileName(); readable(beside))
+        if (std::string beside = dir + moduleFileName(); platform::canRead(beside))
             return beside;
         // Installed on Windows: wherever the installer put the plug-in.
         if (std::string installed = platform::installedPluginFolder() + moduleFileName();
-            installed != moduleFileName() && readable(installed))
+            installed != moduleFileName() && platform::canRead(installed))
             return installed;
         // An installed tree: bin/zemo3 and lib/zemo3/<module>.
-        if (std::string installed = dir + "../lib/zemo3/" + moduleFileName(); readable(installed))
+        if (std::string installed = dir + "../lib/zemo3/" + moduleFileName(); platform::canRead(installed))
             return installed;
     }
     return ZEMO_BUILT_MODULE_PATH;

@@ -54,6 +54,7 @@ private:
     // The log suite's member: kept apart from the member calls, as the
     // module's workers log from their own threads.
     static void logLine(const A_char* line);
+    static void writeFailed(const A_char* reason);
     static A_Err registerIO(AEGP_PluginID, AEGP_IORefcon, const AEIO_ModuleInfo* info,
                             const AEIO_FunctionBlock4* functions);
     // "AEGP Utility Suite" 7 and 3

@@ -18,7 +18,7 @@ namespace {
 bool hasSound(const RenderJob& job) { return job.sampleRate && job.channels; }
 
 // The rate as the host hands it to the module, 16.16 fixed point.
-A_Fixed fixedRate(const RenderJob& job) { return A_Fixed(std::lround(double(job.fpsNum) / job.fpsDen * 65536.0)); }
+A_Fixed fixedRate(const RenderJob& job) { return A_Fixed(nox::rationalToFixed(job.fpsNum, job.fpsDen)); }
 
 OutputSettings outputSettings(const RenderJob& job)
 {
@@ -39,8 +39,8 @@ uint64_t firstSampleOf(const RenderJob& job, uint64_t frame)
 {
     // At the rate the movie is written at, so that a range cut from a movie
     // finds its sound where a render of that range put it.
-    const auto [num, den] = nox::doubleToRational(fixedRate(job), 5000);
-    return num > 0 ? frame * uint64_t(job.sampleRate) * uint64_t(den) / uint64_t(num) : 0;
+    const auto [num, den] = nox::movieRateOfFixed(fixedRate(job));
+    return nox::firstSampleOfFrame(frame, job.sampleRate, num, den);
 }
 
 RenderStep ModuleSession::open(const std::string& modulePath, std::string* error)
@@ -70,6 +70,7 @@ RenderResult ModuleSession::render(const RenderJob& job, RenderFeed& feed)
     addFrames(job, feed, out, &result);
     const A_Err ended = host_.endAdding(out);
     result.seconds = (platform::monotonicMilliseconds() - wall) / 1000.0;
+    result.writeFailure = host_.takeWriteFailure();
     result.cpuSeconds = platform::processCpuSeconds() - cpu;
     if (ended != A_Err_NONE && result.failed == RenderStep::Done) {
         result.failed = RenderStep::EndAdding;

@@ -155,13 +155,13 @@ AEGP_MemHandle Host::optionsHandle(AEIO_OutSpecH out) const
     return o ? o->options : nullptr;
 }
 
-std::optional<zexport::ExportOptions> Host::options(AEIO_OutSpecH out) const
+std::optional<zexport::StoredOptions> Host::options(AEIO_OutSpecH out) const
 {
     AEGP_MemHandle h = optionsHandle(out);
     MemRecord* r = findHandle(h);
-    if (!r || r->info.size < sizeof(zexport::ExportOptions))
+    if (!r || r->info.size < sizeof(zexport::StoredOptions))
         return std::nullopt;
-    zexport::ExportOptions record;
+    zexport::StoredOptions record;
     std::memcpy(&record, r->data.get(), sizeof record);
     return record;
 }

@@ -141,6 +141,7 @@ const void* Host::Served::lookup(const std::string& name, A_long version)
     };
     static const AEGP_MemorySuite1 memory{newMemHandle, freeMemHandle, lockMemHandle, unlockMemHandle};
     static const Zemo_LogSuite1 log{logLine};
+    static const Zemo_ResultSuite1 result{writeFailed};
     static const struct {
         const char* name;
         A_long version;
@@ -153,6 +154,7 @@ const void* Host::Served::lookup(const std::string& name, A_long version)
         {kAEGPIOOutSuite, kAEGPIOOutSuiteVersion7, &ioOut},
         {kAEGPMemorySuite, kAEGPMemorySuiteVersion1, &memory},
         {kZemoLogSuite, kZemoLogSuiteVersion1, &log},
+        {kZemoResultSuite, kZemoResultSuiteVersion1, &result},
     };
     for (const auto& o : offered)
         if (name == o.name && version == o.version)
@@ -166,6 +168,15 @@ void Host::Served::logLine(const A_char* line)
         return;
     std::lock_guard<std::mutex> guard(current->moduleLogLock_);
     current->moduleLog_.emplace_back(line);
+}
+
+void Host::Served::writeFailed(const A_char* reason)
+{
+    if (!reason || !current)
+        return;
+    std::lock_guard<std::mutex> guard(current->moduleLogLock_);
+    if (current->writeFailure_.empty())
+        current->writeFailure_ = reason;
 }
 
 // ---- Register suite ---------------------------------------------------------

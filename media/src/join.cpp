@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "codec/zemo3.h"
+#include "core/rational.h"
 #include "media/movie.h"
+#include "media/partial_output.h"
 #include "platform/platform.h"
 #include "reader/frame_decoder.h"
 #include "writer/ffmpeg_writer.h"
@@ -71,7 +73,7 @@ struct StreamFacts {
     // The first sample of frame n's sound.
     int64_t firstSampleOf(uint64_t frame) const
     {
-        return int64_t(frame * uint64_t(sampleRate) * uint64_t(rateDen) / uint64_t(rateNum));
+        return int64_t(nox::firstSampleOfFrame(frame, sampleRate, rateNum, rateDen));
     }
 };
 
@@ -360,6 +362,33 @@ bool joinMovies(const std::vector<MoviePart>& ranges, const std::string& output,
     if (!ok)
         platform::removeFile(output);
     return ok;
+}
+
+bool joinIntoFile(const std::vector<MoviePart>& parts, const std::string& output, JoinResult* result,
+                  std::string* error, bool* partsOrOutput, const JoinProgress& progress)
+{
+    *partsOrOutput = true;
+    for (const MoviePart& part : parts) {
+        std::string reason;
+        if (!platform::fileSize(part.path, &reason) || platform::isDirectory(part.path)) {
+            *error = "cannot open '" + part.path + "': " + (reason.empty() ? "a folder" : reason);
+            return false;
+        }
+        if (platform::sameFile(part.path, output)) {
+            *error = "the output '" + output + "' is one of the movies being joined";
+            return false;
+        }
+    }
+    PartialOutput file(output);
+    if (!file.writable(error)) {
+        *error = "cannot write '" + output + "': " + *error;
+        return false;
+    }
+    *partsOrOutput = false;
+    if (!joinMovies(parts, file.partial(), result, error, progress))
+        return false;
+    *partsOrOutput = true;
+    return file.commit(error);
 }
 
 }  // namespace zemo3

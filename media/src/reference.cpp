@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/rational.h"
+
 namespace zemo3 {
 
 bool openReference(const ReferenceRequest& request, uint32_t movieWidth, uint32_t movieHeight, Reference* ref,
@@ -9,15 +11,8 @@ bool openReference(const ReferenceRequest& request, uint32_t movieWidth, uint32_
 {
     ref->sound = request.sound;
     if (request.demo) {
-        Composition c;
-        if (request.width)
-            c.width = request.width, c.height = request.height;
-        if (request.fpsNum)
-            c.fpsNum = request.fpsNum, c.fpsDen = request.fpsDen;
-        const double seconds = request.duration > 0 ? request.duration : 5.0;
-        c.frames = uint64_t(std::llround(seconds * c.fpsNum / c.fpsDen));
-        if (!ref->sound)
-            c.sampleRate = 0, c.channels = 0;
+        const Composition c = demoComposition(request.width, request.height, request.fpsNum, request.fpsDen,
+                                              request.duration, ref->sound);
         ref->source = openDemo(c);
         ref->name = "the demo composition";
         ref->frames = c.frames;
@@ -31,7 +26,7 @@ bool openReference(const ReferenceRequest& request, uint32_t movieWidth, uint32_
         return false;
     const Composition& c = ref->source->composition();
     if (request.duration > 0)
-        ref->limit = uint64_t(std::llround(request.duration * c.fpsNum / c.fpsDen));
+        ref->limit = nox::framesInSeconds(request.duration, c.fpsNum, c.fpsDen);
     ref->frames = c.frames;
     ref->name = "'" + request.path + "'";
     return true;

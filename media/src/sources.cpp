@@ -16,6 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "core/rational.h"
 #include "media/movie.h"
 
 namespace zemo3 {
@@ -64,8 +65,7 @@ public:
     {
         if (comp_.sampleRate == 0 || comp_.channels == 0)
             return 0;
-        const uint64_t total =
-            comp_.frames * uint64_t(comp_.sampleRate) * uint64_t(comp_.fpsDen) / uint64_t(std::max(comp_.fpsNum, 1));
+        const uint64_t total = nox::firstSampleOfFrame(comp_.frames, comp_.sampleRate, comp_.fpsNum, comp_.fpsDen);
         if (start >= total)
             return 0;
         count = size_t(std::min<uint64_t>(count, total - start));
@@ -86,6 +86,20 @@ private:
 };
 
 }  // namespace
+
+Composition demoComposition(uint32_t width, uint32_t height, int32_t fpsNum, int32_t fpsDen, double seconds,
+                            bool withSound)
+{
+    Composition c;
+    if (width)
+        c.width = width, c.height = height;
+    if (fpsNum > 0 && fpsDen > 0 && nox::rationalToFixed(fpsNum, fpsDen) != 0)
+        c.fpsNum = fpsNum, c.fpsDen = fpsDen;
+    c.frames = nox::framesInSeconds(seconds > 0 ? seconds : 5.0, c.fpsNum, c.fpsDen);
+    if (!withSound)
+        c.sampleRate = 0, c.channels = 0;
+    return c;
+}
 
 void renderDemoFrame(const Composition& c, uint64_t n, uint8_t* argb, uint32_t rowBytes)
 {

@@ -5,6 +5,7 @@
 #include "core/context.h"
 #include "core/logger.h"
 #include "module.h"
+#include "platform/platform.h"
 #include "resources/resources.h"
 #include "suites.h"
 #include "writer/formats.h"
@@ -119,9 +120,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         zexport::g_moduleInstance = instance;
-        HMODULE pinned = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                           reinterpret_cast<LPCWSTR>(&DllMain), &pinned);
+        platform::pinModule(reinterpret_cast<const void*>(&DllMain));
     }
     return TRUE;
 }

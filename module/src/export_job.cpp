@@ -154,7 +154,7 @@ A_Err openWriter(ExportOptions& record, const OutputFormat& f, const std::string
         return A_Err_GENERIC;
     auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
     codec->setFormatType(record.formatType);
-    const auto [rateNum, rateDen] = nox::doubleToRational(f.fps, 5000);
+    const auto [rateNum, rateDen] = nox::movieRateOfFixed(f.fps);
     nox::VideoStreamDescription stream(uint32_t(f.width), uint32_t(f.height), rateNum, rateDen, codec.get());
     nox::VideoFormatManager* formats = nox::videoFormatManager(nox::getContext());
     std::unique_ptr<nox::VideoFormatWriter> writer;
@@ -341,7 +341,17 @@ A_Err startAdding(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long)
 A_Err addFrame(AEIO_BasicData* basic, AEIO_OutSpecH out, A_long, A_long, const PF_EffectWorld* world, const A_LPoint*,
                A_Boolean, AEIO_InterruptFuncs*)
 {
-    return withRecord(basic, out, [&](ExportOptions& record) { return addFrameLocked(record, world); });
+    return withRecord(basic, out, [&](ExportOptions& record) {
+        const A_Err err = addFrameLocked(record, world);
+        // A host that serves the result suite hears why the file took no more.
+        if (const std::string why = err != A_Err_NONE && record.writer ? record.writer->writeFailure() : "";
+            !why.empty()) {
+            SuiteCache suites(basic);
+            if (const Zemo_ResultSuite1* result = suites.result())
+                result->Zemo_WriteFailed(why.c_str());
+        }
+        return err;
+    });
 }
 
 A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)

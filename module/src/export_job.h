@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "export_options.h"
 #include "host_api/host_api.h"
-#include "module/options.h"
 
 namespace zexport {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/threads.h"
+#include "export_options.h"
 #include "host_api/host_api.h"
-#include "module/options.h"
 #include "platform/dialog.h"
 
 namespace zexport {

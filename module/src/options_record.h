@@ -15,7 +15,7 @@
 
 #include <optional>
 
-#include "module/options.h"
+#include "export_options.h"
 #include "suites.h"
 
 namespace zexport {

@@ -41,6 +41,7 @@ public:
     const AEGP_MemorySuite1& memory() { return get<AEGP_MemorySuite1>(kAEGPMemorySuite, 1); }
     // A suite some hosts serve and others do not: null when this one does not.
     const Zemo_LogSuite1* log() { return static_cast<const Zemo_LogSuite1*>(tryAcquire(kZemoLogSuite, 1)); }
+    const Zemo_ResultSuite1* result() { return static_cast<const Zemo_ResultSuite1*>(tryAcquire(kZemoResultSuite, 1)); }
 
     SuiteCache(const SuiteCache&) = delete;
     SuiteCache& operator=(const SuiteCache&) = delete;

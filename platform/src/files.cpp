@@ -66,6 +66,14 @@ bool sameFile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+bool canRead(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f)
+        std::fclose(f);
+    return f != nullptr;
+}
+
 bool canAppend(const std::string& path, std::string* reason)
 {
     FILE* f = std::fopen(path.c_str(), "ab");

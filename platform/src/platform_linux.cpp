@@ -150,9 +150,24 @@ uint32_t processId() { return uint32_t(getpid()); }
 
 void setEnvironment(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 
+std::optional<std::string> environmentValue(const std::string& name)
+{
+    const char* value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
 bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool replaceFile(const std::string& from, const std::string& to, std::string* reason)
+{
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (reason)
+        *reason = std::strerror(errno);
+    return false;
+}
+
+void pinModule(const void*) {}
 
 MappedFile::~MappedFile()
 {

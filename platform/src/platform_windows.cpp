@@ -110,11 +110,30 @@ uint32_t processId() { return uint32_t(GetCurrentProcessId()); }
 
 void setEnvironment(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
 
+std::optional<std::string> environmentValue(const std::string& name)
+{
+    const wchar_t* value = _wgetenv(wide(name).c_str());
+    if (!value)
+        return std::nullopt;
+    return utf16ToUtf8(reinterpret_cast<const char16_t*>(value));
+}
+
 bool removeFile(const std::string& path) { return _wremove(wide(path).c_str()) == 0; }
 
-bool replaceFile(const std::string& from, const std::string& to)
+bool replaceFile(const std::string& from, const std::string& to, std::string* reason)
 {
-    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return true;
+    if (reason)
+        *reason = lastErrorText();
+    return false;
+}
+
+void pinModule(const void* addressInModule)
+{
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       static_cast<LPCWSTR>(addressInModule), &pinned);
 }
 
 MappedFile::~MappedFile()

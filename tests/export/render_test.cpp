@@ -230,7 +230,8 @@ TEST_F(Reliability, LongRenderAndDemoRendersKeepEveryFrameAndSample)
         }
         const double heapPerFrame = (double(heapInUse()) - double(heapWarm)) / double(frames - frames / 10);
         ASSERT_EQ(host().endAdding(out), A_Err_NONE);
-        EXPECT_TRUE(host().options(out)->writer == nullptr && host().options(out)->pendingFrames == nullptr);
+        EXPECT_TRUE(hosttest::liveView(*host().options(out)).writer == nullptr &&
+                    hosttest::liveView(*host().options(out)).pendingFrames == nullptr);
         ASSERT_EQ(host().removeOutput(out), A_Err_NONE);
         const bool heapChecked = soak && frames >= 1000 && !kLightSoak;
         EXPECT_LT(heapChecked ? heapPerFrame : 0.0, 200.0) << "heap growth in bytes a frame over " << frames;

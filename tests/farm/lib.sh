@@ -2,6 +2,8 @@
 # What the farm tests share; sourced with the zemo3 binary and the farm
 # script as $1 and $2. Everything a test makes lives in $tmp, removed on exit
 # with the daemons the test started (at_exit registers their stopping).
+# farm_guard, which runs each test, kills what is left should the test itself
+# be killed, and gives it a TMPDIR of its own.
 set -euo pipefail
 
 zemo3=$(realpath "$1")

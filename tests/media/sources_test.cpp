@@ -77,8 +77,9 @@ TEST(Sources, TheDemoIsTheSameEveryTimeWithItsLengthAndTone)
     }
 }
 
-// A demo reference fills in what is not asked (5 s at 30 fps with sound), and
-// hands out pictures as the compressor takes them: RGBA from the demo's ARGB.
+// A demo reference fills in what is not asked (5 s at 30 fps with sound) as a
+// render does, and hands out pictures as the compressor takes them: RGBA from
+// the demo's ARGB.
 TEST(Sources, ADemoReferenceTakesRendersDefaults)
 {
     struct Case {
@@ -88,6 +89,8 @@ TEST(Sources, ADemoReferenceTakesRendersDefaults)
         {{true, "", 0, 0, 0, 0, -1, true}, {150, 1280, 720, 48000}},
         {{true, "", 96, 64, 25, 1, 2, true}, {50, 96, 64, 48000}},
         {{true, "", 96, 64, 30000, 1001, 1, false}, {30, 96, 64, 0}},
+        // A rate the host cannot carry leaves the demo's own, as in a render.
+        {{true, "", 96, 64, 1, 1000000, 2, true}, {60, 96, 64, 48000}},
     };
     for (const Case& c : cases) {
         Reference ref;

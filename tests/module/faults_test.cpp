@@ -118,7 +118,7 @@ protected:
     {
         host().clearFaults();
         EXPECT_EQ(host().endAdding(out), A_Err_NONE);
-        EXPECT_EQ(host().options(out).value_or(ExportOptions{}).writer, nullptr);
+        EXPECT_EQ(liveView(host().options(out).value_or(zexport::StoredOptions{})).writer, nullptr);
         EXPECT_EQ(host().removeOutput(out), A_Err_NONE);
         EXPECT_EQ(host().liveHandles(), 0u);
         for (const auto& e : host().errors())
@@ -220,7 +220,7 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
             EXPECT_EQ(result, withheld               ? PF_Err_BAD_CALLBACK_PARAM
                               : f.member == "strcpy" ? A_Err_NONE
                                                      : c.whenACallFails);
-            const ExportOptions after = host().options(out).value_or(ExportOptions{});
+            const ExportOptions after = liveView(host().options(out).value_or(zexport::StoredOptions{}));
             // Nothing happened: the output keeps its record, byte for byte (a failing free of the record
             // InitOutputSpec replaces comes after the new one is installed).
             if (withheld || (!job && !(c.name == "InitOutputSpec" && f.member == "AEGP_FreeMemHandle"))) {

@@ -18,7 +18,7 @@
 
 #include "common/util.h"
 #include "emulated_host/host.h"
-#include "module/options.h"
+#include "export_options.h"
 
 namespace hosttest {
 
@@ -52,10 +52,18 @@ inline emulated_host::Host& session()
     return *g_session;
 }
 
+// The record the host holds as the module reads it, its job's state included.
+inline zexport::ExportOptions liveView(const zexport::StoredOptions& held)
+{
+    zexport::ExportOptions record;
+    std::memcpy(&record, &held, sizeof record);
+    return record;
+}
+
 // A stored (flattened) record with the given format type.
 inline zexport::ExportOptions storedRecord(uint32_t formatType, uint8_t alphaType = 3)
 {
-    return zexport::storedOptions(formatType, alphaType);
+    return liveView(zexport::storedOptions(formatType, alphaType));
 }
 
 inline std::vector<uint8_t> bytesOf(const zexport::ExportOptions& record)
@@ -95,7 +103,7 @@ protected:
         EXPECT_EQ(host().initOutputSpec(out), A_Err_NONE);
         return out;
     }
-    zexport::ExportOptions record(AEIO_OutSpecH out) { return host().options(out).value(); }
+    zexport::ExportOptions record(AEIO_OutSpecH out) { return liveView(host().options(out).value()); }
 
     emulated_host::Host* host_ = nullptr;
 };

@@ -77,6 +77,16 @@ TEST(Platform, FilesAndFolders)
     EXPECT_FALSE(platform::canAppend(missing, &reason));
     EXPECT_FALSE(reason.empty());
     EXPECT_FALSE(platform::makeDirectories(file + "/below")) << "a file is in the way";
+    EXPECT_TRUE(platform::canRead(file));
+    EXPECT_FALSE(platform::canRead(missing));
+    reason.clear();
+    EXPECT_FALSE(platform::replaceFile(file, missing, &reason));
+    EXPECT_FALSE(reason.empty()) << "the system's reason";
+    EXPECT_TRUE(platform::replaceFile(file, folder + "/g.bin", &reason)) << reason;
+    EXPECT_EQ(platform::fileSize(folder + "/g.bin"), 5u);
+    platform::setEnvironment("ZEMO_PLATFORM_TEST", "set");
+    EXPECT_EQ(platform::environmentValue("ZEMO_PLATFORM_TEST"), "set");
+    EXPECT_EQ(platform::environmentValue("ZEMO_PLATFORM_TEST_UNSET"), std::nullopt);
     EXPECT_TRUE(platform::removeTree(root));
     EXPECT_FALSE(platform::isDirectory(root));
     EXPECT_FALSE(platform::removeTree(root));

@@ -72,7 +72,7 @@ double channelSsim(const uint8_t* a, const uint8_t* b, uint32_t width, uint32_t 
 }
 
 FrameQuality comparePictures(const uint8_t* decoded, const uint8_t* source, uint32_t width, uint32_t height,
-                             size_t stride, bool alpha)
+                             size_t stride, bool alpha, bool withSsim)
 {
     FrameQuality q;
     q.alpha = alpha;
@@ -94,11 +94,11 @@ FrameQuality comparePictures(const uint8_t* decoded, const uint8_t* source, uint
         q.psnr[c] = psnrFromMse(q.mse[c]);
         if (c < channels) {
             mseAll += q.mse[c];
-            ssim += channelSsim(decoded, source, width, height, stride, c);
+            ssim += withSsim ? channelSsim(decoded, source, width, height, stride, c) : 0.0;
         }
     }
     q.psnrAll = psnrFromMse(mseAll / channels);
-    q.ssim = ssim / channels;
+    q.ssim = withSsim ? ssim / channels : NAN;
     return q;
 }
 

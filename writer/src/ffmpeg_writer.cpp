@@ -488,7 +488,11 @@ void VideoFormatWriterFFMPEG::failWrite(int error)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(error, text, sizeof text);
-    fail("writing \"" + path_ + "\" failed: " + text);
+    {
+        std::lock_guard<std::mutex> guard(failureLock_);
+        if (failure_.empty())
+            failure_ = "writing \"" + path_ + "\" failed: " + text, writeFailure_ = text;
+    }
     // The file cannot take more: later frames and sound are refused at once
     // instead of piling up behind the packet that was not written.
     writeFailed_.store(true, std::memory_order_release);
@@ -498,6 +502,12 @@ std::string VideoFormatWriterFFMPEG::failure() const
 {
     std::lock_guard<std::mutex> guard(failureLock_);
     return failure_;
+}
+
+std::string VideoFormatWriterFFMPEG::writeFailure() const
+{
+    std::lock_guard<std::mutex> guard(failureLock_);
+    return writeFailure_;
 }
 
 double VideoFormatWriterFFMPEG::getAverageEncodeTime() const

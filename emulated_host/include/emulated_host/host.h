@@ -29,6 +29,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_api/host_api.h"
@@ -135,6 +136,13 @@ public:
         std::lock_guard<std::mutex> guard(moduleLogLock_);
         moduleLog_.clear();
     }
+    // Why the module's movie file took no more (through the result suite):
+    // the first reason the module reported since the last call, "" when none.
+    std::string takeWriteFailure()
+    {
+        std::lock_guard<std::mutex> guard(moduleLogLock_);
+        return std::exchange(writeFailure_, std::string());
+    }
 
     // ---- Host-side errors ------------------------------------------------
     const std::vector<std::string>& errors() const { return errors_; }
@@ -158,7 +166,7 @@ public:
     OutputSettings& settings(AEIO_OutSpecH out);
     AEGP_MemHandle optionsHandle(AEIO_OutSpecH out) const;
     // The output's options record as the host sees it (nullopt without one).
-    std::optional<zexport::ExportOptions> options(AEIO_OutSpecH out) const;
+    std::optional<zexport::StoredOptions> options(AEIO_OutSpecH out) const;
     // Disposes the output's options through the module and forgets the output.
     A_Err removeOutput(AEIO_OutSpecH out);
     // Closes the project: removes every output as above.
@@ -248,6 +256,7 @@ private:
     std::vector<std::string> errors_;
     mutable std::mutex moduleLogLock_;
     std::vector<std::string> moduleLog_;
+    std::string writeFailure_;
 
     std::map<MemRecord*, std::unique_ptr<MemRecord>> handles_;
     std::vector<std::unique_ptr<Output>> outputs_;

@@ -89,6 +89,9 @@ struct RenderResult {
     uint32_t formatType = 0;  // the options record's after GetDepths (the dialog may change it)
     // From StartAdding to the end of EndAdding, which closes the movie.
     double seconds = 0, cpuSeconds = 0;
+    // Why the movie file took no more, as the module reported it: the
+    // system's reason ("No space left on device"); "" when no write failed.
+    std::string writeFailure;
 };
 
 // The module loaded into an emulated host and registered, for renders one

@@ -317,6 +317,15 @@ struct Zemo_LogSuite1 {
     void (*Zemo_LogLine)(const A_char* line);
 };
 
+// Also this project's own: a host that serves it hears, beside the log's
+// text, why the movie file took no more: the system's reason ("No space
+// left on device"), once for each frame refused after a write failed.
+#define kZemoResultSuite "Zemo 3 Result Suite"
+constexpr A_long kZemoResultSuiteVersion1 = 1;
+struct Zemo_ResultSuite1 {
+    void (*Zemo_WriteFailed)(const A_char* reason);
+};
+
 // ---- The entry -------------------------------------------------------------
 
 // The module's one export, called once after loading.

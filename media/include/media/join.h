@@ -56,4 +56,12 @@ using JoinProgress = std::function<void(uint64_t done, uint64_t total)>;
 bool joinMovies(const std::vector<MoviePart>& parts, const std::string& output, JoinResult* result, std::string* error,
                 const JoinProgress& progress = {});
 
+// As a command writes a join: the parts must be files, none of them the
+// output; the movie goes under the output's partial name (PartialOutput) and
+// takes the output's name only when complete. False with *error, and
+// *partsOrOutput set when a part cannot be opened or the output cannot be
+// written (rather than the join refusing the parts).
+bool joinIntoFile(const std::vector<MoviePart>& parts, const std::string& output, JoinResult* result,
+                  std::string* error, bool* partsOrOutput, const JoinProgress& progress = {});
+
 }  // namespace zemo3

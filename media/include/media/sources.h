@@ -54,6 +54,13 @@ protected:
 // left, 660 Hz right). Deterministic: the same settings give the same frames.
 std::unique_ptr<Source> openDemo(const Composition& settings);
 
+// The demo as asked for: its size (0: 1280x720), rate (0, or one the host's
+// 16.16 fixed point cannot carry: 30 fps), seconds (0 or less: 5) and
+// whether it has its sound. The same request makes the same frames and sound
+// in a render and in a reference.
+Composition demoComposition(uint32_t width, uint32_t height, int32_t fpsNum, int32_t fpsDen, double seconds,
+                            bool withSound);
+
 // Renders demo frame n into argb (width*4 bytes per row).
 void renderDemoFrame(const Composition& c, uint64_t n, uint8_t* argb, uint32_t rowBytes);
 

@@ -1,6 +1,8 @@
-// The options record of one output module, as the host keeps it in a memory
-// handle and stores it (flattened) in projects and templates. The byte layout
-// is the stored format: it must never change.
+// The options record of one output module as the host holds it: the bytes
+// it keeps in a memory handle and stores (flattened) in projects and
+// templates. The byte layout is the stored format: it must never change.
+// While a job runs, the module keeps state of its own in the liveOnly bytes
+// of the record the host holds; a host reads none of it.
 #pragma once
 
 #include <cstddef>
@@ -8,42 +10,33 @@
 #include <cstring>
 #include <vector>
 
-namespace nox {
-class VideoFormatWriter;
-}
-
 namespace zexport {
 
-// The export job's list of outstanding frame tasks (defined by the module).
-struct PendingFrames;
-
-struct ExportOptions {
-    uint32_t flattened;              // 0 live, 1 flattened copy
-    uint8_t reserved[332];           // carries no data; kept so stored offsets stay
-    nox::VideoFormatWriter* writer;  // the running job's writer; live records only
-    PendingFrames* pendingFrames;    // outstanding frame tasks; live records only
-    uint32_t formatType;             // the chosen compression (0..3 from the dialog)
-    uint8_t alphaType;               // alpha-type byte of the host's alpha label
+struct StoredOptions {
+    uint32_t flattened;     // 0 live, 1 flattened copy
+    uint8_t reserved[332];  // carries no data; kept so stored offsets stay
+    uint8_t liveOnly[16];   // the module's, in a live record; 0 when flattened
+    uint32_t formatType;    // the chosen compression (0..3 from the dialog)
+    uint8_t alphaType;      // alpha-type byte of the host's alpha label
     uint8_t padding[3];
     uint64_t framesAdded;  // job counters; 0 outside a job and when flattened
     uint64_t samplesAdded;
 };
-static_assert(sizeof(ExportOptions) == 376);
-static_assert(offsetof(ExportOptions, reserved) == 4);
-static_assert(offsetof(ExportOptions, writer) == 336);
-static_assert(offsetof(ExportOptions, pendingFrames) == 344);
-static_assert(offsetof(ExportOptions, formatType) == 352);
-static_assert(offsetof(ExportOptions, alphaType) == 356);
-static_assert(offsetof(ExportOptions, framesAdded) == 360);
-static_assert(offsetof(ExportOptions, samplesAdded) == 368);
+static_assert(sizeof(StoredOptions) == 376);
+static_assert(offsetof(StoredOptions, reserved) == 4);
+static_assert(offsetof(StoredOptions, liveOnly) == 336);
+static_assert(offsetof(StoredOptions, formatType) == 352);
+static_assert(offsetof(StoredOptions, alphaType) == 356);
+static_assert(offsetof(StoredOptions, framesAdded) == 360);
+static_assert(offsetof(StoredOptions, samplesAdded) == 368);
 
 constexpr uint32_t kDefaultFormatType = 0;
 constexpr uint8_t kDefaultAlphaType = 3;
 
 // A record as a project stores it (flattened), with the given choices.
-inline ExportOptions storedOptions(uint32_t formatType, uint8_t alphaType = kDefaultAlphaType)
+inline StoredOptions storedOptions(uint32_t formatType, uint8_t alphaType = kDefaultAlphaType)
 {
-    ExportOptions r{};
+    StoredOptions r{};
     r.flattened = 1;
     r.formatType = formatType;
     r.alphaType = alphaType;
@@ -52,7 +45,7 @@ inline ExportOptions storedOptions(uint32_t formatType, uint8_t alphaType = kDef
 // Its bytes, as the host keeps them.
 inline std::vector<uint8_t> storedOptionsBytes(uint32_t formatType, uint8_t alphaType = kDefaultAlphaType)
 {
-    const ExportOptions r = storedOptions(formatType, alphaType);
+    const StoredOptions r = storedOptions(formatType, alphaType);
     std::vector<uint8_t> bytes(sizeof r);
     std::memcpy(bytes.data(), &r, sizeof r);
     return bytes;

@@ -42,15 +42,19 @@ double processCpuSeconds();
 // The system's load average over the last minute; negative where the system
 // keeps none (Windows).
 double loadAverage();
-// The process's id, and its environment.
+// The process's id, and its environment (in UTF-8): a variable's value, or
+// nullopt when it is not set.
 uint32_t processId();
 void setEnvironment(const std::string& name, const std::string& value);
+std::optional<std::string> environmentValue(const std::string& name);
 
 // Files by UTF-8 name (Windows' narrow file calls take the host's code page).
 // removeFile: false when nothing was removed. replaceFile moves `from` over
-// `to`, replacing a file already there.
+// `to`, replacing a file already there; false with the system's reason.
 bool removeFile(const std::string& path);
-bool replaceFile(const std::string& from, const std::string& to);
+bool replaceFile(const std::string& from, const std::string& to, std::string* reason = nullptr);
+// Whether the file can be opened for reading.
+bool canRead(const std::string& path);
 // Reads a whole file; false with a message on failure.
 bool readFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
 // Writes through a temporary file renamed into place, so a failed write
@@ -117,6 +121,10 @@ void* moduleSymbol(void* module, const char* name);
 void unloadModule(void* module);
 // The file of the running program; empty when the system does not tell.
 std::string executablePath();
+// Keeps the module that holds the address mapped until the process ends,
+// even once its host frees it (on Windows; nothing elsewhere): threads it
+// started may outlive the host's hold on it.
+void pinModule(const void* addressInModule);
 
 // Processor time the whole machine has used (busy: every process's user and
 // system time) and had (total: elapsed time times processors) since some
@@ -128,6 +136,18 @@ bool sampleProcessorTimes(uint64_t* busy, uint64_t* total);
 // thread; returns false when the OS refuses (raising priority usually needs
 // privileges on Linux, where the request is then left at the current level).
 bool setCurrentThreadPriority(int priority);
+
+// Runs the program argv[0] (looked up on PATH) with the arguments after it,
+// it and every process it starts kept together, daemons that leave its
+// process tree included: when the program ends, what it left running is
+// killed; when the caller dies, however it dies (SIGKILL included), the
+// program is asked to end (SIGTERM; on Windows it is killed at once), given
+// graceSeconds, and then everything is killed. atEnd runs once all are down,
+// where the system lets it (not after the caller's death on Windows). The
+// program's exit code (128 + the signal that ended it), or -1 with the reason
+// when it did not start.
+int runContained(const std::vector<std::string>& argv, double graceSeconds, void (*atEnd)(void*), void* atEndArgument,
+                 std::string* error);
 
 // A lock with its condition variable: a critical section and a condition
 // variable on Windows, a mutex and a condition variable elsewhere. Usable

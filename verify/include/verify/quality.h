@@ -19,10 +19,11 @@ struct FrameQuality {
 };
 
 // Compares two width x height RGBA pictures (rows `stride` bytes apart in
-// both). A is compared only when `alpha` is set: types that store no alpha
-// decode A = 255 whatever the source held.
+// both). A counts in psnrAll and ssim only when `alpha` is set: types that
+// store no alpha decode A = 255 whatever the source held (its mse and psnr
+// are there either way). Without withSsim, ssim is not measured (NaN).
 FrameQuality comparePictures(const uint8_t* decoded, const uint8_t* source, uint32_t width, uint32_t height,
-                             size_t stride, bool alpha);
+                             size_t stride, bool alpha, bool withSsim = true);
 
 // SSIM of one channel (`channel` 0..3 of RGBA pixels): the mean over 8x8
 // windows placed every 4 pixels, with the usual constants for 8-bit values

@@ -60,6 +60,7 @@ public:
     bool writePendingPackets(bool wait) override;
     bool isOpen() const override { return opened_; }
     std::string failure() const override;
+    std::string writeFailure() const override;
     double getAverageEncodeTime() const override;
     // Source frames must be at least the writer's width and height, rows
     // `stride` bytes apart; the top-left width × height pixels are used.
@@ -139,6 +140,7 @@ private:
     std::atomic<bool> writeFailed_{false};
     mutable std::mutex failureLock_;
     std::string failure_;
+    std::string writeFailure_;  // the system's words, when failure_ is a failed write
 };
 
 }  // namespace nox

@@ -55,6 +55,9 @@ public:
     // first reason stays. After a failed write the writer takes no more
     // frames or sound and its flushes report false.
     virtual std::string failure() const { return {}; }
+    // When that failure is the file refusing a write, the system's reason
+    // ("No space left on device"); empty otherwise.
+    virtual std::string writeFailure() const { return {}; }
     // Mean encode time of the last 25 frames in milliseconds (0 before any).
     virtual double getAverageEncodeTime() const { return 0.0; }
 

@@ -114,6 +114,9 @@ void* moduleSymbol(void* module, const char* name);
 void unloadModule(void* module);
 // The file of the running program; empty when the system does not tell.
 std::string executablePath();
+// Opens a URL in the user's browser (xdg-open; on Windows the shell's
+// handler), without waiting for it. False when it could not be started.
+bool openInBrowser(const std::string& url);
 
 // Processor time the whole machine has used (busy: every process's user and
 // system time) and had (total: elapsed time times processors) since some

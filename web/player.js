@@ -299,7 +299,7 @@ function play() {
   document.body.classList.add("playing");
   $("play").textContent = "⏸";
   const start = Math.max(0, player.shown) / m.rate;
-  player.clock = { start, pageAt: performance.now(), audioAt: 0 };
+  player.clock = { start, frame: Math.max(0, player.shown), pageAt: performance.now(), audioAt: 0 };
   if (m.sound) startSound(start);
   requestAnimationFrame(tick);
 }
@@ -335,7 +335,8 @@ async function seek(i) {
 function tick() {
   if (!player.playing) return;
   const m = player.movie;
-  const want = Math.floor(now() * m.rate + 1e-6);
+  // Never before the frame play started from (the sound starts a little later).
+  const want = Math.max(player.clock.frame, Math.floor(now() * m.rate + 1e-6));
   if (want >= m.frames) {
     pause();
     return;

@@ -139,6 +139,31 @@ struct Server::Impl {
     std::map<std::string, std::string> files;  // the player's, read once
     int port = 0;
 
+    void serveMovie(const httplib::Request& request, httplib::Response& response)
+    {
+        const uint64_t size = movie.size();
+        // httplib takes a range's end as asked, past the end of the file too;
+        // it is clipped here (the request is httplib's own, not const), and a
+        // range that starts past the end is refused.
+        for (auto& [first, last] : const_cast<httplib::Request&>(request).ranges) {
+            if (first >= 0 && uint64_t(first) >= size) {
+                response.status = 416;
+                response.set_header("Content-Range", "bytes */" + std::to_string(size));
+                return;
+            }
+            if (first >= 0 && last >= 0 && uint64_t(last) >= size)
+                last = ssize_t(size - 1);
+        }
+        const uint8_t* data = movie.data();
+        response.set_content_provider(size_t(size), "video/quicktime",
+                                      [data, size](size_t offset, size_t length, httplib::DataSink& sink) {
+                                          if (offset >= size)
+                                              return false;
+                                          length = std::min<uint64_t>({length, size - offset, 1u << 20});
+                                          return sink.write(reinterpret_cast<const char*>(data) + offset, length);
+                                      });
+    }
+
     void handle(const httplib::Request& request, httplib::Response& response)
     {
         const std::string& path = request.path;
@@ -152,12 +177,7 @@ struct Server::Impl {
         if (underToken) {
             const std::string name = path.substr(token.size() + 2);
             if (name == "movie") {
-                const uint8_t* data = movie.data();
-                response.set_content_provider(size_t(movie.size()), "video/quicktime",
-                                              [data](size_t offset, size_t length, httplib::DataSink& sink) {
-                                                  return sink.write(reinterpret_cast<const char*>(data) + offset,
-                                                                    std::min<size_t>(length, 1 << 20));
-                                              });
+                serveMovie(request, response);
                 return;
             }
             auto file = files.find(name.empty() ? "index.html" : name);

@@ -15,6 +15,8 @@ class UrlSource {
     const response = await fetch(this.url, { headers: { Range: `bytes=${offset}-${end}` } });
     if (response.status !== 206 && response.status !== 200)
       throw new Error(`${this.url}: HTTP ${response.status}`);
+    const named = /filename="([^"]*)"/.exec(response.headers.get("Content-Disposition") || "");
+    if (named) this.name = named[1];
     const range = response.headers.get("Content-Range");
     if (range && this.size < 0) {
       const total = /\/(\d+)$/.exec(range);

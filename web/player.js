@@ -297,7 +297,7 @@ function play() {
   if (player.shown >= m.frames - 1) player.shown = 0;
   player.playing = true;
   document.body.classList.add("playing");
-  $("play").textContent = "⏸";
+  $("play").textContent = "Pause";
   const start = Math.max(0, player.shown) / m.rate;
   player.clock = { start, frame: Math.max(0, player.shown), pageAt: performance.now(), audioAt: 0 };
   if (m.sound) startSound(start);
@@ -307,7 +307,7 @@ function play() {
 function pause() {
   player.playing = false;
   document.body.classList.remove("playing");
-  $("play").textContent = "▶";
+  $("play").textContent = "Play";
   stopSound();
 }
 
@@ -417,6 +417,7 @@ async function open(source, name) {
   delete document.body.dataset.frame;
   delete document.body.dataset.skipped;
   setupPicture(m.width, m.height);
+  name = source.name || name;
   $("name").textContent = name;
   $("scrub").max = String(m.frames - 1);
   document.title = `${name} – Zemo 3 player`;

@@ -154,6 +154,12 @@ struct Server::Impl {
             if (first >= 0 && last >= 0 && uint64_t(last) >= size)
                 last = ssize_t(size - 1);
         }
+        // The movie's own name, for the page's title: printable ASCII only.
+        std::string name = settings.movie.substr(settings.movie.find_last_of("/\\") + 1);
+        for (char& c : name)
+            if (c < 0x20 || c > 0x7e || c == '"' || c == '\\')
+                c = '_';
+        response.set_header("Content-Disposition", "inline; filename=\"" + name + "\"");
         const uint8_t* data = movie.data();
         response.set_content_provider(size_t(size), "video/quicktime",
                                       [data, size](size_t offset, size_t length, httplib::DataSink& sink) {

@@ -7,6 +7,7 @@
 //     small part of it;
 //   - a damaged frame is skipped with a note, and the good ones around it
 //     play;
+//   - a movie chosen with the file button plays without a request;
 //   - the viewer's refusals: a path outside the token, `..`, a wrong token,
 //     a second movie; and Ctrl-C stops it.
 // Everything is written under one temporary folder, removed at the end with
@@ -243,6 +244,28 @@ async function damagedFramesAreSkipped() {
   child.kill();
 }
 
+// A movie chosen with the file button plays from the disk: nothing more is
+// fetched from the server.
+async function aLocalFilePlays() {
+  const served = file("served-first.mov"), local = file("local.mov");
+  run(["render", "--demo", "--size", "64x32", "--fps", "10", "--duration", "0.3", "-o", served]);
+  run(["render", "--demo", "--size", "80x48", "--fps", "10", "--duration", "0.6", "--compression", "high", "-o", local]);
+  run(["decode", local, "-o", file("local_%d.pam")]);
+  const { url, child } = await view(served);
+  const page = await openPage(`${url}?path=cpu`);
+  let fetched = 0;
+  page.on("request", () => fetched++);
+  const input = await page.$("#file");
+  await input.uploadFile(local);
+  await page.waitForFunction(() => document.getElementById("name").textContent === "local.mov" &&
+                             document.body.dataset.frame === "0", { timeout: 30000 });
+  const got = await frameOf(page, 4);
+  check(!got.skipped && got.pixels.equals(readPam(file("local_4.pam")).rgba), "the local file's frame 4 plays");
+  check(fetched === 0, `nothing fetched while the local file plays (${fetched} requests)`);
+  await page.close();
+  child.kill();
+}
+
 async function viewerRefuses() {
   const movie = file("served.mov"), other = file("other.mov");
   run(["render", "--demo", "--size", "64x32", "--fps", "10", "--duration", "0.2", "-o", movie]);
@@ -275,7 +298,7 @@ async function viewerRefuses() {
   });
   try {
     const only = process.argv[2];
-    const tests = { picturesMatchTheDecode, seekReadsLittle, damagedFramesAreSkipped, viewerRefuses };
+    const tests = { picturesMatchTheDecode, seekReadsLittle, damagedFramesAreSkipped, aLocalFilePlays, viewerRefuses };
     for (const [name, test] of Object.entries(tests)) {
       if (only && only !== name) continue;
       const t0 = Date.now();

@@ -7,6 +7,8 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "common/util.h"
@@ -179,3 +181,34 @@ TEST_F(ViewServer, RefusesAMissingMovieOrPlayerAndABadPort)
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The browser is whatever xdg-open finds first on PATH: here a script that
+// writes down the address it was given.
+TEST(OpenInBrowser, HandsTheAddressToXdgOpen)
+{
+    testutil::TempDir dir;
+    const std::string script = dir.file("xdg-open"), said = dir.file("said");
+    writeText(script, "#!/bin/sh\nprintf '%s' \"$1\" > " + said + ".part && mv " + said + ".part " + said + "\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string saved = path ? path : "";
+    const std::string url = "http://127.0.0.1:8080/00112233445566778899aabbccddeeff/";
+    platform::setEnvironment("PATH", dir.path().string() + ":" + saved);
+    EXPECT_TRUE(platform::openInBrowser(url));
+    for (int i = 0; i < 500 && !platform::fileSize(said); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<uint8_t> got;
+    std::string error;
+    EXPECT_TRUE(platform::readFile(said, &got, &error)) << error;
+    EXPECT_EQ(std::string(got.begin(), got.end()), url);
+    // Without one, it says so.
+    platform::setEnvironment("PATH", dir.file("nothing-here"));
+    EXPECT_FALSE(platform::openInBrowser(url));
+    platform::setEnvironment("PATH", saved);
+}
+
+}  // namespace
+#endif

@@ -342,7 +342,8 @@ LRESULT defWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 bool openInBrowser(const std::string& url)
 {
-    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+    const HINSTANCE done = ShellExecuteW(nullptr, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(done) > 32;  // larger than 32 means started
 }
 
 }  // namespace platform

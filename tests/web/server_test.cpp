@@ -18,7 +18,10 @@ namespace {
 
 const std::string kToken = "00112233445566778899aabbccddeeff";
 
-void writeText(const std::string& file, const std::string& text) { testutil::writeFile(file, {text.begin(), text.end()}); }
+void writeText(const std::string& file, const std::string& text)
+{
+    testutil::writeFile(file, {text.begin(), text.end()});
+}
 
 class ViewServer : public ::testing::Test {
 protected:
@@ -39,8 +42,8 @@ protected:
     std::pair<int, std::string> get(const std::string& path, const std::string& headers = "",
                                     const std::string& method = "GET")
     {
-        const std::string response = server_.answer(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                                    headers + "\r\n");
+        const std::string response =
+            server_.answer(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
         const size_t body = response.find("\r\n\r\n");
         if (response.size() < 12 || body == std::string::npos)
             return {0, response};
@@ -80,8 +83,11 @@ TEST_F(ViewServer, ServesTheMovieInByteRangesOnLoopback)
         std::string range;
         size_t first, length;
     };
-    const Case cases[] = {{"bytes=0-0", 0, 1}, {"bytes=1000-1999", 1000, 1000}, {"bytes=99990-", 99990, 10},
-                          {"bytes=-16", 99984, 16}, {"bytes=99999-200000", 99999, 1}};
+    const Case cases[] = {{"bytes=0-0", 0, 1},
+                          {"bytes=1000-1999", 1000, 1000},
+                          {"bytes=99990-", 99990, 10},
+                          {"bytes=-16", 99984, 16},
+                          {"bytes=99999-200000", 99999, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.range);
         const auto part = client.Get(movie, {{"Range", c.range}});
@@ -115,10 +121,25 @@ TEST_F(ViewServer, RefusesEverythingElse)
     const std::string t = "/" + kToken;
     const std::string wrong = "/00112233445566778899aabbccddeefe";
     const std::string refused[] = {
-        "/",          "/movie",          "/index.html",       t,          t + "x/",       wrong + "/",
-        wrong + "/movie", t + "/../" + kToken + "/movie", t + "/%2e%2e/movie", t + "/..%2fmovie",
-        t + "/other.mov", t + "/" + dir_.file("other.mov"), t + "//etc/passwd", t + "/movie/",
-        t + "/index.html/..", t + "/INDEX.HTML", t + "/movie%00", t + "/./movie", "/" + kToken.substr(1) + "/",
+        "/",
+        "/movie",
+        "/index.html",
+        t,
+        t + "x/",
+        wrong + "/",
+        wrong + "/movie",
+        t + "/../" + kToken + "/movie",
+        t + "/%2e%2e/movie",
+        t + "/..%2fmovie",
+        t + "/other.mov",
+        t + "/" + dir_.file("other.mov"),
+        t + "//etc/passwd",
+        t + "/movie/",
+        t + "/index.html/..",
+        t + "/INDEX.HTML",
+        t + "/movie%00",
+        t + "/./movie",
+        "/" + kToken.substr(1) + "/",
     };
     for (const std::string& path : refused) {
         SCOPED_TRACE(path);

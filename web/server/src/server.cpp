@@ -14,7 +14,7 @@
 
 namespace zemo3::view {
 
-const char* const kPlayerFiles[6] = {"index.html", "player.css",        "player.js",
+const char* const kPlayerFiles[6] = {"index.html", "player.css",      "player.js",
                                      "movie.js",   "zemo3-reader.js", "zemo3-reader.wasm"};
 
 namespace {

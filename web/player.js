@@ -522,6 +522,16 @@ async function main() {
                s3tc: !!s3tc, rgtc: !!rgtc };
     },
     play, pause,
+    // Sample frames [first, first + count) of the sound as the page plays
+    // them: interleaved floats, or null for a movie without sound.
+    sound: async (first, count) => {
+      const s = player.movie && player.movie.sound;
+      if (!s) return null;
+      const channels = await readSound(player.movie, first, count);
+      const out = new Float32Array(count * s.channels);
+      channels.forEach((data, c) => data.forEach((v, i) => (out[i * s.channels + c] = v)));
+      return { rate: s.rate, channels: s.channels, samples: Array.from(out) };
+    },
   };
   // The movie: ?movie=URL, or the one `zemo3 view` serves beside the page.
   const url = params.get("movie") || "movie";

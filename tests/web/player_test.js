@@ -6,7 +6,7 @@
 //   - a seek into the middle of a movie of some hundreds of MB reads only a
 //     small part of it;
 //   - a damaged frame is skipped with a note, and the good ones around it
-//     play;
+//     play, and so does its sound, equal to the movie's;
 //   - a movie chosen with the file button plays without a request;
 //   - the viewer's refusals: a path outside the token, `..`, a wrong token,
 //     a second movie; and Ctrl-C stops it.
@@ -232,6 +232,17 @@ async function damagedFramesAreSkipped() {
       continue;
     }
     check(!got.skipped && got.pixels.equals(readPam(file(`damaged_${n}.pam`)).rgba), `good frame ${n} plays`);
+  }
+  // The sound the page plays is the movie's, sample for sample (16-bit,
+  // as stored), from a point inside the second half-second chunk on.
+  const pcm = execFileSync("ffmpeg", ["-v", "error", "-i", movie, "-map", "0:a", "-f", "s16le", "-"]);
+  check(pcm.subarray(120000, 136000).some((b) => b !== 0), "the movie's sound is not silent there");
+  const sound = await page.evaluate(() => window.zemo3.sound(30000, 4000));
+  check(sound && sound.rate === 48000 && sound.channels === 2, `the sound's format: ${sound && sound.rate}`);
+  if (sound) {
+    let same = 0;
+    for (let i = 0; i < sound.samples.length; ++i) same += sound.samples[i] * 32768 === pcm.readInt16LE(2 * (60000 + i));
+    check(same === 8000, `the page's sound equals the movie's: ${same} of 8000 samples`);
   }
   const notes = await page.evaluate(() => document.getElementById("notes").innerText);
   check(/frame 3 skipped/.test(notes), `the page notes the skipped frame (${notes})`);

@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build test test-plain demo test-asan test-tsan test-win64 win64 package-win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
+.PHONY: all deps build web bench-web test test-plain demo test-asan test-tsan test-win64 win64 package-win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
 
 all: build
 
@@ -24,7 +24,13 @@ test: deps
 	$(MAKE) test-tsan
 	$(MAKE) test-win64
 
-test-plain: deps build
+# The browser player: the frame reader in WebAssembly and the page, built
+# with Debian's Emscripten into build-web/player (what `zemo3 view` serves).
+web: deps
+	NODE_PATH=/usr/share/nodejs emcmake cmake -S web -B build-web -DCMAKE_BUILD_TYPE=Release >/dev/null
+	NODE_PATH=/usr/share/nodejs cmake --build build-web -j $(JOBS)
+
+test-plain: deps build web
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: deps build
@@ -83,9 +89,14 @@ bench-render: deps build
 bench-join: deps build
 	BUILD=$(BUILD) CONTENT=$(CONTENT) bench/join.sh
 
+# Frames per second of the browser player per type, 1080p and 4K, GPU and
+# CPU paths, beside zemo3 play --offscreen (bench/web.sh).
+bench-web: deps build web
+	BUILD=$(BUILD) bench/web.sh
+
 # libFuzzer runs (clang, installed on demand): FUZZ_SECONDS per target.
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-win64 out
+	rm -rf build build-asan build-tsan build-fuzz build-win64 build-web out

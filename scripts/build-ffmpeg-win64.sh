@@ -7,9 +7,7 @@
 # what the packages ship of FFmpeg: its licence and FFMPEG.txt (version,
 # source package, configure line).
 #
-# The source comes through a private apt configuration under build-win64/:
-# the machine's own package sources turned into source entries, with lists
-# and cache of its own, so the machine's apt configuration is left alone.
+# The source is Debian's source package, fetched by scripts/debian-source.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${1:-$root/build-win64/ffmpeg}
@@ -28,31 +26,7 @@ stamp=$prefix/.configured-$(printf '%s\n' "${components[@]}" | sha1sum | cut -c1
 
 # Fetches, configures, builds and installs FFmpeg; once per configuration.
 build_ffmpeg() {
-# Private apt configuration: every "deb" entry of the machine's sources as
-# "deb-src".
-apt=$work/apt
-mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
-: > "$apt/sources.list"
-if [ -f /etc/apt/sources.list ]; then
-  sed -n -E 's/^[[:space:]]*deb[[:space:]]/deb-src /p' /etc/apt/sources.list > "$apt/sources.list"
-fi
-for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list; do
-  [ -f "$f" ] || continue
-  case "$f" in
-    *.sources) sed -E 's/^Types:.*/Types: deb-src/' "$f" > "$apt/sources.list.d/$(basename "$f")" ;;
-    *.list) sed -n -E 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" > "$apt/sources.list.d/$(basename "$f")" ;;
-  esac
-done
-aptopts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts="$apt/sources.list.d"
-         -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o Debug::NoLocking=1
-         -o APT::Sandbox::User=root)
-src=$(ls -d "$work"/ffmpeg-5.1*/ 2>/dev/null | head -n 1 || true)
-if [ -z "$src" ]; then
-  echo "Fetching FFmpeg's Debian source package"
-  apt-get "${aptopts[@]}" update -qq
-  (cd "$work" && apt-get "${aptopts[@]}" source -qq --only-source ffmpeg >/dev/null)
-  src=$(ls -d "$work"/ffmpeg-5.1*/ | head -n 1)
-fi
+src=$("$root/scripts/debian-source.sh" ffmpeg "$work")
 
 # zlib (for PNG) linked in statically: a folder holding only the static library.
 mkdir -p "$work/zlib"
@@ -76,7 +50,7 @@ touch "$stamp"
 [ -f "$stamp" ] || build_ffmpeg
 
 # What the packages say of the FFmpeg inside them.
-src=$(ls -d "$work"/ffmpeg-5.1*/ | head -n 1)
+src=$("$root/scripts/debian-source.sh" ffmpeg "$work")
 cd "$work/build"
 share=$prefix/share/zemo3
 mkdir -p "$share"

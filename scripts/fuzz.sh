@@ -4,7 +4,7 @@
 # nice, one after the other. Installs clang and its runtime first when
 # missing, so the ordinary build never needs them.
 #
-#   scripts/fuzz.sh [TARGET...]      targets: decode pack verify join element pipeline (default all)
+#   scripts/fuzz.sh [TARGET...]      targets: decode pack verify join element pipeline view (default all)
 #
 # Corpora grow in build-fuzz/corpus/<target>, seeded from the targets' own
 # seeds (fuzz_<target>_replay --write-corpus), fuzz/seeds/<target> and
@@ -18,7 +18,7 @@ seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-$(nproc)}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode pack verify join element pipeline)
+[ ${#targets[@]} -gt 0 ] || targets=(decode pack verify join element pipeline view)
 
 missing=()
 for p in clang libclang-rt-14-dev; do

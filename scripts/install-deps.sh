@@ -20,7 +20,14 @@ packages=(
   # the tests neither use nor mind; slurmd and slurmctld stop at once without
   # /etc/slurm/slurm.conf. In a container whose policy-rc.d refuses, none starts.
   ffmpeg openssh-server openssh-client parallel slurm-wlm munge
+  # The browser player (make web) and `zemo3 view`: Emscripten (node-acorn for
+  # its JavaScript optimiser), cpp-httplib, and Chromium for the player's tests.
+  emscripten node-acorn libcpp-httplib-dev chromium
 )
+# Node and npm for the player's tests: Debian's, unless a Node is already there.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -129,8 +132,12 @@ bool setCurrentThreadPriority(int priority)
         nice = -10;
     else
         nice = -20;
+#ifdef __EMSCRIPTEN__
+    return nice >= 0;  // the browser build (web/) runs one thread, which has no priority to change
+#else
     pid_t tid = pid_t(syscall(SYS_gettid));
     return setpriority(PRIO_PROCESS, id_t(tid), nice) == 0;
+#endif
 }
 
 double processCpuSeconds()
@@ -319,5 +326,16 @@ private:
 }  // namespace
 
 std::unique_ptr<ThreadPimpl> makeThreadPimpl() { return std::make_unique<ThreadPimplPosix>(); }
+
+bool openInBrowser(const std::string& url)
+{
+    // xdg-open's own output stays on the terminal; a thread of its own reaps it.
+    char* const argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(url.c_str()), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, argv, environ) != 0)
+        return false;
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+    return true;
+}
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <process.h>
 #include <psapi.h>
+#include <shellapi.h>
 #include <sys/stat.h>
 #include <sys/timeb.h>
 
@@ -377,5 +378,11 @@ LRESULT sendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 // WM_CLOSE) must not reach the dialog manager as one. FALSE lets the dialog
 // manager do its default handling, which turns the close box into IDCANCEL.
 LRESULT defWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+bool openInBrowser(const std::string& url)
+{
+    const HINSTANCE done = ShellExecuteW(nullptr, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(done) > 32;  // larger than 32 means started
+}
 
 }  // namespace platform

@@ -125,6 +125,9 @@ std::string executablePath();
 // even once its host frees it (on Windows; nothing elsewhere): threads it
 // started may outlive the host's hold on it.
 void pinModule(const void* addressInModule);
+// Opens a URL in the user's browser (xdg-open; on Windows the shell's
+// handler), without waiting for it. False when it could not be started.
+bool openInBrowser(const std::string& url);
 
 // Processor time the whole machine has used (busy: every process's user and
 // system time) and had (total: elapsed time times processors) since some

@@ -1,0 +1,235 @@
+// The viewer's server answering requests from memory (Server::answer), as
+// they come off the wire: what is served under the token, byte ranges of the
+// movie, and the refusals; and where the player's files are looked for.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "common/util.h"
+#include "view/server.h"
+
+namespace {
+
+const std::string kToken = "00112233445566778899aabbccddeeff";
+
+void writeText(const std::string& file, const std::string& text)
+{
+    testutil::writeFile(file, {text.begin(), text.end()});
+}
+
+class ViewServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : zemo3::view::kPlayerFiles)
+            writeText(dir_.file(name), std::string("the file ") + name);
+        movie_.resize(100000);
+        for (size_t i = 0; i < movie_.size(); ++i)
+            movie_[i] = char('a' + i * 7 % 26);
+        writeText(dir_.file("movie.mov"), movie_);
+        writeText(dir_.file("other.mov"), "another movie");
+        std::string error;
+        ASSERT_TRUE(server_.load(&error)) << error;
+    }
+
+    // Status and body of a GET (or another method) of `path`.
+    std::pair<int, std::string> get(const std::string& path, const std::string& headers = "",
+                                    const std::string& method = "GET")
+    {
+        const std::string response =
+            server_.answer(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+        const size_t body = response.find("\r\n\r\n");
+        if (response.size() < 12 || body == std::string::npos)
+            return {0, response};
+        return {std::stoi(response.substr(9, 3)), response.substr(body + 4)};
+    }
+
+    testutil::TempDir dir_;
+    std::string movie_;
+    zemo3::view::Server server_{{dir_.file("movie.mov"), dir_.path().string(), kToken, 0}};
+};
+
+TEST_F(ViewServer, ServesThePlayerUnderTheToken)
+{
+    const std::string t = "/" + kToken + "/";
+    EXPECT_EQ(get(t), std::make_pair(200, std::string("the file index.html")));
+    for (const char* name : zemo3::view::kPlayerFiles)
+        EXPECT_EQ(get(t + name), std::make_pair(200, std::string("the file ") + name));
+    EXPECT_EQ(get(t + "index.html", "", "HEAD"), std::make_pair(200, std::string()));
+}
+
+// The movie's bytes go out over a socket only: a server listening on
+// 127.0.0.1, asked by a client.
+TEST_F(ViewServer, ServesTheMovieInByteRangesOnLoopback)
+{
+    zemo3::view::Server listening({dir_.file("movie.mov"), dir_.path().string(), kToken, 0});
+    std::string error;
+    ASSERT_TRUE(listening.start(&error)) << error;
+    EXPECT_EQ(listening.url(), "http://127.0.0.1:" + std::to_string(listening.port()) + "/" + kToken + "/");
+    std::thread serving([&] { listening.run(); });
+    httplib::Client client("127.0.0.1", listening.port());
+    const std::string movie = "/" + kToken + "/movie";
+    const auto whole = client.Get(movie);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, 200);
+    EXPECT_TRUE(whole->body == movie_);
+    struct Case {
+        std::string range;
+        size_t first, length;
+    };
+    const Case cases[] = {{"bytes=0-0", 0, 1},
+                          {"bytes=1000-1999", 1000, 1000},
+                          {"bytes=99990-", 99990, 10},
+                          {"bytes=-16", 99984, 16},
+                          {"bytes=99999-200000", 99999, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range);
+        const auto part = client.Get(movie, {{"Range", c.range}});
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->status, 206);
+        EXPECT_TRUE(part->body == movie_.substr(c.first, c.length)) << part->body.size() << " bytes";
+    }
+    // A range that starts past the end is refused; ends past it are clipped,
+    // in one range or several; nothing is read outside the movie.
+    const auto past = client.Get(movie, {{"Range", "bytes=100000-100010"}});
+    ASSERT_TRUE(past);
+    EXPECT_EQ(past->status, 416);
+    const auto parts = client.Get(movie, {{"Range", "bytes=0-3,99998-300000"}});
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->status, 206);
+    EXPECT_NE(parts->body.find(movie_.substr(0, 4)), std::string::npos);
+    EXPECT_NE(parts->body.find("\r\n\r\n" + movie_.substr(99998, 2) + "\r\n"), std::string::npos);
+    EXPECT_LT(parts->body.size(), 1000u);
+    const auto suffix = client.Get(movie, {{"Range", "bytes=-300000"}});
+    ASSERT_TRUE(suffix);
+    EXPECT_LE(suffix->body.size(), movie_.size());
+    const auto outside = client.Get("/" + kToken + "/../" + kToken + "/movie");
+    ASSERT_TRUE(outside);
+    EXPECT_EQ(outside->status, 404);
+    listening.stop();
+    serving.join();
+}
+
+TEST_F(ViewServer, RefusesEverythingElse)
+{
+    const std::string t = "/" + kToken;
+    const std::string wrong = "/00112233445566778899aabbccddeefe";
+    const std::string refused[] = {
+        "/",
+        "/movie",
+        "/index.html",
+        t,
+        t + "x/",
+        wrong + "/",
+        wrong + "/movie",
+        t + "/../" + kToken + "/movie",
+        t + "/%2e%2e/movie",
+        t + "/..%2fmovie",
+        t + "/other.mov",
+        t + "/" + dir_.file("other.mov"),
+        t + "//etc/passwd",
+        t + "/movie/",
+        t + "/index.html/..",
+        t + "/INDEX.HTML",
+        t + "/movie%00",
+        t + "/./movie",
+        "/" + kToken.substr(1) + "/",
+    };
+    for (const std::string& path : refused) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(get(path).first, 404);
+    }
+    for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS"}) {
+        SCOPED_TRACE(method);
+        EXPECT_NE(get(t + "/movie", "Content-Length: 0\r\n", method).first, 200);
+    }
+    EXPECT_EQ(get("/../../etc/passwd").first, 404);
+}
+
+TEST_F(ViewServer, TokensAreFreshAndHexadecimal)
+{
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const std::string token = zemo3::view::newToken();
+        EXPECT_EQ(token.size(), 32u);
+        EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+        seen.insert(token);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+    // A server made without one draws its own.
+    zemo3::view::Server made({dir_.file("movie.mov"), dir_.path().string(), "", 0});
+    EXPECT_EQ(made.token().size(), 32u);
+}
+
+TEST_F(ViewServer, FindsThePlayerWhereItIsAndSaysWhereItLooked)
+{
+    std::string error;
+    platform::setEnvironment("ZEMO3_PLAYER_DIR", dir_.path().string());
+    EXPECT_EQ(zemo3::view::findPlayerFolder("/nowhere/bin/zemo3", &error), dir_.path().string());
+    // Installed: share/zemo3/player beside bin.
+    const std::string installed = dir_.file("usr/share/zemo3/player");
+    ASSERT_TRUE(platform::makeDirectories(installed));
+    for (const char* name : zemo3::view::kPlayerFiles) {
+        writeText(installed + "/" + name, name);
+    }
+    platform::setEnvironment("ZEMO3_PLAYER_DIR", dir_.file("empty"));
+    EXPECT_EQ(zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error), installed);
+    // A folder missing one file is no player.
+    platform::removeFile(installed + "/zemo3-reader.wasm");
+    const std::string found = zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error);
+    EXPECT_NE(found, installed);
+    if (found.empty()) {
+        EXPECT_NE(error.find(installed), std::string::npos) << error;
+    }
+    platform::setEnvironment("ZEMO3_PLAYER_DIR", "");
+}
+
+TEST_F(ViewServer, RefusesAMissingMovieOrPlayerAndABadPort)
+{
+    std::string error;
+    zemo3::view::Server noMovie({dir_.file("absent.mov"), dir_.path().string(), kToken, 0});
+    EXPECT_FALSE(noMovie.start(&error));
+    zemo3::view::Server noPlayer({dir_.file("movie.mov"), dir_.file("absent"), kToken, 0});
+    EXPECT_FALSE(noPlayer.start(&error));
+    zemo3::view::Server badPort({dir_.file("movie.mov"), dir_.path().string(), kToken, 70000});
+    EXPECT_FALSE(badPort.start(&error));
+}
+
+}  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The browser is whatever xdg-open finds first on PATH: here a script that
+// writes down the address it was given.
+TEST(OpenInBrowser, HandsTheAddressToXdgOpen)
+{
+    testutil::TempDir dir;
+    const std::string script = dir.file("xdg-open"), said = dir.file("said");
+    writeText(script, "#!/bin/sh\nprintf '%s' \"$1\" > " + said + ".part && mv " + said + ".part " + said + "\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string saved = path ? path : "";
+    const std::string url = "http://127.0.0.1:8080/00112233445566778899aabbccddeeff/";
+    platform::setEnvironment("PATH", dir.path().string() + ":" + saved);
+    EXPECT_TRUE(platform::openInBrowser(url));
+    for (int i = 0; i < 500 && !platform::fileSize(said); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<uint8_t> got;
+    std::string error;
+    EXPECT_TRUE(platform::readFile(said, &got, &error)) << error;
+    EXPECT_EQ(std::string(got.begin(), got.end()), url);
+    // Without one, it says so.
+    platform::setEnvironment("PATH", dir.file("nothing-here"));
+    EXPECT_FALSE(platform::openInBrowser(url));
+    platform::setEnvironment("PATH", saved);
+}
+
+}  // namespace
+#endif

@@ -51,13 +51,15 @@ test-tsan: deps
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS) -L threads
 
-# The module for the host on 64-bit Windows, zemo3.exe and the test programs,
-# cross-built with mingw-w64 into build-win64/bin with FFmpeg's DLLs beside them.
+# The module for the host on 64-bit Windows (build-win64/plugin), zemo3.exe and
+# the test programs (build-win64/bin), cross-built with mingw-w64, with FFmpeg
+# and cpp-httplib from Debian's source packages.
 win64:
 	@scripts/install-win64-deps.sh
 	@scripts/build-ffmpeg-win64.sh
+	httplib=$$(scripts/debian-source.sh cpp-httplib build-win64/httplib-src) && \
 	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DZEMO_BENCH=OFF >/dev/null
+	  -DZEMO_BENCH=OFF -DZEMO_HTTPLIB_INCLUDE=$$httplib >/dev/null
 	cmake --build build-win64 -j $(JOBS)
 
 # The Windows packages, from that build: an MSI and a zip into out/packages/.

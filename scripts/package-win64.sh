@@ -46,6 +46,9 @@ crlf "$root/LICENSE" > "$files/LICENSE.txt"
 sed "s/@VERSION@/$version/g" "$root/windows/INSTALL.txt" | sed -e 's/$/\r/' > "$files/INSTALL.txt"
 crlf "$build/ffmpeg/share/zemo3/COPYING.LGPLv2.1.txt" > "$files/COPYING.LGPLv2.1.txt"
 cp "$build/ffmpeg/share/zemo3/FFMPEG.txt" "$files/FFMPEG.txt"
+# zemo3.exe's viewer serves with cpp-httplib (MIT), built in from Debian's source.
+httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$build/httplib-src")
+crlf "$httplib/LICENSE" > "$files/LICENSE-cpp-httplib.txt"
 find "$files" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # A new product code for every version, the same one for the same version:

@@ -39,7 +39,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 plugin_dir='C:\Program Files\Adobe\Common\Plug-ins\7.0\MediaCore\Zemo 3 Export'
 program_dir='C:\Program Files\Zemo 3 Export'
 module=Zemo3AfterEffectsExport.aex
-program_files=("zemo3.exe" "LICENSE.txt" "FFMPEG.txt" "COPYING.LGPLv2.1.txt" "INSTALL.txt")
+program_files=("zemo3.exe" "LICENSE.txt" "FFMPEG.txt" "COPYING.LGPLv2.1.txt" "LICENSE-cpp-httplib.txt" "INSTALL.txt")
 
 # FFmpeg's usual DLL names: the module must import none of them.
 ffmpeg_dlls='^(avcodec|avformat|avutil|avfilter|avdevice|swscale|swresample|postproc)(-[0-9]+)?\.dll$'

@@ -60,11 +60,14 @@ CHANGELOG
 export DEB_BUILD_OPTIONS="noddebs nocheck parallel=$JOBS"
 # debhelper gives the build a HOME of its own: a ccache launcher (CMake
 # takes CMAKE_<LANG>_COMPILER_LAUNCHER from the environment) keeps the
-# caller's cache and settings.
+# caller's cache and settings, except a base_dir: its relative paths would
+# give other debug information, hence other build IDs, than a compile
+# without ccache.
 if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null; then
   export CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
   conf=${CCACHE_CONFIGPATH:-${XDG_CONFIG_HOME:-$HOME/.config}/ccache/ccache.conf}
   [ -f "$conf" ] && export CCACHE_CONFIGPATH=$conf
+  export CCACHE_BASEDIR=
 fi
 (cd "$stage" && dpkg-buildpackage -b -us -uc)
 

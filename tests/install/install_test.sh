@@ -65,7 +65,7 @@ dpkg_locked() {
       echo "$out"
       return 0
     fi
-    grep -q "lock" <<<"$out" || { echo "$out" >&2; return 1; }
+    grep -Eq "frontend lock|database is locked" <<<"$out" || { echo "$out" >&2; return 1; }
     sleep 1
   done
   echo "$out" >&2

@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 SANITIZER_FLAGS = -DZEMO_BENCH=OFF
 
-.PHONY: all deps build web bench-web test test-plain demo test-asan test-tsan test-win64 win64 package-win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
+.PHONY: all deps build web bench-web test test-plain test-install package demo test-asan test-tsan test-win64 win64 package-win64 bench bench-playback bench-render bench-vlc bench-join fuzz clean
 
 all: build
 
@@ -16,10 +16,12 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-# What CI runs: the whole suite, then the whole suite under ASan+UBSan, then
-# the threaded tests under TSan, then the Win64 build's tests under Wine.
+# What CI runs: the whole suite, then the Debian packages installed and
+# purged, then the whole suite under ASan+UBSan, then the threaded tests
+# under TSan, then the Win64 build's tests under Wine.
 test: deps
 	$(MAKE) test-plain
+	$(MAKE) test-install
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) test-win64
@@ -30,8 +32,17 @@ web: deps
 	NODE_PATH=/usr/share/nodejs emcmake cmake -S web -B build-web -DCMAKE_BUILD_TYPE=Release >/dev/null
 	NODE_PATH=/usr/share/nodejs cmake --build build-web -j $(JOBS)
 
+# Every test but the packages' (test-install runs that one).
 test-plain: deps build web
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE install
+
+# The Debian packages into out/packages/ (scripts/build-deb.sh, docs/packages.md).
+package: deps
+	JOBS=$(JOBS) scripts/build-deb.sh
+
+# The packages installed with dpkg, tried and purged (tests/install; as root).
+test-install: deps build package
+	cd $(BUILD) && ctest --output-on-failure -L install
 
 demo: deps build
 	@mkdir -p out
@@ -42,7 +53,7 @@ demo: deps build
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address $(SANITIZER_FLAGS)" build
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  ctest --output-on-failure -j $(JOBS) -LE install
 
 # Only the test programs labelled "threads" (see cmake/Zemo.cmake).
 test-tsan: deps
@@ -101,4 +112,4 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-win64 build-web out
+	rm -rf build build-asan build-tsan build-fuzz build-win64 build-web build-deb out

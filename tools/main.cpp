@@ -53,6 +53,8 @@ int main(int argc, char** argv)
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help")
         return usage(stdout);
+    if (name == "--version")
+        name = "version";
     auto it = commands().find(name);
     if (it == commands().end())
         return fail(EXIT_USAGE, "unknown command '" + name + "' (see zemo3 --help)");

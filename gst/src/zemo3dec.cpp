@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "core/version.h"
 #include "platform/platform.h"
 #include "reader/pictures.h"
 
@@ -351,5 +352,5 @@ gboolean pluginInit(GstPlugin* plugin)
 
 extern "C" {
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, zemo3, "Zemo 3 GPU-texture video", pluginInit, ZEMO3_VERSION,
-                  "Proprietary", "Zemo 3 Export", "Zemo 3 Export")
+                  "MIT/X11", "Zemo 3 Export", "Zemo 3 Export")
 }

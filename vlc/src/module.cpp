@@ -27,6 +27,7 @@
 #include <vlc_codec.h>
 #include <vlc_plugin.h>
 
+#include "core/version.h"
 #include "reader/pictures.h"
 
 namespace {
@@ -185,7 +186,10 @@ void closeDecoder(vlc_object_t* object)
 
 }  // namespace
 
-vlc_module_begin() set_shortname("Zemo 3") set_description("Zemo 3 GPU-texture video decoder") set_category(CAT_INPUT)
+// A VLC 3.0 module carries no version of its own: ours is in its description,
+// which `vlc --list` prints beside the module's name, and in its help text.
+vlc_module_begin() set_shortname("Zemo 3") set_description("Zemo 3 GPU-texture video decoder " ZEMO3_VERSION)
+    set_help("Decodes Zemo 3 GPU-texture video (Zemo 3 Export " ZEMO3_VERSION ").") set_category(CAT_INPUT)
     set_subcategory(SUBCAT_INPUT_VCODEC) set_capability("video decoder", 100) set_callbacks(openDecoder, closeDecoder)
         add_integer("zemo3-threads", 0, "Threads",
                     "Threads that decode Zemo 3 video (0: one per processor). Large pictures are rebuilt in bands on "

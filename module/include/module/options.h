@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/version.h"
+
 namespace zexport {
 
 struct StoredOptions {
@@ -61,6 +63,8 @@ constexpr const char* kFormatName = "MOV (Zemo 3)";
 constexpr uint32_t kModuleFlags = 0x8000076;
 constexpr uint32_t kModuleSignature = 0x4D4F565F;  // 'MOV_'
 constexpr uint32_t kCoreFeatureMask = 0x84;        // worker pool and format registry
-constexpr const char* kVersionText = "2.1.8 rev 8700";
+// The dialog's version line: the product's version (core/version.h) and the
+// build the host's users know it by.
+constexpr const char* kVersionText = ZEMO3_VERSION " rev 8700";
 
 }  // namespace zexport

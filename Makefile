@@ -74,7 +74,7 @@ win64:
 	cmake --build build-win64 -j $(JOBS)
 
 # The Windows packages, from that build: an MSI and a zip into out/packages/.
-package-win64: win64
+package-win64: win64 web
 	scripts/package-win64.sh
 
 # The Win64 build's tests under Wine on a virtual screen, its renders against

@@ -23,6 +23,8 @@ packages=(
   # The browser player (make web) and `zemo3 view`: Emscripten (node-acorn for
   # its JavaScript optimiser), cpp-httplib, and Chromium for the player's tests.
   emscripten node-acorn libcpp-httplib-dev chromium
+  # The packages' install test fetches from zemo3 view with curl.
+  curl
 )
 # Node and npm for the player's tests: Debian's, unless a Node is already there.
 if ! command -v npm >/dev/null; then

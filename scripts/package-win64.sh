@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows packages, from the Win64 build (make win64): an MSI built with
+# The Windows packages, from the Win64 build (make win64) and the browser
+# player (make web): an MSI built with
 # wixl from windows/zemo3.wxs, and a zip of the same files with INSTALL.txt,
 # into OUT (default out/packages):
 #   zemo3-export-VERSION-win64.msi, zemo3-export-VERSION-win64.zip
@@ -23,8 +24,13 @@ while [ $# -gt 0 ]; do
   esac
 done
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "package-win64: no version (got '$version')" >&2; exit 2; }
+player=$root/build-web/player
+player_files=(index.html player.css player.js movie.js zemo3-reader.js zemo3-reader.wasm)
 for f in "$build/plugin/Zemo3AfterEffectsExport.aex" "$build/bin/zemo3.exe" "$build/ffmpeg/share/zemo3/FFMPEG.txt"; do
   [ -f "$f" ] || { echo "package-win64: $f is missing: run make win64 first" >&2; exit 1; }
+done
+for f in "${player_files[@]}"; do
+  [ -f "$player/$f" ] || { echo "package-win64: $player/$f is missing: run make web first" >&2; exit 1; }
 done
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)
@@ -49,6 +55,9 @@ cp "$build/ffmpeg/share/zemo3/FFMPEG.txt" "$files/FFMPEG.txt"
 # zemo3.exe's viewer serves with cpp-httplib (MIT), built in from Debian's source.
 httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$build/httplib-src")
 crlf "$httplib/LICENSE" > "$files/LICENSE-cpp-httplib.txt"
+# The browser player that zemo3.exe view serves, in player/ beside it.
+mkdir -p "$files/player"
+for f in "${player_files[@]}"; do cp "$player/$f" "$files/player/$f"; done
 find "$files" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # A new product code for every version, the same one for the same version:

@@ -23,7 +23,7 @@ fail() {
 note() { echo "$name: $*"; }
 
 [ "$(id -u)" -eq 0 ] || skip "installing packages needs root"
-for tool in dpkg dpkg-deb gst-inspect-1.0 gst-launch-1.0 cvlc pkg-config cc setpriv; do
+for tool in dpkg dpkg-deb gst-inspect-1.0 gst-launch-1.0 cvlc pkg-config cc setpriv curl; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 shopt -s nullglob
@@ -73,8 +73,13 @@ dpkg_locked() {
 }
 
 installed=0
+viewer=""
 finish() {
   local code=$?
+  if [ -n "$viewer" ]; then
+    kill "$viewer" 2>/dev/null || true
+    wait "$viewer" 2>/dev/null || true
+  fi
   if [ "$installed" -eq 1 ]; then
     dpkg_locked --purge "${names[@]}" >/dev/null || code=1
   fi
@@ -113,6 +118,26 @@ grep -q 'file=/usr/bin/../lib/zemo3/Zemo3AfterEffectsExport.so' "$tmp/render.log
 as_user zemo3 verify "$tmp/home/demo.mov" --demo --size 160x96 --duration 1 >"$tmp/verify.log" 2>&1 ||
   fail "zemo3 verify: $(cat "$tmp/verify.log")"
 note "zemo3 $version rendered and verified the demo through /usr/lib/zemo3"
+
+# The browser viewer serves the player the package installed.
+player=/usr/share/zemo3/player
+[ -f "$player/index.html" ] && [ -f "$player/zemo3-reader.wasm" ] || fail "no browser player in $player"
+as_user zemo3 view "$tmp/home/demo.mov" --no-open >"$tmp/view.log" 2>&1 &
+viewer=$!
+url=""
+for _ in $(seq 100); do
+  url=$(sed -n 's/^Open: \(http:[^[:space:]]*\)$/\1/p' "$tmp/view.log")
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "$url" ] || fail "zemo3 view gave no address: $(cat "$tmp/view.log")"
+curl -sf -o "$tmp/page.html" "$url" || fail "zemo3 view does not serve its page at $url"
+cmp -s "$tmp/page.html" "$player/index.html" || fail "zemo3 view serves another page than $player's"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -r 0-99 "${url}movie")" = 206 ] || fail "zemo3 view does not serve the movie"
+kill "$viewer"
+wait "$viewer" 2>/dev/null || true
+viewer=""
+note "zemo3 view served $player and the movie on $url"
 
 # GStreamer: its registry (of this test's own) finds the element in its plug-in folder.
 as_user GST_REGISTRY="$tmp/registry.bin" gst-inspect-1.0 zemo3dec >"$tmp/gst.log" 2>&1 ||

@@ -180,6 +180,13 @@ TEST_F(ViewServer, FindsThePlayerWhereItIsAndSaysWhereItLooked)
     }
     platform::setEnvironment("ZEMO3_PLAYER_DIR", dir_.file("empty"));
     EXPECT_EQ(zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error), installed);
+    // Beside the command, as the Windows packages install it.
+    const std::string beside = dir_.file("program/player");
+    ASSERT_TRUE(platform::makeDirectories(beside));
+    for (const char* name : zemo3::view::kPlayerFiles) {
+        writeText(beside + "/" + name, name);
+    }
+    EXPECT_EQ(zemo3::view::findPlayerFolder(dir_.file("program/zemo3.exe"), &error), beside);
     // A folder missing one file is no player.
     platform::removeFile(installed + "/zemo3-reader.wasm");
     const std::string found = zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error);

@@ -5,7 +5,8 @@
 #   msi_test.sh install   msiexec /i into a new prefix: the files where they
 #                         belong, a plain load of the installed module from
 #                         another folder, a render through it to the Linux
-#                         render's bytes; msiexec /x leaves Program Files as it
+#                         render's bytes, the viewer serving the installed
+#                         player; msiexec /x leaves Program Files as it
 #                         was; the same into a plug-in folder of the user's
 #   msi_test.sh upgrade   an older version, then this one: one product and the
 #                         new files; the older one refused over it; removed
@@ -39,7 +40,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 plugin_dir='C:\Program Files\Adobe\Common\Plug-ins\7.0\MediaCore\Zemo 3 Export'
 program_dir='C:\Program Files\Zemo 3 Export'
 module=Zemo3AfterEffectsExport.aex
-program_files=("zemo3.exe" "LICENSE.txt" "FFMPEG.txt" "COPYING.LGPLv2.1.txt" "LICENSE-cpp-httplib.txt" "INSTALL.txt")
+program_files=("zemo3.exe" "LICENSE.txt" "FFMPEG.txt" "COPYING.LGPLv2.1.txt" "LICENSE-cpp-httplib.txt" "INSTALL.txt"
+               player/index.html player/player.css player/player.js player/movie.js player/zemo3-reader.js
+               player/zemo3-reader.wasm)
 
 # FFmpeg's usual DLL names: the module must import none of them.
 ffmpeg_dlls='^(avcodec|avformat|avutil|avfilter|avdevice|swscale|swresample|postproc)(-[0-9]+)?\.dll$'
@@ -92,7 +95,7 @@ imports)
   check_imports "${ZEMO_MODULE_BUILT:?}"
   msiextract -C "$tmp/msi" "$msi" >"$tmp/msi-files"
   check_imports "$(find "$tmp/msi" -name "$module")"
-  (cd "$tmp/msi" && find . -type f -printf '%f\n' | LC_ALL=C sort) >"$tmp/msi-names"
+  (cd "$tmp/msi" && find . -type f -printf '%P\n' | awk -F/ '{ print ($(NF-1) == "player" ? "player/" : "") $NF }' | LC_ALL=C sort) >"$tmp/msi-names"
   unzip -Z1 "$zip" | sed "s|^$name/||" | LC_ALL=C sort >"$tmp/zip-names"
   printf '%s\n' "$module" "${program_files[@]}" | LC_ALL=C sort >"$tmp/expected"
   diff "$tmp/expected" "$tmp/msi-names" || fail "the MSI holds other files"
@@ -121,6 +124,23 @@ install)
   win "$program_dir\\zemo3.exe" render --demo --size 160x90 --duration 1 -o 'C:\out\demo.mov' >/dev/null ||
     fail "the installed zemo3.exe does not render"
   cmp "$tmp/linux.mov" "$drive/out/demo.mov" || fail "the installed render differs from the Linux render"
+  # zemo3.exe view: the installed player and the movie, on loopback, under its token only.
+  win "$program_dir\\zemo3.exe" view 'C:\out\demo.mov' --no-open >"$tmp/view.out" 2>&1 &
+  url=""
+  for _ in $(seq 600); do
+    url=$(sed -n 's/^Open: \(http:[^[:space:]]*\).*/\1/p' "$tmp/view.out" | tr -d '\r')
+    [ -n "$url" ] && break
+    sleep 0.1
+  done
+  [ -n "$url" ] || fail "zemo3.exe view gave no address: $(cat "$tmp/view.out")"
+  status() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
+  [ "$(status "$url")" = 200 ] || fail "the viewer does not serve its page at $url"
+  [ "$(status "${url}zemo3-reader.wasm")" = 200 ] || fail "the viewer does not serve the installed player"
+  [ "$(status -r 0-99 "${url}movie")" = 206 ] || fail "the viewer does not serve the movie in ranges"
+  [ "$(status "${url%/*/}/0123456789abcdef0123456789abcdef/")" = 404 ] || fail "the viewer serves another token"
+  wineserver -k
+  wait
+
   said=$(win "$program_dir\\zemo3.exe" --version) || fail "zemo3.exe --version failed"
   grep -q -F "$version" <<<"$said" || fail "zemo3.exe --version does not say $version"
   win msiexec /x "C:\\packages\\$name.msi" /qn || fail "msiexec /x failed"

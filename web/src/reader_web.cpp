@@ -31,7 +31,7 @@ EMSCRIPTEN_KEEPALIVE void zw_free(void* p) { std::free(p); }
 
 EMSCRIPTEN_KEEPALIVE WebReader* zw_reader_new(uint32_t width, uint32_t height)
 {
-    if (width == 0 || height == 0 || width > 16384 || height > 16384)
+    if (!nox::pictureSizeAccepted(width, height))
         return nullptr;
     return new (std::nothrow) WebReader(width, height);
 }
@@ -53,10 +53,12 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* zw_reader_texture(WebReader* r) { return r->
 EMSCRIPTEN_KEEPALIVE size_t zw_reader_texture_size(WebReader* r) { return r->pictures.texture().size(); }
 
 // The RGBA picture of the last texture zw_reader_unpack() accepted, rows
-// width*4 bytes apart, top row first. 1 when done.
+// width*4 bytes apart, top row first. 1 when done; 0 with the reason in
+// zw_reader_why().
 EMSCRIPTEN_KEEPALIVE int zw_reader_rebuild(WebReader* r, uint8_t* rgba)
 {
-    return r->pictures.rebuild(rgba, size_t(r->width) * 4) ? 1 : 0;
+    r->why.clear();
+    return r->pictures.rebuild(rgba, size_t(r->width) * 4, &r->why) ? 1 : 0;
 }
 
 // The playback library's shader sources (GLSL 3.30; the page turns them

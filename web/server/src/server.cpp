@@ -110,6 +110,7 @@ std::string findPlayerFolder(const std::string& executable, std::string* error)
     if (const std::optional<std::string> set = platform::environmentValue("ZEMO3_PLAYER_DIR"); set && !set->empty())
         places.push_back(*set);
     places.push_back(parentOf(parentOf(executable)) + "/share/zemo3/player");
+    places.push_back(parentOf(executable) + "/player");  // as the Windows packages lay it out
     places.push_back(std::string(ZEMO3_SOURCE_DIR) + "/build-web/player");
     for (const std::string& place : places)
         if (holdsPlayer(place))

@@ -20,7 +20,8 @@ namespace zemo3::view {
 extern const char* const kPlayerFiles[6];
 
 // The player's folder: $ZEMO3_PLAYER_DIR when set; else share/zemo3/player
-// beside the installed command (bin/../share/zemo3/player); else
+// beside the installed command (bin/../share/zemo3/player); else player/
+// beside the command (zemo3.exe as the Windows packages install it); else
 // build-web/player of the source tree the command was built from. "" with
 // the places looked at in *error when none holds the player.
 std::string findPlayerFolder(const std::string& executable, std::string* error);

@@ -270,16 +270,21 @@ TEST_F(MovieCommands, VerifyAcceptsEveryRenderAtItsQualityFloors)
 }
 
 // Decoded pictures are the movie's to the byte (any difference falls below a
-// 999 dB floor), the sound is stored as it was, and render reads them back.
+// 999 dB floor) in the codec the command names, the sound is stored as it
+// was, no partial file is left, and render reads them back.
 TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
 {
     std::filesystem::create_directories(path("seq"));
     for (const char* type : {"normal", "high-alpha"})
-        for (std::string out : {"decoded.mkv", "decoded.mov", "seq/f_%03d.png"}) {
+        for (const auto& [out, said] :
+             {std::pair<std::string, std::string>{"decoded.mkv", " (ffv1 in matroska), sound pcm_s16le copied\n"},
+              {"decoded.mov", " (png in mov), sound pcm_s16le copied\n"},
+              {"seq/f_%03d.png", "30 frames of 96x64 (png in image2)\n"}}) {
             SCOPED_TRACE(type + (" " + out));
             const bool sequence = out.find('%') != std::string::npos;
             auto r = zemo3("decode " + movie(type) + " -o " + path(out));
             ASSERT_EQ(r.code, 0) << r.err;
+            EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
             r = zemo3("verify " + movie(type) + " --reference " + path(out) + " --min-psnr 999" +
                       (sequence ? " --fps 30 --no-sound" : ""));
             EXPECT_EQ(r.code, 0) << r.err;
@@ -292,6 +297,8 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
     ASSERT_EQ(r.code, 0) << r.err;
     r = zemo3("verify " + path("again.mov") + " --reference " + path("decoded.mkv") + " --min-psnr 26");
     EXPECT_EQ(r.code, 0) << r.err;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_->path()))
+        EXPECT_EQ(entry.path().string().find("partial"), std::string::npos) << entry.path();
 }
 
 // A NUT file of rawvideo pictures in `format` (ARGB, RGBA or BGRA: the ARGB

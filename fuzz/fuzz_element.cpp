@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/bytes.h"
 #include "fuzz_input.h"
 
 extern "C" {
@@ -40,18 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                              ",width=" + std::to_string(p.width) + ",height=" + std::to_string(p.height) +
                              ",framerate=30/1";
     gst_harness_set_src_caps_str(h, caps.c_str());
-    for (size_t at = kPictureBytes; at < size;) {
-        size_t n = size - at;
-        if (n > 2) {
-            n = std::min<size_t>(size - at - 2, size_t(nox::loadLe16(data + at)));
-            at += 2;
-        }
-        GstBuffer* buffer = n ? gst_buffer_new_memdup(data + at, n) : gst_buffer_new();
+    nox::fuzz::forEachBuffer(data, size, [h](const uint8_t* bytes, size_t n, size_t at) {
+        GstBuffer* buffer = n ? gst_buffer_new_memdup(bytes, n) : gst_buffer_new();
         GST_BUFFER_PTS(buffer) = at * GST_MSECOND;
-        at += n;
-        if (gst_harness_push(h, buffer) != GST_FLOW_OK)
-            break;
-    }
+        return gst_harness_push(h, buffer) == GST_FLOW_OK;
+    });
     while (GstBuffer* out = gst_harness_try_pull(h)) {
         if (gst_buffer_get_size(out) != size_t(p.width) * p.height * 4)
             std::abort();

@@ -75,21 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         nox::PicturePipeline pipeline(p.width, p.height, p.type ? 3 : 1, out);
         int64_t stamp = 0;
-        for (size_t at = kPictureBytes; at < size;) {
-            size_t n = size - at;
-            if (n > 2) {
-                n = std::min<size_t>(size - at - 2, size_t(data[at]) | size_t(data[at + 1]) << 8);
-                at += 2;
-            }
-            if (n == 0) {
-                pipeline.flush();
-                continue;
-            }
+        nox::fuzz::forEachBuffer(data, size, [&](const uint8_t* bytes, size_t n, size_t) {
             // A copy the size of the buffer, so that the sanitizers see a read past its end.
-            const std::vector<uint8_t> frame(data + at, data + at + n);
-            pipeline.push(frame.data(), frame.size(), stamp++);
-            at += n;
-        }
+            const std::vector<uint8_t> frame(bytes, bytes + n);
+            n ? pipeline.push(frame.data(), frame.size(), stamp++) : pipeline.flush();
+            return true;
+        });
         pipeline.drain();
     }
     for (const auto& picture : out.given)

@@ -107,7 +107,8 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
 }
 
 // Bad arguments (exit code 2, one line), damaged input and movies that do not match their
-// reference (exit code 1), each with its reason; nothing is left behind.
+// reference (exit code 1), each with its reason; nothing is left behind. (Each reason the frame
+// reader gives: common/refusals.h, held for every reader by tests/reader/pipeline.)
 TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
 {
     testutil::writeFile(path("small.rgba"), Bytes(100, 1));
@@ -123,7 +124,6 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
     const std::string bad5 = damaged("normal", atFrame(5, [](AVPacket* p) { p->data[8] ^= 1; }));
     const auto keepAll = [](int64_t, AVPacket*) { return true; };
     const std::string zmq4 = damaged("high", keepAll, MKTAG('Z', 'M', 'Q', '4'));
-    const auto overwritten = [](AVPacket* p) { std::memset(p->data + 12, 0xFF, size_t(p->size) - 12); };
     // Header and packet agree; only the payload's own framing tells.
     const auto longer = [](AVPacket* p) {
         av_grow_packet(p, 16);
@@ -163,9 +163,6 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"verify " + mov + " --size 96x64", 2, "add --demo or --reference", nullptr},
         {"verify " + mov + " --reference " + mov, 2, "verify: ", nullptr},  // a movie no decoder reads
         {"verify " + bad5, 1, "frame 5 does not decode", nullptr},
-        {"verify " + damaged("high-alpha", atFrame(9, [](AVPacket* p) { p->size -= 7; })), 1, "frame 9 does not decode",
-         nullptr},
-        {"verify " + damaged("normal-alpha", atFrame(4, overwritten)), 1, "frame 4 does not decode", nullptr},
         {"verify " + damaged("high", atFrame(12, longer)), 1,
          "frame 12 does not decode: its packed texture ends 16 bytes before its payload", nullptr},
         {"verify " + damaged("high", [](int64_t n, AVPacket*) { return n != 10; }), 1, "frame 10 is missing", nullptr},
@@ -270,16 +267,21 @@ TEST_F(MovieCommands, VerifyAcceptsEveryRenderAtItsQualityFloors)
 }
 
 // Decoded pictures are the movie's to the byte (any difference falls below a
-// 999 dB floor), the sound is stored as it was, and render reads them back.
+// 999 dB floor) in the codec the command names, the sound is stored as it
+// was, no partial file is left, and render reads them back.
 TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
 {
     std::filesystem::create_directories(path("seq"));
     for (const char* type : {"normal", "high-alpha"})
-        for (std::string out : {"decoded.mkv", "decoded.mov", "seq/f_%03d.png"}) {
+        for (const auto& [out, said] :
+             {std::pair<std::string, std::string>{"decoded.mkv", " (ffv1 in matroska), sound pcm_s16le copied\n"},
+              {"decoded.mov", " (png in mov), sound pcm_s16le copied\n"},
+              {"seq/f_%03d.png", "30 frames of 96x64 (png in image2)\n"}}) {
             SCOPED_TRACE(type + (" " + out));
             const bool sequence = out.find('%') != std::string::npos;
             auto r = zemo3("decode " + movie(type) + " -o " + path(out));
             ASSERT_EQ(r.code, 0) << r.err;
+            EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
             r = zemo3("verify " + movie(type) + " --reference " + path(out) + " --min-psnr 999" +
                       (sequence ? " --fps 30 --no-sound" : ""));
             EXPECT_EQ(r.code, 0) << r.err;
@@ -292,6 +294,8 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
     ASSERT_EQ(r.code, 0) << r.err;
     r = zemo3("verify " + path("again.mov") + " --reference " + path("decoded.mkv") + " --min-psnr 26");
     EXPECT_EQ(r.code, 0) << r.err;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_->path()))
+        EXPECT_EQ(entry.path().string().find("partial"), std::string::npos) << entry.path();
 }
 
 // A NUT file of rawvideo pictures in `format` (ARGB, RGBA or BGRA: the ARGB

@@ -57,10 +57,7 @@ TEST(Limits, CommandsRefuseBeforeAnythingStartsAndSayTheRange)
         {"render --demo --size 16384x16384" + out, "FFmpeg's limit for one picture"},
         {"render --demo --size 17000x100" + out, "the width 17000 is past 16384"},
         {"render --demo --fps 1000" + out, "above 0 and below 1000 frames per second"},
-        {"render --demo --fps 0" + out, "above 0 and below 1000 frames per second"},
-        {"render --demo --fps 29.97/1" + out, "above 0 and below 1000 frames per second"},
-        {"render --demo --fps 30/1.5" + out, "above 0 and below 1000 frames per second"},
-        {"render --demo --fps 30x/1" + out, "above 0 and below 1000 frames per second"},
+        {"render --demo --fps 30x/1" + out, "above 0 and below 1000 frames per second"},  // the rest: cli_test's Rates
         {"bench --size 100x20000", "the height 20000 is past 16384"},
         {"frame encode --type 3 --width 65536 --height 65536 " + dir.file("none.rgba") + " " + dir.file("f.zm3"),
          "65536x65536 is past the codec's limit"},

@@ -8,8 +8,9 @@
 //   - a damaged frame is skipped with a note, and the good ones around it
 //     play, and so does its sound, equal to the movie's;
 //   - a movie chosen with the file button plays without a request;
-//   - the viewer's refusals: a path outside the token, `..`, a wrong token,
-//     a second movie; and Ctrl-C stops it.
+//   - the viewer's refusals: a path outside the token, `..` in any spelling,
+//     a wrong or shortened token, a second movie, names it does not serve,
+//     methods other than GET and HEAD; and Ctrl-C stops it.
 // Everything is written under one temporary folder, removed at the end with
 // every process started here. Exit 77 (skipped) when the player is not built
 // or Chromium is missing.
@@ -81,11 +82,11 @@ function view(movie) {
   });
 }
 
-// A raw GET: the path goes on the wire as it is, `..` and all.
-function get(url, rawPath, headers = {}) {
+// A raw GET (or another method): the path goes on the wire as it is, `..` and all.
+function get(url, rawPath, headers = {}, method = "GET") {
   const u = new URL(url);
   return new Promise((resolve, reject) => {
-    const req = http.request({ host: u.hostname, port: u.port, path: rawPath, headers }, (res) => {
+    const req = http.request({ host: u.hostname, port: u.port, path: rawPath, headers, method }, (res) => {
       const chunks = [];
       res.on("data", (c) => chunks.push(c));
       res.on("end", () => resolve({ status: res.statusCode, body: Buffer.concat(chunks) }));
@@ -287,9 +288,15 @@ async function viewerRefuses() {
   const refusals = [
     `/${token}/../${token}/movie`, `/${token}/%2e%2e/movie`, `/${token}/..%2fmovie`, `/${wrong}/`, `/${wrong}/movie`,
     `/${token}`, `/movie`, `/`, `/${token}/other.mov`, `/${token}/${other}`, `/${token}/movie/../../${other}`,
-    `/${token}/index.html/..`, `/${token}/${movie}`, `/${token}//etc/passwd`, `/etc/passwd`,
+    `/${token}/index.html/..`, `/${token}/${movie}`, `/${token}//etc/passwd`, `/etc/passwd`, `/../../etc/passwd`,
+    `/index.html`, `/${token}x/`, `/${token.slice(1)}/`, `/${token}/movie/`, `/${token}/INDEX.HTML`,
+    `/${token}/movie%00`, `/${token}/./movie`,
   ];
   for (const p of refusals) check((await get(url, p)).status === 404, `${p} is refused`);
+  for (const method of ["POST", "PUT", "DELETE", "OPTIONS"]) {
+    const status = (await get(url, `/${token}/movie`, { "Content-Length": "0" }, method)).status;
+    check(status !== 200, `${method} is refused (${status})`);
+  }
   const served = await get(url, `/${token}/movie`, { Range: "bytes=4-11" });
   check(served.status === 206 && served.body.toString() === "ftypqt  ", `the movie is served in ranges`);
   check((await get(url, `/${token}/`)).status === 200, "the page is served");

@@ -5,6 +5,7 @@
 // of the table every player shares (common/refusals.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "common/refusals.h"
@@ -31,8 +32,10 @@ struct Pictures final : nox::PictureSink {
     {
         const uint8_t* p = static_cast<Bytes*>(handle)->data();
         Bytes& rows = shown.emplace_back();
-        for (size_t y = 0; y < kHeight; ++y)
-            rows.insert(rows.end(), p + y * kStride, p + y * kStride + kWidth * 4);
+        for (const uint8_t* row = p; row < p + kStride * kHeight; row += kStride) {
+            rows.insert(rows.end(), row, row + kWidth * 4);
+            padding &= std::all_of(row + kWidth * 4, row + kStride, [](uint8_t v) { return v == 0xEE; });
+        }
     }
     void release(void*) override { ++released; }
     void refused(uint64_t number, int64_t, const std::string& why, void* handle) override
@@ -44,6 +47,7 @@ struct Pictures final : nox::PictureSink {
     std::deque<Bytes> given;
     std::vector<Bytes> shown;
     size_t released = 0;
+    bool padding = true;  // no byte beside a row's picture written
     std::vector<std::pair<uint64_t, std::string>> reports;
 };
 
@@ -85,9 +89,10 @@ uint64_t play(Pictures& out, unsigned threads, const std::vector<Bytes>& frames,
     return pipeline.refusals();
 }
 
-// Every type, packed and raw, on one thread and in bands on three: the
-// reader's pictures, in order. With more than one thread a picture leaves one
-// frame late: draining hands it on, a flush (a seek) or the pipeline's end
+// Every type, packed and raw, on one thread and in bands on two, three and
+// nine (a height no multiple of 8): the reader's pictures, in order, nothing
+// written beside them. With more than one thread a picture leaves one frame
+// late: draining hands it on, a flush (a seek) or the pipeline's end
 // releases it unseen. With one thread nothing waits.
 TEST_F(Pipeline, MatchesTheReaderAndSettlesThePictureInFlight)
 {
@@ -96,9 +101,10 @@ TEST_F(Pipeline, MatchesTheReaderAndSettlesThePictureInFlight)
         const char* steps;
         const char* shown;  // the frames shown, in order
         size_t released;
-    } cases[] = {{1, "ddddddD", "012345", 0}, {3, "ddddddD", "012345", 0}, {3, "ddd", "01", 1},
-                 {3, "dddD", "012", 0},       {3, "ddFd", "0", 2},         {3, "dFdD", "1", 1},
-                 {3, "FDdDD", "0", 0},        {1, "ddd", "012", 0},        {1, "ddFdD", "012", 0}};
+    } cases[] = {{1, "ddddddD", "012345", 0}, {2, "ddddddD", "012345", 0}, {9, "ddddddD", "012345", 0},
+                 {3, "ddddddD", "012345", 0}, {3, "ddd", "01", 1},         {3, "dddD", "012", 0},
+                 {3, "ddFd", "0", 2},         {3, "dFdD", "1", 1},         {3, "FDdDD", "0", 0},
+                 {1, "ddd", "012", 0},        {1, "ddFdD", "012", 0}};
     for (uint32_t t = 0; t < 4; ++t) {
         for (const auto& c : cases) {
             SCOPED_TRACE("type " + std::to_string(t) + ", " + c.steps + ", " + std::to_string(c.threads) + " threads");
@@ -110,6 +116,7 @@ TEST_F(Pipeline, MatchesTheReaderAndSettlesThePictureInFlight)
             EXPECT_TRUE(out.reports.empty()) << out.reports[0].second;
             EXPECT_TRUE(out.shown == want) << out.shown.size() << " shown";
             EXPECT_EQ(out.released, c.released);
+            EXPECT_TRUE(out.padding);
         }
     }
 }

@@ -274,9 +274,9 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
     std::filesystem::create_directories(path("seq"));
     for (const char* type : {"normal", "high-alpha"})
         for (const auto& [out, said] :
-             {std::pair<std::string, std::string>{"decoded.mkv", " (ffv1 in matroska), sound pcm_s16le copied\n"},
-              {"decoded.mov", " (png in mov), sound pcm_s16le copied\n"},
-              {"seq/f_%03d.png", "30 frames of 96x64 (png in image2)\n"}}) {
+             {std::pair<std::string, std::string>{"decoded.mkv", " (ffv1 in matroska), sound pcm_s16le copied"},
+              {"decoded.mov", " (png in mov), sound pcm_s16le copied"},
+              {"seq/f_%03d.png", "30 frames of 96x64 (png in image2)"}}) {
             SCOPED_TRACE(type + (" " + out));
             const bool sequence = out.find('%') != std::string::npos;
             auto r = zemo3("decode " + movie(type) + " -o " + path(out));

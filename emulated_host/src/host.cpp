@@ -42,7 +42,10 @@ std::string defaultModulePath()
         if (std::string installed = dir + "../lib/zemo3/" + moduleFileName(); platform::canRead(installed))
             return installed;
     }
-    return ZEMO_BUILT_MODULE_PATH;
+    // The module of the tree this was built in; in a package, where it installs.
+    if (*ZEMO_BUILT_MODULE_PATH || slash == std::string::npos)
+        return ZEMO_BUILT_MODULE_PATH;
+    return dir + "../lib/zemo3/" + moduleFileName();
 }
 
 // ---- The module --------------------------------------------------------------

@@ -40,7 +40,8 @@ namespace emulated_host {
 
 // Where the module is found: $ZEMO_MODULE, else the file next to the running
 // program, else the plug-in folder the Windows installer recorded, else
-// lib/zemo3/ of an installed tree, else the module built with this tree.
+// lib/zemo3/ of an installed tree, else the module built with this tree
+// (in a package, which has no build tree: lib/zemo3/ all the same).
 std::string defaultModulePath();
 
 // The output settings of one render-queue item's output module.

@@ -111,7 +111,8 @@ std::string findPlayerFolder(const std::string& executable, std::string* error)
         places.push_back(*set);
     places.push_back(parentOf(parentOf(executable)) + "/share/zemo3/player");
     places.push_back(parentOf(executable) + "/player");  // as the Windows packages lay it out
-    places.push_back(std::string(ZEMO3_SOURCE_DIR) + "/build-web/player");
+    if (*ZEMO3_SOURCE_DIR)
+        places.push_back(std::string(ZEMO3_SOURCE_DIR) + "/build-web/player");
     for (const std::string& place : places)
         if (holdsPlayer(place))
             return place;

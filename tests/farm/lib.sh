@@ -10,15 +10,8 @@ zemo3=$(realpath "$1")
 farm=$(realpath "$2")
 name=$(basename "$0" .sh)
 
-skip() {
-  echo "$name: SKIPPED: $*"
-  exit 77
-}
-fail() {
-  echo "$name: FAILED: $*" >&2
-  exit 1
-}
-note() { echo "$name: $*"; }
+# shellcheck source=../common/report.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../common/report.sh"
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zemo3-farm.XXXXXX")
 exit_steps=()

@@ -12,15 +12,8 @@ version=$2
 name=install_test
 names=(zemo3 gstreamer1.0-zemo3 vlc-plugin-zemo3 libzemo3playback1 libzemo3playback-dev)
 
-skip() {
-  echo "$name: SKIPPED: $*"
-  exit 77
-}
-fail() {
-  echo "$name: FAILED: $*" >&2
-  exit 1
-}
-note() { echo "$name: $*"; }
+# shellcheck source=../common/report.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../common/report.sh"
 
 [ "$(id -u)" -eq 0 ] || skip "installing packages needs root"
 for tool in dpkg dpkg-deb gst-inspect-1.0 gst-launch-1.0 cvlc pkg-config cc setpriv curl; do

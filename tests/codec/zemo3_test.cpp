@@ -13,7 +13,7 @@ namespace nox {
 namespace {
 
 // Texture sizes (types 0 to 5 pad to 16; padded and unpadded sides agree),
-// frame bounds, and sizes whose frames or working pictures pass 2^31 bytes,
+// frame bounds, and sizes whose frames (with their header) or working pictures pass 2^31 bytes,
 // which have no texture size and no compressor instead of sizes wrapped in 32
 // bits. Types without an encoder here and refused sizes fail before the
 // destination or the picture is touched.
@@ -32,7 +32,7 @@ TEST(Zemo3Frame, SizesAndLimits)
         {0, 23168, 23168, 268378112, true}, {0, 23184, 23184, 268748928, false},
         {1, 46336, 46336, 2147024896, false}, {1, 46352, 46352, 0, false},
         {2, 65536, 16384, 805306368, false}, {3, 65536, 32768, 0, false},
-        {0, 0xFFFFFFFFu, 1, 0, false}, {6, 0x10000, 0x8000, 0, false},
+        {0, 0xFFFFFFFFu, 1, 0, false}, {6, 0x10000, 0x8000, 0, false}, {0, 65536, 65536, 0, false},
         // clang-format on
     };
     uint8_t small[64];

@@ -268,6 +268,9 @@ void expectTheDialog(const std::vector<std::string>& frame)
     EXPECT_LT(0, lineWith("Compression"));
     EXPECT_LT(lineWith("Compression"), lineWith("[High Quality, No Alpha"));
     EXPECT_LT(lineWith("[High Quality, No Alpha"), entry);
+    // the entries a column in from the box's bracket, after the two-column mark of the chosen one
+    const std::string& box = frame[size_t(lineWith("[High Quality, No Alpha"))];
+    EXPECT_EQ(frame[size_t(entry)].find("0  Normal"), box.find('[') + 3) << box;
     EXPECT_EQ(lineWith("1  Normal Quality, With Alpha"), entry + 1);
     EXPECT_EQ(lineWith("2  High Quality, No Alpha"), entry + 2);
     EXPECT_EQ(lineWith("3  High Quality, With Alpha"), entry + 3);

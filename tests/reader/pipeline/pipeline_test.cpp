@@ -142,4 +142,16 @@ TEST_F(Pipeline, RefusesAsFramePicturesDoes)
     }
 }
 
+// Pictures of 1 to nox::kMaxPictureSide pixels a side are made; others not.
+TEST(PictureSize, FromOneToTheLargestSide)
+{
+    const uint32_t top = nox::kMaxPictureSide;
+    const struct {
+        uint32_t w, h;
+        bool taken;
+    } cases[] = {{1, 1, true}, {top, top, true}, {0, 1, false}, {1, 0, false}, {top + 1, 1, false}, {1, top + 1, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(nox::pictureSizeAccepted(c.w, c.h), c.taken) << c.w << "x" << c.h;
+}
+
 }  // namespace

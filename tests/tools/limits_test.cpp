@@ -72,6 +72,19 @@ TEST(Limits, CommandsRefuseBeforeAnythingStartsAndSayTheRange)
     }
 }
 
+// Pictures one pixel wide or high render through the module and verify against their demo.
+TEST(Limits, OnePixelSidesRenderAndVerify)
+{
+    testutil::TempDir dir;
+    for (const char* size : {"1x1", "1x40", "40x1"}) {
+        SCOPED_TRACE(size);
+        const std::string demo = std::string(" --demo --size ") + size + " --duration 0.2 --no-sound";
+        ASSERT_EQ(testutil::zemo3("render" + demo + " -o " + dir.file("one.mov")).code, 0);
+        const testutil::Run r = testutil::zemo3("verify " + dir.file("one.mov") + demo);
+        EXPECT_EQ(r.code, 0) << r.err << r.out;
+    }
+}
+
 #ifndef _WIN32
 // A folder with little room: a 4 MB tmpfs where the test may mount one, else
 // a 4 MB limit on the size of the files the command writes (with SIGXFSZ

@@ -112,16 +112,12 @@ TEST_F(Options, DepthAndSubTypeByFormatType)
         AEIO_SupportedDepthFlags depth;
         const char* name;
     } cases[] = {
-        {0, 64, "Normal Quality, No Alpha"},
-        {1, 128, "Normal Quality, With Alpha"},
-        {2, 64, "High Quality, No Alpha"},
-        {3, 128, "High Quality, With Alpha"},
-        {4, 64, "Normal Quality, No Alpha"},
-        {5, 64, "Normal Quality, With Alpha"},
-        {6, 4096, "UV Map"},
-        {7, 4096, "MASK"},
-        {9, 64, "Normal Quality, No Alpha"},
+        // clang-format off
+        {0, 64, "Normal Quality, No Alpha"}, {1, 128, "Normal Quality, With Alpha"}, {2, 64, "High Quality, No Alpha"},
+        {3, 128, "High Quality, With Alpha"}, {4, 64, "Normal Quality, No Alpha"}, {6, 4096, "UV Map"},
+        {5, 64, "Normal Quality, With Alpha"}, {7, 4096, "MASK"}, {9, 64, "Normal Quality, No Alpha"},
         {0xFFFFFFFF, 64, "Normal Quality, No Alpha"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         AEIO_OutSpecH out = restoredOutput(storedRecord(c.type));

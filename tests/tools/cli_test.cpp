@@ -15,33 +15,20 @@ using namespace zemo3;
 
 TEST(CommandLine, Rates)
 {
-    // Text, and the rate it gives (0/0: refused).
-    for (auto [text, num, den] : {std::tuple{"25", 25, 1},
-                                  {"29.97", 29970, 1000},
-                                  {"30000/1001", 30000, 1001},
-                                  {"12.5", 12500, 1000},
-                                  {"0", 0, 0},
-                                  {"fast", 0, 0},
-                                  {"30/0", 0, 0},
-                                  {"25x", 0, 0},
-                                  {"5000", 0, 0},
-                                  {"23.9765", 23977, 1000},
-                                  {"25.000", 25, 1},
-                                  {"999.999", 999999, 1000},
-                                  {"29.97/1", 0, 0},
-                                  {"30/1.5", 0, 0},
-                                  {"30x/1", 0, 0},
-                                  {"30/", 0, 0},
-                                  {"/2", 0, 0},
-                                  {"1e2", 0, 0},
-                                  {" 25", 0, 0},
-                                  {"+25", 0, 0},
-                                  {"25.", 0, 0},
-                                  {"4294967321/1", 0, 0},
-                                  {"2000/2", 0, 0}}) {
+    // Text, and the rate it gives.
+    // clang-format off
+    for (auto [text, num, den] : {std::tuple{"25", 25, 1}, {"29.97", 29970, 1000}, {"30000/1001", 30000, 1001},
+                                  {"12.5", 12500, 1000}, {"23.9765", 23977, 1000}, {"25.000", 25, 1},
+                                  {"999.999", 999999, 1000}}) {
+        // clang-format on
         int32_t n = 0, d = 0;
-        EXPECT_EQ(parseRate(text, &n, &d), num != 0) << text;
-        EXPECT_EQ(std::pair(num ? n : 0, num ? d : 0), std::pair(num, den)) << text;
+        EXPECT_TRUE(parseRate(text, &n, &d)) << text;
+        EXPECT_EQ(std::pair(n, d), std::pair(num, den)) << text;
+    }
+    for (const char* text : {"0", "fast", "30/0", "25x", "5000", "29.97/1", "30/1.5", "30x/1", "30/", "/2", "1e2",
+                             " 25", "+25", "25.", "4294967321/1", "2000/2"}) {
+        int32_t n = 0, d = 0;
+        EXPECT_FALSE(parseRate(text, &n, &d)) << text;
     }
 }
 

@@ -97,16 +97,12 @@ std::unique_ptr<PixelsCached> pixels(uint64_t index, uint32_t pad = 0)
 
 TEST(FormatRegistry, GetExtension)
 {
-    const char* cases[][2] = {{"/out/Clip.MOV", "mov"},
-                              {"clip.mov", "mov"},
-                              {"/a.b/clip", ""},
-                              {"/out/clip.tar.GZ", "gz"},
-                              {"/out/", ""},
-                              {"", ""},
-                              {"noext", ""},
-                              {"/dir.x/name.Mp4", "mp4"},
+    // clang-format off
+    const char* cases[][2] = {{"/out/Clip.MOV", "mov"}, {"clip.mov", "mov"}, {"/a.b/clip", ""}, {"/out/", ""},
+                              {"/out/clip.tar.GZ", "gz"}, {"", ""}, {"noext", ""}, {"/dir.x/name.Mp4", "mp4"},
                               {"trailing.", ""},
                               {"C:\\out\\Clip.MOV", "mov"}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(getExtension(c[0]), c[1]) << c[0];
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/util.h"
+#include "common/movies.h"
 
 namespace testutil {
 
@@ -29,31 +29,33 @@ inline Bytes readPam(const std::string& file, int width, int height)
     return out;
 }
 
-#if defined(ZEMO3_BINARY)
-// Every frame of a movie as `zemo3 decode` pictures it, decoded into `dir`
-// under the name `prefix`. Empty when the command fails or a picture is
-// missing; `why` then says which.
-inline std::vector<Bytes> referencePictures(const std::string& movie, const TempDir& dir, const std::string& prefix,
-                                            int width, int height, int frames, std::string* why)
-{
-    const Run r =
-        run(std::string(ZEMO3_BINARY) + " decode \"" + movie + "\" -o \"" + dir.file(prefix + "_%03d.pam") + "\"");
-    if (r.code != 0) {
-        *why = "zemo3 decode " + movie + ": " + r.err;
-        return {};
-    }
-    std::vector<Bytes> out;
-    for (int i = 0; i < frames; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "_%03d.pam", i);
-        out.push_back(readPam(dir.file(prefix + name), width, height));
-        if (out.back().empty()) {
-            *why = "no picture " + prefix + name;
-            return {};
+#if defined(ZEMO3_BINARY) && defined(ZEMO_MODULE_PATH)
+// EveryTypeSuite with every frame of each movie as `zemo3 decode` pictures
+// it: decoded_[type][frame], width x height RGBA.
+template <int Width, int Height, int Tenths>
+class PicturedSuite : public EveryTypeSuite<Width, Height, Tenths> {
+protected:
+    using Base = EveryTypeSuite<Width, Height, Tenths>;
+    static constexpr int kFrames = Tenths * 3;  // the demo's 30 frames a second
+
+    static void SetUpTestSuite()
+    {
+        Base::SetUpTestSuite();
+        for (int t = 0; t < 4; ++t) {
+            const std::string prefix = Base::dir_->file(kCompressions[t]);
+            const Run r =
+                run(std::string(ZEMO3_BINARY) + " decode \"" + Base::movie(t) + "\" -o \"" + prefix + "_%03d.pam\"");
+            ASSERT_EQ(r.code, 0) << r.err;
+            for (int i = 0; i < kFrames; ++i) {
+                char name[16];
+                std::snprintf(name, sizeof name, "_%03d.pam", i);
+                decoded_[t].push_back(readPam(prefix + name, Width, Height));
+                ASSERT_FALSE(decoded_[t].back().empty()) << "no picture " << prefix << name;
+            }
         }
     }
-    return out;
-}
+    static inline std::vector<Bytes> decoded_[4];
+};
 #endif
 
 }  // namespace testutil

@@ -107,31 +107,18 @@ std::string decoding(const std::string& movie, const std::string& properties = "
            " ! appsink name=sink sync=false";
 }
 
-class Zemo3Dec : public ::testing::Test {
+class Zemo3Dec : public testutil::PicturedSuite<kWidth, kHeight, 5> {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new testutil::TempDir;
+        PicturedSuite::SetUpTestSuite();
         // A registry of our own, scanned in this process: a sanitizer build's plug-in cannot load into the scanner.
         platform::setEnvironment("GST_PLUGIN_PATH", ZEMO_GST_PLUGIN_DIR);
         platform::setEnvironment("GST_REGISTRY", dir_->file("registry.bin"));
         platform::setEnvironment("GST_REGISTRY_FORK", "no");
         gst_init(nullptr, nullptr);
-        ASSERT_EQ(testutil::renderEveryType(*dir_, std::to_string(kWidth) + "x" + std::to_string(kHeight), "0.5"), "");
-        for (int t = 0; t < 4; ++t) {
-            std::string why;
-            decoded_[t] = testutil::referencePictures(movie(t), *dir_, kTypes[t], kWidth, kHeight, kFrames, &why);
-            ASSERT_FALSE(decoded_[t].empty()) << why;
-        }
     }
-    static void TearDownTestSuite() { delete dir_; }
-    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
-
-    static testutil::TempDir* dir_;
-    static std::vector<Bytes> decoded_[4];
 };
-testutil::TempDir* Zemo3Dec::dir_;
-std::vector<Bytes> Zemo3Dec::decoded_[4];
 
 // Every frame byte for byte, stamped with its time; RGBA where the type keeps alpha, RGBx otherwise. One thread
 // decodes in place, more overlap one frame's picture with the next frame's texture.

@@ -87,30 +87,23 @@ bool lostAtAnEdge(const std::vector<int>& got, const std::vector<int>& want)
     return false;
 }
 
-class Vlc : public ::testing::Test {
+class Vlc : public testutil::PicturedSuite<kWidth, kHeight, 5> {
 protected:
     static void SetUpTestSuite()
     {
         if (std::strlen(ZEMO_SANITIZE))
             return;
+        PicturedSuite::SetUpTestSuite();
         namespace fs = std::filesystem;
-        dir_ = new testutil::TempDir;
         fs::permissions(dir_->path(), fs::perms::all);
         fs::create_directory(dir_->file("home"));
         fs::permissions(dir_->file("home"), fs::perms::all);
         fs::create_directory(dir_->file("plugins"));
         fs::copy_file(ZEMO_VLC_PLUGIN, dir_->file("plugins/libzemo3_plugin.so"));
-        ASSERT_EQ(testutil::renderEveryType(*dir_, "99x61", "0.5"), "");
-        for (int t = 0; t < 4; ++t) {
-            std::string why;
-            decoded_[t] = testutil::referencePictures(movie(t), *dir_, kTypes[t], kWidth, kHeight, kFrames, &why);
-            ASSERT_FALSE(decoded_[t].empty()) << why;
-        }
         const testutil::Run r =
             run("test -r " + dir_->file("plugins/libzemo3_plugin.so") + " -a -w " + dir_->file("home"));
         ASSERT_EQ(r.code, 0) << dir_->path() << " is not open to the user cvlc runs as: " << r.err;
     }
-    static void TearDownTestSuite() { delete dir_; }
 
     void SetUp() override
     {
@@ -118,8 +111,6 @@ protected:
             GTEST_SKIP() << "the " << ZEMO_SANITIZE << " sanitizer build's module cannot load into cvlc; "
                          << "frames_test and fuzz_vlc_replay drive its decoding core instead";
     }
-
-    static std::string movie(int type) { return dir_->file(std::string(kTypes[type]) + ".mov"); }
 
     // A command line run as a user VLC accepts, in a clean environment.
     static testutil::Run run(const std::string& command)
@@ -150,12 +141,7 @@ protected:
         }
         return s;
     }
-
-    static testutil::TempDir* dir_;
-    static std::vector<Bytes> decoded_[4];
 };
-testutil::TempDir* Vlc::dir_;
-std::vector<Bytes> Vlc::decoded_[4];
 
 // Every frame from the first one shown, in order, byte for byte what `zemo3
 // decode` wrote: RGBA where the type keeps alpha, opaque RV32 otherwise (VLC

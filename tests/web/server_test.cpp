@@ -1,7 +1,7 @@
-// The viewer's server answering requests from memory (Server::answer), as
-// they come off the wire: what is served under the token and byte ranges of
-// the movie (the refusals of paths and methods: player_test.js, over HTTP);
-// and where the player's files are looked for.
+// The viewer's server: byte ranges of the movie over loopback (the player's
+// files under the token and the refusals of paths and methods:
+// player_test.js, over HTTP), tokens, and where the player's files are
+// looked for.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -34,36 +34,11 @@ protected:
         for (size_t i = 0; i < movie_.size(); ++i)
             movie_[i] = char('a' + i * 7 % 26);
         writeText(dir_.file("movie.mov"), movie_);
-        writeText(dir_.file("other.mov"), "another movie");
-        std::string error;
-        ASSERT_TRUE(server_.load(&error)) << error;
-    }
-
-    // Status and body of a GET (or another method) of `path`.
-    std::pair<int, std::string> get(const std::string& path, const std::string& headers = "",
-                                    const std::string& method = "GET")
-    {
-        const std::string response =
-            server_.answer(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
-        const size_t body = response.find("\r\n\r\n");
-        if (response.size() < 12 || body == std::string::npos)
-            return {0, response};
-        return {std::stoi(response.substr(9, 3)), response.substr(body + 4)};
     }
 
     testutil::TempDir dir_;
     std::string movie_;
-    zemo3::view::Server server_{{dir_.file("movie.mov"), dir_.path().string(), kToken, 0}};
 };
-
-TEST_F(ViewServer, ServesThePlayerUnderTheToken)
-{
-    const std::string t = "/" + kToken + "/";
-    EXPECT_EQ(get(t), std::make_pair(200, std::string("the file index.html")));
-    for (const char* name : zemo3::view::kPlayerFiles)
-        EXPECT_EQ(get(t + name), std::make_pair(200, std::string("the file ") + name));
-    EXPECT_EQ(get(t + "index.html", "", "HEAD"), std::make_pair(200, std::string()));
-}
 
 // The movie's bytes go out over a socket only: a server listening on
 // 127.0.0.1, asked by a client.

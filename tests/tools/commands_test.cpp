@@ -424,8 +424,6 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
 }
 
 #ifndef _WIN32
-// The options dialog comes up on the controlling terminal even when the output goes to a file (script gives
-// the command a terminal and types into it); without a terminal the command says so and changes nothing.
 // Our version, then every FFmpeg library as loaded (the command loads the ones this test does), whichever
 // way it is asked; arguments after it are refused.
 TEST(Commands, VersionNamesOursAndTheFfmpegLibrariesLoaded)
@@ -452,6 +450,8 @@ TEST(Commands, VersionNamesOursAndTheFfmpegLibrariesLoaded)
     EXPECT_NE(r.err.find("unexpected argument 'extra'"), std::string::npos) << r.err;
 }
 
+// The options dialog comes up on the controlling terminal even when the output goes to a file (script gives
+// the command a terminal and types into it); without a terminal the command says so and changes nothing.
 TEST(Commands, DialogUsesTheControllingTerminal)
 {
     testutil::TempDir dir;

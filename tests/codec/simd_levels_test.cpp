@@ -73,15 +73,6 @@ Bytes blockPicture(uint32_t w, uint32_t h, Rng& rng)
     return p;
 }
 
-// The texture encoders of types 0 to 3 at a level; 0 when they accept the sides.
-int encodeWith(SimdLevel k, uint32_t type, const Bytes& p, uint32_t w, uint32_t h, uint8_t* t)
-{
-    return type == 0   ? (encodeDxt1TextureWith(k, p.data(), w, h, t), 0)
-           : type == 1 ? (encodeDxt5TextureWith(k, p.data(), w, h, t), 0)
-           : type == 2 ? encodeYcg6With(k, p.data(), w, h, t)
-                       : encodeYg10With(k, p.data(), w, h, t);
-}
-
 // Every level's textures of a picture equal the scalar ones (YCoCg where the
 // sides are multiples of 8). Outputs are exactly sized, so the sanitizer
 // catches a write past the end, and filled differently, so an unwritten byte
@@ -90,12 +81,11 @@ void expectEncodersMatch(const Bytes& picture, uint32_t w, uint32_t h, const std
 {
     const uint32_t types = w % 8 || h % 8 ? 2 : 4;
     for (uint32_t type = 0; type < types; ++type) {
-        const size_t blockBytes = type == 0 ? 8 : type == 1 ? 16 : type == 2 ? 12 : 20;
-        Bytes want(w / 4 * (h / 4) * blockBytes, 0xAA);
-        ASSERT_EQ(encodeWith(SimdLevel::Scalar, type, picture, w, h, want.data()), 0);
+        Bytes want(testing::encodedSize(type, w, h), 0xAA);
+        ASSERT_EQ(testing::encodeInto(type, picture, w, h, want.data(), SimdLevel::Scalar), 0);
         for (SimdLevel k : testing::fastLevels()) {
             Bytes got(want.size(), 0x55);
-            ASSERT_EQ(encodeWith(k, type, picture, w, h, got.data()), 0);
+            ASSERT_EQ(testing::encodeInto(type, picture, w, h, got.data(), k), 0);
             const size_t at = size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
             ASSERT_EQ(got, want) << what << " type " << type << " " << simdLevelName(k) << " byte " << at;
         }
@@ -149,15 +139,6 @@ TEST(SimdLevels, PicturesMatchScalar)
     }
 }
 
-uint32_t packWith(SimdLevel k, uint32_t type, const Bytes& in, Bytes& out, size_t capacity = SIZE_MAX)
-{
-    const uint32_t n = uint32_t(in.size()), cap = uint32_t(std::min(capacity, out.size()));
-    return type == 0   ? packDxt1With(k, in.data(), n, out.data(), cap)
-           : type == 1 ? packDxt5With(k, in.data(), n, out.data(), cap)
-           : type == 2 ? packYcg6With(k, out.data(), cap, in.data(), n)
-                       : packYg10With(k, out.data(), cap, in.data(), n);
-}
-
 // A texture that packs well in every type: as YCoCg, its luma stream ends in
 // a run and its chroma packs small, so that the room can run out right at the
 // run with the chroma still fitting.
@@ -201,15 +182,15 @@ TEST(SimdLevels, PackersMatchScalar)
         for (const auto& [name, in] : textures) {
             const uint32_t n = uint32_t(in.size()), cap = type < 2 ? packDxtBound(n) : packYcocgBound(n);
             Bytes want(cap, 0xAA);
-            want.resize(packWith(SimdLevel::Scalar, type, in, want));
+            want.resize(testing::packInto(type, in, want, SimdLevel::Scalar));
             for (SimdLevel k : levels) {
                 Bytes got(cap, 0x55);
-                got.resize(packWith(k, type, in, got));
+                got.resize(testing::packInto(type, in, got, k));
                 ASSERT_EQ(got, want) << name << " type " << type << " " << simdLevelName(k);
                 bool fitted = false;
                 for (uint32_t c = 0; n <= 2048 && c < cap; ++c) {
                     Bytes out(cap, 0x5A);
-                    const uint32_t r = packWith(k, type, in, out, c);
+                    const uint32_t r = testing::packInto(type, in, out, k, c);
                     fitted = fitted || r != 0;
                     ASSERT_TRUE(r == 0 ? !fitted : type >= 2 && Bytes(out.begin(), out.begin() + r) == want)
                         << name << " type " << type << " " << simdLevelName(k) << " capacity " << c;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -153,25 +154,31 @@ inline Bytes makeAlphabetUnits(size_t units, uint32_t seed, size_t stride = 1, b
     return t;
 }
 
+// The bytes of a texture of type 0 to 3 for a w x h picture (sides multiples of 4).
+inline size_t encodedSize(uint32_t type, size_t w, size_t h) { return w * h * std::array{2, 4, 3, 5}[type] / 4; }
+
+// Encodes a picture into a texture of type 0 to 3 at a level, or by the plain
+// entry points without one; 0 when the encoder takes the sides.
+inline int encodeInto(uint32_t type, const Bytes& picture, uint32_t w, uint32_t h, uint8_t* t,
+                      std::optional<SimdLevel> k = {})
+{
+    const uint8_t* p = picture.data();
+    if (type == 0)
+        k ? encodeDxt1TextureWith(*k, p, w, h, t) : encodeDxt1Texture(p, w, h, t);
+    else if (type == 1)
+        k ? encodeDxt5TextureWith(*k, p, w, h, t) : encodeDxt5Texture(p, w, h, t);
+    else
+        return type == 2 ? (k ? encodeYcg6With(*k, p, w, h, t) : encodeYcg6(p, w, h, t))
+                         : (k ? encodeYg10With(*k, p, w, h, t) : encodeYg10(p, w, h, t));
+    return 0;
+}
+
 // The texture of type 0 to 3 of a pw x ph picture (multiples of 8, and of 16
 // for the synthetic kind) by the plain entry points.
 inline Bytes encodeTexture(uint32_t type, const Bytes& picture, uint32_t pw, uint32_t ph)
 {
-    Bytes t(type == 0 ? size_t(pw) * ph / 2 : type == 1 ? size_t(pw) * ph : size_t(pw) * ph * (type == 2 ? 3 : 5) / 4);
-    switch (type) {
-    case 0:
-        encodeDxt1Texture(picture.data(), pw, ph, t.data());
-        break;
-    case 1:
-        encodeDxt5Texture(picture.data(), pw, ph, t.data());
-        break;
-    case 2:
-        encodeYcg6(picture.data(), pw, ph, t.data());
-        break;
-    default:
-        encodeYg10(picture.data(), pw, ph, t.data());
-        break;
-    }
+    Bytes t(encodedSize(type, pw, ph));
+    encodeInto(type, picture, pw, ph, t.data());
     return t;
 }
 
@@ -197,27 +204,33 @@ inline Bytes makeTexture(uint32_t type, Content content, uint32_t pw, uint32_t p
     return t;
 }
 
+// Packs a texture of type 0 to 3 into `out`, given at most `capacity` of it,
+// at a level, or by the plain entry points without one (with statistics the
+// counting one); returns the length the packer claims, 0 when it declines.
+inline uint32_t packInto(uint32_t type, const Bytes& t, Bytes& out, std::optional<SimdLevel> k = {},
+                         size_t capacity = SIZE_MAX, PackStatistics* s = nullptr)
+{
+    const uint32_t n = uint32_t(t.size()), cap = uint32_t(std::min(capacity, out.size()));
+    const uint8_t* i = t.data();
+    uint8_t* o = out.data();
+    if (type < 2)
+        return k   ? (type ? packDxt5With : packDxt1With)(*k, i, n, o, cap)
+               : s ? (type ? packDxt5(i, n, o, cap, *s) : packDxt1(i, n, o, cap, *s))
+                   : (type ? packDxt5(i, n, o, cap) : packDxt1(i, n, o, cap));
+    return k   ? (type == 2 ? packYcg6With : packYg10With)(*k, o, cap, i, n)
+           : s ? (type == 2 ? packYcg6(o, cap, i, n, *s) : packYg10(o, cap, i, n, *s))
+               : (type == 2 ? packYcg6(o, cap, i, n) : packYg10(o, cap, i, n));
+}
+
 // Packs a texture of type 0 to 3 with the packer of its type, given the
 // capacity the frame compressor gives it; empty when the packer declines,
 // one byte longer than the capacity when it claims a length beyond it. With
 // statistics the counting entry point runs, else the plain one.
 inline Bytes packTexture(uint32_t type, const Bytes& t, PackStatistics* stats = nullptr)
 {
-    const uint32_t n = uint32_t(t.size()), cap = type < 2 ? packDxtBound(n) : packYcocgBound(n);
-    Bytes out(cap);
-    uint8_t* o = out.data();
-    uint32_t r;
-    if (stats)
-        r = type == 0   ? packDxt1(t.data(), n, o, cap, *stats)
-            : type == 1 ? packDxt5(t.data(), n, o, cap, *stats)
-            : type == 2 ? packYcg6(o, cap, t.data(), n, *stats)
-                        : packYg10(o, cap, t.data(), n, *stats);
-    else
-        r = type == 0   ? packDxt1(t.data(), n, o, cap)
-            : type == 1 ? packDxt5(t.data(), n, o, cap)
-            : type == 2 ? packYcg6(o, cap, t.data(), n)
-                        : packYg10(o, cap, t.data(), n);
-    out.resize(std::min(r, cap + 1));
+    Bytes out(type < 2 ? packDxtBound(uint32_t(t.size())) : packYcocgBound(uint32_t(t.size())));
+    const uint32_t r = packInto(type, t, out, {}, SIZE_MAX, stats);
+    out.resize(std::min(size_t(r), out.size() + 1));
     return out;
 }
 

@@ -112,14 +112,9 @@ TEST(ThreadTest, PriorityLevelsAndWorkerCounts)
     for (int level = -1; level <= 11; ++level)
         EXPECT_EQ(nox::Thread::priorityForLevel(level), expected[level + 1]) << level;
     // Hardware concurrency, processor count, workers.
-    for (auto [hw, procs, workers] : {std::tuple{1u, 1u, 2},
-                                      {2u, 2u, 2},
-                                      {4u, 4u, 2},
-                                      {8u, 8u, 6},
-                                      {16u, 16u, 14},
-                                      {0u, 8u, 6},
-                                      {8u, 2u, 2},
-                                      {300u, 300u, 42}})
+    const std::tuple<unsigned, unsigned, int> counts[] = {{1, 1, 2},    {2, 2, 2}, {4, 4, 2}, {8, 8, 6},
+                                                          {16, 16, 14}, {0, 8, 6}, {8, 2, 2}, {300, 300, 42}};
+    for (auto [hw, procs, workers] : counts)
         EXPECT_EQ(TaskManager::workerCountFor(hw, procs), workers) << hw << " " << procs;
 }
 

@@ -60,12 +60,6 @@ public:
     int failMarker = -1;  // a frame whose first byte equals this fails to compress
 };
 
-// An RGBA picture of kW x kH that differs in every pixel and every frame.
-testutil::Bytes picture(uint64_t index)
-{
-    return testing::makePicture(testing::Content::Random, kW, kH, uint32_t(index));
-}
-
 // Hands frames 0..n-1 to `add` from `threads` threads in a shuffled order; returns how many it refused.
 int addShuffled(uint64_t n, int threads, uint32_t seed, const std::function<bool(uint64_t)>& add)
 {
@@ -85,11 +79,12 @@ int addShuffled(uint64_t n, int threads, uint32_t seed, const std::function<bool
     return refused;
 }
 
-// A pooled buffer holding picture(index) in its top-left corner, as the export hands frames over.
+// A pooled buffer holding a random picture of kW x kH, the index its seed, in its top-left corner, as the export
+// hands frames over.
 std::unique_ptr<PixelsCached> pixels(uint64_t index, uint32_t pad = 0)
 {
     auto p = std::make_unique<PixelsCached>(kW + pad, kH + pad, 4, uint64_t(kW + pad) * (kH + pad) * 4);
-    const auto pic = picture(index);
+    const auto pic = testing::makePicture(testing::Content::Random, kW, kH, uint32_t(index));
     for (uint32_t y = 0; y < kH; ++y)
         std::copy_n(&pic[size_t(y) * kW * 4], kW * 4, p->data() + y * p->rowBytes());
     return p;
@@ -100,8 +95,7 @@ TEST(FormatRegistry, GetExtension)
     // clang-format off
     const char* cases[][2] = {{"/out/Clip.MOV", "mov"}, {"clip.mov", "mov"}, {"/a.b/clip", ""}, {"/out/", ""},
                               {"/out/clip.tar.GZ", "gz"}, {"", ""}, {"noext", ""}, {"/dir.x/name.Mp4", "mp4"},
-                              {"trailing.", ""},
-                              {"C:\\out\\Clip.MOV", "mov"}};
+                              {"trailing.", ""}, {"C:\\out\\Clip.MOV", "mov"}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(getExtension(c[0]), c[1]) << c[0];
@@ -215,7 +209,7 @@ TEST_P(ShuffledZemo3, FramesFromEightThreadsLandInFrameOrder)
         EXPECT_EQ(av_rescale_q(video[i].pts, st.timeBase, AVRational{1, 25}), int64_t(i));
         EXPECT_TRUE(video[i].key) << "every frame is a sync sample";
         testutil::Bytes frame(reference.outputBound(), 0);
-        const auto pic = picture(i);
+        const auto pic = testing::makePicture(testing::Content::Random, kW, kH, uint32_t(i));
         frame.resize(size_t(reference.compress(frame.data(), pic.data(), uint32_t(frame.size()), 0, kW * 4)));
         EXPECT_TRUE(video[i].data == frame) << "frame " << i;
     }
@@ -275,7 +269,7 @@ TEST(FFmpegWriterVideo, GapsFailuresRefusalsAndRatesShapeTheMovie)
             EXPECT_EQ(av_rescale_q(p.pts, timeBase, frame), int64_t(i));
             EXPECT_EQ(p.dts, p.pts);
             EXPECT_EQ(av_rescale_q(p.duration, timeBase, frame), 1);
-            auto expected = picture(i);
+            auto expected = testing::makePicture(testing::Content::Random, kW, kH, uint32_t(i));
             expected[0] = 0;
             EXPECT_TRUE(p.data == expected) << "frame " << i;
         }

@@ -91,27 +91,24 @@ TEST(DxtTables, MatchTheLiteralSearch)
 // come from pixel 0). The block's pixels in hex, the last repeated to fill it.
 TEST(DxtBlocks, GoldenBytes)
 {
+    // clang-format off
     const char* cases[][3] = {
         {"d8501084a3f0bb2372059302be8030996bf55421114b658ab89d9ef0f0b69cd415586a9344a6075ded4e02fe7cab8db0983c7a2b9f0ba"
-         "1ab4335afd2f24317d3",
-         "afd64b599326bdd7", "fe027c78422cf649"},
+         "1ab4335afd2f24317d3", "afd64b599326bdd7", "fe027c78422cf649"},
         {"f59ab9d9ce2745f845b8e7c800f0566751a6aa8fcc7f06aa7ca09760f32e31180923530ef31d10f893b871680fba82ff4e299439f661c"
-         "9bd92ae1bff04d9ba92",
-         "a7f9141e523b736b", "ff0ec2ca3941f181"},
+         "9bd92ae1bff04d9ba92", "a7f9141e523b736b", "ff0ec2ca3941f181"},
         {"4b60ead04342f5c33a2bf8b42c11fba53668d5b12b4fdaa21f3ce3931420e6861c76c199145fc68b0544ca7a002bcf6b0488ad7e006bb"
-         "26f0054b35e003bbc51",
-         "7d42570200ea5f55", "d051d036b2ac6f3f"},
+         "26f0054b35e003bbc51", "7d42570200ea5f55", "d051d036b2ac6f3f"},
         {"759985eae275b4c5e392823ab49289ed6903e58e67668c92c85b2699cad6c2105ebca7fd728452328fa1a1b36e54c89d7c073d1d075da"
-         "e9e5fb1774481b77edb",
-         "d0b67250aa2deaad", "fd10da4132f8185a"},
+         "e9e5fb1774481b77edb", "d0b67250aa2deaad", "fd10da4132f8185a"},
         {"52cde2eb6fc1f4ff85b3ffff9ca3ffff41c7e7f957b8f4ff6ea7ffff8b94ffff2db9eeff42a9fbff5a9affff778affff1aaef0ff2d9df"
-         "fff4c90ffff637effff",
-         "df949d2d2b2dbdb5", "ffeb013000000000"},
+         "fff4c90ffff637effff", "df949d2d2b2dbdb5", "ffeb013000000000"},
         {"ffffffff", "ffffffffaaaaaaaa", "ffff000000000000"},
         {"00000000", "00000000aaaaaaaa", "0000000000000000"},
         {"ffffff00ffffffff", "ffffffff00000000", "ff00010000000000"},
         {"01020380", "20000100aaaaaaaa", "8080000000000000"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const Bytes block = fromHex(c[0], 64);
         Bytes out(8);

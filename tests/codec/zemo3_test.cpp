@@ -145,8 +145,7 @@ TEST(VideoStreamDescription, CodecFillsTheRecordFirst)
     const VideoStreamDescription s(640, 360, 25, 1, &codec);
     EXPECT_EQ(std::tuple(codec.codecSeen, codec.sizeSeen, s.codecName),
               std::tuple(nullptr, 640u * 10000 + 360, "Probe"));
-    const VideoStreamDescription copy = s;
-    EXPECT_EQ(copy.codec, &codec);
+    EXPECT_EQ(VideoStreamDescription(s).codec, &codec);
     EXPECT_EQ(fourCCToString(VideoStreamDescription(16, 16, 30, 1, nullptr).fourCC), "0000");
     EXPECT_EQ(codec.fourCC(), kAnyCodec);
     codec.fourCCParam().setValue(fourCC("ZMQ3"));

@@ -39,16 +39,15 @@ TEST(Context, BringUpByFeatureMask)
 
     const std::string pool =
         "   INFO:     Created TaskManager with " + std::to_string(nox::TaskManager::defaultWorkerCount()) + " threads.";
+    const std::vector<std::string> registry = {pool, "   INFO:     Creating VideoFormatManager",
+                                               "   INFO:         registry built",
+                                               "   INFO:     Created VideoFormatManager"};
     struct Case {
         uint32_t mask;
         bool registryLibrary, params;
         std::vector<std::string> lines;  // between the opening and the closing line
     } cases[] = {
-        {132,
-         true,
-         false,  // the exporter's mask
-         {pool, "   INFO:     Creating VideoFormatManager", "   INFO:         registry built",
-          "   INFO:     Created VideoFormatManager"}},
+        {132, true, false, registry},        // the exporter's mask
         {0x20 | 0x800, true, true, {pool}},  // input alone creates the pool too
         {0x80, false, false, {}},            // formats without the registry library: nothing
     };

@@ -20,15 +20,14 @@ TEST(Rates, FixedPointRatesBecomeFractions)
 TEST(Rates, FractionsAsTheHostCarriesThemAndWhereEachFrameSoundStarts)
 {
     // num/den, its 16.16 value, and the first sample of frames 1 and 1001 at 48 kHz.
+    // clang-format off
     const struct {
         int32_t num, den, fixed;
         uint64_t first1, first1001;
-    } cases[] = {{30000, 1001, 1964116, 1601, 1603201},
-                 {25, 1, 25 << 16, 1920, 1921920},
-                 {24, 1, 24 << 16, 2000, 2002000},
-                 {1, 100000, 1, 4800000000, 4804800000000},
-                 {1, 1000000, 0, 48000000000, 48048000000000},
-                 {0, 1, 0, 0, 0}};
+    } cases[] = {{30000, 1001, 1964116, 1601, 1603201}, {25, 1, 25 << 16, 1920, 1921920},
+                 {24, 1, 24 << 16, 2000, 2002000}, {1, 100000, 1, 4800000000, 4804800000000},
+                 {1, 1000000, 0, 48000000000, 48048000000000}, {0, 1, 0, 0, 0}};
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.num) + "/" + std::to_string(c.den));
         EXPECT_EQ(nox::rationalToFixed(c.num, c.den), c.fixed);

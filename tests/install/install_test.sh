@@ -155,7 +155,8 @@ grep -q 'using video decoder module "zemo3"' "$tmp/vlc.log" || fail "cvlc did no
   grep -q "zemo3 .*Zemo 3 GPU-texture video decoder $version" || fail "cvlc --list shows no zemo3 module of version $version"
 note "cvlc (as nobody) played the demo through the module"
 
-# The library: pkg-config finds it, and a program built with its flags reads the demo.
+# The library: pkg-config finds it, a strict C99 program built with its flags
+# reads the demo, and it exports only zemo3_.
 [ "$(pkg-config --modversion zemo3-playback)" = "$version" ] ||
   fail "pkg-config zemo3-playback: $(pkg-config --modversion zemo3-playback 2>&1)"
 cat >"$tmp/frames.c" <<'PROGRAM'
@@ -179,10 +180,14 @@ int main(int argc, char** argv)
 }
 PROGRAM
 # shellcheck disable=SC2046
-cc -o "$tmp/frames" "$tmp/frames.c" $(pkg-config --cflags --libs zemo3-playback) || fail "cannot build against zemo3-playback"
+cc -std=c99 -Wall -Wextra -pedantic -Werror -o "$tmp/frames" "$tmp/frames.c" $(pkg-config --cflags --libs zemo3-playback) ||
+  fail "cannot build against zemo3-playback"
+library=$(dpkg -L libzemo3playback1 | grep '/libzemo3playback\.so\.1$') && [ -f "$library" ] ||
+  fail "libzemo3playback1 holds no libzemo3playback.so.1"
+exported=$(nm -D --defined-only "$library" | grep -v ' zemo3_') && fail "$library exports more than zemo3_: $exported"
 frames=$(as_user "$tmp/frames" "$tmp/home/demo.mov") || fail "the playback library cannot read the demo"
 [ "${frames%% *}" = 160x96 ] && [ "${frames##* }" -gt 0 ] || fail "the playback library read: $frames"
-note "pkg-config finds zemo3-playback $version; a program linked with it read the demo ($frames frames)"
+note "pkg-config finds zemo3-playback $version; a program linked with it read the demo ($frames frames); only zemo3_ exported"
 
 # Purged: none of the packages' files is left, nor anything named after
 # zemo3, and VLC's cache no longer names the module.

@@ -1,8 +1,8 @@
 // The playback library through its C interface, on movies of every type
 // rendered by the zemo3 command at an odd size with sound: planes against the
 // frame reader's textures of the packets as stored, sound against the audio
-// packets, damaged and foreign movies, and the installed library used by a
-// plain C program.
+// packets, damaged and foreign movies (the installed library used by a strict
+// C program: tests/install).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -193,46 +193,6 @@ TEST_F(Playback, DamagedFramesAndForeignFiles)
         EXPECT_FALSE(open(path, &error)) << path;
         EXPECT_NE(error.find(says), std::string::npos) << error;
     }
-}
-
-// The installed library, header and zemo3-playback.pc serve a C program
-// built with the system's compiler; the library exports only zemo3_.
-TEST_F(Playback, InstalledLibraryServesACProgram)
-{
-    if (testutil::run("command -v cc").code != 0)
-        GTEST_SKIP() << "no C compiler";
-    const testutil::TempDir prefix;
-    auto r = testutil::run(std::string(ZEMO_CMAKE) + " --install " + ZEMO_BUILD_DIR +
-                           " --component playback --prefix " + prefix.path().string());
-    ASSERT_EQ(r.code, 0) << r.out << r.err;
-    const std::string program = prefix.file("first.c");
-    const std::string text = R"(#include <stdio.h>
-#include <zemo3/playback.h>
-int main(int argc, char** argv)
-{
-    char error[256] = "no movie named";
-    Zemo3Movie* movie = argc > 1 ? zemo3_open(argv[1], error, sizeof error) : NULL;
-    Zemo3Frame f;
-    int r;
-    if (!movie)
-        return fprintf(stderr, "%s\n", error), 1;
-    r = zemo3_read_frame(movie, 3, &f);
-    printf("%d %u %d %u %zu\n", r, zemo3_info(movie)->width, (int)f.index, f.planeCount, f.planes[1].size);
-    zemo3_close(movie);
-    return 0;
-}
-)";
-    testutil::writeFile(program, Bytes(text.begin(), text.end()));
-    const std::string lib = prefix.file(ZEMO_INSTALL_LIBDIR);
-    r = testutil::run({{"PKG_CONFIG_PATH", lib + "/pkgconfig"}},
-                      "cc -std=c99 -Wall -Wextra -pedantic -Werror " ZEMO_SANITIZE_FLAGS " -o " + prefix.file("first") +
-                          " " + program + " $(pkg-config --cflags --libs zemo3-playback)");
-    ASSERT_EQ(r.code, 0) << r.err;
-    r = testutil::run({{"LD_LIBRARY_PATH", lib}}, prefix.file("first") + " " + movie(3));
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "1 99 3 2 1792\n");
-    r = testutil::run("nm -D --defined-only " + lib + "/libzemo3playback.so.1 | grep -v ' zemo3_'");
-    EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

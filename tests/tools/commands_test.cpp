@@ -14,15 +14,11 @@
 #include "codec/zemo3.h"
 #include "common/movies.h"
 #include "core/context.h"
-#include "core/version.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -190,6 +186,7 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"bench --content nothing", 2, "unknown content", nullptr},
         {"bench extra", 2, "unexpected argument", nullptr},
         {"nonsense", 2, "unknown command", nullptr},
+        {"version extra", 2, "unexpected argument 'extra'", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -424,32 +421,6 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
 }
 
 #ifndef _WIN32
-// Our version, then every FFmpeg library as loaded (the command loads the ones this test does), whichever
-// way it is asked; arguments after it are refused.
-TEST(Commands, VersionNamesOursAndTheFfmpegLibrariesLoaded)
-{
-    std::string expected = "zemo3 " + std::to_string(ZEMO3_VERSION_MAJOR) + "." +
-                           std::to_string(ZEMO3_VERSION_MINOR) + "." + std::to_string(ZEMO3_VERSION_PATCH) + "\n";
-    EXPECT_EQ(expected, std::string("zemo3 ") + ZEMO3_VERSION + "\n");
-    const std::pair<const char*, unsigned> libraries[] = {
-        {"libavformat", avformat_version()},   {"libavcodec", avcodec_version()},
-        {"libavutil", avutil_version()},       {"libswscale", swscale_version()},
-        {"libswresample", swresample_version()}, {"libavfilter", avfilter_version()}};
-    for (const auto& [name, v] : libraries)
-        expected += std::string(name) + " " + std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." +
-                    std::to_string(v & 0xff) + "\n";
-    for (const char* asked : {"--version", "version"}) {
-        SCOPED_TRACE(asked);
-        auto r = zemo3(asked);
-        EXPECT_EQ(r.code, 0) << r.err;
-        std::erase(r.out, '\r');
-        EXPECT_EQ(r.out, expected);
-    }
-    const auto r = zemo3("version extra");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("unexpected argument 'extra'"), std::string::npos) << r.err;
-}
-
 // The options dialog comes up on the controlling terminal even when the output goes to a file (script gives
 // the command a terminal and types into it); without a terminal the command says so and changes nothing.
 TEST(Commands, DialogUsesTheControllingTerminal)

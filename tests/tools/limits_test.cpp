@@ -20,18 +20,15 @@ TEST(Limits, SizesAtAndPastEachEdgeNameTheLimitPassed)
         const char* text;
         const char* said;  // nullptr: taken
     } cases[] = {
-        {"16384x64", nullptr},
-        {"16385x64", "the width 16385 is past 16384"},
-        {"64x16384", nullptr},
-        {"64x16385", "the height 16385 is past 16384"},
+        // clang-format off
+        {"16384x64", nullptr}, {"16385x64", "the width 16385 is past 16384"},
+        {"64x16384", nullptr}, {"64x16385", "the height 16385 is past 16384"},
         {"16384x16128", nullptr},  // the most FFmpeg's picture area takes at this width
         {"16384x16129", "is past 268435454, FFmpeg's limit for one picture (at this width the height can be 16128"},
-        {"16384x16384", "FFmpeg's limit for one picture"},
-        {"1x1", nullptr},
-        {"0x64", "--size must look like 1920x1080"},
-        {"10x-1", "--size must look like 1920x1080"},
-        {"1920*1080", "--size must look like 1920x1080"},
-        {"99999999999x1", "--size must look like 1920x1080"},
+        {"16384x16384", "FFmpeg's limit for one picture"}, {"1x1", nullptr},
+        {"0x64", "--size must look like 1920x1080"}, {"10x-1", "--size must look like 1920x1080"},
+        {"1920*1080", "--size must look like 1920x1080"}, {"99999999999x1", "--size must look like 1920x1080"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -1,7 +1,7 @@
-// The viewer's server: byte ranges of the movie over loopback (the player's
-// files under the token and the refusals of paths and methods:
-// player_test.js, over HTTP), tokens, and where the player's files are
-// looked for.
+// The viewer's server: byte ranges of the movie over loopback, tokens, and
+// what it refuses to start with. The player's files under the token and the
+// refusals of paths and methods: player_test.js, over HTTP; the player found
+// where each package installs it: tests/install and tests/windows.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -102,31 +102,6 @@ TEST_F(ViewServer, TokensAreFreshAndHexadecimal)
     // A server made without one draws its own.
     zemo3::view::Server made({dir_.file("movie.mov"), dir_.path().string(), "", 0});
     EXPECT_EQ(made.token().size(), 32u);
-}
-
-TEST_F(ViewServer, FindsThePlayerWhereItIsAndSaysWhereItLooked)
-{
-    std::string error;
-    platform::setEnvironment("ZEMO3_PLAYER_DIR", dir_.path().string());
-    EXPECT_EQ(zemo3::view::findPlayerFolder("/nowhere/bin/zemo3", &error), dir_.path().string());
-    // Installed: share/zemo3/player beside bin; or beside the command, as the Windows packages install it.
-    const std::string installed = dir_.file("usr/share/zemo3/player"), beside = dir_.file("program/player");
-    for (const std::string& folder : {installed, beside}) {
-        ASSERT_TRUE(platform::makeDirectories(folder));
-        for (const char* name : zemo3::view::kPlayerFiles)
-            writeText(folder + "/" + name, name);
-    }
-    platform::setEnvironment("ZEMO3_PLAYER_DIR", dir_.file("empty"));
-    EXPECT_EQ(zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error), installed);
-    EXPECT_EQ(zemo3::view::findPlayerFolder(dir_.file("program/zemo3.exe"), &error), beside);
-    // A folder missing one file is no player.
-    platform::removeFile(installed + "/zemo3-reader.wasm");
-    const std::string found = zemo3::view::findPlayerFolder(dir_.file("usr/bin/zemo3"), &error);
-    EXPECT_NE(found, installed);
-    if (found.empty()) {
-        EXPECT_NE(error.find(installed), std::string::npos) << error;
-    }
-    platform::setEnvironment("ZEMO3_PLAYER_DIR", "");
 }
 
 TEST_F(ViewServer, RefusesAMissingMovieOrPlayerAndABadPort)

@@ -88,20 +88,17 @@ TEST_F(Reliability, SizesPastTheLimitsAndOtherRefusedStartsLeaveNoWriterAndNoFil
         bool jobAccepts;  // the job's own size check (which logs one error line when it refuses)
         bool starts;
     } cases[] = {
-        {0, 1080, 0, "a.mov", false, false},
-        {1920, 0, 0, "a.mov", false, false},
-        {-64, 64, 0, "a.mov", false, false},
+        // clang-format off
+        {0, 1080, 0, "a.mov", false, false}, {1920, 0, 0, "a.mov", false, false}, {-64, 64, 0, "a.mov", false, false},
         {32768, 16384, 0, "a.mov", false, false},   // host frames of 2 GiB
         {0x7FFFFFFF, 1, 0, "a.mov", false, false},  // texture sizes past 32 bits
         {23184, 23184, 3, "a.mov", false, false},   // working pictures past 2 GiB
         {16384, 16384, 1, "a.mov", true, false},    // more than FFmpeg makes pictures of
         {1 << 20, 16, 1, "a.mov", true, false},     // wider than the container holds
-        {65520, 16, 1, "a.mov", true, true},
-        {1, 1, 2, "a.mov", true, true},  // wide but small enough; smallest
-        {64, 32, 0, "/nonexistent-zemo3/x.mov", true, false},
-        {64, 32, 0, "x.xyz", true, false},  // no format
-        {64, 32, 6, "a.mov", true, false},
-        {64, 32, 7, "a.mov", true, false},  // UV map and mask: no encoder
+        {65520, 16, 1, "a.mov", true, true}, {1, 1, 2, "a.mov", true, true},  // wide but small enough; smallest
+        {64, 32, 0, "/nonexistent-zemo3/x.mov", true, false}, {64, 32, 0, "x.xyz", true, false},  // no format
+        {64, 32, 6, "a.mov", true, false}, {64, 32, 7, "a.mov", true, false},  // UV map and mask: no encoder
+        // clang-format on
     };
     nox::LogSink previous = nox::setLogSink(&collect);
     Bytes pixels(64 * 32 * 4);

@@ -95,8 +95,8 @@ public:
     }
     ~SmallFolder()
     {
-        if (mounted_)
-            std::system(("umount '" + path_ + "'").c_str());
+        if (mounted_ && std::system(("umount '" + path_ + "'").c_str()) != 0)
+            ADD_FAILURE() << "umount " << path_;
     }
     // The command line that runs `command` with the folder's limit.
     std::string limited(const std::string& command) const

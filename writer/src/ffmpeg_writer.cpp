@@ -213,7 +213,14 @@ bool VideoFormatWriterFFMPEG::openVideoStream()
     if (avcodec_parameters_from_context(videoStream_->codecpar, context) < 0)
         return false;
     videoStream_->time_base = context->time_base;
-    return true;
+    // Every converted frame has the stream's format and size, so one pool
+    // of one buffer size serves them all; it allocates nothing until a
+    // frame asks.
+    const int pictureSize = av_image_get_buffer_size(context->pix_fmt, context->width, context->height, kPictureAlign);
+    if (pictureSize <= 0)
+        return false;
+    picturePool_ = av_buffer_pool_init(size_t(pictureSize), av_buffer_alloc);
+    return picturePool_ != nullptr;
 }
 
 bool VideoFormatWriterFFMPEG::openAudioStream()
@@ -521,22 +528,11 @@ bool VideoFormatWriterFFMPEG::attachPooledPicture(AVFrame* frame)
     // The same planes av_frame_get_buffer would give the frame, in one
     // buffer from a pool: a picture of every frame in flight is allocated
     // once, not once per frame.
-    const auto format = AVPixelFormat(frame->format);
-    constexpr int kAlign = 64;
-    const int size = av_image_get_buffer_size(format, frame->width, frame->height, kAlign);
-    if (size <= 0)
-        return false;
-    std::call_once(picturePoolOnce_, [&] {
-        picturePoolSize_ = size_t(size);
-        picturePool_ = av_buffer_pool_init(picturePoolSize_, av_buffer_alloc);
-    });
-    if (!picturePool_ || size_t(size) != picturePoolSize_)
-        return false;
     AVBufferRef* picture = av_buffer_pool_get(picturePool_);
     if (!picture)
         return false;
-    if (av_image_fill_arrays(frame->data, frame->linesize, picture->data, format, frame->width, frame->height, kAlign) <
-        0) {
+    if (av_image_fill_arrays(frame->data, frame->linesize, picture->data, AVPixelFormat(frame->format), frame->width,
+                             frame->height, kPictureAlign) < 0) {
         av_buffer_unref(&picture);
         return false;
     }

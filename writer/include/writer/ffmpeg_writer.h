@@ -124,9 +124,8 @@ private:
     std::unique_ptr<FFMPEGEncoder> encoder_;
 
     // Pictures of the converted frames, reused once a frame is encoded.
-    std::once_flag picturePoolOnce_;
+    static constexpr int kPictureAlign = 64;
     AVBufferPool* picturePool_ = nullptr;
-    size_t picturePoolSize_ = 0;
 
     static constexpr uint32_t kEncodeTimeWindow = 25;
     mutable SpinLock encodeTimesLock_;

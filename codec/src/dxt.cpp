@@ -134,10 +134,7 @@ void optimizeColors(const uint8_t* block, const detail::BlockStats& st, const in
     min16 = as565(minPx[0], minPx[1], minPx[2]);
 }
 
-inline int clampTrunc(float f, int limit)
-{
-    return std::clamp(int(f), 0, limit);
-}
+inline int clampTrunc(float f, int limit) { return std::clamp(int(f), 0, limit); }
 
 // Least-squares endpoints for the current indices: solves the 2x2 normal
 // equations of "pixel = w0*c0 + w1*c1" with the weights of each index, in
@@ -255,11 +252,7 @@ namespace detail {
 
 void ScalarColorKernels::stats(const uint8_t* block, BlockStats& s)
 {
-    for (int ch = 0; ch < 3; ++ch) {
-        s.sum[ch] = 0;
-        s.min[ch] = 255;
-        s.max[ch] = 0;
-    }
+    s = {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}};
     for (int i = 0; i < 16; ++i)
         for (int ch = 0; ch < 3; ++ch) {
             const int v = block[4 * i + ch];

@@ -51,7 +51,9 @@ uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, 
 
 size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
-    if (payloadSize == 0 || textureSize == 0 || payloadSize > 0xFFFFFFFFu || textureSize > 0xFFFFFFFFu)
+    // The decompressor takes unsigned lengths; sizes beyond them are refused.
+    if (payloadSize == 0 || textureSize == 0 || payloadSize != unsigned(payloadSize) ||
+        textureSize != unsigned(textureSize))
         return 0;
     return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
 }

@@ -177,15 +177,16 @@ size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, ui
 }
 
 // One stream of m paired units; each half follows its own op stream.
-size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops, uint32_t opsPerHalf)
+// `ops` holds 2m bytes, the first half's ops and then the second's.
+size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
 {
     if (size < 28 || m == 0)
         return 0;
     const size_t dataLength = loadLe32(src);
     const uint32_t n[2] = {loadLe32(src + 4), loadLe32(src + 8)};
-    if (dataLength < 28 || dataLength > size || n[0] > m - 1 || n[1] > m - 1 || n[0] > opsPerHalf || n[1] > opsPerHalf)
+    if (dataLength < 28 || dataLength > size || n[0] > m - 1 || n[1] > m - 1)
         return 0;
-    uint8_t* halfOps[2] = {ops, ops + opsPerHalf};
+    uint8_t* halfOps[2] = {ops, ops + m};
     const size_t ops1 = readOpStream(src + dataLength, size - dataLength, halfOps[0], n[0]);
     if (ops1 == 0)
         return 0;
@@ -254,7 +255,7 @@ size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSi
     if (luma == 0)
         return 0;
     const size_t chroma =
-        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(32) * t, t, ops.get(), 2 * t);
+        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(32) * t, t, ops.get());
     return chroma ? luma + chroma : 0;
 }
 
@@ -266,11 +267,11 @@ size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSi
     std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[size_t(8) * t]);
     if (!ops)
         return 0;
-    const size_t luma = unpackUnitPairs(payload, payloadSize, destination, 4 * t, ops.get(), 4 * t);
+    const size_t luma = unpackUnitPairs(payload, payloadSize, destination, 4 * t, ops.get());
     if (luma == 0)
         return 0;
     const size_t chroma =
-        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(64) * t, t, ops.get(), 4 * t);
+        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(64) * t, t, ops.get());
     return chroma ? luma + chroma : 0;
 }
 

@@ -118,13 +118,13 @@ void Sse2ColorKernels::stats(const uint8_t* block, BlockStats& s)
 
 void Sse2ColorKernels::covariance(const uint8_t* block, const int mu[3], int cov[6])
 {
-    // Deviations d = (R, G, B, 0) - mean in 16-bit lanes, two pixels per
+    // Deviations d = (R, G, B, A) - mean in 16-bit lanes, two pixels per
     // register. Three multiply-adds per register give all six products:
     //   d . (R, 0, B, 0) -> RR, BB;  d . (G, 0, G, 0) -> RG, GB;
     //   d . (0, G, R, 0) -> GG, RB.
+    // Each second factor is 0 in the alpha lane, so alpha needs no mask.
     const __m128i zero = _mm_setzero_si128();
     const __m128i mean = direction(mu[0], mu[1], mu[2]);
-    const __m128i rgb = _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0);
     const __m128i evens = _mm_setr_epi16(-1, 0, -1, 0, -1, 0, -1, 0);
     const __m128i middle = _mm_setr_epi16(0, -1, -1, 0, 0, -1, -1, 0);
     __m128i rrbb = zero, rggb = zero, ggrb = zero;
@@ -132,7 +132,7 @@ void Sse2ColorKernels::covariance(const uint8_t* block, const int mu[3], int cov
         const __m128i px = load4(block, q);
         for (int half = 0; half < 2; ++half) {
             const __m128i wide = half ? _mm_unpackhi_epi8(px, zero) : _mm_unpacklo_epi8(px, zero);
-            const __m128i d = _mm_and_si128(_mm_sub_epi16(wide, mean), rgb);
+            const __m128i d = _mm_sub_epi16(wide, mean);
             const __m128i gggg =
                 _mm_shufflehi_epi16(_mm_shufflelo_epi16(d, _MM_SHUFFLE(1, 1, 1, 1)), _MM_SHUFFLE(1, 1, 1, 1));
             const __m128i rgr =

@@ -1,6 +1,7 @@
 #include "resources/resources.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace zexport::resources {
@@ -96,8 +97,7 @@ const platform::DialogTemplate& optionsDialogTemplate()
         {kVersionLabelId, "static", u"0.0.0", 0x50020202, 99, 54, 64, 12},
     };
     static const platform::DialogTemplate dialog{
-        u"Zemo 3 Format Options",       u"MS Shell Dlg", 8, 400, 1, 0x80C808C8, 0x80, 0, 0, 171, 75, items,
-        sizeof items / sizeof items[0],
+        u"Zemo 3 Format Options", u"MS Shell Dlg", 8, 400, 1, 0x80C808C8, 0x80, 0, 0, 171, 75, items, std::size(items),
     };
     return dialog;
 }

@@ -8,7 +8,6 @@
 // leaking or reading outside a packet, and a refused join leaves no output.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 

@@ -3,7 +3,6 @@
 // that fails names its step.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <tuple>
 

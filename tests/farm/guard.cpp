@@ -4,7 +4,6 @@
 // folder of its own (TMPDIR), removed at the end.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 

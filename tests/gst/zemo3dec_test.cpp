@@ -7,7 +7,6 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "common/movies.h"
 #include "common/pictures.h"

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>

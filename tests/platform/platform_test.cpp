@@ -48,6 +48,11 @@ TEST(Platform, MemoryProbeCanBeReplaced)
     platform::setAvailableMemoryProbe(nullptr);
     EXPECT_NE(platform::availablePhysicalMemory(), 12345u);
     EXPECT_GE(platform::processorCount(), 1u);
+#ifndef _WIN32
+    uint64_t busy = 0, total = 0;  // the kernel's counters
+    ASSERT_TRUE(platform::sampleProcessorTimes(&busy, &total) && total > 0 && busy <= total) << busy << " of " << total;
+    EXPECT_GE(platform::loadAverage(), 0.0);
+#endif
 }
 
 // Files and folders by UTF-8 name, below the system's temporary folder.

@@ -61,7 +61,11 @@ function check(ok, what) {
 }
 
 const file = (name) => path.join(work, name);
-const run = (args) => execFileSync(zemo3, args, { cwd: work, stdio: ["ignore", "pipe", "pipe"] }).toString();
+// Every child gets a time limit of its own, so a hung one fails this test
+// with its name instead of waiting for ctest's limit.
+const kChildLimit = { timeout: 120000, killSignal: "SIGKILL" };
+const run = (args) =>
+  execFileSync(zemo3, args, { cwd: work, stdio: ["ignore", "pipe", "pipe"], ...kChildLimit }).toString();
 
 // `zemo3 view MOVIE --no-open`: resolves to {url, child} once it listens.
 function view(movie) {
@@ -69,13 +73,19 @@ function view(movie) {
     const child = spawn(zemo3, ["view", movie, "--no-open"], { env: { ...process.env, ZEMO3_PLAYER_DIR: playerDir } });
     children.add(child);
     let out = "", err = "";
+    // A server that never says where it listens is killed, and the exit rejects.
+    const silent = setTimeout(() => child.kill("SIGKILL"), kChildLimit.timeout);
     child.stdout.on("data", (d) => {
       out += d;
       const m = /Open: (\S+)/.exec(out);
-      if (m) resolve({ url: m[1], child });
+      if (m) {
+        clearTimeout(silent);
+        resolve({ url: m[1], child });
+      }
     });
     child.stderr.on("data", (d) => (err += d));
     child.on("exit", (code) => {
+      clearTimeout(silent);
       children.delete(child);
       reject(new Error(`zemo3 view exited with ${code}: ${err}`));
     });
@@ -156,7 +166,7 @@ async function picturesMatchTheDecode() {
   for (let n = 0; n < 7; ++n)
     execFileSync("convert", ["-seed", "7", "-size", "150x86", "plasma:fractal", "(", "-size", "86x150", "gradient:",
                              "-rotate", "90", "-roll", `+${13 * n}+0`, ")", "-alpha", "off", "-compose", "CopyOpacity",
-                             "-composite", file(`plasma_${n}.png`)]);
+                             "-composite", file(`plasma_${n}.png`)], kChildLimit);
   for (const [type, compression] of kTypes.entries()) {
     const sources = {
       demo: ["--demo", "--size", "200x120", "--fps", "10", "--duration", "0.8"],
@@ -220,7 +230,7 @@ async function damagedFramesAreSkipped() {
   run(["decode", movie, "-o", file("damaged_%d.pam")]);
   // Frame 3's first word zeroed: no reader takes it.
   const packets = execFileSync("ffprobe", ["-v", "error", "-select_streams", "v", "-show_entries", "packet=pos",
-                                           "-of", "csv=p=0", movie]).toString().trim().split("\n").map(Number);
+                                           "-of", "csv=p=0", movie], kChildLimit).toString().trim().split("\n").map(Number);
   const fd = fs.openSync(movie, "r+");
   fs.writeSync(fd, Buffer.alloc(4), 0, 4, packets[3]);
   fs.closeSync(fd);
@@ -236,7 +246,7 @@ async function damagedFramesAreSkipped() {
   }
   // The sound the page plays is the movie's, sample for sample (16-bit,
   // as stored), from a point inside the second half-second chunk on.
-  const pcm = execFileSync("ffmpeg", ["-v", "error", "-i", movie, "-map", "0:a", "-f", "s16le", "-"]);
+  const pcm = execFileSync("ffmpeg", ["-v", "error", "-i", movie, "-map", "0:a", "-f", "s16le", "-"], kChildLimit);
   check(pcm.subarray(120000, 136000).some((b) => b !== 0), "the movie's sound is not silent there");
   const sound = await page.evaluate(() => window.zemo3.sound(30000, 4000));
   check(sound && sound.rate === 48000 && sound.channels === 2, `the sound's format: ${sound && sound.rate}`);

@@ -19,7 +19,7 @@ TEST(Platform, Utf16AndUtf8)
          "bung \xe2\x80\x93 \xe6\x97\xa5\xe6\x9c\xac.mov",
          true},
         {u"\u007f\u0080\u07ff\u0800\uffff", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf", true},
-        {u"\U00010000\U0001F3AC\U0010FFFF", "\xf0\x90\x80\x80\xf0\x9f\x8e\xac\xf4\x8f\xbf\xbf", true},
+        {u"\uffff\U00010000\U0001F3AC\U0010FFFF", "\xef\xbf\xbf\xf0\x90\x80\x80\xf0\x9f\x8e\xac\xf4\x8f\xbf\xbf", true},
         {u"a\xd800z\xdc00", "a\xef\xbf\xbdz\xef\xbf\xbd", false},  // unpaired surrogates
     };
     for (const Case& c : cases) {
@@ -30,6 +30,7 @@ TEST(Platform, Utf16AndUtf8)
         }
     }
     EXPECT_EQ(platform::utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
+    EXPECT_EQ(platform::utf16ToUtf8(std::u16string_view(u"\U00010000", 1)), "\xef\xbf\xbd") << "a pair cut at the end";
     // Bytes that are not UTF-8 each become one U+FFFD; what follows them is kept.
     const std::pair<std::string, std::u16string> bad[] = {{"\x80x", u"\ufffdx"},
                                                           {"\xc3", u"\ufffd"},

@@ -25,9 +25,7 @@ TEST(Platform, Utf16AndUtf8)
     for (const Case& c : cases) {
         EXPECT_EQ(platform::utf16ToUtf8(c.utf16), c.utf8);
         EXPECT_EQ(platform::utf16ToUtf8(c.utf16.c_str()), c.utf8);
-        if (c.roundTrips) {
-            EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
-        }
+        EXPECT_EQ(c.roundTrips ? platform::utf8ToUtf16(c.utf8) : c.utf16, c.utf16) << c.utf8;
     }
     EXPECT_EQ(platform::utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
     EXPECT_EQ(platform::utf16ToUtf8(std::u16string_view(u"\U00010000", 1)), "\xef\xbf\xbd") << "a pair cut at the end";

@@ -113,9 +113,12 @@ TEST(MalformedFrames, UnitStreams)
         // Chroma halves: op counts beyond the units.
         {good, cat({u32(28), u32(4), u32(3), Bytes(16, 7), {0, 1, 1, 1, 1}, {1, 1}})},
         {good, cat({u32(28), u32(9), u32(3), Bytes(16, 7), {1, 1}, {1, 1}})},
+        {good, cat({u32(29), u32(3), u32(3), Bytes(16, 7), {0}, {0, 0, 1, 1}, {1, 1}})},  // a run at unit 1 of 4
     };
-    for (size_t i = 0; i < std::size(bad); ++i)
-        EXPECT_FALSE(decodes(d, frameOf(2, cat({bad[i].first, bad[i].second})))) << i;
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        const Bytes p = cat({bad[i].first, bad[i].second});  // the unpacker itself refuses it, not only the decoder
+        EXPECT_TRUE(!decodes(d, frameOf(2, p)) && unpackYcg6(p.data(), out.data(), p.size(), out.size()) == 0) << i;
+    }
     // 16x32: 32 luma units in one run, 8 chroma units; in the first chroma
     // half a run of 4 (op 0, run byte 0), then a row of op 1s that must end at
     // the last unit: 3 fit, 4 do not.

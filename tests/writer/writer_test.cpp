@@ -317,7 +317,7 @@ TEST(FFmpegWriterAudio, PcmByLayoutStampedBySamplePosition)
         AVCodecID codec;
     } cases[] = {{2, 2, 48000, 1600, AV_CODEC_ID_PCM_S16LE},
                  {6, 2, 48000, 1600, AV_CODEC_ID_PCM_S16LE},
-                 {1, 1, 44100, 1470, AV_CODEC_ID_PCM_U8},
+                 {1, 1, 44100, 1471, AV_CODEC_ID_PCM_U8},  // an odd byte count
                  {2, 4, 48000, 1600, AV_CODEC_ID_PCM_S32LE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.channels) + " channels of " + std::to_string(c.bytesPerSample) + " bytes");

@@ -410,8 +410,11 @@ TEST(InternalEncoder, ShuffledFramesAndSoundMakeAPlayableMovie)
                     std::fill_n(pixels.data() + y * pixels.rowBytes() + (i % kW) * 4, 4, uint8_t(255));
                 return writer->addFrame(i, pixels);
             };
+            const double start = platform::monotonicMilliseconds();
             EXPECT_EQ(addShuffled(kFrames, 4, 99, add), 0);
             EXPECT_TRUE(writer->writePendingPackets(true));
+            const double mean = writer->getAverageEncodeTime();  // of the last frames, each within the whole run
+            EXPECT_TRUE(mean > 0 && mean <= platform::monotonicMilliseconds() - start) << mean;
         }
         const auto movie = testutil::readMovie(dir.file(c.file));
         ASSERT_EQ(movie.streams.size(), 1u + (c.channels > 0));

@@ -4,7 +4,8 @@
 
 TEST(Rates, FixedPointRatesBecomeFractions)
 {
-    // 29.97, 23.976, 59.94, whole rates, 12.5, none, negative, and 1/65536 (nearer 0 than any n/d with d <= 5000).
+    // 29.97, 23.976, 59.94, whole rates, 12.5, none, negative, 1/65536 (nearer 0 than any n/d with d <= 5000),
+    // and 29.00056, whose last step is cut to exactly half its quotient (taken, not dropped).
     const struct {
         int32_t fixed;
         int32_t num, den;
@@ -12,7 +13,8 @@ TEST(Rates, FixedPointRatesBecomeFractions)
                  {3928228, 297722, 4967}, {24 << 16, 24, 1},
                  {25 << 16, 25, 1},       {60 << 16, 60, 1},
                  {(25 << 16) / 2, 25, 2}, {0, 0, 1},
-                 {-(25 << 16), -25, 1},   {1, 0, 1}};
+                 {-(25 << 16), -25, 1},   {1, 0, 1},
+                 {1900581, 102749, 3543}};
     for (const auto& c : cases)
         EXPECT_EQ(nox::movieRateOfFixed(c.fixed), std::make_pair(c.num, c.den)) << c.fixed;
 }

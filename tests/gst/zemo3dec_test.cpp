@@ -7,7 +7,6 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
-
 #include "common/movies.h"
 #include "common/pictures.h"
 #include "common/refusals.h"

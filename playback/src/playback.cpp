@@ -3,6 +3,7 @@
 // texture.
 #include "zemo3/playback.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@ extern "C" {
 
 #include "codec/zemo3.h"
 #include "media/movie.h"
+#include "platform/platform.h"
 #include "reader/pictures.h"
 
 // The library's only exports.
@@ -41,10 +43,22 @@ bool soundAsStored(const MovieStream& s)
 struct Zemo3Movie {
     bool open(const char* path, std::string* why);
     bool openSound(const char* path, std::string* why);
-    int nextFrame(Zemo3Frame* frame);
+    // Into the caller's memory when destination is given, else the library's.
+    int nextFrame(Zemo3Frame* frame, uint8_t* destination, size_t capacity);
     // The frame in `packet`, numbered nextIndex.
-    int decodePacket(Zemo3Frame* frame);
-    int readFrame(int64_t index, Zemo3Frame* frame);
+    int decodePacket(Zemo3Frame* frame, uint8_t* destination, size_t capacity);
+    int readFrame(int64_t index, Zemo3Frame* frame, uint8_t* destination, size_t capacity);
+    // Bytes every type's planes fit in (type 3's are the largest).
+    size_t frameBytes() const { return nox::textureSize(3, info.width, info.height); }
+    bool fits(const uint8_t* destination, size_t capacity)
+    {
+        if (!destination || capacity >= frameBytes())
+            return true;
+        error = "a destination of " + std::to_string(capacity) + " bytes is smaller than the " +
+                std::to_string(frameBytes()) + " a frame may need";
+        return false;
+    }
+    void setThreads(int threads);
     int64_t readSound(int64_t first, int64_t frames, uint8_t* out);
     int fail(const std::string& why)
     {
@@ -64,6 +78,14 @@ struct Zemo3Movie {
     std::unique_ptr<nox::FramePictures> pictures;
     std::string error;
 };
+
+void Zemo3Movie::setThreads(int threads)
+{
+    // A core to spare: the YCoCg types' second stream goes to the pool.
+    if (threads <= 0)
+        threads = platform::processorCount() > 1 ? 2 : 1;
+    pictures->setThreads(unsigned(std::min(threads, 2)));
+}
 
 bool Zemo3Movie::open(const char* path, std::string* why)
 {
@@ -104,6 +126,7 @@ bool Zemo3Movie::open(const char* path, std::string* why)
     info.duration =
         st.duration > 0 ? double(st.duration) * (double(st.timeBaseNum) / st.timeBaseDen) : video.info().duration;
     pictures = std::make_unique<nox::FramePictures>(info.width, info.height);
+    setThreads(0);
     return openSound(path, why);
 }
 
@@ -135,13 +158,15 @@ bool Zemo3Movie::openSound(const char* path, std::string* why)
     return true;
 }
 
-int Zemo3Movie::nextFrame(Zemo3Frame* frame)
+int Zemo3Movie::nextFrame(Zemo3Frame* frame, uint8_t* destination, size_t capacity)
 {
     error.clear();
-    return video.next(&packet) ? decodePacket(frame) : stopped(video);
+    if (!fits(destination, capacity))
+        return ZEMO3_FAILED;
+    return video.next(&packet) ? decodePacket(frame, destination, capacity) : stopped(video);
 }
 
-int Zemo3Movie::decodePacket(Zemo3Frame* frame)
+int Zemo3Movie::decodePacket(Zemo3Frame* frame, uint8_t* destination, size_t capacity)
 {
     *frame = Zemo3Frame{};
     frame->index = nextIndex++;
@@ -149,7 +174,9 @@ int Zemo3Movie::decodePacket(Zemo3Frame* frame)
     frame->seconds = double(frame->pts) * (double(info.timeBaseNum) / info.timeBaseDen);
     nox::FramePictures::Header header;
     std::string why;
-    const bool unpacked = pictures->unpack(packet.data, packet.size, &header, &why);
+    const bool unpacked = destination
+                              ? pictures->unpackInto(packet.data, packet.size, destination, capacity, &header, &why)
+                              : pictures->unpack(packet.data, packet.size, &header, &why);
     frame->type = header.type;
     if (!unpacked) {
         error = "damaged frame " + std::to_string(frame->index) + ": " + why;
@@ -158,7 +185,7 @@ int Zemo3Movie::decodePacket(Zemo3Frame* frame)
     // The layouts of reader/src/texture.cpp: DXT blocks of the padded
     // picture; for YCoCg the luma blocks (with their alpha blocks for type
     // 3), then one Co and one Cg block per 8x8 pixels.
-    const uint8_t* texture = pictures->texture().data();
+    const uint8_t* texture = destination ? destination : pictures->texture().data();
     const uint32_t pw = info.paddedWidth, ph = info.paddedHeight;
     auto plane = [&](Zemo3Plane& p, size_t offset, uint32_t blockBytes, uint32_t texel, uint32_t glFormat) {
         p.widthBlocks = pw / (4 * texel);
@@ -190,13 +217,15 @@ int Zemo3Movie::decodePacket(Zemo3Frame* frame)
     return ZEMO3_OK;
 }
 
-int Zemo3Movie::readFrame(int64_t index, Zemo3Frame* frame)
+int Zemo3Movie::readFrame(int64_t index, Zemo3Frame* frame, uint8_t* destination, size_t capacity)
 {
     error.clear();
+    if (!fits(destination, capacity))
+        return ZEMO3_FAILED;
     if (!video.seekFrame(videoStream, index, &packet))
         return stopped(video);
     nextIndex = index;
-    return decodePacket(frame);
+    return decodePacket(frame, destination, capacity);
 }
 
 int64_t Zemo3Movie::readSound(int64_t first, int64_t frames, uint8_t* out)
@@ -237,20 +266,39 @@ ZEMO3_API const Zemo3Info* zemo3_info(const Zemo3Movie* movie) { return &movie->
 
 ZEMO3_API int zemo3_next_frame(Zemo3Movie* movie, Zemo3Frame* frame)
 {
+    return zemo3_next_frame_into(movie, frame, nullptr, 0);
+}
+
+ZEMO3_API int zemo3_read_frame(Zemo3Movie* movie, int64_t index, Zemo3Frame* frame)
+{
+    return zemo3_read_frame_into(movie, index, frame, nullptr, 0);
+}
+
+ZEMO3_API size_t zemo3_frame_bytes(const Zemo3Movie* movie) { return movie->frameBytes(); }
+
+ZEMO3_API int zemo3_next_frame_into(Zemo3Movie* movie, Zemo3Frame* frame, void* destination, size_t capacity)
+{
     try {
-        return movie->nextFrame(frame);
+        return movie->nextFrame(frame, static_cast<uint8_t*>(destination), capacity);
     } catch (const std::exception&) {
         return movie->fail("out of memory");
     }
 }
 
-ZEMO3_API int zemo3_read_frame(Zemo3Movie* movie, int64_t index, Zemo3Frame* frame)
+ZEMO3_API int zemo3_read_frame_into(Zemo3Movie* movie, int64_t index, Zemo3Frame* frame, void* destination,
+                                    size_t capacity)
 {
     try {
-        return movie->readFrame(index, frame);
+        return movie->readFrame(index, frame, static_cast<uint8_t*>(destination), capacity);
     } catch (const std::exception&) {
         return movie->fail("out of memory");
     }
+}
+
+ZEMO3_API int zemo3_set_threads(Zemo3Movie* movie, int threads)
+{
+    movie->setThreads(threads);
+    return int(movie->pictures->threads());
 }
 
 ZEMO3_API const char* zemo3_error(const Zemo3Movie* movie) { return movie->error.c_str(); }

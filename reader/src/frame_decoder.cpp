@@ -8,6 +8,7 @@
 #include "codec/zemo3.h"
 #include "core/bytes.h"
 #include "reader/frame_decoder.h"
+#include "unpack_internal.h"
 
 namespace nox {
 
@@ -48,6 +49,51 @@ FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
 }
 
 uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
+
+size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
+                     size_t textureSize, const UnpackOptions& options)
+{
+    const unpack::Unpackers& with =
+        options.level == SimdLevel::Scalar ? unpack::kReferenceUnpackers : unpack::kFastUnpackers;
+    switch (type) {
+    case 0:
+        return with.dxt1(payload, destination, payloadSize, textureSize);
+    case 1:
+        return with.dxt5(payload, destination, payloadSize, textureSize);
+    case 2:
+    case 3:
+        return unpack::unpackYcocg(type == 3, with, options.twoStreams, payload, destination, payloadSize,
+                                   textureSize);
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+        return unpackVersion3(payload, destination, payloadSize, textureSize);
+    default:
+        return 0;
+    }
+}
+
+// The plain entry points: the active level, one stream at a time.
+size_t unpackDxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    return unpackPayload(0, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
+}
+
+size_t unpackDxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    return unpackPayload(1, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
+}
+
+size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    return unpackPayload(2, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
+}
+
+size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    return unpackPayload(3, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
+}
 
 size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {

@@ -48,8 +48,14 @@ bool FramePictures::decode(const uint8_t* frame, size_t size, uint8_t* rgba, siz
 
 bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, std::string* why)
 {
+    return unpackInto(frame, size, nullptr, 0, header, why);
+}
+
+bool FramePictures::unpackInto(const uint8_t* frame, size_t size, uint8_t* texture, size_t capacity, Header* header,
+                               std::string* why)
+{
     try {
-        return unpackFrame(frame, size, header, why);
+        return unpackFrame(frame, size, texture, capacity, header, why);
     } catch (const std::bad_alloc&) {
         *why = "no memory for its texture";
     } catch (const std::exception& e) {
@@ -58,7 +64,8 @@ bool FramePictures::unpack(const uint8_t* frame, size_t size, Header* header, st
     return false;
 }
 
-bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, Header* header, std::string* why)
+bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, uint8_t* texture, size_t capacity, Header* header,
+                                std::string* why)
 {
     Header h;
     if (!readHeader(frame, size, &h)) {
@@ -86,11 +93,20 @@ bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, Header* heade
         *why = "no texture size for this picture";
         return false;
     }
-    texture_.resize(bytes);
+    if (!texture) {
+        texture_.resize(bytes);
+        texture = texture_.data();
+        capacity = bytes;
+    } else if (capacity < bytes) {
+        *why = "its texture of " + std::to_string(bytes) + " bytes does not fit in the " + std::to_string(capacity) +
+               " bytes given";
+        return false;
+    }
     if (h.payloadKind == 0 && h.type <= 3) {
         // The unpacker tells how much of the payload it used: the check of
         // the payload's use costs no second pass.
-        const size_t used = decoder.unpacker()(frame + h.headerSize, texture_.data(), h.payloadSize, bytes);
+        const size_t used = unpackPayload(h.type, frame + h.headerSize, texture, h.payloadSize, bytes,
+                                          {.level = activeSimdLevel(), .twoStreams = threads_ > 1});
         if (used == 0) {
             *why = "its packed payload is malformed";
             return false;
@@ -100,7 +116,7 @@ bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, Header* heade
                    " bytes before its payload (a frame of a larger picture?)";
             return false;
         }
-    } else if (!nox::decode(decoder, texture_.data(), frame, size, bytes)) {
+    } else if (!nox::decode(decoder, texture, frame, size, capacity)) {
         *why =
             h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
         return false;

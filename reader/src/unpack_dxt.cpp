@@ -1,16 +1,13 @@
-// DXT1 and DXT5 unpackers.
+// The reference DXT1 and DXT5 unpackers.
 //
 // Blocks are restored in order; every reference is checked against the
 // blocks already restored, every read against the payload end. While at
 // least one worst-case block of input is left the reads go unchecked.
 #include <cstring>
 
-#include "reader/frame_decoder.h"
 #include "unpack_internal.h"
 
-namespace nox {
-
-using namespace unpack;
+namespace nox::unpack {
 
 namespace {
 
@@ -148,7 +145,7 @@ inline bool decodeDxt5Block(CodeReader& r, uint8_t* dst, size_t& block, size_t b
 
 }  // namespace
 
-size_t unpackDxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+size_t dxt1Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
     if (textureSize < 8 || textureSize % 8 != 0 || payloadSize < 8)
         return 0;
@@ -172,7 +169,7 @@ size_t unpackDxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSi
     return size_t(r.in - payload);
 }
 
-size_t unpackDxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
     if (textureSize < 16 || textureSize % 16 != 0 || payloadSize < 16)
         return 0;
@@ -194,4 +191,4 @@ size_t unpackDxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSi
     return size_t(r.in - payload);
 }
 
-}  // namespace nox
+}  // namespace nox::unpack

@@ -123,6 +123,29 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
 
 }  // namespace
 
+size_t unpack::opStreamBytes(const uint8_t* stream, size_t size, uint32_t n)
+{
+    if (size == 0)
+        return 0;
+    switch (stream[0] & 3) {
+    case OP_FORM_RAW:
+        return size - 1 < n ? 0 : size_t(n) + 1;
+    case OP_FORM_SINGLE:
+        return size < 2 || stream[1] >= kOpValues ? 0 : 2;
+    case OP_FORM_CODED: {
+        uint16_t f[kOpValues];
+        const size_t tableBytes = readFrequencies(stream, size, f);
+        if (tableBytes == 0 || size - tableBytes < 4)
+            return 0;
+        const uint64_t total = loadLe32(stream + tableBytes);
+        const size_t codedBytes = size_t((total + 7) >> 3);
+        return total < 32 + kOpStateBits || codedBytes > size - tableBytes ? 0 : tableBytes + codedBytes;
+    }
+    default:
+        return 0;
+    }
+}
+
 size_t readOpStream(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n)
 {
     if (size == 0)

@@ -1,20 +1,21 @@
-// YCG6 and YG10 unpackers: the luma (or luma-and-alpha) stream and the
-// chroma stream of 8-byte single-channel units.
+// YCG6 and YG10 payloads: the luma (or luma-and-alpha) stream and the
+// chroma stream of 8-byte single-channel units, and the reference unpackers
+// of one stream.
 //
-// The op streams are read first, then the data stream is replayed unit by
-// unit. Hash-slot references resolve through tables rebuilt exactly as the
+// The reference reads the op streams first, then replays the data stream
+// unit by unit. Hash-slot references resolve through tables rebuilt exactly as the
 // packer built them; distances are checked against the units restored so far.
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
 #include "codec/opstream.h"
+#include "core/threads.h"
 #include "reader/frame_decoder.h"
 #include "unpack_internal.h"
 
-namespace nox {
-
-using namespace unpack;
+namespace nox::unpack {
 
 namespace {
 
@@ -132,8 +133,10 @@ inline void repeat8(uint8_t* cur, size_t stride, size_t count)
         storeLe64(cur, x);
 }
 
+}  // namespace
+
 // One stream of m single units. Returns the bytes it took, 0 when malformed.
-size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
+size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
 {
     if (size < 16 || m == 0)
         return 0;
@@ -178,7 +181,7 @@ size_t unpackUnits(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, ui
 
 // One stream of m paired units; each half follows its own op stream.
 // `ops` holds 2m bytes, the first half's ops and then the second's.
-size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
+size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops)
 {
     if (size < 28 || m == 0)
         return 0;
@@ -241,38 +244,67 @@ size_t unpackUnitPairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m
     return dataLength + ops1 + ops2;
 }
 
-}  // namespace
-
-size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+// The first stream's length, from its header and op streams; 0 when
+// malformed (the unpacker then says so itself).
+size_t firstStreamBytes(bool pairs, const uint8_t* src, size_t size, uint32_t m)
 {
-    if (textureSize == 0 || textureSize % 48 != 0 || textureSize / 48 > 0x3FFFFFFF)
+    const size_t header = pairs ? 12 : 8;
+    if (size < header)
         return 0;
-    const uint32_t t = uint32_t(textureSize / 48);
-    std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[size_t(4) * t]);
-    if (!ops)
-        return 0;
-    const size_t luma = unpackUnits(payload, payloadSize, destination, 4 * t, ops.get());
-    if (luma == 0)
-        return 0;
-    const size_t chroma =
-        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(32) * t, t, ops.get());
-    return chroma ? luma + chroma : 0;
+    size_t at = loadLe32(src);
+    for (size_t h = 0; h < (pairs ? 2u : 1u); ++h) {
+        const uint32_t n = loadLe32(src + 4 + 4 * h);
+        if (at > size || n > m - 1)
+            return 0;
+        const size_t bytes = opStreamBytes(src + at, size - at, n);
+        if (bytes == 0)
+            return 0;
+        at += bytes;
+    }
+    return at;
 }
 
-size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uint8_t* payload, uint8_t* destination,
+                   size_t payloadSize, size_t textureSize)
 {
-    if (textureSize == 0 || textureSize % 80 != 0 || textureSize / 80 > 0x1FFFFFFF)
+    const size_t tile = alpha ? 80 : 48;
+    if (textureSize == 0 || textureSize % tile != 0 || textureSize / tile > (alpha ? 0x1FFFFFFFu : 0x3FFFFFFFu))
         return 0;
-    const uint32_t t = uint32_t(textureSize / 80);
-    std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[size_t(8) * t]);
+    const uint32_t t = uint32_t(textureSize / tile);
+    const StreamUnpacker first = alpha ? with.pairs : with.units;
+    // Op bytes: m for single units, 2m for pairs; the chroma stream's 2t.
+    const size_t firstOps = alpha ? size_t(8) * t : size_t(4) * t, chromaOps = size_t(2) * t;
+    uint8_t* const chroma = destination + (alpha ? size_t(64) : size_t(32)) * t;
+    const size_t split = twoStreams ? firstStreamBytes(alpha, payload, payloadSize, 4 * t) : 0;
+    if (split == 0 || split >= payloadSize) {
+        // One after the other, sharing one op buffer.
+        std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[firstOps]);
+        if (!ops)
+            return 0;
+        const size_t luma = first(payload, payloadSize, destination, 4 * t, ops.get());
+        if (luma == 0)
+            return 0;
+        const size_t rest = with.pairs(payload + luma, payloadSize - luma, chroma, t, ops.get());
+        return rest ? luma + rest : 0;
+    }
+    // The chroma stream on the pool while this thread restores the first.
+    std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[firstOps + chromaOps]);
     if (!ops)
         return 0;
-    const size_t luma = unpackUnitPairs(payload, payloadSize, destination, 4 * t, ops.get());
-    if (luma == 0)
-        return 0;
-    const size_t chroma =
-        unpackUnitPairs(payload + luma, payloadSize - luma, destination + size_t(64) * t, t, ops.get());
-    return chroma ? luma + chroma : 0;
+    size_t rest = 0;
+    auto work = [&] { rest = with.pairs(payload + split, payloadSize - split, chroma, t, ops.get() + firstOps); };
+    TaskHandle task;
+    bool queued = false;
+    try {
+        queued = task.start(1, 0, work);
+    } catch (const std::exception&) {
+    }
+    const size_t luma = first(payload, payloadSize, destination, 4 * t, ops.get());
+    if (queued)
+        task.wait(true);
+    else
+        work();
+    return luma == split && rest ? luma + rest : 0;
 }
 
-}  // namespace nox
+}  // namespace nox::unpack

@@ -30,7 +30,9 @@ typedef struct Zemo3Movie Zemo3Movie;
 
 /* One texture plane: blocks of 4x4 texels, rows of blocks from the top. */
 typedef struct Zemo3Plane {
-    const uint8_t* data;  /* valid until the next read on the movie */
+    const uint8_t* data;  /* in the library's memory: valid until the next read
+                             on the movie; in the caller's (the _into reads):
+                             for as long as the caller keeps that memory */
     size_t size;          /* bytes: widthBlocks * heightBlocks * blockBytes */
     uint32_t widthBlocks; /* the plane is 4*widthBlocks x 4*heightBlocks texels */
     uint32_t heightBlocks;
@@ -89,6 +91,32 @@ const Zemo3Info* zemo3_info(const Zemo3Movie* movie);
 int zemo3_next_frame(Zemo3Movie* movie, Zemo3Frame* frame);
 /* Frame `index` (from 0); later zemo3_next_frame calls go on after it. */
 int zemo3_read_frame(Zemo3Movie* movie, int64_t index, Zemo3Frame* frame);
+
+/* Restoring straight into the caller's memory, such as a mapped pixel-buffer
+ * object, so that a GPU player copies nothing:
+ *  - zemo3_frame_bytes: the bytes a destination needs to hold the planes of
+ *    any frame of the movie (every type; at most 5/4 of the padded size's
+ *    pixel count).
+ *  - The _into reads are zemo3_next_frame and zemo3_read_frame with the
+ *    planes restored into destination (capacity bytes, owned by the caller
+ *    before, during and after the call). The frame's planes point into it,
+ *    plane 0 at its start and plane 1 right after plane 0. The library
+ *    writes there only during the call and keeps no pointer to it after
+ *    returning. The unpacker reads back blocks it has written, so memory
+ *    the caller maps should be mapped for reading as well as writing.
+ *  - A capacity below zemo3_frame_bytes fails the read with ZEMO3_FAILED
+ *    before anything is read or written: the next read is still the same
+ *    frame. On ZEMO3_DAMAGED the destination holds arbitrary bytes. */
+size_t zemo3_frame_bytes(const Zemo3Movie* movie);
+int zemo3_next_frame_into(Zemo3Movie* movie, Zemo3Frame* frame, void* destination, size_t capacity);
+int zemo3_read_frame_into(Zemo3Movie* movie, int64_t index, Zemo3Frame* frame, void* destination, size_t capacity);
+
+/* The threads a frame is restored on: 1, or 2 to restore the two streams of a
+ * YCoCg frame (types 2 and 3) at once, the second on a worker thread of the
+ * library's (the same bytes either way). 0 asks for the library's choice,
+ * which is also the default: 2 when the machine has more than one processor,
+ * else 1. Returns the number now in use. */
+int zemo3_set_threads(Zemo3Movie* movie, int threads);
 /* What went wrong in the last read, or "". */
 const char* zemo3_error(const Zemo3Movie* movie);
 

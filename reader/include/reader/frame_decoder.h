@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/simd.h"
+
 namespace nox {
 
 // Restores payload (payloadSize bytes) into a texture of textureSize bytes.
@@ -60,8 +62,23 @@ bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* facts);
 // arbitrary bytes.
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity);
 
-// The unpackers, exact inverses of the packers of codec/packers.h. The YCG6
-// and YG10 ones need textureSize to be a multiple of 48 and 80.
+// How a packed payload is restored. At the Scalar level the reference
+// unpackers run, at any other the fast ones: the same bytes, the same result
+// and the same refusals. With twoStreams a YCoCg payload's two streams are
+// restored at once, the second on the process-wide worker pool.
+struct UnpackOptions {
+    SimdLevel level = SimdLevel::Sse2;
+    bool twoStreams = false;
+};
+
+// The unpacker of format type `type` (0 to 7) with these options; 0 for
+// types above 7, else as the unpackers below.
+size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
+                     size_t textureSize, const UnpackOptions& options);
+
+// The unpackers, exact inverses of the packers of codec/packers.h, at the
+// active level (activeSimdLevel), one stream at a time. The YCG6 and YG10
+// ones need textureSize to be a multiple of 48 and 80.
 size_t unpackDxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t unpackDxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t unpackYcg6(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);

@@ -50,11 +50,13 @@ public:
     // False when the frame is too short to hold its header.
     static bool readHeader(const uint8_t* frame, size_t size, Header* header);
 
-    // The RGBA rebuild of pictures of at least minimumRows rows is spread
-    // over up to `threads` threads of the process-wide worker pool, in bands
-    // of whole 8-row tiles (1: the calling thread only, the default).
-    // Results are the same either way.
+    // With more than one thread a YCoCg frame's two streams are restored at
+    // once (the second on the process-wide worker pool), and the RGBA
+    // rebuild of pictures of at least minimumRows rows is spread over up to
+    // `threads` threads of the pool, in bands of whole 8-row tiles (1: the
+    // calling thread only, the default). Results are the same either way.
     void setThreads(unsigned threads, uint32_t minimumRows = kBandedRows);
+    unsigned threads() const { return threads_; }
 
     // Decodes one frame into rgba (width*height*4 bytes, rows width*4 apart,
     // A = 255 for types without alpha). False with the reason when the frame
@@ -70,12 +72,20 @@ public:
     // frame holds one.
     bool unpack(const uint8_t* frame, size_t size, Header* header, std::string* why);
     bool rebuild(uint8_t* rgba, size_t stride, std::string* why);
+    // unpack() into the caller's memory (capacity bytes; the frame is
+    // refused when its texture does not fit), for a player that restores
+    // straight into the memory it uploads from. rebuild() and texture() do
+    // not see it; type() does.
+    bool unpackInto(const uint8_t* frame, size_t size, uint8_t* texture, size_t capacity, Header* header,
+                    std::string* why);
     // The texture and format type of the last frame unpack() accepted.
     const std::vector<uint8_t>& texture() const { return texture_; }
     uint32_t type() const { return type_; }
 
 private:
-    bool unpackFrame(const uint8_t* frame, size_t size, Header* header, std::string* why);
+    // Into `texture` when given, else into texture_.
+    bool unpackFrame(const uint8_t* frame, size_t size, uint8_t* texture, size_t capacity, Header* header,
+                     std::string* why);
     bool rebuildRows(uint8_t* rgba, size_t stride);
 
     uint32_t width_, height_;

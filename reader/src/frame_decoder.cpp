@@ -53,8 +53,12 @@ uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, 
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                      size_t textureSize, const UnpackOptions& options)
 {
-    const unpack::Unpackers& with =
-        options.level == SimdLevel::Scalar ? unpack::kReferenceUnpackers : unpack::kFastUnpackers;
+    const SimdLevel level = runnableSimdLevel(options.level);
+    const unpack::Unpackers& with = level == SimdLevel::Scalar ? unpack::kReferenceUnpackers
+#if defined(__x86_64__)
+                                    : level == SimdLevel::Avx512 ? unpack::kDepositUnpackers
+#endif
+                                                                 : unpack::kFastUnpackers;
     switch (type) {
     case 0:
         return with.dxt1(payload, destination, payloadSize, textureSize);

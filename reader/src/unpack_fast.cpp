@@ -1,14 +1,11 @@
-// The fast unpackers (see unpack_internal.h).
-#include "unpack_internal.h"
+// The fast unpackers for any processor: the templates of unpack_dxt_fast.h
+// and unpack_units_fast.h in plain C++.
+#include "unpack_dxt_fast.h"
+#include "unpack_units_fast.h"
 
 namespace nox::unpack {
 
-size_t dxt1Reference(const uint8_t*, uint8_t*, size_t, size_t);
-size_t dxt5Reference(const uint8_t*, uint8_t*, size_t, size_t);
-size_t unitsReference(const uint8_t*, size_t, uint8_t*, uint32_t, uint8_t*);
-size_t pairsReference(const uint8_t*, size_t, uint8_t*, uint32_t, uint8_t*);
-
 const Unpackers kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference};
-const Unpackers kFastUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference};
+const Unpackers kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs};
 
 }  // namespace nox::unpack

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/opstream.h"
 #include "core/bytes.h"
 
 namespace nox::unpack {
@@ -42,6 +43,36 @@ inline bool readRun(Input& r, uint64_t limit, uint64_t& value)
     return true;
 }
 
+// What the units' ops mean, for both unpackers of unit streams.
+constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+// The hash of a unit's endpoints and of its pieces of 3 index bytes.
+inline uint32_t h8(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
+
+// Per op: its data bytes (op 0: the shortest run length) and, for composite
+// ops, the endpoint part (0 literal, 1 hash slot, 2 previous unit) and the
+// index part (0 literal, 1 piece 1 by slot, 2 piece 2 by slot, 3 both, 4 distance).
+struct OpShape {
+    uint8_t data[kOpValues];
+    uint8_t endpoints[kOpValues];
+    uint8_t indices[kOpValues];
+    constexpr OpShape() : data(), endpoints(), indices()
+    {
+        data[0] = 1;
+        data[1] = 0;
+        data[2] = 2;
+        for (uint32_t op = 3; op < 18; ++op) {
+            const uint32_t ep = (op - 3) / 5, ix = (op - 3) % 5;
+            endpoints[op] = uint8_t(ep);
+            indices[op] = uint8_t(ix);
+            const uint32_t refs = (ep == 1) + (ix == 4 || ix == 3 ? 2 : ix != 0 ? 1 : 0);
+            const uint32_t literals = (ep == 0 ? 2 : 0) + (ix == 0 ? 6 : ix <= 2 ? 3 : 0);
+            data[op] = uint8_t(refs + literals);
+        }
+    }
+};
+constexpr OpShape kShape;
+
 // The unpackers of one stream or texture, in two versions: the reference
 // (unpack_dxt.cpp, unpack_units.cpp), plain code that reads one code or op at
 // a time, and the fast one (unpack_dxt_fast.cpp, unpack_units_fast.cpp),
@@ -59,13 +90,44 @@ struct Unpackers {
     TextureUnpacker dxt1, dxt5;
     StreamUnpacker units, pairs;
 };
+size_t dxt1Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
+size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
+size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+
 extern const Unpackers kReferenceUnpackers;
 extern const Unpackers kFastUnpackers;
+#if defined(__x86_64__)
+// The Avx512 level (x86/unpack_avx512.cpp).
+extern const Unpackers kDepositUnpackers;
+#endif
 
 // YCG6 (alpha false) and YG10 (alpha true) payloads with one set of stream
 // unpackers, the two streams one after the other or at once.
 size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uint8_t* payload, uint8_t* destination,
                    size_t payloadSize, size_t textureSize);
+
+// A coded op stream's header: its value frequencies, and the bit count and
+// bits that follow them.
+struct CodedOps {
+    uint16_t frequencies[kOpValues];
+    const uint8_t* coded;  // the bit count, then the bits
+    uint64_t total;        // bits from the start of the count
+    size_t codedBytes;     // of the count and the bits
+    size_t bytes;          // the whole stream: frequencies, count and bits
+};
+// False when the frequencies or the count are malformed or the bits do not
+// fit in size.
+bool readCodedHeader(const uint8_t* stream, size_t size, CodedOps* c);
+
+// The decoding table of a coded stream: in state s the op is symbol, and
+// the next state is base + the nb bits below the current position.
+struct OpDecodeEntry {
+    uint16_t base;
+    uint8_t symbol;
+    uint8_t nb;
+};
+void buildOpDecoding(const uint16_t frequencies[kOpValues], OpDecodeEntry table[kOpStates]);
 
 // The bytes an op stream of n ops takes at stream (size bytes), read from its
 // form and header without decoding it; 0 when they are malformed.

@@ -1,5 +1,6 @@
 // Reading op streams: raw, single-value and table-coded forms.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/opstream.h"
@@ -43,36 +44,47 @@ size_t readFrequencies(const uint8_t* p, size_t size, uint16_t f[kOpValues])
     return bytes <= size ? bytes : 0;
 }
 
-struct DecodeEntry {
-    uint16_t base;  // next state = base + the nb bits below the current position
-    uint8_t symbol;
-    uint8_t nb;
-};
+}  // namespace
 
-size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n)
+bool unpack::readCodedHeader(const uint8_t* stream, size_t size, CodedOps* c)
 {
-    uint16_t f[kOpValues];
-    const size_t tableBytes = readFrequencies(stream, size, f);
+    const size_t tableBytes = readFrequencies(stream, size, c->frequencies);
     if (tableBytes == 0 || size - tableBytes < 4)
-        return 0;
-    const uint8_t* coded = stream + tableBytes;
-    const uint64_t total = loadLe32(coded);
-    const size_t codedBytes = size_t((total + 7) >> 3);
-    if (total < 32 + kOpStateBits || codedBytes > size - tableBytes)
-        return 0;
+        return false;
+    c->coded = stream + tableBytes;
+    c->total = loadLe32(c->coded);
+    c->codedBytes = size_t((c->total + 7) >> 3);
+    c->bytes = tableBytes + c->codedBytes;
+    return c->total >= 32 + kOpStateBits && c->codedBytes <= size - tableBytes;
+}
 
+void unpack::buildOpDecoding(const uint16_t frequencies[kOpValues], OpDecodeEntry table[kOpStates])
+{
     uint8_t symbolAt[kOpStates];
-    spreadOpValues(f, symbolAt);
-    DecodeEntry table[kOpStates];
+    spreadOpValues(frequencies, symbolAt);
     uint32_t rank[kOpValues];
     for (uint32_t s = 0; s < kOpValues; ++s)
-        rank[s] = f[s];
+        rank[s] = frequencies[s];
     for (uint32_t u = 0; u < kOpStates; ++u) {
         const uint32_t s = symbolAt[u];
         const uint32_t x = rank[s]++;  // f[s] + rank of u among s's states
         const uint32_t nb = kOpStateBits - (std::bit_width(x) - 1);
         table[u] = {uint16_t((x << nb) - kOpStates), uint8_t(s), uint8_t(nb)};
     }
+}
+
+namespace {
+
+size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n)
+{
+    CodedOps c;
+    if (!readCodedHeader(stream, size, &c))
+        return 0;
+    const uint8_t* coded = c.coded;
+    const uint64_t total = c.total;
+    const size_t codedBytes = c.codedBytes;
+    OpDecodeEntry table[kOpStates];
+    buildOpDecoding(c.frequencies, table);
 
     // Bits are taken backwards from the end; position counts bits from the
     // start of the bit-count field, which the bits never reach into.
@@ -100,7 +112,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
         const uint64_t window = loadLe64(coded + start);
         const uint64_t low = uint64_t(start) * 8;
         for (int k = 0; k < 5; ++k, ++j) {
-            const DecodeEntry e = table[state];
+            const OpDecodeEntry e = table[state];
             ops[j] = e.symbol;
             position -= e.nb;
             // The shift reaches 64 only for a first op of 0 bits, whose
@@ -109,7 +121,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
         }
     }
     for (; j < n; ++j) {
-        const DecodeEntry e = table[state];
+        const OpDecodeEntry e = table[state];
         ops[j] = e.symbol;
         if (position < 32 + uint64_t(e.nb))
             return 0;
@@ -118,7 +130,7 @@ size_t readCodedOps(const uint8_t* stream, size_t size, uint8_t* ops, uint32_t n
     // The encoder started from state 1024 right after the bit-count field.
     if (position != 32 || state != 0)
         return 0;
-    return tableBytes + codedBytes;
+    return c.bytes;
 }
 
 }  // namespace
@@ -133,13 +145,8 @@ size_t unpack::opStreamBytes(const uint8_t* stream, size_t size, uint32_t n)
     case OP_FORM_SINGLE:
         return size < 2 || stream[1] >= kOpValues ? 0 : 2;
     case OP_FORM_CODED: {
-        uint16_t f[kOpValues];
-        const size_t tableBytes = readFrequencies(stream, size, f);
-        if (tableBytes == 0 || size - tableBytes < 4)
-            return 0;
-        const uint64_t total = loadLe32(stream + tableBytes);
-        const size_t codedBytes = size_t((total + 7) >> 3);
-        return total < 32 + kOpStateBits || codedBytes > size - tableBytes ? 0 : tableBytes + codedBytes;
+        CodedOps c;
+        return readCodedHeader(stream, size, &c) ? c.bytes : 0;
     }
     default:
         return 0;

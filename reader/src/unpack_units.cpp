@@ -19,33 +19,6 @@ namespace nox::unpack {
 
 namespace {
 
-constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-
-inline uint32_t h8(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
-
-// Per op: its data bytes (op 0: the shortest run length) and, for composite
-// ops, the endpoint part (0 literal, 1 hash slot, 2 previous unit) and the
-// index part (0 literal, 1 piece 1 by slot, 2 piece 2 by slot, 3 both, 4 distance).
-struct OpShape {
-    uint8_t data[kOpValues];
-    uint8_t endpoints[kOpValues];
-    uint8_t indices[kOpValues];
-    constexpr OpShape() : data(), endpoints(), indices()
-    {
-        data[0] = 1;
-        data[1] = 0;
-        data[2] = 2;
-        for (uint32_t op = 3; op < 18; ++op) {
-            const uint32_t ep = (op - 3) / 5, ix = (op - 3) % 5;
-            endpoints[op] = uint8_t(ep);
-            indices[op] = uint8_t(ix);
-            const uint32_t refs = (ep == 1) + (ix == 4 || ix == 3 ? 2 : ix != 0 ? 1 : 0);
-            const uint32_t literals = (ep == 0 ? 2 : 0) + (ix == 0 ? 6 : ix <= 2 ? 3 : 0);
-            data[op] = uint8_t(refs + literals);
-        }
-    }
-};
-constexpr OpShape kShape;
 
 // Hash slots of one half: positions of earlier units by their endpoints and
 // of earlier piece-1 bytes by their value.

@@ -27,9 +27,10 @@ namespace nox {
 //   Avx2    AVX2: the encoders and the reader as Sse41 with twice the
 //           lanes; the packers' Sse2 walk with runs scanned 32 bytes at a
 //           time.
-//   Avx512  AVX-512 (F, BW, DQ and VL): the DXT encoders on sixteen blocks
-//           per vector. The YCoCg encoders, the packers and the reader run
-//           their Avx2 code.
+//   Avx512  AVX-512 (F, BW, DQ and VL) with BMI2: the DXT encoders on
+//           sixteen blocks per vector; the unpackers' units with the bit
+//           deposit of BMI2, which these processors run fast. The YCoCg
+//           encoders, the packers and the RGBA rebuild run their Avx2 code.
 enum class SimdLevel : uint8_t { Scalar, Sse2, Sse41, Avx2, Avx512 };
 
 // Every level, lowest first.

@@ -1,0 +1,609 @@
+// The fast unpackers of unit streams, as templates that each instruction-set
+// level compiles (unpack_units_fast.cpp, x86/unpack_units_avx512.cpp).
+//
+// One pass: each op is decoded from its op stream when its unit comes up, so
+// that decoding the ops and restoring the units run side by side in the
+// processor instead of one after the other. A unit of op 2 or of a composite
+// op is restored without a branch on the op: every source such an op may
+// take is read (its literal bytes, the hash slots, the previous unit, the unit
+// a distance points at) and masks from a table keep what this op takes. The
+// slots hold the endpoint and piece values themselves, so a slot costs one
+// load; a lookup the op does not make reads a slot that is always full.
+//
+// A damaged op does not stop the pass at once: its reads are kept inside what
+// is restored, a flag records it, and the stream is refused at its end. Ops
+// are taken in stretches that cannot reach the end of the data, so that only
+// the last few go through checked reads. Runs are written whole; in a paired
+// stream a stretch where both halves repeat is written a unit at a time.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "unpack_internal.h"
+
+
+// Internal linkage: each level's file compiles its own copy with its own
+// instruction set.
+namespace nox::unpack::fast {
+namespace {
+
+// What op 2, a composite op or any other byte takes from where: masks over
+// a unit's 8 bytes (endpoints in bytes 0-1, piece 1 in 2-4, piece 2 in
+// 5-7), and where its data bytes lie, as offsets from the op's data.
+struct Shape {
+    // The literal bytes come from two 8-byte loads, at literalAt and
+    // secondAt, each of which puts its bytes where they belong in the unit;
+    // one is enough but for endpoints and piece 2 without piece 1.
+    uint64_t literal = 0, second = 0;
+    uint64_t slot = 0, previous = 0, distant = 0;
+    // Slot indexes: the hash byte, or 256 and up (a full slot) for the
+    // lookups the op does not make.
+    uint32_t endpointUnused = 256, piece1Unused = 256, piece2Unused = 256;
+    // 0xFFFF where the op takes a distance; elsewhere 0, and farAway all
+    // ones, so that the distance points at unit 0, long restored.
+    uint32_t distanceMask = 0, farAway = ~0u;
+    // 0x80000000 for the values no op has (raw op streams may hold them).
+    uint32_t invalid = 0;
+    bool literalIndex = false;  // a composite op with literal index bytes
+    int8_t literalAt = 0, secondAt = 0;
+    uint8_t endpointHash = 0, piece1Hash = 0, piece2Hash = 0;
+    uint8_t distance = 0;
+    uint8_t length = 0;  // data bytes
+};
+
+constexpr uint64_t kEndpoints = 0xFFFF, kPiece1 = uint64_t(0xFFFFFF) << 16, kPiece2 = uint64_t(0xFFFFFF) << 40;
+
+struct Shapes {
+    Shape op[256];
+    constexpr Shapes()
+    {
+        for (uint32_t v = kOpValues; v < 256; ++v)
+            op[v].invalid = 0x80000000u;
+        Shape& whole = op[2];
+        whole.distant = ~uint64_t(0);
+        whole.distanceMask = 0xFFFF;
+        whole.farAway = 0;
+        whole.length = 2;
+        for (uint32_t v = 3; v < kOpValues; ++v) {
+            Shape& s = op[v];
+            const uint32_t ep = kShape.endpoints[v], ix = kShape.indices[v];
+            uint32_t at = 0;  // data bytes so far
+            if (ep == 1) {
+                s.slot |= kEndpoints;
+                s.endpointUnused = 0;
+                s.endpointHash = uint8_t(at++);
+            } else if (ep == 2) {
+                s.previous = kEndpoints;
+            }
+            if (ix == 4) {
+                s.distant = kPiece1 | kPiece2;
+                s.distanceMask = 0xFFFF;
+                s.farAway = 0;
+                s.distance = uint8_t(at);
+                at += 2;
+            }
+            if (ix == 1 || ix == 3) {
+                s.slot |= kPiece1;
+                s.piece1Unused = 0;
+                s.piece1Hash = uint8_t(at++);
+            }
+            if (ix == 2 || ix == 3) {
+                s.slot |= kPiece2;
+                s.piece2Unused = 0;
+                s.piece2Hash = uint8_t(at++);
+            }
+            // The literals in unit order: endpoints, piece 1, piece 2. A load
+            // at `offset` from the data puts a field's bytes in place.
+            auto literal = [&](uint64_t mask, int32_t unitByte, uint32_t bytes) {
+                const int32_t offset = int32_t(at) - unitByte;
+                if (s.literal == 0 || offset == s.literalAt) {
+                    s.literalAt = int8_t(offset);
+                    s.literal |= mask;
+                } else {
+                    s.secondAt = int8_t(offset);
+                    s.second |= mask;
+                }
+                at += bytes;
+            };
+            if (ep == 0)
+                literal(kEndpoints, 0, 2);
+            if (ix == 0 || ix == 2)
+                literal(kPiece1, 2, 3);
+            if (ix == 0 || ix == 1)
+                literal(kPiece2, 5, 3);
+            s.length = uint8_t(at);
+            s.literalIndex = ix == 0;
+        }
+    }
+};
+constexpr Shapes kShapes;
+static_assert([] {
+    for (uint32_t v = 2; v < kOpValues; ++v) {
+        const Shape& s = kShapes.op[v];
+        if (s.length != kShape.data[v] || s.length > 8 || (s.literal & s.second) != 0)
+            return false;
+        // Every load lies within 5 bytes before the data and 11 bytes after.
+        if (s.literalAt < -5 || s.secondAt < -5 || s.literalAt > 3 || s.secondAt > 3)
+            return false;
+    }
+    return true;
+}());
+
+// Ops of the raw and single-value forms: bytes of the stream one after the
+// other (raw), or one byte over and over (single value). Raw ops may be any
+// byte.
+struct PlainOps {
+    const uint8_t* at;
+    size_t step;
+    static constexpr bool kCoded = false;
+    static constexpr bool kLiteralIndex = false;
+    static constexpr uint32_t kGroup = 4;
+    uint32_t take()
+    {
+        const uint32_t op = *at;
+        at += step;
+        return op;
+    }
+    uint32_t takeInGroup() { return take(); }
+    void startGroup() {}
+    uint32_t room() const { return ~0u; }
+    bool finished() const { return true; }
+};
+
+// The coder's table as the fast reader wants it: the shift that brings the
+// state's bits down from the top of the window (63 - their count).
+struct CodedEntry {
+    uint16_t base;
+    uint8_t symbol;
+    uint8_t shift;
+};
+
+// Ops of the coded form, decoded as they are taken. The bits are read
+// backwards, from the top of a 64-bit window (bits low to low + 63 of the
+// stream) of which the first `used` bits are read. In a group of up to
+// kGroup ops after startGroup() the window needs no check: a state's next
+// state then costs one load, one shift and one add.
+struct CodedOpsReader {
+    static constexpr bool kCoded = true;
+    static constexpr bool kLiteralIndex = false;
+    static constexpr uint32_t kGroup = 4;
+    const CodedEntry* table;
+    const uint8_t* coded;
+    size_t codedBytes;
+    uint64_t window, low;
+    uint32_t used, state;
+    bool tooShort;
+
+    // The bit above the next ones to read, counted from the bit count's start.
+    uint64_t position() const { return low + 64 - used; }
+
+    // Anywhere in the stream, with every check.
+    uint32_t take()
+    {
+        const CodedEntry e = table[state];
+        state = e.base + bits(63u - e.shift);
+        return e.symbol;
+    }
+    // Ops that groups may take: every window reloaded on the way lies above
+    // bit 64, and no op reads into the bit count.
+    uint32_t room() const
+    {
+        const uint64_t p = position();
+        return p < 64 ? 0 : uint32_t(std::min<uint64_t>((p - 64) / kOpStateBits, ~0u >> 1));
+    }
+    // The window reloaded to end at the position: at least 57 bits to read.
+    void startGroup()
+    {
+        const uint64_t p = position();
+        const size_t first = size_t((p - 1) >> 3) - 7;
+        window = loadLe64(coded + first);
+        low = uint64_t(first) * 8;
+        used = uint32_t(64 - (p - low));
+    }
+    uint32_t takeInGroup()
+    {
+        const CodedEntry e = table[state];
+        state = e.base + uint32_t((window << used) >> 1 >> e.shift);
+        used += 63u - e.shift;
+        return e.symbol;
+    }
+    // The bits used up to the bit count, and the coder back in its first state.
+    bool finished() const { return !tooShort && position() == 32 && state == 0; }
+
+    uint32_t bits(uint32_t nb)
+    {
+        const uint64_t p = position();
+        if (p < 32 + uint64_t(nb)) {
+            // The bits would reach into the bit count: a damaged stream.
+            tooShort = true;
+            return 0;
+        }
+        if (p - nb < low)
+            reload(p);
+        used += nb;
+        return uint32_t((window << (used - nb)) >> 1 >> (63 - nb));
+    }
+    // A window that ends at the byte of position p's last bit, as low as it
+    // can go without reading outside the coded bytes.
+    void reload(uint64_t p)
+    {
+        const size_t last = size_t((p - 1) >> 3);
+        const size_t first = last >= 7 ? last - 7 : 0;
+        if (first + 8 <= codedBytes) {
+            window = loadLe64(coded + first);
+        } else {
+            window = 0;
+            for (size_t b = first; b < codedBytes; ++b)
+                window |= uint64_t(coded[b]) << (8 * (b - first));
+        }
+        low = uint64_t(first) * 8;
+        used = uint32_t(64 - (p - low));
+    }
+};
+
+// A coded stream whose ops nearly all take their index bytes as literals
+// (3, 8 and 13), or are runs, as the frequencies tell: its units are
+// restored by a shorter way, which needs no piece slot and no distance, and
+// the few others by the whole one. The branch between them goes the same
+// way nearly always.
+struct LiteralIndexReader : CodedOpsReader {
+    static constexpr bool kLiteralIndex = true;
+};
+
+constexpr bool takesLiteralIndex(uint32_t op) { return op < 2 || (op >= 3 && kShape.indices[op] == 0); }
+
+// One op stream as found in the payload: its form and where its ops lie.
+struct OpStream {
+    uint32_t n = 0;
+    size_t bytes = 0;
+    bool coded = false;
+    bool literalIndex = false;  // coded, and nearly all ops takesLiteralIndex
+    PlainOps plain{};
+    CodedOpsReader reader{};
+    CodedEntry table[kOpStates];
+
+    // False when the stream's form or header is malformed.
+    bool open(const uint8_t* stream, size_t size, uint32_t count)
+    {
+        n = count;
+        if (size == 0)
+            return false;
+        switch (stream[0] & 3) {
+        case OP_FORM_RAW:
+            if (size - 1 < n)
+                return false;
+            plain = {stream + 1, 1};
+            bytes = size_t(n) + 1;
+            return true;
+        case OP_FORM_SINGLE:
+            if (size < 2 || stream[1] >= kOpValues)
+                return false;
+            plain = {stream + 1, 0};
+            bytes = 2;
+            return true;
+        case OP_FORM_CODED: {
+            CodedOps c;
+            if (!readCodedHeader(stream, size, &c))
+                return false;
+            OpDecodeEntry decoding[kOpStates];
+            buildOpDecoding(c.frequencies, decoding);
+            for (uint32_t u = 0; u < kOpStates; ++u)
+                table[u] = {decoding[u].base, decoding[u].symbol, uint8_t(63 - decoding[u].nb)};
+            coded = true;
+            uint32_t others = 0;  // of the 1024 states
+            for (uint32_t v = 0; v < kOpValues; ++v)
+                others += takesLiteralIndex(v) ? 0 : c.frequencies[v];
+            literalIndex = others <= kOpStates / 32;
+            bytes = c.bytes;
+            // A window above the last bit: the first read loads it.
+            reader = {table, c.coded, c.codedBytes, 0, c.total, 64, 0, false};
+            reader.state = reader.bits(kOpStateBits);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+};
+
+// Slots of one half: endpoint and piece values by their hash; entries 256 and
+// up are always full, for the lookups an op does not make.
+struct Slots {
+    uint32_t endpoints[512];
+    uint32_t pieces[512];
+    explicit Slots(uint64_t first)
+    {
+        std::fill(endpoints, endpoints + 256, kEmpty);
+        std::fill(endpoints + 256, std::end(endpoints), 0);
+        std::fill(pieces, pieces + 256, kEmpty);
+        std::fill(pieces + 256, std::end(pieces), 0);
+        insert(first);
+    }
+    void insert(uint64_t unit)
+    {
+        const uint32_t e = uint32_t(unit) & 0xFFFF, p = uint32_t(unit >> 16) & 0xFFFFFF;
+        endpoints[h8(e)] = e;
+        pieces[h8(p)] = p;
+    }
+};
+
+// One half of a stream as the loops carry it.
+template <class Reader>
+struct Half {
+    Reader ops;
+    uint32_t left;  // ops not yet taken
+    uint64_t previous;
+    uint64_t pending = 0;  // units of a run still to come (paired streams)
+    Slots slots;
+    Half(const Reader& r, uint32_t n, uint64_t first) : ops(r), left(n), previous(first), slots(first) {}
+};
+
+// Unit j at cur (units S bytes apart) from any op but 0 and 1, its data at
+// in. Damage sets bit 31 of bad: an empty slot holds kEmpty, a distance past
+// unit 0 makes j - d negative, an op value no op has is `invalid`. Reads
+// stay inside the restored units whatever the op, and within 5 bytes before
+// and 11 bytes after in.
+template <size_t S, bool kLiteralIndex>
+[[gnu::always_inline]] inline uint64_t restore(const uint8_t* in, const uint8_t* cur, uint32_t j, const Shape& s,
+                                               uint64_t previous, const Slots& slots, uint32_t& bad)
+{
+    if (kLiteralIndex && s.literalIndex) [[likely]] {
+        // Endpoints from the data, a slot or the previous unit; the index
+        // bytes from the data.
+        const uint32_t e = slots.endpoints[in[0] | s.endpointUnused];
+        bad |= e;
+        return (loadLe64(in + s.literalAt) & s.literal) | (e & s.slot) | (previous & s.previous);
+    }
+    const uint32_t e = slots.endpoints[in[s.endpointHash] | s.endpointUnused];
+    const uint32_t a = slots.pieces[in[s.piece1Hash] | s.piece1Unused];
+    const uint32_t b = slots.pieces[in[s.piece2Hash] | s.piece2Unused];
+    const uint32_t d = (loadLe16(in + s.distance) & s.distanceMask) + 1;
+    bad |= e | a | b | (j - d) | s.invalid;
+    const uint64_t distant = loadLe64(cur - size_t(std::min(d | s.farAway, j)) * S);
+    const uint64_t literal = (loadLe64(in + s.literalAt) & s.literal) | (loadLe64(in + s.secondAt) & s.second);
+    // Values of empty slots spill into their neighbours: such a unit is refused.
+    const uint64_t slot = e | uint64_t(a) << 16 | uint64_t(b) << 40;
+    return literal | (slot & s.slot) | (previous & s.previous) | (distant & s.distant);
+}
+
+inline void repeat(uint8_t* cur, size_t stride, uint64_t count, uint64_t v)
+{
+    for (uint64_t k = 0; k < count; ++k, cur += stride)
+        storeLe64(cur, v);
+}
+
+// Near the end of the data: the last bytes in a zero-padded copy, so that
+// each op can still read 5 bytes before its data and 11 after.
+struct DataTail {
+    uint8_t bytes[32];
+    bool used = false;
+    void keepReadable(const uint8_t*& in, const uint8_t*& end)
+    {
+        if (size_t(end - in) < 11 && !used) {
+            const size_t n = size_t(end - in);
+            std::memset(bytes, 0, sizeof bytes);
+            std::memcpy(bytes, in - 8, n + 8);
+            in = bytes + 8;
+            end = in + n;
+            used = true;
+        }
+    }
+};
+
+// The op of a half for unit j at cur. kChecked: the data may end within
+// the op's reach; kGrouped: the op is taken within a group. False when the
+// stream is malformed here.
+template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
+[[gnu::always_inline]] inline bool step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
+                                        uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
+{
+    if (kChecked && h.left == 0)
+        return false;
+    --h.left;
+    const uint32_t op = kGrouped ? h.ops.takeInGroup() : h.ops.take();
+    if (op >= 2) [[likely]] {
+        const Shape& s = kShapes.op[op];
+        if (kChecked) {
+            tail.keepReadable(in, end);
+            if (s.length > size_t(end - in))
+                return false;
+        }
+        const uint64_t v = restore<S, Reader::kLiteralIndex>(in, cur, j, s, h.previous, h.slots, bad);
+        storeLe64(cur, v);
+        h.previous = v;
+        h.slots.insert(v);
+        in += s.length;
+        if (!kPaired)
+            ++j;
+        return true;
+    }
+    if (op == 1) {
+        storeLe64(cur, h.previous);
+        if (!kPaired)
+            ++j;
+        return true;
+    }
+    // Runs leave the slots alone: the unit before the run, equal to every
+    // unit of it, is already in them.
+    Input data{in, end};
+    uint64_t v;
+    if (m - j < 4 || !readRun(data, m - j - 4, v))
+        return false;
+    in = data.in;
+    if (kPaired) {
+        h.pending = v + 3;
+        storeLe64(cur, h.previous);
+    } else {
+        repeat(cur, 8, v + 4, h.previous);
+        j += uint32_t(v) + 4;
+    }
+    return true;
+}
+
+// Units a stretch may restore unchecked: each of their ops reads at most 11
+// bytes past its data and takes at most 8, and the readers have that many
+// ops left, in groups.
+template <class Reader>
+inline uint32_t stretch(const uint8_t* in, const uint8_t* end, uint32_t opsPerUnit, const Half<Reader>& h)
+{
+    const size_t room = size_t(end - in);
+    if (room < 24)
+        return 0;
+    return uint32_t(std::min<size_t>({h.left, h.ops.room(), (room - 16) / (8 * opsPerUnit)}));
+}
+
+template <class Reader>
+bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_t* end, uint8_t* dst, uint32_t m)
+{
+    Half<Reader> h(reader, n, loadLe64(dst));
+    DataTail tail;
+    uint32_t bad = 0;
+    for (uint32_t j = 1; j < m;) {
+        const uint32_t k = std::min(stretch(in, end, 1, h), m - j);
+        if (k == 0) {
+            if (!step<8, false, true, false>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
+                return false;
+            continue;
+        }
+        // In groups of ops that take no window check; a run moves j on by
+        // more than one, and the stretch ends with it.
+        bool run = false;
+        for (uint32_t last = j + k; j < last && !run;) {
+            h.ops.startGroup();
+            for (uint32_t g = std::min(last - j, Reader::kGroup); g > 0 && !run; --g) {
+                const uint32_t before = j;
+                if (!step<8, false, false, true>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
+                    return false;
+                run = j - before > 1;
+            }
+        }
+    }
+    return h.left == 0 && h.ops.finished() && in == end && (bad & 0x80000000u) == 0;
+}
+
+// One unit of a paired stream: each half repeats or takes its op.
+template <bool kChecked, bool kGrouped, class Reader0, class Reader1>
+[[gnu::always_inline]] inline bool pairUnit(Half<Reader0>& h0, Half<Reader1>& h1, const uint8_t*& in,
+                                            const uint8_t*& end, DataTail& tail, uint8_t* cur, uint32_t j,
+                                            uint32_t m, uint32_t& bad)
+{
+    if (h0.pending > 0) {
+        --h0.pending;
+        storeLe64(cur, h0.previous);
+    } else if (!step<16, true, kChecked, kGrouped>(h0, in, end, tail, cur, j, m, bad)) {
+        return false;
+    }
+    if (h1.pending > 0) {
+        --h1.pending;
+        storeLe64(cur + 8, h1.previous);
+    } else if (!step<16, true, kChecked, kGrouped>(h1, in, end, tail, cur + 8, j, m, bad)) {
+        return false;
+    }
+    return true;
+}
+
+template <class Reader0, class Reader1>
+bool pairsLoop(const Reader0& reader0, uint32_t n0, const Reader1& reader1, uint32_t n1, const uint8_t* in,
+               const uint8_t* end, uint8_t* dst, uint32_t m)
+{
+    Half<Reader0> h0(reader0, n0, loadLe64(dst));
+    Half<Reader1> h1(reader1, n1, loadLe64(dst + 8));
+    DataTail tail;
+    uint32_t bad = 0;
+    for (uint32_t j = 1; j < m;) {
+        if (h0.pending > 0 && h1.pending > 0) {
+            // Both halves repeat: whole units.
+            const uint64_t k = std::min<uint64_t>({h0.pending, h1.pending, m - j});
+            uint8_t* cur = dst + size_t(j) * 16;
+            for (uint64_t i = 0; i < k; ++i, cur += 16) {
+                storeLe64(cur, h0.previous);
+                storeLe64(cur + 8, h1.previous);
+            }
+            h0.pending -= k;
+            h1.pending -= k;
+            j += uint32_t(k);
+            continue;
+        }
+        const uint32_t k = std::min({stretch(in, end, 2, h0), stretch(in, end, 2, h1), m - j});
+        if (k == 0) {
+            if (!pairUnit<true, false>(h0, h1, in, end, tail, dst + size_t(j) * 16, j, m, bad))
+                return false;
+            ++j;
+            continue;
+        }
+        // Groups as in unitsLoop; the stretch ends where both halves repeat.
+        for (const uint32_t last = j + k; j < last && (h0.pending == 0 || h1.pending == 0);) {
+            h0.ops.startGroup();
+            h1.ops.startGroup();
+            for (uint32_t g = std::min(last - j, CodedOpsReader::kGroup); g > 0; --g, ++j)
+                if (!pairUnit<false, true>(h0, h1, in, end, tail, dst + size_t(j) * 16, j, m, bad))
+                    return false;
+        }
+    }
+    return h0.left == 0 && h1.left == 0 && h0.ops.finished() && h1.ops.finished() && in == end &&
+           (bad & 0x80000000u) == 0;
+}
+
+// f(reader) with the reader that suits the stream.
+template <class F>
+bool withReader(const OpStream& ops, F&& f)
+{
+    if (!ops.coded)
+        return f(ops.plain);
+    if (ops.literalIndex)
+        return f(LiteralIndexReader{ops.reader});
+    return f(ops.reader);
+}
+
+// A stream's header and its `halves` op streams; false when malformed.
+bool openStream(const uint8_t* src, size_t size, uint32_t m, uint32_t halves, OpStream* ops, size_t* dataStart,
+                size_t* dataLength, size_t* used)
+{
+    const size_t header = 4 + 4 * size_t(halves), first = header + 8 * size_t(halves);
+    if (size < first || m == 0)
+        return false;
+    *dataLength = loadLe32(src);
+    if (*dataLength < first || *dataLength > size)
+        return false;
+    size_t at = *dataLength;
+    for (uint32_t k = 0; k < halves; ++k) {
+        const uint32_t n = loadLe32(src + 4 + 4 * k);
+        if (n > m - 1 || !ops[k].open(src + at, size - at, n))
+            return false;
+        at += ops[k].bytes;
+    }
+    *dataStart = header;
+    *used = at;
+    return true;
+}
+
+size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*)
+{
+    OpStream ops;
+    size_t start, length, used;
+    if (!openStream(src, size, m, 1, &ops, &start, &length, &used))
+        return 0;
+    std::memcpy(dst, src + start, 8);
+    const uint8_t *in = src + start + 8, *end = src + length;
+    return withReader(ops, [&](const auto& r) { return unitsLoop(r, ops.n, in, end, dst, m); }) ? used : 0;
+}
+
+size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*)
+{
+    OpStream ops[2];
+    size_t start, length, used;
+    if (!openStream(src, size, m, 2, ops, &start, &length, &used))
+        return 0;
+    std::memcpy(dst, src + start, 16);
+    const uint8_t *in = src + start + 16, *end = src + length;
+    const OpStream &a = ops[0], &b = ops[1];
+    const bool ok = withReader(a, [&](const auto& ra) {
+        return withReader(b, [&](const auto& rb) { return pairsLoop(ra, a.n, rb, b.n, in, end, dst, m); });
+    });
+    return ok ? used : 0;
+}
+
+}  // namespace
+}  // namespace nox::unpack::fast

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/dxt.h"
@@ -250,6 +251,34 @@ inline bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = null
     if (out)
         *out = std::move(t);
     return ok;
+}
+
+// Unpacks a payload of type 0 to 3 into an exact-size texture by the
+// reference unpackers and by the fast ones at every level this processor
+// runs, one stream at a time and two at once. Empty when every run gives the
+// reference's result, and its bytes when it accepts; else what differed.
+inline std::string unpackersDisagree(uint32_t type, const Bytes& payload, size_t textureSize)
+{
+    auto run = [&](SimdLevel level, bool twoStreams, Bytes* t) {
+        const Bytes in(payload);  // exact size: a sanitizer sees a read past it
+        t->assign(textureSize, 0xCD);
+        return unpackPayload(type, in.empty() ? nullptr : in.data(), t->data(), in.size(), textureSize,
+                             {.level = level, .twoStreams = twoStreams});
+    };
+    Bytes reference, fast;
+    const size_t expected = run(SimdLevel::Scalar, false, &reference);
+    for (const SimdLevel level : kSimdLevels) {
+        for (const bool twoStreams : {false, true}) {
+            if ((level == SimdLevel::Scalar && !twoStreams) || !simdLevelSupported(level))
+                continue;
+            const size_t got = run(level, twoStreams, &fast);
+            if (got != expected || (expected != 0 && fast != reference))
+                return std::string(simdLevelName(level)) + (twoStreams ? ", two streams" : "") + ": took " +
+                       std::to_string(got) + " bytes where the reference took " + std::to_string(expected) +
+                       (got == expected ? ", with other texture bytes" : "");
+        }
+    }
+    return {};
 }
 
 }  // namespace nox::testing

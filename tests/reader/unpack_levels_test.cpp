@@ -1,0 +1,74 @@
+// The fast unpackers against the reference ones: the same result and, when
+// they accept, the same bytes, for every level this processor runs and with
+// a YCoCg payload's two streams restored at once, on payloads the packers
+// wrote and on the same payloads damaged in every way a byte can be.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/textures.h"
+
+namespace nox {
+namespace {
+
+using testing::Bytes;
+using testing::Content;
+
+// Payloads of every type and content at sizes that put blocks across
+// control words, stretches and groups in every position: packed ones as
+// the compressor writes them, and each cut short, with bytes flipped one at a
+// time in the first hundred and at random further on, and with random bytes
+// written over a stretch.
+TEST(UnpackLevels, AgreeWithTheReferenceOnWrittenAndDamagedPayloads)
+{
+    std::mt19937 rng(17);
+    for (uint32_t type = 0; type < 4; ++type) {
+        for (const Content c : {Content::Alphabet, Content::Smooth, Content::Repetitive, Content::Random}) {
+            for (const auto& [w, h] : {std::pair{16u, 16u}, {48u, 32u}, {272u, 64u}}) {
+                SCOPED_TRACE(testing::contentName(c) + std::string(" type ") + std::to_string(type) + " " +
+                             std::to_string(w) + "x" + std::to_string(h));
+                const Bytes t = testing::makeTexture(type, c, w, h, w + type);
+                const Bytes payload = testing::packTexture(type, t);
+                if (payload.empty() || payload.size() > t.size())
+                    continue;  // stored raw
+                ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+                for (size_t len : {size_t(0), size_t(1), payload.size() / 3, payload.size() - 1})
+                    EXPECT_EQ(testing::unpackersDisagree(type, Bytes(payload.begin(), payload.begin() + len),
+                                                         t.size()),
+                              "")
+                        << "cut to " << len;
+                for (size_t i = 0; i < payload.size() && i < 100 + 200 * (w == 16); ++i) {
+                    const size_t at = i < 100 ? i : rng() % payload.size();
+                    Bytes damaged = payload;
+                    damaged[at] ^= uint8_t(1u << (rng() % 8));
+                    EXPECT_EQ(testing::unpackersDisagree(type, damaged, t.size()), "") << "bit flipped at " << at;
+                }
+                Bytes overwritten = payload;
+                for (size_t i = payload.size() / 2; i < payload.size() && i < payload.size() / 2 + 40; ++i)
+                    overwritten[i] = uint8_t(rng());
+                EXPECT_EQ(testing::unpackersDisagree(type, overwritten, t.size()), "");
+            }
+        }
+    }
+}
+
+// A texture of many units: long runs, far distances and the coder's whole
+// range, and the stretch and group logic over thousands of units.
+TEST(UnpackLevels, AgreeOnLargeTextures)
+{
+    for (uint32_t type = 0; type < 4; ++type) {
+        SCOPED_TRACE(type);
+        const Bytes t = testing::makeTexture(type, Content::Alphabet, 1024, 768, 5 + type);
+        const Bytes payload = testing::packTexture(type, t);
+        ASSERT_FALSE(payload.empty());
+        ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+        Bytes out(t.size());
+        ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
+                                {.level = SimdLevel::Avx512, .twoStreams = true}),
+                  payload.size());
+        EXPECT_EQ(out, t);
+    }
+}
+
+}  // namespace
+}  // namespace nox

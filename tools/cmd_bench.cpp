@@ -40,7 +40,7 @@ const char* kUsage =
     "  --frames N      frames in the clip (default 16)\n"
     "  --threads N     threads of the multi-threaded runs (default: all cores)\n"
     "  --content NAMES comma-separated, taken in turn: testsrc2, mandelbrot,\n"
-    "                  smptehdbars, photo, noise (default: all but noise)\n"
+    "                  smptehdbars, photo, screen, noise (default: the first four)\n"
     "  --types LIST    format types, comma-separated (default 0,1,2,3); HAP peers:\n"
     "                  0 hap, 1 hap_alpha, 2 and 3 hap_q\n"
     "  --repeat N      runs per figure; the median is printed (default 3)\n"

@@ -7,6 +7,10 @@
 //   photo        a still lit landscape: a sky graded from a low sun, soft
 //                out-of-focus lights, rolling hills with fractal fine texture,
 //                a vignette and mild sensor grain; the camera pans slowly
+//   screen       a desktop as a screen recording shows it: a gradient
+//                background, windows with borders and flat title bars, rows of
+//                small text-like glyphs, flat icons and buttons, a thin hue
+//                gradient; a text scrolls, a pointer moves, a bar grows
 //   noise        uniform random bytes in all four channels
 //
 // Every picture but noise carries the same soft matte in its alpha: an
@@ -26,7 +30,8 @@ namespace zemo3::content {
 // The names above, in that order.
 const std::vector<std::string>& contentNames();
 bool isContentName(const std::string& name);
-// The natural ones (all but noise): the default mix of a clip.
+// The default mix of a clip: testsrc2, mandelbrot, smptehdbars and photo
+// (neither noise nor screen).
 const std::vector<std::string>& naturalContentNames();
 
 // Frames of one content, produced in order from frame 0.

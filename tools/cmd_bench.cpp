@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -177,13 +176,8 @@ bool prepare(const Options& o, Material* m, std::string* error)
     }
     if (!o.withRender)
         return true;
-    for (const auto& rgba : m->clip) {
-        m->argb.emplace_back(rgba.size());
-        for (size_t i = 0; i < rgba.size(); i += 4) {
-            m->argb.back()[i] = rgba[i + 3];
-            std::memcpy(&m->argb.back()[i + 1], &rgba[i], 3);
-        }
-    }
+    for (const auto& rgba : m->clip)
+        m->argb.push_back(toArgb(rgba));
     m->session = std::make_unique<emulated_host::ModuleSession>();
     if (m->session->open(o.module, error) != emulated_host::RenderStep::Done)
         return false;

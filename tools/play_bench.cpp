@@ -10,9 +10,9 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/opt.h>
 }
 
+#include "bench/harness.h"
 #include "commands.h"
 #include "emulated_host/render.h"
 #include "media/sources.h"
@@ -30,45 +30,36 @@ namespace {
 // FFmpeg has no HAP encoder or decoder.
 double hapDecodeMs(const std::vector<std::vector<uint8_t>>& pictures, uint32_t w, uint32_t h, uint32_t type)
 {
-    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_HAP);
     const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_HAP);
-    if (!encoder || !decoder)
+    std::string error;
+    AVCodecContext* enc = decoder ? bench::openHapEncoder(type, w, h, 30, &error) : nullptr;
+    if (!enc)
         return -1;
-    AVCodecContext* enc = avcodec_alloc_context3(encoder);
-    enc->width = int(w);
-    enc->height = int(h);
-    enc->pix_fmt = AV_PIX_FMT_RGBA;
-    enc->time_base = {1, 30};
-    av_opt_set(enc->priv_data, "format", type == 0 ? "hap" : type == 1 ? "hap_alpha" : "hap_q", 0);
     std::vector<AVPacket*> packets;
     AVFrame* frame = av_frame_alloc();
-    if (avcodec_open2(enc, encoder, nullptr) >= 0) {
-        for (const auto& picture : pictures) {
-            frame->format = AV_PIX_FMT_RGBA;
-            frame->width = int(w);
-            frame->height = int(h);
-            if (av_frame_get_buffer(frame, 0) < 0)
-                break;
-            for (uint32_t y = 0; y < h; ++y)
-                std::copy_n(&picture[size_t(y) * w * 4], size_t(w) * 4,
-                            frame->data[0] + size_t(y) * frame->linesize[0]);
-            AVPacket* packet = av_packet_alloc();
-            if (avcodec_send_frame(enc, frame) >= 0 && avcodec_receive_packet(enc, packet) >= 0)
-                packets.push_back(packet);
-            else
-                av_packet_free(&packet);
-            av_frame_unref(frame);
-        }
+    for (const auto& picture : pictures) {
+        frame->format = AV_PIX_FMT_RGBA;
+        frame->width = int(w);
+        frame->height = int(h);
+        if (av_frame_get_buffer(frame, 0) < 0)
+            break;
+        for (uint32_t y = 0; y < h; ++y)
+            std::copy_n(&picture[size_t(y) * w * 4], size_t(w) * 4, frame->data[0] + size_t(y) * frame->linesize[0]);
+        AVPacket* packet = av_packet_alloc();
+        if (avcodec_send_frame(enc, frame) >= 0 && avcodec_receive_packet(enc, packet) >= 0)
+            packets.push_back(packet);
+        else
+            av_packet_free(&packet);
+        av_frame_unref(frame);
     }
-    avcodec_free_context(&enc);
     AVCodecContext* dec = avcodec_alloc_context3(decoder);
     dec->width = int(w);
     dec->height = int(h);
     dec->thread_count = 1;
-    // The decoder takes the mode from the container's tag.
-    dec->codec_tag = type == 0   ? MKTAG('H', 'a', 'p', '1')
-                     : type == 1 ? MKTAG('H', 'a', 'p', '5')
-                                 : MKTAG('H', 'a', 'p', 'Y');
+    // The decoder takes the mode from the tag the encoder chose, as a
+    // container carries it.
+    dec->codec_tag = enc->codec_tag;
+    avcodec_free_context(&enc);
     double ms = -1;
     if (!packets.empty() && avcodec_open2(dec, decoder, nullptr) >= 0) {
         const auto start = Clock::now();

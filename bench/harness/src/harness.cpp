@@ -270,26 +270,35 @@ bool HapBench::quality(const Clip& clip, const std::vector<AVFrame*>& frames, Qu
     return true;
 }
 
-// One thread per context, HAP's default second stage (Snappy) in one chunk.
-bool HapBench::open(CodecContext* c, std::string* error) const
+AVCodecContext* openHapEncoder(uint32_t type, uint32_t width, uint32_t height, int fps, std::string* error)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name("hap");
-    c->ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!c->ctx || !c->packet) {
+    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!ctx) {
         *error = "FFmpeg has no HAP encoder";
-        return false;
+        return nullptr;
     }
-    c->ctx->width = int(width_);
-    c->ctx->height = int(height_);
-    c->ctx->pix_fmt = AV_PIX_FMT_RGBA;
-    c->ctx->time_base = AVRational{1, 25};
-    c->ctx->thread_count = 1;
-    av_opt_set(c->ctx->priv_data, "format", hapFormat(type_), 0);
-    if (avcodec_open2(c->ctx, codec, nullptr) < 0) {
-        *error = "FFmpeg's HAP encoder does not take " + std::to_string(width_) + "x" + std::to_string(height_);
-        return false;
+    ctx->width = int(width);
+    ctx->height = int(height);
+    ctx->pix_fmt = AV_PIX_FMT_RGBA;
+    ctx->time_base = AVRational{1, fps};
+    ctx->thread_count = 1;
+    av_opt_set(ctx->priv_data, "format", hapFormat(type), 0);
+    av_opt_set(ctx->priv_data, "compressor", "snappy", 0);
+    av_opt_set_int(ctx->priv_data, "chunks", 1, 0);
+    if (avcodec_open2(ctx, codec, nullptr) < 0) {
+        *error = "FFmpeg's HAP encoder does not take " + std::to_string(width) + "x" + std::to_string(height);
+        avcodec_free_context(&ctx);
     }
-    return true;
+    return ctx;
+}
+
+bool HapBench::open(CodecContext* c, std::string* error) const
+{
+    c->ctx = openHapEncoder(type_, width_, height_, 25, error);
+    if (c->ctx && !c->packet)
+        *error = "out of memory";
+    return c->ctx && c->packet;
 }
 
 AvClip::~AvClip()
@@ -319,6 +328,23 @@ bool AvClip::fill(const Clip& clip, uint32_t width, uint32_t height)
 
 // ---------------------------------------------------------------- export
 
+std::vector<uint8_t> toArgb(const std::vector<uint8_t>& rgba)
+{
+    std::vector<uint8_t> argb(rgba.size());
+    for (size_t i = 0; i + 4 <= rgba.size(); i += 4) {
+        argb[i] = rgba[i + 3];
+        std::memcpy(&argb[i + 1], &rgba[i], 3);
+    }
+    return argb;
+}
+
+emulated_host::RenderResult exportClip(emulated_host::ModuleSession& session, const emulated_host::RenderJob& job,
+                                       const Clip& argb)
+{
+    ClipFeed feed(argb, job.width);
+    return session.render(job, feed);
+}
+
 bool timeExport(emulated_host::ModuleSession& session, uint32_t type, const Clip& argb, size_t frames, uint32_t width,
                 uint32_t height, const std::string& path, int repeat, Figures* f, std::string* error)
 {
@@ -328,10 +354,9 @@ bool timeExport(emulated_host::ModuleSession& session, uint32_t type, const Clip
     job.height = height;
     job.formatType = type;
     job.frameLimit = frames;
-    ClipFeed feed(argb, width);
     std::vector<Span> runs;
     for (int r = -1; r < repeat; ++r) {
-        const emulated_host::RenderResult result = session.render(job, feed);
+        const emulated_host::RenderResult result = exportClip(session, job, argb);
         if (r >= 0)
             runs.push_back({result.seconds, result.cpuSeconds});
         f->bytesPerFrame = double(platform::fileSize(path).value_or(0)) / double(frames);

@@ -14,6 +14,7 @@
 
 #include "emulated_host/render.h"
 
+struct AVCodecContext;
 struct AVFrame;
 
 namespace zemo3::bench {
@@ -64,6 +65,12 @@ private:
     uint32_t type_, width_, height_;
 };
 
+// FFmpeg's HAP encoder for RGBA pictures at a size and frame rate, in the
+// HAP format nearest a type, with its Snappy second stage in one chunk, on
+// one thread. Null with *error saying why (this FFmpeg has no HAP encoder,
+// or it refuses the size); freed with avcodec_free_context.
+AVCodecContext* openHapEncoder(uint32_t type, uint32_t width, uint32_t height, int fps, std::string* error);
+
 struct CodecContext;
 
 // FFmpeg's HAP encoder in the format nearest a type, at a size.
@@ -92,6 +99,15 @@ struct AvClip {
     AvClip& operator=(const AvClip&) = delete;
     bool fill(const Clip& clip, uint32_t width, uint32_t height);
 };
+
+// An RGBA picture as the host renders it for the module: ARGB.
+std::vector<uint8_t> toArgb(const std::vector<uint8_t>& rgba);
+
+// One export of the ARGB clip (over and over, up to job.frameLimit frames;
+// the job's size is the clip's) through the module of the session into
+// job.path.
+emulated_host::RenderResult exportClip(emulated_host::ModuleSession& session, const emulated_host::RenderJob& job,
+                                       const Clip& argb);
 
 // Exports `frames` frames of the ARGB clip (over and over) into path through
 // the module of the session, repeat times after one untimed run that warms

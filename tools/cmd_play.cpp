@@ -94,8 +94,19 @@ int playOffscreen(const Options& o)
             platform::makeDirectories(o.dump);
         std::vector<uint8_t> rgba;
         uint64_t shown = 0, damaged = 0;
+        // Frames restored straight into two pixel-buffer objects in turn,
+        // where the GL has mapped ones; else into the library's memory.
+        const bool mapped = renderer.mapDestinations(zemo3_frame_bytes(movie), 2);
+        unsigned next = 0;
+        auto read = [&](Zemo3Frame* frame) {
+            if (!mapped)
+                return zemo3_next_frame(movie, frame);
+            next ^= 1;
+            renderer.waitDestination(next);
+            return zemo3_next_frame_into(movie, frame, renderer.destinations()[next], zemo3_frame_bytes(movie));
+        };
         Zemo3Frame frame;
-        for (int r; (o.frames == 0 || shown < o.frames) && (r = zemo3_next_frame(movie, &frame)) != ZEMO3_END;) {
+        for (int r; (o.frames == 0 || shown < o.frames) && (r = read(&frame)) != ZEMO3_END;) {
             if (r == ZEMO3_DAMAGED) {
                 ++damaged;
                 std::fprintf(stderr, "zemo3: play: skipped a damaged frame: %s\n", zemo3_error(movie));
@@ -146,7 +157,7 @@ public:
           window_(window),
           renderer_(renderer),
           sound_(soundMovie, info),
-          reader_(movie),
+          reader_(movie, renderer.destinations(), zemo3_frame_bytes(movie)),
           schedule_(o.loop, o.frames),
           fullscreen_(o.fullscreen)
     {
@@ -242,8 +253,20 @@ private:
     // reader is at the end.
     bool takeFrames()
     {
+        // Destinations the GL is done with go back to the reader.
+        for (size_t i = 0; i < uploading_.size();) {
+            if (renderer_.destinationBusy(unsigned(uploading_[i]))) {
+                ++i;
+                continue;
+            }
+            reader_.release(uploading_[i]);
+            uploading_.erase(uploading_.begin() + long(i));
+        }
         bool end = false;
-        while (schedule_.wantsFrame() && reader_.take(&pending_, &end)) {
+        for (Restored next; schedule_.wantsFrame() && reader_.take(&next, &end);) {
+            // A frame the schedule held and did not show goes unseen.
+            reader_.release(pending_.slot);
+            pending_ = next;
             if (pending_.result == ZEMO3_OK)
                 schedule_.offer({pending_.frame.index, pending_.frame.seconds});
             else
@@ -259,6 +282,13 @@ private:
             *code = fail(EXIT_REJECTED, "play: " + error);
             return false;
         }
+        // Its destination is the GL's until its upload is done (where the
+        // planes were copied, at once).
+        if (renderer_.destinations().empty())
+            reader_.release(pending_.slot);
+        else if (pending_.slot >= 0)
+            uploading_.push_back(pending_.slot);
+        pending_.slot = -1;
         uploadMs_ = msSince(start);
         decodeMs_ = pending_.decodeMs;
         if (d.restartClock)
@@ -305,7 +335,8 @@ private:
     SoundClock sound_;
     ReadAhead reader_;
     PlaySchedule schedule_;
-    Restored pending_;  // the frame the schedule holds
+    Restored pending_;            // the frame the schedule holds
+    std::vector<int> uploading_;  // destinations the GL may still read
     bool quit_ = false, redraw_ = false, fullscreen_;
     double uploadMs_ = 0, decodeMs_ = 0, lastStatus_ = -1;
 };
@@ -321,6 +352,9 @@ int playInWindow(const Options& o, const Zemo3Info& info, Zemo3Movie* movie, Zem
     gpu::FrameRenderer renderer;  // goes before the window's context
     if (!renderer.init(info, &error))
         return fail(EXIT_REJECTED, "play: " + error);
+    // The reader restores frames straight into mapped pixel-buffer objects
+    // where the GL has them.
+    renderer.mapDestinations(zemo3_frame_bytes(movie), ReadAhead::kDestinations);
     WindowPlayer player(o, info, window.get(), renderer, movie, soundMovie);
     return player.run();
 }

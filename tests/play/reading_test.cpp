@@ -1,10 +1,12 @@
 // zemo3 play's reading side and clock, in process: frames read ahead on
-// their thread come in order with planes of their own, a seek throws away
+// their thread come in order in the destinations given, a seek throws away
 // what was read before it, and without sound the clock is the wall's and
 // stands while paused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -17,7 +19,7 @@ namespace {
 class Reading : public testutil::EveryTypeSuite<64, 48, 3> {};
 
 // The next `count` frames' numbers (fewer at the end), each checked to own its planes.
-std::vector<int64_t> takeFrames(zemo3::ReadAhead& reader, size_t count)
+std::vector<int64_t> takeFrames(zemo3::ReadAhead& reader, size_t count, std::set<const uint8_t*>& seen)
 {
     std::vector<int64_t> numbers;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -31,10 +33,13 @@ std::vector<int64_t> takeFrames(zemo3::ReadAhead& reader, size_t count)
             continue;
         }
         EXPECT_EQ(r.result, ZEMO3_OK);
-        size_t at = 0;
-        for (uint32_t i = 0; i < r.frame.planeCount; at += r.frame.planes[i++].size)
-            EXPECT_EQ(r.frame.planes[i].data, r.bytes.data() + at) << r.frame.index;
-        EXPECT_EQ(at, r.bytes.size());
+        // The planes one after the other in the frame's destination, which
+        // goes back to the reader (it stops after kDestinations without).
+        EXPECT_GE(r.slot, 0);
+        for (uint32_t i = 1; i < r.frame.planeCount; ++i)
+            EXPECT_EQ(r.frame.planes[i].data, r.frame.planes[i - 1].data + r.frame.planes[i - 1].size);
+        seen.insert(r.frame.planes[0].data);
+        reader.release(r.slot);
         numbers.push_back(r.frame.index);
     }
     return numbers;
@@ -46,14 +51,23 @@ TEST_F(Reading, FramesComeAheadInOrderAndASeekStartsAgain)
     Zemo3Movie* opened = zemo3_open(movie(3).c_str(), message, sizeof message);
     ASSERT_NE(opened, nullptr) << message;
     {
-        zemo3::ReadAhead reader(opened);
-        EXPECT_EQ(takeFrames(reader, 100), std::vector<int64_t>({0, 1, 2, 3, 4, 5, 6, 7, 8}));
+        // Destinations of the caller's: frames come in them and in no other memory.
+        std::vector<std::vector<uint8_t>> memory(zemo3::ReadAhead::kDestinations,
+                                                 std::vector<uint8_t>(zemo3_frame_bytes(opened)));
+        std::vector<uint8_t*> destinations;
+        for (auto& m : memory)
+            destinations.push_back(m.data());
+        std::set<const uint8_t*> seen;
+        zemo3::ReadAhead reader(opened, destinations, memory[0].size());
+        EXPECT_EQ(takeFrames(reader, 100, seen), std::vector<int64_t>({0, 1, 2, 3, 4, 5, 6, 7, 8}));
         reader.seek(6);
-        EXPECT_EQ(takeFrames(reader, 100), std::vector<int64_t>({6, 7, 8}));
+        EXPECT_EQ(takeFrames(reader, 100, seen), std::vector<int64_t>({6, 7, 8}));
         reader.seek(2);
-        EXPECT_EQ(takeFrames(reader, 2), std::vector<int64_t>({2, 3}));
+        EXPECT_EQ(takeFrames(reader, 2, seen), std::vector<int64_t>({2, 3}));
         reader.seek(0);  // what was read ahead of 4 goes
-        EXPECT_EQ(takeFrames(reader, 1), std::vector<int64_t>({0}));
+        EXPECT_EQ(takeFrames(reader, 1, seen), std::vector<int64_t>({0}));
+        for (const uint8_t* at : seen)
+            EXPECT_NE(std::find(destinations.begin(), destinations.end(), at), destinations.end());
     }
     zemo3::SoundClock clock(opened, Zemo3Info{});  // no sound: the wall clock
     EXPECT_FALSE(clock.playing());

@@ -129,6 +129,16 @@ FrameRenderer::~FrameRenderer()
         glDeleteProgram(board_);
     glDeleteTextures(2, textures_);
     glDeleteBuffers(3, buffers_);
+    for (void* fence : fences_)
+        if (fence)
+            glDeleteSync(GLsync(fence));
+    for (unsigned buffer : mappedBuffers_) {
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffer);
+        glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER);
+    }
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    if (!mappedBuffers_.empty())
+        glDeleteBuffers(GLsizei(mappedBuffers_.size()), mappedBuffers_.data());
     glDeleteVertexArrays(1, &vertexArray_);
     glDeleteFramebuffers(1, &framebuffer_);
     glDeleteTextures(1, &colour_);
@@ -174,36 +184,103 @@ bool FrameRenderer::ensureProgram(uint32_t type, std::string* error)
     return programs_[type] != 0;
 }
 
+bool FrameRenderer::mapDestinations(size_t bytes, unsigned count)
+{
+    if (!mapped_.empty() || (epoxy_gl_version() < 44 && !epoxy_has_gl_extension("GL_ARB_buffer_storage")))
+        return false;
+    const GLbitfield access = GL_MAP_READ_BIT | GL_MAP_WRITE_BIT | GL_MAP_PERSISTENT_BIT | GL_MAP_COHERENT_BIT;
+    mappedBuffers_.assign(count, 0);
+    glGenBuffers(GLsizei(count), mappedBuffers_.data());
+    for (unsigned buffer : mappedBuffers_) {
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffer);
+        glBufferStorage(GL_PIXEL_UNPACK_BUFFER, GLsizeiptr(bytes), nullptr, access);
+        void* memory = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(bytes), access);
+        if (!memory)
+            break;
+        mapped_.push_back(static_cast<uint8_t*>(memory));
+    }
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    if (mapped_.size() != count || glGetError() != GL_NO_ERROR) {
+        // Some GL claims the mapping and fails it: frames then come the copying way.
+        for (size_t k = 0; k < mapped_.size(); ++k) {
+            glBindBuffer(GL_PIXEL_UNPACK_BUFFER, mappedBuffers_[k]);
+            glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER);
+        }
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+        glDeleteBuffers(GLsizei(count), mappedBuffers_.data());
+        mappedBuffers_.clear();
+        mapped_.clear();
+        return false;
+    }
+    fences_.assign(count, nullptr);
+    mappedBytes_ = bytes;
+    return true;
+}
+
+bool FrameRenderer::destinationBusy(unsigned k)
+{
+    if (!fences_[k])
+        return false;
+    if (glClientWaitSync(GLsync(fences_[k]), 0, 0) == GL_TIMEOUT_EXPIRED)
+        return true;
+    glDeleteSync(GLsync(fences_[k]));
+    fences_[k] = nullptr;
+    return false;
+}
+
+void FrameRenderer::waitDestination(unsigned k)
+{
+    while (fences_[k] && glClientWaitSync(GLsync(fences_[k]), GL_SYNC_FLUSH_COMMANDS_BIT, 100000000) == GL_TIMEOUT_EXPIRED)
+        ;
+    destinationBusy(k);
+}
+
 bool FrameRenderer::upload(const Zemo3Frame& frame, std::string* error)
 {
     if (!ensureProgram(frame.type, error))
         return false;
     type_ = frame.type;
+    // The destination the planes were restored into, if they were.
+    int from = -1;
+    for (size_t k = 0; k < mapped_.size() && frame.planeCount > 0; ++k)
+        if (frame.planes[0].data >= mapped_[k] && frame.planes[0].data < mapped_[k] + mappedBytes_)
+            from = int(k);
     for (uint32_t i = 0; i < frame.planeCount && i < 2; ++i) {
         const Zemo3Plane& plane = frame.planes[i];
         const GLsizei w = GLsizei(plane.widthBlocks * 4), h = GLsizei(plane.heightBlocks * 4);
-        // The buffers are taken in turn, so that the copy into one does not
-        // wait for the upload from the one before.
-        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffers_[nextBuffer_]);
-        nextBuffer_ = (nextBuffer_ + 1) % 3;
-        glBufferData(GL_PIXEL_UNPACK_BUFFER, GLsizeiptr(plane.size), nullptr, GL_STREAM_DRAW);
-        void* mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(plane.size),
-                                        GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
-        if (!mapped) {
-            glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
-            *error = "a pixel buffer cannot be mapped";
-            return false;
+        const void* offset = nullptr;
+        if (from >= 0) {
+            glBindBuffer(GL_PIXEL_UNPACK_BUFFER, mappedBuffers_[size_t(from)]);
+            offset = reinterpret_cast<const void*>(plane.data - mapped_[size_t(from)]);
+        } else {
+            // The buffers are taken in turn, so that the copy into one does
+            // not wait for the upload from the one before.
+            glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffers_[nextBuffer_]);
+            nextBuffer_ = (nextBuffer_ + 1) % 3;
+            glBufferData(GL_PIXEL_UNPACK_BUFFER, GLsizeiptr(plane.size), nullptr, GL_STREAM_DRAW);
+            void* mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(plane.size),
+                                            GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
+            if (!mapped) {
+                glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+                *error = "a pixel buffer cannot be mapped";
+                return false;
+            }
+            std::memcpy(mapped, plane.data, plane.size);
+            glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER);
         }
-        std::memcpy(mapped, plane.data, plane.size);
-        glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER);
         glBindTexture(GL_TEXTURE_2D, textures_[i]);
         if (textureFormats_[i] != plane.glFormat) {
             // Storage once per format; after that only the contents change.
             glCompressedTexImage2D(GL_TEXTURE_2D, 0, plane.glFormat, w, h, 0, GLsizei(plane.size), nullptr);
             textureFormats_[i] = plane.glFormat;
         }
-        glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, plane.glFormat, GLsizei(plane.size), nullptr);
+        glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, plane.glFormat, GLsizei(plane.size), offset);
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    }
+    if (from >= 0) {
+        if (fences_[size_t(from)])
+            glDeleteSync(GLsync(fences_[size_t(from)]));
+        fences_[size_t(from)] = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     }
     if (const GLenum e = glGetError(); e != GL_NO_ERROR) {
         *error = "the GL refused a texture upload (error 0x" + [e] {

@@ -41,8 +41,21 @@ public:
     // Checks the context (3.3, S3TC and RGTC formats), compiles the shaders
     // and makes the textures and buffers for pictures of this size.
     bool init(const Zemo3Info& info, std::string* error);
-    // Copies the planes into the next pixel-buffer object and starts their
-    // upload; the frame's data may be reused when this returns.
+    // Pixel-buffer objects the planes can be restored into straight, so that
+    // the upload copies nothing: `count` of `bytes` each, mapped for reading
+    // and writing for as long as the renderer lives (GL 4.4, or
+    // ARB_buffer_storage). False when the GL has no such mapping; frames
+    // then come from memory of the caller's and upload() copies them.
+    bool mapDestinations(size_t bytes, unsigned count);
+    const std::vector<uint8_t*>& destinations() const { return mapped_; }
+    // Whether the GL may still read destination k for the last upload from
+    // it, so that it must not be written yet; wait() waits until it is not.
+    bool destinationBusy(unsigned k);
+    void waitDestination(unsigned k);
+
+    // Starts the upload of a frame's planes: from the destination they were
+    // restored into, or else copied into the next pixel-buffer object first
+    // (the frame's data may then be reused when this returns).
     bool upload(const Zemo3Frame& frame, std::string* error);
     // Draws the last uploaded frame into the viewport (x, y, w, h) of the
     // bound framebuffer; over a checkerboard when `board`, blended by alpha.
@@ -67,6 +80,12 @@ private:
     unsigned textureFormats_[2] = {};
     unsigned buffers_[3] = {};
     unsigned nextBuffer_ = 0;
+    // The mapped destinations, their buffers and the fence of each one's
+    // last upload (0: none).
+    std::vector<uint8_t*> mapped_;
+    std::vector<unsigned> mappedBuffers_;
+    std::vector<void*> fences_;
+    size_t mappedBytes_ = 0;
     unsigned vertexArray_ = 0;
     unsigned framebuffer_ = 0, colour_ = 0;
 };

@@ -5,7 +5,7 @@
 
 namespace nox::unpack {
 
-const Unpackers kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference};
-const Unpackers kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs};
+const Unpackers kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference, true};
+const Unpackers kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs, false};
 
 }  // namespace nox::unpack

@@ -89,6 +89,7 @@ using StreamUnpacker = size_t (*)(const uint8_t* src, size_t size, uint8_t* dst,
 struct Unpackers {
     TextureUnpacker dxt1, dxt5;
     StreamUnpacker units, pairs;
+    bool usesOpBuffer;  // false: the stream unpackers take a null ops
 };
 size_t dxt1Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);

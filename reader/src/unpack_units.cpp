@@ -249,11 +249,15 @@ size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uin
     const size_t firstOps = alpha ? size_t(8) * t : size_t(4) * t, chromaOps = size_t(2) * t;
     uint8_t* const chroma = destination + (alpha ? size_t(64) : size_t(32)) * t;
     const size_t split = twoStreams ? firstStreamBytes(alpha, payload, payloadSize, 4 * t) : 0;
-    if (split == 0 || split >= payloadSize) {
-        // One after the other, sharing one op buffer.
-        std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[firstOps]);
+    // The reference reads each op stream whole into a buffer first.
+    std::unique_ptr<uint8_t[]> ops;
+    if (with.usesOpBuffer) {
+        ops.reset(new (std::nothrow) uint8_t[firstOps + (split ? chromaOps : 0)]);
         if (!ops)
             return 0;
+    }
+    if (split == 0 || split >= payloadSize) {
+        // One after the other, sharing one op buffer.
         const size_t luma = first(payload, payloadSize, destination, 4 * t, ops.get());
         if (luma == 0)
             return 0;
@@ -261,11 +265,10 @@ size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uin
         return rest ? luma + rest : 0;
     }
     // The chroma stream on the pool while this thread restores the first.
-    std::unique_ptr<uint8_t[]> ops(new (std::nothrow) uint8_t[firstOps + chromaOps]);
-    if (!ops)
-        return 0;
     size_t rest = 0;
-    auto work = [&] { rest = with.pairs(payload + split, payloadSize - split, chroma, t, ops.get() + firstOps); };
+    auto work = [&] {
+        rest = with.pairs(payload + split, payloadSize - split, chroma, t, ops ? ops.get() + firstOps : nullptr);
+    };
     TaskHandle task;
     bool queued = false;
     try {

@@ -9,7 +9,7 @@
 
 namespace nox::unpack {
 
-const Unpackers kDepositUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs};
+const Unpackers kDepositUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs, false};
 
 }  // namespace nox::unpack
 

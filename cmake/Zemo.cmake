@@ -53,19 +53,17 @@ function(zemo_library name)
     elseif(src MATCHES "_avx512\\.cpp$")
       # No -mno-fma here: clang takes it to turn AVX-512 off as well. The
       # build's -ffp-contract=off keeps multiplies and adds apart anyway.
-      # Every processor with these AVX-512 parts has BMI2 as well, with a
-      # fast bit deposit, and the level asks for it.
       if(WIN32)
         set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS
-          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mbmi2;-Wa,-muse-unaligned-vector-move")
+          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-Wa,-muse-unaligned-vector-move")
       elseif(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         # Clang 14 crashes selecting instructions for this file with full
         # debug information and ASan, UBSan and libFuzzer together (the
         # fuzzing build); line tables alone it compiles.
         set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS
-          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mbmi2;-gline-tables-only")
+          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-gline-tables-only")
       else()
-        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mbmi2")
+        set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl")
       endif()
     elseif(src MATCHES "_sse41\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")

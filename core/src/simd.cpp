@@ -27,8 +27,7 @@ bool processorRuns(SimdLevel level)
     case SimdLevel::Avx512:
         // The processor's support, and the system's for the wider registers.
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
-               __builtin_cpu_supports("bmi2");
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
     }
     return false;
 #else

@@ -50,15 +50,16 @@ FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
 
 uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
 
+const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference,
+                                                     pairsReference, true};
+const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs, false};
+
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                      size_t textureSize, const UnpackOptions& options)
 {
-    const SimdLevel level = runnableSimdLevel(options.level);
-    const unpack::Unpackers& with = level == SimdLevel::Scalar ? unpack::kReferenceUnpackers
-#if defined(__x86_64__)
-                                    : level == SimdLevel::Avx512 ? unpack::kDepositUnpackers
-#endif
-                                                                 : unpack::kFastUnpackers;
+    const unpack::Unpackers& with = runnableSimdLevel(options.level) == SimdLevel::Scalar
+                                        ? unpack::kReferenceUnpackers
+                                        : unpack::kFastUnpackers;
     switch (type) {
     case 0:
         return with.dxt1(payload, destination, payloadSize, textureSize);

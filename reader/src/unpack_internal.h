@@ -76,7 +76,8 @@ constexpr OpShape kShape;
 // The unpackers of one stream or texture, in two versions: the reference
 // (unpack_dxt.cpp, unpack_units.cpp), plain code that reads one code or op at
 // a time, and the fast one (unpack_dxt_fast.cpp, unpack_units_fast.cpp),
-// which must give the same bytes, results and refusals for any input.
+// which must give the same bytes, results and refusals for any input. The
+// Scalar level runs the reference, every other level the fast one.
 //   dxt1, dxt5: as unpackDxt1 and unpackDxt5.
 //   units:      one stream of m single 8-byte units (YCG6 luma) from
 //               [src, src + size); ops holds m bytes.
@@ -96,12 +97,15 @@ size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloa
 size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
 size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
 
+namespace fast {
+size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
+size_t dxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
+size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+}  // namespace fast
+
 extern const Unpackers kReferenceUnpackers;
 extern const Unpackers kFastUnpackers;
-#if defined(__x86_64__)
-// The Avx512 level (x86/unpack_avx512.cpp).
-extern const Unpackers kDepositUnpackers;
-#endif
 
 // YCG6 (alpha false) and YG10 (alpha true) payloads with one set of stream
 // unpackers, the two streams one after the other or at once.

@@ -16,10 +16,12 @@ namespace nox {
 // processor that runs one runs those below it.
 //   Scalar  the reference code, for any processor.
 //   Sse2    the x86-64 baseline. A level's code may be plain C++ compiled for
-//           that baseline, and here two parts' is: the packers' fast walk
-//           (hash slots prefetched ahead, runs scanned word by word) and the
-//           reader's rebuild that builds each block's palette once. The
-//           encoders use SSE2 intrinsics.
+//           that baseline, and here three parts' is: the packers' fast walk
+//           (hash slots prefetched ahead, runs scanned word by word), the
+//           unpackers' (codes and ops by tables, without branches on them)
+//           and the reader's rebuild that builds each block's palette once.
+//           The encoders use SSE2 intrinsics. The unpackers have no code of
+//           their own above this level.
 //   Sse41   SSE4.1: the DXT and YCoCg encoders on several blocks per vector
 //           (a single block keeps the Sse2 code), the reader's byte
 //           shuffles over one block per vector. The packers have no code of
@@ -27,10 +29,9 @@ namespace nox {
 //   Avx2    AVX2: the encoders and the reader as Sse41 with twice the
 //           lanes; the packers' Sse2 walk with runs scanned 32 bytes at a
 //           time.
-//   Avx512  AVX-512 (F, BW, DQ and VL) with BMI2: the DXT encoders on
-//           sixteen blocks per vector; the unpackers' units with the bit
-//           deposit of BMI2, which these processors run fast. The YCoCg
-//           encoders, the packers and the RGBA rebuild run their Avx2 code.
+//   Avx512  AVX-512 (F, BW, DQ and VL): the DXT encoders on sixteen blocks
+//           per vector. The YCoCg encoders, the packers and the reader run
+//           their Avx2 code.
 enum class SimdLevel : uint8_t { Scalar, Sse2, Sse41, Avx2, Avx512 };
 
 // Every level, lowest first.

@@ -1,5 +1,4 @@
-// The fast DXT unpackers, as templates that each instruction-set level
-// compiles (unpack_dxt_fast.cpp, x86/unpack_avx512.cpp).
+// The fast DXT unpackers (see unpack_internal.h).
 //
 // A colour block takes one code (a whole block from d blocks back) or three
 // (its colour word and its index word, each a reference or 4 literal
@@ -10,15 +9,12 @@
 // from the blocks their distances point at, and masks keep what the codes
 // say. Blocks that straddle two control words, and the last few blocks of
 // the data, take the plain way of the reference, one code at a time.
-#pragma once
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "unpack_dxt_codes.h"
 
-// Internal linkage: each level's file compiles its own copy.
 namespace nox::unpack::fast {
 namespace {
 
@@ -136,6 +132,8 @@ template <size_t B>
     r.in += row->length;
 }
 
+}  // namespace
+
 size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
     if (textureSize < 8 || textureSize % 8 != 0 || payloadSize < 8 || textureSize / 8 > 0x7FFFFFFF)
@@ -174,6 +172,8 @@ size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, si
             return 0;
     return (bad & 0x80000000u) ? 0 : size_t(r.in - payload);
 }
+
+namespace {
 
 // A DXT5 block's alpha half, or a run of whole blocks; the colour half
 // follows by the table. At most 4 + 8 bytes, not counting run lengths,
@@ -223,6 +223,8 @@ inline bool dxt5Block(CodeReader& r, uint8_t* dst, uint32_t& block, uint32_t blo
     return true;
 }
 
+}  // namespace
+
 size_t dxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
     if (textureSize < 16 || textureSize % 16 != 0 || payloadSize < 16 || textureSize / 16 > 0x7FFFFFFF)
@@ -249,5 +251,4 @@ size_t dxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, si
     return (bad & 0x80000000u) ? 0 : size_t(r.in - payload);
 }
 
-}  // namespace
 }  // namespace nox::unpack::fast

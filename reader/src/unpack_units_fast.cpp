@@ -1,5 +1,4 @@
-// The fast unpackers of unit streams, as templates that each instruction-set
-// level compiles (unpack_units_fast.cpp, x86/unpack_units_avx512.cpp).
+// The fast unpackers of unit streams (see unpack_internal.h).
 //
 // One pass: each op is decoded from its op stream when its unit comes up, so
 // that decoding the ops and restoring the units run side by side in the
@@ -15,8 +14,6 @@
 // are taken in stretches that cannot reach the end of the data, so that only
 // the last few go through checked reads. Runs are written whole; in a paired
 // stream a stretch where both halves repeat is written a unit at a time.
-#pragma once
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -24,8 +21,6 @@
 #include "unpack_internal.h"
 
 
-// Internal linkage: each level's file compiles its own copy with its own
-// instruction set.
 namespace nox::unpack::fast {
 namespace {
 
@@ -461,22 +456,21 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
     DataTail tail;
     uint32_t bad = 0;
     for (uint32_t j = 1; j < m;) {
-        const uint32_t k = std::min(stretch(in, end, 1, h), m - j);
+        uint32_t k = stretch(in, end, 1, h);
         if (k == 0) {
             if (!step<8, false, true, false>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
                 return false;
             continue;
         }
-        // In groups of ops that take no window check; a run moves j on by
-        // more than one, and the stretch ends with it.
-        bool run = false;
-        for (uint32_t last = j + k; j < last && !run;) {
+        // k ops in groups that take no window check. A run takes more than
+        // 8 bytes only past 65 790 units: the stretch then ends with it.
+        for (bool wide = false; k > 0 && j < m && !wide;) {
             h.ops.startGroup();
-            for (uint32_t g = std::min(last - j, Reader::kGroup); g > 0 && !run; --g) {
-                const uint32_t before = j;
+            for (uint32_t g = std::min(k, Reader::kGroup); g > 0 && j < m && !wide; --g, --k) {
+                const uint8_t* before = in;
                 if (!step<8, false, false, true>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
                     return false;
-                run = j - before > 1;
+                wide = in - before > 8;
             }
         }
     }
@@ -579,6 +573,8 @@ bool openStream(const uint8_t* src, size_t size, uint32_t m, uint32_t halves, Op
     return true;
 }
 
+}  // namespace
+
 size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*)
 {
     OpStream ops;
@@ -605,5 +601,4 @@ size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*
     return ok ? used : 0;
 }
 
-}  // namespace
 }  // namespace nox::unpack::fast

@@ -24,6 +24,12 @@
 namespace nox::unpack::fast {
 namespace {
 
+// Kinds of ops, as nearly all of a stream's ops but its runs may be of one:
+// op 2 (a whole unit from a distance: flat areas, text and repeated shapes),
+// and the composite ops whose index bytes are literals (fine detail,
+// photographs).
+constexpr uint8_t kWholeOp = 1, kLiteralIndexOps = 2, kOtherOps = 3;
+
 // What op 2, a composite op or any other byte takes from where: masks over
 // a unit's 8 bytes (endpoints in bytes 0-1, piece 1 in 2-4, piece 2 in
 // 5-7), and where its data bytes lie, as offsets from the op's data.
@@ -41,7 +47,7 @@ struct Shape {
     uint32_t distanceMask = 0, farAway = ~0u;
     // 0x80000000 for the values no op has (raw op streams may hold them).
     uint32_t invalid = 0;
-    bool literalIndex = false;  // a composite op with literal index bytes
+    uint8_t kind = kOtherOps;  // see Dominant
     int8_t literalAt = 0, secondAt = 0;
     uint8_t endpointHash = 0, piece1Hash = 0, piece2Hash = 0;
     uint8_t distance = 0;
@@ -61,6 +67,7 @@ struct Shapes {
         whole.distanceMask = 0xFFFF;
         whole.farAway = 0;
         whole.length = 2;
+        whole.kind = kWholeOp;
         for (uint32_t v = 3; v < kOpValues; ++v) {
             Shape& s = op[v];
             const uint32_t ep = kShape.endpoints[v], ix = kShape.indices[v];
@@ -109,7 +116,7 @@ struct Shapes {
             if (ix == 0 || ix == 1)
                 literal(kPiece2, 5, 3);
             s.length = uint8_t(at);
-            s.literalIndex = ix == 0;
+            s.kind = ix == 0 ? kLiteralIndexOps : kOtherOps;
         }
     }
 };
@@ -133,7 +140,7 @@ struct PlainOps {
     const uint8_t* at;
     size_t step;
     static constexpr bool kCoded = false;
-    static constexpr bool kLiteralIndex = false;
+    static constexpr uint8_t kDominant = 0;
     static constexpr uint32_t kGroup = 4;
     uint32_t take()
     {
@@ -162,7 +169,7 @@ struct CodedEntry {
 // state then costs one load, one shift and one add.
 struct CodedOpsReader {
     static constexpr bool kCoded = true;
-    static constexpr bool kLiteralIndex = false;
+    static constexpr uint8_t kDominant = 0;
     static constexpr uint32_t kGroup = 4;
     const CodedEntry* table;
     const uint8_t* coded;
@@ -238,23 +245,34 @@ struct CodedOpsReader {
     }
 };
 
-// A coded stream whose ops nearly all take their index bytes as literals
-// (3, 8 and 13), or are runs, as the frequencies tell: its units are
-// restored by a shorter way, which needs no piece slot and no distance, and
-// the few others by the whole one. The branch between them goes the same
-// way nearly always.
-struct LiteralIndexReader : CodedOpsReader {
-    static constexpr bool kLiteralIndex = true;
+// Coded streams whose ops but runs are nearly all of one kind, as the
+// frequencies tell: those ops are restored by a shorter way that needs only
+// what their kind takes, and the few others by the whole one. The branch
+// between the two goes the same way nearly always.
+template <uint8_t kKind>
+struct DominatedReader : CodedOpsReader {
+    static constexpr uint8_t kDominant = kKind;
 };
 
-constexpr bool takesLiteralIndex(uint32_t op) { return op < 2 || (op >= 3 && kShape.indices[op] == 0); }
+// The kind nearly all ops but runs are of; 0 when there is none.
+inline uint8_t dominantKind(const uint16_t frequencies[kOpValues])
+{
+    uint32_t kinds[4] = {};
+    for (uint32_t v = 2; v < kOpValues; ++v)
+        kinds[kShapes.op[v].kind] += frequencies[v];
+    const uint32_t ops = kinds[kWholeOp] + kinds[kLiteralIndexOps] + kinds[kOtherOps];
+    for (const uint8_t kind : {kWholeOp, kLiteralIndexOps})
+        if (kinds[kind] * 8 >= ops * 7)
+            return kind;
+    return 0;
+}
 
 // One op stream as found in the payload: its form and where its ops lie.
 struct OpStream {
     uint32_t n = 0;
     size_t bytes = 0;
     bool coded = false;
-    bool literalIndex = false;  // coded, and nearly all ops takesLiteralIndex
+    uint8_t dominant = 0;  // coded: dominantKind
     PlainOps plain{};
     CodedOpsReader reader{};
     CodedEntry table[kOpStates];
@@ -287,10 +305,7 @@ struct OpStream {
             for (uint32_t u = 0; u < kOpStates; ++u)
                 table[u] = {decoding[u].base, decoding[u].symbol, uint8_t(63 - decoding[u].nb)};
             coded = true;
-            uint32_t others = 0;  // of the 1024 states
-            for (uint32_t v = 0; v < kOpValues; ++v)
-                others += takesLiteralIndex(v) ? 0 : c.frequencies[v];
-            literalIndex = others <= kOpStates / 32;
+            dominant = dominantKind(c.frequencies);
             bytes = c.bytes;
             // A window above the last bit: the first read loads it.
             reader = {table, c.coded, c.codedBytes, 0, c.total, 64, 0, false};
@@ -340,11 +355,16 @@ struct Half {
 // unit 0 makes j - d negative, an op value no op has is `invalid`. Reads
 // stay inside the restored units whatever the op, and within 5 bytes before
 // and 11 bytes after in.
-template <size_t S, bool kLiteralIndex>
+template <size_t S, uint8_t kDominant>
 [[gnu::always_inline]] inline uint64_t restore(const uint8_t* in, const uint8_t* cur, uint32_t j, const Shape& s,
                                                uint64_t previous, const Slots& slots, uint32_t& bad)
 {
-    if (kLiteralIndex && s.literalIndex) [[likely]] {
+    if (kDominant == kWholeOp && s.kind == kWholeOp) [[likely]] {
+        const uint32_t d = uint32_t(loadLe16(in)) + 1;
+        bad |= j - d;
+        return loadLe64(cur - size_t(std::min(d, j)) * S);
+    }
+    if (kDominant == kLiteralIndexOps && s.kind == kLiteralIndexOps) [[likely]] {
         // Endpoints from the data, a slot or the previous unit; the index
         // bytes from the data.
         const uint32_t e = slots.endpoints[in[0] | s.endpointUnused];
@@ -405,7 +425,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
             if (s.length > size_t(end - in))
                 return false;
         }
-        const uint64_t v = restore<S, Reader::kLiteralIndex>(in, cur, j, s, h.previous, h.slots, bad);
+        const uint64_t v = restore<S, Reader::kDominant>(in, cur, j, s, h.previous, h.slots, bad);
         storeLe64(cur, v);
         h.previous = v;
         h.slots.insert(v);
@@ -546,8 +566,10 @@ bool withReader(const OpStream& ops, F&& f)
 {
     if (!ops.coded)
         return f(ops.plain);
-    if (ops.literalIndex)
-        return f(LiteralIndexReader{ops.reader});
+    if (ops.dominant == kWholeOp)
+        return f(DominatedReader<kWholeOp>{ops.reader});
+    if (ops.dominant == kLiteralIndexOps)
+        return f(DominatedReader<kLiteralIndexOps>{ops.reader});
     return f(ops.reader);
 }
 

@@ -29,6 +29,9 @@ namespace {
 // and the composite ops whose index bytes are literals (fine detail,
 // photographs).
 constexpr uint8_t kWholeOp = 1, kLiteralIndexOps = 2, kOtherOps = 3;
+// And the ops whose index bytes come from a distance, op 2 among them
+// (smooth areas and alpha mattes): a kind that overlaps the other two.
+constexpr uint8_t kDistanceIndexOps = 4;
 
 // What op 2, a composite op or any other byte takes from where: masks over
 // a unit's 8 bytes (endpoints in bytes 0-1, piece 1 in 2-4, piece 2 in
@@ -47,7 +50,8 @@ struct Shape {
     uint32_t distanceMask = 0, farAway = ~0u;
     // 0x80000000 for the values no op has (raw op streams may hold them).
     uint32_t invalid = 0;
-    uint8_t kind = kOtherOps;  // see Dominant
+    uint8_t kind = kOtherOps;  // kWholeOp, kLiteralIndexOps or kOtherOps
+    bool distanceIndex = false;     // op 2, or an op whose index bytes come from a distance
     int8_t literalAt = 0, secondAt = 0;
     uint8_t endpointHash = 0, piece1Hash = 0, piece2Hash = 0;
     uint8_t distance = 0;
@@ -68,6 +72,7 @@ struct Shapes {
         whole.farAway = 0;
         whole.length = 2;
         whole.kind = kWholeOp;
+        whole.distanceIndex = true;
         for (uint32_t v = 3; v < kOpValues; ++v) {
             Shape& s = op[v];
             const uint32_t ep = kShape.endpoints[v], ix = kShape.indices[v];
@@ -117,6 +122,7 @@ struct Shapes {
                 literal(kPiece2, 5, 3);
             s.length = uint8_t(at);
             s.kind = ix == 0 ? kLiteralIndexOps : kOtherOps;
+            s.distanceIndex = ix == 4;
         }
     }
 };
@@ -257,11 +263,13 @@ struct DominatedReader : CodedOpsReader {
 // The kind nearly all ops but runs are of; 0 when there is none.
 inline uint8_t dominantKind(const uint16_t frequencies[kOpValues])
 {
-    uint32_t kinds[4] = {};
-    for (uint32_t v = 2; v < kOpValues; ++v)
+    uint32_t kinds[5] = {};
+    for (uint32_t v = 2; v < kOpValues; ++v) {
         kinds[kShapes.op[v].kind] += frequencies[v];
+        kinds[kDistanceIndexOps] += kShapes.op[v].distanceIndex ? frequencies[v] : 0;
+    }
     const uint32_t ops = kinds[kWholeOp] + kinds[kLiteralIndexOps] + kinds[kOtherOps];
-    for (const uint8_t kind : {kWholeOp, kLiteralIndexOps})
+    for (const uint8_t kind : {kWholeOp, kLiteralIndexOps, kDistanceIndexOps})
         if (kinds[kind] * 8 >= ops * 7)
             return kind;
     return 0;
@@ -363,6 +371,16 @@ template <size_t S, uint8_t kDominant>
         const uint32_t d = uint32_t(loadLe16(in)) + 1;
         bad |= j - d;
         return loadLe64(cur - size_t(std::min(d, j)) * S);
+    }
+    if (kDominant == kDistanceIndexOps && s.distanceIndex) [[likely]] {
+        // Endpoints from the data, a slot, the previous unit or the distant
+        // one; the index bytes from the distant unit.
+        const uint32_t e = slots.endpoints[in[0] | s.endpointUnused];
+        const uint32_t d = uint32_t(loadLe16(in + s.distance)) + 1;
+        bad |= e | (j - d);
+        const uint64_t distant = loadLe64(cur - size_t(std::min(d, j)) * S);
+        return (loadLe64(in + s.literalAt) & s.literal) | (e & s.slot) | (previous & s.previous) |
+               (distant & s.distant);
     }
     if (kDominant == kLiteralIndexOps && s.kind == kLiteralIndexOps) [[likely]] {
         // Endpoints from the data, a slot or the previous unit; the index
@@ -570,6 +588,8 @@ bool withReader(const OpStream& ops, F&& f)
         return f(DominatedReader<kWholeOp>{ops.reader});
     if (ops.dominant == kLiteralIndexOps)
         return f(DominatedReader<kLiteralIndexOps>{ops.reader});
+    if (ops.dominant == kDistanceIndexOps)
+        return f(DominatedReader<kDistanceIndexOps>{ops.reader});
     return f(ops.reader);
 }
 

@@ -70,5 +70,56 @@ TEST(UnpackLevels, AgreeOnLargeTextures)
     }
 }
 
+// Textures whose streams' ops are nearly all of one kind, which the fast
+// unpackers restore by a way of its own (and the few others by the whole
+// one): units copied whole from far back, units of fresh endpoints and index
+// bytes, and units of fresh endpoints whose index bytes come from far back;
+// with runs between them, and 1 unit in 32 of another kind.
+TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
+{
+    enum Kind { Whole, LiteralIndex, DistanceIndex };
+    for (const Kind kind : {Whole, LiteralIndex, DistanceIndex}) {
+        for (uint32_t type : {2u, 3u}) {
+            SCOPED_TRACE(std::to_string(kind) + " type " + std::to_string(type));
+            std::mt19937 rng(kind * 7 + type);
+            const uint32_t w = 256, h = 128;
+            Bytes t(textureSize(type, w, h));
+            for (size_t u = 0; u < t.size() / 8; ++u) {
+                uint8_t* x = &t[u * 8];
+                const size_t back = 1 + rng() % std::max<size_t>(1, std::min<size_t>(u, 3000));
+                const uint32_t pick = rng() % 32;
+                if (u < 64 || pick == 0) {
+                    for (int b = 0; b < 8; ++b)
+                        x[b] = uint8_t(rng());
+                } else if (pick < 4) {
+                    std::memcpy(x, x - 8, 8);  // runs
+                } else if (kind == Whole) {
+                    std::memcpy(x, x - 8 * back, 8);
+                } else {
+                    x[0] = uint8_t(rng()), x[1] = uint8_t(rng());
+                    if (kind == LiteralIndex)
+                        for (int b = 2; b < 8; ++b)
+                            x[b] = uint8_t(rng());
+                    else
+                        std::memcpy(x + 2, x - 8 * back + 2, 6);
+                }
+            }
+            const Bytes payload = testing::packTexture(type, t);
+            ASSERT_FALSE(payload.empty());
+            ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+            Bytes out(t.size());
+            ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
+                                    {.level = SimdLevel::Sse2}),
+                      payload.size());
+            EXPECT_EQ(out, t);
+            for (size_t i = 0; i < 60; ++i) {
+                Bytes damaged = payload;
+                damaged[rng() % damaged.size()] ^= uint8_t(1u << (rng() % 8));
+                EXPECT_EQ(testing::unpackersDisagree(type, damaged, t.size()), "");
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace nox

@@ -57,9 +57,13 @@ const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1, fast::dxt5, fast::
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                      size_t textureSize, const UnpackOptions& options)
 {
-    const unpack::Unpackers& with = runnableSimdLevel(options.level) == SimdLevel::Scalar
-                                        ? unpack::kReferenceUnpackers
-                                        : unpack::kFastUnpackers;
+    // The fast unpackers are plain C++ and run anywhere: the reference runs
+    // only where Scalar was chosen over a level the processor has (by the
+    // caller, ZEMO_KERNEL or capSimdLevel), so that a processor or a build
+    // without x86 levels (the browser's) still takes the fast way.
+    const bool reference =
+        options.level == SimdLevel::Scalar && runnableSimdLevel(SimdLevel::Avx512) != SimdLevel::Scalar;
+    const unpack::Unpackers& with = reference ? unpack::kReferenceUnpackers : unpack::kFastUnpackers;
     switch (type) {
     case 0:
         return with.dxt1(payload, destination, payloadSize, textureSize);

@@ -63,7 +63,8 @@ bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* facts);
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity);
 
 // How a packed payload is restored. At the Scalar level the reference
-// unpackers run, at any other the fast ones: the same bytes, the same result
+// unpackers run, at any other the fast ones, which are plain C++ and also run
+// where Scalar is the only level there is: the same bytes, the same result
 // and the same refusals. With twoStreams a YCoCg payload's two streams are
 // restored at once, the second on the process-wide worker pool.
 struct UnpackOptions {

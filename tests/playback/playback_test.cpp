@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "common/movies.h"
 #include "common/refusals.h"
@@ -121,6 +122,30 @@ TEST_F(Playback, EveryTypeGivesTheStoredFramesAndSound)
             EXPECT_TRUE(n + 1 == kFrames || f.index == n + 1) << n;
         }
         EXPECT_EQ(zemo3_read_frame(m.get(), kFrames, &f), ZEMO3_END);
+
+        // Into the caller's memory, of exactly the bytes the library asks
+        // for (type 3's texture at this size), on one thread and on two: the
+        // same planes, one after the other from its start. A destination a
+        // byte short is refused before anything is read.
+        const size_t bytes = zemo3_frame_bytes(m.get());
+        EXPECT_EQ(bytes, size_t(kPadded) * 5 / 4);
+        for (const int threads : {1, 2}) {
+            EXPECT_EQ(zemo3_set_threads(m.get(), threads), threads);
+            Bytes destination(bytes);
+            EXPECT_EQ(zemo3_read_frame_into(m.get(), 0, &f, destination.data(), bytes - 1), ZEMO3_FAILED);
+            EXPECT_NE(std::string(zemo3_error(m.get())).find("smaller than"), std::string::npos);
+            ASSERT_EQ(zemo3_read_frame_into(m.get(), 0, &f, destination.data(), bytes), ZEMO3_OK);
+            for (int64_t i = 0; i < kFrames; ++i) {
+                EXPECT_EQ(f.index, i);
+                EXPECT_EQ(f.planes[0].data, destination.data());
+                EXPECT_TRUE(f.planeCount < 2 || f.planes[1].data == f.planes[0].data + f.planes[0].size);
+                EXPECT_TRUE(planes(f, expected[0].size()) == expected[size_t(i)]) << "frame " << i;
+                EXPECT_EQ(zemo3_next_frame_into(m.get(), &f, destination.data(), bytes - 1), ZEMO3_FAILED);
+                ASSERT_EQ(zemo3_next_frame_into(m.get(), &f, destination.data(), bytes),
+                          i + 1 < kFrames ? ZEMO3_OK : ZEMO3_END);
+            }
+        }
+        EXPECT_EQ(zemo3_set_threads(m.get(), 0), std::thread::hardware_concurrency() > 1 ? 2 : 1);
 
         // Sound: the whole, then pieces at odd places, sequential ones and a
         // step back among them, against the audio packets as stored.

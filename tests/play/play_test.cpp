@@ -13,17 +13,26 @@ using testutil::zemo3;
 
 class GpuPath : public testutil::EveryTypeSuite<101, 59, 3> {};
 
-// Offscreen: every frame, or the first N, as numbered PNG files; verify
-// --gpu reports the bound.
+// Offscreen: every frame, or the first N, as numbered PNG files, the same
+// whether the frames are restored into mapped pixel-buffer objects (this GL
+// maps them for good) or copied into them (a GL 3.3 without buffer storage);
+// verify --gpu reports the bound.
 TEST_F(GpuPath, PlayOffscreenDumpsTheFrames)
 {
-    const auto dump = dir_->path() / "dump";
+    const auto dump = dir_->path() / "dump", copied = dir_->path() / "copied";
     auto r = zemo3("play " + movie(3) + " --offscreen --dump " + dump.string());
     ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("OpenGL 4."), std::string::npos) << r.out;
+    r = testutil::run({{"MESA_GL_VERSION_OVERRIDE", "3.3"}, {"MESA_EXTENSION_OVERRIDE", "-GL_ARB_buffer_storage"}},
+                      std::string(ZEMO3_BINARY) + " play " + movie(3) + " --offscreen --dump " + copied.string());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("OpenGL 3.3"), std::string::npos) << r.out;
     for (int i = 0; i < 9; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "frame_%05d.png", i);
-        EXPECT_EQ(testutil::slurp((dump / name).string()).substr(1, 3), "PNG") << name;
+        const std::string picture = testutil::slurp((dump / name).string());
+        EXPECT_EQ(picture.substr(1, 3), "PNG") << name;
+        EXPECT_TRUE(picture == testutil::slurp((copied / name).string())) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(dump / "frame_00009.png"));
     r = zemo3("play " + movie(0) + " --offscreen --frames 4");

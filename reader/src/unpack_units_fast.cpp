@@ -20,7 +20,6 @@
 
 #include "unpack_internal.h"
 
-
 namespace nox::unpack::fast {
 namespace {
 
@@ -222,6 +221,8 @@ struct CodedOpsReader {
 
     uint32_t bits(uint32_t nb)
     {
+        if (nb == 0)
+            return 0;  // (the window may hold no bit below the position)
         const uint64_t p = position();
         if (p < 32 + uint64_t(nb)) {
             // The bits would reach into the bit count: a damaged stream.

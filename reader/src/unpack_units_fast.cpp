@@ -23,14 +23,13 @@
 namespace nox::unpack::fast {
 namespace {
 
-// Kinds of ops, as nearly all of a stream's ops but its runs may be of one:
-// op 2 (a whole unit from a distance: flat areas, text and repeated shapes),
-// and the composite ops whose index bytes are literals (fine detail,
-// photographs).
-constexpr uint8_t kWholeOp = 1, kLiteralIndexOps = 2, kOtherOps = 3;
-// And the ops whose index bytes come from a distance, op 2 among them
-// (smooth areas and alpha mattes): a kind that overlaps the other two.
-constexpr uint8_t kDistanceIndexOps = 4;
+// Kinds of ops, as nearly all of a stream's ops but its runs may be of one,
+// as bits: op 2 (a whole unit from a distance: flat areas, text and repeated
+// shapes), the composite ops whose index bytes are literals (fine detail,
+// photographs), and the ops whose index bytes come from a distance, op 2
+// among them (smooth areas, alpha mattes). Op 1, the previous unit again,
+// is of every kind: each kind's way restores it as well.
+constexpr uint8_t kWholeOp = 1, kLiteralIndexOps = 2, kDistanceIndexOps = 4, kOtherOps = 8;
 
 // What op 2, a composite op or any other byte takes from where: masks over
 // a unit's 8 bytes (endpoints in bytes 0-1, piece 1 in 2-4, piece 2 in
@@ -49,8 +48,7 @@ struct Shape {
     uint32_t distanceMask = 0, farAway = ~0u;
     // 0x80000000 for the values no op has (raw op streams may hold them).
     uint32_t invalid = 0;
-    uint8_t kind = kOtherOps;  // kWholeOp, kLiteralIndexOps or kOtherOps
-    bool distanceIndex = false;     // op 2, or an op whose index bytes come from a distance
+    uint8_t kinds = kOtherOps;
     int8_t literalAt = 0, secondAt = 0;
     uint8_t endpointHash = 0, piece1Hash = 0, piece2Hash = 0;
     uint8_t distance = 0;
@@ -65,13 +63,17 @@ struct Shapes {
     {
         for (uint32_t v = kOpValues; v < 256; ++v)
             op[v].invalid = 0x80000000u;
+        // Op 1 takes the previous unit whole, and nothing from the data;
+        // its unit goes into the slots again, which changes none of them.
+        Shape& repeat = op[1];
+        repeat.previous = ~uint64_t(0);
+        repeat.kinds = kWholeOp | kLiteralIndexOps | kDistanceIndexOps | kOtherOps;
         Shape& whole = op[2];
         whole.distant = ~uint64_t(0);
         whole.distanceMask = 0xFFFF;
         whole.farAway = 0;
         whole.length = 2;
-        whole.kind = kWholeOp;
-        whole.distanceIndex = true;
+        whole.kinds = kWholeOp | kDistanceIndexOps;
         for (uint32_t v = 3; v < kOpValues; ++v) {
             Shape& s = op[v];
             const uint32_t ep = kShape.endpoints[v], ix = kShape.indices[v];
@@ -120,8 +122,7 @@ struct Shapes {
             if (ix == 0 || ix == 1)
                 literal(kPiece2, 5, 3);
             s.length = uint8_t(at);
-            s.kind = ix == 0 ? kLiteralIndexOps : kOtherOps;
-            s.distanceIndex = ix == 4;
+            s.kinds = ix == 0 ? kLiteralIndexOps : ix == 4 ? kDistanceIndexOps | kOtherOps : kOtherOps;
         }
     }
 };
@@ -264,15 +265,16 @@ struct DominatedReader : CodedOpsReader {
 // The kind nearly all ops but runs are of; 0 when there is none.
 inline uint8_t dominantKind(const uint16_t frequencies[kOpValues])
 {
-    uint32_t kinds[5] = {};
-    for (uint32_t v = 2; v < kOpValues; ++v) {
-        kinds[kShapes.op[v].kind] += frequencies[v];
-        kinds[kDistanceIndexOps] += kShapes.op[v].distanceIndex ? frequencies[v] : 0;
-    }
-    const uint32_t ops = kinds[kWholeOp] + kinds[kLiteralIndexOps] + kinds[kOtherOps];
-    for (const uint8_t kind : {kWholeOp, kLiteralIndexOps, kDistanceIndexOps})
-        if (kinds[kind] * 8 >= ops * 7)
+    uint32_t ops = 0;
+    for (uint32_t v = 2; v < kOpValues; ++v)
+        ops += frequencies[v];
+    for (const uint8_t kind : {kWholeOp, kLiteralIndexOps, kDistanceIndexOps}) {
+        uint32_t of = 0;
+        for (uint32_t v = 2; v < kOpValues; ++v)
+            of += kShapes.op[v].kinds & kind ? frequencies[v] : 0;
+        if (of * 8 >= ops * 7)
             return kind;
+    }
     return 0;
 }
 
@@ -368,22 +370,22 @@ template <size_t S, uint8_t kDominant>
 [[gnu::always_inline]] inline uint64_t restore(const uint8_t* in, const uint8_t* cur, uint32_t j, const Shape& s,
                                                uint64_t previous, const Slots& slots, uint32_t& bad)
 {
-    if (kDominant == kWholeOp && s.kind == kWholeOp) [[likely]] {
-        const uint32_t d = uint32_t(loadLe16(in)) + 1;
+    if (kDominant == kWholeOp && (s.kinds & kWholeOp)) [[likely]] {
+        const uint32_t d = (loadLe16(in) & s.distanceMask) + 1;
         bad |= j - d;
-        return loadLe64(cur - size_t(std::min(d, j)) * S);
+        return (loadLe64(cur - size_t(std::min(d | s.farAway, j)) * S) & s.distant) | (previous & s.previous);
     }
-    if (kDominant == kDistanceIndexOps && s.distanceIndex) [[likely]] {
+    if (kDominant == kDistanceIndexOps && (s.kinds & kDistanceIndexOps)) [[likely]] {
         // Endpoints from the data, a slot, the previous unit or the distant
-        // one; the index bytes from the distant unit.
+        // one; the index bytes from the distant unit (or the previous one).
         const uint32_t e = slots.endpoints[in[0] | s.endpointUnused];
-        const uint32_t d = uint32_t(loadLe16(in + s.distance)) + 1;
+        const uint32_t d = (loadLe16(in + s.distance) & s.distanceMask) + 1;
         bad |= e | (j - d);
-        const uint64_t distant = loadLe64(cur - size_t(std::min(d, j)) * S);
+        const uint64_t distant = loadLe64(cur - size_t(std::min(d | s.farAway, j)) * S);
         return (loadLe64(in + s.literalAt) & s.literal) | (e & s.slot) | (previous & s.previous) |
                (distant & s.distant);
     }
-    if (kDominant == kLiteralIndexOps && s.kind == kLiteralIndexOps) [[likely]] {
+    if (kDominant == kLiteralIndexOps && (s.kinds & kLiteralIndexOps)) [[likely]] {
         // Endpoints from the data, a slot or the previous unit; the index
         // bytes from the data.
         const uint32_t e = slots.endpoints[in[0] | s.endpointUnused];
@@ -437,7 +439,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         return false;
     --h.left;
     const uint32_t op = kGrouped ? h.ops.takeInGroup() : h.ops.take();
-    if (op >= 2) [[likely]] {
+    if (op != 0) [[likely]] {
         const Shape& s = kShapes.op[op];
         if (kChecked) {
             tail.keepReadable(in, end);
@@ -449,12 +451,6 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         h.previous = v;
         h.slots.insert(v);
         in += s.length;
-        if (!kPaired)
-            ++j;
-        return true;
-    }
-    if (op == 1) {
-        storeLe64(cur, h.previous);
         if (!kPaired)
             ++j;
         return true;

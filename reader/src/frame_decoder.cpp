@@ -50,8 +50,8 @@ FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
 
 uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
 
-const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference,
-                                                     pairsReference, true};
+const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference,
+                                                       true};
 const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs, false};
 
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
@@ -71,8 +71,7 @@ size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination
         return with.dxt5(payload, destination, payloadSize, textureSize);
     case 2:
     case 3:
-        return unpack::unpackYcocg(type == 3, with, options.twoStreams, payload, destination, payloadSize,
-                                   textureSize);
+        return unpack::unpackYcocg(type == 3, with, options.twoStreams, payload, destination, payloadSize, textureSize);
     case 4:
     case 5:
     case 6:

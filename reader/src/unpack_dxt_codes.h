@@ -90,53 +90,66 @@ inline bool decodeColour(CodeReader& r, uint8_t* colour, size_t block)
     return decodeWord<kChecked, B>(r, colour, block) && decodeWord<kChecked, B>(r, colour + 4, block);
 }
 
+// A DXT5 block's alpha half at cur (block number `block` of `blocks`): the
+// block's alpha code, or the alpha run it is in. A code of 0 is a run of
+// whole blocks, which it restores and steps over (Runs); else the colour half
+// follows (Colour). Failed for a malformed code or its data.
+enum class AlphaHalf { Failed, Runs, Colour };
+template <bool kChecked, class Block>
+inline AlphaHalf alphaHalf(CodeReader& r, uint8_t* cur, Block& block, Block blocks, uint64_t& pending)
+{
+    if (pending > 0) {
+        --pending;
+        std::memcpy(cur, cur - 16, 8);
+        return AlphaHalf::Colour;
+    }
+    uint32_t code;
+    if (!nextCode<kChecked>(r, code))
+        return AlphaHalf::Failed;
+    switch (code) {
+    case 0: {
+        // Whole block repeated v + 1 times.
+        uint64_t v;
+        if (!readRun(r, blocks - block - 1, v))
+            return AlphaHalf::Failed;
+        for (uint64_t k = 0; k <= v; ++k, cur += 16)
+            std::memcpy(cur, cur - 16, 16);
+        block += Block(v) + 1;
+        return AlphaHalf::Runs;
+    }
+    case 1:
+        if (!readRun(r, blocks - block - 1, pending))
+            return AlphaHalf::Failed;
+        std::memcpy(cur, cur - 16, 8);
+        return AlphaHalf::Colour;
+    case 2: {
+        if (kChecked && r.left() < 2)
+            return AlphaHalf::Failed;
+        const size_t d = size_t(loadLe16(r.in)) + 2;
+        r.in += 2;
+        if (d > block)
+            return AlphaHalf::Failed;
+        std::memcpy(cur, cur - d * 16, 8);
+        return AlphaHalf::Colour;
+    }
+    default:
+        if (kChecked && r.left() < 8)
+            return AlphaHalf::Failed;
+        std::memcpy(cur, r.in, 8);
+        r.in += 8;
+        return AlphaHalf::Colour;
+    }
+}
+
 // A DXT5 block: worst case 4 (control word) + 2 + 8 (alpha) + 8 (colour) bytes,
 // not counting run lengths, which are always read with checks.
 template <bool kChecked>
 inline bool decodeDxt5Block(CodeReader& r, uint8_t* dst, size_t& block, size_t blocks, uint64_t& pending)
 {
     uint8_t* cur = dst + block * 16;
-    if (pending > 0) {
-        --pending;
-        std::memcpy(cur, cur - 16, 8);
-    } else {
-        uint32_t code;
-        if (!nextCode<kChecked>(r, code))
-            return false;
-        switch (code) {
-        case 0: {
-            // Whole block repeated v + 1 times.
-            uint64_t v;
-            if (!readRun(r, blocks - block - 1, v))
-                return false;
-            for (uint64_t k = 0; k <= v; ++k, cur += 16)
-                std::memcpy(cur, cur - 16, 16);
-            block += size_t(v) + 1;
-            return true;
-        }
-        case 1:
-            if (!readRun(r, blocks - block - 1, pending))
-                return false;
-            std::memcpy(cur, cur - 16, 8);
-            break;
-        case 2: {
-            if (kChecked && r.left() < 2)
-                return false;
-            const size_t d = size_t(loadLe16(r.in)) + 2;
-            r.in += 2;
-            if (d > block)
-                return false;
-            std::memcpy(cur, cur - d * 16, 8);
-            break;
-        }
-        default:
-            if (kChecked && r.left() < 8)
-                return false;
-            std::memcpy(cur, r.in, 8);
-            r.in += 8;
-            break;
-        }
-    }
+    const AlphaHalf alpha = alphaHalf<kChecked>(r, cur, block, blocks, pending);
+    if (alpha != AlphaHalf::Colour)
+        return alpha == AlphaHalf::Runs;
     if (!decodeColour<kChecked, 16>(r, cur + 8, block))
         return false;
     ++block;

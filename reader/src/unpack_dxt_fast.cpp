@@ -77,8 +77,7 @@ template <size_t B>
     // the load would wait for that block's store. Such a load, and a
     // literal's, reads block 0 instead.
     const uint64_t colourNear = dc == 1 ? ~uint64_t(0) : 0, indexNear = di == 1 ? ~uint64_t(0) : 0;
-    const uint64_t colour =
-        loadLe64(cur - size_t(std::min(dc | r.colourFar | uint32_t(colourNear), block)) * B);
+    const uint64_t colour = loadLe64(cur - size_t(std::min(dc | r.colourFar | uint32_t(colourNear), block)) * B);
     const uint64_t index = loadLe64(cur - size_t(std::min(di | r.indexFar | uint32_t(indexNear), block)) * B);
     const uint64_t referenced = (((colour & ~colourNear) | (previous & colourNear)) & 0xFFFFFFFFu) |
                                 (((index & ~indexNear) | (previous & indexNear)) & ~uint64_t(0xFFFFFFFFu));
@@ -91,8 +90,8 @@ template <size_t B>
 // apart) by the table, also when its codes run into the next control word.
 // The caller leaves at least 20 bytes after r.in.
 template <size_t B>
-[[gnu::always_inline]] inline void colourBlockByTable(CodeReader& r, uint8_t* cur, uint32_t block,
-                                                      uint64_t& previous, uint32_t& bad)
+[[gnu::always_inline]] inline void colourBlockByTable(CodeReader& r, uint8_t* cur, uint32_t block, uint64_t& previous,
+                                                      uint32_t& bad)
 {
     if (r.codes == 0) {
         r.word = loadLe32(r.in);
@@ -155,8 +154,8 @@ size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, si
             // Blocks that repeat the one before, two or more: all the codes
             // of 1 in a row in this control word at once. A lone one goes
             // by the table, which takes it from `previous`.
-            const uint32_t k = std::min<uint32_t>({uint32_t(std::countr_zero(r.word ^ 0x55555555u)) / 2, r.codes,
-                                                   blocks - block});
+            const uint32_t k =
+                std::min<uint32_t>({uint32_t(std::countr_zero(r.word ^ 0x55555555u)) / 2, r.codes, blocks - block});
             for (uint32_t i = 0; i < k; ++i)
                 storeLe64(cur + 8 * i, previous);
             r.word = k == 16 ? 0 : r.word >> (2 * k);
@@ -175,49 +174,17 @@ size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, si
 
 namespace {
 
-// A DXT5 block's alpha half, or a run of whole blocks; the colour half
-// follows by the table. At most 4 + 8 bytes, not counting run lengths,
-// which are read with checks.
+// A DXT5 block, its colour half by the table. At most 4 + 8 bytes, not
+// counting run lengths, which are read with checks.
 inline bool dxt5Block(CodeReader& r, uint8_t* dst, uint32_t& block, uint32_t blocks, uint64_t& pending,
                       uint64_t& previous, uint32_t& bad)
 {
     uint8_t* cur = dst + size_t(block) * 16;
-    if (pending > 0) {
-        --pending;
-        std::memcpy(cur, cur - 16, 8);
-    } else {
-        uint32_t code;
-        nextCode<false>(r, code);
-        switch (code) {
-        case 0: {
-            // Whole block repeated v + 1 times.
-            uint64_t v;
-            if (!readRun(r, blocks - block - 1, v))
-                return false;
-            for (uint64_t k = 0; k <= v; ++k, cur += 16)
-                std::memcpy(cur, cur - 16, 16);
-            block += uint32_t(v) + 1;
-            previous = loadLe64(cur - 8);
-            return true;
-        }
-        case 1:
-            if (!readRun(r, blocks - block - 1, pending))
-                return false;
-            std::memcpy(cur, cur - 16, 8);
-            break;
-        case 2: {
-            const uint32_t d = uint32_t(loadLe16(r.in)) + 2;
-            r.in += 2;
-            bad |= block - d;
-            std::memcpy(cur, cur - size_t(std::min(d, block)) * 16, 8);
-            break;
-        }
-        default:
-            std::memcpy(cur, r.in, 8);
-            r.in += 8;
-            break;
-        }
-    }
+    const AlphaHalf alpha = alphaHalf<false>(r, cur, block, blocks, pending);
+    if (alpha == AlphaHalf::Runs)
+        previous = loadLe64(dst + size_t(block) * 16 - 8);
+    if (alpha != AlphaHalf::Colour)
+        return alpha == AlphaHalf::Runs;
     colourBlockByTable<16>(r, cur + 8, block, previous, bad);
     ++block;
     return true;

@@ -19,7 +19,6 @@ namespace nox::unpack {
 
 namespace {
 
-
 // Hash slots of one half: positions of earlier units by their endpoints and
 // of earlier piece-1 bytes by their value.
 struct HalfSlots {

@@ -515,8 +515,8 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
 // One unit of a paired stream: each half repeats or takes its op.
 template <bool kChecked, bool kGrouped, class Reader0, class Reader1>
 [[gnu::always_inline]] inline bool pairUnit(Half<Reader0>& h0, Half<Reader1>& h1, const uint8_t*& in,
-                                            const uint8_t*& end, DataTail& tail, uint8_t* cur, uint32_t j,
-                                            uint32_t m, uint32_t& bad)
+                                            const uint8_t*& end, DataTail& tail, uint8_t* cur, uint32_t j, uint32_t m,
+                                            uint32_t& bad)
 {
     if (h0.pending > 0) {
         --h0.pending;

@@ -33,8 +33,7 @@ TEST(UnpackLevels, AgreeWithTheReferenceOnWrittenAndDamagedPayloads)
                     continue;  // stored raw
                 ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
                 for (size_t len : {size_t(0), size_t(1), payload.size() / 3, payload.size() - 1})
-                    EXPECT_EQ(testing::unpackersDisagree(type, Bytes(payload.begin(), payload.begin() + len),
-                                                         t.size()),
+                    EXPECT_EQ(testing::unpackersDisagree(type, Bytes(payload.begin(), payload.begin() + len), t.size()),
                               "")
                         << "cut to " << len;
                 for (size_t i = 0; i < payload.size() && i < 100 + 200 * (w == 16); ++i) {
@@ -108,9 +107,9 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
             ASSERT_FALSE(payload.empty());
             ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
             Bytes out(t.size());
-            ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
-                                    {.level = SimdLevel::Sse2}),
-                      payload.size());
+            ASSERT_EQ(
+                unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(), {.level = SimdLevel::Sse2}),
+                payload.size());
             EXPECT_EQ(out, t);
             for (size_t i = 0; i < 60; ++i) {
                 Bytes damaged = payload;

@@ -230,7 +230,8 @@ bool FrameRenderer::destinationBusy(unsigned k)
 
 void FrameRenderer::waitDestination(unsigned k)
 {
-    while (fences_[k] && glClientWaitSync(GLsync(fences_[k]), GL_SYNC_FLUSH_COMMANDS_BIT, 100000000) == GL_TIMEOUT_EXPIRED)
+    while (fences_[k] &&
+           glClientWaitSync(GLsync(fences_[k]), GL_SYNC_FLUSH_COMMANDS_BIT, 100000000) == GL_TIMEOUT_EXPIRED)
         ;
     destinationBusy(k);
 }

@@ -91,9 +91,8 @@ void ReadAhead::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] {
-            return quit_ || ((seekTo_ >= 0 || (!end_ && queue_.size() < kAhead)) && freeSlot() >= 0);
-        });
+        changed_.wait(
+            lock, [&] { return quit_ || ((seekTo_ >= 0 || (!end_ && queue_.size() < kAhead)) && freeSlot() >= 0); });
         if (quit_)
             return;
         const int64_t seekTo = seekTo_;

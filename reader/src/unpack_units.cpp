@@ -216,6 +216,8 @@ size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m,
     return dataLength + ops1 + ops2;
 }
 
+namespace {
+
 // The first stream's length, from its header and op streams; 0 when
 // malformed (the unpacker then says so itself).
 size_t firstStreamBytes(bool pairs, const uint8_t* src, size_t size, uint32_t m)
@@ -235,6 +237,8 @@ size_t firstStreamBytes(bool pairs, const uint8_t* src, size_t size, uint32_t m)
     }
     return at;
 }
+
+}  // namespace
 
 size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uint8_t* payload, uint8_t* destination,
                    size_t payloadSize, size_t textureSize)

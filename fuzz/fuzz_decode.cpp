@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const nox::testing::Bytes frame(data + kPictureBytes, data + size);
     nox::testing::decodes(nox::FrameDecoder(p.type, p.width, p.height), frame);
     nox::FrameFacts facts;
-    if (p.type < 4 && nox::readFrameFacts(frame.data(), frame.size(), &facts) && facts.headerSize == 12) {
-        const nox::testing::Bytes payload(frame.begin() + 12, frame.end());
+    if (p.type < 8 && nox::readFrameFacts(frame.data(), frame.size(), &facts)) {
+        const nox::testing::Bytes payload(frame.begin() + facts.headerSize, frame.end());
         const std::string why =
             nox::testing::unpackersDisagree(p.type, payload, nox::textureSize(p.type, p.width, p.height));
         if (!why.empty()) {

@@ -50,9 +50,19 @@ FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
 
 uint32_t FrameDecoder::textureBytes() const { return textureSize(type_, width_, height_); }
 
-const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference, dxt5Reference, unitsReference, pairsReference,
-                                                       true};
-const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1, fast::dxt5, fast::units, fast::pairs, false};
+size_t unpack::version3Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
+{
+    // The decompressor takes unsigned lengths; sizes beyond them are refused.
+    if (payloadSize == 0 || textureSize == 0 || payloadSize != unsigned(payloadSize) ||
+        textureSize != unsigned(textureSize))
+        return 0;
+    return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
+}
+
+const unpack::Unpackers unpack::kReferenceUnpackers = {
+    dxt1Reference, dxt5Reference, unitsReference, pairsReference, version3Reference, true};
+const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1,  fast::dxt5,     fast::units,
+                                                  fast::pairs, fast::version3, false};
 
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                      size_t textureSize, const UnpackOptions& options)
@@ -76,7 +86,7 @@ size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination
     case 5:
     case 6:
     case 7:
-        return unpackVersion3(payload, destination, payloadSize, textureSize);
+        return with.version3(payload, destination, payloadSize, textureSize);
     default:
         return 0;
     }
@@ -105,11 +115,7 @@ size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSi
 
 size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
-    // The decompressor takes unsigned lengths; sizes beyond them are refused.
-    if (payloadSize == 0 || textureSize == 0 || payloadSize != unsigned(payloadSize) ||
-        textureSize != unsigned(textureSize))
-        return 0;
-    return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
+    return unpackPayload(4, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
 }
 
 bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h)

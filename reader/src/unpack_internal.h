@@ -82,6 +82,7 @@ constexpr OpShape kShape;
 //   units:      one stream of m single 8-byte units (YCG6 luma) from
 //               [src, src + size); ops holds m bytes.
 //   pairs:      one stream of m paired 16-byte units; ops holds 2m bytes.
+//   version3:   as unpackVersion3 (the reference is liblzf's decompressor).
 // Each returns the bytes it took, 0 when malformed.
 using TextureUnpacker = size_t (*)(const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                                    size_t textureSize);
@@ -90,18 +91,21 @@ using StreamUnpacker = size_t (*)(const uint8_t* src, size_t size, uint8_t* dst,
 struct Unpackers {
     TextureUnpacker dxt1, dxt5;
     StreamUnpacker units, pairs;
+    TextureUnpacker version3;  // types 4 to 7: LZF
     bool usesOpBuffer;  // false: the stream unpackers take a null ops
 };
 size_t dxt1Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
 size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+size_t version3Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 
 namespace fast {
 size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t dxt5(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
 size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+size_t version3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 }  // namespace fast
 
 extern const Unpackers kReferenceUnpackers;

@@ -253,7 +253,7 @@ inline bool decodes(const FrameDecoder& d, const Bytes& frame, Bytes* out = null
     return ok;
 }
 
-// Unpacks a payload of type 0 to 3 into an exact-size texture by the
+// Unpacks a payload of type 0 to 7 into an exact-size texture by the
 // reference unpackers and by the fast ones at every level this processor
 // runs, one stream at a time and two at once. Empty when every run gives the
 // reference's result, and its bytes when it accepts; else what differed.

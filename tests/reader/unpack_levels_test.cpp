@@ -120,5 +120,80 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
     }
 }
 
+// LZF as version-3 payloads hold it: literal runs of 1 to 32 bytes, and
+// back-references of 3 to 264 bytes from 1 to 8192 bytes back, found by the
+// last place of each 3 bytes (references that overlap what they write
+// included).
+Bytes lzfPack(const Bytes& in)
+{
+    Bytes out;
+    std::vector<uint32_t> last(1 << 16, UINT32_MAX);
+    size_t literal = 0;  // where the pending literal run starts
+    auto flush = [&](size_t end) {
+        for (; literal < end; literal += 32) {
+            const size_t n = std::min<size_t>(32, end - literal);
+            out.push_back(uint8_t(n - 1));
+            out.insert(out.end(), in.begin() + long(literal), in.begin() + long(literal + n));
+        }
+        literal = end;
+    };
+    for (size_t i = 0; i + 3 <= in.size();) {
+        const uint32_t h = (uint32_t(in[i]) << 8 ^ uint32_t(in[i + 1]) << 4 ^ in[i + 2]) & 0xFFFF;
+        const uint32_t at = last[h];
+        last[h] = uint32_t(i);
+        size_t n = 0;
+        if (at != UINT32_MAX && i - at <= 8192)
+            while (i + n < in.size() && n < 264 && in[at + n] == in[i + n])
+                ++n;
+        if (n < 3) {
+            ++i;
+            continue;
+        }
+        flush(i);
+        const size_t back = i - at - 1, length = n - 2;
+        out.push_back(uint8_t(std::min<size_t>(length, 7) << 5 | back >> 8));
+        if (length >= 7)
+            out.push_back(uint8_t(length - 7));
+        out.push_back(uint8_t(back));
+        i += n;
+        literal = i;
+    }
+    flush(in.size());
+    return out;
+}
+
+// Version-3 payloads (LZF, types 4 to 7) of pictures, textures and noise,
+// whole, cut short, with bits flipped, and into a texture a byte too small
+// or larger than they fill: the fast unpacker gives the reference's
+// (liblzf's) results.
+TEST(UnpackLevels, AgreeOnVersion3Payloads)
+{
+    std::mt19937 rng(3);
+    for (const Content c : {Content::Smooth, Content::Repetitive, Content::Random, Content::Still}) {
+        for (const uint32_t size : {16u, 40u, 300u, 4096u, 70000u}) {
+            SCOPED_TRACE(testing::contentName(c) + std::string(" ") + std::to_string(size));
+            Bytes plain = testing::makePicture(c, 64, (size + 255) / 256, size);
+            plain.resize(size);
+            const Bytes payload = lzfPack(plain);
+            const size_t n = payload.size();
+            ASSERT_EQ(testing::unpackersDisagree(4, payload, size), "");
+            Bytes out(size);
+            EXPECT_EQ(unpackPayload(5, payload.data(), out.data(), n, size, {.level = SimdLevel::Sse2}), size);
+            EXPECT_EQ(out, plain);
+            // A byte too small, and larger than what the payload holds (the
+            // rest untouched).
+            EXPECT_EQ(testing::unpackersDisagree(4, payload, size - 1), "");
+            EXPECT_EQ(testing::unpackersDisagree(4, payload, size + 40), "");
+            for (size_t len : {size_t(1), size_t(n / 2), size_t(n - 1)})
+                EXPECT_EQ(testing::unpackersDisagree(4, Bytes(payload.begin(), payload.begin() + len), size), "");
+            for (int i = 0; i < 40; ++i) {
+                Bytes damaged = payload;
+                damaged[rng() % n] ^= uint8_t(1u << (rng() % 8));
+                EXPECT_EQ(testing::unpackersDisagree(4, damaged, size), "");
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace nox

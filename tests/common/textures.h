@@ -40,6 +40,8 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
     return out;
 }
 
+inline uint32_t loadU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
 inline Bytes u32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 // The levels above Scalar that this processor runs, each compared against

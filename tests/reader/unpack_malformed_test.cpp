@@ -3,6 +3,7 @@
 // Destinations are exactly the texture size so a sanitizer catches overruns.
 #include <gtest/gtest.h>
 
+#include "codec/opstream.h"
 #include "common/textures.h"
 
 namespace nox {
@@ -118,6 +119,7 @@ TEST(MalformedFrames, UnitStreams)
     for (size_t i = 0; i < std::size(bad); ++i) {
         const Bytes p = cat({bad[i].first, bad[i].second});  // the unpacker itself refuses it, not only the decoder
         EXPECT_TRUE(!decodes(d, frameOf(2, p)) && unpackYcg6(p.data(), out.data(), p.size(), out.size()) == 0) << i;
+        EXPECT_EQ(testing::unpackersDisagree(2, p, out.size()), "") << i;  // the reference as well
     }
     // 16x32: 32 luma units in one run, 8 chroma units; in the first chroma
     // half a run of 4 (op 0, run byte 0), then a row of op 1s that must end at
@@ -136,6 +138,42 @@ TEST(MalformedFrames, UnitStreams)
         out.resize(2 * tile);
         EXPECT_EQ(unpack(packed.data(), out.data(), packed.size(), tile), packed.size());
         EXPECT_EQ(unpack(packed.data(), out.data(), packed.size(), tile + tile / 2), 0u);
+    }
+}
+
+// A coded op stream whose decoding ends at the bit count but not in the
+// coder's first state (its lowest bit flipped), or whose bits run out
+// before its last op (one op more announced), is refused.
+TEST(MalformedFrames, CodedOpStreamEnds)
+{
+    const FrameDecoder d(2, 16, 64);  // 64 luma units, 16 chroma units
+    Bytes ops, data;
+    for (uint32_t j = 1; j < 64; ++j) {
+        const bool copy = j % 3 == 0 || j % 7 == 0;  // op 2 (d = 1) among op 1s
+        ops.push_back(copy ? 2 : 1);
+        if (copy)
+            data.insert(data.end(), {0, 0});
+    }
+    Bytes coded(256);
+    OpStreamForm form;
+    coded.resize(writeOpStream(ops.data(), uint32_t(ops.size()), coded.data(), coded.size(), &form));
+    ASSERT_EQ(form, OP_FORM_CODED);
+    // The bit count: the u32 after the frequencies, counting the bits to the end.
+    size_t count = 0;
+    for (size_t k = 2; k + 4 < coded.size() && !count; ++k)
+        if ((testing::loadU32(coded.data() + k) + 7) / 8 == coded.size() - k)
+            count = k;
+    ASSERT_NE(count, 0u);
+    const Bytes chroma = cat({u32(28), u32(15), u32(15), Bytes(16, 7), {1, 1}, {1, 1}});
+    auto payload = [&](const Bytes& stream, uint32_t n) {
+        return cat({u32(uint32_t(16 + data.size())), u32(n), kUnit, data, stream, chroma});
+    };
+    EXPECT_TRUE(decodes(d, frameOf(2, payload(coded, 63))));
+    Bytes flipped = coded;
+    flipped[count + 4] ^= 1;
+    for (const Bytes& p : {payload(flipped, 63), payload(coded, 62)}) {
+        EXPECT_FALSE(decodes(d, frameOf(2, p)));
+        EXPECT_EQ(testing::unpackersDisagree(2, p, d.textureBytes()), "");
     }
 }
 

@@ -161,6 +161,7 @@ note "cvlc (as nobody) played the demo through the module"
   fail "pkg-config zemo3-playback: $(pkg-config --modversion zemo3-playback 2>&1)"
 cat >"$tmp/frames.c" <<'PROGRAM'
 #include <stdio.h>
+#include <stdlib.h>
 #include <zemo3/playback.h>
 int main(int argc, char** argv)
 {
@@ -170,11 +171,20 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s\n", error);
         return 1;
     }
+    /* Once through into the library's memory, once into ours on one thread. */
     Zemo3Frame frame;
-    int frames = 0;
+    int frames = 0, into = 0;
     while (zemo3_next_frame(movie, &frame) == ZEMO3_OK)
         ++frames;
-    printf("%ux%u %d\n", zemo3_info(movie)->width, zemo3_info(movie)->height, frames);
+    size_t bytes = zemo3_frame_bytes(movie);
+    unsigned char* planes = malloc(bytes);
+    if (!planes || zemo3_set_threads(movie, 1) != 1 || zemo3_read_frame_into(movie, 0, &frame, planes, bytes) != ZEMO3_OK)
+        return 1;
+    for (into = 1; zemo3_next_frame_into(movie, &frame, planes, bytes) == ZEMO3_OK; ++into)
+        if (frame.planes[0].data != planes)
+            return 1;
+    printf("%ux%u %d\n", zemo3_info(movie)->width, zemo3_info(movie)->height, frames == into ? frames : -1);
+    free(planes);
     zemo3_close(movie);
     return 0;
 }

@@ -32,9 +32,12 @@ web: deps
 	NODE_PATH=/usr/share/nodejs emcmake cmake -S web -B build-web -DCMAKE_BUILD_TYPE=Release >/dev/null
 	NODE_PATH=/usr/share/nodejs cmake --build build-web -j $(JOBS)
 
-# Every test but the packages' (test-install runs that one).
+# Every test but the packages' (test-install runs that one). Each leg keeps
+# its whole ctest log in out/ (ctest-plain.log ...), so that a failed run
+# names its test and shows what it printed.
 test-plain: deps build web
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE install
+	@mkdir -p out
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE install --output-log $(CURDIR)/out/ctest-plain.log
 
 # The Debian packages into out/packages/ (scripts/build-deb.sh, docs/packages.md).
 package: deps
@@ -42,7 +45,8 @@ package: deps
 
 # The packages installed with dpkg, tried and purged (tests/install; as root).
 test-install: deps build package
-	cd $(BUILD) && ctest --output-on-failure -L install
+	@mkdir -p out
+	cd $(BUILD) && ctest --output-on-failure -L install --output-log $(CURDIR)/out/ctest-install.log
 
 demo: deps build
 	@mkdir -p out
@@ -52,15 +56,17 @@ demo: deps build
 
 test-asan: deps
 	$(MAKE) BUILD=build-asan CMAKE_FLAGS="-DZEMO_SANITIZE=address $(SANITIZER_FLAGS)" build
+	@mkdir -p out
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) -LE install
+	  ctest --output-on-failure -j $(JOBS) -LE install --output-log $(CURDIR)/out/ctest-asan.log
 
 # Only the test programs labelled "threads" (see cmake/Zemo.cmake).
 test-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMO_SANITIZE=thread $(SANITIZER_FLAGS) >/dev/null
 	cmake --build build-tsan -j $(JOBS) --target tests_threads
+	@mkdir -p out
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
-	  ctest --output-on-failure -j $(JOBS) -L threads
+	  ctest --output-on-failure -j $(JOBS) -L threads --output-log $(CURDIR)/out/ctest-tsan.log
 
 # The module for the host on 64-bit Windows (build-win64/plugin), zemo3.exe and
 # the test programs (build-win64/bin), cross-built with mingw-w64, with FFmpeg

@@ -18,7 +18,8 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # tests start once they are gone, not during the shutdown.
 wineserver -w
 
-(cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300)
+mkdir -p "$root/out"
+(cd "$root/build-win64" && ctest --output-on-failure -j "${JOBS:-2}" --timeout 300 --output-log "$root/out/ctest-win64.log")
 
 ZEMO_WIN64_ZEMO3="$run $root/build-win64/bin/zemo3.exe" \
   "$root/build/tests/tools/test_tools" --gtest_filter='Win64.*:Limits.AFullDisk*' --gtest_brief=1

@@ -66,12 +66,21 @@ dpkg_locked() {
 }
 
 installed=0
-viewer=""
+viewer=""  # the process group of zemo3 view, whose leader it is
+stop_viewer() {
+  kill -- -"$viewer" 2>/dev/null || true
+  wait "$viewer" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 -- -"$viewer" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL -- -"$viewer" 2>/dev/null || true
+  return 1
+}
 finish() {
   local code=$?
   if [ -n "$viewer" ]; then
-    kill "$viewer" 2>/dev/null || true
-    wait "$viewer" 2>/dev/null || true
+    stop_viewer || true
   fi
   if [ "$installed" -eq 1 ]; then
     dpkg_locked --purge "${names[@]}" >/dev/null || code=1
@@ -115,7 +124,10 @@ note "zemo3 $version rendered and verified the demo through /usr/lib/zemo3"
 # The browser viewer serves the player the package installed.
 player=/usr/share/zemo3/player
 [ -f "$player/index.html" ] && [ -f "$player/zemo3-reader.wasm" ] || fail "no browser player in $player"
-as_user zemo3 view "$tmp/home/demo.mov" --no-open >"$tmp/view.log" 2>&1 &
+# In a process group of its own, so that all of it goes at the end: run
+# through the as_user function in the background, $! would be the subshell's.
+setsid env -i PATH=/usr/bin:/bin LANG=C HOME="$tmp/home" TMPDIR="$tmp/home" \
+  zemo3 view "$tmp/home/demo.mov" --no-open >"$tmp/view.log" 2>&1 &
 viewer=$!
 url=""
 for _ in $(seq 100); do
@@ -127,10 +139,9 @@ done
 curl -sf -o "$tmp/page.html" "$url" || fail "zemo3 view does not serve its page at $url"
 cmp -s "$tmp/page.html" "$player/index.html" || fail "zemo3 view serves another page than $player's"
 [ "$(curl -s -o /dev/null -w '%{http_code}' -r 0-99 "${url}movie")" = 206 ] || fail "zemo3 view does not serve the movie"
-kill "$viewer"
-wait "$viewer" 2>/dev/null || true
+stop_viewer || fail "zemo3 view (process group $viewer) did not end when told to"
 viewer=""
-note "zemo3 view served $player and the movie on $url"
+note "zemo3 view served $player and the movie on $url, and ended with all it started"
 
 # GStreamer: its registry (of this test's own) finds the element in its plug-in folder.
 as_user GST_REGISTRY="$tmp/registry.bin" gst-inspect-1.0 zemo3dec >"$tmp/gst.log" 2>&1 ||

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "codec/zemo3.h"
+#include "core/rational.h"
 
 namespace zemo3 {
 
@@ -355,8 +356,13 @@ void MovieCheck::soundAgainstReference()
                      std::to_string(info_.sampleRate) + " Hz, " + ref_.name + " " + std::to_string(c.channels) +
                      " at " + std::to_string(c.sampleRate) + " Hz");
     if (ref_.exactLength && info_.audio >= 0) {
+        // A render cuts the sound at the first sample of the frame after its
+        // last, at the rate it wrote the movie at (a close fraction of the
+        // composition's, such as 141009/4705 for 30000/1001).
+        const bool known = frameTime_.num > 0 && frameTime_.den > 0;
         const uint64_t expected =
-            r_.frames.size() * uint64_t(c.sampleRate) * uint64_t(c.fpsDen) / uint64_t(std::max(c.fpsNum, 1));
+            nox::firstSampleOfFrame(r_.frames.size(), c.sampleRate, known ? frameTime_.den : c.fpsNum,
+                                    known ? frameTime_.num : c.fpsDen);
         if (r_.audioSamples != expected)
             problems.add("the sound has " + std::to_string(r_.audioSamples) + " samples, " + ref_.name + " " +
                          std::to_string(expected));

@@ -41,7 +41,8 @@ int cmdCore(const std::vector<std::string>& args)
         handles.reserve(tasks);
         for (uint64_t i = 0; i < tasks; ++i) {
             handles.push_back(std::make_unique<nox::TaskHandle>());
-            handles.back()->start(1, 0, [&sum, i] { sum.fetch_add(i, std::memory_order_relaxed); });
+            handles.back()->start(nox::kWorkerQueue, nox::kPlainUrgency,
+                                  [&sum, i] { sum.fetch_add(i, std::memory_order_relaxed); });
         }
         // Collect like the exporter does: run what is still queued here.
         for (auto& h : handles)

@@ -65,7 +65,7 @@ void collectAll(PendingFrames& pending)
     auto& tasks = pending.tasks;
     while (!tasks.empty()) {
         nox::TaskHandle& last = *tasks.back();
-        if (last.poll(true) == 2) {
+        if (last.poll(true) == nox::kTaskOnWorker) {
             // A worker is compressing it: wait for it rather than spin, so the
             // worker keeps the processor.
             last.doneEvent().wait(1);
@@ -219,7 +219,7 @@ void drainAll(std::vector<std::unique_ptr<nox::TaskHandle>>& tasks)
     while (!tasks.empty()) {
         bool collected = false;
         for (auto it = tasks.begin(); it != tasks.end(); ++it) {
-            if ((*it)->poll(true) != 2) {
+            if ((*it)->poll(true) != nox::kTaskOnWorker) {
                 tasks.erase(it);
                 collected = true;
                 break;
@@ -395,7 +395,7 @@ A_Err addFrameLocked(ExportOptions& record, const PF_EffectWorld* world)
     const uint64_t n = record.framesAdded++;
     nox::VideoFormatWriter* writer = record.writer;
     auto handle = std::make_unique<nox::TaskHandle>();
-    handle->start(1, 0, [writer, n, pixels] {
+    handle->start(nox::kWorkerQueue, nox::kPlainUrgency, [writer, n, pixels] {
         writer->addFrame(n, *pixels);
         if (n % 30 == 0)
             writer->writePendingPackets(true);

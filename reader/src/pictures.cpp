@@ -159,7 +159,7 @@ bool FramePictures::rebuildRows(uint8_t* rgba, size_t stride)
             }
         };
         handles.push_back(std::make_unique<TaskHandle>());
-        if (!handles.back()->start(1, 0, work))
+        if (!handles.back()->start(kWorkerQueue, kPlainUrgency, work))
             work();
     }
     ok[bands - 1] = band(bands - 1);
@@ -222,7 +222,7 @@ void PicturePipeline::push(const uint8_t* frame, size_t size, int64_t stamp)
     bool queued = false;
     if (threads_ > 1) {
         try {
-            queued = task_.start(1, 0, build);
+            queued = task_.start(kWorkerQueue, kPlainUrgency, build);
         } catch (const std::exception&) {
         }
     }

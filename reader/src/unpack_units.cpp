@@ -275,7 +275,7 @@ size_t unpackYcocg(bool alpha, const Unpackers& with, bool twoStreams, const uin
     TaskHandle task;
     bool queued = false;
     try {
-        queued = task.start(1, 0, work);
+        queued = task.start(kWorkerQueue, kPlainUrgency, work);
     } catch (const std::exception&) {
     }
     const size_t luma = first(payload, payloadSize, destination, 4 * t, ops.get());

@@ -197,10 +197,19 @@ private:
     std::vector<Task*> freeRecords_;
 };
 
-// The submitter's handle on one task. Results of wait and poll:
-//   0  no task, or it had already finished;
-//   1  it was still queued: taken out (run here when runInline), done signalled;
-//   2  a worker had taken it: wait blocked until done, poll returned at once.
+// The queue the workers serve and the urgency the library's work goes there
+// with (the workers take the most urgent task of queue 1 first).
+constexpr uint32_t kWorkerQueue = 1;
+constexpr uint8_t kPlainUrgency = 0;
+
+// What TaskHandle's wait and poll found.
+enum TaskFound : int {
+    kTaskNone = 0,     // no task, or it had already finished
+    kTaskQueued = 1,   // it was still queued: taken out (run here when runInline), done signalled
+    kTaskOnWorker = 2  // a worker had taken it: wait blocked until done, poll returned at once
+};
+
+// The submitter's handle on one task; wait and poll answer a TaskFound.
 class TaskHandle {
 public:
     TaskHandle();

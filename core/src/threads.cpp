@@ -375,12 +375,15 @@ void TaskManager::release(Task* task)
 
 void TaskManager::enqueue(Task* task)
 {
-    Queue& q = queues_[task->queue];
+    // Once in its queue the task may run, end and be made again for other
+    // work before this returns: nothing of it is read after the push.
+    const uint32_t queue = task->queue;
+    Queue& q = queues_[queue];
     {
         std::lock_guard<SpinLock> lock(q.listLock);
         q.tasks.push_back(task);
     }
-    if (task->queue == 1)
+    if (queue == kWorkerQueue)
         work_.post();
 }
 

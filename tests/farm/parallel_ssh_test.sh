@@ -16,7 +16,11 @@ farm_commands
 # private mount namespace rather than the test writing outside $tmp.
 ssh-keygen -q -t ed25519 -N '' -f "$tmp/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$tmp/user_key"
-cp "$tmp/user_key.pub" "$tmp/authorized_keys"
+# The sessions get a HOME of the test's own, so the shell they start reads
+# none of the user's startup files: those may do anything, such as wait on a
+# lock that a killed login left behind.
+mkdir -m 700 "$tmp/home"
+echo "environment=\"HOME=$tmp/home\" $(cat "$tmp/user_key.pub")" >"$tmp/authorized_keys"
 port=$(free_port)
 cat >"$tmp/sshd_config" <<EOF
 ListenAddress 127.0.0.1
@@ -28,6 +32,7 @@ StrictModes no
 UsePAM no
 PermitRootLogin yes
 PubkeyAuthentication yes
+PermitUserEnvironment HOME
 PasswordAuthentication no
 KbdInteractiveAuthentication no
 EOF

@@ -57,7 +57,7 @@ const Bytes& picture(const std::string& content)
 const Bytes& scratch(const std::string& content, uint32_t type)
 {
     static std::map<std::pair<std::string, bool>, Bytes> cache;
-    const bool keepAlpha = type == 1 || type == 3;
+    const bool keepAlpha = nox::typeHasAlpha(type);
     const Bytes& source = picture(content);
     std::lock_guard<std::mutex> lock(g_cacheLock);
     Bytes& s = cache[{content, keepAlpha}];

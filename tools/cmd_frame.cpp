@@ -9,7 +9,7 @@
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "platform/platform.h"
-#include "reader/frame_decoder.h"
+#include "reader/pictures.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ bool sizeArg(const Args& a, const char* name, uint32_t* out, std::string* error)
         *error = std::string("frame: ") + name + " is required";
         return false;
     }
-    if (!parseUint(a.get(name), 1u << 16, &v) || v == 0) {
-        *error = std::string("frame: ") + name + " must be a number from 1 to 65536";
+    if (!parseUint(a.get(name), nox::kMaxPictureSide, &v) || v == 0) {
+        *error = std::string("frame: ") + name + " must be a number from 1 to " + std::to_string(nox::kMaxPictureSide);
         return false;
     }
     *out = uint32_t(v);
@@ -53,19 +53,6 @@ bool readFrame(CommandRun& run, const std::string& path, std::vector<uint8_t>* f
     if (!platform::readFile(path, frame, &error))
         return run.stop(EXIT_USAGE, error);
     return frame->size() >= 4 || run.stop(EXIT_REJECTED, "'" + path + "' is too short to be a frame");
-}
-
-// A frame's first word: a texture tag in the 12-byte header, the payload
-// word of the 4-byte header of format version 3 and below.
-uint32_t firstWord(const std::vector<uint8_t>& frame)
-{
-    return uint32_t(frame[0]) | uint32_t(frame[1]) << 8 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 24;
-}
-
-bool isTextureTag(uint32_t word)
-{
-    return word == nox::kTagDXT1 || word == nox::kTagDXT5 || word == nox::kTagYCG6 || word == nox::kTagYG10 ||
-           word == nox::kTagUVA0 || word == nox::kTagMSK0;
 }
 
 int encode(const std::vector<std::string>& rest)
@@ -134,27 +121,29 @@ int decode(const std::vector<std::string>& rest)
     std::vector<uint8_t> frame;
     if (!readFrame(run, a.positional[0], &frame))
         return run.exitCode();
-    uint32_t type;
+    // The frame is judged as every player judges it: a payload the
+    // texture does not use up to its last byte is refused too.
+    nox::FramePictures pictures(w, h);
+    nox::FrameFacts header;
+    std::string why;
+    const bool restored = pictures.unpack(frame.data(), frame.size(), &header, &why);
     if (a.has("--type")) {
         uint64_t t;
         if (!parseUint(a.get("--type"), 7, &t))
             return run.fail(EXIT_USAGE, "--type must be 0..7");
-        type = uint32_t(t);
-    } else {
-        const uint32_t first = firstWord(frame);
-        type = frame.size() >= nox::kFrameHeaderSize ? nox::formatTypeOf(first, frame[4]) : 4;
-        if (!isTextureTag(first))
-            type = (first & 0x40000000u) ? 5 : 4;  // a version-3 header
+        if (t != header.type)
+            return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " +
+                                               nox::formatTypeName(uint32_t(t)) + " frame: it holds a " +
+                                               nox::formatTypeName(header.type) + " frame");
     }
-    const uint32_t size = nox::textureSize(type, w, h);
-    std::vector<uint8_t> texture(size ? size : 1);
-    nox::FrameDecoder decoder(type, w, h);
-    if (size == 0 || !nox::decode(decoder, texture.data(), frame.data(), frame.size(), size))
-        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " + nox::formatTypeName(type) +
-                                           " frame of " + std::to_string(w) + "x" + std::to_string(h));
-    if (!platform::writeFileAtomic(a.positional[1], texture.data(), size, &error))
+    if (!restored)
+        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' is not a valid " + nox::formatTypeName(header.type) +
+                                           " frame of " + std::to_string(w) + "x" + std::to_string(h) + ": " + why);
+    const std::vector<uint8_t>& texture = pictures.texture();
+    if (!platform::writeFileAtomic(a.positional[1], texture.data(), texture.size(), &error))
         return run.fail(EXIT_USAGE, error);
-    std::printf("%s: %u texture bytes (%s)\n", a.positional[1].c_str(), size, nox::formatTypeName(type));
+    std::printf("%s: %zu texture bytes (%s)\n", a.positional[1].c_str(), texture.size(),
+                nox::formatTypeName(header.type));
     return EXIT_OK;
 }
 
@@ -169,27 +158,12 @@ int info(const std::vector<std::string>& rest)
     std::vector<uint8_t> frame;
     if (!readFrame(run, a.positional[0], &frame))
         return run.exitCode();
-    const uint32_t first = firstWord(frame);
-    const bool known = isTextureTag(first);
-    uint32_t tag, payloadSize, headerSize;
-    unsigned version, kind;
-    if (known) {
-        if (frame.size() < nox::kFrameHeaderSize)
-            return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' ends inside its 12-byte header");
-        nox::FrameHeader h = nox::readFrameHeader(frame.data());
-        tag = h.tag;
-        version = h.version;
-        kind = h.payloadKind;
-        payloadSize = h.payloadSize;
-        headerSize = nox::kFrameHeaderSize;
-    } else {
-        tag = (first & 0x40000000u) ? nox::kTagDXT5 : nox::kTagDXT1;
-        version = std::min(3u, (first >> 24) & 0xFu);
-        kind = first >> 31;
-        payloadSize = first & 0xFFFFFF;
-        headerSize = 4;
-    }
-    const uint32_t type = nox::formatTypeOf(tag, uint8_t(version));
+    nox::FrameFacts h;
+    if (!nox::readFrameFacts(frame.data(), frame.size(), &h))
+        return run.fail(EXIT_REJECTED, "'" + a.positional[0] + "' ends inside its 12-byte header");
+    const bool known = h.headerSize == nox::kFrameHeaderSize;
+    const uint32_t tag = h.tag, type = h.type, version = h.version, kind = h.payloadKind;
+    const uint32_t payloadSize = h.payloadSize, headerSize = h.headerSize;
     const std::string tagText = {char(tag), char(tag >> 8), char(tag >> 16), char(tag >> 24)};
     std::printf("file:          %s (%zu bytes)\n", a.positional[0].c_str(), frame.size());
     std::printf("texture:       %c%c%c%c (%s, format type %u)\n", tagText[3], tagText[2], tagText[1], tagText[0],

@@ -10,11 +10,9 @@
 
 const params = new URLSearchParams(location.search);
 const $ = (id) => document.getElementById(id);
-const kTypeNames = ["normal (DXT1)", "normal-alpha (DXT5)", "high (YCoCg)", "high-alpha (YCoCg + alpha)",
-                    "normal (DXT1, older)", "normal-alpha (DXT5, older)"];
-const hasAlpha = (type) => type === 1 || type === 3 || type === 5;
-
-const GL_DXT1 = 0x83f1, GL_DXT5 = 0x83f3, GL_RGTC1 = 0x8dbb, GL_RGTC2 = 0x8dbd;
+// What each frame type holds comes from the reader (the frame format's facts).
+const hasAlpha = (type) => player.wasm._zw_type_alpha(type) === 1;
+const isYcocg = (type) => player.wasm._zw_type_ycocg(type) === 1;
 
 const player = {
   wasm: null, reader: 0, movie: null,
@@ -32,7 +30,7 @@ const gl = canvas.getContext("webgl2", { alpha: false, antialias: false, preserv
 const s3tc = gl && gl.getExtension("WEBGL_compressed_texture_s3tc");
 const rgtc = gl && gl.getExtension("EXT_texture_compression_rgtc");
 const forceCpu = params.get("path") === "cpu";
-const gpuDraws = (type) => !forceCpu && ((type === 2 || type === 3) ? !!rgtc : !!s3tc);
+const gpuDraws = (type) => !forceCpu && (isYcocg(type) ? !!rgtc : !!s3tc);
 
 // The library's GLSL 3.30 as GLSL ES 3.00.
 const toEs = (text) => text.replace(/^#version 330 core/, "#version 300 es\nprecision highp float;");
@@ -132,18 +130,11 @@ function uploadPlane(k, format, width, height, bytes) {
 function drawTexture(type, texture) {
   const w = player.movie.width, h = player.movie.height;
   const pw = (w + 15) & ~15, ph = (h + 15) & ~15;
-  const area = pw * ph;
-  switch (type) {
-    case 0: case 4: uploadPlane(0, GL_DXT1, pw, ph, texture.subarray(0, area / 2)); break;
-    case 1: case 5: uploadPlane(0, GL_DXT5, pw, ph, texture.subarray(0, area)); break;
-    case 2:
-      uploadPlane(0, GL_RGTC1, pw, ph, texture.subarray(0, area / 2));
-      uploadPlane(1, GL_RGTC2, pw / 2, ph / 2, texture.subarray(area / 2, area / 2 + area / 4));
-      break;
-    case 3:
-      uploadPlane(0, GL_RGTC2, pw, ph, texture.subarray(0, area));
-      uploadPlane(1, GL_RGTC2, pw / 2, ph / 2, texture.subarray(area, area + area / 4));
-      break;
+  const M = player.wasm;
+  for (let k = 0; k < M._zw_plane_count(type); ++k) {
+    const at = M._zw_plane_offset(type, k, pw, ph), scale = M._zw_plane_scale(type, k);
+    uploadPlane(k, M._zw_plane_format(type, k), pw / scale, ph / scale,
+                texture.subarray(at, at + M._zw_plane_size(type, k, pw, ph)));
   }
   const program = programFor(type);
   gl.useProgram(program);
@@ -272,7 +263,7 @@ function updateLabels() {
   const m = player.movie;
   $("frame").textContent = `frame ${player.shown} / ${m.frames - 1}`;
   $("timecode").textContent = timecode(player.shown);
-  $("type").textContent = kTypeNames[player.type] || `type ${player.type}`;
+  $("type").textContent = player.wasm.UTF8ToString(player.wasm._zw_type_label(player.type));
   $("path").textContent = player.path === "gpu" ? "textures on the GPU" : "pictures built on the CPU";
   $("rate").textContent = `${m.width}×${m.height} at ${m.rate.toFixed(3).replace(/\.?0+$/, "")} fps` +
     (player.dropped ? `, ${player.dropped} dropped` : "");

@@ -50,17 +50,17 @@ template <bool kStats>
 inline void placeReference(CodeWriter& w, uint32_t d, uint64_t* counter)
 {
     uint32_t code;
-    if (d < 2) {
+    if (d < kNearDistance) {
         code = 1;
         w.place(1);
-    } else if (d < 258) {
+    } else if (d < kFarDistance) {
         code = 2;
         w.place(2);
-        *w.out++ = uint8_t(d - 2);
+        *w.out++ = uint8_t(d - kNearDistance);
     } else {
         code = 3;
         w.place(3);
-        storeLe16(w.out, d - 258);
+        storeLe16(w.out, d - kFarDistance);
         w.out += 2;
     }
     if constexpr (kStats)

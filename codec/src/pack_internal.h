@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "core/simd.h"
 

@@ -21,10 +21,8 @@ using namespace pack;
 namespace {
 
 constexpr uint64_t kMul64 = 0x9E3779B185EBCA87ull;
-constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
 inline uint32_t h64(uint64_t x) { return uint32_t((x * kMul64) >> 48); }
-inline uint32_t h8(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
 
 // Hash slots of one half (or of the single unit): byte positions of earlier
 // units by their endpoints (E), of earlier piece-1 bytes by their value (I).
@@ -34,7 +32,7 @@ struct HalfTables {
     HalfTables()
     {
         for (uint32_t h = 0; h < 256; ++h)
-            endpoints[h] = pieces[h] = kEmpty;
+            endpoints[h] = pieces[h] = kEmptySlot;
     }
 };
 
@@ -58,8 +56,8 @@ struct UnitCoder {
         const uint64_t x = loadLe64(in + p);
         recent[h64(x >> 16)] = uint16_t(j);
         recent[h64(x)] = uint16_t(j);
-        t.endpoints[h8(uint32_t(x) & 0xFFFF)] = p;
-        t.pieces[h8(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
+        t.endpoints[slotHash(uint32_t(x) & 0xFFFF)] = p;
+        t.pieces[slotHash(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
     }
 
     // Codes unit j at p, which differs from its predecessor; returns the op.
@@ -76,10 +74,10 @@ struct UnitCoder {
 
         uint32_t op = 3;
         const uint32_t ep = uint32_t(x) & 0xFFFF;
-        const uint32_t he = h8(ep);
+        const uint32_t he = slotHash(ep);
         const uint32_t prev = p - S;
         uint32_t candidate = t.endpoints[he];
-        if (candidate == kEmpty)
+        if (candidate == kEmptySlot)
             candidate = prev;
         const bool endpointsOpen = loadLe16(in + candidate) != ep;
         if (!endpointsOpen) {
@@ -101,15 +99,15 @@ struct UnitCoder {
             storeLe16(out, j - c - 1);
             out += 2;
         } else {
-            const uint32_t h1 = h8(piece1);
+            const uint32_t h1 = slotHash(piece1);
             const uint32_t e1 = t.pieces[h1];
-            if (e1 != kEmpty && (loadLe32(in + e1) & 0xFFFFFF) == piece1) {
+            if (e1 != kEmptySlot && (loadLe32(in + e1) & 0xFFFFFF) == piece1) {
                 part = 1;
                 *out++ = uint8_t(h1);
             }
-            const uint32_t h2 = h8(piece2);
+            const uint32_t h2 = slotHash(piece2);
             const uint32_t e2 = t.pieces[h2];
-            if (e2 != kEmpty && (loadLe32(in + e2) & 0xFFFFFF) == piece2) {
+            if (e2 != kEmptySlot && (loadLe32(in + e2) & 0xFFFFFF) == piece2) {
                 part += 2;
                 *out++ = uint8_t(h2);
             }

@@ -59,115 +59,6 @@ void setPixelLayout(VideoStreamDescription& stream, uint32_t type, bool setRgbaL
 
 }  // namespace
 
-uint32_t textureSize(uint32_t type, uint32_t width, uint32_t height)
-{
-    // Exact in 64 bits; a size past the frame limit has no texture size.
-    const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15), ph = (uint64_t(height) + 15) & ~uint64_t(15);
-    uint64_t bytes;
-    switch (type) {
-    case ZEMO3_NORMAL:
-    case ZEMO3_LEGACY_DXT1:
-        bytes = pw * ph / 2;
-        break;
-    case ZEMO3_NORMAL_ALPHA:
-    case ZEMO3_LEGACY_DXT5:
-        bytes = pw * ph;
-        break;
-    case ZEMO3_HIGH:
-        bytes = pw * ph * 3 / 4;
-        break;
-    case ZEMO3_HIGH_ALPHA:
-        bytes = pw * ph * 5 / 4;
-        break;
-    case ZEMO3_UV_MAP:
-        bytes = uint64_t(width) * height * 8;
-        break;
-    case ZEMO3_MASK:
-        bytes = uint64_t(width) * height * 2;
-        break;
-    default:
-        return 0;
-    }
-    return bytes <= kMaxFrameBytes - kFrameHeaderSize ? uint32_t(bytes) : 0;
-}
-
-bool frameSizeFits(uint32_t type, uint32_t width, uint32_t height)
-{
-    // The compressor's working pictures are padded RGBA, 4 bytes a pixel.
-    const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15), ph = (uint64_t(height) + 15) & ~uint64_t(15);
-    return width > 0 && height > 0 && pw * ph * 4 <= kMaxFrameBytes && textureSize(type, width, height) != 0;
-}
-
-FrameHeader readFrameHeader(const uint8_t* frame)
-{
-    FrameHeader h;
-    h.tag = loadLe32(frame);
-    h.version = frame[4];
-    h.byte5 = frame[5];
-    h.payloadKind = frame[6];
-    h.byte7 = frame[7];
-    h.payloadSize = loadLe32(frame + 8);
-    return h;
-}
-
-uint32_t formatTypeOf(uint32_t tag, uint8_t version)
-{
-    switch (tag) {
-    case kTagDXT1:
-        return version > 3 ? ZEMO3_NORMAL : ZEMO3_LEGACY_DXT1;
-    case kTagDXT5:
-        return version > 3 ? ZEMO3_NORMAL_ALPHA : ZEMO3_LEGACY_DXT5;
-    case kTagYCG6:
-        return ZEMO3_HIGH;
-    case kTagYG10:
-        return ZEMO3_HIGH_ALPHA;
-    case kTagUVA0:
-        return ZEMO3_UV_MAP;
-    case kTagMSK0:
-        return ZEMO3_MASK;
-    default:
-        return ZEMO3_LEGACY_DXT1;
-    }
-}
-
-uint32_t tagForFormatType(uint32_t type)
-{
-    switch (type) {
-    case ZEMO3_NORMAL_ALPHA:
-    case ZEMO3_LEGACY_DXT5:
-        return kTagDXT5;
-    case ZEMO3_HIGH:
-        return kTagYCG6;
-    case ZEMO3_HIGH_ALPHA:
-        return kTagYG10;
-    case ZEMO3_UV_MAP:
-        return kTagUVA0;
-    case ZEMO3_MASK:
-        return kTagMSK0;
-    default:
-        return kTagDXT1;
-    }
-}
-
-const char* formatTypeName(uint32_t type)
-{
-    switch (type) {
-    case 1:
-    case 5:
-        return "Normal Quality, With Alpha";
-    case 2:
-        return "High Quality, No Alpha";
-    case 3:
-        return "High Quality, With Alpha";
-    case 6:
-        return "UV Map";
-    case 7:
-        return "MASK";
-    default:
-        return "Normal Quality, No Alpha";
-    }
-}
-
 // ------------------------------------------------------------ FrameEncoder
 
 FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
@@ -178,7 +69,7 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
       paddedHeight_(padTo16(height)),
       scratchStride_(paddedWidth_ * 4),
       textureSize_(textureSize(type, paddedWidth_, paddedHeight_)),
-      keepAlpha_(type == 1 || type == 3 || type == 5)
+      keepAlpha_(typeHasAlpha(type))
 {
     switch (type) {
     case ZEMO3_NORMAL:

@@ -23,6 +23,11 @@ extern "C" {
 // The library's only exports.
 #define ZEMO3_API extern "C" __attribute__((visibility("default")))
 
+// The C interface's GL formats are the frame format's.
+static_assert(ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT1 == nox::kGlDxt1 &&
+              ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT5 == nox::kGlDxt5 && ZEMO3_GL_COMPRESSED_RED_RGTC1 == nox::kGlRgtc1 &&
+              ZEMO3_GL_COMPRESSED_RG_RGTC2 == nox::kGlRgtc2);
+
 namespace {
 
 using zemo3::MovieReader;
@@ -182,38 +187,20 @@ int Zemo3Movie::decodePacket(Zemo3Frame* frame, uint8_t* destination, size_t cap
         error = "damaged frame " + std::to_string(frame->index) + ": " + why;
         return ZEMO3_DAMAGED;
     }
-    // The layouts of reader/src/texture.cpp: DXT blocks of the padded
-    // picture; for YCoCg the luma blocks (with their alpha blocks for type
-    // 3), then one Co and one Cg block per 8x8 pixels.
+    // The planes as the frame format lays them out in the texture.
     const uint8_t* texture = destination ? destination : pictures->texture().data();
-    const uint32_t pw = info.paddedWidth, ph = info.paddedHeight;
-    auto plane = [&](Zemo3Plane& p, size_t offset, uint32_t blockBytes, uint32_t texel, uint32_t glFormat) {
-        p.widthBlocks = pw / (4 * texel);
-        p.heightBlocks = ph / (4 * texel);
-        p.blockBytes = blockBytes;
-        p.size = size_t(p.widthBlocks) * p.heightBlocks * blockBytes;
-        p.data = texture + offset;
-        p.glFormat = glFormat;
-    };
-    switch (header.type) {
-    case 0:
-    case 4:
-        plane(frame->planes[0], 0, 8, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT1);
-        break;
-    case 1:
-    case 5:
-        plane(frame->planes[0], 0, 16, 1, ZEMO3_GL_COMPRESSED_RGBA_S3TC_DXT5);
-        break;
-    case 2:
-        plane(frame->planes[0], 0, 8, 1, ZEMO3_GL_COMPRESSED_RED_RGTC1);
-        plane(frame->planes[1], size_t(pw) * ph / 2, 16, 2, ZEMO3_GL_COMPRESSED_RG_RGTC2);
-        break;
-    case 3:
-        plane(frame->planes[0], 0, 16, 1, ZEMO3_GL_COMPRESSED_RG_RGTC2);
-        plane(frame->planes[1], size_t(pw) * ph, 16, 2, ZEMO3_GL_COMPRESSED_RG_RGTC2);
-        break;
+    const nox::FormatFacts& facts = nox::formatFacts(header.type);
+    frame->planeCount = facts.planeCount;
+    for (uint32_t i = 0; i < facts.planeCount; ++i) {
+        const nox::TexturePlane place = nox::texturePlane(header.type, i, info.paddedWidth, info.paddedHeight);
+        Zemo3Plane& p = frame->planes[i];
+        p.widthBlocks = place.widthBlocks;
+        p.heightBlocks = place.heightBlocks;
+        p.blockBytes = facts.planes[i].blockBytes;
+        p.size = place.size;
+        p.data = texture + place.offset;
+        p.glFormat = facts.planes[i].glFormat;
     }
-    frame->planeCount = header.type == 2 || header.type == 3 ? 2 : 1;
     return ZEMO3_OK;
 }
 

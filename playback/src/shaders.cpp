@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "codec/frame_format.h"
+
 #define ZEMO3_API extern "C" __attribute__((visibility("default")))
 
 namespace {
@@ -59,21 +61,13 @@ ZEMO3_API const char* zemo3_vertex_shader(void) { return kVertex; }
 
 ZEMO3_API const char* zemo3_fragment_shader(uint32_t type)
 {
-    switch (type) {
-    case 0:
-    case 1:
-    case 4:
-    case 5:
-        return kDxt;
-    case 2: {
-        static const std::string opaque = std::string("#version 330 core\n#define ALPHA 1.0") + kYcocgBody;
-        return opaque.c_str();
-    }
-    case 3: {
-        static const std::string alpha = std::string("#version 330 core\n#define ALPHA luma.g") + kYcocgBody;
-        return alpha.c_str();
-    }
-    default:
+    const nox::FormatFacts& facts = nox::formatFacts(type);
+    if (facts.planeCount == 0)
         return nullptr;
-    }
+    if (!facts.ycocg)
+        return kDxt;
+    // The luma plane's second channel holds alpha where the type has it.
+    static const std::string opaque = std::string("#version 330 core\n#define ALPHA 1.0") + kYcocgBody;
+    static const std::string alpha = std::string("#version 330 core\n#define ALPHA luma.g") + kYcocgBody;
+    return facts.alpha ? alpha.c_str() : opaque.c_str();
 }

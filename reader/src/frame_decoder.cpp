@@ -12,15 +12,6 @@
 
 namespace nox {
 
-namespace {
-
-bool hasFullHeader(uint32_t v)
-{
-    return v == kTagDXT1 || v == kTagDXT5 || v == kTagYCG6 || v == kTagYG10 || v == kTagUVA0 || v == kTagMSK0;
-}
-
-}  // namespace
-
 FrameDecoder::FrameDecoder(uint32_t type, uint32_t width, uint32_t height)
     : type_(type), width_(width), height_(height), paddedWidth_(padTo16(width)), paddedHeight_(padTo16(height))
 {
@@ -59,8 +50,8 @@ size_t unpack::version3Reference(const uint8_t* payload, uint8_t* destination, s
     return lzf_decompress(payload, unsigned(payloadSize), destination, unsigned(textureSize));
 }
 
-const unpack::Unpackers unpack::kReferenceUnpackers = {
-    dxt1Reference, dxt5Reference, unitsReference, pairsReference, version3Reference, true};
+const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference,  dxt5Reference,     unitsReference,
+                                                       pairsReference, version3Reference, true};
 const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1,  fast::dxt5,     fast::units,
                                                   fast::pairs, fast::version3, false};
 
@@ -116,31 +107,6 @@ size_t unpackYg10(const uint8_t* payload, uint8_t* destination, size_t payloadSi
 size_t unpackVersion3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize)
 {
     return unpackPayload(4, payload, destination, payloadSize, textureSize, {.level = activeSimdLevel()});
-}
-
-bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* h)
-{
-    if (size < 4)
-        return false;
-    const uint32_t first = loadLe32(frame);
-    if (hasFullHeader(first)) {
-        if (size < kFrameHeaderSize)
-            return false;
-        const FrameHeader full = readFrameHeader(frame);
-        h->tag = full.tag;
-        h->version = full.version;
-        h->payloadKind = full.payloadKind;
-        h->payloadSize = full.payloadSize;
-        h->headerSize = kFrameHeaderSize;
-    } else {
-        h->tag = (first & 0x40000000u) ? kTagDXT5 : kTagDXT1;
-        h->version = std::min(3u, (first >> 24) & 0xFu);
-        h->payloadKind = first >> 31;
-        h->payloadSize = first & 0xFFFFFFu;
-        h->headerSize = 4;
-    }
-    h->type = formatTypeOf(h->tag, uint8_t(h->version));
-    return true;
 }
 
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity)

@@ -11,8 +11,6 @@
 
 namespace nox {
 
-bool typeHasAlpha(uint32_t type) { return type == 1 || type == 3 || type == 5; }
-
 bool pictureSizeAccepted(uint32_t width, uint32_t height)
 {
     return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide;

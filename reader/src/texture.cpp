@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "texture_internal.h"
 
@@ -253,30 +254,13 @@ bool textureToRgbaRowsWith(SimdLevel level, uint32_t type, const uint8_t* textur
 {
     const uint64_t pw = (uint64_t(width) + 15) & ~uint64_t(15);
     const uint64_t ph = (uint64_t(height) + 15) & ~uint64_t(15);
-    const uint64_t pixels = pw * ph;
-    uint64_t need;
-    switch (type) {
-    case 0:
-    case 4:
-        need = pixels / 2;
-        break;
-    case 1:
-    case 5:
-        need = pixels;
-        break;
-    case 2:
-        need = pixels * 3 / 4;
-        break;
-    case 3:
-        need = pixels * 5 / 4;
-        break;
-    default:
+    const uint64_t need = planeBytes(type, pw, ph);
+    if (formatFacts(type).planeCount == 0)
         return false;
-    }
     if (textureBytes < need || pw > UINT32_MAX || ph > UINT32_MAX || firstRow % 8 != 0 || endRow > height ||
         (endRow % 8 != 0 && endRow != height))
         return false;
-    const bool ycocg = type == 2 || type == 3, alpha = type == 1 || type == 3 || type == 5;
+    const bool ycocg = typeIsYcocg(type), alpha = typeHasAlpha(type);
     if (const detail::TextureKernels* kernels = fastKernels(level)) {
         if (ycocg)
             fastYcocgToRgba(*kernels, alpha, texture, uint32_t(pw), uint32_t(ph), width, firstRow, endRow, rgba,

@@ -41,11 +41,11 @@ inline bool distance(CodeReader& r, uint32_t code, size_t& d)
     } else if (code == 2) {
         if (kChecked && r.in == r.end)
             return false;
-        d = size_t(*r.in++) + 2;
+        d = size_t(*r.in++) + kNearDistance;
     } else {
         if (kChecked && r.left() < 2)
             return false;
-        d = size_t(loadLe16(r.in)) + 258;
+        d = size_t(loadLe16(r.in)) + kFarDistance;
         r.in += 2;
     }
     return true;

@@ -37,7 +37,8 @@ struct BlockCodeTable {
     BlockCodes row[64];
     constexpr explicit BlockCodeTable(uint32_t gap) : row()
     {
-        constexpr uint32_t masks[4] = {0, 0, 0xFF, 0xFFFF}, adds[4] = {0, 1, 2, 258}, extra[4] = {4, 0, 1, 2};
+        constexpr uint32_t masks[4] = {0, 0, 0xFF, 0xFFFF}, adds[4] = {0, 1, kNearDistance, kFarDistance},
+                           extra[4] = {4, 0, 1, 2};
         for (uint32_t key = 0; key < 64; ++key) {
             BlockCodes& r = row[key];
             const uint32_t c0 = key & 3, c1 = (key >> 2) & 3, c2 = key >> 4;

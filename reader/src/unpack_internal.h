@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/frame_format.h"
 #include "codec/opstream.h"
 #include "core/bytes.h"
 
@@ -43,11 +44,8 @@ inline bool readRun(Input& r, uint64_t limit, uint64_t& value)
     return true;
 }
 
-// What the units' ops mean, for both unpackers of unit streams.
-constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-
-// The hash of a unit's endpoints and of its pieces of 3 index bytes.
-inline uint32_t h8(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
+// What the units' ops mean, for both unpackers of unit streams. The hash
+// slots are the packer's (codec/frame_format.h: slotHash, kEmptySlot).
 
 // Per op: its data bytes (op 0: the shortest run length) and, for composite
 // ops, the endpoint part (0 literal, 1 hash slot, 2 previous unit) and the
@@ -92,7 +90,7 @@ struct Unpackers {
     TextureUnpacker dxt1, dxt5;
     StreamUnpacker units, pairs;
     TextureUnpacker version3;  // types 4 to 7: LZF
-    bool usesOpBuffer;  // false: the stream unpackers take a null ops
+    bool usesOpBuffer;         // false: the stream unpackers take a null ops
 };
 size_t dxt1Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 size_t dxt5Reference(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);

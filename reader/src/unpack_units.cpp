@@ -27,13 +27,13 @@ struct HalfSlots {
     HalfSlots()
     {
         for (uint32_t h = 0; h < 256; ++h)
-            endpoints[h] = pieces[h] = kEmpty;
+            endpoints[h] = pieces[h] = kEmptySlot;
     }
     void insert(const uint8_t* base, uint32_t p)
     {
         const uint64_t x = loadLe64(base + p);
-        endpoints[h8(uint32_t(x) & 0xFFFF)] = p;
-        pieces[h8(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
+        endpoints[slotHash(uint32_t(x) & 0xFFFF)] = p;
+        pieces[slotHash(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
     }
 };
 
@@ -54,7 +54,7 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     const uint32_t ep = kShape.endpoints[op], ix = kShape.indices[op];
     if (ep == 1) {
         const uint32_t at = t.endpoints[*in++];
-        if (at == kEmpty)
+        if (at == kEmptySlot)
             return false;
         std::memcpy(cur, base + at, 2);
     } else if (ep == 2) {
@@ -69,13 +69,13 @@ inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint3
     } else {
         if (ix & 1) {
             const uint32_t at = t.pieces[*in++];
-            if (at == kEmpty)
+            if (at == kEmptySlot)
                 return false;
             std::memcpy(cur + 2, base + at, 3);
         }
         if (ix & 2) {
             const uint32_t at = t.pieces[*in++];
-            if (at == kEmpty)
+            if (at == kEmptySlot)
                 return false;
             std::memcpy(cur + 5, base + at, 3);
         }

@@ -145,7 +145,6 @@ static_assert([] {
 struct PlainOps {
     const uint8_t* at;
     size_t step;
-    static constexpr bool kCoded = false;
     static constexpr uint8_t kDominant = 0;
     static constexpr uint32_t kGroup = 4;
     uint32_t take()
@@ -174,7 +173,6 @@ struct CodedEntry {
 // kGroup ops after startGroup() the window needs no check: a state's next
 // state then costs one load, one shift and one add.
 struct CodedOpsReader {
-    static constexpr bool kCoded = true;
     static constexpr uint8_t kDominant = 0;
     static constexpr uint32_t kGroup = 4;
     const CodedEntry* table;
@@ -336,17 +334,17 @@ struct Slots {
     uint32_t pieces[512];
     explicit Slots(uint64_t first)
     {
-        std::fill(endpoints, endpoints + 256, kEmpty);
+        std::fill(endpoints, endpoints + 256, kEmptySlot);
         std::fill(endpoints + 256, std::end(endpoints), 0);
-        std::fill(pieces, pieces + 256, kEmpty);
+        std::fill(pieces, pieces + 256, kEmptySlot);
         std::fill(pieces + 256, std::end(pieces), 0);
         insert(first);
     }
     void insert(uint64_t unit)
     {
         const uint32_t e = uint32_t(unit) & 0xFFFF, p = uint32_t(unit >> 16) & 0xFFFFFF;
-        endpoints[h8(e)] = e;
-        pieces[h8(p)] = p;
+        endpoints[slotHash(e)] = e;
+        pieces[slotHash(p)] = p;
     }
 };
 
@@ -362,7 +360,7 @@ struct Half {
 };
 
 // Unit j at cur (units S bytes apart) from any op but 0 and 1, its data at
-// in. Damage sets bit 31 of bad: an empty slot holds kEmpty, a distance past
+// in. Damage sets bit 31 of bad: an empty slot holds kEmptySlot, a distance past
 // unit 0 makes j - d negative, an op value no op has is `invalid`. Reads
 // stay inside the restored units whatever the op, and within 5 bytes before
 // and 11 bytes after in.

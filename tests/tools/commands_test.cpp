@@ -111,6 +111,14 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
     const Bytes good = testutil::readMovie(movie("normal-alpha")).frames().at(0);  // type 1, 96x64
     testutil::writeFile(path("good.zm3"), good);
     testutil::writeFile(path("cut.zm3"), Bytes(good.begin(), good.begin() + ptrdiff_t(good.size() / 2)));
+    // Bytes after the texture that the header counts in its payload: a player refuses them, and so
+    // does the command, saying how many.
+    Bytes padded = good;
+    padded.insert(padded.end(), 5, 0);
+    const uint32_t payload = (uint32_t(padded[8]) | uint32_t(padded[9]) << 8 | uint32_t(padded[10]) << 16) + 5;
+    for (int k = 0; k < 3; ++k)
+        padded[8 + k] = uint8_t(payload >> (8 * k));
+    testutil::writeFile(path("long.zm3"), padded);
     auto render = zemo3("render --demo --size 96x64 --duration 1 --no-sound -o " + path("silent.mov") + " --module " +
                         ZEMO_MODULE_PATH);
     ASSERT_EQ(render.code, 0) << render.err;
@@ -146,6 +154,8 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {encode + path("missing.rgba") + " " + path("x.zm3"), 2, "cannot open", "x.zm3"},
         {"frame encode --type 0 --height 64 " + path("small.rgba") + " " + path("x.zm3"), 2, "--width", "x.zm3"},
         {"frame decode --width 96 --height 64 " + path("cut.zm3") + " " + path("x.tex"), 1, "not a valid", "x.tex"},
+        {"frame decode --width 96 --height 64 " + path("long.zm3") + " " + path("x.tex"), 1,
+         "ends 5 bytes before its payload", "x.tex"},
         {"frame decode --width 96 --height 64 --type 0 " + path("good.zm3") + " " + path("x.tex"), 1, "not a valid",
          "x.tex"},
         {"frame decode --width 96 --height 64 " + path("good.zm3") + " /nonexistent-zemo3/x.tex", 2, "cannot write",

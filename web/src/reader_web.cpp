@@ -61,6 +61,30 @@ EMSCRIPTEN_KEEPALIVE int zw_reader_rebuild(WebReader* r, uint8_t* rgba)
     return r->pictures.rebuild(rgba, size_t(r->width) * 4, &r->why) ? 1 : 0;
 }
 
+// What the frame format says of a type: its name for the page, whether it
+// has alpha and is drawn through the YCoCg planes, and where each GPU plane
+// lies in the texture of a paddedWidth x paddedHeight picture.
+EMSCRIPTEN_KEEPALIVE const char* zw_type_label(uint32_t type) { return nox::formatFacts(type).label; }
+EMSCRIPTEN_KEEPALIVE int zw_type_alpha(uint32_t type) { return nox::typeHasAlpha(type) ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE int zw_type_ycocg(uint32_t type) { return nox::typeIsYcocg(type) ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE uint32_t zw_plane_count(uint32_t type) { return nox::formatFacts(type).planeCount; }
+EMSCRIPTEN_KEEPALIVE uint32_t zw_plane_format(uint32_t type, uint32_t plane)
+{
+    return plane < 2 ? nox::formatFacts(type).planes[plane].glFormat : 0;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t zw_plane_scale(uint32_t type, uint32_t plane)
+{
+    return plane < 2 ? nox::formatFacts(type).planes[plane].scale : 0;
+}
+EMSCRIPTEN_KEEPALIVE size_t zw_plane_offset(uint32_t type, uint32_t plane, uint32_t paddedWidth, uint32_t paddedHeight)
+{
+    return nox::texturePlane(type, plane, paddedWidth, paddedHeight).offset;
+}
+EMSCRIPTEN_KEEPALIVE size_t zw_plane_size(uint32_t type, uint32_t plane, uint32_t paddedWidth, uint32_t paddedHeight)
+{
+    return nox::texturePlane(type, plane, paddedWidth, paddedHeight).size;
+}
+
 // The playback library's shader sources (GLSL 3.30; the page turns them
 // into GLSL ES 3.00).
 EMSCRIPTEN_KEEPALIVE const char* zw_vertex_shader() { return zemo3_vertex_shader(); }

@@ -23,8 +23,6 @@ namespace zemo3::bench {
 
 const char* const kTextureNames[4] = {"dxt1", "dxt5", "ycg6", "yg10"};
 
-bool keepsAlpha(uint32_t type) { return type == 1 || type == 3; }
-
 const char* hapFormat(uint32_t type) { return type == 0 ? "hap" : type == 1 ? "hap_alpha" : "hap_q"; }
 
 double median(std::vector<double> v)
@@ -155,7 +153,7 @@ bool OursBench::quality(const Clip& clip, Quality* q, std::string* error) const
                 comparePictures(rgba.data(), picture.data(), width_, height_, size_t(width_) * 4, false, false));
     }
     q->colour = err.psnrAll();
-    q->alpha = keepsAlpha(type_) ? err.psnr(3) : NAN;
+    q->alpha = nox::typeHasAlpha(type_) ? err.psnr(3) : NAN;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/frame_format.h"
 #include "core/simd.h"
 
 namespace nox {
@@ -39,20 +40,6 @@ private:
     [[maybe_unused]] uint32_t uvMap_ = 0;  // the type-6 path, not read here
     UnpackFunction unpack_ = nullptr;
 };
-
-// A frame's header in either form: the 12-byte one (codec/zemo3.h), or the
-// 4-byte one of format version 3 and older (payload size in bits 0-23,
-// version in 24-27, bit 30 set for DXT5, bit 31 for a raw payload).
-struct FrameFacts {
-    uint32_t type = 0;  // format type from tag and version
-    uint32_t tag = 0;   // texture tag as a little-endian value
-    unsigned version = 0;
-    unsigned payloadKind = 0;  // 0 packed, 1 raw
-    uint32_t payloadSize = 0;
-    uint32_t headerSize = 0;  // 12, or 4 for version-3 frames
-};
-// False when the frame (size bytes) is too short to hold its header.
-bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* facts);
 
 // Restores the texture of one frame of frameSize bytes into destination
 // (capacity bytes). False for any malformed frame, or one whose format type

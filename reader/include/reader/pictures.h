@@ -30,9 +30,6 @@
 
 namespace nox {
 
-// True for format types that store alpha (1, 3, 5).
-bool typeHasAlpha(uint32_t type);
-
 // Whether pictures of this size can be read: 1 to kMaxPictureSide each way.
 bool pictureSizeAccepted(uint32_t width, uint32_t height);
 

@@ -45,7 +45,6 @@ struct Quality {
     double colour = 0, alpha = NAN;
 };
 
-bool keepsAlpha(uint32_t type);
 // The texture format of each type, and its nearest HAP format.
 extern const char* const kTextureNames[4];
 const char* hapFormat(uint32_t type);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/frame_format.h"
 #include "zemo3/playback.h"
 
 namespace zemo3::gpu {
@@ -102,10 +103,9 @@ private:
 // R and B may differ by up to 5 and G by up to 4.
 inline int boundFor(uint32_t type, int channel)
 {
-    const bool ycocg = type == 2 || type == 3;
     if (channel == 3)
-        return type == 1 || type == 3 || type == 5 ? 2 : 1;
-    if (!ycocg)
+        return nox::typeHasAlpha(type) ? 2 : 1;
+    if (!nox::typeIsYcocg(type))
         return 1;
     return channel == 1 ? 4 : 5;
 }

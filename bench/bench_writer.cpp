@@ -8,11 +8,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "codec/zemo3.h"
+#include "platform/platform.h"
 #include "writer/ffmpeg_writer.h"
 
 namespace {
@@ -43,7 +43,7 @@ const std::vector<uint8_t>& picture()
     return pic;
 }
 
-std::string scratchPath() { return (std::filesystem::temp_directory_path() / "zemo-bench-writer.mov").string(); }
+std::string scratchPath() { return platform::temporaryFolder() + "/zemo-bench-writer.mov"; }
 
 // Adds frames 0..n-1 from `threads` threads, then flushes and finishes.
 void writeMovie(nox::VideoFormatWriterFFMPEG& writer, int threads, uint64_t frames)
@@ -87,7 +87,7 @@ void Zemo3(benchmark::State& state)
     state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
     state.counters["encode_ms"] = encodeMs;
     state.SetLabel(nox::formatTypeName(type));
-    std::remove(scratchPath().c_str());
+    platform::removeFile(scratchPath());
 }
 BENCHMARK(Zemo3)
     ->ArgsProduct({{0, 1, 2, 3}, {1, 2}})
@@ -129,7 +129,7 @@ void RawCopy(benchmark::State& state)
         frames += kFramesPerIteration;
     }
     state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
-    std::remove(scratchPath().c_str());
+    platform::removeFile(scratchPath());
 }
 BENCHMARK(RawCopy)->Arg(1)->Arg(2)->ArgNames({"threads"})->Unit(benchmark::kMillisecond)->UseRealTime();
 

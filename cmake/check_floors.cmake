@@ -44,8 +44,8 @@ endforeach()
 
 # ---- Every file against it ------------------------------------------------------
 # The operating system's headers and the services only platform asks for.
-set(os_headers "unistd\\.h|windows\\.h|dlfcn\\.h|sys/[a-z_]+\\.h|fcntl\\.h|dirent\\.h|pthread\\.h|signal\\.h|csignal|io\\.h|direct\\.h|filesystem|malloc\\.h")
-set(os_calls "(^|[^A-Za-z0-9_.>:])(std::)?(getenv|_wgetenv|fopen|_wfopen|popen|system|isatty|dlopen|LoadLibrary[A-Za-z]*|GetModuleHandle[A-Za-z]*)[ \t]*\\(|(^|[^A-Za-z0-9_])errno([^A-Za-z0-9_]|$)")
+set(os_headers "unistd\\.h|windows\\.h|dlfcn\\.h|sys/[a-z_]+\\.h|fcntl\\.h|dirent\\.h|pthread\\.h|signal\\.h|csignal|io\\.h|direct\\.h|filesystem|fstream|malloc\\.h")
+set(os_calls "(^|[^A-Za-z0-9_.>:])(std::)?(getenv|_wgetenv|fopen|_wfopen|popen|system|isatty|dlopen|LoadLibrary[A-Za-z]*|GetModuleHandle[A-Za-z]*)[ \t]*\\(|(^|[^A-Za-z0-9_])errno([^A-Za-z0-9_]|$)|(^|[^A-Za-z0-9_.>:])(std::)?(setenv|unsetenv|putenv|_putenv|_wputenv)[ \t]*\\(|std::(remove|rename)[ \t]*\\([^,]*\\)")
 foreach(room IN LISTS rooms)
   file(GLOB_RECURSE files "${SOURCE_DIR}/${folder_${room}}/*.c" "${SOURCE_DIR}/${folder_${room}}/*.cpp"
        "${SOURCE_DIR}/${folder_${room}}/*.h" "${SOURCE_DIR}/${folder_${room}}/*.h.in")

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "platform/platform.h"
 
 extern "C" {
 GST_PLUGIN_STATIC_DECLARE(zemo3);
@@ -22,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using nox::fuzz::kPictureBytes;
     static const bool ready = [] {
         // Only the element itself is needed: no plug-in folders are scanned.
-        setenv("GST_PLUGIN_SYSTEM_PATH", "", 1);
-        setenv("GST_PLUGIN_PATH", "", 1);
-        setenv("GST_REGISTRY_UPDATE", "no", 1);
+        platform::setEnvironment("GST_PLUGIN_SYSTEM_PATH", "");
+        platform::setEnvironment("GST_PLUGIN_PATH", "");
+        platform::setEnvironment("GST_REGISTRY_UPDATE", "no");
         gst_init(nullptr, nullptr);
         // A GStreamer assertion the element trips is a failure like any other.
         g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));

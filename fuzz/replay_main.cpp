@@ -15,13 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -75,8 +74,9 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--write-corpus") && i + 1 < argc) {
             for (size_t k = 0; k < seeds.size(); ++k) {
-                std::ofstream f(std::string(argv[i + 1]) + "/seed" + std::to_string(k), std::ios::binary);
-                if (!f.write(reinterpret_cast<const char*>(seeds[k].data()), std::streamsize(seeds[k].size()))) {
+                std::string error;
+                if (!platform::writeFileAtomic(std::string(argv[i + 1]) + "/seed" + std::to_string(k), seeds[k].data(),
+                                               seeds[k].size(), &error)) {
                     std::fprintf(stderr, "cannot write into %s\n", argv[i + 1]);
                     return 1;
                 }
@@ -87,24 +87,20 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = std::atol(argv[++i]);
-        } else if (std::filesystem::is_directory(argv[i])) {
-            std::vector<std::string> inside;
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                if (entry.is_regular_file())
-                    inside.push_back(entry.path().string());
-            std::sort(inside.begin(), inside.end());
+        } else if (platform::isDirectory(argv[i])) {
+            const std::vector<std::string> inside = platform::filesIn(argv[i]);
             files.insert(files.end(), inside.begin(), inside.end());
         } else {
             files.push_back(argv[i]);
         }
     }
     for (const auto& name : files) {
-        std::ifstream f(name, std::ios::binary);
-        if (!f) {
-            std::fprintf(stderr, "cannot read %s\n", name.c_str());
+        Bytes b;
+        std::string error;
+        if (!platform::readFile(name, &b, &error)) {
+            std::fprintf(stderr, "cannot read %s: %s\n", name.c_str(), error.c_str());
             return 1;
         }
-        const Bytes b{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
         std::fprintf(stderr, "%s\n", name.c_str());
         LLVMFuzzerTestOneInput(b.data(), b.size());
         seeds.push_back(b);

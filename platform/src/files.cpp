@@ -1,5 +1,6 @@
 // File helpers common to every platform, on the C runtime's streams and
 // std::filesystem (names in UTF-8).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +98,17 @@ bool isDirectory(const std::string& path)
 {
     std::error_code ec;
     return std::filesystem::is_directory(fsPath(path), ec);
+}
+
+std::vector<std::string> filesIn(const std::string& folder)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(fsPath(folder), ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec))
+            files.push_back(std::string(reinterpret_cast<const char*>(it->path().u8string().c_str())));
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 bool makeDirectories(const std::string& path)

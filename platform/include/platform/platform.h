@@ -68,6 +68,9 @@ bool sameFile(const std::string& a, const std::string& b);
 // or directory") in *reason.
 std::optional<uint64_t> fileSize(const std::string& path, std::string* reason = nullptr);
 bool isDirectory(const std::string& path);
+// The paths of the regular files in a folder (not below it), sorted; none
+// when it cannot be read.
+std::vector<std::string> filesIn(const std::string& folder);
 // Opens the file for appending, making it when it is missing, and closes it
 // again: whether it can be written, with the system's reason when not.
 bool canAppend(const std::string& path, std::string* reason);

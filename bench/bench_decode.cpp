@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "codec/zemo3.h"
+#include "photo.h"
 #include "reader/frame_decoder.h"
 #include "reader/pictures.h"
 #include "reader/texture.h"
@@ -22,31 +24,7 @@ namespace {
 constexpr uint32_t kWidth = 1920, kHeight = 1080;
 constexpr int64_t kPictureBytes = int64_t(kWidth) * kHeight * 4;
 
-// Gradients, a hard-edged disc, a striped band and light noise, with a
-// varying alpha: the kind of picture a render hands the module.
-std::vector<uint8_t> picture()
-{
-    std::vector<uint8_t> out(static_cast<size_t>(kPictureBytes));
-    uint32_t s = 7;
-    for (uint32_t y = 0; y < kHeight; ++y)
-        for (uint32_t x = 0; x < kWidth; ++x) {
-            s = s * 1664525u + 1013904223u;
-            const int noise = int((s >> 24) % 7) - 3;
-            const double fx = double(x) / kWidth, fy = double(y) / kHeight;
-            double r = 40 + 150 * fx + 30 * std::sin(fy * 9 + fx * 3), g = 60 + 120 * fy, b = 180 - 120 * fx * fy;
-            const double dx = x - 700.0, dy = y - 500.0;
-            if (dx * dx + dy * dy < 240.0 * 240.0)
-                r = 230, g = 140, b = 40;
-            if (y > 950)
-                r = g = b = ((x / 3 + y / 2) % 4 < 2) ? 200 : 60;
-            uint8_t* px = &out[(size_t(y) * kWidth + x) * 4];
-            px[0] = uint8_t(std::clamp(int(r) + noise, 0, 255));
-            px[1] = uint8_t(std::clamp(int(g) + noise, 0, 255));
-            px[2] = uint8_t(std::clamp(int(b) + noise, 0, 255));
-            px[3] = uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7))) + noise, 0, 255));
-        }
-    return out;
-}
+const std::vector<uint8_t>& picture() { return zemo3::bench::photo(kWidth, kHeight); }
 
 // One compressed frame per type, made once.
 const std::vector<uint8_t>& frame(uint32_t type)

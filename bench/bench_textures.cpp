@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "codec/dxt.h"
 #include "codec/ycocg.h"
+#include "photo.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,45 +28,7 @@ namespace {
 constexpr uint32_t kWidth = 1920, kHeight = 1088;
 constexpr int64_t kBlocks = int64_t(kWidth / 4) * (kHeight / 4);
 
-// Smooth gradients, soft shading, hard-edged shapes, a textured band and
-// sensor-like noise, with a varying alpha.
-const std::vector<uint8_t>& picture()
-{
-    static const std::vector<uint8_t> p = [] {
-        std::vector<uint8_t> out(size_t(kWidth) * kHeight * 4);
-        uint32_t s = 1;
-        for (uint32_t y = 0; y < kHeight; ++y)
-            for (uint32_t x = 0; x < kWidth; ++x) {
-                s = s * 1664525u + 1013904223u;
-                const int noise = int((s >> 24) % 9) - 4;
-                const double fx = double(x) / kWidth, fy = double(y) / kHeight;
-                double r = 40 + 150 * fx + 30 * std::sin(fy * 9 + fx * 3);
-                double g = 60 + 120 * fy + 20 * std::cos(fx * 13);
-                double b = 180 - 120 * fx * fy;
-                const double dx = x - 600.0, dy = y - 500.0;
-                if (dx * dx + dy * dy < 250.0 * 250.0) {  // a bright orange disc
-                    r = 230 - 0.1 * dy;
-                    g = 140;
-                    b = 40;
-                }
-                if (x > 1200 && x < 1600 && y > 200 && y < 900) {  // a dark square
-                    r *= 0.3;
-                    g *= 0.35;
-                    b *= 0.5;
-                }
-                if (y > 950)  // fine texture: stripes
-                    r = g = b = ((x / 3 + y / 2) % 4 < 2) ? 200 : 60;
-                uint8_t* px = &out[(size_t(y) * kWidth + x) * 4];
-                px[0] = uint8_t(std::clamp(int(r) + noise, 0, 255));
-                px[1] = uint8_t(std::clamp(int(g) + noise, 0, 255));
-                px[2] = uint8_t(std::clamp(int(b) + noise, 0, 255));
-                px[3] =
-                    uint8_t(std::clamp(int(255 * (0.5 + 0.5 * std::sin(fx * 7) * std::cos(fy * 5))) + noise, 0, 255));
-            }
-        return out;
-    }();
-    return p;
-}
+const std::vector<uint8_t>& picture() { return zemo3::bench::photo(kWidth, kHeight); }
 
 // The picture's blocks gathered once, so the block benches time the encoder only.
 const std::vector<uint8_t>& blocks()

@@ -7,11 +7,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "codec/zemo3.h"
+#include "photo.h"
 #include "platform/platform.h"
 #include "writer/ffmpeg_writer.h"
 
@@ -21,27 +24,7 @@ constexpr uint32_t kW = 1920;
 constexpr uint32_t kH = 1080;
 constexpr uint64_t kFramesPerIteration = 8;
 
-// A picture with gradients, edges and some noise, so that neither the block
-// encoders nor the packer meet a trivial case.
-const std::vector<uint8_t>& picture()
-{
-    static const std::vector<uint8_t> pic = [] {
-        std::vector<uint8_t> p(size_t(kW) * kH * 4);
-        uint32_t seed = 12345;
-        for (uint32_t y = 0; y < kH; ++y)
-            for (uint32_t x = 0; x < kW; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                uint8_t* px = &p[(size_t(y) * kW + x) * 4];
-                const uint8_t noise = uint8_t(seed >> 28);
-                px[0] = uint8_t(x * 255 / kW + noise);
-                px[1] = uint8_t(y * 255 / kH + noise);
-                px[2] = ((x / 64 + y / 64) & 1) ? 220 : 30;
-                px[3] = uint8_t(255 - (x * y) % 256);
-            }
-        return p;
-    }();
-    return pic;
-}
+const std::vector<uint8_t>& picture() { return zemo3::bench::photo(kW, kH); }
 
 std::string scratchPath() { return platform::temporaryFolder() + "/zemo-bench-writer.mov"; }
 

@@ -13,14 +13,7 @@ namespace emulated_host {
 
 namespace {
 
-std::string moduleFileName()
-{
-#ifdef _WIN32
-    return "Zemo3AfterEffectsExport.aex";
-#else
-    return "Zemo3AfterEffectsExport.so";
-#endif
-}
+std::string moduleFileName() { return platform::pluginModuleFile("Zemo3AfterEffectsExport"); }
 
 }  // namespace
 

@@ -231,6 +231,8 @@ void* loadModule(const std::string& path, std::string* error)
 
 std::string installedPluginFolder() { return {}; }
 
+std::string pluginModuleFile(const std::string& name) { return name + ".so"; }
+
 void* moduleSymbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
 
 void unloadModule(void* module)

@@ -199,6 +199,8 @@ void* loadModule(const std::string& path, std::string* error)
     return module;
 }
 
+std::string pluginModuleFile(const std::string& name) { return name + ".aex"; }
+
 std::string installedPluginFolder()
 {
     // Written by the installer (packaging/windows/zemo3.wxs), in the 64-bit view.

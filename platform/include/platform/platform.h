@@ -120,6 +120,9 @@ void* loadModule(const std::string& path, std::string* error);
 // The folder the Windows installer put the plug-in module into (ending in the
 // separator), from the registry; empty where there is none, and on Linux.
 std::string installedPluginFolder();
+// The file a plug-in module called `name` is: the host's extension on
+// Windows (name.aex), a shared library elsewhere (name.so).
+std::string pluginModuleFile(const std::string& name);
 void* moduleSymbol(void* module, const char* name);
 void unloadModule(void* module);
 // The file of the running program; empty when the system does not tell.

@@ -114,9 +114,13 @@ bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* fr
     if (!frame || !destination || frameSize < 4 || loadLe32(frame) == 0)
         return false;
     FrameFacts h;
-    if (!readFrameFacts(frame, frameSize, &h))
-        return false;
-    if (h.type != decoder.type() || capacity == 0)
+    return readFrameFacts(frame, frameSize, &h) && decode(decoder, h, destination, frame, frameSize, capacity);
+}
+
+bool decode(const FrameDecoder& decoder, const FrameFacts& h, uint8_t* destination, const uint8_t* frame,
+            size_t frameSize, size_t capacity)
+{
+    if (!destination || h.type != decoder.type() || capacity == 0)
         return false;
     const size_t texture = decoder.textureBytes();
     if (texture > capacity || h.payloadSize > frameSize - h.headerSize)

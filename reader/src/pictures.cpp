@@ -114,7 +114,7 @@ bool FramePictures::unpackFrame(const uint8_t* frame, size_t size, uint8_t* text
                    " bytes before its payload (a frame of a larger picture?)";
             return false;
         }
-    } else if (!nox::decode(decoder, texture, frame, size, capacity)) {
+    } else if (!nox::decode(decoder, h, texture, frame, size, capacity)) {
         *why =
             h.payloadKind == 1 ? "its raw payload does not match the texture size" : "its packed payload is malformed";
         return false;

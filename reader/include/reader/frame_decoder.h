@@ -48,6 +48,10 @@ private:
 // [destination, destination + capacity). On false the destination holds
 // arbitrary bytes.
 bool decode(const FrameDecoder& decoder, uint8_t* destination, const uint8_t* frame, size_t frameSize, size_t capacity);
+// The same for a frame whose header has been read (readFrameFacts of the
+// same frame, which starts with no zero word).
+bool decode(const FrameDecoder& decoder, const FrameFacts& facts, uint8_t* destination, const uint8_t* frame,
+            size_t frameSize, size_t capacity);
 
 // How a packed payload is restored. At the Scalar level the reference
 // unpackers run, at any other the fast ones, which are plain C++ and also run

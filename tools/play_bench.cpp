@@ -8,10 +8,6 @@
 #include <cstdio>
 #include <memory>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "bench/harness.h"
 #include "commands.h"
 #include "emulated_host/render.h"
@@ -24,56 +20,6 @@ extern "C" {
 namespace zemo3 {
 
 namespace {
-
-// Milliseconds per frame of FFmpeg's HAP decoder, one thread, on HAP frames
-// made from these pictures (the nearest HAP mode of the type); -1 when this
-// FFmpeg has no HAP encoder or decoder.
-double hapDecodeMs(const std::vector<std::vector<uint8_t>>& pictures, uint32_t w, uint32_t h, uint32_t type)
-{
-    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_HAP);
-    std::string error;
-    AVCodecContext* enc = decoder ? bench::openHapEncoder(type, w, h, 30, &error) : nullptr;
-    if (!enc)
-        return -1;
-    std::vector<AVPacket*> packets;
-    AVFrame* frame = av_frame_alloc();
-    for (const auto& picture : pictures) {
-        frame->format = AV_PIX_FMT_RGBA;
-        frame->width = int(w);
-        frame->height = int(h);
-        if (av_frame_get_buffer(frame, 0) < 0)
-            break;
-        for (uint32_t y = 0; y < h; ++y)
-            std::copy_n(&picture[size_t(y) * w * 4], size_t(w) * 4, frame->data[0] + size_t(y) * frame->linesize[0]);
-        AVPacket* packet = av_packet_alloc();
-        if (avcodec_send_frame(enc, frame) >= 0 && avcodec_receive_packet(enc, packet) >= 0)
-            packets.push_back(packet);
-        else
-            av_packet_free(&packet);
-        av_frame_unref(frame);
-    }
-    AVCodecContext* dec = avcodec_alloc_context3(decoder);
-    dec->width = int(w);
-    dec->height = int(h);
-    dec->thread_count = 1;
-    // The decoder takes the mode from the tag the encoder chose, as a
-    // container carries it.
-    dec->codec_tag = enc->codec_tag;
-    avcodec_free_context(&enc);
-    double ms = -1;
-    if (!packets.empty() && avcodec_open2(dec, decoder, nullptr) >= 0) {
-        const auto start = Clock::now();
-        for (AVPacket* packet : packets)
-            if (avcodec_send_packet(dec, packet) >= 0)
-                avcodec_receive_frame(dec, frame);
-        ms = msSince(start) / double(packets.size());
-    }
-    avcodec_free_context(&dec);
-    for (AVPacket*& packet : packets)
-        av_packet_free(&packet);
-    av_frame_free(&frame);
-    return ms;
-}
 
 const char* const kTypeNames[4] = {"normal", "normal-alpha", "high", "high-alpha"};
 
@@ -200,14 +146,15 @@ int benchClip(emulated_host::ModuleSession& session, const TempFolder& temp, uin
     double uploadMs = 0, drawMs = 0;
     if (!readClip(movie, &clip, &error) || !timeGpu(clip, &uploadMs, &drawMs, &error))
         return fail(EXIT_REJECTED, "play: " + error);
-    std::vector<std::vector<uint8_t>> pictures;
+    bench::Clip pictures;
     for (size_t i = 0; i < clip.frames.size(); ++i) {
         pictures.emplace_back(size_t(w) * h * 4);
         nox::textureToRgba(clip.frames[i].type, clip.bytes[i].data(), clip.bytes[i].size(), w, h,
                            pictures.back().data(), size_t(w) * 4);
     }
     const double n = double(clip.frames.size());
-    const double hap = hapDecodeMs(pictures, w, h, type);
+    bench::AvClip hapFrames;
+    const double hap = hapFrames.fill(pictures, w, h) ? bench::HapBench(type, w, h).decodeMs(hapFrames.frames) : -1;
     char size[32];
     std::snprintf(size, sizeof size, "%ux%u", w, h);
     char hapText[32] = "-";

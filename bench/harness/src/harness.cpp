@@ -217,6 +217,41 @@ bool HapBench::time(const std::vector<AVFrame*>& frames, unsigned threads, int r
     return true;
 }
 
+double HapBench::decodeMs(const std::vector<AVFrame*>& frames) const
+{
+    CodecContext enc, dec;
+    const AVCodec* decoder = avcodec_find_decoder_by_name("hap");
+    std::string error;
+    if (!decoder || !open(&enc, &error) || !(dec.ctx = avcodec_alloc_context3(decoder)))
+        return -1;
+    std::vector<AVPacket*> packets;
+    for (AVFrame* frame : frames) {
+        if (avcodec_send_frame(enc.ctx, frame) < 0 || avcodec_receive_packet(enc.ctx, enc.packet) < 0)
+            break;
+        packets.push_back(av_packet_clone(enc.packet));
+        av_packet_unref(enc.packet);
+    }
+    dec.ctx->width = int(width_);
+    dec.ctx->height = int(height_);
+    dec.ctx->thread_count = 1;
+    dec.ctx->codec_tag = enc.ctx->codec_tag;
+    AVFrame* decoded = av_frame_alloc();
+    double ms = -1;
+    if (decoded && !packets.empty() && packets.size() == frames.size() &&
+        avcodec_open2(dec.ctx, decoder, nullptr) >= 0) {
+        const auto start = std::chrono::steady_clock::now();
+        for (AVPacket* packet : packets)
+            if (avcodec_send_packet(dec.ctx, packet) >= 0 && avcodec_receive_frame(dec.ctx, decoded) >= 0)
+                av_frame_unref(decoded);
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+             double(packets.size());
+    }
+    av_frame_free(&decoded);
+    for (AVPacket*& packet : packets)
+        av_packet_free(&packet);
+    return ms;
+}
+
 bool HapBench::quality(const Clip& clip, const std::vector<AVFrame*>& frames, Quality* q, std::string* error) const
 {
     CodecContext enc, dec;

@@ -82,6 +82,10 @@ public:
     bool time(const std::vector<AVFrame*>& frames, unsigned threads, int repeat, Figures* f, std::string* error) const;
     // PSNR of the clip after FFmpeg's HAP decoder.
     bool quality(const Clip& clip, const std::vector<AVFrame*>& frames, Quality* q, std::string* error) const;
+    // Milliseconds per frame of FFmpeg's HAP decoder (to RGBA), one thread,
+    // on the HAP frames of these pictures; -1 when FFmpeg cannot encode or
+    // decode them.
+    double decodeMs(const std::vector<AVFrame*>& frames) const;
 
 private:
     bool open(CodecContext* c, std::string* error) const;

@@ -22,6 +22,7 @@ extern "C" {
 #include "media/png.h"
 #include "media/reference.h"
 #include "progress.h"
+#include "reader/pictures.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ private:
     };
     const MovieInfo& info_;
     Reference& ref_;
-    FramePictures pictures_;
+    nox::FramePictures pictures_;
     std::set<uint64_t> wanted_;
     uint32_t tw_ = 1, th_ = 1;  // thumbnail size
     std::vector<Cell> cells_;
@@ -166,11 +167,11 @@ struct Totals {
 // Counts frame n, with its table row when `row`; false when its header is unreadable.
 bool listFrame(uint64_t n, const MoviePacket& packet, const MovieInfo& info, bool row, Totals* t)
 {
-    FramePictures::Header h;
+    nox::FramePictures::Header h;
     t->bytes += packet.size;
     t->smallest = std::min<uint64_t>(t->smallest, packet.size);
     t->largest = std::max<uint64_t>(t->largest, packet.size);
-    if (!FramePictures::readHeader(packet.data, packet.size, &h)) {
+    if (!nox::FramePictures::readHeader(packet.data, packet.size, &h)) {
         ++t->unreadable;
         if (row)
             std::printf("%7llu %10lld  (%zu bytes: too short for a frame header)\n", (unsigned long long)n,

@@ -307,7 +307,7 @@ bool decodeFrames(MovieReader& movie, const std::string& movieName, const std::s
     const MovieInfo& info = movie.info();
     const AVStream* videoIn = movie.format()->streams[info.video];
     const AVRational rate = videoIn->avg_frame_rate.num ? videoIn->avg_frame_rate : videoIn->r_frame_rate;
-    FramePictures pictures(info.width, info.height);
+    nox::FramePictures pictures(info.width, info.height);
     std::vector<uint8_t> rgba;
     EarlySound early;
     const uint64_t expected = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : 0;
@@ -323,7 +323,7 @@ bool decodeFrames(MovieReader& movie, const std::string& movieName, const std::s
         }
         if (packet.kind != MoviePacket::VIDEO)
             continue;
-        FramePictures::Header header;
+        nox::FramePictures::Header header;
         std::string why;
         if (!pictures.decode(packet.data, packet.size, &rgba, &header, &why)) {
             *fault = LosslessFault::Movie;
@@ -331,7 +331,7 @@ bool decodeFrames(MovieReader& movie, const std::string& movieName, const std::s
             return false;
         }
         if (!output.started() &&
-            (!output.open(out, writePath, sequence, info.width, info.height, typeHasAlpha(header.type),
+            (!output.open(out, writePath, sequence, info.width, info.height, nox::typeHasAlpha(header.type),
                           {info.timeBaseNum, info.timeBaseDen}, rate, soundIn, error) ||
              !early.writeTo(output, error)))
             return false;

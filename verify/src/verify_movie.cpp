@@ -11,6 +11,7 @@ extern "C" {
 
 #include "codec/zemo3.h"
 #include "core/rational.h"
+#include "reader/pictures.h"
 
 namespace zemo3 {
 
@@ -129,7 +130,7 @@ private:
     Reference& ref_;
     const double minPsnr_;
     VerifyReport& r_;
-    FramePictures pictures_;
+    nox::FramePictures pictures_;
     std::vector<uint8_t> rgba_, source_;
     std::vector<int16_t> refSound_;
     bool canDecode_ = true;
@@ -225,7 +226,7 @@ void MovieCheck::frame(const MoviePacket& packet)
         step_ = packet.duration;
 
     std::string why;
-    FramePictures::Header header;
+    nox::FramePictures::Header header;
     rec.decoded = pictures_.decode(packet.data, packet.size, &rgba_, &header, &why);
     rec.type = header.type;
     if (!rec.decoded) {
@@ -253,7 +254,7 @@ void MovieCheck::compareFrame(uint64_t n, FrameRecord* rec)
     } else if (rec->decoded) {
         rec->compared = true;
         rec->quality = comparePictures(rgba_.data(), source_.data(), info_.width, info_.height, size_t(info_.width) * 4,
-                                       typeHasAlpha(rec->type));
+                                       nox::typeHasAlpha(rec->type));
         r_.totals.add(n, rec->quality);
         if (minPsnr_ > 0 && rec->quality.psnrAll < minPsnr_ && ++lowFrames_ <= 5)
             r_.problems.add("frame " + std::to_string(n) + " reaches only " + dbText(rec->quality.psnrAll) +

@@ -178,8 +178,4 @@ private:
     std::string error_;
 };
 
-// Frames to pictures (reader/pictures.h).
-using nox::FramePictures;
-using nox::typeHasAlpha;
-
 }  // namespace zemo3

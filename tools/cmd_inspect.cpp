@@ -2,24 +2,17 @@
 // contact sheet of its decoded pictures (beside their source when one is
 // given).
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libswscale/swscale.h>
-}
-
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
+#include "media/contact_sheet.h"
 #include "media/movie.h"
-#include "media/png.h"
 #include "media/reference.h"
 #include "progress.h"
 #include "reader/pictures.h"
@@ -44,118 +37,6 @@ const char* kUsageTail =
     "\n"
     "Exit codes: 0 done, 1 a frame header is unreadable or a sheet frame does not\n"
     "decode, 2 bad arguments, unreadable input or unwritable output.\n";
-
-constexpr uint32_t kThumbMax = 240;  // longest side of a sheet picture
-constexpr uint32_t kGap = 6;
-
-// A picture scaled down for the sheet and laid over a checkerboard.
-std::vector<uint8_t> thumbnail(const std::vector<uint8_t>& rgba, uint32_t w, uint32_t h, uint32_t tw, uint32_t th)
-{
-    std::vector<uint8_t> scaled(size_t(tw) * th * 4);
-    SwsContext* sws = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(tw), int(th), AV_PIX_FMT_RGBA, SWS_AREA,
-                                     nullptr, nullptr, nullptr);
-    const uint8_t* src[1] = {rgba.data()};
-    const int srcStride[1] = {int(w * 4)};
-    uint8_t* dst[1] = {scaled.data()};
-    const int dstStride[1] = {int(tw * 4)};
-    sws_scale(sws, src, srcStride, 0, int(h), dst, dstStride);
-    sws_freeContext(sws);
-    std::vector<uint8_t> rgb(size_t(tw) * th * 3);
-    for (uint32_t y = 0; y < th; ++y)
-        for (uint32_t x = 0; x < tw; ++x) {
-            const uint8_t* p = &scaled[(size_t(y) * tw + x) * 4];
-            const int board = ((x / 8 + y / 8) & 1) ? 200 : 150;
-            for (int c = 0; c < 3; ++c)
-                rgb[(size_t(y) * tw + x) * 3 + size_t(c)] = uint8_t((p[c] * p[3] + board * (255 - p[3]) + 127) / 255);
-        }
-    return rgb;
-}
-
-// The contact sheet: frames spread evenly over the length the container
-// lists, each scaled down (beside its source when there is a reference).
-class ContactSheet {
-public:
-    ContactSheet(const MovieInfo& info, uint64_t count, Reference& ref)
-        : info_(info), ref_(ref), pictures_(info.width, info.height)
-    {
-        const uint64_t listed = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : count;
-        for (uint64_t i = 0; i < std::min(count, listed); ++i)
-            wanted_.insert(listed <= count ? i : i * (listed - 1) / (count - 1 ? count - 1 : 1));
-        const double scale = std::min(1.0, double(kThumbMax) / std::max(info.width, info.height));
-        tw_ = std::max(1u, uint32_t(std::lround(info.width * scale)));
-        th_ = std::max(1u, uint32_t(std::lround(info.height * scale)));
-    }
-
-    bool wants(uint64_t n) const { return wanted_.count(n) != 0; }
-    bool empty() const { return cells_.empty(); }
-
-    // Frame n's cell. False when the frame does not decode: its cell stays black.
-    bool add(uint64_t n, const MoviePacket& packet, std::string* why)
-    {
-        Cell cell{n, {}, {}};
-        const bool decoded = pictures_.decode(packet.data, packet.size, &rgba_, nullptr, why);
-        if (!decoded)
-            rgba_.assign(size_t(info_.width) * info_.height * 4, 0);
-        cell.decoded = thumbnail(rgba_, info_.width, info_.height, tw_, th_);
-        if (ref_.source) {
-            // A reference is read in order: skip to this frame.
-            bool have = false;
-            for (uint64_t k = cells_.empty() ? 0 : cells_.back().frame + 1; k <= n; ++k)
-                have = referencePicture(ref_, k, &source_);
-            if (have)
-                cell.source = thumbnail(source_, info_.width, info_.height, tw_, th_);
-            else
-                cell.source.assign(size_t(tw_) * th_ * 3, 0);
-        }
-        cells_.push_back(std::move(cell));
-        return decoded;
-    }
-
-    // Writes the sheet and says which frames it shows.
-    bool write(const std::string& path, std::string* error) const
-    {
-        const bool pairs = ref_.source != nullptr;
-        const uint32_t cellW = pairs ? 2 * tw_ + kGap : tw_;
-        const uint32_t cols = uint32_t(std::max<size_t>(1, std::min<size_t>(cells_.size(), pairs ? 3 : 4)));
-        const uint32_t rows = uint32_t((cells_.size() + cols - 1) / cols);
-        const uint32_t sw = kGap + cols * (cellW + kGap), sh = kGap + rows * (th_ + kGap);
-        std::vector<uint8_t> canvas(size_t(sw) * sh * 3, 40);
-        auto place = [&](const std::vector<uint8_t>& pic, uint32_t x0, uint32_t y0) {
-            for (uint32_t y = 0; y < th_; ++y)
-                std::memcpy(&canvas[(size_t(y0 + y) * sw + x0) * 3], &pic[size_t(y) * tw_ * 3], size_t(tw_) * 3);
-        };
-        for (size_t i = 0; i < cells_.size(); ++i) {
-            const uint32_t x0 = kGap + uint32_t(i % cols) * (cellW + kGap),
-                           y0 = kGap + uint32_t(i / cols) * (th_ + kGap);
-            if (pairs) {
-                place(cells_[i].source, x0, y0);
-                place(cells_[i].decoded, x0 + tw_ + kGap, y0);
-            } else {
-                place(cells_[i].decoded, x0, y0);
-            }
-        }
-        if (!writePng(path, canvas.data(), sw, sh, false, error))
-            return false;
-        std::printf("sheet: %s, frames", path.c_str());
-        for (const Cell& c : cells_)
-            std::printf(" %llu", (unsigned long long)c.frame);
-        std::printf("%s\n", pairs ? (", each beside its source from " + ref_.name).c_str() : "");
-        return true;
-    }
-
-private:
-    struct Cell {
-        uint64_t frame;
-        std::vector<uint8_t> decoded, source;  // RGB thumbnails
-    };
-    const MovieInfo& info_;
-    Reference& ref_;
-    nox::FramePictures pictures_;
-    std::set<uint64_t> wanted_;
-    uint32_t tw_ = 1, th_ = 1;  // thumbnail size
-    std::vector<Cell> cells_;
-    std::vector<uint8_t> rgba_, source_;
-};
 
 // What the frames add up to.
 struct Totals {
@@ -211,6 +92,18 @@ void printTotals(const std::string& path, const MovieInfo& info, const Totals& t
     } else {
         std::printf("  sound: none\n");
     }
+}
+
+// Writes the sheet and says which frames it shows.
+bool writeSheet(const ContactSheet& sheet, const std::string& path, const Reference& ref, std::string* error)
+{
+    if (!sheet.write(path, error))
+        return false;
+    std::printf("sheet: %s, frames", path.c_str());
+    for (const uint64_t frame : sheet.frames())
+        std::printf(" %llu", (unsigned long long)frame);
+    std::printf("%s\n", sheet.withSources() ? (", each beside its source from " + ref.name).c_str() : "");
+    return true;
 }
 
 // The options besides the movie: false when they do not do.
@@ -286,7 +179,7 @@ int cmdInspect(const std::vector<std::string>& in)
     if (!movie.error().empty())
         run.fail(EXIT_REJECTED, "'" + path + "': " + movie.error());
     std::string error;
-    if (sheet && !cells.empty() && !cells.write(run.args().get("--sheet"), &error))
+    if (sheet && !cells.empty() && !writeSheet(cells, run.args().get("--sheet"), ref, &error))
         return run.fail(EXIT_USAGE, error);
     return totals.unreadable || sheetFailures || !movie.error().empty() ? EXIT_REJECTED : EXIT_OK;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "movie_handle.h"
 #include "reader/texture.h"
 
 namespace zemo3::gpu {
@@ -371,13 +372,10 @@ void FrameRenderer::finish() { glFinish(); }
 
 bool compareWithCpu(const std::string& path, Comparison* result, std::string* error)
 {
-    char message[512] = {};
-    Zemo3Movie* movie = zemo3_open(path.c_str(), message, sizeof message);
-    if (!movie) {
-        *error = message;
+    const MovieHandle movie = openMovie(path, error);
+    if (!movie)
         return false;
-    }
-    const Zemo3Info info = *zemo3_info(movie);
+    const Zemo3Info info = *zemo3_info(movie.get());
     bool ok = false;
     if (auto context = OffscreenContext::create(error)) {
         FrameRenderer renderer;
@@ -386,15 +384,13 @@ bool compareWithCpu(const std::string& path, Comparison* result, std::string* er
         std::vector<uint8_t> gpu, cpu(size_t(info.width) * info.height * 4), texture;
         double squares = 0;
         Zemo3Frame frame;
-        for (int r; ok && (r = zemo3_next_frame(movie, &frame)) != ZEMO3_END;) {
+        for (int r; ok && (r = zemo3_next_frame(movie.get(), &frame)) != ZEMO3_END;) {
             if (r != ZEMO3_OK) {
-                *error = "frame " + std::to_string(result->frames) + ": " + zemo3_error(movie);
+                *error = "frame " + std::to_string(result->frames) + ": " + zemo3_error(movie.get());
                 ok = false;
                 break;
             }
-            texture.clear();
-            for (uint32_t i = 0; i < frame.planeCount; ++i)
-                texture.insert(texture.end(), frame.planes[i].data, frame.planes[i].data + frame.planes[i].size);
+            frameTexture(frame, &texture);
             if (!nox::textureToRgba(frame.type, texture.data(), texture.size(), info.width, info.height, cpu.data(),
                                     size_t(info.width) * 4)) {
                 *error = "frame " + std::to_string(frame.index) + " has no CPU picture";
@@ -419,7 +415,6 @@ bool compareWithCpu(const std::string& path, Comparison* result, std::string* er
             ok = false;
         }
     }
-    zemo3_close(movie);
     return ok;
 }
 

@@ -1,0 +1,120 @@
+// zemo3 play's loops in process (player/play.h): offscreen, and in a window
+// of SDL's offscreen video driver (GL through EGL, no display), with SDL's
+// dummy sound device. What each plays, how far, and what it refuses.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/movies.h"
+#include "player/play.h"
+
+namespace {
+
+using zemo3::PlayOptions;
+using zemo3::PlayResult;
+
+// One second at 30 frames a second of every type; bad.mov is the normal-alpha
+// one with three frames damaged, junk.mov no movie at all.
+class PlaySession : public testutil::EveryTypeSuite<64, 48, 10> {
+protected:
+    static void SetUpTestSuite()
+    {
+        EveryTypeSuite::SetUpTestSuite();
+        ASSERT_TRUE(testutil::remux(movie(1), dir_->file("bad.mov"), testutil::damageThreeFrames));
+        testutil::writeFile(dir_->file("junk.mov"), testutil::Bytes(4096, 0x21));
+    }
+};
+
+TEST_F(PlaySession, OffscreenDrawsEveryFrameOrSaysWhyNot)
+{
+    const std::string junk = dir_->file("junk.mov"), dump = dir_->file("dump");
+    const struct {
+        std::string movie;
+        uint64_t frames;
+        std::string dump;
+        PlayResult::Status status;
+        uint64_t shown, damaged;
+        const char* says;
+    } cases[] = {
+        {movie(0), 0, "", PlayResult::DONE, 30, 0, ""},
+        {movie(3), 4, dump, PlayResult::DONE, 4, 0, ""},
+        {dir_->file("bad.mov"), 0, "", PlayResult::DONE, 27, 3, ""},
+        {dir_->file("none.mov"), 0, "", PlayResult::FILE_ERROR, 0, 0, "cannot open"},
+        {junk, 0, "", PlayResult::REFUSED, 0, 0, ""},
+        {movie(2), 0, junk + "/dump", PlayResult::FILE_ERROR, 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.movie + " " + c.dump);
+        PlayOptions o;
+        o.movie = c.movie, o.frames = c.frames, o.dump = c.dump;
+        std::vector<std::string> damaged;
+        o.damaged = [&](const std::string& why) { damaged.push_back(why); };
+        const PlayResult r = zemo3::playOffscreen(o);
+        EXPECT_EQ(r.status, c.status) << r.error;
+        EXPECT_EQ(std::vector<uint64_t>({r.shown, r.damaged, damaged.size()}),
+                  std::vector<uint64_t>({c.shown, c.damaged, c.damaged}));
+        EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
+        EXPECT_EQ(r.status != PlayResult::DONE, !r.error.empty());
+        if (r.status == PlayResult::DONE) {
+            EXPECT_NE(r.renderer.find("OpenGL"), std::string::npos) << r.renderer;
+        }
+    }
+    EXPECT_EQ(testutil::slurp(dump + "/frame_00003.png").substr(1, 3), "PNG");
+    EXPECT_FALSE(std::filesystem::exists(dump + "/frame_00004.png"));
+}
+
+// The window plays to the end (frames late on a busy machine are dropped,
+// never lost), to the limit (looping past the end), or until q is pressed;
+// its last picture is saved at the window's size; damaged frames are passed
+// over and counted.
+TEST_F(PlaySession, AWindowPlaysToItsEndOrLimitOrUntilQuit)
+{
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    SDL_SetHint(SDL_HINT_AUDIODRIVER, "dummy");
+    const std::string shot = dir_->file("shot.png");
+    const struct {
+        std::string movie;
+        uint64_t frames;
+        bool loop, quit;
+        std::string screenshot;
+        PlayResult::Status status;
+        uint64_t shownAndDropped, damaged;
+    } cases[] = {
+        {movie(0), 0, false, false, "", PlayResult::DONE, 30, 0},
+        {movie(2), 45, true, false, "", PlayResult::DONE, 45, 0},
+        {movie(3), 10, false, false, shot, PlayResult::DONE, 10, 0},
+        {movie(1), 10, false, false, dir_->file("junk.mov") + "/shot.png", PlayResult::FILE_ERROR, 10, 0},
+        {dir_->file("bad.mov"), 0, false, false, "", PlayResult::DONE, 27, 3},
+        {movie(0), 0, false, true, "", PlayResult::DONE, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.movie + " " + std::to_string(c.frames) + (c.quit ? " quit" : ""));
+        PlayOptions o;
+        o.movie = c.movie, o.frames = c.frames, o.loop = c.loop, o.screenshot = c.screenshot;
+        int statusLines = 0;
+        o.status = [&](const zemo3::PlayStatus&) {
+            ++statusLines;
+            if (!c.quit)
+                return;
+            SDL_Event key{};
+            key.type = SDL_KEYDOWN;
+            key.key.keysym.sym = SDLK_q;
+            SDL_PushEvent(&key);
+        };
+        const PlayResult r = zemo3::playInWindow(o);
+        EXPECT_EQ(r.status, c.status) << r.error;
+        EXPECT_GE(statusLines, 1);
+        if (c.quit) {
+            EXPECT_LT(r.shown + r.dropped, 5u);
+            continue;
+        }
+        // With a limit every frame counted is shown.
+        EXPECT_EQ(c.frames ? r.shown : r.shown + r.dropped, c.shownAndDropped);
+        EXPECT_EQ(r.damaged, c.damaged);
+    }
+    // 64x48 fits the window as it is: the PNG header's width and height.
+    EXPECT_EQ(testutil::slurp(shot).substr(16, 8), std::string("\0\0\0\x40\0\0\0\x30", 8));
+}
+
+}  // namespace

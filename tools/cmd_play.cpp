@@ -1,11 +1,17 @@
 // zemo3 play: plays a Zemo 3 movie on the GPU, in a window with its sound
-// or offscreen (the player library, player/play.h); --bench is
-// play_bench.cpp's.
+// or offscreen (the player library, player/play.h); with --bench, where a
+// player's time goes per frame beside FFmpeg's HAP decoder.
 #include <cstdio>
+#include <memory>
 
+#include "bench/harness.h"
 #include "cli.h"
 #include "commands.h"
-#include "play.h"
+#include "emulated_host/render.h"
+#include "media/sources.h"
+#include "platform/platform.h"
+#include "player/gpu.h"
+#include "player/gpu_timing.h"
 #include "player/play.h"
 
 namespace zemo3 {
@@ -70,6 +76,87 @@ int playWindow(PlayOptions& o, bool status)
         std::printf("%llu frames shown, %llu dropped, %llu damaged skipped\n", static_cast<unsigned long long>(r.shown),
                     static_cast<unsigned long long>(r.dropped), static_cast<unsigned long long>(r.damaged));
     return exitCode(r);
+}
+
+// ------------------------------------------------------------------ --bench
+
+const char* const kTypeNames[4] = {"normal", "normal-alpha", "high", "high-alpha"};
+
+// One row of the bench's table: the demo rendered through the module at
+// w x h, 30 fps, in a type, without sound; its frames read and unpacked,
+// uploaded and drawn; FFmpeg's HAP decoder on HAP frames of its pictures.
+int benchClip(emulated_host::ModuleSession& session, uint32_t w, uint32_t h, uint32_t type, uint64_t frames)
+{
+    const std::string movie =
+        platform::temporaryFolder() + "/zemo3-playbench-" + std::to_string(platform::processId()) + ".mov";
+    const std::unique_ptr<Source> demo = openDemo(demoComposition(w, h, 30, 1, double(frames) / 30.0, false));
+    emulated_host::RenderJob job;
+    job.path = movie;
+    job.width = w, job.height = h;
+    job.fpsNum = 30, job.fpsDen = 1;
+    job.formatType = type;
+    job.frameLimit = frames;
+    const emulated_host::RenderResult rendered = bench::exportSource(session, job, *demo);
+    gpu::LoadedFrames clip;
+    std::string error;
+    const bool made =
+        rendered.failed == emulated_host::RenderStep::Done && rendered.frames == frames && session.errors().empty();
+    const bool loaded = made && clip.load(movie, &error);
+    platform::removeFile(movie);
+    if (!made)
+        return fail(EXIT_REJECTED, "play: the " + std::string(kTypeNames[type]) + " clip did not render");
+    if (!loaded)
+        return fail(EXIT_REJECTED, "play: " + error);
+    gpu::GpuTimes gpuTimes;
+    if (!gpu::timeUploadAndDraw(clip, &gpuTimes, &error))
+        return fail(EXIT_REJECTED, "play: " + error);
+    bench::Clip pictures;
+    for (size_t i = 0; i < clip.frames.size(); ++i)
+        pictures.push_back(clip.picture(i));
+    bench::AvClip hapFrames;
+    const double hap = hapFrames.fill(pictures, w, h) ? bench::HapBench(type, w, h).decodeMs(hapFrames.frames) : -1;
+    const double n = double(clip.frames.size());
+    char size[32];
+    std::snprintf(size, sizeof size, "%ux%u", w, h);
+    char hapText[32] = "-";
+    if (hap >= 0)
+        std::snprintf(hapText, sizeof hapText, "%.2f", hap);
+    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], clip.readMs / n,
+                gpuTimes.uploadMs / n, gpuTimes.drawMs / n, (clip.readMs + gpuTimes.uploadMs) / n, hapText);
+    std::fflush(stdout);
+    return EXIT_OK;
+}
+
+// Per type and size, the milliseconds per frame of reading and unpacking, of
+// the upload and of the draw.
+int benchPlayback(const Args& args)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> sizes = {{1920, 1080}, {3840, 2160}};
+    if (args.has("--size")) {
+        uint32_t w = 0, h = 0;
+        std::string why;
+        if (!parseSizeText(args.get("--size"), &w, &h, &why))
+            return fail(EXIT_USAGE, "play: " + why);
+        sizes = {{w, h}};
+    }
+    uint64_t frames = 10;
+    if (args.has("--frames") && (!parseUint(args.get("--frames"), 1000, &frames) || frames == 0))
+        return fail(EXIT_USAGE, "play: --frames must be a number from 1 to 1000");
+    std::string error;
+    auto context = gpu::OffscreenContext::create(&error);
+    if (!context)
+        return fail(EXIT_REJECTED, "play: " + error);
+    emulated_host::ModuleSession session;
+    if (session.open(emulated_host::defaultModulePath(), &error) != emulated_host::RenderStep::Done)
+        return fail(EXIT_USAGE, "play: " + error);
+    std::printf("%s\n%-10s %-13s %10s %10s %10s %14s %10s\n", gpu::rendererName().c_str(), "size", "type", "read ms",
+                "upload ms", "draw ms", "read+upload", "HAP ms");
+    for (const auto& [w, h] : sizes)
+        for (uint32_t type = 0; type < 4; ++type)
+            if (const int code = benchClip(session, w, h, type, frames))
+                return code;
+    session.close();
+    return EXIT_OK;
 }
 
 int cmdPlay(const std::vector<std::string>& in)

@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "common/movies.h"
+#include "player/gpu.h"
+#include "player/gpu_timing.h"
 #include "player/play.h"
 
 namespace {
@@ -115,6 +117,33 @@ TEST_F(PlaySession, AWindowPlaysToItsEndOrLimitOrUntilQuit)
     }
     // 64x48 fits the window as it is: the PNG header's width and height.
     EXPECT_EQ(testutil::slurp(shot).substr(16, 8), std::string("\0\0\0\x40\0\0\0\x30", 8));
+}
+
+// zemo3 play --bench's side of the player: every frame read into memory of
+// its own, its planes in order in it; the uploads and draws timed on the GL.
+// A file that is no movie is refused.
+TEST_F(PlaySession, FramesLoadIntoMemoryAndTheirUploadIsTimed)
+{
+    std::string error;
+    auto context = zemo3::gpu::OffscreenContext::create(&error);
+    ASSERT_TRUE(context) << error;
+    zemo3::gpu::LoadedFrames loaded, junk;
+    EXPECT_FALSE(junk.load(dir_->file("junk.mov"), &error));
+    EXPECT_FALSE(error.empty());
+    ASSERT_TRUE(loaded.load(movie(3), &error)) << error;
+    ASSERT_EQ(loaded.frames.size(), 30u);
+    const testutil::Bytes picture = loaded.picture(29);
+    ASSERT_EQ(picture.size(), 64u * 48 * 4);
+    for (size_t i = 0; i < loaded.frames.size(); ++i) {
+        const Zemo3Frame f = loaded.frame(i);
+        EXPECT_EQ(f.index, int64_t(i));
+        ASSERT_EQ(f.planeCount, 2u);
+        EXPECT_EQ(f.planes[0].data, loaded.textures[i].data());
+        EXPECT_EQ(f.planes[1].data + f.planes[1].size, loaded.textures[i].data() + loaded.textures[i].size());
+    }
+    zemo3::gpu::GpuTimes times;
+    ASSERT_TRUE(zemo3::gpu::timeUploadAndDraw(loaded, &times, &error)) << error;
+    EXPECT_GT(times.uploadMs + times.drawMs, 0);
 }
 
 }  // namespace

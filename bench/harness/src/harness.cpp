@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "codec/zemo3.h"
+#include "media/sources.h"
 #include "platform/platform.h"
 #include "reader/frame_decoder.h"
 #include "reader/texture.h"
@@ -91,6 +92,25 @@ public:
 private:
     const Clip& argb_;
     uint32_t width_;
+};
+
+// A media source's pictures as the host renders them for the module, in
+// order; no sound.
+class SourceFeed : public emulated_host::RenderFeed {
+public:
+    explicit SourceFeed(Source& source) : source_(source) {}
+    bool picture(uint64_t n, const uint8_t** argb, size_t* rowBytes) override
+    {
+        SourcePicture picture;
+        if (!source_.frame(n, &picture))
+            return false;
+        *argb = picture.data;
+        *rowBytes = picture.rowBytes;
+        return true;
+    }
+
+private:
+    Source& source_;
 };
 
 }  // namespace
@@ -375,6 +395,13 @@ emulated_host::RenderResult exportClip(emulated_host::ModuleSession& session, co
                                        const Clip& argb)
 {
     ClipFeed feed(argb, job.width);
+    return session.render(job, feed);
+}
+
+emulated_host::RenderResult exportSource(emulated_host::ModuleSession& session, const emulated_host::RenderJob& job,
+                                         Source& source)
+{
+    SourceFeed feed(source);
     return session.render(job, feed);
 }
 

@@ -17,6 +17,10 @@
 struct AVCodecContext;
 struct AVFrame;
 
+namespace zemo3 {
+class Source;
+}
+
 namespace zemo3::bench {
 
 // A clip of 8-bit pictures, 4 bytes a pixel.
@@ -111,6 +115,12 @@ std::vector<uint8_t> toArgb(const std::vector<uint8_t>& rgba);
 // job.path.
 emulated_host::RenderResult exportClip(emulated_host::ModuleSession& session, const emulated_host::RenderJob& job,
                                        const Clip& argb);
+
+// One export of a media source's pictures, from its first, without its
+// sound (up to job.frameLimit frames; the job's size is the source's),
+// through the module of the session into job.path.
+emulated_host::RenderResult exportSource(emulated_host::ModuleSession& session, const emulated_host::RenderJob& job,
+                                         Source& source);
 
 // Exports `frames` frames of the ARGB clip (over and over) into path through
 // the module of the session, repeat times after one untimed run that warms

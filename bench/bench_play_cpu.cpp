@@ -54,6 +54,7 @@ extern "C" {
 }
 
 #include "bench/harness.h"
+#include "codec/frame_format.h"
 #include "content/content.h"
 #include "core/simd.h"
 #include "emulated_host/render.h"
@@ -66,7 +67,6 @@ namespace {
 using zemo3::bench::Clip;
 
 constexpr int kFps = 30;
-const char* const kTypeNames[4] = {"normal", "normal-alpha", "high", "high-alpha"};
 
 // ------------------------------------------------------------- settings
 
@@ -312,7 +312,7 @@ struct Row {
     uint64_t oursBytes = 0, hapBytes = 0;
     std::string failure;
 
-    std::string key() const { return size.name() + "/" + content + "/" + kTypeNames[type]; }
+    std::string key() const { return size.name() + "/" + content + "/" + nox::formatFacts(type).keyword; }
 };
 
 using Clock = std::chrono::steady_clock;
@@ -371,7 +371,7 @@ private:
                 return false;
             clipKey_ = clipKey;
         }
-        std::fprintf(stderr, "bench_play_cpu: the %s movies of %s\n", kTypeNames[row.type], clipKey.c_str());
+        std::fprintf(stderr, "bench_play_cpu: the %s movies of %s\n", nox::formatFacts(row.type).keyword, clipKey.c_str());
         emulated_host::RenderJob job;
         job.path = ours();
         job.width = row.size.width;
@@ -541,7 +541,7 @@ void printTable(const std::vector<Row>& rows)
         if (r.threadsInUse && r.threadsInUse != 2)
             two += " (" + std::to_string(r.threadsInUse) + " in use)";
         std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.size.name().c_str(),
-                    r.content.c_str(), kTypeNames[r.type], figure(r.oursMs[0]).c_str(), two.c_str(),
+                    r.content.c_str(), nox::formatFacts(r.type).keyword, figure(r.oursMs[0]).c_str(), two.c_str(),
                     zemo3::bench::hapFormat(r.type),
                     r.hapStored.empty() ? (r.failure.empty() ? "-" : r.failure.c_str()) : r.hapStored.c_str(),
                     figure(r.hapMs).c_str(), figure(r.oursMs[0] / r.hapMs).c_str(),

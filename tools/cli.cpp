@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "codec/frame_format.h"
 #include "codec/picture_area.h"
 #include "codec/zemo3.h"
 #include "platform/platform.h"
@@ -79,14 +80,7 @@ bool parseUint(const std::string& text, uint64_t max, uint64_t* value)
     return true;
 }
 
-int parseCompression(const std::string& text)
-{
-    static const char* names[] = {"normal", "normal-alpha", "high", "high-alpha"};
-    for (int i = 0; i < 4; ++i)
-        if (text == names[i] || text == std::to_string(i))
-            return i;
-    return -1;
-}
+int parseCompression(const std::string& text) { return nox::exportedTypeNamed(text.c_str()); }
 
 namespace {
 

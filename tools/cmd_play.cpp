@@ -6,6 +6,7 @@
 
 #include "bench/harness.h"
 #include "cli.h"
+#include "codec/frame_format.h"
 #include "commands.h"
 #include "emulated_host/render.h"
 #include "media/sources.h"
@@ -80,7 +81,6 @@ int playWindow(PlayOptions& o, bool status)
 
 // ------------------------------------------------------------------ --bench
 
-const char* const kTypeNames[4] = {"normal", "normal-alpha", "high", "high-alpha"};
 
 // One row of the bench's table: the demo rendered through the module at
 // w x h, 30 fps, in a type, without sound; its frames read and unpacked,
@@ -104,7 +104,7 @@ int benchClip(emulated_host::ModuleSession& session, uint32_t w, uint32_t h, uin
     const bool loaded = made && clip.load(movie, &error);
     platform::removeFile(movie);
     if (!made)
-        return fail(EXIT_REJECTED, "play: the " + std::string(kTypeNames[type]) + " clip did not render");
+        return fail(EXIT_REJECTED, "play: the " + std::string(nox::formatFacts(type).keyword) + " clip did not render");
     if (!loaded)
         return fail(EXIT_REJECTED, "play: " + error);
     gpu::GpuTimes gpuTimes;
@@ -121,7 +121,7 @@ int benchClip(emulated_host::ModuleSession& session, uint32_t w, uint32_t h, uin
     char hapText[32] = "-";
     if (hap >= 0)
         std::snprintf(hapText, sizeof hapText, "%.2f", hap);
-    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, kTypeNames[type], clip.readMs / n,
+    std::printf("%-10s %-13s %10.2f %10.2f %10.2f %14.2f %10s\n", size, nox::formatFacts(type).keyword, clip.readMs / n,
                 gpuTimes.uploadMs / n, gpuTimes.drawMs / n, (clip.readMs + gpuTimes.uploadMs) / n, hapText);
     std::fflush(stdout);
     return EXIT_OK;

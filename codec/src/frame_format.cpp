@@ -1,6 +1,7 @@
 #include "codec/frame_format.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "core/bytes.h"
 
@@ -16,21 +17,30 @@ constexpr TexturePlaneFormat kLumaPlane{kGlRgtc1, 8, 1}, kLumaAlphaPlane{kGlRgtc
 constexpr TexturePlaneFormat kChromaPlane{kGlRgtc2, 16, 2};
 
 constexpr FormatFacts kFacts[kFormatTypes + 1] = {
-    {"Normal Quality, No Alpha", "normal (DXT1)", false, false, 1, {kDxt1Plane, {}}},
-    {"Normal Quality, With Alpha", "normal-alpha (DXT5)", true, false, 1, {kDxt5Plane, {}}},
-    {"High Quality, No Alpha", "high (YCoCg)", false, true, 2, {kLumaPlane, kChromaPlane}},
-    {"High Quality, With Alpha", "high-alpha (YCoCg + alpha)", true, true, 2, {kLumaAlphaPlane, kChromaPlane}},
-    {"Normal Quality, No Alpha", "normal (DXT1, older)", false, false, 1, {kDxt1Plane, {}}},
-    {"Normal Quality, With Alpha", "normal-alpha (DXT5, older)", true, false, 1, {kDxt5Plane, {}}},
-    {"UV Map", "UV map", false, false, 0, {}},
-    {"MASK", "mask", false, false, 0, {}},
+    {"Normal Quality, No Alpha", "normal (DXT1)", "normal", false, false, 1, {kDxt1Plane, {}}},
+    {"Normal Quality, With Alpha", "normal-alpha (DXT5)", "normal-alpha", true, false, 1, {kDxt5Plane, {}}},
+    {"High Quality, No Alpha", "high (YCoCg)", "high", false, true, 2, {kLumaPlane, kChromaPlane}},
+    {"High Quality, With Alpha", "high-alpha (YCoCg + alpha)", "high-alpha", true, true, 2, {kLumaAlphaPlane, kChromaPlane}},
+    {"Normal Quality, No Alpha", "normal (DXT1, older)", "normal-older", false, false, 1, {kDxt1Plane, {}}},
+    {"Normal Quality, With Alpha", "normal-alpha (DXT5, older)", "normal-alpha-older", true, false, 1, {kDxt5Plane, {}}},
+    {"UV Map", "UV map", "uv-map", false, false, 0, {}},
+    {"MASK", "mask", "mask", false, false, 0, {}},
     // Past the last type.
-    {"Normal Quality, No Alpha", "unknown", false, false, 0, {}},
+    {"Normal Quality, No Alpha", "unknown", "unknown", false, false, 0, {}},
 };
 
 }  // namespace
 
 const FormatFacts& formatFacts(uint32_t type) { return kFacts[std::min(type, kFormatTypes)]; }
+
+int exportedTypeNamed(const char* text)
+{
+    const std::string_view t = text ? text : "";
+    for (uint32_t type = 0; type < kExportedTypes; ++type)
+        if (t == kFacts[type].keyword || (t.size() == 1 && t[0] == char('0' + type)))
+            return int(type);
+    return -1;
+}
 
 TexturePlane texturePlane(uint32_t type, uint32_t plane, uint32_t paddedWidth, uint32_t paddedHeight)
 {

@@ -67,6 +67,21 @@ TEST(FrameFormat, EveryTypesPlanesTileItsTexture)
     EXPECT_STREQ(formatFacts(99).label, "unknown");
 }
 
+// The commands name the exported types by keyword or number, nothing else.
+TEST(FrameFormat, CommandsNameExportedTypesOnly)
+{
+    const struct {
+        const char* text;
+        int type;
+    } cases[] = {{"normal", 0}, {"normal-alpha", 1}, {"high", 2}, {"high-alpha", 3}, {"0", 0}, {"3", 3},
+                 {"4", -1},     {"03", -1},          {"", -1},    {"High", -1},      {"mask", -1}, {"normal-older", -1},
+                 {"high ", -1}, {nullptr, -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(exportedTypeNamed(c.text), c.type) << (c.text ? c.text : "(null)");
+    for (uint32_t t = 0; t < kExportedTypes; ++t)
+        EXPECT_EQ(exportedTypeNamed(formatFacts(t).keyword), int(t));
+}
+
 // Both header forms from their bytes: the 12-byte one after any texture tag,
 // the 4-byte one of version-3 frames otherwise; too short for its form, none.
 TEST(FrameFormat, HeadersOfBothFormsReadFromTheirBytes)

@@ -124,13 +124,16 @@ protected:
     // Plays a movie to its end (`options` before it; with `sound`, the sound
     // into home/sound.wav) and tells the pictures shown by the reference frames
     // they match. A run that lost an edge of the `expected` frames is made
-    // once more, twice at most.
+    // again, four more times at most: on a loaded machine (three of these
+    // suites at once) VLC now and then drops the first picture of a run from
+    // the start with sound, frame 0 missing and 1 to 14 shown in order while
+    // the decoder restored all 15, and once did so in three runs in a row.
     static Shown play(const std::string& file, const std::string& options, const std::vector<Bytes>& reference,
                       const std::vector<int>& expected, bool sound = false)
     {
         const std::string pictures = dir_->file("home/shown.rgba"), wav = dir_->file("home/sound.wav");
         Shown s;
-        for (int attempt = 0; attempt < 3 && (attempt == 0 || lostAtAnEdge(s.frames, expected)); ++attempt) {
+        for (int attempt = 0; attempt < 5 && (attempt == 0 || lostAtAnEdge(s.frames, expected)); ++attempt) {
             std::filesystem::remove(pictures);
             const testutil::Run r =
                 run("cvlc --verbose=2 --play-and-exit --no-video-title-show --no-osd --no-drop-late-frames "

@@ -24,6 +24,8 @@ enum Zemo3FormatType : uint32_t {
     ZEMO3_MASK = 7,          // MSK0
 };
 constexpr uint32_t kFormatTypes = 8;
+// The types the exporter writes: 0 to kExportedTypes - 1.
+constexpr uint32_t kExportedTypes = 4;
 
 // The compressed GL formats the planes of a texture upload as.
 constexpr uint32_t kGlDxt1 = 0x83F1;   // GL_COMPRESSED_RGBA_S3TC_DXT1_EXT
@@ -42,6 +44,7 @@ struct TexturePlaneFormat {
 struct FormatFacts {
     const char* name;   // the codec's name: "Normal Quality, No Alpha", ...
     const char* label;  // the players' name: "normal (DXT1)", ...
+    const char* keyword;  // the commands' name: "normal", "normal-alpha", ...
     bool alpha;         // the picture has an alpha channel
     bool ycocg;         // luma and chroma planes, rebuilt with the YCoCg shader
     // The planes of the texture, in their order in it; none for the types
@@ -56,6 +59,9 @@ inline bool typeHasAlpha(uint32_t type) { return formatFacts(type).alpha; }
 inline bool typeIsYcocg(uint32_t type) { return formatFacts(type).ycocg; }
 // "Normal Quality, No Alpha", ... ; the name the codec shows for a type.
 const char* formatTypeName(uint32_t type);
+// The exported type a command names by its keyword ("high") or its number
+// ("2"); -1 for anything else.
+int exportedTypeNamed(const char* text);
 
 // Where a plane lies in the texture of a paddedWidth x paddedHeight picture
 // (both multiples of 16). All zero for a plane the type does not have.

@@ -209,6 +209,13 @@ struct YcocgUnits {
         }
         return true;
     }
+
+    static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture,
+                       uint8_t* chromaPlane)
+    {
+        return withAlpha ? encode<true>(picture, width, height, texture, chromaPlane)
+                         : encode<false>(picture, width, height, texture, chromaPlane);
+    }
 };
 
 }  // namespace

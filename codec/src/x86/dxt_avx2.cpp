@@ -5,28 +5,23 @@
 
 #include "core/x86/avx2.h"
 
-#include "dxt_internal.h"
 #include "dxt_lanes.h"
 
 namespace nox::detail {
 namespace {
 
 struct Avx2Ops : simd::Avx2 {
-    // Per row, four loads of two blocks each; pairing the 128-bit halves as
-    // (0, 4), (1, 5), (2, 6), (3, 7) before a 4x4 transpose inside each half
-    // leaves the blocks in lane order.
-    static void loadGroup(const uint8_t* p, size_t stride, V px[16])
+    // Four loads of two blocks each; pairing the 128-bit halves as (0, 4),
+    // (1, 5), (2, 6), (3, 7) before a 4x4 transpose inside each half leaves
+    // the blocks in lane order.
+    static void loadRow(const uint8_t* row, V px[4])
     {
-        for (int j = 0; j < 4; ++j) {
-            const uint8_t* row = p + size_t(j) * stride;
-            const V l0 = load(row), l1 = load(row + 32), l2 = load(row + 64), l3 = load(row + 96);
-            V* q = px + 4 * j;
-            q[0] = permute128<0x20>(l0, l2);
-            q[1] = permute128<0x31>(l0, l2);
-            q[2] = permute128<0x20>(l1, l3);
-            q[3] = permute128<0x31>(l1, l3);
-            transpose4<Avx2>(q[0], q[1], q[2], q[3]);
-        }
+        const V l0 = load(row), l1 = load(row + 32), l2 = load(row + 64), l3 = load(row + 96);
+        px[0] = permute128<0x20>(l0, l2);
+        px[1] = permute128<0x31>(l0, l2);
+        px[2] = permute128<0x20>(l1, l3);
+        px[3] = permute128<0x31>(l1, l3);
+        transpose4<Avx2>(px[0], px[1], px[2], px[3]);
     }
 
     static void store2(uint8_t* out, V a, V b)
@@ -46,14 +41,9 @@ struct Avx2Ops : simd::Avx2 {
     }
 };
 
-using Avx2Dxt = DxtLanes<Avx2Ops>;
-
 }  // namespace
 
-const LaneEncoders kAvx2LaneEncoders = {
-    &Avx2Dxt::encodeTexture<false>,
-    &Avx2Dxt::encodeTexture<true>,
-};
+const LaneEncoders kAvx2LaneEncoders = DxtLanes<Avx2Ops>::kEncoders;
 
 }  // namespace nox::detail
 

@@ -8,31 +8,27 @@
 
 #include "core/x86/avx512.h"
 
-#include "dxt_internal.h"
 #include "dxt_lanes.h"
 
 namespace nox::detail {
 namespace {
 
 struct Avx512Ops : simd::Avx512 {
-    // Per row, four loads of four blocks each (sixteen pixels); pixel i of
-    // every block is every fourth pixel from i, gathered from the four loads
-    // by two two-source permutes and one that joins their halves.
-    static void loadGroup(const uint8_t* p, size_t stride, V px[16])
+    // Four loads of four blocks each (sixteen pixels); pixel i of every
+    // block is every fourth pixel from i, gathered from the four loads by two
+    // two-source permutes and one that joins their halves.
+    static void loadRow(const uint8_t* row, V px[4])
     {
-        for (int j = 0; j < 4; ++j) {
-            const __m512i* row = reinterpret_cast<const __m512i*>(p + size_t(j) * stride);
-            const V l0 = _mm512_loadu_si512(row), l1 = _mm512_loadu_si512(row + 1);
-            const V l2 = _mm512_loadu_si512(row + 2), l3 = _mm512_loadu_si512(row + 3);
-            for (int i = 0; i < 4; ++i) {
-                // Elements i, i + 4, ..., i + 28 of the 32 in (a, b), in the low
-                // half; the high half of the result is not used.
-                const V every4 = _mm512_castsi256_si512(
-                    _mm256_setr_epi32(i, i + 4, i + 8, i + 12, i + 16, i + 20, i + 24, i + 28));
-                const V low = _mm512_permutex2var_epi32(l0, every4, l1);
-                const V high = _mm512_permutex2var_epi32(l2, every4, l3);
-                px[4 * j + i] = _mm512_inserti64x4(low, _mm512_castsi512_si256(high), 1);
-            }
+        const V l0 = _mm512_loadu_si512(row), l1 = _mm512_loadu_si512(row + 64);
+        const V l2 = _mm512_loadu_si512(row + 128), l3 = _mm512_loadu_si512(row + 192);
+        for (int i = 0; i < 4; ++i) {
+            // Elements i, i + 4, ..., i + 28 of the 32 in (a, b), in the low
+            // half; the high half of the result is not used.
+            const V every4 =
+                _mm512_castsi256_si512(_mm256_setr_epi32(i, i + 4, i + 8, i + 12, i + 16, i + 20, i + 24, i + 28));
+            const V low = _mm512_permutex2var_epi32(l0, every4, l1);
+            const V high = _mm512_permutex2var_epi32(l2, every4, l3);
+            px[i] = _mm512_inserti64x4(low, _mm512_castsi512_si256(high), 1);
         }
     }
 
@@ -62,14 +58,9 @@ struct Avx512Ops : simd::Avx512 {
     }
 };
 
-using Avx512Dxt = DxtLanes<Avx512Ops>;
-
 }  // namespace
 
-const LaneEncoders kAvx512LaneEncoders = {
-    &Avx512Dxt::encodeTexture<false>,
-    &Avx512Dxt::encodeTexture<true>,
-};
+const LaneEncoders kAvx512LaneEncoders = DxtLanes<Avx512Ops>::kEncoders;
 
 }  // namespace nox::detail
 

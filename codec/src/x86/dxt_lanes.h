@@ -13,8 +13,8 @@
 //
 // S is the level's wrapper from core/x86 (sse41.h, avx2.h, avx512.h; the
 // operations are described in sse41.h) with three of this encoder's own:
-//   loadGroup(p, stride, px): pixel i of every block of the kLanes blocks
-//     that start at p (block b at p + 16b, rows stride bytes apart);
+//   loadRow(row, px): pixel i of a row of every block of the kLanes blocks
+//     whose rows start at row (block b at row + 16b), in px[i], i < 4;
 //   store2(out, a, b): 8 bytes per lane (a then b), lanes in order;
 //   store4(out, a, b, c, d): 16 bytes per lane.
 // transpose4 below serves the levels whose vectors hold 128-bit lanes of
@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../dxt_internal.h"
 #include "../dxt_tables.h"
 
 namespace nox::detail {
@@ -97,7 +98,8 @@ struct DxtLanes {
 
     static void load(Group& g, const uint8_t* p, size_t stride)
     {
-        S::loadGroup(p, stride, g.px);
+        for (int j = 0; j < 4; ++j)
+            S::loadRow(p + size_t(j) * stride, g.px + 4 * j);
         const I low = k(0x00FF00FF);
 #pragma GCC unroll 16
         for (int i = 0; i < 16; ++i) {
@@ -498,6 +500,8 @@ struct DxtLanes {
             }
         }
     }
+
+    static constexpr LaneEncoders kEncoders = {&encodeTexture<false>, &encodeTexture<true>};
 };
 
 }  // namespace

@@ -5,23 +5,18 @@
 
 #include "core/x86/sse41.h"
 
-#include "dxt_internal.h"
 #include "dxt_lanes.h"
 
 namespace nox::detail {
 namespace {
 
 struct Sse41Ops : simd::Sse41 {
-    // Per row, one load per block and a 4x4 transpose.
-    static void loadGroup(const uint8_t* p, size_t stride, V px[16])
+    // One load per block and a 4x4 transpose.
+    static void loadRow(const uint8_t* row, V px[4])
     {
-        for (int j = 0; j < 4; ++j) {
-            const uint8_t* row = p + size_t(j) * stride;
-            V* q = px + 4 * j;
-            for (int b = 0; b < 4; ++b)
-                q[b] = load(row + 16 * b);
-            transpose4<Sse41>(q[0], q[1], q[2], q[3]);
-        }
+        for (int b = 0; b < 4; ++b)
+            px[b] = load(row + 16 * b);
+        transpose4<Sse41>(px[0], px[1], px[2], px[3]);
     }
 
     static void store2(uint8_t* out, V a, V b)
@@ -40,14 +35,9 @@ struct Sse41Ops : simd::Sse41 {
     }
 };
 
-using Sse41Dxt = DxtLanes<Sse41Ops>;
-
 }  // namespace
 
-const LaneEncoders kSse41LaneEncoders = {
-    &Sse41Dxt::encodeTexture<false>,
-    &Sse41Dxt::encodeTexture<true>,
-};
+const LaneEncoders kSse41LaneEncoders = DxtLanes<Sse41Ops>::kEncoders;
 
 }  // namespace nox::detail
 

@@ -23,8 +23,7 @@ struct Avx2Lanes : simd::Avx2 {
 bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
                      uint8_t* chroma)
 {
-    return withAlpha ? YcocgUnits<Avx2Lanes>::encode<true>(picture, width, height, luma, chroma)
-                     : YcocgUnits<Avx2Lanes>::encode<false>(picture, width, height, luma, chroma);
+    return YcocgUnits<Avx2Lanes>::encode(picture, width, height, withAlpha, luma, chroma);
 }
 
 }  // namespace nox::detail

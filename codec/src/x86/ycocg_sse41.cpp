@@ -20,8 +20,7 @@ struct Sse41Lanes : simd::Sse41 {
 bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
                       uint8_t* chroma)
 {
-    return withAlpha ? YcocgUnits<Sse41Lanes>::encode<true>(picture, width, height, luma, chroma)
-                     : YcocgUnits<Sse41Lanes>::encode<false>(picture, width, height, luma, chroma);
+    return YcocgUnits<Sse41Lanes>::encode(picture, width, height, withAlpha, luma, chroma);
 }
 
 }  // namespace nox::detail

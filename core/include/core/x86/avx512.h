@@ -16,8 +16,10 @@
 #error "core/x86/avx512.h needs a file built with -mavx512f -mavx512bw -mavx512dq -mavx512vl"
 #endif
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <immintrin.h>
 

@@ -20,11 +20,7 @@ struct Avx2Lanes : simd::Avx2 {
 
 }  // namespace
 
-bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
-                     uint8_t* chroma)
-{
-    return YcocgUnits<Avx2Lanes>::encode(picture, width, height, withAlpha, luma, chroma);
-}
+const YcocgUnitLoop kAvx2YcocgUnits = &YcocgUnits<Avx2Lanes>::encode;
 
 }  // namespace nox::detail
 

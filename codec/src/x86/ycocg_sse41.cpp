@@ -17,11 +17,7 @@ struct Sse41Lanes : simd::Sse41 {
 
 }  // namespace
 
-bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
-                      uint8_t* chroma)
-{
-    return YcocgUnits<Sse41Lanes>::encode(picture, width, height, withAlpha, luma, chroma);
-}
+const YcocgUnitLoop kSse41YcocgUnits = &YcocgUnits<Sse41Lanes>::encode;
 
 }  // namespace nox::detail
 

@@ -23,8 +23,8 @@ namespace nox::detail {
 // The unit loops of the levels that have one (YcocgUnits<W>::encode); they
 // return false (nothing written) when the picture is narrower than one unit
 // and the caller takes the tile loop.
-using YcocgUnitLoop = bool (*)(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha,
-                               uint8_t* luma, uint8_t* chroma);
+using YcocgUnitLoop = bool (*)(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                               uint8_t* chroma);
 extern const YcocgUnitLoop kSse41YcocgUnits;
 extern const YcocgUnitLoop kAvx2YcocgUnits;
 

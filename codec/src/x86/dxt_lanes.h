@@ -176,7 +176,8 @@ struct DxtLanes {
         }
         I stops[4];
         for (int s = 0; s < 4; ++s)
-            stops[s] = S::add32(S::add32(S::mullo32(c[s][0], dir[0]), S::mullo32(c[s][1], dir[1])), S::mullo32(c[s][2], dir[2]));
+            stops[s] = S::add32(S::add32(S::mullo32(c[s][0], dir[0]), S::mullo32(c[s][1], dir[1])),
+                                S::mullo32(c[s][2], dir[2]));
         const I c0Point = S::template srai32<1>(S::add32(stops[1], stops[3]));
         const I halfPoint = S::template srai32<1>(S::add32(stops[3], stops[2]));
         const I c3Point = S::template srai32<1>(S::add32(stops[2], stops[0]));
@@ -415,7 +416,7 @@ struct DxtLanes {
         const I dist = S::sub32(mx, mn);
         const I narrow = S::cmpgt32(k(8), dist);
         const I bias = S::sub32(blend(narrow, S::sub32(dist, k(1)), S::add32(S::template srli32<1>(dist), k(2))),
-                              S::sub32(S::template slli32<3>(mn), mn));
+                                S::sub32(S::template slli32<3>(mn), mn));
         const I d1 = S::sub32(dist, k(1)), d2 = S::add32(dist, dist), d4 = S::add32(d2, d2);
         const I d2m1 = S::sub32(d2, k(1)), d4m1 = S::sub32(d4, k(1));
         const I steps = S::broadcast128(kIndexOfStep);

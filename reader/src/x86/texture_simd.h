@@ -143,8 +143,8 @@ inline typename W::V decodeChannel(typename W::V src)
     const V hi = W::template srli16<13>(W::mullo16(W::shuffle8(src, control<W>(S::indexHi)), toTop));
     const V pairs = W::shuffle8(src, control<W>(S::pairs));
     const V seven = W::mulhiu16(W::maddubs(pairs, control<W>(kSevenSteps)), W::set16(kOverSeven));
-    const V five =
-        W::xor_(W::mulhiu16(W::maddubs(pairs, control<W>(kFiveSteps)), W::set16(kOverFive)), control<W>(kFiveStepsEnds));
+    const V five = W::xor_(W::mulhiu16(W::maddubs(pairs, control<W>(kFiveSteps)), W::set16(kOverFive)),
+                           control<W>(kFiveStepsEnds));
     // e0 - e1 by the byte weights (1, -1).
     const V sevenMode = W::cmpgt16(W::maddubs(pairs, W::set16(int16_t(0xFF01))), W::zero());
     const V ramp = W::blendv(five, seven, sevenMode);
@@ -160,7 +160,8 @@ inline typename W::V colourPalette(typename W::V src)
     using V = typename W::V;
     using S = BlockShuffles<O0, O1>;
     const V ends16 = W::shuffle8(src, control<W>(S::endpoints));
-    V ends = W::mulhiu16(W::and_(W::mullo16(ends16, control<W>(kFieldShift)), control<W>(kFieldMask)), control<W>(kFieldWiden));
+    V ends = W::mulhiu16(W::and_(W::mullo16(ends16, control<W>(kFieldShift)), control<W>(kFieldMask)),
+                         control<W>(kFieldWiden));
     if (kDxt1)
         ends = W::or_(ends, control<W>(kOpaque));
     const V swapped = W::template shuffle32<0x4E>(ends);

@@ -104,9 +104,9 @@ int encodeWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t
     // The wide levels take whole units of tiles; a picture narrower than one
     // unit goes to the next level down, at the least to the tile loop below.
     if (width % 8 == 0 && height % 8 == 0) {
-        if (runs >= SimdLevel::Avx2 && detail::encodeYcocgAvx2(picture, width, height, kAlpha, texture, chroma))
+        if (runs >= SimdLevel::Avx2 && detail::kAvx2YcocgUnits(picture, width, height, kAlpha, texture, chroma))
             return 0;
-        if (runs >= SimdLevel::Sse41 && detail::encodeYcocgSse41(picture, width, height, kAlpha, texture, chroma))
+        if (runs >= SimdLevel::Sse41 && detail::kSse41YcocgUnits(picture, width, height, kAlpha, texture, chroma))
             return 0;
     }
 #endif

@@ -20,23 +20,29 @@
 
 namespace nox::detail {
 
-// Levels with a unit loop; they return false (nothing written) when the
-// picture is narrower than one unit and the caller takes the tile loop.
-bool encodeYcocgSse41(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
-                      uint8_t* chroma);
-bool encodeYcocgAvx2(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
-                     uint8_t* chroma);
+// The unit loops of the levels that have one (YcocgUnits<W>::encode); they
+// return false (nothing written) when the picture is narrower than one unit
+// and the caller takes the tile loop.
+using YcocgUnitLoop = bool (*)(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* luma,
+                               uint8_t* chroma);
+extern const YcocgUnitLoop kSse41YcocgUnits;
+extern const YcocgUnitLoop kAvx2YcocgUnits;
 
 namespace {
 
 // Which value domain a block is coded in.
 enum class Ramp { Luma, Chroma, Alpha };
 
-// W supplies the vector type V, the operations below and kSlots (blocks per
-// vector), kPixels (pixels per load).
+// W is the level's wrapper from core/x86 (sse41.h, avx2.h) with two steps of
+// this encoder's own: storeBlocks(p, v) stores a vector of block bytes with
+// its slots in picture order, tileOrder(v) puts a chroma row's groups in the
+// order of the tiles.
 template <class W>
 struct YcocgUnits {
     using V = typename W::V;
+    // Blocks per vector (one 64-bit slot each), pixels per load.
+    static constexpr size_t kSlots = W::kVectorBytes / 8;
+    static constexpr size_t kPixels = W::kVectorBytes / 4;
 
     // Eight block bytes per slot from four rows of values.
     template <Ramp kRamp>
@@ -46,20 +52,20 @@ struct YcocgUnits {
         // four lanes of each slot, which leaves them in every lane.
         V mn = W::min16(W::min16(rows[0], rows[1]), W::min16(rows[2], rows[3]));
         V mx = W::max16(W::max16(rows[0], rows[1]), W::max16(rows[2], rows[3]));
-        mn = W::min16(mn, W::swap32(mn));
-        mx = W::max16(mx, W::swap32(mx));
-        mn = W::min16(mn, W::swap16(mn));
-        mx = W::max16(mx, W::swap16(mx));
+        mn = W::min16(mn, W::template shuffle32<0xB1>(mn));
+        mx = W::max16(mx, W::template shuffle32<0xB1>(mx));
+        mn = W::min16(mn, W::template shuffle16<0xB1>(mn));
+        mx = W::max16(mx, W::template shuffle16<0xB1>(mx));
 
         V e0, e1, d, bias;
         if constexpr (kRamp == Ramp::Luma) {
-            e0 = W::srli16(W::add16(mx, W::set16(15)), 4);
-            e1 = W::srli16(mn, 4);
-            d = W::slli16(W::sub16(e0, e1), 4);
-            bias = W::sub16(W::add16(W::srli16(d, 1), W::set16(2)), W::mullo16(e1, W::set16(112)));
+            e0 = W::template srli16<4>(W::add16(mx, W::set16(15)));
+            e1 = W::template srli16<4>(mn);
+            d = W::template slli16<4>(W::sub16(e0, e1));
+            bias = W::sub16(W::add16(W::template srli16<1>(d), W::set16(2)), W::mullo16(e1, W::set16(112)));
         } else if constexpr (kRamp == Ramp::Chroma) {
-            e0 = W::srli16(W::add16(mx, W::set16(1)), 1);
-            e1 = W::srli16(mn, 1);
+            e0 = W::template srli16<1>(W::add16(mx, W::set16(1)));
+            e1 = W::template srli16<1>(mn);
             const V diff = W::sub16(e0, e1);
             d = W::add16(diff, diff);
             bias = W::sub16(W::add16(diff, W::set16(2)), W::mullo16(e1, W::set16(14)));
@@ -69,7 +75,7 @@ struct YcocgUnits {
             d = W::sub16(mx, mn);
             // Narrow ramps (d < 8) centre differently.
             const V narrow = W::cmpgt16(W::set16(8), d);
-            const V base = W::blend(W::add16(W::srli16(d, 1), W::set16(2)), W::sub16(d, W::set16(1)), narrow);
+            const V base = W::blendv(W::add16(W::template srli16<1>(d), W::set16(2)), W::sub16(d, W::set16(1)), narrow);
             bias = W::sub16(base, W::mullo16(e1, W::set16(7)));
         }
 
@@ -105,12 +111,12 @@ struct YcocgUnits {
         const V rowsBySlot = W::shuffle8(W::packs32(words[0], words[1]),
                                          W::bytes16(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15));
         const V halves = W::madd16(rowsBySlot, W::set32(1 | 4096 << 16));
-        const V bits = W::sub64(halves, W::mulu32(W::srli64(halves, 32), W::set64(0xFF000000u)));
+        const V bits = W::sub64(halves, W::mulu32(W::template srli64<32>(halves), W::set64(0xFF000000u)));
 
         // Endpoints in bytes 0 and 1; no index bits when they are equal.
         const V equal = W::cmpeq16(e0, e1);
-        const V endpoints = W::and_(W::or_(e0, W::slli16(e1, 8)), W::set64(0xFFFF));
-        return W::or_(W::andnot(equal, W::slli64(bits, 16)), endpoints);
+        const V endpoints = W::and_(W::or_(e0, W::template slli16<8>(e1)), W::set64(0xFFFF));
+        return W::or_(W::andnot(equal, W::template slli64<16>(bits)), endpoints);
     }
 
     // Luma 4*(R + 2G + B) of one block row segment: 2 * kPixels pixels, one
@@ -118,11 +124,11 @@ struct YcocgUnits {
     static V lumaRow(const uint8_t* p)
     {
         const V k = W::set32(4 | 8 << 8 | 4 << 16);
-        return W::hadd16(W::maddubs(W::load(p), k), W::maddubs(W::load(p + 4 * W::kPixels), k));
+        return W::hadd16(W::maddubs(W::load(p), k), W::maddubs(W::load(p + 4 * kPixels), k));
     }
     static V alphaRow(const uint8_t* p)
     {
-        return W::packus32(W::srli32(W::load(p), 24), W::srli32(W::load(p + 4 * W::kPixels), 24));
+        return W::packus32(W::template srli32<24>(W::load(p)), W::template srli32<24>(W::load(p + 4 * kPixels)));
     }
 
     // One unit: kSlots tiles whose top-left pixel is at p.
@@ -130,7 +136,7 @@ struct YcocgUnits {
     static void encodeUnit(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, uint8_t* chroma)
     {
         // Luma (and alpha): two block rows of two groups of kSlots blocks.
-        constexpr size_t kGroupPixels = 4 * W::kSlots;
+        constexpr size_t kGroupPixels = 4 * kSlots;
         constexpr size_t kUnitBytes = kAlpha ? 16 : 8;
         for (int br = 0; br < 2; ++br) {
             uint8_t* out = br ? luma1 : luma0;
@@ -140,7 +146,7 @@ struct YcocgUnits {
                 for (int r = 0; r < 4; ++r)
                     rows[r] = lumaRow(q + size_t(r) * stride);
                 const V l = encodeBlocks<Ramp::Luma>(rows);
-                uint8_t* dst = out + g * W::kSlots * kUnitBytes;
+                uint8_t* dst = out + g * kSlots * kUnitBytes;
                 if constexpr (kAlpha) {
                     for (int r = 0; r < 4; ++r)
                         rows[r] = alphaRow(q + size_t(r) * stride);
@@ -164,15 +170,15 @@ struct YcocgUnits {
             const uint8_t* r1 = r0 + stride;
             V c[4], g[4];
             for (int k = 0; k < 4; ++k) {
-                const V a = W::load(r0 + k * 4 * W::kPixels), b = W::load(r1 + k * 4 * W::kPixels);
+                const V a = W::load(r0 + k * 4 * kPixels), b = W::load(r1 + k * 4 * kPixels);
                 c[k] = W::add16(W::maddubs(a, kCo), W::maddubs(b, kCo));
                 g[k] = W::add16(W::maddubs(a, kCg), W::maddubs(b, kCg));
             }
             const V cs = W::hadd16(W::hadd16(c[0], c[1]), W::hadd16(c[2], c[3]));
             const V gs = W::hadd16(W::hadd16(g[0], g[1]), W::hadd16(g[2], g[3]));
             // Divisions truncating toward zero, then the offset 255.
-            const V c9 = W::srai16(W::add16(cs, W::and_(W::srai16(cs, 15), W::set16(3))), 2);
-            const V g9 = W::srai16(W::add16(gs, W::and_(W::srai16(gs, 15), W::set16(7))), 3);
+            const V c9 = W::template srai16<2>(W::add16(cs, W::and_(W::template srai16<15>(cs), W::set16(3))));
+            const V g9 = W::template srai16<3>(W::add16(gs, W::and_(W::template srai16<15>(gs), W::set16(7))));
             co[gr] = W::tileOrder(W::add16(c9, W::set16(255)));
             cg[gr] = W::tileOrder(W::add16(g9, W::set16(255)));
         }
@@ -185,7 +191,7 @@ struct YcocgUnits {
     template <bool kAlpha>
     static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture, uint8_t* chromaPlane)
     {
-        constexpr uint32_t kUnitPixels = 8 * W::kSlots;
+        constexpr uint32_t kUnitPixels = 8 * kSlots;
         if (width < kUnitPixels)
             return false;
         const size_t stride = size_t(width) * 4;
@@ -203,6 +209,13 @@ struct YcocgUnits {
             }
         }
         return true;
+    }
+
+    static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, bool withAlpha, uint8_t* texture,
+                       uint8_t* chromaPlane)
+    {
+        return withAlpha ? encode<true>(picture, width, height, texture, chromaPlane)
+                         : encode<false>(picture, width, height, texture, chromaPlane);
     }
 };
 

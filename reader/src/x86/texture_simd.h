@@ -17,14 +17,22 @@
 //   texture_portable.cpp for why it matches the float reference), then
 //   R, G, B, A interleaved into rows.
 //
+// The algorithms are templates over W: the level's wrapper from core/x86
+// (sse41.h, avx2.h) with kLanes (blocks per vector) and the loads of its
+// units (Lanes128, Lanes256 at the end).
+//
 // Everything has internal linkage: each instruction-set file compiles its
-// own copy with its own flags.
+// own copy with its own flags. Include this only from files built with
+// -msse4.1 or more.
 #pragma once
-
-#include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/x86/sse41.h"
+#if defined(__AVX2__)
+#include "core/x86/avx2.h"
+#endif
 
 namespace nox::detail {
 namespace {
@@ -33,6 +41,12 @@ namespace {
 struct Control {
     alignas(32) int8_t b[32];
 };
+
+template <class W>
+inline typename W::V control(const Control& c)
+{
+    return W::loadAligned(c.b);
+}
 
 // f(lane, byte) for each byte.
 template <class F>
@@ -124,17 +138,17 @@ inline typename W::V decodeChannel(typename W::V src)
 {
     using V = typename W::V;
     using S = BlockShuffles<O0, O1>;
-    const V toTop = W::load(kIndexToTop);
-    const V lo = W::template srli16<13>(W::mullo16(W::shuffle(src, W::load(S::indexLo)), toTop));
-    const V hi = W::template srli16<13>(W::mullo16(W::shuffle(src, W::load(S::indexHi)), toTop));
-    const V pairs = W::shuffle(src, W::load(S::pairs));
-    const V seven = W::mulhi16(W::maddubs(pairs, W::load(kSevenSteps)), W::set16(kOverSeven));
-    const V five =
-        W::xor_(W::mulhi16(W::maddubs(pairs, W::load(kFiveSteps)), W::set16(kOverFive)), W::load(kFiveStepsEnds));
+    const V toTop = control<W>(kIndexToTop);
+    const V lo = W::template srli16<13>(W::mullo16(W::shuffle8(src, control<W>(S::indexLo)), toTop));
+    const V hi = W::template srli16<13>(W::mullo16(W::shuffle8(src, control<W>(S::indexHi)), toTop));
+    const V pairs = W::shuffle8(src, control<W>(S::pairs));
+    const V seven = W::mulhiu16(W::maddubs(pairs, control<W>(kSevenSteps)), W::set16(kOverSeven));
+    const V five = W::xor_(W::mulhiu16(W::maddubs(pairs, control<W>(kFiveSteps)), W::set16(kOverFive)),
+                           control<W>(kFiveStepsEnds));
     // e0 - e1 by the byte weights (1, -1).
     const V sevenMode = W::cmpgt16(W::maddubs(pairs, W::set16(int16_t(0xFF01))), W::zero());
     const V ramp = W::blendv(five, seven, sevenMode);
-    return W::shuffle(W::packus16(ramp, ramp), W::packus16(lo, hi));
+    return W::shuffle8(W::packus16(ramp, ramp), W::packus16(lo, hi));
 }
 
 // Each lane's colour block (at bytes O0 / O1) as 4 RGBA palette words; DXT1
@@ -145,14 +159,15 @@ inline typename W::V colourPalette(typename W::V src)
 {
     using V = typename W::V;
     using S = BlockShuffles<O0, O1>;
-    const V ends16 = W::shuffle(src, W::load(S::endpoints));
-    V ends = W::mulhi16(W::and_(W::mullo16(ends16, W::load(kFieldShift)), W::load(kFieldMask)), W::load(kFieldWiden));
+    const V ends16 = W::shuffle8(src, control<W>(S::endpoints));
+    V ends = W::mulhiu16(W::and_(W::mullo16(ends16, control<W>(kFieldShift)), control<W>(kFieldMask)),
+                         control<W>(kFieldWiden));
     if (kDxt1)
-        ends = W::or_(ends, W::load(kOpaque));
+        ends = W::or_(ends, control<W>(kOpaque));
     const V swapped = W::template shuffle32<0x4E>(ends);
-    V middle = W::mulhi16(W::add16(W::add16(ends, ends), swapped), W::set16(kOverThree));
+    V middle = W::mulhiu16(W::add16(W::add16(ends, ends), swapped), W::set16(kOverThree));
     if (kDxt1) {
-        const V halves = W::and_(W::template srli16<1>(W::add16(ends, swapped)), W::load(kFirstHalf));
+        const V halves = W::and_(W::template srli16<1>(W::add16(ends, swapped)), control<W>(kFirstHalf));
         const V notAbove = W::cmpeq16(W::subsu16(ends16, W::template shuffle32<0x4E>(ends16)), W::zero());
         middle = W::blendv(middle, halves, W::template shuffle32<0x00>(notAbove));
     }
@@ -164,10 +179,10 @@ template <class W, int O0, int O1>
 inline typename W::V colourIndices(typename W::V src)
 {
     using V = typename W::V;
-    const V fields = W::and_(W::shuffle(src, W::load(BlockShuffles<O0, O1>::maskBytes)), W::load(kIndexFields));
-    const V nibble = W::set8(0x0F), table = W::load(kTimesFour);
-    return W::or_(W::shuffle(table, W::and_(fields, nibble)),
-                  W::shuffle(table, W::and_(W::template srli16<4>(fields), nibble)));
+    const V fields = W::and_(W::shuffle8(src, control<W>(BlockShuffles<O0, O1>::maskBytes)), control<W>(kIndexFields));
+    const V nibble = W::set8(0x0F), table = control<W>(kTimesFour);
+    return W::or_(W::shuffle8(table, W::and_(fields, nibble)),
+                  W::shuffle8(table, W::and_(W::template srli16<4>(fields), nibble)));
 }
 
 // `count` blocks, a multiple of W::kLanes.
@@ -189,10 +204,10 @@ void dxtBlocks(const uint8_t* blocks, uint32_t count, uint8_t* dst, size_t strid
             alpha = decodeChannel<W, 0, 0>(src);
         }
         for (int r = 0; r < 4; ++r) {
-            const V spread = W::or_(W::shuffle(indices, W::load(kRowSpread[r])), W::load(kChannel));
-            V row = W::shuffle(palette, spread);
+            const V spread = W::or_(W::shuffle8(indices, control<W>(kRowSpread[r])), control<W>(kChannel));
+            V row = W::shuffle8(palette, spread);
             if constexpr (!kDxt1)
-                row = W::or_(row, W::shuffle(alpha, W::load(kAlphaRow[r])));
+                row = W::or_(row, W::shuffle8(alpha, control<W>(kAlphaRow[r])));
             W::store(dst + size_t(r) * stride, row);
         }
     }
@@ -233,8 +248,8 @@ void ycocgTiles(const uint8_t* units, size_t unitRowBytes, const uint8_t* chroma
         V co, cg;
         if constexpr (W::kLanes == 2) {
             const V both = decodeChannel<W, 0, 8>(W::units8(chroma));
-            co = W::template lane<0>(both);
-            cg = W::template lane<1>(both);
+            co = W::template lane128<0>(both);
+            cg = W::template lane128<1>(both);
         } else {
             co = decodeChannel<W, 0, 0>(W::units8(chroma));
             cg = decodeChannel<W, 0, 0>(W::units8(chroma + 8));
@@ -251,8 +266,8 @@ void ycocgTiles(const uint8_t* units, size_t unitRowBytes, const uint8_t* chroma
                     y = decodeChannel<W, 0, 8>(W::units8(unit));
                     a = W::set8(-1);
                 }
-                const V groups = W::load(kGroups[by][bx]);
-                ycocgRows<W>(y, W::shuffle(co, groups), W::shuffle(cg, groups), a,
+                const V groups = control<W>(kGroups[by][bx]);
+                ycocgRows<W>(y, W::shuffle8(co, groups), W::shuffle8(cg, groups), a,
                              dst + size_t(4 * by) * stride + 16 * bx, stride);
             }
         }
@@ -260,109 +275,20 @@ void ycocgTiles(const uint8_t* units, size_t unitRowBytes, const uint8_t* chroma
 }
 
 // One block per 128-bit vector.
-struct Lanes128 {
-    using V = __m128i;
+struct Lanes128 : simd::Sse41 {
     static constexpr uint32_t kLanes = 1;
-
-    static V load(const Control& c) { return _mm_load_si128(reinterpret_cast<const __m128i*>(c.b)); }
     // One 8-byte unit (at byte 0), one 16-byte unit.
-    static V units8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-    static V units16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-    static V zero() { return _mm_setzero_si128(); }
-    static V set8(int8_t x) { return _mm_set1_epi8(x); }
-    static V set16(int16_t x) { return _mm_set1_epi16(x); }
-    static V shuffle(V a, V control) { return _mm_shuffle_epi8(a, control); }
-    template <int kImm>
-    static V shuffle32(V a)
-    {
-        return _mm_shuffle_epi32(a, kImm);
-    }
-    static V and_(V a, V b) { return _mm_and_si128(a, b); }
-    static V andnot(V a, V b) { return _mm_andnot_si128(a, b); }
-    static V or_(V a, V b) { return _mm_or_si128(a, b); }
-    static V xor_(V a, V b) { return _mm_xor_si128(a, b); }
-    static V add8(V a, V b) { return _mm_add_epi8(a, b); }
-    static V add16(V a, V b) { return _mm_add_epi16(a, b); }
-    static V addsu8(V a, V b) { return _mm_adds_epu8(a, b); }
-    static V subsu8(V a, V b) { return _mm_subs_epu8(a, b); }
-    static V subsu16(V a, V b) { return _mm_subs_epu16(a, b); }
-    static V mullo16(V a, V b) { return _mm_mullo_epi16(a, b); }
-    static V mulhi16(V a, V b) { return _mm_mulhi_epu16(a, b); }
-    static V maddubs(V a, V b) { return _mm_maddubs_epi16(a, b); }
-    template <int kBits>
-    static V srli16(V a)
-    {
-        return _mm_srli_epi16(a, kBits);
-    }
-    static V packus16(V a, V b) { return _mm_packus_epi16(a, b); }
-    static V cmpgt8(V a, V b) { return _mm_cmpgt_epi8(a, b); }
-    static V cmpgt16(V a, V b) { return _mm_cmpgt_epi16(a, b); }
-    static V cmpeq16(V a, V b) { return _mm_cmpeq_epi16(a, b); }
-    static V blendv(V a, V b, V mask) { return _mm_blendv_epi8(a, b, mask); }
-    static V unpacklo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
-    static V unpackhi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
-    static V unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-    static V unpackhi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+    static V units8(const uint8_t* p) { return load64(p); }
+    static V units16(const uint8_t* p) { return load(p); }
 };
 
 #if defined(__AVX2__)
 // Two horizontally adjacent blocks per 256-bit vector.
-struct Lanes256 {
-    using V = __m256i;
+struct Lanes256 : simd::Avx2 {
     static constexpr uint32_t kLanes = 2;
-
-    static V load(const Control& c) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b)); }
     // Two 8-byte units (lane l reads its unit at byte 8l), two 16-byte units.
-    static V units8(const uint8_t* p)
-    {
-        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    }
-    static V units16(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static void store(uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-    // Lane i in both lanes.
-    template <int kLane>
-    static V lane(V a)
-    {
-        return _mm256_permute2x128_si256(a, a, kLane * 0x11);
-    }
-
-    static V zero() { return _mm256_setzero_si256(); }
-    static V set8(int8_t x) { return _mm256_set1_epi8(x); }
-    static V set16(int16_t x) { return _mm256_set1_epi16(x); }
-    static V shuffle(V a, V control) { return _mm256_shuffle_epi8(a, control); }
-    template <int kImm>
-    static V shuffle32(V a)
-    {
-        return _mm256_shuffle_epi32(a, kImm);
-    }
-    static V and_(V a, V b) { return _mm256_and_si256(a, b); }
-    static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
-    static V or_(V a, V b) { return _mm256_or_si256(a, b); }
-    static V xor_(V a, V b) { return _mm256_xor_si256(a, b); }
-    static V add8(V a, V b) { return _mm256_add_epi8(a, b); }
-    static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
-    static V addsu8(V a, V b) { return _mm256_adds_epu8(a, b); }
-    static V subsu8(V a, V b) { return _mm256_subs_epu8(a, b); }
-    static V subsu16(V a, V b) { return _mm256_subs_epu16(a, b); }
-    static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
-    static V mulhi16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
-    static V maddubs(V a, V b) { return _mm256_maddubs_epi16(a, b); }
-    template <int kBits>
-    static V srli16(V a)
-    {
-        return _mm256_srli_epi16(a, kBits);
-    }
-    static V packus16(V a, V b) { return _mm256_packus_epi16(a, b); }
-    static V cmpgt8(V a, V b) { return _mm256_cmpgt_epi8(a, b); }
-    static V cmpgt16(V a, V b) { return _mm256_cmpgt_epi16(a, b); }
-    static V cmpeq16(V a, V b) { return _mm256_cmpeq_epi16(a, b); }
-    static V blendv(V a, V b, V mask) { return _mm256_blendv_epi8(a, b, mask); }
-    static V unpacklo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
-    static V unpackhi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
-    static V unpacklo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-    static V unpackhi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+    static V units8(const uint8_t* p) { return broadcast128(p); }
+    static V units16(const uint8_t* p) { return load(p); }
 };
 #endif
 

@@ -24,18 +24,6 @@ constexpr uint64_t kMul64 = 0x9E3779B185EBCA87ull;
 
 inline uint32_t h64(uint64_t x) { return uint32_t((x * kMul64) >> 48); }
 
-// Hash slots of one half (or of the single unit): byte positions of earlier
-// units by their endpoints (E), of earlier piece-1 bytes by their value (I).
-struct HalfTables {
-    uint32_t endpoints[256];
-    uint32_t pieces[256];
-    HalfTables()
-    {
-        for (uint32_t h = 0; h < 256; ++h)
-            endpoints[h] = pieces[h] = kEmptySlot;
-    }
-};
-
 // Codes units of one stream. S is the unit stride in bytes (8 single, 16
 // paired); a unit (half) is addressed by its number j and byte position p.
 template <uint32_t S, bool kStats>
@@ -51,18 +39,17 @@ struct UnitCoder {
         return c >= j ? c - 65536 : c;
     }
 
-    void insert(HalfTables& t, uint32_t j, uint32_t p) const
+    void insert(UnitSlots& t, uint32_t j, uint32_t p) const
     {
         const uint64_t x = loadLe64(in + p);
         recent[h64(x >> 16)] = uint16_t(j);
         recent[h64(x)] = uint16_t(j);
-        t.endpoints[slotHash(uint32_t(x) & 0xFFFF)] = p;
-        t.pieces[slotHash(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
+        t.insert(x, p);
     }
 
     // Codes unit j at p, which differs from its predecessor; returns the op.
     // Writes at most 13 bytes (the last ones may be overwritten later).
-    uint8_t code(HalfTables& t, uint32_t j, uint32_t p)
+    uint8_t code(UnitSlots& t, uint32_t j, uint32_t p)
     {
         const uint64_t x = loadLe64(in + p);
         uint32_t c = resolve(recent[h64(x)], j);
@@ -166,7 +153,7 @@ size_t packUnits(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t m, u
     if (end - output < 32)
         return 0;
     std::fill(recent, recent + 65536, uint16_t(0));
-    HalfTables t;
+    UnitSlots t;
     UnitCoder<8, kStats> coder{in, recent, output + 16};
     std::memcpy(output + 8, in, 8);
     coder.insert(t, 0, 0);
@@ -219,7 +206,7 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     if (end - output < 48)
         return 0;
     std::fill(recent, recent + 65536, uint16_t(0));
-    HalfTables t[2];
+    UnitSlots t[2];
     UnitCoder<16, kStats> coder{in, recent, output + 28};
     std::memcpy(output + 12, in, 16);
     coder.insert(t[1], 0, 8);

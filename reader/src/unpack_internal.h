@@ -45,7 +45,7 @@ inline bool readRun(Input& r, uint64_t limit, uint64_t& value)
 }
 
 // What the units' ops mean, for both unpackers of unit streams. The hash
-// slots are the packer's (codec/frame_format.h: slotHash, kEmptySlot).
+// slots are the packer's (codec/frame_format.h: UnitSlots, slotHash, kEmptySlot).
 
 // Per op: its data bytes (op 0: the shortest run length) and, for composite
 // ops, the endpoint part (0 literal, 1 hash slot, 2 previous unit) and the

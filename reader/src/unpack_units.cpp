@@ -19,27 +19,9 @@ namespace nox::unpack {
 
 namespace {
 
-// Hash slots of one half: positions of earlier units by their endpoints and
-// of earlier piece-1 bytes by their value.
-struct HalfSlots {
-    uint32_t endpoints[256];
-    uint32_t pieces[256];
-    HalfSlots()
-    {
-        for (uint32_t h = 0; h < 256; ++h)
-            endpoints[h] = pieces[h] = kEmptySlot;
-    }
-    void insert(const uint8_t* base, uint32_t p)
-    {
-        const uint64_t x = loadLe64(base + p);
-        endpoints[slotHash(uint32_t(x) & 0xFFFF)] = p;
-        pieces[slotHash(uint32_t(x >> 16) & 0xFFFFFF)] = p + 2;
-    }
-};
-
 // Restores unit number j at byte p of base from op 2..17. S is the unit stride.
 template <uint32_t S>
-inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint32_t op, HalfSlots& t)
+inline bool decodeUnit(Input& data, uint8_t* base, uint32_t j, uint32_t p, uint32_t op, UnitSlots& t)
 {
     uint8_t* cur = base + p;
     const uint8_t* in = data.in;
@@ -120,8 +102,8 @@ size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m,
     if (opsLength == 0)
         return 0;
     std::memcpy(dst, src + 8, 8);
-    HalfSlots t;
-    t.insert(dst, 0);
+    UnitSlots t;
+    t.insert(loadLe64(dst), 0);
     Input data{src + 16, src + dataLength};
     uint32_t j = 1;
     for (uint32_t i = 0; i < nops; ++i) {
@@ -142,7 +124,7 @@ size_t unitsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m,
         } else {
             if (!decodeUnit<8>(data, dst, j, j * 8, op, t))
                 return 0;
-            t.insert(dst, j * 8);
+            t.insert(loadLe64(dst + j * 8), j * 8);
             ++j;
         }
     }
@@ -169,9 +151,9 @@ size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m,
     if (ops2 == 0)
         return 0;
     std::memcpy(dst, src + 12, 16);
-    HalfSlots t[2];
-    t[0].insert(dst, 0);
-    t[1].insert(dst, 8);
+    UnitSlots t[2];
+    t[0].insert(loadLe64(dst), 0);
+    t[1].insert(loadLe64(dst + 8), 8);
     Input data{src + 28, src + dataLength};
     uint32_t next[2] = {0, 0};
     uint64_t pending[2] = {0, 0};
@@ -207,7 +189,7 @@ size_t pairsReference(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m,
             } else {
                 if (!decodeUnit<16>(data, dst, j, p, op, t[h]))
                     return 0;
-                t[h].insert(dst, p);
+                t[h].insert(loadLe64(dst + p), p);
             }
         }
     }

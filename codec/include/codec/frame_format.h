@@ -155,4 +155,23 @@ constexpr uint32_t kFarDistance = 258;
 constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 inline uint32_t slotHash(uint32_t x) { return (x * 0x9E3779B1u) >> 24; }
 
+// The slots of one half (or of the single unit) of a unit stream: byte
+// positions of earlier units by the hash of their endpoints, and of earlier
+// piece-1 bytes by the hash of their value (piece 2 is looked up there too).
+struct UnitSlots {
+    uint32_t endpoints[256];
+    uint32_t pieces[256];
+    UnitSlots()
+    {
+        for (uint32_t h = 0; h < 256; ++h)
+            endpoints[h] = pieces[h] = kEmptySlot;
+    }
+    // The unit at byte p, whose 8 bytes are unit (little-endian).
+    void insert(uint64_t unit, uint32_t p)
+    {
+        endpoints[slotHash(uint32_t(unit) & 0xFFFF)] = p;
+        pieces[slotHash(uint32_t(unit >> 16) & 0xFFFFFF)] = p + 2;
+    }
+};
+
 }  // namespace nox

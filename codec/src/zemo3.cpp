@@ -143,7 +143,7 @@ uint32_t FrameEncoder::directRows(int32_t rowStride) const
     // band of blocks (4 rows; 8 for the YCoCg tiles) and the padding rows.
     if (width_ != paddedWidth_ || int64_t(rowStride) != int64_t(width_) * 4)
         return 0;
-    const uint32_t band = (type_ == ZEMO3_HIGH || type_ == ZEMO3_HIGH_ALPHA) ? 8 : 4;
+    const uint32_t band = typeIsYcocg(type_) ? 8 : 4;
     return height_ - height_ % band;
 }
 
@@ -152,12 +152,12 @@ bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_
     if (rows == 0)
         return true;
     const uint32_t pw = paddedWidth_;
-    const bool alpha = type_ == ZEMO3_NORMAL_ALPHA || type_ == ZEMO3_HIGH_ALPHA;
     // Block rows are laid out one after another in both layouts, and the
     // YCoCg chroma plane holds the 8x8 tiles in raster order after the
     // luma of the whole picture, so a band starts at a known place in each.
-    const size_t unit = alpha ? 16 : 8;
-    uint8_t* blocks = texture + size_t(firstRow / 4) * (pw / 4) * unit;
+    const TexturePlane first = texturePlane(type_, 0, pw, paddedHeight_);
+    const size_t unit = formatFacts(type_).planes[0].blockBytes;
+    uint8_t* blocks = texture + size_t(firstRow / 4) * first.widthBlocks * unit;
     switch (type_) {
     case ZEMO3_NORMAL:
         buildTables();
@@ -169,8 +169,10 @@ bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_
         return true;
     case ZEMO3_HIGH:
     case ZEMO3_HIGH_ALPHA: {
-        uint8_t* chroma = texture + size_t(pw) * paddedHeight_ * unit / 16 + size_t(firstRow / 8) * (pw / 8) * 16;
-        return encodeYcocgBand(alpha, picture, pw, rows, blocks, chroma) == 0;
+        const TexturePlane second = texturePlane(type_, 1, pw, paddedHeight_);
+        const size_t tile = formatFacts(type_).planes[1].blockBytes;
+        uint8_t* chroma = texture + second.offset + size_t(firstRow / 8) * second.widthBlocks * tile;
+        return encodeYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma) == 0;
     }
     default:
         return false;

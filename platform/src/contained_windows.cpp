@@ -1,13 +1,7 @@
 // runContained on Windows: the program runs in a job object that kills
 // every process in it when its last handle closes, which the system does
 // when the caller dies, however it dies.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_system.h"
 
 #include <string>
 

@@ -1,11 +1,5 @@
 // The operating-system layer on 64-bit Windows.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>  // first: the other Windows headers stand on it
+#include "windows_system.h"
 
 #include <io.h>
 #include <process.h>

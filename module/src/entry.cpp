@@ -1,6 +1,7 @@
 // The module's entry: registration with the host, the death hook and the
 // stubs of the slots the host handles itself.
 #include <cstring>
+#include <type_traits>
 
 #include "core/context.h"
 #include "core/logger.h"
@@ -115,15 +116,17 @@ void fillFunctionBlock(AEIO_FunctionBlock4& f)
 // The process-attach notification keeps the module instance, from which the
 // dialog resource is loaded; other notifications leave it alone. The module
 // is pinned: the core context's system monitor runs until the process ends,
-// so the code must stay mapped after the host lets go of the module.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+// so the code must stay mapped after the host lets go of the module. Its
+// types are platform's, which are the system's (platform/dialog.h).
+extern "C" platform::BOOL DllMain(platform::HINSTANCE instance, unsigned long reason, void*)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    if (reason == platform::kDllProcessAttach) {
         zexport::g_moduleInstance = instance;
         platform::pinModule(reinterpret_cast<const void*>(&DllMain));
     }
-    return TRUE;
+    return 1;
 }
+static_assert(std::is_same_v<decltype(&DllMain), platform::DllEntry>);
 #define ZEXPORT_ENTRY __declspec(dllexport)
 #else
 #define ZEXPORT_ENTRY __attribute__((visibility("default")))

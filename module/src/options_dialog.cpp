@@ -31,33 +31,33 @@ platform::INT_PTR OptionsDialogProc(platform::HWND dialog, platform::UINT messag
 {
     using namespace platform;
     switch (message) {
-    case WM_INITDIALOG: {
+    case kWmInitDialog: {
         HWND list = getDlgItem(dialog, resources::kCompressionListId);
         WPARAM index = 0;
         for (uint32_t value : kOffered) {
             std::u16string name = platform::utf8ToUtf16(nox::formatTypeName(value));
-            sendMessage(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-            sendMessage(list, CB_SETITEMDATA, index, LPARAM(value));
+            sendMessage(list, kCbAddString, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            sendMessage(list, kCbSetItemData, index, LPARAM(value));
             if (value == g_currentValue)
-                sendMessage(list, CB_SETCURSEL, index, 0);
+                sendMessage(list, kCbSetCurSel, index, 0);
             ++index;
         }
-        sendMessage(getDlgItem(dialog, resources::kVersionLabelId), WM_SETTEXT, 0,
+        sendMessage(getDlgItem(dialog, resources::kVersionLabelId), kWmSetText, 0,
                     reinterpret_cast<LPARAM>(g_versionText.c_str()));
         return 1;
     }
-    case WM_COMMAND: {
+    case kWmCommand: {
         uint16_t command = loWord(wParam);
         g_outcome = command;
         HWND list = getDlgItem(dialog, resources::kCompressionListId);
-        LRESULT selection = sendMessage(list, CB_GETCURSEL, 0, 0);
-        g_currentValue = uint32_t(sendMessage(list, CB_GETITEMDATA, WPARAM(selection), 0));
-        if (command == IDOK) {
+        LRESULT selection = sendMessage(list, kCbGetCurSel, 0, 0);
+        g_currentValue = uint32_t(sendMessage(list, kCbGetItemData, WPARAM(selection), 0));
+        if (command == kIdOk) {
             g_outcome = 1;
             endDialog(dialog, 0);
             return 1;
         }
-        if (command == IDCANCEL) {
+        if (command == kIdCancel) {
             g_outcome = 0;
             endDialog(dialog, 0);
             return 1;

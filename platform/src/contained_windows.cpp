@@ -1,10 +1,11 @@
 // runContained on Windows: the program runs in a job object that kills
 // every process in it when its last handle closes, which the system does
 // when the caller dies, however it dies.
-#include "platform/dialog.h"  // windows.h, lean
-#include "platform/platform.h"
+#include "windows_system.h"
 
 #include <string>
+
+#include "platform/platform.h"
 
 namespace platform {
 

@@ -174,10 +174,10 @@ LRESULT controlMessage(ControlWindow& control, UINT message, WPARAM wParam, LPAR
 {
     auto validIndex = [&](WPARAM index) { return index < control.items.size(); };
     switch (message) {
-    case WM_SETTEXT:
+    case kWmSetText:
         control.text = lParam ? reinterpret_cast<const char16_t*>(lParam) : u"";
         return 1;
-    case WM_GETTEXT: {
+    case kWmGetText: {
         // wParam is the buffer's capacity in characters, NUL included.
         auto* out = reinterpret_cast<char16_t*>(lParam);
         if (!out || wParam == 0)
@@ -193,32 +193,32 @@ LRESULT controlMessage(ControlWindow& control, UINT message, WPARAM wParam, LPAR
     if (control.windowClass != "combobox")
         return 0;
     switch (message) {
-    case CB_ADDSTRING:
+    case kCbAddString:
         // Unsorted list: entries are appended.
         control.items.push_back({lParam ? reinterpret_cast<const char16_t*>(lParam) : u"", 0});
         return LRESULT(control.items.size() - 1);
-    case CB_GETCOUNT:
+    case kCbGetCount:
         return LRESULT(control.items.size());
-    case CB_SETITEMDATA:
+    case kCbSetItemData:
         if (!validIndex(wParam))
-            return CB_ERR;
+            return kCbErr;
         control.items[wParam].data = lParam;
         return 1;
-    case CB_GETITEMDATA:
-        return validIndex(wParam) ? control.items[wParam].data : CB_ERR;
-    case CB_SETCURSEL:
+    case kCbGetItemData:
+        return validIndex(wParam) ? control.items[wParam].data : kCbErr;
+    case kCbSetCurSel:
         // An index out of range clears the selection and reports CB_ERR.
         if (!validIndex(wParam)) {
             control.selection = -1;
-            return CB_ERR;
+            return kCbErr;
         }
         control.selection = int(wParam);
         return LRESULT(wParam);
-    case CB_GETCURSEL:
+    case kCbGetCurSel:
         return control.selection;
-    case CB_GETLBTEXT: {
+    case kCbGetLbText: {
         if (!validIndex(wParam))
-            return CB_ERR;
+            return kCbErr;
         const std::u16string& text = control.items[wParam].text;
         if (auto* out = reinterpret_cast<char16_t*>(lParam)) {
             std::copy(text.begin(), text.end(), out);
@@ -248,9 +248,9 @@ LRESULT defWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     (void)lParam;
     // Closing a dialog by its close box means Cancel, as the dialog manager
     // of a window system does it.
-    if (message == WM_CLOSE && asDialog(window))
-        return sendMessage(window, WM_COMMAND, makeWParam(IDCANCEL, 0),
-                           reinterpret_cast<LPARAM>(getDlgItem(window, IDCANCEL)));
+    if (message == kWmClose && asDialog(window))
+        return sendMessage(window, kWmCommand, makeWParam(kIdCancel, 0),
+                           reinterpret_cast<LPARAM>(getDlgItem(window, kIdCancel)));
     return 0;
 }
 

@@ -103,7 +103,7 @@ std::vector<std::string> renderDialog(HWND window)
                     (int(i) == c->selection ? "> " : "  ") + std::to_string(i) + "  " + utf16ToUtf8(c->items[i].text);
                 put(body[size_t(listRow) + i], column + 1, entry);
             }
-        } else if ((c->style & 0x3) == SS_RIGHT && text.size() < span) {
+        } else if ((c->style & 0x3) == kSsRight && text.size() < span) {
             cell = std::string(span - text.size(), ' ') + text;
         } else {
             cell = text;
@@ -268,22 +268,22 @@ INT_PTR runOnTerminal(DialogWindow& dialog, int inFd, int outFd, LPARAM initPara
         drawn = lines.size();
     };
 
-    sendMessage(self, WM_INITDIALOG, 0, initParam);
+    sendMessage(self, kWmInitDialog, 0, initParam);
     draw();
     KeyReader keys(inFd);
     ControlWindow* combo = firstCombo(dialog);
     auto command = [&](uint16_t id, uint16_t code, HWND control) {
-        sendMessage(self, WM_COMMAND, makeWParam(id, code), reinterpret_cast<LPARAM>(control));
+        sendMessage(self, kWmCommand, makeWParam(id, code), reinterpret_cast<LPARAM>(control));
     };
     auto select = [&](int index) {
         if (!combo || index < 0 || index >= int(combo->items.size()) || index == combo->selection)
             return;
         combo->selection = index;
-        command(combo->id, CBN_SELCHANGE, combo);
+        command(combo->id, kCbnSelChange, combo);
     };
     auto defaultButton = [&]() -> ControlWindow* {
         for (auto& c : dialog.controls)
-            if (c->windowClass == "button" && (c->style & 0xF) == BS_DEFPUSHBUTTON)
+            if (c->windowClass == "button" && (c->style & 0xF) == kBsDefPushButton)
                 return c.get();
         return nullptr;
     };
@@ -303,18 +303,18 @@ INT_PTR runOnTerminal(DialogWindow& dialog, int inFd, int outFd, LPARAM initPara
             break;
         case Key::Enter: {
             ControlWindow* button = defaultButton();
-            command(button ? button->id : uint16_t(IDOK), 0, button);
+            command(button ? button->id : uint16_t(kIdOk), 0, button);
             break;
         }
         case Key::Cancel:
-            command(IDCANCEL, 0, getDlgItem(self, IDCANCEL));
+            command(kIdCancel, 0, getDlgItem(self, kIdCancel));
             break;
         case Key::Close:
-            sendMessage(self, WM_CLOSE, 0, 0);
+            sendMessage(self, kWmClose, 0, 0);
             // A procedure that ignores the close still has to let go: the
             // terminal has nothing more to give.
             if (!dialog.ended)
-                endDialog(self, IDCANCEL);
+                endDialog(self, kIdCancel);
             break;
         case Key::None:
             break;

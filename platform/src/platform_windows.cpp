@@ -1,7 +1,5 @@
 // The operating-system layer on 64-bit Windows.
-#include "platform/platform.h"
-
-#include "platform/dialog.h"  // windows.h, lean
+#include "windows_system.h"
 
 #include <io.h>
 #include <process.h>
@@ -15,7 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
+
+#include "platform/dialog.h"
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -348,6 +350,31 @@ private:
 std::unique_ptr<ThreadPimpl> makeThreadPimpl() { return std::make_unique<ThreadPimplWindows>(); }
 
 // ---------------------------------------------------------------- dialogs
+
+// dialog.h gives the system's types and values without windows.h; they must be
+// the system's own, or a dialog procedure, a module's DllMain and the system
+// would disagree about what they are handed.
+static_assert(std::is_same_v<UINT, ::UINT>);
+static_assert(std::is_same_v<WPARAM, ::WPARAM>);
+static_assert(std::is_same_v<LPARAM, ::LPARAM>);
+static_assert(std::is_same_v<LRESULT, ::LRESULT>);
+static_assert(std::is_same_v<INT_PTR, ::INT_PTR>);
+static_assert(std::is_same_v<BOOL, ::BOOL>);
+static_assert(std::is_same_v<HWND, ::HWND>);
+static_assert(std::is_same_v<HINSTANCE, ::HINSTANCE>);
+static_assert(std::is_same_v<HINSTANCE, ::HMODULE>);
+static_assert(std::is_same_v<DLGPROC, ::DLGPROC>);
+static_assert(std::is_same_v<DllEntry, ::BOOL(WINAPI*)(::HINSTANCE, ::DWORD, ::LPVOID)>);
+static_assert(kDllProcessAttach == DLL_PROCESS_ATTACH);
+static_assert(kWmSetText == WM_SETTEXT && kWmGetText == WM_GETTEXT && kWmClose == WM_CLOSE);
+static_assert(kWmInitDialog == WM_INITDIALOG && kWmCommand == WM_COMMAND);
+static_assert(kCbAddString == CB_ADDSTRING && kCbGetCount == CB_GETCOUNT && kCbGetCurSel == CB_GETCURSEL);
+static_assert(kCbGetLbText == CB_GETLBTEXT && kCbSetCurSel == CB_SETCURSEL);
+static_assert(kCbGetItemData == CB_GETITEMDATA && kCbSetItemData == CB_SETITEMDATA && kCbErr == CB_ERR);
+static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kCbnSelChange == CBN_SELCHANGE);
+static_assert(kSsRight == SS_RIGHT && kBsDefPushButton == BS_DEFPUSHBUTTON);
+static_assert(loWord(makeWParam(kIdOk, kCbnSelChange)) == LOWORD(MAKEWPARAM(IDOK, CBN_SELCHANGE)) &&
+              makeWParam(kIdOk, kCbnSelChange) == MAKEWPARAM(IDOK, CBN_SELCHANGE));
 
 HINSTANCE moduleOf(const void* addressInModule)
 {

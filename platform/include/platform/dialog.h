@@ -3,8 +3,8 @@
 //
 // A dialog is built from a template (caption, controls with ids, classes,
 // texts, styles and rectangles in dialog units) and driven by a dialog
-// procedure that receives the usual messages: WM_INITDIALOG once, then
-// WM_COMMAND for every user action. The procedure reaches the controls with
+// procedure that receives the usual messages: kWmInitDialog once, then
+// kWmCommand for every user action. The procedure reaches the controls with
 // getDlgItem and sendMessage and ends the dialog with endDialog.
 //
 //   INT_PTR result = platform::dialogBoxParam(instance, 100, parent, proc, 0);
@@ -14,7 +14,8 @@
 // terminal offers as its main window); a dialog runs on its parent's
 // terminal, or on the controlling terminal when the parent is not a terminal
 // window. Without a terminal the dialog is not shown. On Windows these are
-// the system's own dialogs, windows and messages.
+// the system's own dialogs, windows and messages, and this header gives their
+// types and values without the system's headers.
 #pragma once
 
 #include <cstddef>
@@ -23,68 +24,62 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+// The system's handle types are pointers to these structs; declared here, at
+// global scope as the system declares them, so that platform's handles are
+// the system's own without its headers.
+struct HWND__;
+struct HINSTANCE__;
 #endif
 
 namespace platform {
 
-#ifdef _WIN32
-// Windows: the system's own types; messages, styles and ids are its macros.
-using ::BOOL;
-using ::DLGPROC;
-using ::HINSTANCE;
-using ::HWND;
-using ::INT_PTR;
-using ::LPARAM;
-using ::LRESULT;
-using ::UINT;
-using ::WPARAM;
-#else
-using UINT = uint32_t;
+// The types of a window system's dialogs. On Windows they are the system's
+// own types, of the sizes 64-bit Windows gives them (platform_windows.cpp
+// checks that they equal windows.h's), so a dialog procedure, the module's
+// resources and its DllMain meet the system without a cast.
+using UINT = unsigned int;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 using INT_PTR = intptr_t;
 using BOOL = int;
 
+#ifdef _WIN32
+using HWND = ::HWND__*;
+using HINSTANCE = ::HINSTANCE__*;
+#else
 struct Window;
 using HWND = Window*;
 // A module instance: the base address of the loaded module (see moduleOf).
 using HINSTANCE = const void*;
-
-enum : UINT {
-    WM_SETTEXT = 0x000C,
-    WM_GETTEXT = 0x000D,
-    WM_CLOSE = 0x0010,
-    WM_INITDIALOG = 0x0110,  // 272
-    WM_COMMAND = 0x0111,     // 273
-    CB_ADDSTRING = 0x0143,
-    CB_GETCOUNT = 0x0146,
-    CB_GETCURSEL = 0x0147,
-    CB_GETLBTEXT = 0x0148,
-    CB_SETCURSEL = 0x014E,
-    CB_GETITEMDATA = 0x0150,
-    CB_SETITEMDATA = 0x0151,
-};
-constexpr LRESULT CB_ERR = -1;
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int CBN_SELCHANGE = 1;  // notification code in the high word of WM_COMMAND
-
-// Control styles the terminal front end honours.
-enum : uint32_t {
-    SS_RIGHT = 0x0002,
-    BS_DEFPUSHBUTTON = 0x0001,
-};
+#endif
 
 using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-#endif
+
+// Messages, notification codes, ids and styles, with the system's values.
+// Each is the system's name in k-CamelCase (WM_INITDIALOG is kWmInitDialog,
+// CB_ERR kCbErr): windows.h defines the system's names as macros, which would
+// rewrite any declaration or use of them in a file that includes both headers.
+constexpr UINT kWmSetText = 0x000C;
+constexpr UINT kWmGetText = 0x000D;
+constexpr UINT kWmClose = 0x0010;
+constexpr UINT kWmInitDialog = 0x0110;
+constexpr UINT kWmCommand = 0x0111;
+constexpr UINT kCbAddString = 0x0143;
+constexpr UINT kCbGetCount = 0x0146;
+constexpr UINT kCbGetCurSel = 0x0147;
+constexpr UINT kCbGetLbText = 0x0148;
+constexpr UINT kCbSetCurSel = 0x014E;
+constexpr UINT kCbGetItemData = 0x0150;
+constexpr UINT kCbSetItemData = 0x0151;
+constexpr LRESULT kCbErr = -1;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr uint16_t kCbnSelChange = 1;  // notification code in the high word of WM_COMMAND's wParam
+
+// Control styles the terminal front end honours.
+constexpr uint32_t kSsRight = 0x0002;
+constexpr uint32_t kBsDefPushButton = 0x0001;
 
 constexpr uint16_t loWord(uintptr_t v) { return uint16_t(v & 0xFFFF); }
 constexpr WPARAM makeWParam(uint16_t lo, uint16_t hi) { return WPARAM(lo) | (WPARAM(hi) << 16); }
@@ -128,6 +123,13 @@ void destroyTerminalWindow(HWND window);
 // registering does nothing.
 HINSTANCE moduleOf(const void* addressInModule);
 void registerDialogTemplate(HINSTANCE instance, int id, const DialogTemplate* dialog);
+#ifdef _WIN32
+// A module's DllMain as the system's loader calls it: its instance, the
+// notification (kDllProcessAttach once it is mapped into a process) and a
+// word it leaves alone. Win64 has one calling convention.
+using DllEntry = BOOL (*)(HINSTANCE instance, unsigned long reason, void* reserved);
+constexpr unsigned long kDllProcessAttach = 1;
+#endif
 
 // The window with the focus (nullptr on a terminal, where there is none).
 HWND getForegroundWindow();
@@ -144,11 +146,11 @@ bool canShowDialogs();
 
 BOOL endDialog(HWND dialog, INT_PTR result);
 HWND getDlgItem(HWND dialog, int id);
-// Sends a message to a dialog (WM_COMMAND and others go to its procedure) or
-// to a control (WM_SETTEXT, WM_GETTEXT with a char16_t buffer, CB_*).
+// Sends a message to a dialog (kWmCommand and others go to its procedure) or
+// to a control (kWmSetText, kWmGetText with a char16_t buffer, kCb*).
 LRESULT sendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Default handling for a dialog procedure: WM_CLOSE on a dialog is turned
-// into WM_COMMAND IDCANCEL; everything else answers 0, which on Windows hands
+// Default handling for a dialog procedure: kWmClose on a dialog is turned
+// into kWmCommand kIdCancel; everything else answers 0, which on Windows hands
 // the message back to the dialog manager.
 LRESULT defWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -150,7 +150,7 @@ A_Err readPath(const AEGP_IOOutSuite7& io, const AEGP_MemorySuite1& memory, AEIO
 // format type or the size cannot be exported or no writer opens.
 A_Err openWriter(ExportOptions& record, const OutputFormat& f, const std::string& path)
 {
-    if (record.formatType > nox::ZEMO3_HIGH_ALPHA || !exportableSize(f.width, f.height, record.formatType))
+    if (record.formatType >= nox::kExportedTypes || !exportableSize(f.width, f.height, record.formatType))
         return A_Err_GENERIC;
     auto codec = std::make_unique<nox::VideoCodecInfoZemo3>();
     codec->setFormatType(record.formatType);

@@ -232,9 +232,8 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
                 EXPECT_EQ(after.writer, before.writer);
                 EXPECT_LE(after.framesAdded, before.framesAdded + 1);
             }
-            if (c.name == "StartAdding") {
-                EXPECT_FALSE(std::filesystem::exists(path_));  // a start that failed leaves no file
-            }
+            if (c.name == "StartAdding")  // a start that failed leaves no file
+                EXPECT_FALSE(std::filesystem::exists(path_));
             finish(out);
         }
     }

@@ -58,6 +58,7 @@ TEST_F(GpuPath, BadInputIsRefused)
         {{}, "play " + other + " --offscreen", 1, "Zemo 3"},
         {{noS3tc}, "play " + movie(0) + " --offscreen", 1, "S3TC"},
         {{}, "play " + damaged + " --offscreen", 0, "3 damaged frames skipped"},
+        {{}, "play " + movie(2) + " --offscreen --dump " + other + "/dump", 2, "frame_00000.png"},
     };
     for (const auto& c : cases) {
         const auto r = testutil::run(c.environment, std::string(ZEMO3_BINARY) + " " + c.args);

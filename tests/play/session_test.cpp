@@ -1,10 +1,9 @@
-// zemo3 play's loops in process (player/play.h): offscreen, and in a window
-// of SDL's offscreen video driver (GL through EGL, no display), with SDL's
-// dummy sound device. What each plays, how far, and what it refuses.
+// zemo3 play's window loop in process (player/play.h), in a window of SDL's
+// offscreen video driver (GL through EGL, no display), with SDL's dummy sound
+// device: what it plays, how far, and what it refuses. The offscreen loop is
+// play_test's, through the command.
 #include <SDL.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "common/movies.h"
 #include "player/gpu.h"
@@ -27,43 +26,6 @@ protected:
         testutil::writeFile(dir_->file("junk.mov"), testutil::Bytes(4096, 0x21));
     }
 };
-
-TEST_F(PlaySession, OffscreenDrawsEveryFrameOrSaysWhyNot)
-{
-    const std::string junk = dir_->file("junk.mov"), dump = dir_->file("dump");
-    const struct {
-        std::string movie;
-        uint64_t frames;
-        std::string dump;
-        PlayResult::Status status;
-        uint64_t shown, damaged;
-        const char* says;
-    } cases[] = {
-        {movie(0), 0, "", PlayResult::DONE, 30, 0, ""},
-        {movie(3), 4, dump, PlayResult::DONE, 4, 0, ""},
-        {dir_->file("bad.mov"), 0, "", PlayResult::DONE, 27, 3, ""},
-        {dir_->file("none.mov"), 0, "", PlayResult::FILE_ERROR, 0, 0, "cannot open"},
-        {junk, 0, "", PlayResult::REFUSED, 0, 0, ""},
-        {movie(2), 0, junk + "/dump", PlayResult::FILE_ERROR, 0, 0, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.movie + " " + c.dump);
-        PlayOptions o;
-        o.movie = c.movie, o.frames = c.frames, o.dump = c.dump;
-        std::vector<std::string> damaged;
-        o.damaged = [&](const std::string& why) { damaged.push_back(why); };
-        const PlayResult r = zemo3::playOffscreen(o);
-        EXPECT_EQ(r.status, c.status) << r.error;
-        EXPECT_EQ(std::vector<uint64_t>({r.shown, r.damaged, damaged.size()}),
-                  std::vector<uint64_t>({c.shown, c.damaged, c.damaged}));
-        EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
-        EXPECT_EQ(r.status != PlayResult::DONE, !r.error.empty());
-        if (r.status == PlayResult::DONE)
-            EXPECT_NE(r.renderer.find("OpenGL"), std::string::npos) << r.renderer;
-    }
-    EXPECT_EQ(testutil::slurp(dump + "/frame_00003.png").substr(1, 3), "PNG");
-    EXPECT_FALSE(std::filesystem::exists(dump + "/frame_00004.png"));
-}
 
 // The window plays to the end (frames late on a busy machine are dropped,
 // never lost), to the limit (looping past the end), or until q is pressed;

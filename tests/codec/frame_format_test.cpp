@@ -58,8 +58,9 @@ TEST(FrameFormat, EveryTypesPlanesTileItsTexture)
                 end = p.offset + p.size;
             }
             EXPECT_EQ(planeBytes(c.type, w, h), end);
-            if (c.type <= 5)
+            if (c.type <= 5) {
                 EXPECT_EQ(end, textureSize(c.type, w, h)) << w << "x" << h;
+            }
         }
     }
     EXPECT_STREQ(formatTypeName(3), "High Quality, With Alpha");

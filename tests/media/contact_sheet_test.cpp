@@ -48,9 +48,11 @@ TEST(ContactSheet, TakesTheFramesAndLaysThemOut)
             ASSERT_TRUE(openReference(request, c.width, c.height, &again, &error)) << error;
         }
         ContactSheet sheet(info, c.count, ref);
-        for (uint64_t n = 0; n < 100; ++n)
-            if (sheet.wants(n))
+        for (uint64_t n = 0; n < 100; ++n) {
+            if (sheet.wants(n)) {
                 EXPECT_FALSE(sheet.add(n, packet, &error)) << n;
+            }
+        }
         EXPECT_EQ(sheet.frames(), c.frames);
         EXPECT_EQ(sheet.thumbWidth(), c.thumbWidth);
         EXPECT_EQ(sheet.thumbHeight(), c.thumbHeight);

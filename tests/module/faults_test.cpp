@@ -232,8 +232,9 @@ TEST_F(Faults, EveryWithheldSuiteAndFailingHostCallIsPassedOnWithoutLeaks)
                 EXPECT_EQ(after.writer, before.writer);
                 EXPECT_LE(after.framesAdded, before.framesAdded + 1);
             }
-            if (c.name == "StartAdding")  // a start that failed leaves no file
-                EXPECT_FALSE(std::filesystem::exists(path_));
+            if (c.name == "StartAdding") {
+                EXPECT_FALSE(std::filesystem::exists(path_));  // a start that failed leaves no file
+            }
             finish(out);
         }
     }

@@ -267,8 +267,9 @@ void expectTheDialog(const std::vector<std::string>& frame)
     // the entries a column in from the box's bracket, after the two-column mark of the chosen one
     const std::string& box = frame[size_t(lineWith("[High Quality, No Alpha"))];
     EXPECT_EQ(frame[size_t(entry)].find("0  Normal"), box.find('[') + 3) << box;
-    for (const char* e : {"1  Normal Quality, With Alpha", "2  High Quality, No Alpha", "3  High Quality, With Alpha"})
-        EXPECT_EQ(lineWith(e), entry + (e[0] - '0'));
+    EXPECT_EQ(lineWith("1  Normal Quality, With Alpha"), entry + 1);
+    EXPECT_EQ(lineWith("2  High Quality, No Alpha"), entry + 2);
+    EXPECT_EQ(lineWith("3  High Quality, With Alpha"), entry + 3);
     ASSERT_GT(version, entry + 3);
     const std::string& bottom = frame[size_t(version)];
     EXPECT_LT(bottom.find("OK"), bottom.find("Cancel"));

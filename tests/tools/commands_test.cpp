@@ -299,8 +299,9 @@ TEST_F(MovieCommands, DecodeWritesLosslessPicturesAndTheSound)
             r = zemo3("verify " + movie(type) + " --reference " + path(out) + " --min-psnr 999" +
                       (sequence ? " --fps 30 --no-sound" : ""));
             EXPECT_EQ(r.code, 0) << r.err;
-            if (!sequence)
+            if (!sequence) {
                 EXPECT_TRUE(testutil::readMovie(path(out)).sound() == testutil::readMovie(movie(type)).sound());
+            }
         }
     auto r = zemo3("render " + path("decoded.mkv") + " --compression high -o " + path("again.mov") + " --module " +
                    ZEMO_MODULE_PATH);
@@ -427,7 +428,7 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
     EXPECT_EQ(rows, 30u) << r.out;
     EXPECT_NE(r.out.find("30 frames High Quality, No Alpha (type 2)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("sheet: " + path("sheet.png") + ", frames 0 7 14 21 29"), std::string::npos) << r.out;
-    // The layout is contact_sheet_test's; its size (618x146) shows the demo reference was handed over.
+    // Five cells of two 96x64 pictures side by side, three to a row, 6 pixels apart: 618x146 in the PNG header.
     EXPECT_EQ(testutil::slurp(path("sheet.png")).substr(16, 8), std::string("\0\0\x02\x6a\0\0\0\x92", 8));
 
     r = zemo3("inspect " + movie("normal") + " --totals");

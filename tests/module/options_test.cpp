@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -361,11 +362,15 @@ TEST_F(Options, Win32DialogTakesTheChoice)
     std::wstring version;
     LRESULT selectedOnOpen = -2;
     std::vector<RECT> places, expected;
+    // The user waits for the dialog as long as it may take to come up (on a
+    // loaded machine that has taken over 10 s), until the call returns
+    // without one (no display).
+    std::atomic<bool> returned{false};
     std::thread user([&] {
         HWND dialog = nullptr;
-        for (int i = 0; i < 1000 && !(dialog && IsWindowVisible(dialog)); ++i, Sleep(10))
+        for (; !returned && !(dialog && IsWindowVisible(dialog)); Sleep(10))
             dialog = FindWindowW(L"#32770", L"Zemo 3 Format Options");
-        if (!dialog)
+        if (!dialog || !IsWindowVisible(dialog))
             return;
         Sleep(300);  // painted
         HWND list = GetDlgItem(dialog, 3);
@@ -406,6 +411,7 @@ TEST_F(Options, Win32DialogTakesTheChoice)
     });
     bool interacted = false;
     EXPECT_EQ(host().userOptionsDialog(out, &interacted), A_Err_NONE);
+    returned = true;
     user.join();
     if (entries.empty())
         GTEST_SKIP() << "no display to show the dialog on";

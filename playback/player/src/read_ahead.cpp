@@ -1,6 +1,6 @@
 #include "player/read_ahead.h"
 
-#include <chrono>
+#include "movie_handle.h"
 
 namespace zemo3 {
 
@@ -104,10 +104,10 @@ void ReadAhead::run()
         free_[size_t(r.slot)] = 0;
         lock.unlock();
         uint8_t* destination = slots_[size_t(r.slot)];
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = Clock::now();
         r.result = seekTo >= 0 ? zemo3_read_frame_into(movie_, seekTo, &r.frame, destination, capacity_)
                                : zemo3_next_frame_into(movie_, &r.frame, destination, capacity_);
-        r.decodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        r.decodeMs = msSince(start);
         lock.lock();
         if (r.result != ZEMO3_OK) {
             free_[size_t(r.slot)] = 1;

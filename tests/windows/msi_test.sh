@@ -28,6 +28,9 @@ if [ ! -f "$msi" ] || [ ! -f "$zip" ]; then
 fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zemo3-msi.XXXXXX")
+# The prefix the tests run in may come with the environment: it is not ours to
+# shut down (its server runs the other Wine tests), only the one made here is.
+unset WINEPREFIX
 cleanup() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k >/dev/null 2>&1 || true

@@ -19,6 +19,7 @@
 #include "codec/zemo3.h"
 #include "commands.h"
 #include "content/content.h"
+#include "core/quality.h"
 #include "core/simd.h"
 #include "emulated_host/render.h"
 #include "platform/platform.h"
@@ -30,8 +31,8 @@ using namespace zemo3::bench;
 
 const char* kUsage =
     "usage: zemo3 bench [--size WxH] [--frames N] [--threads N] [--content NAMES] [--types LIST]\n"
-    "                   [--repeat N] [--kernel LEVEL] [--no-hap] [--no-render] [--export-frames N]\n"
-    "                   [--module PATH]\n"
+    "                   [--repeat N] [--kernel LEVEL] [--quality Q] [--no-hap] [--no-render]\n"
+    "                   [--export-frames N] [--module PATH]\n"
     "\n"
     "Times the Zemo 3 compressor against FFmpeg's HAP encoder on the same clip, on\n"
     "one thread and on N, and the export through the plug-in in the emulated host.\n"
@@ -44,6 +45,7 @@ const char* kUsage =
     "                  0 hap, 1 hap_alpha, 2 and 3 hap_q\n"
     "  --repeat N      runs per figure; the median is printed (default 3)\n"
     "  --kernel LEVEL  cap the instruction set: scalar, sse2, sse41, avx2 or avx512\n"
+    "  --quality Q     our encoders' tier, fast (default) or best, as zemo3 render takes it\n"
     "  --no-hap        leave out the HAP rows\n"
     "  --no-render     leave out the export through the emulated host\n"
     "  --export-frames N  frames per timed export, the clip over and over\n"
@@ -150,6 +152,13 @@ int readOptions(const Args& args, Options* o)
         platform::setEnvironment("ZEMO_KERNEL", name);
         nox::capSimdLevel(*level);
     }
+    if (args.has("--quality")) {
+        const std::string name = args.get("--quality");
+        if (!nox::parseQuality(name))
+            return fail(EXIT_USAGE, "bench: --quality must be fast or best");
+        // Our compressors and the module's read it when they are made.
+        platform::setEnvironment("ZEMO_QUALITY", name);
+    }
     o->withHap = !args.has("--no-hap");
     o->withRender = !args.has("--no-render");
     o->module = args.get("--module", emulated_host::defaultModulePath());
@@ -196,7 +205,8 @@ void printHeader(const Options& o)
         std::snprintf(loadText, sizeof loadText, "%.2f", load);
     std::printf("zemo3 bench: %llu frames of %ux%u (%s), median of %llu runs\n", (unsigned long long)o.frames, o.width,
                 o.height, names.c_str(), (unsigned long long)o.repeat);
-    std::printf("kernel %s, %u cores, load average %s at start\n", nox::simdLevelName(nox::activeSimdLevel()),
+    std::printf("kernel %s, quality %s, %u cores, load average %s at start\n",
+                nox::simdLevelName(nox::activeSimdLevel()), nox::qualityName(nox::requestedQuality()),
                 std::thread::hardware_concurrency(), loadText);
     if (o.withHap)
         std::printf("HAP: FFmpeg's encoder, one frame per thread, Snappy second stage in one chunk\n");
@@ -272,8 +282,8 @@ int cmdBench(const std::vector<std::string>& in)
     CommandRun run("bench", kUsage);
     Options o;
     if (!run.parse(in,
-                   {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel", "--module",
-                    "--export-frames"},
+                   {"--size", "--frames", "--threads", "--content", "--types", "--repeat", "--kernel", "--quality",
+                    "--module", "--export-frames"},
                    {"--no-hap", "--no-render"}))
         return run.exitCode();
     if (const int code = readOptions(run.args(), &o); code != EXIT_OK)

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "codec/zemo3.h"
 #include "commands.h"
+#include "core/quality.h"
 #include "core/rational.h"
 #include "emulated_host/render.h"
 #include "media/sources.h"
@@ -24,8 +25,8 @@ namespace {
 using namespace zemo3;
 
 const char* kUsage =
-    "usage: zemo3 render [INPUT | --demo] -o OUT.mov [--compression C] [--size WxH] [--fps RATE]\n"
-    "                    [--duration SECONDS] [--start A] [--end B] [--no-sound] [--dialog]\n"
+    "usage: zemo3 render [INPUT | --demo] -o OUT.mov [--compression C] [--quality Q] [--size WxH]\n"
+    "                    [--fps RATE] [--duration SECONDS] [--start A] [--end B] [--no-sound] [--dialog]\n"
     "                    [--module PATH]\n"
     "\n"
     "Renders a composition through the plug-in module into a Zemo 3 movie.\n"
@@ -35,6 +36,8 @@ const char* kUsage =
     "                 moving shapes and gradients with varying alpha and a stereo tone\n"
     "  -o OUT.mov     the movie to write\n"
     "  --compression  normal, normal-alpha, high or high-alpha (or 0..3); default normal\n"
+    "  --quality Q    fast (the default: the module's own encoders) or best: a harder\n"
+    "                 search for each block, slower, in the same format\n"
     "  --size WxH     picture size (demo default 1280x720; media: the file's size)\n"
     "  --fps RATE     frame rate, e.g. 25, 29.97 or 30000/1001 (demo default 30)\n"
     "  --duration S   seconds to render (demo default 5; media: the whole file)\n"
@@ -62,6 +65,7 @@ struct Request {
     uint64_t start = 0, end = UINT64_MAX;  // frames, inclusive
     bool withSound = true;
     bool dialog = false;
+    nox::EncodeQuality quality = nox::EncodeQuality::Fast;
 };
 
 bool readRequest(CommandRun& run, Request* r)
@@ -77,6 +81,12 @@ bool readRequest(CommandRun& run, Request* r)
         return run.stop(EXIT_USAGE, "the output '" + r->output + "' is the input being rendered");
     if (args.has("--compression") && (r->compression = parseCompression(args.get("--compression"))) < 0)
         return run.stop(EXIT_USAGE, "unknown compression '" + args.get("--compression") + "'");
+    if (args.has("--quality")) {
+        const std::optional<nox::EncodeQuality> quality = nox::parseQuality(args.get("--quality"));
+        if (!quality)
+            return run.stop(EXIT_USAGE, "--quality must be fast or best");
+        r->quality = *quality;
+    }
     std::string why;
     if (args.has("--size") && !parseSizeText(args.get("--size"), &r->width, &r->height, &why))
         return run.stop(EXIT_USAGE, why);
@@ -165,6 +175,7 @@ emulated_host::RenderJob renderJob(const Request& r, const Composition& comp, co
     job.channels = comp.channels;
     job.formatType = uint32_t(r.compression);
     job.dialog = r.dialog;
+    job.bestQuality = r.quality == nox::EncodeQuality::Best;
     if (r.duration > 0)
         job.frameLimit = nox::framesInSeconds(r.duration, comp.fpsNum, comp.fpsDen);
     job.firstFrame = r.start;
@@ -250,9 +261,9 @@ int report(CommandRun& run, const Request& r, const Composition& comp, const Sou
     const std::string range = r.start || r.end != UINT64_MAX ? " (" + std::to_string(r.start) + " to " +
                                                                    std::to_string(r.start + result.frames - 1) + ")"
                                                              : "";
-    std::printf("%s: %llu frames%s of %ux%u at %.3f fps, %s, %s\n", r.output.c_str(), (unsigned long long)result.frames,
-                range.c_str(), comp.width, comp.height, double(comp.fpsNum) / comp.fpsDen,
-                nox::formatTypeName(result.formatType),
+    std::printf("%s: %llu frames%s of %ux%u at %.3f fps, %s (%s), %s\n", r.output.c_str(),
+                (unsigned long long)result.frames, range.c_str(), comp.width, comp.height,
+                double(comp.fpsNum) / comp.fpsDen, nox::formatTypeName(result.formatType), nox::qualityName(r.quality),
                 result.samples ? (std::to_string(result.samples) + " sound samples").c_str() : "no sound");
     std::printf("rendered in %.2f s (%.1f fps); %llu bytes, %.1f:1 against raw 8-bit RGBA\n", seconds,
                 seconds > 0 ? result.frames / seconds : 0.0, (unsigned long long)bytes,
@@ -264,7 +275,7 @@ int cmdRender(const std::vector<std::string>& in)
 {
     CommandRun run("render", kUsage);
     Request request;
-    if (!run.parse(in, {"--output", "--compression", "--size", "--fps", "--duration", "--start", "--end", "--module"},
+    if (!run.parse(in, {"--output", "--compression", "--quality", "--size", "--fps", "--duration", "--start", "--end", "--module"},
                    {"--demo", "--no-sound", "--dialog"}) ||
         !readRequest(run, &request))
         return run.exitCode();

@@ -61,7 +61,7 @@ void setPixelLayout(VideoStreamDescription& stream, uint32_t type, bool setRgbaL
 
 // ------------------------------------------------------------ FrameEncoder
 
-FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
+FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height, EncodeQuality quality)
     : type_(type),
       width_(width),
       height_(height),
@@ -69,7 +69,8 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height)
       paddedHeight_(padTo16(height)),
       scratchStride_(paddedWidth_ * 4),
       textureSize_(textureSize(type, paddedWidth_, paddedHeight_)),
-      keepAlpha_(typeHasAlpha(type))
+      keepAlpha_(typeHasAlpha(type)),
+      quality_(quality)
 {
     switch (type) {
     case ZEMO3_NORMAL:
@@ -162,10 +163,14 @@ bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_
     case ZEMO3_NORMAL:
         buildTables();
         encodeDxt1Texture(picture, pw, rows, blocks);
+        if (quality_ == EncodeQuality::Best)
+            refineDxt1Texture(picture, pw, rows, blocks);
         return true;
     case ZEMO3_NORMAL_ALPHA:
         buildTables();
         encodeDxt5Texture(picture, pw, rows, blocks);
+        if (quality_ == EncodeQuality::Best)
+            refineDxt5Texture(picture, pw, rows, blocks);
         return true;
     case ZEMO3_HIGH:
     case ZEMO3_HIGH_ALPHA: {
@@ -235,7 +240,7 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
 // --------------------------------------------------------- Zemo3Compressor
 
 Zemo3Compressor::Zemo3Compressor(const VideoStreamDescription& stream, uint32_t type, bool dxtOnly)
-    : Compressor(stream), encoder_(type, stream.width, stream.height), dxtOnly_(dxtOnly)
+    : Compressor(stream), encoder_(type, stream.width, stream.height, requestedQuality()), dxtOnly_(dxtOnly)
 {
 }
 

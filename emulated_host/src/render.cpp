@@ -1,6 +1,8 @@
 #include "emulated_host/render.h"
 
 #include <cmath>
+#include <optional>
+#include <string>
 
 #include "core/rational.h"
 #include "module/options.h"
@@ -54,8 +56,37 @@ RenderStep ModuleSession::open(const std::string& modulePath, std::string* error
     return RenderStep::Done;
 }
 
+namespace {
+
+// ZEMO_QUALITY for the life of a job, then as it was.
+class JobQuality {
+public:
+    explicit JobQuality(bool best) : set_(best)
+    {
+        if (!set_)
+            return;
+        before_ = platform::environmentValue(kName);
+        platform::setEnvironment(kName, "best");
+    }
+    ~JobQuality()
+    {
+        if (set_)
+            platform::setEnvironment(kName, before_.value_or(""));
+    }
+    JobQuality(const JobQuality&) = delete;
+    JobQuality& operator=(const JobQuality&) = delete;
+
+private:
+    static constexpr const char* kName = "ZEMO_QUALITY";
+    bool set_;
+    std::optional<std::string> before_;
+};
+
+}  // namespace
+
 RenderResult ModuleSession::render(const RenderJob& job, RenderFeed& feed)
 {
+    const JobQuality quality(job.bestQuality);
     RenderResult result;
     const std::vector<uint8_t> stored = zexport::storedOptionsBytes(job.formatType);
     AEIO_OutSpecH out = host_.addOutput(outputSettings(job), &stored);

@@ -208,17 +208,7 @@ void decodeSingleChannelBlock(const uint8_t* block8, uint8_t values[16])
 {
     const int e0 = block8[0], e1 = block8[1];
     int ramp[8];
-    ramp[0] = e0;
-    ramp[1] = e1;
-    if (e0 > e1) {
-        for (int k = 1; k <= 6; ++k)
-            ramp[1 + k] = ((7 - k) * e0 + k * e1) / 7;
-    } else {
-        for (int k = 1; k <= 4; ++k)
-            ramp[1 + k] = ((5 - k) * e0 + k * e1) / 5;
-        ramp[6] = 0;
-        ramp[7] = 255;
-    }
+    channelRamp(e0, e1, ramp);
     const uint64_t bits = loadLe48(block8 + 2);
     for (int k = 0; k < 16; ++k)
         values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);

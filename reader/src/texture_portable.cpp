@@ -3,6 +3,7 @@
 // 32-bit words (R in the low byte).
 #include <algorithm>
 
+#include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "texture_internal.h"
 
@@ -37,27 +38,10 @@ inline void colourPalette(const uint8_t* block, bool allowThreeColour, uint32_t 
     pal[3] = four ? p3 | a : 0;
 }
 
-// The eight values of a single-channel block.
-inline void channelRamp(const uint8_t* block, uint32_t ramp[8])
-{
-    const uint32_t e0 = block[0], e1 = block[1];
-    ramp[0] = e0;
-    ramp[1] = e1;
-    if (e0 > e1) {
-        for (uint32_t k = 1; k <= 6; ++k)
-            ramp[1 + k] = ((7 - k) * e0 + k * e1) / 7;
-    } else {
-        for (uint32_t k = 1; k <= 4; ++k)
-            ramp[1 + k] = ((5 - k) * e0 + k * e1) / 5;
-        ramp[6] = 0;
-        ramp[7] = 255;
-    }
-}
-
 inline void decodeChannel(const uint8_t* block, uint8_t (&values)[16])
 {
     uint32_t ramp[8];
-    channelRamp(block, ramp);
+    channelRamp<uint32_t>(block[0], block[1], ramp);
     uint64_t bits = loadLe48(block + 2);
 #pragma GCC unroll 16
     for (uint8_t& v : values) {
@@ -86,7 +70,7 @@ void dxt5Blocks(const uint8_t* blocks, uint32_t count, uint8_t* dst, size_t stri
     for (uint32_t b = 0; b < count; ++b, blocks += 16, dst += 16) {
         uint32_t pal[4], ramp[8];
         colourPalette(blocks + 8, false, 0, pal);
-        channelRamp(blocks, ramp);
+        channelRamp<uint32_t>(blocks[0], blocks[1], ramp);
         const uint32_t mask = loadLe32(blocks + 12);
         const uint64_t bits = loadLe48(blocks + 2);
         for (int r = 0; r < 4; ++r) {

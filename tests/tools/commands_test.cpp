@@ -164,6 +164,8 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"render " + path("missing.mp4") + " -o " + path("r.mov"), 2, "cannot open", "r.mov"},
         {"render --demo --duration 0.1 -o /nonexistent-zemo3/r.mov", 2, "cannot write", nullptr},
         {"render --demo --compression best -o " + path("r.mov"), 2, "unknown compression", "r.mov"},
+        {"render --demo --quality good -o " + path("r.mov"), 2, "--quality must be fast or best", "r.mov"},
+        {"bench --quality high", 2, "bench: --quality must be fast or best", nullptr},
         {"render --demo", 2, "-o OUT.mov is required", nullptr},
         {"verify " + mov + " --demo --reference " + mov, 2, "not both", nullptr},
         {"verify " + mov + " --size 96x64", 2, "add --demo or --reference", nullptr},
@@ -278,6 +280,27 @@ TEST_F(MovieCommands, VerifyAcceptsEveryRenderAtItsQualityFloors)
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("5 frames of 96x64 at 29.970 fps"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("48000 Hz, 8007 samples"), std::string::npos) << r.out;
+}
+
+// The best tier through the module: a movie as any other, whose frames come
+// closer to the composition than the fast tier's.
+TEST_F(MovieCommands, RenderBestComesCloserToTheDemo)
+{
+    const auto psnr = [&](const std::string& mov) {
+        const auto r = zemo3("verify " + mov + " --demo --size 96x64 --duration 1 --json");
+        EXPECT_EQ(r.code, 0) << r.err;
+        const size_t at = r.out.find("\"all\": ", r.out.find("\"psnr\": {"));
+        return at == std::string::npos ? 0.0 : std::atof(r.out.c_str() + at + 7);
+    };
+    for (const char* type : {"normal", "normal-alpha"}) {
+        SCOPED_TRACE(type);
+        const std::string out = path(std::string("best-") + type + ".mov");
+        auto r = zemo3("render --demo --size 96x64 --duration 1 --quality best --compression " + std::string(type) +
+                       " -o " + out + " --module " + ZEMO_MODULE_PATH);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find(" (best), "), std::string::npos) << r.out;
+        EXPECT_GT(psnr(out), psnr(movie(type)) + 0.1);
+    }
 }
 
 // Decoded pictures are the movie's to the byte (any difference falls below a

@@ -38,6 +38,17 @@ void encodeColorBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* 
 void encodeAlphaBlock(uint8_t* destination, const uint8_t* block);
 void encodeAlphaBlockWith(SimdLevel level, uint8_t* destination, const uint8_t* block);
 
+// The best tier (core/quality.h): improves a colour or alpha block the
+// encoders above wrote for `block`, in place. The result decodes with no
+// larger squared error than what it was given, keeps c0 > c1 (or c0 == c1
+// with no pixel on index 3), and depends only on the block and the bytes
+// given, so every level gives the same bytes.
+void refineColorBlock(uint8_t* colour, const uint8_t* block);
+void refineAlphaBlock(uint8_t* alpha, const uint8_t* block);
+// Both over a whole texture the loops below wrote, laid out as they write it.
+void refineDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+void refineDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+
 // Whole-texture loops over a padded RGBA picture (row stride width*4; width
 // and height multiples of 4). DXT1: 8 bytes per block in raster order of
 // blocks. DXT5: per block the alpha block then the colour block (16 bytes).

@@ -141,6 +141,27 @@ struct FrameFacts {
 // False when the frame (size bytes) is too short to hold its header.
 bool readFrameFacts(const uint8_t* frame, size_t size, FrameFacts* facts);
 
+// ------------------------------------------------------------ texture blocks
+
+// The eight values of a single-channel block (DXT5 alpha, the YCoCg units)
+// with endpoints e0 and e1, by index: e0 > e1 gives e0, e1 and six steps
+// between; otherwise e0, e1, four steps between, 0 and 255.
+template <class T>
+constexpr void channelRamp(T e0, T e1, T ramp[8])
+{
+    ramp[0] = e0;
+    ramp[1] = e1;
+    if (e0 > e1) {
+        for (T k = 1; k <= 6; ++k)
+            ramp[1 + k] = T(((7 - k) * e0 + k * e1) / 7);
+    } else {
+        for (T k = 1; k <= 4; ++k)
+            ramp[1 + k] = T(((5 - k) * e0 + k * e1) / 5);
+        ramp[6] = 0;
+        ramp[7] = 255;
+    }
+}
+
 // ------------------------------------------------------------ packed payloads
 
 // DXT block references: code 1 is the block before, code 2 a distance of

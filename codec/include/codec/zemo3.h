@@ -9,6 +9,7 @@
 #include "codec/frame_format.h"
 #include "codec/stream.h"
 #include "core/memory.h"
+#include "core/quality.h"
 
 namespace nox {
 
@@ -16,7 +17,7 @@ namespace nox {
 // texture size and the byte packer of the type.
 class FrameEncoder {
 public:
-    FrameEncoder(uint32_t type, uint32_t width, uint32_t height);
+    FrameEncoder(uint32_t type, uint32_t width, uint32_t height, EncodeQuality quality = EncodeQuality::Fast);
 
     uint32_t type() const { return type_; }
     uint32_t width() const { return width_; }
@@ -25,6 +26,7 @@ public:
     uint32_t paddedHeight() const { return paddedHeight_; }
     uint32_t textureBytes() const { return textureSize_; }
     bool keepsAlpha() const { return keepAlpha_; }
+    EncodeQuality quality() const { return quality_; }
 
     // Compresses one width x height RGBA picture (rows rowStride bytes apart)
     // into destination, which holds at least textureBytes() + 12 bytes; every
@@ -51,12 +53,15 @@ private:
     uint32_t scratchStride_;
     uint32_t textureSize_;
     bool keepAlpha_;
+    EncodeQuality quality_;
     uint32_t (*pack_)(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity) = nullptr;
     uint32_t (*bound_)(uint32_t length) = nullptr;
     std::string text_;
 };
 
-// The Zemo 3 frame compressor made by VideoCodecInfoZemo3.
+// The Zemo 3 frame compressor made by VideoCodecInfoZemo3. It encodes at the
+// quality requestedQuality() gives when it is made: fast unless our own
+// command asked for best.
 class Zemo3Compressor : public Compressor {
 public:
     Zemo3Compressor(const VideoStreamDescription& stream, uint32_t type, bool dxtOnly);

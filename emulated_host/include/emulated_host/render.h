@@ -61,6 +61,11 @@ struct RenderJob {
     // holds for its frames.
     uint64_t firstFrame = 0;
     uint64_t frameLimit = UINT64_MAX;
+    // The encoders' best tier (core/quality.h) instead of the module's own
+    // encoding: a wish of our command's that a real host never makes. The
+    // host sets ZEMO_QUALITY=best for the job, from StartAdding to EndAdding,
+    // and puts back what was there.
+    bool bestQuality = false;
 };
 
 // The first sample of frame n's sound at the job's sample rate and the

@@ -1,0 +1,440 @@
+// The best tier of the DXT encoders: a search that starts from the block the
+// fast encoder wrote and keeps whatever decodes closer to the source.
+//
+// Colour: the error of a pair of endpoints is measured exactly, against the
+// four colours a reader derives from them (truncating thirds) with every
+// pixel on its nearest colour. From the fast encoder's endpoints the search
+// alternates least-squares endpoints for the current indices (rounded to
+// 5:6:5) with a walk over the twelve one-step neighbours of the pair (each
+// channel of each endpoint up or down), taking any that lowers the error,
+// until neither finds a better pair. Alpha: both ramps of a DXT5 alpha
+// block, eight values between the endpoints and six with 0 and 255 fixed,
+// each from least squares and a walk over the endpoints' neighbours.
+//
+// The result keeps the fast encoder's promises: c0 > c1 (or c0 == c1 with no
+// pixel on index 3), so a colour block decodes the same in DXT1's
+// three-colour mode and in DXT5. It depends only on the fast encoder's
+// bytes, which every instruction-set level writes alike, and on integer and
+// double arithmetic in a fixed order: every level gives the same bytes.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "codec/dxt.h"
+#include "codec/frame_format.h"
+#include "core/bytes.h"
+
+namespace nox {
+
+namespace {
+
+
+
+
+// Rounds of least squares and walk, and walks over the neighbours a round. On
+// photo-like pictures one of each gains 1.2 dB over the fast encoder, two of
+// each 0.1 dB more at 1.7 times the time.
+constexpr int kRounds = 1;
+constexpr int kPasses = 1;
+
+struct Pixels {
+    int c[16][3];
+};
+
+inline void expand(uint16_t c, int out[3])
+{
+    const int r = c >> 11, g = (c >> 5) & 63, b = c & 31;
+    out[0] = (r << 3) | (r >> 2);
+    out[1] = (g << 2) | (g >> 4);
+    out[2] = (b << 3) | (b >> 2);
+}
+
+// The error of the pair (c0 >= c1) with every pixel on its nearest colour
+// (the lowest index on a tie), and those indices.
+uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+{
+    int pal[4][3];
+    expand(c0, pal[0]);
+    expand(c1, pal[1]);
+    const int used = c0 == c1 ? 1 : 4;
+    for (int ch = 0; ch < 3; ++ch) {
+        pal[2][ch] = (2 * pal[0][ch] + pal[1][ch]) / 3;
+        pal[3][ch] = (pal[0][ch] + 2 * pal[1][ch]) / 3;
+    }
+    uint32_t error = 0;
+    mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        uint32_t best = ~0u, index = 0;
+        for (int k = 0; k < used; ++k) {
+            const int dr = px.c[i][0] - pal[k][0], dg = px.c[i][1] - pal[k][1], db = px.c[i][2] - pal[k][2];
+            const uint32_t d = uint32_t(dr * dr + dg * dg + db * db);
+            if (d < best) {
+                best = d;
+                index = uint32_t(k);
+            }
+        }
+        error += best;
+        mask |= index << (2 * i);
+    }
+    return error;
+}
+
+// The error of a colour block's bytes as they stand (its own indices).
+uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
+{
+    int pal[4][3];
+    const uint16_t c0 = loadLe16(colour), c1 = loadLe16(colour + 2);
+    const uint32_t mask = loadLe32(colour + 4);
+    expand(c0, pal[0]);
+    expand(c1, pal[1]);
+    for (int ch = 0; ch < 3; ++ch) {
+        pal[2][ch] = (2 * pal[0][ch] + pal[1][ch]) / 3;
+        pal[3][ch] = (pal[0][ch] + 2 * pal[1][ch]) / 3;
+    }
+    uint32_t error = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int* p = pal[(mask >> (2 * i)) & 3];
+        const int dr = px.c[i][0] - p[0], dg = px.c[i][1] - p[1], db = px.c[i][2] - p[2];
+        error += uint32_t(dr * dr + dg * dg + db * db);
+    }
+    return error;
+}
+
+struct ColourBlock {
+    uint16_t c0, c1;
+    uint32_t mask;
+    uint32_t error;
+};
+
+// The pair a, b as a four-colour block (the larger first), measured.
+ColourBlock measureColours(const Pixels& px, uint16_t a, uint16_t b)
+{
+    ColourBlock k{std::max(a, b), std::min(a, b), 0, 0};
+    k.error = colourError(px, k.c0, k.c1, k.mask);
+    return k;
+}
+
+inline int quantize(double v, int steps)
+{
+    const double q = std::floor(v * steps / 255.0 + 0.5);
+    return int(std::clamp(q, 0.0, double(steps)));
+}
+
+// Least-squares endpoints for the block's indices, in 5:6:5; false when the
+// indices leave the system singular (all on one colour).
+bool leastSquaresColours(const Pixels& px, const ColourBlock& k, uint16_t& a, uint16_t& b)
+{
+    // Weights of c0 by index, in thirds.
+    static constexpr int kW0[4] = {3, 0, 2, 1};
+    int aa = 0, ab = 0, bb = 0, x0[3] = {0, 0, 0}, x1[3] = {0, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        const int w0 = k.c0 == k.c1 ? 3 : kW0[(k.mask >> (2 * i)) & 3], w1 = 3 - w0;
+        aa += w0 * w0;
+        ab += w0 * w1;
+        bb += w1 * w1;
+        for (int ch = 0; ch < 3; ++ch) {
+            x0[ch] += w0 * px.c[i][ch];
+            x1[ch] += w1 * px.c[i][ch];
+        }
+    }
+    const int det = aa * bb - ab * ab;
+    if (det == 0)
+        return false;
+    int e0[3], e1[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const int steps = ch == 1 ? 63 : 31;
+        // The weights are in thirds: the factor 3 of x and of the matrix leaves one 3.
+        e0[ch] = quantize(3.0 * double(bb * x0[ch] - ab * x1[ch]) / double(det), steps);
+        e1[ch] = quantize(3.0 * double(aa * x1[ch] - ab * x0[ch]) / double(det), steps);
+    }
+    a = uint16_t(e0[0] << 11 | e0[1] << 5 | e0[2]);
+    b = uint16_t(e1[0] << 11 | e1[1] << 5 | e1[2]);
+    return true;
+}
+
+// The pair with one channel of one endpoint moved a step; false at the edge.
+bool neighbour(uint16_t c, int channel, int step, uint16_t& out)
+{
+    static constexpr int kShift[3] = {11, 5, 0}, kMax[3] = {31, 63, 31};
+    const int v = (c >> kShift[channel]) & kMax[channel], moved = v + step;
+    if (moved < 0 || moved > kMax[channel])
+        return false;
+    out = uint16_t((c & ~(kMax[channel] << kShift[channel])) | moved << kShift[channel]);
+    return true;
+}
+
+ColourBlock searchColours(const Pixels& px, ColourBlock best)
+{
+    for (int round = 0; round < kRounds && best.error > 0; ++round) {
+        bool improved = false;
+        uint16_t a, b;
+        if (leastSquaresColours(px, best, a, b)) {
+            const ColourBlock k = measureColours(px, a, b);
+            if (k.error < best.error) {
+                best = k;
+                improved = true;
+            }
+        }
+        for (int pass = 0; pass < kPasses && best.error > 0; ++pass) {
+            bool moved = false;
+            for (int end = 0; end < 2; ++end)
+                for (int channel = 0; channel < 3; ++channel)
+                    for (const int step : {-1, 1}) {
+                        const uint16_t c = end ? best.c1 : best.c0;
+                        uint16_t n;
+                        if (!neighbour(c, channel, step, n))
+                            continue;
+                        const ColourBlock k = end ? measureColours(px, best.c0, n) : measureColours(px, n, best.c1);
+                        if (k.error < best.error) {
+                            best = k;
+                            moved = true;
+                        }
+                    }
+            if (!moved)
+                break;
+            improved = true;
+        }
+        if (!improved)
+            break;
+    }
+    return best;
+}
+
+struct AlphaBlock {
+    int a0, a1;
+    uint64_t bits;
+    uint32_t error;
+};
+
+uint32_t storedAlphaError(const int values[16], const uint8_t* alpha)
+{
+    int ramp[8];
+    channelRamp<int>(alpha[0], alpha[1], ramp);
+    const uint64_t bits = loadLe48(alpha + 2);
+    uint32_t error = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int d = values[i] - ramp[(bits >> (3 * i)) & 7];
+        error += uint32_t(d * d);
+    }
+    return error;
+}
+
+AlphaBlock measureAlpha(const int values[16], int a0, int a1)
+{
+    int ramp[8];
+    channelRamp(a0, a1, ramp);
+    AlphaBlock k{a0, a1, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        uint32_t best = ~0u, index = 0;
+        for (int s = 0; s < 8; ++s) {
+            const int d = values[i] - ramp[s];
+            if (uint32_t(d * d) < best) {
+                best = uint32_t(d * d);
+                index = uint32_t(s);
+            }
+        }
+        k.error += best;
+        k.bits |= uint64_t(index) << (3 * i);
+    }
+    return k;
+}
+
+// The position of each ramp index between a0 (0) and a1 (the divisor), or
+// -1 for the fixed 0 and 255 of the six-value ramp.
+inline int alphaWeight(bool eight, uint32_t index)
+{
+    static constexpr int kEight[8] = {0, 7, 1, 2, 3, 4, 5, 6};
+    static constexpr int kSix[8] = {0, 5, 1, 2, 3, 4, -1, -1};
+    return eight ? kEight[index] : kSix[index];
+}
+
+// Least-squares endpoints of the block's ramp for its indices, in the same
+// mode; false when singular.
+bool leastSquaresAlpha(const int values[16], const AlphaBlock& k, int& a0, int& a1)
+{
+    const bool eight = k.a0 > k.a1;
+    const int n = eight ? 7 : 5;
+    int aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int w1 = alphaWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
+        if (w1 < 0)
+            continue;
+        const int w0 = n - w1;
+        aa += w0 * w0;
+        ab += w0 * w1;
+        bb += w1 * w1;
+        x0 += w0 * values[i];
+        x1 += w1 * values[i];
+    }
+    const int det = aa * bb - ab * ab;
+    if (det == 0)
+        return false;
+    a0 = int(std::clamp(std::floor(double(n) * double(bb * x0 - ab * x1) / double(det) + 0.5), 0.0, 255.0));
+    a1 = int(std::clamp(std::floor(double(n) * double(aa * x1 - ab * x0) / double(det) + 0.5), 0.0, 255.0));
+    return true;
+}
+
+// A pair in the mode of `eight` (a0 > a1 for eight values, a0 <= a1 for six).
+inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= a1; }
+
+AlphaBlock searchAlpha(const int values[16], AlphaBlock best)
+{
+    for (int round = 0; round < kRounds && best.error > 0; ++round) {
+        bool improved = false;
+        const bool eight = best.a0 > best.a1;
+        int a0, a1;
+        if (leastSquaresAlpha(values, best, a0, a1) && inMode(eight, a0, a1)) {
+            const AlphaBlock k = measureAlpha(values, a0, a1);
+            if (k.error < best.error) {
+                best = k;
+                improved = true;
+            }
+        }
+        for (int pass = 0; pass < 8 && best.error > 0; ++pass) {
+            bool moved = false;
+            for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
+                const int n0 = best.a0 + d0, n1 = best.a1 + d1;
+                if (n0 < 0 || n0 > 255 || n1 < 0 || n1 > 255 || !inMode(best.a0 > best.a1, n0, n1))
+                    continue;
+                const AlphaBlock k = measureAlpha(values, n0, n1);
+                if (k.error < best.error) {
+                    best = k;
+                    moved = true;
+                }
+            }
+            if (!moved)
+                break;
+            improved = true;
+        }
+        if (!improved)
+            break;
+    }
+    return best;
+}
+
+}  // namespace
+
+namespace {
+
+void pixelsOf(const uint8_t* block, Pixels& px)
+{
+    for (int i = 0; i < 16; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            px.c[i][ch] = block[4 * i + ch];
+}
+
+void alphasOf(const uint8_t* block, int values[16])
+{
+    for (int i = 0; i < 16; ++i)
+        values[i] = block[4 * i + 3];
+}
+
+}  // namespace
+
+void refineColorBlock(uint8_t* colour, const uint8_t* block)
+{
+    Pixels px;
+    pixelsOf(block, px);
+    const ColourBlock fast{loadLe16(colour), loadLe16(colour + 2), loadLe32(colour + 4), 0};
+    ColourBlock start = fast;
+    start.error = colourError(px, fast.c0, fast.c1, start.mask);
+    const ColourBlock best = searchColours(px, start);
+    storeLe16(colour, best.c0);
+    storeLe16(colour + 2, best.c1);
+    storeLe32(colour + 4, best.mask);
+}
+
+void refineAlphaBlock(uint8_t* alpha, const uint8_t* block)
+{
+    int values[16];
+    alphasOf(block, values);
+    AlphaBlock best = measureAlpha(values, alpha[0], alpha[1]);
+    if (best.error > 0) {
+        best = searchAlpha(values, best);
+        // The other ramp, from the values' own range within it.
+        const bool eight = best.a0 > best.a1;
+        int lo = 255, hi = 0;
+        for (const int v : values)
+            if (eight ? v != 0 && v != 255 : true) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo) && best.error > 0) {
+            const AlphaBlock other = searchAlpha(values, measureAlpha(values, eight ? lo : hi, eight ? hi : lo));
+            if (other.error < best.error)
+                best = other;
+        }
+    }
+    alpha[0] = uint8_t(best.a0);
+    alpha[1] = uint8_t(best.a1);
+    storeLe48(alpha + 2, best.bits);
+}
+
+namespace {
+
+// A better search can give a block other bytes than its left or upper
+// neighbour where the fast encoder gave both the same, and the packer then
+// no longer finds the repeat. A neighbour's final bytes are taken instead
+// when they decode this block no worse than the fast encoder's did and
+// within 1/16 of the search's error.
+constexpr uint32_t kRepeatMargin = 16;
+
+template <class Error>
+void keepRepeats(uint8_t* at, const uint8_t* left, const uint8_t* above, uint32_t fastError, Error&& error)
+{
+    const uint32_t best = error(at);
+    for (const uint8_t* n : {left, above}) {
+        if (!n || std::memcmp(n, at, 8) == 0)
+            continue;
+        const uint32_t e = error(n);
+        if (e <= fastError && e <= best + best / kRepeatMargin) {
+            std::memcpy(at, n, 8);
+            return;
+        }
+    }
+}
+
+template <bool kAlpha>
+void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
+    alignas(16) uint8_t block[64];
+    uint8_t* at = texture;
+    for (uint32_t y = 0; y < height; y += 4) {
+        const uint8_t* row = picture + size_t(y) * stride;
+        for (uint32_t x = 0; x < width; x += 4, at += blockBytes) {
+            for (int j = 0; j < 4; ++j)
+                std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
+            const uint8_t* left = x > 0 ? at - blockBytes : nullptr;
+            const uint8_t* above = y > 0 ? at - rowBytes : nullptr;
+            const size_t colour = kAlpha ? 8 : 0;
+            if (kAlpha) {
+                int values[16];
+                alphasOf(block, values);
+                const uint32_t fast = storedAlphaError(values, at);
+                refineAlphaBlock(at, block);
+                keepRepeats(at, left, above, fast, [&](const uint8_t* a) { return storedAlphaError(values, a); });
+            }
+            Pixels px;
+            pixelsOf(block, px);
+            const uint32_t fast = storedColourError(px, at + colour);
+            refineColorBlock(at + colour, block);
+            keepRepeats(at + colour, left ? left + colour : nullptr, above ? above + colour : nullptr, fast,
+                        [&](const uint8_t* c) { return storedColourError(px, c); });
+        }
+    }
+}
+
+}  // namespace
+
+void refineDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    refineTexture<false>(picture, width, height, texture);
+}
+
+void refineDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    refineTexture<true>(picture, width, height, texture);
+}
+
+}  // namespace nox

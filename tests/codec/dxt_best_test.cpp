@@ -1,0 +1,118 @@
+// The best tier of the DXT encoders against the fast one, through the real
+// reader: no block decodes worse, pictures with detail decode better, the
+// blocks keep the fast encoder's promises, every level writes the same
+// bytes, and the frames unpack alike in every unpacker.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "codec/dxt.h"
+#include "common/textures.h"
+#include "core/bytes.h"
+#include "core/context.h"
+#include "reader/texture.h"
+
+namespace nox {
+namespace {
+
+using testing::Bytes;
+using testing::Content;
+
+// The squared RGB (and A) error of every 4x4 block of the decoded texture.
+std::vector<uint64_t> blockErrors(uint32_t type, const Bytes& texture, const Bytes& picture, uint32_t w, uint32_t h)
+{
+    Bytes rgba(picture.size());
+    EXPECT_TRUE(textureToRgba(type, texture.data(), texture.size(), w, h, rgba.data(), size_t(w) * 4));
+    std::vector<uint64_t> errors(size_t(w / 4) * (h / 4));
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            for (uint32_t c = 0; c < (type == 1 ? 4u : 3u); ++c) {
+                const size_t at = (size_t(y) * w + x) * 4 + c;
+                const int d = int(rgba[at]) - int(picture[at]);
+                errors[size_t(y / 4) * (w / 4) + x / 4] += uint64_t(d * d);
+            }
+    return errors;
+}
+
+Bytes refined(uint32_t type, Bytes texture, const Bytes& picture, uint32_t w, uint32_t h)
+{
+    (type ? refineDxt5Texture : refineDxt1Texture)(picture.data(), w, h, texture.data());
+    return texture;
+}
+
+// Pictures of every kind, also one of flat areas, hard two-colour edges and
+// alpha that sits on 0 and 255 or between; each refined after every level's
+// fast encoding.
+TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
+{
+    const uint32_t w = 64, h = 48;
+    Bytes edges(size_t(w) * h * 4);
+    std::mt19937 rng(3);
+    for (size_t i = 0; i < edges.size(); i += 4) {
+        const bool on = (i / 4 % w) * 3 + (i / 4 / w) * 5 < 150 + rng() % 9;
+        edges[i] = on ? 250 : 10, edges[i + 1] = on ? 30 : 200, edges[i + 2] = uint8_t(i % 7 * 30);
+        edges[i + 3] = std::array<uint8_t, 4>{0, 255, 128, uint8_t(rng())}[i / 4 % 4];
+    }
+    const std::pair<const char*, Bytes> pictures[] = {{"random", testing::makePicture(Content::Random, w, h, 1)},
+                                                      {"smooth", testing::makePicture(Content::Smooth, w, h, 2)},
+                                                      {"repetitive", testing::makePicture(Content::Repetitive, w, h, 3)},
+                                                      {"still", testing::makePicture(Content::Still, w, h, 4)},
+                                                      {"edges", edges}};
+    for (uint32_t type : {0u, 1u}) {
+        for (const auto& [name, picture] : pictures) {
+            SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));
+            const Bytes fast = testing::encodeTexture(type, picture, w, h);
+            const Bytes best = refined(type, fast, picture, w, h);
+            const std::vector<uint64_t> before = blockErrors(type, fast, picture, w, h),
+                                        after = blockErrors(type, best, picture, w, h);
+            uint64_t sumBefore = 0, sumAfter = 0;
+            for (size_t b = 0; b < before.size(); ++b) {
+                EXPECT_LE(after[b], before[b]) << "block " << b;
+                sumBefore += before[b];
+                sumAfter += after[b];
+            }
+            if (std::string(name) != "still") {
+                EXPECT_LT(sumAfter, sumBefore);
+            }
+            // Four-colour blocks: c0 > c1, or c0 == c1 and no pixel on index 3.
+            for (size_t at = type ? 8 : 0; at < best.size(); at += type ? 16 : 8) {
+                const uint32_t c0 = loadLe16(&best[at]), c1 = loadLe16(&best[at + 2]), mask = loadLe32(&best[at + 4]);
+                EXPECT_TRUE(c0 > c1 || (c0 == c1 && ((mask & (mask >> 1) & 0x55555555u) == 0))) << "at " << at;
+            }
+            for (SimdLevel level : testing::fastLevels()) {
+                Bytes t(fast.size());
+                testing::encodeInto(type, picture, w, h, t.data(), level);
+                EXPECT_TRUE(refined(type, t, picture, w, h) == best) << simdLevelName(level);
+            }
+        }
+    }
+}
+
+// A best frame through the compressor: packed as any other, refused by no
+// unpacker, and the fast tier as it always was.
+TEST(DxtBest, CompressorFramesUnpackAlike)
+{
+    const uint32_t w = 96, h = 64;
+    const Bytes picture = testing::makePicture(Content::Smooth, w, h, 9);
+    for (uint32_t type : {0u, 1u}) {
+        SCOPED_TRACE(type);
+        Bytes frames[2];
+        for (EncodeQuality q : {EncodeQuality::Fast, EncodeQuality::Best}) {
+            FrameEncoder encoder(type, w, h, q);
+            Bytes& f = frames[int(q)];
+            f.assign(encoder.textureBytes() + kFrameHeaderSize, 0);
+            f.resize(encoder.compress(f.data(), picture.data(), int32_t(w * 4), getContext()->memory()));
+            ASSERT_GT(f.size(), kFrameHeaderSize);
+            EXPECT_EQ(testing::unpackersDisagree(type, Bytes(f.begin() + kFrameHeaderSize, f.end()),
+                                                 encoder.textureBytes()),
+                      "");
+        }
+        Bytes texture;
+        ASSERT_TRUE(testing::decodes(FrameDecoder(type, w, h), frames[0], &texture));
+        EXPECT_TRUE(texture == testing::encodeTexture(type, picture, w, h)) << "fast is the plain encoder";
+        EXPECT_FALSE(frames[1] == frames[0]);
+    }
+}
+
+}  // namespace
+}  // namespace nox

@@ -163,33 +163,29 @@ bool neighbour(uint16_t c, int channel, int step, uint16_t& out)
     return true;
 }
 
-ColourBlock searchColours(const Pixels& px, ColourBlock best)
+// Rounds of a least-squares step and walks over the neighbours, each
+// taking any block of lower error, until a round lowers nothing.
+// leastSquares(best, k) measures its candidate into k (false: none);
+// walk(best, take) hands take() each measured neighbour of best, which a
+// taken one replaces as it goes.
+template <class Block, class LeastSquares, class Walk>
+Block search(Block best, int passes, LeastSquares&& leastSquares, Walk&& walk)
 {
     for (int round = 0; round < kRounds && best.error > 0; ++round) {
         bool improved = false;
-        uint16_t a, b;
-        if (leastSquaresColours(px, best, a, b)) {
-            const ColourBlock k = measureColours(px, a, b);
-            if (k.error < best.error) {
-                best = k;
-                improved = true;
-            }
+        Block k;
+        if (leastSquares(best, k) && k.error < best.error) {
+            best = k;
+            improved = true;
         }
-        for (int pass = 0; pass < kPasses && best.error > 0; ++pass) {
+        for (int pass = 0; pass < passes && best.error > 0; ++pass) {
             bool moved = false;
-            for (int end = 0; end < 2; ++end)
-                for (int channel = 0; channel < 3; ++channel)
-                    for (const int step : {-1, 1}) {
-                        const uint16_t c = end ? best.c1 : best.c0;
-                        uint16_t n;
-                        if (!neighbour(c, channel, step, n))
-                            continue;
-                        const ColourBlock k = end ? measureColours(px, best.c0, n) : measureColours(px, n, best.c1);
-                        if (k.error < best.error) {
-                            best = k;
-                            moved = true;
-                        }
-                    }
+            walk(best, [&](const Block& n) {
+                if (n.error < best.error) {
+                    best = n;
+                    moved = true;
+                }
+            });
             if (!moved)
                 break;
             improved = true;
@@ -198,6 +194,27 @@ ColourBlock searchColours(const Pixels& px, ColourBlock best)
             break;
     }
     return best;
+}
+
+ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
+{
+    const auto leastSquares = [&](const ColourBlock& best, ColourBlock& k) {
+        uint16_t a, b;
+        if (!leastSquaresColours(px, best, a, b))
+            return false;
+        k = measureColours(px, a, b);
+        return true;
+    };
+    const auto walk = [&](const ColourBlock& best, auto&& take) {
+        for (int end = 0; end < 2; ++end)
+            for (int channel = 0; channel < 3; ++channel)
+                for (const int step : {-1, 1}) {
+                    uint16_t n;
+                    if (neighbour(end ? best.c1 : best.c0, channel, step, n))
+                        take(end ? measureColours(px, best.c0, n) : measureColours(px, n, best.c1));
+                }
+    };
+    return search(start, kPasses, leastSquares, walk);
 }
 
 struct AlphaBlock {
@@ -277,39 +294,24 @@ bool leastSquaresAlpha(const int values[16], const AlphaBlock& k, int& a0, int& 
 // A pair in the mode of `eight` (a0 > a1 for eight values, a0 <= a1 for six).
 inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= a1; }
 
-AlphaBlock searchAlpha(const int values[16], AlphaBlock best)
+AlphaBlock searchAlpha(const int values[16], const AlphaBlock& start)
 {
-    for (int round = 0; round < kRounds && best.error > 0; ++round) {
-        bool improved = false;
-        const bool eight = best.a0 > best.a1;
+    const auto leastSquares = [&](const AlphaBlock& best, AlphaBlock& k) {
         int a0, a1;
-        if (leastSquaresAlpha(values, best, a0, a1) && inMode(eight, a0, a1)) {
-            const AlphaBlock k = measureAlpha(values, a0, a1);
-            if (k.error < best.error) {
-                best = k;
-                improved = true;
-            }
+        if (!leastSquaresAlpha(values, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
+            return false;
+        k = measureAlpha(values, a0, a1);
+        return true;
+    };
+    const auto walk = [&](const AlphaBlock& best, auto&& take) {
+        for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
+            const int n0 = best.a0 + d0, n1 = best.a1 + d1;
+            if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
+                take(measureAlpha(values, n0, n1));
         }
-        for (int pass = 0; pass < 8 && best.error > 0; ++pass) {
-            bool moved = false;
-            for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
-                const int n0 = best.a0 + d0, n1 = best.a1 + d1;
-                if (n0 < 0 || n0 > 255 || n1 < 0 || n1 > 255 || !inMode(best.a0 > best.a1, n0, n1))
-                    continue;
-                const AlphaBlock k = measureAlpha(values, n0, n1);
-                if (k.error < best.error) {
-                    best = k;
-                    moved = true;
-                }
-            }
-            if (!moved)
-                break;
-            improved = true;
-        }
-        if (!improved)
-            break;
-    }
-    return best;
+    };
+    // An alpha block costs a fraction of a colour block: its walk goes on longer.
+    return search(start, 8, leastSquares, walk);
 }
 
 }  // namespace

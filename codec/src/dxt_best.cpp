@@ -23,6 +23,7 @@
 #include "codec/dxt.h"
 #include "codec/frame_format.h"
 #include "core/bytes.h"
+#include "dxt_internal.h"
 
 namespace nox {
 
@@ -216,35 +217,44 @@ ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
     return search(start, kPasses, leastSquares, walk);
 }
 
-struct AlphaBlock {
+// A single-channel block (DXT5 alpha, the YCoCg units) and the values it
+// should decode to, `scale` times the 8-bit ones (16 for luma, 2 for
+// chroma, 1 for alpha).
+struct Channel {
+    int values[16];
+    int scale;
+};
+
+struct ChannelBlock {
     int a0, a1;
     uint64_t bits;
     uint32_t error;
 };
 
-uint32_t storedAlphaError(const int values[16], const uint8_t* alpha)
+uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 {
     int ramp[8];
-    channelRamp<int>(alpha[0], alpha[1], ramp);
-    const uint64_t bits = loadLe48(alpha + 2);
+    channelRamp<int>(unit[0], unit[1], ramp);
+    const uint64_t bits = loadLe48(unit + 2);
     uint32_t error = 0;
     for (int i = 0; i < 16; ++i) {
-        const int d = values[i] - ramp[(bits >> (3 * i)) & 7];
+        const int d = ch.values[i] - ch.scale * ramp[(bits >> (3 * i)) & 7];
         error += uint32_t(d * d);
     }
     return error;
 }
 
-// As colourError: the sum so far once it reaches `limit`.
-AlphaBlock measureAlpha(const int values[16], int a0, int a1, uint32_t limit = ~0u)
+// Every value on its nearest step (the lowest index on a tie). Once the sum
+// reaches `limit` the pair cannot win: the sum so far is returned.
+ChannelBlock measureChannel(const Channel& ch, int a0, int a1, uint32_t limit = ~0u)
 {
     int ramp[8];
     channelRamp(a0, a1, ramp);
-    AlphaBlock k{a0, a1, 0, 0};
+    ChannelBlock k{a0, a1, 0, 0};
     for (int i = 0; i < 16; ++i) {
         uint32_t best = ~0u, index = 0;
         for (int s = 0; s < 8; ++s) {
-            const int d = values[i] - ramp[s];
+            const int d = ch.values[i] - ch.scale * ramp[s];
             if (uint32_t(d * d) < best) {
                 best = uint32_t(d * d);
                 index = uint32_t(s);
@@ -260,7 +270,7 @@ AlphaBlock measureAlpha(const int values[16], int a0, int a1, uint32_t limit = ~
 
 // The position of each ramp index between a0 (0) and a1 (the divisor), or
 // -1 for the fixed 0 and 255 of the six-value ramp.
-inline int alphaWeight(bool eight, uint32_t index)
+inline int rampWeight(bool eight, uint32_t index)
 {
     static constexpr int kEight[8] = {0, 7, 1, 2, 3, 4, 5, 6};
     static constexpr int kSix[8] = {0, 5, 1, 2, 3, 4, -1, -1};
@@ -269,51 +279,80 @@ inline int alphaWeight(bool eight, uint32_t index)
 
 // Least-squares endpoints of the block's ramp for its indices, in the same
 // mode; false when singular.
-bool leastSquaresAlpha(const int values[16], const AlphaBlock& k, int& a0, int& a1)
+bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int& a1)
 {
     const bool eight = k.a0 > k.a1;
     const int n = eight ? 7 : 5;
-    int aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
+    int64_t aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
     for (int i = 0; i < 16; ++i) {
-        const int w1 = alphaWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
+        const int w1 = rampWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
         if (w1 < 0)
             continue;
         const int w0 = n - w1;
         aa += w0 * w0;
         ab += w0 * w1;
         bb += w1 * w1;
-        x0 += w0 * values[i];
-        x1 += w1 * values[i];
+        x0 += w0 * ch.values[i];
+        x1 += w1 * ch.values[i];
     }
-    const int det = aa * bb - ab * ab;
+    const int64_t det = aa * bb - ab * ab;
     if (det == 0)
         return false;
-    a0 = int(std::clamp(std::floor(double(n) * double(bb * x0 - ab * x1) / double(det) + 0.5), 0.0, 255.0));
-    a1 = int(std::clamp(std::floor(double(n) * double(aa * x1 - ab * x0) / double(det) + 0.5), 0.0, 255.0));
+    const double divisor = double(det) * ch.scale;
+    a0 = int(std::clamp(std::floor(double(n) * double(bb * x0 - ab * x1) / divisor + 0.5), 0.0, 255.0));
+    a1 = int(std::clamp(std::floor(double(n) * double(aa * x1 - ab * x0) / divisor + 0.5), 0.0, 255.0));
     return true;
 }
 
 // A pair in the mode of `eight` (a0 > a1 for eight values, a0 <= a1 for six).
 inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= a1; }
 
-AlphaBlock searchAlpha(const int values[16], const AlphaBlock& start)
+ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
 {
-    const auto leastSquares = [&](const AlphaBlock& best, AlphaBlock& k) {
+    const auto leastSquares = [&](const ChannelBlock& best, ChannelBlock& k) {
         int a0, a1;
-        if (!leastSquaresAlpha(values, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
+        if (!leastSquaresChannel(ch, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
             return false;
-        k = measureAlpha(values, a0, a1, best.error);
+        k = measureChannel(ch, a0, a1, best.error);
         return true;
     };
-    const auto walk = [&](const AlphaBlock& best, auto&& take) {
+    const auto walk = [&](const ChannelBlock& best, auto&& take) {
         for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
             const int n0 = best.a0 + d0, n1 = best.a1 + d1;
             if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
-                take(measureAlpha(values, n0, n1, best.error));
+                take(measureChannel(ch, n0, n1, best.error));
         }
     };
-    // An alpha block costs a fraction of a colour block: its walk goes on longer.
+    // A channel block costs a fraction of a colour block: its walk goes on longer.
     return search(start, 8, leastSquares, walk);
+}
+
+// Both ramps, each from least squares and a walk: the one the block has, and
+// the other from the values' range (for six values, of those that are not
+// the fixed 0 and 255).
+void refineChannel(uint8_t* unit, const Channel& ch)
+{
+    ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
+    if (best.error > 0) {
+        best = searchChannel(ch, best);
+        const bool eight = best.a0 > best.a1;
+        int lo = 255 * ch.scale, hi = 0;
+        for (const int v : ch.values)
+            if (!eight || (v != 0 && v != 255 * ch.scale)) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        lo /= ch.scale;
+        hi = (hi + ch.scale - 1) / ch.scale;
+        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo) && best.error > 0) {
+            const ChannelBlock other = searchChannel(ch, measureChannel(ch, eight ? lo : hi, eight ? hi : lo));
+            if (other.error < best.error)
+                best = other;
+        }
+    }
+    unit[0] = uint8_t(best.a0);
+    unit[1] = uint8_t(best.a1);
+    storeLe48(unit + 2, best.bits);
 }
 
 }  // namespace
@@ -327,10 +366,13 @@ void pixelsOf(const uint8_t* block, Pixels& px)
             px.c[ch][i] = block[4 * i + ch];
 }
 
-void alphasOf(const uint8_t* block, int values[16])
+Channel alphasOf(const uint8_t* block)
 {
+    Channel ch;
     for (int i = 0; i < 16; ++i)
-        values[i] = block[4 * i + 3];
+        ch.values[i] = block[4 * i + 3];
+    ch.scale = 1;
+    return ch;
 }
 
 }  // namespace
@@ -348,31 +390,19 @@ void refineColorBlock(uint8_t* colour, const uint8_t* block)
     storeLe32(colour + 4, best.mask);
 }
 
-void refineAlphaBlock(uint8_t* alpha, const uint8_t* block)
+void refineAlphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
+
+namespace detail {
+
+void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale)
 {
-    int values[16];
-    alphasOf(block, values);
-    AlphaBlock best = measureAlpha(values, alpha[0], alpha[1]);
-    if (best.error > 0) {
-        best = searchAlpha(values, best);
-        // The other ramp, from the values' own range within it.
-        const bool eight = best.a0 > best.a1;
-        int lo = 255, hi = 0;
-        for (const int v : values)
-            if (eight ? v != 0 && v != 255 : true) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo) && best.error > 0) {
-            const AlphaBlock other = searchAlpha(values, measureAlpha(values, eight ? lo : hi, eight ? hi : lo));
-            if (other.error < best.error)
-                best = other;
-        }
-    }
-    alpha[0] = uint8_t(best.a0);
-    alpha[1] = uint8_t(best.a1);
-    storeLe48(alpha + 2, best.bits);
+    Channel ch;
+    std::copy(values, values + 16, ch.values);
+    ch.scale = scale;
+    refineChannel(unit, ch);
 }
+
+}  // namespace detail
 
 namespace {
 
@@ -413,11 +443,10 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             const uint8_t* above = y > 0 ? at - rowBytes : nullptr;
             const size_t colour = kAlpha ? 8 : 0;
             if (kAlpha) {
-                int values[16];
-                alphasOf(block, values);
-                const uint32_t fast = storedAlphaError(values, at);
-                refineAlphaBlock(at, block);
-                keepRepeats(at, left, above, fast, [&](const uint8_t* a) { return storedAlphaError(values, a); });
+                const Channel alpha = alphasOf(block);
+                const uint32_t fast = storedChannelError(alpha, at);
+                refineChannel(at, alpha);
+                keepRepeats(at, left, above, fast, [&](const uint8_t* a) { return storedChannelError(alpha, a); });
             }
             Pixels px;
             pixelsOf(block, px);

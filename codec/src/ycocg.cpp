@@ -207,6 +207,45 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
     return encodeWith<true>(level, picture, width, height, texture, chromaPlane(true, width, height, texture));
 }
 
+namespace {
+
+// The best tier over a band the encoders wrote: every unit searched again
+// against the same samples (the scalar gather, which every level's
+// encoders share).
+template <bool kAlpha>
+void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* texture, uint8_t* chroma)
+{
+    const size_t stride = size_t(width) * 4;
+    constexpr size_t kUnit = kAlpha ? 16 : 8;
+    const size_t blocksPerRow = width / 4;
+    for (uint32_t ty = 0; ty < rows / 8; ++ty) {
+        for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
+            detail::TileSamples samples;
+            detail::ScalarRampKernels::gatherTile(picture + size_t(ty) * 8 * stride + size_t(tx) * 32, stride, kAlpha,
+                                                  samples);
+            for (int blk = 0; blk < 4; ++blk) {
+                const size_t bx = size_t(tx) * 2 + size_t(blk & 1), by = size_t(ty) * 2 + size_t(blk >> 1);
+                uint8_t* unit = texture + (by * blocksPerRow + bx) * kUnit;
+                detail::refineChannelBlock(unit, samples.luma[blk], 16);
+                if constexpr (kAlpha)
+                    detail::refineChannelBlock(unit + 8, samples.alpha[blk], 1);
+            }
+            detail::refineChannelBlock(chroma, samples.co, 2);
+            detail::refineChannelBlock(chroma + 8, samples.cg, 2);
+        }
+    }
+}
+
+}  // namespace
+
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
+                     uint8_t* chroma)
+{
+    if (width % 8 != 0 || rows % 8 != 0)
+        return;
+    alpha ? refineBand<true>(picture, width, rows, luma, chroma) : refineBand<false>(picture, width, rows, luma, chroma);
+}
+
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)
 {
     return alpha ? encodeWith<true>(activeSimdLevel(), picture, width, rows, luma, chroma)

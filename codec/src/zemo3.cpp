@@ -177,7 +177,11 @@ bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_
         const TexturePlane second = texturePlane(type_, 1, pw, paddedHeight_);
         const size_t tile = formatFacts(type_).planes[1].blockBytes;
         uint8_t* chroma = texture + second.offset + size_t(firstRow / 8) * second.widthBlocks * tile;
-        return encodeYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma) == 0;
+        if (encodeYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma) != 0)
+            return false;
+        if (quality_ == EncodeQuality::Best)
+            refineYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma);
+        return true;
     }
     default:
         return false;

@@ -36,6 +36,11 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
 // texture. With alpha the YG10 layout, without it YCG6. Returns 0, or 1
 // writing nothing when width or rows is not a multiple of 8.
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma);
+// The best tier (core/quality.h) over a band encodeYcocgBand wrote: every
+// luma, alpha, Co and Cg unit searched again against its samples, none
+// decoding further from them than before; every level gives the same bytes.
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
+                     uint8_t* chroma);
 
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codec/frame_format.h"
+#include "core/bytes.h"
 #include "dxt_internal.h"
 #include "ycocg_simd.h"
 
@@ -212,6 +214,38 @@ namespace {
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (the scalar gather, which every level's
 // encoders share).
+// The 16 values of a single-channel unit.
+void decodeUnit(const uint8_t* unit, uint8_t values[16])
+{
+    uint32_t ramp[8];
+    channelRamp<uint32_t>(unit[0], unit[1], ramp);
+    const uint64_t bits = loadLe48(unit + 2);
+    for (int k = 0; k < 16; ++k)
+        values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);
+}
+
+// The squared RGB error of a tile's luma units and chroma against the
+// tile's pixels, as readers rebuild them.
+uint64_t tileError(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma)
+{
+    uint8_t y[4][16], co[16], cg[16];
+    for (int blk = 0; blk < 4; ++blk)
+        decodeUnit(luma[blk], y[blk]);
+    decodeUnit(chroma, co);
+    decodeUnit(chroma + 8, cg);
+    uint64_t error = 0;
+    for (int row = 0; row < 8; ++row)
+        for (int col = 0; col < 8; ++col) {
+            const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3);
+            uint8_t rgb[3];
+            ycocgToRgb(y[blk][k], co[(row >> 1) * 4 + (col >> 1)], cg[(row >> 1) * 4 + (col >> 1)], rgb);
+            const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
+            for (int ch = 0; ch < 3; ++ch)
+                error += uint64_t((int(rgb[ch]) - p[ch]) * (int(rgb[ch]) - p[ch]));
+        }
+    return error;
+}
+
 template <bool kAlpha>
 void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* texture, uint8_t* chroma)
 {
@@ -220,18 +254,34 @@ void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* 
     const size_t blocksPerRow = width / 4;
     for (uint32_t ty = 0; ty < rows / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
+            const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
             detail::TileSamples samples;
-            detail::ScalarRampKernels::gatherTile(picture + size_t(ty) * 8 * stride + size_t(tx) * 32, stride, kAlpha,
-                                                  samples);
+            detail::ScalarRampKernels::gatherTile(tile, stride, kAlpha, samples);
+            uint8_t* luma[4];
+            uint8_t before[4 * 8 + 16];
             for (int blk = 0; blk < 4; ++blk) {
                 const size_t bx = size_t(tx) * 2 + size_t(blk & 1), by = size_t(ty) * 2 + size_t(blk >> 1);
-                uint8_t* unit = texture + (by * blocksPerRow + bx) * kUnit;
-                detail::refineChannelBlock(unit, samples.luma[blk], 16);
+                luma[blk] = texture + (by * blocksPerRow + bx) * kUnit;
+                std::memcpy(before + 8 * blk, luma[blk], 8);
                 if constexpr (kAlpha)
-                    detail::refineChannelBlock(unit + 8, samples.alpha[blk], 1);
+                    detail::refineChannelBlock(luma[blk] + 8, samples.alpha[blk], 1);
             }
+            std::memcpy(before + 32, chroma, 16);
+            // Each unit comes closer to its own samples, but the RGB a reader
+            // rebuilds mixes luma and chroma: the tile keeps its fast units
+            // where their RGB comes out closer.
+            const uint64_t fast = tileError(tile, stride, luma, chroma);
+            if (fast == 0)
+                continue;
+            for (int blk = 0; blk < 4; ++blk)
+                detail::refineChannelBlock(luma[blk], samples.luma[blk], 16);
             detail::refineChannelBlock(chroma, samples.co, 2);
             detail::refineChannelBlock(chroma + 8, samples.cg, 2);
+            if (tileError(tile, stride, luma, chroma) > fast) {
+                for (int blk = 0; blk < 4; ++blk)
+                    std::memcpy(luma[blk], before + 8 * blk, 8);
+                std::memcpy(chroma, before + 32, 16);
+            }
         }
     }
 }

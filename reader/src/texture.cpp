@@ -53,15 +53,6 @@ void decodeColor(const uint8_t* block8, uint8_t rgba[64], bool allowThreeColor)
     }
 }
 
-inline uint8_t toByte(float v)
-{
-    if (!(v > 0.0f))
-        return 0;
-    if (v >= 1.0f)
-        return 255;
-    return uint8_t(int(v * 255.0f + 0.5f));
-}
-
 // Copies the part of a 4x4 (or larger) decoded patch that lies inside the
 // picture.
 void storePatch(const uint8_t* patch, uint32_t patchWidth, uint32_t patchHeight, uint32_t x, uint32_t y, uint32_t width,
@@ -117,13 +108,8 @@ void ycocgToRgba(bool alpha, const uint8_t* texture, uint32_t pw, uint32_t ph, u
                 for (int col = 0; col < 8; ++col) {
                     const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3);
                     const int grp = (row >> 1) * 4 + (col >> 1);
-                    const float yv = float(luma[blk][k]) / 255.0f;
-                    const float cov = float(co[grp]) / 255.0f - 0.5f;
-                    const float cgv = float(cg[grp]) / 255.0f - 0.5f;
                     uint8_t* px = patch + (row * 8 + col) * 4;
-                    px[0] = toByte(yv - cgv + cov);
-                    px[1] = toByte(yv + cgv);
-                    px[2] = toByte(yv - cgv - cov);
+                    ycocgToRgb(luma[blk][k], co[grp], cg[grp], px);
                     px[3] = alphas[blk][k];
                 }
             }

@@ -162,6 +162,27 @@ constexpr void channelRamp(T e0, T e1, T ramp[8])
     }
 }
 
+// The RGB of a YCoCg texel from its luma, Co and Cg bytes, as readers
+// rebuild it: R = Y + Co - Cg, G = Y + Cg, B = Y - Co - Cg in floats, with Co
+// and Cg centred on one half, each channel rounded to a byte and clamped.
+inline uint8_t ycocgChannelByte(float v)
+{
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 1.0f)
+        return 255;
+    return uint8_t(int(v * 255.0f + 0.5f));
+}
+inline void ycocgToRgb(uint8_t y, uint8_t co, uint8_t cg, uint8_t rgb[3])
+{
+    const float yv = float(y) / 255.0f;
+    const float cov = float(co) / 255.0f - 0.5f;
+    const float cgv = float(cg) / 255.0f - 0.5f;
+    rgb[0] = ycocgChannelByte(yv - cgv + cov);
+    rgb[1] = ycocgChannelByte(yv + cgv);
+    rgb[2] = ycocgChannelByte(yv - cgv - cov);
+}
+
 // ------------------------------------------------------------ packed payloads
 
 // DXT block references: code 1 is the block before, code 2 a distance of

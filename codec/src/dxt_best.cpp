@@ -34,6 +34,7 @@ namespace {
 // each 0.1 dB more at 1.7 times the time.
 constexpr int kRounds = 1;
 constexpr int kPasses = 1;
+constexpr int kChannelPasses = 2;
 
 // A block's colours, channel by channel: the loops over the pixels below
 // are plain enough for the compiler to run them four or eight at a time.
@@ -244,26 +245,27 @@ uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
     return error;
 }
 
-// Every value on its nearest step (the lowest index on a tie). Once the sum
-// reaches `limit` the pair cannot win: the sum so far is returned.
-ChannelBlock measureChannel(const Channel& ch, int a0, int a1, uint32_t limit = ~0u)
+// Every value on its nearest step (the lowest index on a tie), in loops
+// plain enough for the compiler to run four or eight values at a time.
+ChannelBlock measureChannel(const Channel& ch, int a0, int a1)
 {
     int ramp[8];
     channelRamp(a0, a1, ramp);
+    uint32_t best[16], index[16];
+    for (int s = 0; s < 8; ++s) {
+        const int step = ch.scale * ramp[s];
+        for (int i = 0; i < 16; ++i) {
+            const int d = ch.values[i] - step;
+            const uint32_t e = uint32_t(d * d);
+            const bool closer = s == 0 || e < best[i];
+            best[i] = closer ? e : best[i];
+            index[i] = closer ? uint32_t(s) : index[i];
+        }
+    }
     ChannelBlock k{a0, a1, 0, 0};
     for (int i = 0; i < 16; ++i) {
-        uint32_t best = ~0u, index = 0;
-        for (int s = 0; s < 8; ++s) {
-            const int d = ch.values[i] - ch.scale * ramp[s];
-            if (uint32_t(d * d) < best) {
-                best = uint32_t(d * d);
-                index = uint32_t(s);
-            }
-        }
-        k.error += best;
-        k.bits |= uint64_t(index) << (3 * i);
-        if (k.error >= limit)
-            break;
+        k.error += best[i];
+        k.bits |= uint64_t(index[i]) << (3 * i);
     }
     return k;
 }
@@ -313,38 +315,39 @@ ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
         int a0, a1;
         if (!leastSquaresChannel(ch, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
             return false;
-        k = measureChannel(ch, a0, a1, best.error);
+        k = measureChannel(ch, a0, a1);
         return true;
     };
     const auto walk = [&](const ChannelBlock& best, auto&& take) {
         for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
             const int n0 = best.a0 + d0, n1 = best.a1 + d1;
             if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
-                take(measureChannel(ch, n0, n1, best.error));
+                take(measureChannel(ch, n0, n1));
         }
     };
     // A channel block costs a fraction of a colour block: its walk goes on longer.
-    return search(start, 8, leastSquares, walk);
+    return search(start, kChannelPasses, leastSquares, walk);
 }
 
 // Both ramps, each from least squares and a walk: the one the block has, and
 // the other from the values' range (for six values, of those that are not
-// the fixed 0 and 255).
+// the fixed 0 and 255). Luma and chroma, whose values seldom sit on 0 or
+// 255, try only the ramp they have: on photo-like pictures the other gained
+// them 0.01 dB for twice the time.
 void refineChannel(uint8_t* unit, const Channel& ch)
 {
     ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
-    if (best.error > 0) {
+    if (best.error > 0)
         best = searchChannel(ch, best);
+    if (best.error > 0 && ch.scale == 1) {
         const bool eight = best.a0 > best.a1;
-        int lo = 255 * ch.scale, hi = 0;
+        int lo = 255, hi = 0;
         for (const int v : ch.values)
-            if (!eight || (v != 0 && v != 255 * ch.scale)) {
+            if (!eight || (v != 0 && v != 255)) {
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
             }
-        lo /= ch.scale;
-        hi = (hi + ch.scale - 1) / ch.scale;
-        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo) && best.error > 0) {
+        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo)) {
             const ChannelBlock other = searchChannel(ch, measureChannel(ch, eight ? lo : hi, eight ? hi : lo));
             if (other.error < best.error)
                 best = other;

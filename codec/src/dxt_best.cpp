@@ -7,9 +7,10 @@
 // alternates least-squares endpoints for the current indices (rounded to
 // 5:6:5) with a walk over the twelve one-step neighbours of the pair (each
 // channel of each endpoint up or down), taking any that lowers the error,
-// until neither finds a better pair. Alpha: both ramps of a DXT5 alpha
-// block, eight values between the endpoints and six with 0 and 255 fixed,
-// each from least squares and a walk over the endpoints' neighbours.
+// for as many rounds as kRounds allows or until neither finds a better pair.
+// Single-channel blocks (DXT5 alpha, the YCoCg units): the same over the
+// ramp's endpoints, alpha with both of its ramps, eight values between the
+// endpoints and six with 0 and 255 fixed.
 //
 // The result keeps the fast encoder's promises: c0 > c1 (or c0 == c1 with no
 // pixel on index 3), so a colour block decodes the same in DXT1's
@@ -50,18 +51,24 @@ inline void expand(uint16_t c, int out[3])
     out[2] = (b << 3) | (b >> 2);
 }
 
-// The error of the pair (c0 >= c1) with every pixel on its nearest colour
-// (the lowest index on a tie), and those indices. With c0 == c1 all four
-// colours are the same and every pixel takes index 0.
-uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+// The four colours of a four-colour block, as readers derive them.
+inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
 {
-    int pal[4][3];
     expand(c0, pal[0]);
     expand(c1, pal[1]);
     for (int ch = 0; ch < 3; ++ch) {
         pal[2][ch] = (2 * pal[0][ch] + pal[1][ch]) / 3;
         pal[3][ch] = (pal[0][ch] + 2 * pal[1][ch]) / 3;
     }
+}
+
+// The error of the pair (c0 >= c1) with every pixel on its nearest colour
+// (the lowest index on a tie), and those indices. With c0 == c1 all four
+// colours are the same and every pixel takes index 0.
+uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+{
+    int pal[4][3];
+    palette(c0, c1, pal);
     uint32_t best[16], index[16];
     for (int k = 0; k < 4; ++k)
         for (int i = 0; i < 16; ++i) {
@@ -84,14 +91,8 @@ uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
 uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
 {
     int pal[4][3];
-    const uint16_t c0 = loadLe16(colour), c1 = loadLe16(colour + 2);
+    palette(loadLe16(colour), loadLe16(colour + 2), pal);
     const uint32_t mask = loadLe32(colour + 4);
-    expand(c0, pal[0]);
-    expand(c1, pal[1]);
-    for (int ch = 0; ch < 3; ++ch) {
-        pal[2][ch] = (2 * pal[0][ch] + pal[1][ch]) / 3;
-        pal[3][ch] = (pal[0][ch] + 2 * pal[1][ch]) / 3;
-    }
     uint32_t error = 0;
     for (int i = 0; i < 16; ++i) {
         const int* p = pal[(mask >> (2 * i)) & 3];

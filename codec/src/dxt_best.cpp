@@ -40,7 +40,7 @@ constexpr int kChannelPasses = 2;
 // A block's colours, channel by channel: the loops over the pixels below
 // are plain enough for the compiler to run them four or eight at a time.
 struct Pixels {
-    int c[3][16];
+    int16_t c[3][16];
 };
 
 inline void expand(uint16_t c, int out[3])
@@ -70,14 +70,17 @@ uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
     int pal[4][3];
     palette(c0, c1, pal);
     uint32_t best[16], index[16];
-    for (int k = 0; k < 4; ++k)
+    for (int k = 0; k < 4; ++k) {
+        const int16_t r = int16_t(pal[k][0]), g = int16_t(pal[k][1]), b = int16_t(pal[k][2]);
         for (int i = 0; i < 16; ++i) {
-            const int dr = px.c[0][i] - pal[k][0], dg = px.c[1][i] - pal[k][1], db = px.c[2][i] - pal[k][2];
-            const uint32_t d = uint32_t(dr * dr + dg * dg + db * db);
+            // Differences within -255..255: each square fits 16 bits.
+            const int16_t dr = int16_t(px.c[0][i] - r), dg = int16_t(px.c[1][i] - g), db = int16_t(px.c[2][i] - b);
+            const uint32_t d = uint32_t(uint16_t(dr * dr)) + uint16_t(dg * dg) + uint16_t(db * db);
             const bool closer = k == 0 || d < best[i];
             best[i] = closer ? d : best[i];
             index[i] = closer ? uint32_t(k) : index[i];
         }
+    }
     uint32_t error = 0;
     mask = 0;
     for (int i = 0; i < 16; ++i) {
@@ -367,7 +370,7 @@ void pixelsOf(const uint8_t* block, Pixels& px)
 {
     for (int i = 0; i < 16; ++i)
         for (int ch = 0; ch < 3; ++ch)
-            px.c[ch][i] = block[4 * i + ch];
+            px.c[ch][i] = int16_t(block[4 * i + ch]);
 }
 
 Channel alphasOf(const uint8_t* block)

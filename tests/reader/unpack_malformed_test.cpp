@@ -98,6 +98,7 @@ TEST(MalformedFrames, UnitStreams)
 
     const std::pair<Bytes, Bytes> bad[] = {
         {lumaStream({12}, {0}), chroma4},                           // run one unit too long
+        {lumaStream({0}, cat({Bytes(12, 1), {0}})), chroma4},      // a run (4 units at least) with 3 units left
         {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},  // run length that never ends
         {lumaStream({1, 0, 10}, {2, 0}), chroma4},                  // distance 2 at unit 1
         {lumaStream({1, 0, 9}, {2, 2, 0}), chroma4},                // the same, with unit 2 taking those bytes

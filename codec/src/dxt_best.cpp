@@ -384,17 +384,26 @@ Channel alphasOf(const uint8_t* block)
 
 }  // namespace
 
-void refineColorBlock(uint8_t* colour, const uint8_t* block)
+namespace {
+
+// The search from the colour block's endpoints, their indices found anew.
+void refineColour(uint8_t* colour, const Pixels& px)
 {
-    Pixels px;
-    pixelsOf(block, px);
-    const ColourBlock fast{loadLe16(colour), loadLe16(colour + 2), loadLe32(colour + 4), 0};
-    ColourBlock start = fast;
-    start.error = colourError(px, fast.c0, fast.c1, start.mask);
+    ColourBlock start{loadLe16(colour), loadLe16(colour + 2), 0, 0};
+    start.error = colourError(px, start.c0, start.c1, start.mask);
     const ColourBlock best = searchColours(px, start);
     storeLe16(colour, best.c0);
     storeLe16(colour + 2, best.c1);
     storeLe32(colour + 4, best.mask);
+}
+
+}  // namespace
+
+void refineColorBlock(uint8_t* colour, const uint8_t* block)
+{
+    Pixels px;
+    pixelsOf(block, px);
+    refineColour(colour, px);
 }
 
 void refineAlphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
@@ -458,7 +467,7 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             Pixels px;
             pixelsOf(block, px);
             const uint32_t fast = storedColourError(px, at + colour);
-            refineColorBlock(at + colour, block);
+            refineColour(at + colour, px);
             keepRepeats(at + colour, left ? left + colour : nullptr, above ? above + colour : nullptr, fast,
                         [&](const uint8_t* c) { return storedColourError(px, c); });
         }

@@ -151,16 +151,25 @@ size_t dxt1(const uint8_t* payload, uint8_t* destination, size_t payloadSize, si
     // reads at most 8 bytes past its data.
     while (block < blocks && r.left() >= 20) {
         uint8_t* cur = destination + size_t(block) * 8;
+        if (r.codes == 0) {
+            r.word = loadLe32(r.in);
+            r.in += 4;
+            r.codes = 16;
+        }
         if (r.codes >= 2 && (r.word & 15) == 5) {
             // Blocks that repeat the one before, two or more: all the codes
-            // of 1 in a row in this control word at once. A lone one goes
-            // by the table, which takes it from `previous`.
-            const uint32_t k =
+            // of 1 in a row in this control word at once, and the control
+            // words after it that hold nothing else (flat areas). A lone
+            // one goes by the table, which takes it from `previous`.
+            uint32_t k =
                 std::min<uint32_t>({uint32_t(std::countr_zero(r.word ^ 0x55555555u)) / 2, r.codes, blocks - block});
-            for (uint32_t i = 0; i < k; ++i)
-                storeLe64(cur + 8 * i, previous);
             r.word = k == 16 ? 0 : r.word >> (2 * k);
             r.codes -= k;
+            while (r.codes == 0 && r.left() >= 24 && blocks - block - k >= 16 && loadLe32(r.in) == 0x55555555u) {
+                r.in += 4;
+                k += 16;
+            }
+            fillBlocks(cur, previous, k, size_t(blocks - block) * 8);
             block += k;
             continue;
         }

@@ -12,8 +12,9 @@
 // A damaged op does not stop the pass at once: its reads are kept inside what
 // is restored, a flag records it, and the stream is refused at its end. Ops
 // are taken in stretches that cannot reach the end of the data, so that only
-// the last few go through checked reads. Runs are written whole; in a paired
-// stream a stretch where both halves repeat is written a unit at a time.
+// the last few go through checked reads. Runs are written whole, in 32-byte
+// stores (fillBlocks); in a paired stream a stretch where both halves repeat
+// is written so too, and where one half repeats, a unit at a time.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -402,12 +403,6 @@ template <size_t S, uint8_t kDominant>
     return literal | (slot & s.slot) | (previous & s.previous) | (distant & s.distant);
 }
 
-inline void repeat(uint8_t* cur, size_t stride, uint64_t count, uint64_t v)
-{
-    for (uint64_t k = 0; k < count; ++k, cur += stride)
-        storeLe64(cur, v);
-}
-
 // Near the end of the data: the last bytes in a zero-padded copy, so that
 // each op can still read 5 bytes before its data and 11 after.
 struct DataTail {
@@ -464,7 +459,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         h.pending = v + 3;
         storeLe64(cur, h.previous);
     } else {
-        repeat(cur, 8, v + 4, h.previous);
+        fillBlocks(cur, h.previous, v + 4, size_t(m - j) * 8);
         j += uint32_t(v) + 4;
     }
     return true;
@@ -543,11 +538,7 @@ bool pairsLoop(const Reader0& reader0, uint32_t n0, const Reader1& reader1, uint
         if (h0.pending > 0 && h1.pending > 0) {
             // Both halves repeat: whole units.
             const uint64_t k = std::min<uint64_t>({h0.pending, h1.pending, m - j});
-            uint8_t* cur = dst + size_t(j) * 16;
-            for (uint64_t i = 0; i < k; ++i, cur += 16) {
-                storeLe64(cur, h0.previous);
-                storeLe64(cur + 8, h1.previous);
-            }
+            fillPairs(dst + size_t(j) * 16, h0.previous, h1.previous, k, size_t(m - j) * 16);
             h0.pending -= k;
             h1.pending -= k;
             j += uint32_t(k);

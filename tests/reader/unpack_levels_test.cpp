@@ -120,6 +120,45 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
     }
 }
 
+// DXT textures that end in a flat area (blocks that repeat the one before,
+// whole control words of them), of block counts around a control word's 16
+// and the fast unpacker's stores of 4 blocks, with the flat area starting
+// at several blocks; as packed, and followed by more control words of
+// repeats than the texture has blocks left. Also DXT1 payloads of nothing
+// but repeats, whose last word's unused codes are repeats too.
+TEST(UnpackLevels, AgreeOnFlatAreasUpToTheTexturesEnd)
+{
+    std::mt19937 rng(29);
+    for (uint32_t type = 0; type < 2; ++type) {
+        const size_t block = type ? 16 : 8;
+        for (const size_t blocks : {20u, 33u, 47u, 48u, 49u, 51u, 64u, 66u, 100u, 1031u}) {
+            for (const size_t flatFrom : {1u, 5u, 17u}) {
+                SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(blocks) + " blocks, flat from " +
+                             std::to_string(flatFrom));
+                Bytes t(blocks * block);
+                for (size_t b = 0; b < blocks; ++b)
+                    for (size_t i = 0; i < block; ++i)
+                        t[b * block + i] = b < flatFrom ? uint8_t(rng()) : t[(flatFrom - 1) * block + i];
+                const Bytes payload = testing::packTexture(type, t);
+                ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+                Bytes out(t.size());
+                ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
+                                        {.level = SimdLevel::Sse2}),
+                          payload.size());
+                EXPECT_EQ(out, t);
+                Bytes more = payload;
+                more.insert(more.end(), 40, 0x55);
+                EXPECT_EQ(testing::unpackersDisagree(type, more, t.size()), "");
+            }
+            if (type == 0) {
+                Bytes repeats{1, 2, 3, 4, 5, 6, 7, 8};
+                repeats.insert(repeats.end(), (blocks + 14) / 16 * 4 + 24, 0x55);
+                EXPECT_EQ(testing::unpackersDisagree(type, repeats, blocks * 8), "") << blocks << " blocks";
+            }
+        }
+    }
+}
+
 // LZF as version-3 payloads hold it: literal runs of 1 to 32 bytes, and
 // back-references of 3 to 264 bytes from 1 to 8192 bytes back, found by the
 // last place of each 3 bytes (references that overlap what they write

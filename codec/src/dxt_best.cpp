@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "codec/dxt.h"
 #include "codec/frame_format.h"
@@ -408,32 +409,21 @@ void refineColorBlock(uint8_t* colour, const uint8_t* block)
 
 void refineAlphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
 
-namespace detail {
-
-void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale)
-{
-    Channel ch;
-    std::copy(values, values + 16, ch.values);
-    ch.scale = scale;
-    refineChannel(unit, ch);
-}
-
-}  // namespace detail
-
 namespace {
 
 // A better search can give a block other bytes than its left or upper
 // neighbour where the fast encoder gave both the same, and the packer then
-// no longer finds the repeat. A neighbour's final bytes are taken instead
-// when they decode this block no worse than the fast encoder's did and
-// within 1/16 of the search's error.
+// no longer finds the repeat. A candidate's final bytes (a neighbour's, or
+// for YCoCg units also an earlier unit's that the fast encoder repeated)
+// are taken instead when they decode this block no worse than the fast
+// encoder's did and within 1/16 of the search's error.
 constexpr uint32_t kRepeatMargin = 16;
 
 template <class Error>
-void keepRepeats(uint8_t* at, const uint8_t* left, const uint8_t* above, uint32_t fastError, Error&& error)
+void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, uint32_t fastError, Error&& error)
 {
     const uint32_t best = error(at);
-    for (const uint8_t* n : {left, above}) {
+    for (const uint8_t* n : candidates) {
         if (!n || std::memcmp(n, at, 8) == 0)
             continue;
         const uint32_t e = error(n);
@@ -443,6 +433,25 @@ void keepRepeats(uint8_t* at, const uint8_t* left, const uint8_t* above, uint32_
         }
     }
 }
+
+}  // namespace
+
+namespace detail {
+
+void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats)
+{
+    Channel ch;
+    std::copy(values, values + 16, ch.values);
+    ch.scale = scale;
+    const uint32_t fast = storedChannelError(ch, unit);
+    refineChannel(unit, ch);
+    keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast,
+                [&](const uint8_t* u) { return storedChannelError(ch, u); });
+}
+
+}  // namespace detail
+
+namespace {
 
 template <bool kAlpha>
 void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
@@ -462,13 +471,13 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
                 const Channel alpha = alphasOf(block);
                 const uint32_t fast = storedChannelError(alpha, at);
                 refineChannel(at, alpha);
-                keepRepeats(at, left, above, fast, [&](const uint8_t* a) { return storedChannelError(alpha, a); });
+                keepRepeats(at, {left, above}, fast, [&](const uint8_t* a) { return storedChannelError(alpha, a); });
             }
             Pixels px;
             pixelsOf(block, px);
             const uint32_t fast = storedColourError(px, at + colour);
             refineColour(at + colour, px);
-            keepRepeats(at + colour, left ? left + colour : nullptr, above ? above + colour : nullptr, fast,
+            keepRepeats(at + colour, {left ? left + colour : nullptr, above ? above + colour : nullptr}, fast,
                         [&](const uint8_t* c) { return storedColourError(px, c); });
         }
     }

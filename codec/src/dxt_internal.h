@@ -13,7 +13,17 @@ namespace nox::detail {
 // the 8 bytes at unit, which the encoders wrote for `values`, `scale` times
 // the 8-bit values the block should decode to (16 for luma, 2 for chroma, 1
 // for alpha). No larger squared error against the values than before.
-void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale);
+// Units whose final bytes a refined block may take instead, where they
+// decode its values about as well (see keepRepeats in dxt_best.cpp), so
+// that the packer still finds the repeats the fast encoder gave it: its
+// left and upper neighbours in the texture, and the last earlier unit to
+// which the fast encoder gave the same bytes; null where there is none.
+struct RepeatCandidates {
+    const uint8_t* left = nullptr;
+    const uint8_t* above = nullptr;
+    const uint8_t* earlier = nullptr;
+};
+void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats = {});
 
 // Quantises sixteen values to the 3-bit indices of a single-channel block
 // whose endpoints stand for the values high > low (d = high - low), and

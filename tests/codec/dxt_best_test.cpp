@@ -56,11 +56,12 @@ TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
         edges[i] = on ? 250 : 10, edges[i + 1] = on ? 30 : 200, edges[i + 2] = uint8_t(i % 7 * 30);
         edges[i + 3] = std::array<uint8_t, 4>{0, 255, 128, uint8_t(rng())}[i / 4 % 4];
     }
-    const std::pair<const char*, Bytes> pictures[] = {{"random", testing::makePicture(Content::Random, w, h, 1)},
-                                                      {"smooth", testing::makePicture(Content::Smooth, w, h, 2)},
-                                                      {"repetitive", testing::makePicture(Content::Repetitive, w, h, 3)},
-                                                      {"still", testing::makePicture(Content::Still, w, h, 4)},
-                                                      {"edges", edges}};
+    const std::pair<const char*, Bytes> pictures[] = {
+        {"random", testing::makePicture(Content::Random, w, h, 1)},
+        {"smooth", testing::makePicture(Content::Smooth, w, h, 2)},
+        {"repetitive", testing::makePicture(Content::Repetitive, w, h, 3)},
+        {"still", testing::makePicture(Content::Still, w, h, 4)},
+        {"edges", edges}};
     for (uint32_t type : {0u, 1u}) {
         for (const auto& [name, picture] : pictures) {
             SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));
@@ -99,13 +100,29 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
     const uint32_t w = 96, h = 64;
     Bytes gradient(size_t(w) * h * 4);
     for (size_t i = 0; i < gradient.size(); ++i)
-        gradient[i] = uint8_t(std::array<int, 4>{32 + 2 * int(i / 4 % w), 48 + int(i / 4 / w) * 3, 96 + int(i / 4 % w),
-                                                 255}[i % 4]);
+        gradient[i] = uint8_t(
+            std::array<int, 4>{32 + 2 * int(i / 4 % w), 48 + int(i / 4 / w) * 3, 96 + int(i / 4 % w), 255}[i % 4]);
+    // A desktop's flat panel, light noise on it and dark strokes: the fast
+    // encoder gives many blocks the same bytes, which the search must keep.
+    Bytes panel(size_t(w) * h * 4);
+    std::mt19937 rng(4);
+    for (size_t i = 0; i < panel.size(); i += 4) {
+        const size_t x = i / 4 % w, y = i / 4 / w;
+        const bool stroke = (y % 16 == 5 || x % 24 == 7) && x > 8 && y > 8;
+        for (int c = 0; c < 3; ++c)
+            panel[i + size_t(c)] = uint8_t(stroke ? 30 + 10 * c : 196 + 4 * c + int(rng() % 3));
+        panel[i + 3] = uint8_t(x < w / 2 ? 255 : 128 + rng() % 2);
+    }
     for (const auto& [type, picture] : {std::pair{0u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {1u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {2u, testing::makePicture(Content::Smooth, w, h, 9)},
-                                        {3u, testing::makePicture(Content::Smooth, w, h, 9)}, {2u, gradient},
-                                        {3u, gradient}}) {
+                                        {3u, testing::makePicture(Content::Smooth, w, h, 9)},
+                                        {2u, gradient},
+                                        {3u, gradient},
+                                        {0u, panel},
+                                        {1u, panel},
+                                        {2u, panel},
+                                        {3u, panel}}) {
         SCOPED_TRACE(type);
         Bytes frames[2];
         for (EncodeQuality q : {EncodeQuality::Fast, EncodeQuality::Best}) {
@@ -114,9 +131,15 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
             f.assign(encoder.textureBytes() + kFrameHeaderSize, 0);
             f.resize(encoder.compress(f.data(), picture.data(), int32_t(w * 4), getContext()->memory()));
             ASSERT_GT(f.size(), kFrameHeaderSize);
-            EXPECT_EQ(testing::unpackersDisagree(type, Bytes(f.begin() + kFrameHeaderSize, f.end()),
-                                                 encoder.textureBytes()),
-                      "");
+            EXPECT_EQ(
+                testing::unpackersDisagree(type, Bytes(f.begin() + kFrameHeaderSize, f.end()), encoder.textureBytes()),
+                "");
+        }
+        // On the panel the packer still finds the fast frame's repeats: at
+        // most 3 % more. (A gradient's luma units follow its chroma's steps
+        // and take more bytes.)
+        if (picture == panel) {
+            EXPECT_LE(frames[1].size() * 100, frames[0].size() * 103) << frames[0].size() << " bytes fast";
         }
         Bytes fast, best;
         ASSERT_TRUE(testing::decodes(FrameDecoder(type, w, h), frames[0], &fast));
@@ -127,6 +150,11 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
             return std::accumulate(e.begin(), e.end(), uint64_t(0));
         };
         EXPECT_LT(total(best), total(fast));
+        // A gradient's YCoCg luma makes up for part of its chroma's steps:
+        // a tenth of the error at least.
+        if (picture == gradient) {
+            EXPECT_LE(total(best) * 10, total(fast) * 9);
+        }
         const std::vector<uint64_t> tilesFast = blockErrors(type, fast, picture, w, h, 8, true),
                                     tilesBest = blockErrors(type, best, picture, w, h, 8, true);
         for (size_t t = 0; t < tilesFast.size(); ++t)

@@ -22,7 +22,8 @@ namespace {
 using namespace zemo3;
 
 const char* kUsageHead =
-    "usage: zemo3 inspect MOVIE [--totals] [--sheet SHEET.png [--sheet-frames N]]\n"
+    "usage: zemo3 inspect MOVIE [--totals] [--sheet SHEET.png [--sheet-frames N] [--sheet-size N]\n"
+    "                     [--beside OTHER]]\n"
     "                     [--reference SRC | --demo [--size WxH] [--fps RATE] [--duration S]]\n"
     "\n"
     "Prints one line per frame (timestamp, texture tag and format version, packed\n"
@@ -32,7 +33,13 @@ const char* kUsageHead =
     "                    the movie, left to right and top to bottom, over a\n"
     "                    checkerboard where they are transparent; with a reference\n"
     "                    each frame has its source on its left\n"
-    "  --sheet-frames N  frames on the sheet (default 12, at most 100)\n";
+    "  --sheet-frames N  frames on the sheet (default 12, at most 100)\n"
+    "  --sheet-size N    each picture N pixels on its longer side (16 to 2048),\n"
+    "                    pixels repeated where that is larger (blocks up close);\n"
+    "                    default 240 or smaller\n"
+    "  --beside OTHER    each frame with the same frame of OTHER, a Zemo 3 movie of\n"
+    "                    the same size, on its right (renders of one source at\n"
+    "                    --quality fast and best, say)\n";
 const char* kUsageTail =
     "\n"
     "Exit codes: 0 done, 1 a frame header is unreadable or a sheet frame does not\n"
@@ -95,25 +102,61 @@ void printTotals(const std::string& path, const MovieInfo& info, const Totals& t
 }
 
 // Writes the sheet and says which frames it shows.
-bool writeSheet(const ContactSheet& sheet, const std::string& path, const Reference& ref, std::string* error)
+bool writeSheet(const ContactSheet& sheet, const std::string& path, const Reference& ref, const std::string& other,
+                std::string* error)
 {
     if (!sheet.write(path, error))
         return false;
     std::printf("sheet: %s, frames", path.c_str());
     for (const uint64_t frame : sheet.frames())
         std::printf(" %llu", (unsigned long long)frame);
-    std::printf("%s\n", sheet.withSources() ? (", each beside its source from " + ref.name).c_str() : "");
+    std::printf("%s%s\n", sheet.withSources() ? (", each beside its source from " + ref.name).c_str() : "",
+                sheet.withOther() ? (", and beside '" + other + "'").c_str() : "");
     return true;
 }
 
 // The options besides the movie: false when they do not do.
-bool readSheetOptions(CommandRun& run, uint64_t* sheetFrames)
+bool readSheetOptions(CommandRun& run, uint64_t* sheetFrames, uint64_t* sheetSize)
 {
     const Args& args = run.args();
     if (args.has("--sheet-frames") && (!parseUint(args.get("--sheet-frames"), 100, sheetFrames) || *sheetFrames == 0))
         return run.stop(EXIT_USAGE, "--sheet-frames must be a number from 1 to 100");
-    if (!args.has("--sheet") && (args.has("--reference") || args.has("--demo")))
-        return run.stop(EXIT_USAGE, "a reference is shown only on a contact sheet: add --sheet FILE.png");
+    if (args.has("--sheet-size") && (!parseUint(args.get("--sheet-size"), 2048, sheetSize) || *sheetSize < 16))
+        return run.stop(EXIT_USAGE, "--sheet-size must be a number from 16 to 2048");
+    if (!args.has("--sheet") && (args.has("--reference") || args.has("--demo") || args.has("--beside")))
+        return run.stop(EXIT_USAGE,
+                        "a reference or another movie is shown only on a contact sheet: add --sheet FILE.png");
+    return true;
+}
+
+// The movie to show beside this one, when one is given: a Zemo 3 movie of the same size.
+bool openOther(CommandRun& run, const MovieInfo& info, MovieReader* other)
+{
+    if (!run.args().has("--beside"))
+        return true;
+    const std::string& path = run.args().get("--beside");
+    std::string error;
+    if (!other->open(path, &error))
+        return run.stop(EXIT_USAGE, error);
+    const MovieInfo& o = other->info();
+    if (o.video < 0 || o.codecTag != kMovieTag)
+        return run.stop(EXIT_USAGE, "'" + path + "' has no Zemo 3 video stream");
+    if (o.width != info.width || o.height != info.height)
+        return run.stop(EXIT_USAGE, "the movie is " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+                                        ", '" + path + "' " + std::to_string(o.width) + "x" + std::to_string(o.height));
+    return true;
+}
+
+// The other movie's frame n (its video frames read in order, `read` of them
+// so far); false when it has no such frame.
+bool otherFrame(MovieReader& other, uint64_t n, uint64_t* read, MoviePacket* packet)
+{
+    while (*read <= n) {
+        if (!other.next(packet))
+            return false;
+        if (packet->kind == MoviePacket::VIDEO)
+            ++*read;
+    }
     return true;
 }
 
@@ -133,20 +176,21 @@ bool openSameSizeReference(CommandRun& run, const MovieInfo& info, Reference* re
 int cmdInspect(const std::vector<std::string>& in)
 {
     std::set<std::string> valued = kReferenceOptions, flags = kReferenceFlags;
-    valued.insert({"--sheet", "--sheet-frames"});
+    valued.insert({"--sheet", "--sheet-frames", "--sheet-size", "--beside"});
     flags.insert("--totals");
     CommandRun run("inspect", std::string(kUsageHead) + kReferenceUsage + kUsageTail);
-    uint64_t sheetFrames = 12;
-    MovieReader movie;
+    uint64_t sheetFrames = 12, sheetSize = 0, otherRead = 0;
+    MovieReader movie, other;
     Reference ref;
-    if (!run.parse(in, valued, flags) || !run.oneMovie() || !readSheetOptions(run, &sheetFrames) ||
+    if (!run.parse(in, valued, flags) || !run.oneMovie() || !readSheetOptions(run, &sheetFrames, &sheetSize) ||
         !run.movieExists() || !run.openMovie(&movie, MovieNeed::Video) ||
-        !openSameSizeReference(run, movie.info(), &ref))
+        !openSameSizeReference(run, movie.info(), &ref) || !openOther(run, movie.info(), &other))
         return run.exitCode();
+    const std::string beside = run.args().has("--beside") ? run.args().get("--beside") : "";
     const std::string& path = run.movie();
     const MovieInfo& info = movie.info();
     const bool sheet = run.args().has("--sheet"), table = !run.args().has("--totals");
-    ContactSheet cells(info, sheet ? sheetFrames : 0, ref);
+    ContactSheet cells(info, sheet ? sheetFrames : 0, ref, uint32_t(sheetSize));
 
     if (table)
         std::printf("%7s %10s  %-4s %3s  %-6s %10s %10s %8s\n", "frame", "pts", "tag", "ver", "kind", "bytes",
@@ -155,7 +199,7 @@ int cmdInspect(const std::vector<std::string>& in)
     Totals totals;
     uint64_t sheetFailures = 0;
     ProgressLine progress("inspect");
-    MoviePacket packet;
+    MoviePacket packet, besidePacket;
     while (movie.next(&packet)) {
         if (packet.kind == MoviePacket::AUDIO)
             totals.audioBytes += packet.size;
@@ -169,6 +213,15 @@ int cmdInspect(const std::vector<std::string>& in)
             ++sheetFailures;
             run.fail(EXIT_REJECTED, "'" + path + "' frame " + std::to_string(n) + " does not decode: " + why);
         }
+        if (cells.wants(n) && !beside.empty()) {
+            const bool have = otherFrame(other, n, &otherRead, &besidePacket);
+            if (!cells.addBeside(have ? besidePacket : MoviePacket{}, &why)) {
+                ++sheetFailures;
+                run.fail(EXIT_REJECTED, "'" + beside + "' " +
+                                            (have ? "frame " + std::to_string(n) + " does not decode: " + why
+                                                  : "has no frame " + std::to_string(n)));
+            }
+        }
         if (!table)
             progress.draw(totals.frames, listed);
     }
@@ -179,7 +232,7 @@ int cmdInspect(const std::vector<std::string>& in)
     if (!movie.error().empty())
         run.fail(EXIT_REJECTED, "'" + path + "': " + movie.error());
     std::string error;
-    if (sheet && !cells.empty() && !writeSheet(cells, run.args().get("--sheet"), ref, &error))
+    if (sheet && !cells.empty() && !writeSheet(cells, run.args().get("--sheet"), ref, beside, &error))
         return run.fail(EXIT_USAGE, error);
     return totals.unreadable || sheetFailures || !movie.error().empty() ? EXIT_REJECTED : EXIT_OK;
 }

@@ -15,8 +15,8 @@ namespace zemo3 {
 std::vector<uint8_t> sheetThumbnail(const std::vector<uint8_t>& rgba, uint32_t w, uint32_t h, uint32_t tw, uint32_t th)
 {
     std::vector<uint8_t> scaled(size_t(tw) * th * 4);
-    SwsContext* sws = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(tw), int(th), AV_PIX_FMT_RGBA, SWS_AREA,
-                                     nullptr, nullptr, nullptr);
+    SwsContext* sws = sws_getContext(int(w), int(h), AV_PIX_FMT_RGBA, int(tw), int(th), AV_PIX_FMT_RGBA,
+                                     tw > w ? SWS_POINT : SWS_AREA, nullptr, nullptr, nullptr);
     const uint8_t* src[1] = {rgba.data()};
     const int srcStride[1] = {int(w * 4)};
     uint8_t* dst[1] = {scaled.data()};
@@ -34,24 +34,39 @@ std::vector<uint8_t> sheetThumbnail(const std::vector<uint8_t>& rgba, uint32_t w
     return rgb;
 }
 
-ContactSheet::ContactSheet(const MovieInfo& info, uint64_t count, Reference& ref)
+ContactSheet::ContactSheet(const MovieInfo& info, uint64_t count, Reference& ref, uint32_t longest)
     : info_(info), ref_(ref), pictures_(info.width, info.height)
 {
     const uint64_t listed = info.indexedFrames > 0 ? uint64_t(info.indexedFrames) : count;
     for (uint64_t i = 0; i < std::min(count, listed); ++i)
         wanted_.insert(listed <= count ? i : i * (listed - 1) / (count - 1 ? count - 1 : 1));
-    const double scale = std::min(1.0, double(kThumbMax) / std::max(info.width, info.height));
+    const double fit = double(longest ? longest : kThumbMax) / std::max(info.width, info.height);
+    const double scale = longest ? fit : std::min(1.0, fit);
     tw_ = std::max(1u, uint32_t(std::lround(info.width * scale)));
     th_ = std::max(1u, uint32_t(std::lround(info.height * scale)));
 }
 
+std::vector<uint8_t> ContactSheet::thumbnail(const uint8_t* packet, size_t size, bool* decoded, std::string* why)
+{
+    *decoded = pictures_.decode(packet, size, &rgba_, nullptr, why);
+    if (!*decoded)
+        rgba_.assign(size_t(info_.width) * info_.height * 4, 0);
+    return sheetThumbnail(rgba_, info_.width, info_.height, tw_, th_);
+}
+
+bool ContactSheet::addBeside(const MoviePacket& packet, std::string* why)
+{
+    bool decoded = false;
+    if (!cells_.empty())
+        cells_.back().other = thumbnail(packet.data, packet.size, &decoded, why);
+    return decoded;
+}
+
 bool ContactSheet::add(uint64_t n, const MoviePacket& packet, std::string* why)
 {
-    Cell cell{n, {}, {}};
-    const bool decoded = pictures_.decode(packet.data, packet.size, &rgba_, nullptr, why);
-    if (!decoded)
-        rgba_.assign(size_t(info_.width) * info_.height * 4, 0);
-    cell.decoded = sheetThumbnail(rgba_, info_.width, info_.height, tw_, th_);
+    Cell cell{n, {}, {}, {}};
+    bool decoded = false;
+    cell.decoded = thumbnail(packet.data, packet.size, &decoded, why);
     if (ref_.source) {
         // A reference is read in order: skip to this frame.
         bool have = false;
@@ -68,9 +83,10 @@ bool ContactSheet::add(uint64_t n, const MoviePacket& packet, std::string* why)
 
 std::vector<uint8_t> ContactSheet::compose(uint32_t* width, uint32_t* height) const
 {
-    const bool pairs = withSources();
-    const uint32_t cellW = pairs ? 2 * tw_ + kGap : tw_;
-    const uint32_t cols = uint32_t(std::max<size_t>(1, std::min<size_t>(cells_.size(), pairs ? 3 : 4)));
+    // A cell: the source, the frame, the other movie's frame, those there are.
+    const uint32_t pictures = 1 + uint32_t(withSources()) + uint32_t(withOther());
+    const uint32_t cellW = pictures * tw_ + (pictures - 1) * kGap;
+    const uint32_t cols = uint32_t(std::max<size_t>(1, std::min<size_t>(cells_.size(), 5 - pictures)));
     const uint32_t rows = uint32_t((cells_.size() + cols - 1) / cols);
     const uint32_t sw = kGap + cols * (cellW + kGap), sh = kGap + rows * (th_ + kGap);
     std::vector<uint8_t> canvas(size_t(sw) * sh * 3, 40);
@@ -80,11 +96,12 @@ std::vector<uint8_t> ContactSheet::compose(uint32_t* width, uint32_t* height) co
     };
     for (size_t i = 0; i < cells_.size(); ++i) {
         const uint32_t x0 = kGap + uint32_t(i % cols) * (cellW + kGap), y0 = kGap + uint32_t(i / cols) * (th_ + kGap);
-        if (pairs) {
-            place(cells_[i].source, x0, y0);
-            place(cells_[i].decoded, x0 + tw_ + kGap, y0);
-        } else {
-            place(cells_[i].decoded, x0, y0);
+        uint32_t x = x0;
+        for (const std::vector<uint8_t>* pic : {&cells_[i].source, &cells_[i].decoded, &cells_[i].other}) {
+            if (pic->empty())
+                continue;
+            place(*pic, x, y0);
+            x += tw_ + kGap;
         }
     }
     *width = sw;

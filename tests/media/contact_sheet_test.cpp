@@ -26,12 +26,16 @@ TEST(ContactSheet, TakesTheFramesAndLaysThemOut)
         bool reference;
         std::vector<uint64_t> frames;
         uint32_t thumbWidth, thumbHeight, sheetWidth, sheetHeight;
+        uint32_t longest = 0;  // asked size; 0: the default
+        bool beside = false;   // another movie's frames on the right
     } cases[] = {
         {640, 360, 100, 12, false, {0, 9, 18, 27, 36, 45, 54, 63, 72, 81, 90, 99}, 240, 135, g + 4 * 246, g + 3 * 141},
         {101, 59, 5, 12, false, {0, 1, 2, 3, 4}, 101, 59, g + 4 * 107, g + 2 * 65},
         {1000, 2000, 0, 3, false, {0, 1, 2}, 120, 240, g + 3 * 126, g + 246},
         {300, 300, 10, 1, false, {0}, 240, 240, g + 246, g + 246},
         {64, 48, 10, 4, true, {0, 3, 6, 9}, 64, 48, g + 3 * (2 * 64 + 2 * g), g + 2 * 54},
+        {64, 48, 10, 3, true, {0, 4, 9}, 192, 144, g + 2 * (3 * 192 + 3 * g), g + 2 * 150, 192, true},
+        {640, 360, 0, 3, false, {0, 1, 2}, 64, 36, g + 3 * (2 * 64 + 2 * g), g + 42, 64, true},
     };
     const Bytes junk(64, 0x5A);
     MoviePacket packet;
@@ -47,10 +51,11 @@ TEST(ContactSheet, TakesTheFramesAndLaysThemOut)
             ASSERT_TRUE(openReference(request, c.width, c.height, &ref, &error)) << error;
             ASSERT_TRUE(openReference(request, c.width, c.height, &again, &error)) << error;
         }
-        ContactSheet sheet(info, c.count, ref);
+        ContactSheet sheet(info, c.count, ref, c.longest);
         for (uint64_t n = 0; n < 100; ++n) {
             if (sheet.wants(n)) {
                 EXPECT_FALSE(sheet.add(n, packet, &error)) << n;
+                EXPECT_FALSE(c.beside && sheet.addBeside(packet, &error)) << n;
             }
         }
         EXPECT_EQ(sheet.frames(), c.frames);
@@ -62,14 +67,18 @@ TEST(ContactSheet, TakesTheFramesAndLaysThemOut)
         ASSERT_EQ(canvas.size(), size_t(w) * h * 3);
         auto at = [&](uint32_t x, uint32_t y) { return canvas[(size_t(y) * w + x) * 3]; };
         EXPECT_EQ(at(0, 0), 40);
-        const uint32_t cols = c.reference ? 3 : 4, cellWidth = c.reference ? 2 * c.thumbWidth + g : c.thumbWidth;
+        const uint32_t pictures = 1 + c.reference + c.beside, cols = 5 - pictures;
+        const uint32_t cellWidth = pictures * c.thumbWidth + (pictures - 1) * g;
         for (size_t i = 0; i < c.frames.size(); ++i) {
             const uint32_t x0 = g + uint32_t(i % cols) * (cellWidth + g),
                            y0 = g + uint32_t(i / cols) * (c.thumbHeight + g);
-            const uint32_t decodedX = c.reference ? x0 + c.thumbWidth + g : x0;
-            EXPECT_EQ(std::vector<int>({at(decodedX, y0), at(decodedX + 8, y0), at(decodedX + 8, y0 + 8)}),
-                      std::vector<int>({150, 200, 150}))
-                << "cell " << i;
+            // The frame, and the other movie's, do not decode: the checkerboard.
+            for (uint32_t p = c.reference; p < pictures; ++p) {
+                const uint32_t x = x0 + p * (c.thumbWidth + g);
+                EXPECT_EQ(std::vector<int>({at(x, y0), at(x + 8, y0), at(x + 8, y0 + 8)}),
+                          std::vector<int>({150, 200, 150}))
+                    << "cell " << i << ", picture " << p;
+            }
             if (!c.reference)
                 continue;
             Bytes rgba;
@@ -112,6 +121,12 @@ TEST(ContactSheet, ThumbnailsLieOverTheCheckerboard)
                     << int(c.rgba[3]) << " at " << x << "," << y << ": " << int(rgb[(size_t(y) * c.thumb + x) * 3]);
             }
     }
+    // Scaled up, each pixel is repeated, not blended with its neighbours: a
+    // block's edges stay as sharp as they are.
+    const Bytes pair = {0, 0, 0, 255, 255, 255, 255, 255};
+    const Bytes up = sheetThumbnail(pair, 2, 1, 8, 4);
+    for (size_t i = 0; i < up.size(); ++i)
+        ASSERT_EQ(int(up[i]), i / 3 % 8 < 4 ? 0 : 255) << "byte " << i;
 }
 
 }  // namespace

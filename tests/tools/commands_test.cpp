@@ -194,6 +194,10 @@ TEST_F(MovieCommands, BadInputAndDamagedMoviesFailWithTheirReason)
         {"decode " + bad5 + " -o " + path("x.mkv"), 1, "frame 5 does not decode", "x.mkv"},
         {"inspect " + mov + " --demo", 2, "add --sheet", nullptr},
         {"inspect " + mov + " --sheet " + path("s.png") + " --sheet-frames 0", 2, "--sheet-frames must be", "s.png"},
+        {"inspect " + mov + " --sheet " + path("s.png") + " --sheet-size 8", 2, "--sheet-size must be", "s.png"},
+        {"inspect " + mov + " --beside " + mov, 2, "add --sheet", nullptr},
+        {"inspect " + mov + " --sheet " + path("s.png") + " --beside " + path("nothing.mov"), 2, "nothing.mov",
+         "s.png"},
         {"bench --types 4", 2, "bench: --types", nullptr},
         {"bench --content nothing", 2, "unknown content", nullptr},
         {"bench extra", 2, "unexpected argument", nullptr},
@@ -453,6 +457,13 @@ TEST_F(MovieCommands, InspectListsFramesAndDrawsASheet)
     EXPECT_NE(r.out.find("sheet: " + path("sheet.png") + ", frames 0 7 14 21 29"), std::string::npos) << r.out;
     // Five cells of two 96x64 pictures side by side, three to a row, 6 pixels apart: 618x146 in the PNG header.
     EXPECT_EQ(testutil::slurp(path("sheet.png")).substr(16, 8), std::string("\0\0\x02\x6a\0\0\0\x92", 8));
+
+    // Beside another movie of the same size, pictures 48 pixels wide: two cells of two, 222x44.
+    r = zemo3("inspect " + movie("high") + " --sheet " + path("beside.png") + " --sheet-frames 2 --sheet-size 48" +
+              " --beside " + movie("high-alpha"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("frames 0 29, and beside '" + movie("high-alpha") + "'"), std::string::npos) << r.out;
+    EXPECT_EQ(testutil::slurp(path("beside.png")).substr(16, 8), std::string("\0\0\0\xde\0\0\0\x2c", 8));
 
     r = zemo3("inspect " + movie("normal") + " --totals");
     EXPECT_EQ(r.code, 0);

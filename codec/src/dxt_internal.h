@@ -6,16 +6,13 @@
 #include <cstdint>
 
 #include "core/bytes.h"
+#include "core/simd.h"
 
 namespace nox::detail {
 
-// The best tier's search for a single-channel block (dxt_best.cpp): improves
-// the 8 bytes at unit, which the encoders wrote for `values`, `scale` times
-// the 8-bit values the block should decode to (16 for luma, 2 for chroma, 1
-// for alpha). No larger squared error against the values than before.
 // Units whose final bytes a refined block may take instead, where they
-// decode its values about as well (see keepRepeats in dxt_best.cpp), so
-// that the packer still finds the repeats the fast encoder gave it: its
+// decode its values about as well (see keepRepeats in dxt_best_search.h),
+// so that the packer still finds the repeats the fast encoder gave it: its
 // left and upper neighbours in the texture, and the last earlier unit to
 // which the fast encoder gave the same bytes; null where there is none.
 struct RepeatCandidates {
@@ -23,7 +20,23 @@ struct RepeatCandidates {
     const uint8_t* above = nullptr;
     const uint8_t* earlier = nullptr;
 };
-void refineChannelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats = {});
+
+// The best tier's search as one build of it (dxt_best_search.h) gives it,
+// the same bytes from every build. channelBlock: a single-channel block
+// (dxt5 alpha, a YCoCg unit) improved in place, the 8 bytes at unit, which
+// the encoders wrote for `values`, `scale` times the 8-bit values the block
+// should decode to (16 for luma, 2 for chroma, 1 for alpha); no larger
+// squared error against the values than before.
+struct BestSearch {
+    void (*colorBlock)(uint8_t* colour, const uint8_t* block);
+    void (*alphaBlock)(uint8_t* alpha, const uint8_t* block);
+    void (*channelBlock)(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats);
+    void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+    void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+};
+extern const BestSearch kPlainBestSearch, kAvx2BestSearch;
+// The build a level runs (capped by what the processor runs).
+const BestSearch& bestSearchFor(SimdLevel level);
 
 // Quantises sixteen values to the 3-bit indices of a single-channel block
 // whose endpoints stand for the values high > low (d = high - low), and

@@ -293,7 +293,8 @@ private:
 };
 
 template <bool kAlpha>
-void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* texture, uint8_t* chroma)
+void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32_t width, uint32_t rows,
+                uint8_t* texture, uint8_t* chroma)
 {
     const size_t stride = size_t(width) * 4;
     constexpr size_t kUnit = kAlpha ? 16 : 8;
@@ -320,8 +321,8 @@ void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* 
                     uint8_t* alpha = luma[blk] + 8;
                     const uint8_t* earlier = alphaUnits.find(alpha);
                     alphaUnits.add(alpha, alpha);
-                    detail::refineChannelBlock(alpha, samples.alpha[blk], 1,
-                                               {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier});
+                    search.channelBlock(alpha, samples.alpha[blk], 1,
+                                        {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier});
                 }
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;
@@ -340,12 +341,12 @@ void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* 
             const uint64_t fast = tileError(tile, stride, luma, chroma);
             if (fast == 0)
                 continue;
-            detail::refineChannelBlock(chroma, samples.co, 2, co);
-            detail::refineChannelBlock(chroma + 8, samples.cg, 2, cg);
+            search.channelBlock(chroma, samples.co, 2, co);
+            search.channelBlock(chroma + 8, samples.cg, 2, cg);
             uint16_t target[4][16];
             lumaForDecodedChroma(tile, stride, chroma + 8, target);
             for (int blk = 0; blk < 4; ++blk)
-                detail::refineChannelBlock(luma[blk], target[blk], 16, repeats[blk]);
+                search.channelBlock(luma[blk], target[blk], 16, repeats[blk]);
             if (tileError(tile, stride, luma, chroma) > fast) {
                 for (int blk = 0; blk < 4; ++blk)
                     std::memcpy(luma[blk], before + 8 * blk, 8);
@@ -357,12 +358,19 @@ void refineBand(const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* 
 
 }  // namespace
 
-void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)
+void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows,
+                         uint8_t* luma, uint8_t* chroma)
 {
     if (width % 8 != 0 || rows % 8 != 0)
         return;
-    alpha ? refineBand<true>(picture, width, rows, luma, chroma)
-          : refineBand<false>(picture, width, rows, luma, chroma);
+    const detail::BestSearch& search = detail::bestSearchFor(level);
+    alpha ? refineBand<true>(search, picture, width, rows, luma, chroma)
+          : refineBand<false>(search, picture, width, rows, luma, chroma);
+}
+
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)
+{
+    refineYcocgBandWith(activeSimdLevel(), alpha, picture, width, rows, luma, chroma);
 }
 
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "codec/dxt.h"
+#include "codec/ycocg.h"
 #include "common/textures.h"
 #include "core/bytes.h"
 #include "core/context.h"
@@ -37,15 +38,16 @@ std::vector<uint64_t> blockErrors(uint32_t type, const Bytes& texture, const Byt
     return errors;
 }
 
-Bytes refined(uint32_t type, Bytes texture, const Bytes& picture, uint32_t w, uint32_t h)
+Bytes refined(uint32_t type, Bytes texture, const Bytes& picture, uint32_t w, uint32_t h,
+              SimdLevel level = SimdLevel::Scalar)
 {
-    (type ? refineDxt5Texture : refineDxt1Texture)(picture.data(), w, h, texture.data());
+    (type ? refineDxt5TextureWith : refineDxt1TextureWith)(level, picture.data(), w, h, texture.data());
     return texture;
 }
 
 // Pictures of every kind, also one of flat areas, hard two-colour edges and
 // alpha that sits on 0 and 255 or between; each refined after every level's
-// fast encoding.
+// fast encoding, and by every level's search (the plain one the reference).
 TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
 {
     const uint32_t w = 64, h = 48;
@@ -87,6 +89,7 @@ TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
                 Bytes t(fast.size());
                 testing::encodeInto(type, picture, w, h, t.data(), level);
                 EXPECT_TRUE(refined(type, t, picture, w, h) == best) << simdLevelName(level);
+                EXPECT_TRUE(refined(type, fast, picture, w, h, level) == best) << simdLevelName(level) << " search";
             }
         }
     }
@@ -140,6 +143,19 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
         // and take more bytes.)
         if (picture == panel) {
             EXPECT_LE(frames[1].size() * 100, frames[0].size() * 103) << frames[0].size() << " bytes fast";
+        }
+        if (type >= 2) {
+            // Every level's search gives the plain one's bytes.
+            const Bytes plain = testing::encodeTexture(type, picture, w, h);
+            const size_t chroma = type == 3 ? size_t(w) * h : size_t(w) * h / 2;
+            Bytes reference = plain;
+            refineYcocgBandWith(SimdLevel::Scalar, type == 3, picture.data(), w, h, reference.data(),
+                                reference.data() + chroma);
+            for (SimdLevel level : testing::fastLevels()) {
+                Bytes t = plain;
+                refineYcocgBandWith(level, type == 3, picture.data(), w, h, t.data(), t.data() + chroma);
+                EXPECT_TRUE(t == reference) << simdLevelName(level);
+            }
         }
         Bytes fast, best;
         ASSERT_TRUE(testing::decodes(FrameDecoder(type, w, h), frames[0], &fast));

@@ -48,6 +48,9 @@ void refineAlphaBlock(uint8_t* alpha, const uint8_t* block);
 // Both over a whole texture the loops below wrote, laid out as they write it.
 void refineDxt1Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 void refineDxt5Texture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+// The same at a given level (the wide ones search faster, to the same bytes).
+void refineDxt1TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+void refineDxt5TextureWith(SimdLevel level, const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 
 // Whole-texture loops over a padded RGBA picture (row stride width*4; width
 // and height multiples of 4). DXT1: 8 bytes per block in raster order of

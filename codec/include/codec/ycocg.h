@@ -39,8 +39,9 @@ int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t
 // The best tier (core/quality.h) over a band encodeYcocgBand wrote: every
 // luma, alpha, Co and Cg unit searched again against its samples, none
 // decoding further from them than before; every level gives the same bytes.
-void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma,
-                     uint8_t* chroma);
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma);
+void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows,
+                         uint8_t* luma, uint8_t* chroma);
 
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.

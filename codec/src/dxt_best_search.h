@@ -1,0 +1,477 @@
+// The best tier of the DXT encoders: a search that starts from the block the
+// fast encoder wrote and keeps whatever decodes closer to the source.
+//
+// Colour: the error of a pair of endpoints is measured exactly, against the
+// four colours a reader derives from them (truncating thirds) with every
+// pixel on its nearest colour. From the fast encoder's endpoints the search
+// alternates least-squares endpoints for the current indices (rounded to
+// 5:6:5) with a walk over the twelve one-step neighbours of the pair (each
+// channel of each endpoint up or down), taking any that lowers the error,
+// for as many rounds as kRounds allows or until neither finds a better pair.
+// Single-channel blocks (DXT5 alpha, the YCoCg units): the same over the
+// ramp's endpoints, alpha with both of its ramps, eight values between the
+// endpoints and six with 0 and 255 fixed.
+//
+// The result keeps the fast encoder's promises: c0 > c1 (or c0 == c1 with no
+// pixel on index 3), so a colour block decodes the same in DXT1's
+// three-colour mode and in DXT5. It depends only on the fast encoder's
+// bytes, which every instruction-set level writes alike, and on integer and
+// double arithmetic in a fixed order: every level gives the same bytes.
+//
+// This header is the search itself, compiled once for each level that has
+// its own build of it (dxt_best.cpp, x86/dxt_best_avx2.cpp: with AVX2 the
+// compiler runs the loops over a block's 16 pixels in one vector). Each
+// build hands out its entry points as a BestSearch (dxt_internal.h); the
+// same C++, and no floating-point contraction, give the same bytes.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+
+#include "codec/frame_format.h"
+#include "core/bytes.h"
+#include "dxt_internal.h"
+
+namespace nox::detail {
+namespace {
+
+// Rounds of least squares and walk, and walks over the neighbours a round. On
+// photo-like pictures one of each gains 1.2 dB over the fast encoder, two of
+// each 0.1 dB more at 1.7 times the time.
+constexpr int kRounds = 1;
+constexpr int kPasses = 1;
+constexpr int kChannelPasses = 2;
+
+// A block's colours, channel by channel: the loops over the pixels below
+// are plain enough for the compiler to run them four or eight at a time.
+struct Pixels {
+    int16_t c[3][16];
+};
+
+inline void expand(uint16_t c, int out[3])
+{
+    const int r = c >> 11, g = (c >> 5) & 63, b = c & 31;
+    out[0] = (r << 3) | (r >> 2);
+    out[1] = (g << 2) | (g >> 4);
+    out[2] = (b << 3) | (b >> 2);
+}
+
+// The four colours of a four-colour block, as readers derive them.
+inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
+{
+    expand(c0, pal[0]);
+    expand(c1, pal[1]);
+    for (int ch = 0; ch < 3; ++ch) {
+        pal[2][ch] = (2 * pal[0][ch] + pal[1][ch]) / 3;
+        pal[3][ch] = (pal[0][ch] + 2 * pal[1][ch]) / 3;
+    }
+}
+
+// The error of the pair (c0 >= c1) with every pixel on its nearest colour
+// (the lowest index on a tie), and those indices. With c0 == c1 all four
+// colours are the same and every pixel takes index 0.
+uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+{
+    int pal[4][3];
+    palette(c0, c1, pal);
+    uint32_t best[16], index[16];
+    for (int k = 0; k < 4; ++k) {
+        const int16_t r = int16_t(pal[k][0]), g = int16_t(pal[k][1]), b = int16_t(pal[k][2]);
+        for (int i = 0; i < 16; ++i) {
+            // Differences within -255..255: each square fits 16 bits.
+            const int16_t dr = int16_t(px.c[0][i] - r), dg = int16_t(px.c[1][i] - g), db = int16_t(px.c[2][i] - b);
+            const uint32_t d = uint32_t(uint16_t(dr * dr)) + uint16_t(dg * dg) + uint16_t(db * db);
+            const bool closer = k == 0 || d < best[i];
+            best[i] = closer ? d : best[i];
+            index[i] = closer ? uint32_t(k) : index[i];
+        }
+    }
+    uint32_t error = 0;
+    mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        error += best[i];
+        mask |= index[i] << (2 * i);
+    }
+    return error;
+}
+
+// The error of a colour block's bytes as they stand (its own indices).
+uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
+{
+    int pal[4][3];
+    palette(loadLe16(colour), loadLe16(colour + 2), pal);
+    const uint32_t mask = loadLe32(colour + 4);
+    uint32_t error = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int* p = pal[(mask >> (2 * i)) & 3];
+        const int dr = px.c[0][i] - p[0], dg = px.c[1][i] - p[1], db = px.c[2][i] - p[2];
+        error += uint32_t(dr * dr + dg * dg + db * db);
+    }
+    return error;
+}
+
+struct ColourBlock {
+    uint16_t c0, c1;
+    uint32_t mask;
+    uint32_t error;
+};
+
+// The pair a, b as a four-colour block (the larger first), measured.
+ColourBlock measureColours(const Pixels& px, uint16_t a, uint16_t b)
+{
+    ColourBlock k{std::max(a, b), std::min(a, b), 0, 0};
+    k.error = colourError(px, k.c0, k.c1, k.mask);
+    return k;
+}
+
+inline int quantize(double v, int steps)
+{
+    const double q = std::floor(v * steps / 255.0 + 0.5);
+    return int(std::clamp(q, 0.0, double(steps)));
+}
+
+// Least-squares endpoints for the block's indices, in 5:6:5; false when the
+// indices leave the system singular (all on one colour).
+bool leastSquaresColours(const Pixels& px, const ColourBlock& k, uint16_t& a, uint16_t& b)
+{
+    // Weights of c0 by index, in thirds.
+    static constexpr int kW0[4] = {3, 0, 2, 1};
+    int aa = 0, ab = 0, bb = 0, x0[3] = {0, 0, 0}, x1[3] = {0, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        const int w0 = k.c0 == k.c1 ? 3 : kW0[(k.mask >> (2 * i)) & 3], w1 = 3 - w0;
+        aa += w0 * w0;
+        ab += w0 * w1;
+        bb += w1 * w1;
+        for (int ch = 0; ch < 3; ++ch) {
+            x0[ch] += w0 * px.c[ch][i];
+            x1[ch] += w1 * px.c[ch][i];
+        }
+    }
+    const int det = aa * bb - ab * ab;
+    if (det == 0)
+        return false;
+    int e0[3], e1[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const int steps = ch == 1 ? 63 : 31;
+        // The weights are in thirds: the factor 3 of x and of the matrix leaves one 3.
+        e0[ch] = quantize(3.0 * double(bb * x0[ch] - ab * x1[ch]) / double(det), steps);
+        e1[ch] = quantize(3.0 * double(aa * x1[ch] - ab * x0[ch]) / double(det), steps);
+    }
+    a = uint16_t(e0[0] << 11 | e0[1] << 5 | e0[2]);
+    b = uint16_t(e1[0] << 11 | e1[1] << 5 | e1[2]);
+    return true;
+}
+
+// The pair with one channel of one endpoint moved a step; false at the edge.
+bool neighbour(uint16_t c, int channel, int step, uint16_t& out)
+{
+    static constexpr int kShift[3] = {11, 5, 0}, kMax[3] = {31, 63, 31};
+    const int v = (c >> kShift[channel]) & kMax[channel], moved = v + step;
+    if (moved < 0 || moved > kMax[channel])
+        return false;
+    out = uint16_t((c & ~(kMax[channel] << kShift[channel])) | moved << kShift[channel]);
+    return true;
+}
+
+// Rounds of a least-squares step and walks over the neighbours, each
+// taking any block of lower error, until a round lowers nothing.
+// leastSquares(best, k) measures its candidate into k (false: none);
+// walk(best, take) hands take() each measured neighbour of best, which a
+// taken one replaces as it goes.
+template <class Block, class LeastSquares, class Walk>
+Block search(Block best, int passes, LeastSquares&& leastSquares, Walk&& walk)
+{
+    for (int round = 0; round < kRounds && best.error > 0; ++round) {
+        bool improved = false;
+        Block k;
+        if (leastSquares(best, k) && k.error < best.error) {
+            best = k;
+            improved = true;
+        }
+        for (int pass = 0; pass < passes && best.error > 0; ++pass) {
+            bool moved = false;
+            walk(best, [&](const Block& n) {
+                if (n.error < best.error) {
+                    best = n;
+                    moved = true;
+                }
+            });
+            if (!moved)
+                break;
+            improved = true;
+        }
+        if (!improved)
+            break;
+    }
+    return best;
+}
+
+ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
+{
+    const auto leastSquares = [&](const ColourBlock& best, ColourBlock& k) {
+        uint16_t a, b;
+        if (!leastSquaresColours(px, best, a, b))
+            return false;
+        k = measureColours(px, a, b);
+        return true;
+    };
+    const auto walk = [&](const ColourBlock& best, auto&& take) {
+        for (int end = 0; end < 2; ++end)
+            for (int channel = 0; channel < 3; ++channel)
+                for (const int step : {-1, 1}) {
+                    uint16_t n;
+                    if (neighbour(end ? best.c1 : best.c0, channel, step, n))
+                        take(end ? measureColours(px, best.c0, n) : measureColours(px, n, best.c1));
+                }
+    };
+    return search(start, kPasses, leastSquares, walk);
+}
+
+// A single-channel block (DXT5 alpha, the YCoCg units) and the values it
+// should decode to, `scale` times the 8-bit ones (16 for luma, 2 for
+// chroma, 1 for alpha).
+struct Channel {
+    int values[16];
+    int scale;
+};
+
+struct ChannelBlock {
+    int a0, a1;
+    uint64_t bits;
+    uint32_t error;
+};
+
+uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
+{
+    int ramp[8];
+    channelRamp<int>(unit[0], unit[1], ramp);
+    const uint64_t bits = loadLe48(unit + 2);
+    uint32_t error = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int d = ch.values[i] - ch.scale * ramp[(bits >> (3 * i)) & 7];
+        error += uint32_t(d * d);
+    }
+    return error;
+}
+
+// Every value on its nearest step (the lowest index on a tie), in loops
+// plain enough for the compiler to run four or eight values at a time.
+ChannelBlock measureChannel(const Channel& ch, int a0, int a1)
+{
+    int ramp[8];
+    channelRamp(a0, a1, ramp);
+    uint32_t best[16], index[16];
+    for (int s = 0; s < 8; ++s) {
+        const int step = ch.scale * ramp[s];
+        for (int i = 0; i < 16; ++i) {
+            const int d = ch.values[i] - step;
+            const uint32_t e = uint32_t(d * d);
+            const bool closer = s == 0 || e < best[i];
+            best[i] = closer ? e : best[i];
+            index[i] = closer ? uint32_t(s) : index[i];
+        }
+    }
+    ChannelBlock k{a0, a1, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        k.error += best[i];
+        k.bits |= uint64_t(index[i]) << (3 * i);
+    }
+    return k;
+}
+
+// The position of each ramp index between a0 (0) and a1 (the divisor), or
+// -1 for the fixed 0 and 255 of the six-value ramp.
+inline int rampWeight(bool eight, uint32_t index)
+{
+    static constexpr int kEight[8] = {0, 7, 1, 2, 3, 4, 5, 6};
+    static constexpr int kSix[8] = {0, 5, 1, 2, 3, 4, -1, -1};
+    return eight ? kEight[index] : kSix[index];
+}
+
+// Least-squares endpoints of the block's ramp for its indices, in the same
+// mode; false when singular.
+bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int& a1)
+{
+    const bool eight = k.a0 > k.a1;
+    const int n = eight ? 7 : 5;
+    int64_t aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int w1 = rampWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
+        if (w1 < 0)
+            continue;
+        const int w0 = n - w1;
+        aa += w0 * w0;
+        ab += w0 * w1;
+        bb += w1 * w1;
+        x0 += w0 * ch.values[i];
+        x1 += w1 * ch.values[i];
+    }
+    const int64_t det = aa * bb - ab * ab;
+    if (det == 0)
+        return false;
+    const double divisor = double(det) * ch.scale;
+    a0 = int(std::clamp(std::floor(double(n) * double(bb * x0 - ab * x1) / divisor + 0.5), 0.0, 255.0));
+    a1 = int(std::clamp(std::floor(double(n) * double(aa * x1 - ab * x0) / divisor + 0.5), 0.0, 255.0));
+    return true;
+}
+
+// A pair in the mode of `eight` (a0 > a1 for eight values, a0 <= a1 for six).
+inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= a1; }
+
+ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
+{
+    const auto leastSquares = [&](const ChannelBlock& best, ChannelBlock& k) {
+        int a0, a1;
+        if (!leastSquaresChannel(ch, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
+            return false;
+        k = measureChannel(ch, a0, a1);
+        return true;
+    };
+    const auto walk = [&](const ChannelBlock& best, auto&& take) {
+        for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
+            const int n0 = best.a0 + d0, n1 = best.a1 + d1;
+            if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
+                take(measureChannel(ch, n0, n1));
+        }
+    };
+    // A channel block costs a fraction of a colour block: its walk goes on longer.
+    return search(start, kChannelPasses, leastSquares, walk);
+}
+
+// Both ramps, each from least squares and a walk: the one the block has, and
+// the other from the values' range (for six values, of those that are not
+// the fixed 0 and 255). Luma and chroma, whose values seldom sit on 0 or
+// 255, try only the ramp they have: on photo-like pictures the other gained
+// them 0.01 dB for twice the time.
+void refineChannel(uint8_t* unit, const Channel& ch)
+{
+    ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
+    if (best.error > 0)
+        best = searchChannel(ch, best);
+    if (best.error > 0 && ch.scale == 1) {
+        const bool eight = best.a0 > best.a1;
+        int lo = 255, hi = 0;
+        for (const int v : ch.values)
+            if (!eight || (v != 0 && v != 255)) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo)) {
+            const ChannelBlock other = searchChannel(ch, measureChannel(ch, eight ? lo : hi, eight ? hi : lo));
+            if (other.error < best.error)
+                best = other;
+        }
+    }
+    unit[0] = uint8_t(best.a0);
+    unit[1] = uint8_t(best.a1);
+    storeLe48(unit + 2, best.bits);
+}
+
+void pixelsOf(const uint8_t* block, Pixels& px)
+{
+    for (int i = 0; i < 16; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            px.c[ch][i] = int16_t(block[4 * i + ch]);
+}
+
+Channel alphasOf(const uint8_t* block)
+{
+    Channel ch;
+    for (int i = 0; i < 16; ++i)
+        ch.values[i] = block[4 * i + 3];
+    ch.scale = 1;
+    return ch;
+}
+
+// The search from the colour block's endpoints, their indices found anew.
+void refineColour(uint8_t* colour, const Pixels& px)
+{
+    ColourBlock start{loadLe16(colour), loadLe16(colour + 2), 0, 0};
+    start.error = colourError(px, start.c0, start.c1, start.mask);
+    const ColourBlock best = searchColours(px, start);
+    storeLe16(colour, best.c0);
+    storeLe16(colour + 2, best.c1);
+    storeLe32(colour + 4, best.mask);
+}
+
+// A better search can give a block other bytes than its left or upper
+// neighbour where the fast encoder gave both the same, and the packer then
+// no longer finds the repeat. A candidate's final bytes (a neighbour's, or
+// for YCoCg units also an earlier unit's that the fast encoder repeated)
+// are taken instead when they decode this block no worse than the fast
+// encoder's did and within 1/16 of the search's error.
+constexpr uint32_t kRepeatMargin = 16;
+
+template <class Error>
+void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, uint32_t fastError, Error&& error)
+{
+    const uint32_t best = error(at);
+    for (const uint8_t* n : candidates) {
+        if (!n || std::memcmp(n, at, 8) == 0)
+            continue;
+        const uint32_t e = error(n);
+        if (e <= fastError && e <= best + best / kRepeatMargin) {
+            std::memcpy(at, n, 8);
+            return;
+        }
+    }
+}
+
+template <bool kAlpha>
+void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
+{
+    const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
+    alignas(16) uint8_t block[64];
+    uint8_t* at = texture;
+    for (uint32_t y = 0; y < height; y += 4) {
+        const uint8_t* row = picture + size_t(y) * stride;
+        for (uint32_t x = 0; x < width; x += 4, at += blockBytes) {
+            for (int j = 0; j < 4; ++j)
+                std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
+            const uint8_t* left = x > 0 ? at - blockBytes : nullptr;
+            const uint8_t* above = y > 0 ? at - rowBytes : nullptr;
+            const size_t colour = kAlpha ? 8 : 0;
+            if (kAlpha) {
+                const Channel alpha = alphasOf(block);
+                const uint32_t fast = storedChannelError(alpha, at);
+                refineChannel(at, alpha);
+                keepRepeats(at, {left, above}, fast, [&](const uint8_t* a) { return storedChannelError(alpha, a); });
+            }
+            Pixels px;
+            pixelsOf(block, px);
+            const uint32_t fast = storedColourError(px, at + colour);
+            refineColour(at + colour, px);
+            keepRepeats(at + colour, {left ? left + colour : nullptr, above ? above + colour : nullptr}, fast,
+                        [&](const uint8_t* c) { return storedColourError(px, c); });
+        }
+    }
+}
+
+void colorBlock(uint8_t* colour, const uint8_t* block)
+{
+    Pixels px;
+    pixelsOf(block, px);
+    refineColour(colour, px);
+}
+
+void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
+
+void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats)
+{
+    Channel ch;
+    std::copy(values, values + 16, ch.values);
+    ch.scale = scale;
+    const uint32_t fast = storedChannelError(ch, unit);
+    refineChannel(unit, ch);
+    keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast,
+                [&](const uint8_t* u) { return storedChannelError(ch, u); });
+}
+
+// This build's entry points.
+constexpr BestSearch kThisBuildsSearch{&colorBlock, &alphaBlock, &channelBlock, &refineTexture<false>,
+                                       &refineTexture<true>};
+
+}  // namespace
+}  // namespace nox::detail

@@ -1,6 +1,7 @@
 // The context's bring-up as the host's log shows it, the logger, and parameter state.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "core/context.h"
@@ -73,6 +74,24 @@ TEST(Context, BringUpByFeatureMask)
     EXPECT_EQ(CountingRegistry::shutdowns, 1);
     EXPECT_EQ(CountingRegistry::alive, 0);
     nox::setFormatRegistryFactory(nullptr);
+}
+
+// The system monitor keeps the machine's load as a share of its processor time: between 0 and 1
+// once two samples a second apart exist, and above 0 while this thread keeps a processor busy.
+TEST(Context, SystemMonitorKeepsTheLoadAsAShare)
+{
+    nox::Noxcore context(0);
+    EXPECT_EQ(nox::systemCpuLoad(nullptr), 0.0);
+    const auto start = std::chrono::steady_clock::now();
+    double load = 0.0;
+    while (load == 0.0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+        load = nox::systemCpuLoad(&context);
+    EXPECT_GT(load, 0.0);
+#ifndef _WIN32
+    // Wine answers every process's times with the asking process's own, so there the sum
+    // exceeds the machine's time; the share's bound is checked where the system keeps the times.
+    EXPECT_LE(load, 1.0);
+#endif
 }
 
 // Sections indent what they hold (the bring-up lines above show it); one left by an exception

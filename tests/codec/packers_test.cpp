@@ -46,10 +46,12 @@ TEST(Packers, PinnedBytes)
         // 17 identical blocks: 16 codes of 1 fill exactly one word, none follows.
         {0, repeat(b, 17), cat({b, {0x55, 0x55, 0x55, 0x55}})},
         // DXT5 blocks all identical: one code 0 with run length n/16 - 2; 300
-        // repeats: byte 255 then u16 44; 255 + 65535 + 7: 255, u16 65535, u16 7.
+        // repeats: byte 255 then u16 44; 255 + 65535 + 7: 255, u16 65535, u16 7;
+        // 255 + 65535: a piece of 65535 says more follows, so a last u16 0 ends it.
         {1, repeat(b16, 10), cat({b16, {0, 0, 0, 0}, {8}})},
         {1, repeat(b16, 301), cat({b16, {0, 0, 0, 0}, {255, 44, 0}})},
         {1, repeat(b16, 255 + 65535 + 7 + 2), cat({b16, {0, 0, 0, 0}, {255, 255, 255, 7, 0}})},
+        {1, repeat(b16, 255 + 65535 + 2), cat({b16, {0, 0, 0, 0}, {255, 255, 255, 0, 0}})},
         // Luma units of one YCG6 tile: 4 identical units are 3 ops of value 1
         // and no data (data length 16, single-value form 01 01); a lone chroma
         // unit has no ops (two raw forms of 0 ops).

@@ -70,9 +70,12 @@ inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
 }
 
 // The error of the pair (c0 >= c1) with every pixel on its nearest colour
-// (the lowest index on a tie), and those indices. With c0 == c1 all four
-// colours are the same and every pixel takes index 0.
-uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+// (the lowest index on a tie), and with kIndices those indices. With c0 ==
+// c1 all four colours are the same and every pixel takes index 0. The walk
+// measures many pairs and keeps few: it leaves the indices out, and they
+// are found for the pair it keeps.
+template <bool kIndices>
+uint32_t nearestColours(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t* mask)
 {
     int pal[4][3];
     palette(c0, c1, pal);
@@ -83,18 +86,29 @@ uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
             // Differences within -255..255: each square fits 16 bits.
             const int16_t dr = int16_t(px.c[0][i] - r), dg = int16_t(px.c[1][i] - g), db = int16_t(px.c[2][i] - b);
             const uint32_t d = uint32_t(uint16_t(dr * dr)) + uint16_t(dg * dg) + uint16_t(db * db);
-            const bool closer = k == 0 || d < best[i];
-            best[i] = closer ? d : best[i];
-            index[i] = closer ? uint32_t(k) : index[i];
+            if constexpr (kIndices) {
+                const bool closer = k == 0 || d < best[i];
+                best[i] = closer ? d : best[i];
+                index[i] = closer ? uint32_t(k) : index[i];
+            } else {
+                best[i] = k == 0 ? d : std::min(best[i], d);
+            }
         }
     }
     uint32_t error = 0;
-    mask = 0;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 16; ++i)
         error += best[i];
-        mask |= index[i] << (2 * i);
+    if constexpr (kIndices) {
+        *mask = 0;
+        for (int i = 0; i < 16; ++i)
+            *mask |= index[i] << (2 * i);
     }
     return error;
+}
+
+uint32_t colourError(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t& mask)
+{
+    return nearestColours<true>(px, c0, c1, &mask);
 }
 
 // The error of a colour block's bytes as they stand (its own indices).
@@ -112,18 +126,36 @@ uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
     return error;
 }
 
+// A pair with its error; `indexed` when mask holds its indices too.
 struct ColourBlock {
     uint16_t c0, c1;
     uint32_t mask;
     uint32_t error;
+    bool indexed;
 };
 
 // The pair a, b as a four-colour block (the larger first), measured.
 ColourBlock measureColours(const Pixels& px, uint16_t a, uint16_t b)
 {
-    ColourBlock k{std::max(a, b), std::min(a, b), 0, 0};
+    ColourBlock k{std::max(a, b), std::min(a, b), 0, 0, true};
     k.error = colourError(px, k.c0, k.c1, k.mask);
     return k;
+}
+
+// The same, its indices left to find.
+ColourBlock measureColourError(const Pixels& px, uint16_t a, uint16_t b)
+{
+    const uint16_t c0 = std::max(a, b), c1 = std::min(a, b);
+    return {c0, c1, 0, nearestColours<false>(px, c0, c1, nullptr), false};
+}
+
+// The block's indices, found where the walk left them out.
+void indexColours(const Pixels& px, ColourBlock& k)
+{
+    if (!k.indexed) {
+        colourError(px, k.c0, k.c1, k.mask);
+        k.indexed = true;
+    }
 }
 
 inline int quantize(double v, int steps)
@@ -210,8 +242,9 @@ Block search(Block best, int passes, LeastSquares&& leastSquares, Walk&& walk)
 
 ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
 {
-    const auto leastSquares = [&](const ColourBlock& best, ColourBlock& k) {
+    const auto leastSquares = [&](ColourBlock& best, ColourBlock& k) {
         uint16_t a, b;
+        indexColours(px, best);
         if (!leastSquaresColours(px, best, a, b))
             return false;
         k = measureColours(px, a, b);
@@ -223,10 +256,12 @@ ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
                 for (const int step : {-1, 1}) {
                     uint16_t n;
                     if (neighbour(end ? best.c1 : best.c0, channel, step, n))
-                        take(end ? measureColours(px, best.c0, n) : measureColours(px, n, best.c1));
+                        take(end ? measureColourError(px, best.c0, n) : measureColourError(px, n, best.c1));
                 }
     };
-    return search(start, kPasses, leastSquares, walk);
+    ColourBlock best = search(start, kPasses, leastSquares, walk);
+    indexColours(px, best);
+    return best;
 }
 
 // A single-channel block (DXT5 alpha, the YCoCg units) and the values it
@@ -345,7 +380,7 @@ ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
 // the fixed 0 and 255). Luma and chroma, whose values seldom sit on 0 or
 // 255, try only the ramp they have: on photo-like pictures the other gained
 // them 0.01 dB for twice the time.
-void refineChannel(uint8_t* unit, const Channel& ch)
+uint32_t refineChannel(uint8_t* unit, const Channel& ch)
 {
     ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
     if (best.error > 0)
@@ -367,6 +402,7 @@ void refineChannel(uint8_t* unit, const Channel& ch)
     unit[0] = uint8_t(best.a0);
     unit[1] = uint8_t(best.a1);
     storeLe48(unit + 2, best.bits);
+    return best.error;
 }
 
 void pixelsOf(const uint8_t* block, Pixels& px)
@@ -385,15 +421,17 @@ Channel alphasOf(const uint8_t* block)
     return ch;
 }
 
-// The search from the colour block's endpoints, their indices found anew.
-void refineColour(uint8_t* colour, const Pixels& px)
+// The search from the colour block's endpoints, their indices found anew;
+// the error of the bytes it writes.
+uint32_t refineColour(uint8_t* colour, const Pixels& px)
 {
-    ColourBlock start{loadLe16(colour), loadLe16(colour + 2), 0, 0};
+    ColourBlock start{loadLe16(colour), loadLe16(colour + 2), 0, 0, true};
     start.error = colourError(px, start.c0, start.c1, start.mask);
     const ColourBlock best = searchColours(px, start);
     storeLe16(colour, best.c0);
     storeLe16(colour + 2, best.c1);
     storeLe32(colour + 4, best.mask);
+    return best.error;
 }
 
 // A better search can give a block other bytes than its left or upper
@@ -401,13 +439,14 @@ void refineColour(uint8_t* colour, const Pixels& px)
 // no longer finds the repeat. A candidate's final bytes (a neighbour's, or
 // for YCoCg units also an earlier unit's that the fast encoder repeated)
 // are taken instead when they decode this block no worse than the fast
-// encoder's did and within 1/16 of the search's error.
+// encoder's did and within 1/16 of the search's error (`best`, that of the
+// bytes at `at`).
 constexpr uint32_t kRepeatMargin = 16;
 
 template <class Error>
-void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, uint32_t fastError, Error&& error)
+void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, uint32_t fastError, uint32_t best,
+                 Error&& error)
 {
-    const uint32_t best = error(at);
     for (const uint8_t* n : candidates) {
         if (!n || std::memcmp(n, at, 8) == 0)
             continue;
@@ -436,14 +475,15 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             if (kAlpha) {
                 const Channel alpha = alphasOf(block);
                 const uint32_t fast = storedChannelError(alpha, at);
-                refineChannel(at, alpha);
-                keepRepeats(at, {left, above}, fast, [&](const uint8_t* a) { return storedChannelError(alpha, a); });
+                const uint32_t best = refineChannel(at, alpha);
+                keepRepeats(at, {left, above}, fast, best,
+                            [&](const uint8_t* a) { return storedChannelError(alpha, a); });
             }
             Pixels px;
             pixelsOf(block, px);
             const uint32_t fast = storedColourError(px, at + colour);
-            refineColour(at + colour, px);
-            keepRepeats(at + colour, {left ? left + colour : nullptr, above ? above + colour : nullptr}, fast,
+            const uint32_t best = refineColour(at + colour, px);
+            keepRepeats(at + colour, {left ? left + colour : nullptr, above ? above + colour : nullptr}, fast, best,
                         [&](const uint8_t* c) { return storedColourError(px, c); });
         }
     }
@@ -464,8 +504,8 @@ void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const Rep
     std::copy(values, values + 16, ch.values);
     ch.scale = scale;
     const uint32_t fast = storedChannelError(ch, unit);
-    refineChannel(unit, ch);
-    keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast,
+    const uint32_t best = refineChannel(unit, ch);
+    keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast, best,
                 [&](const uint8_t* u) { return storedChannelError(ch, u); });
 }
 

@@ -272,10 +272,12 @@ struct Channel {
     int scale;
 };
 
+// A pair with its error; `indexed` when bits hold its indices too.
 struct ChannelBlock {
     int a0, a1;
     uint64_t bits;
     uint32_t error;
+    bool indexed;
 };
 
 uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
@@ -292,8 +294,10 @@ uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 }
 
 // Every value on its nearest step (the lowest index on a tie), in loops
-// plain enough for the compiler to run four or eight values at a time.
-ChannelBlock measureChannel(const Channel& ch, int a0, int a1)
+// plain enough for the compiler to run four or eight values at a time;
+// with kIndices the indices too (as for colours, the walk leaves them out).
+template <bool kIndices>
+ChannelBlock nearestSteps(const Channel& ch, int a0, int a1)
 {
     int ramp[8];
     channelRamp(a0, a1, ramp);
@@ -303,17 +307,30 @@ ChannelBlock measureChannel(const Channel& ch, int a0, int a1)
         for (int i = 0; i < 16; ++i) {
             const int d = ch.values[i] - step;
             const uint32_t e = uint32_t(d * d);
-            const bool closer = s == 0 || e < best[i];
-            best[i] = closer ? e : best[i];
-            index[i] = closer ? uint32_t(s) : index[i];
+            if constexpr (kIndices) {
+                const bool closer = s == 0 || e < best[i];
+                best[i] = closer ? e : best[i];
+                index[i] = closer ? uint32_t(s) : index[i];
+            } else {
+                best[i] = s == 0 ? e : std::min(best[i], e);
+            }
         }
     }
-    ChannelBlock k{a0, a1, 0, 0};
+    ChannelBlock k{a0, a1, 0, 0, kIndices};
     for (int i = 0; i < 16; ++i) {
         k.error += best[i];
-        k.bits |= uint64_t(index[i]) << (3 * i);
+        if constexpr (kIndices)
+            k.bits |= uint64_t(index[i]) << (3 * i);
     }
     return k;
+}
+
+ChannelBlock measureChannel(const Channel& ch, int a0, int a1) { return nearestSteps<true>(ch, a0, a1); }
+
+void indexChannel(const Channel& ch, ChannelBlock& k)
+{
+    if (!k.indexed)
+        k = measureChannel(ch, k.a0, k.a1);
 }
 
 // The position of each ramp index between a0 (0) and a1 (the divisor), or
@@ -357,8 +374,9 @@ inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= 
 
 ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
 {
-    const auto leastSquares = [&](const ChannelBlock& best, ChannelBlock& k) {
+    const auto leastSquares = [&](ChannelBlock& best, ChannelBlock& k) {
         int a0, a1;
+        indexChannel(ch, best);
         if (!leastSquaresChannel(ch, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
             return false;
         k = measureChannel(ch, a0, a1);
@@ -368,7 +386,7 @@ ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
         for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
             const int n0 = best.a0 + d0, n1 = best.a1 + d1;
             if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
-                take(measureChannel(ch, n0, n1));
+                take(nearestSteps<false>(ch, n0, n1));
         }
     };
     // A channel block costs a fraction of a colour block: its walk goes on longer.
@@ -399,6 +417,7 @@ uint32_t refineChannel(uint8_t* unit, const Channel& ch)
                 best = other;
         }
     }
+    indexChannel(ch, best);
     unit[0] = uint8_t(best.a0);
     unit[1] = uint8_t(best.a1);
     storeLe48(unit + 2, best.bits);

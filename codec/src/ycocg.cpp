@@ -226,24 +226,43 @@ void decodeUnit(const uint8_t* unit, uint8_t values[16])
         values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);
 }
 
+// A reader's green of a YCoCg texel by its luma and Cg. Its red and blue
+// are whole numbers before rounding (Y + Co - Cg and Y - Co - Cg + 255,
+// clamped); green lies half-way between two, where the floats' rounding
+// picks the side, so it is taken from the readers' own sum once.
+struct GreenOfLumaAndCg {
+    uint8_t g[256][256];
+    GreenOfLumaAndCg()
+    {
+        for (int y = 0; y < 256; ++y)
+            for (int cg = 0; cg < 256; ++cg) {
+                uint8_t rgb[3];
+                ycocgToRgb(uint8_t(y), 128, uint8_t(cg), rgb);
+                g[y][cg] = rgb[1];
+            }
+    }
+};
+
 // The squared RGB error of a tile's luma units and chroma against the
-// tile's pixels, as readers rebuild them.
+// tile's pixels, as readers rebuild them (ycocgToRgb; a test checks the
+// whole-number red and blue against it on every texel).
 uint64_t tileError(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma)
 {
+    static const GreenOfLumaAndCg green;
     uint8_t y[4][16], co[16], cg[16];
     for (int blk = 0; blk < 4; ++blk)
         decodeUnit(luma[blk], y[blk]);
     decodeUnit(chroma, co);
     decodeUnit(chroma + 8, cg);
-    uint64_t error = 0;
+    uint32_t error = 0;  // at most 64 * 3 * 255 * 255
     for (int row = 0; row < 8; ++row)
         for (int col = 0; col < 8; ++col) {
             const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3);
-            uint8_t rgb[3];
-            ycocgToRgb(y[blk][k], co[(row >> 1) * 4 + (col >> 1)], cg[(row >> 1) * 4 + (col >> 1)], rgb);
+            const int l = y[blk][k], o = co[(row >> 1) * 4 + (col >> 1)], c = cg[(row >> 1) * 4 + (col >> 1)];
             const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
-            for (int ch = 0; ch < 3; ++ch)
-                error += uint64_t((int(rgb[ch]) - p[ch]) * (int(rgb[ch]) - p[ch]));
+            const int dr = std::clamp(l + o - c, 0, 255) - p[0], dg = green.g[l][c] - p[1],
+                      db = std::clamp(l - o - c + 255, 0, 255) - p[2];
+            error += uint32_t(dr * dr + dg * dg + db * db);
         }
     return error;
 }

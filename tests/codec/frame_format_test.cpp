@@ -2,6 +2,7 @@
 // forms read back from their bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -137,3 +138,23 @@ TEST(FrameFormat, HeadersOfBothFormsReadFromTheirBytes)
 
 }  // namespace
 }  // namespace nox
+
+// A reader's red and blue of a YCoCg texel are whole numbers before they are
+// rounded (the best tier's tile check counts on it and rounds only green), and
+// green does not depend on Co: on every texel.
+TEST(FrameFormat, YcocgRedAndBlueAreWholeNumbers)
+{
+    uint64_t wrong = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int cg = 0; cg < 256; ++cg) {
+            uint8_t first[3];
+            nox::ycocgToRgb(uint8_t(y), 0, uint8_t(cg), first);
+            for (int co = 0; co < 256; ++co) {
+                uint8_t rgb[3];
+                nox::ycocgToRgb(uint8_t(y), uint8_t(co), uint8_t(cg), rgb);
+                wrong += rgb[0] != std::clamp(y + co - cg, 0, 255) || rgb[1] != first[1] ||
+                         rgb[2] != std::clamp(y - co - cg + 255, 0, 255);
+            }
+        }
+    EXPECT_EQ(wrong, 0u);
+}

@@ -168,19 +168,24 @@ inline int quantize(double v, int steps)
 // indices leave the system singular (all on one colour).
 bool leastSquaresColours(const Pixels& px, const ColourBlock& k, uint16_t& a, uint16_t& b)
 {
-    // Weights of c0 by index, in thirds.
-    static constexpr int kW0[4] = {3, 0, 2, 1};
+    // Weights of c0 by index, in thirds: 3, 0, 2, 1 (all 3 for one colour),
+    // then sums over the pixels in loops the compiler runs on all 16 at once.
+    int w0[16];
+    for (int i = 0; i < 16; ++i) {
+        const int index = int(k.mask >> (2 * i)) & 3;
+        w0[i] = k.c0 == k.c1 || index == 0 ? 3 : index == 1 ? 0 : 4 - index;
+    }
     int aa = 0, ab = 0, bb = 0, x0[3] = {0, 0, 0}, x1[3] = {0, 0, 0};
     for (int i = 0; i < 16; ++i) {
-        const int w0 = k.c0 == k.c1 ? 3 : kW0[(k.mask >> (2 * i)) & 3], w1 = 3 - w0;
-        aa += w0 * w0;
-        ab += w0 * w1;
-        bb += w1 * w1;
-        for (int ch = 0; ch < 3; ++ch) {
-            x0[ch] += w0 * px.c[ch][i];
-            x1[ch] += w1 * px.c[ch][i];
-        }
+        aa += w0[i] * w0[i];
+        ab += w0[i] * (3 - w0[i]);
+        bb += (3 - w0[i]) * (3 - w0[i]);
     }
+    for (int ch = 0; ch < 3; ++ch)
+        for (int i = 0; i < 16; ++i) {
+            x0[ch] += w0[i] * px.c[ch][i];
+            x1[ch] += (3 - w0[i]) * px.c[ch][i];
+        }
     const int det = aa * bb - ab * ab;
     if (det == 0)
         return false;

@@ -29,6 +29,8 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
+#include <utility>
 
 #include "codec/frame_format.h"
 #include "core/bytes.h"
@@ -482,11 +484,63 @@ void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, 
     }
 }
 
+// What a search gave, by what it depends on alone: a block's values and the
+// fast encoder's bytes for it (kKey bytes in all, the fast bytes last). Flat
+// areas, and text and shapes that repeat, give many blocks the same; the
+// last of each is kept, by a hash (a clash forgets the older one), and a
+// block equal to it in both takes its bytes and errors without a search:
+// the same bytes. UnitMemo (dxt_internal.h) is one of these too.
+template <size_t K>
+struct SearchMemo {
+    static constexpr size_t kKey = K, kEntries = 512;
+    struct Entry {
+        uint8_t key[kKey];
+        uint8_t bytes[8];
+        uint32_t fastError, error;
+        bool full;
+    };
+    Entry entries[kEntries];
+};
+
+template <class Memo>
+typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
+{
+    uint64_t h = 0;
+    for (size_t i = 0; i + 8 <= Memo::kKey; i += 8)
+        h = (h ^ loadLe64(key + i)) * 0x9E3779B97F4A7C15ull;
+    return memo.entries[(h >> 40) % Memo::kEntries];
+}
+
+// The search of the 8 bytes at `at` through the memo (refine() gives the
+// fast bytes' error and the search's); `key` holds the block's values, the
+// fast bytes go after them.
+template <class Memo, class Refine>
+std::pair<uint32_t, uint32_t> remembered(Memo& memo, uint8_t* key, uint8_t* at, Refine&& refine)
+{
+    std::memcpy(key + Memo::kKey - 8, at, 8);
+    auto& e = memoEntry(memo, key);
+    if (e.full && std::memcmp(e.key, key, Memo::kKey) == 0) {
+        std::memcpy(at, e.bytes, 8);
+        return {e.fastError, e.error};
+    }
+    const std::pair<uint32_t, uint32_t> errors = refine();
+    std::memcpy(e.key, key, Memo::kKey);
+    std::memcpy(e.bytes, at, 8);
+    e.fastError = errors.first;
+    e.error = errors.second;
+    e.full = true;
+    return errors;
+}
+
 template <bool kAlpha>
 void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
     alignas(16) uint8_t block[64];
+    // Keys: 16 alphas, or 16 RGB pixels, and then the fast bytes.
+    const auto alphaMemo = std::make_unique<SearchMemo<24>>();
+    const auto colourMemo = std::make_unique<SearchMemo<56>>();
+    uint8_t alphaKey[24], colourKey[56];
     uint8_t* at = texture;
     for (uint32_t y = 0; y < height; y += 4) {
         const uint8_t* row = picture + size_t(y) * stride;
@@ -498,15 +552,23 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             const size_t colour = kAlpha ? 8 : 0;
             if (kAlpha) {
                 const Channel alpha = alphasOf(block);
-                const uint32_t fast = storedChannelError(alpha, at);
-                const uint32_t best = refineChannel(at, alpha);
+                for (int i = 0; i < 16; ++i)
+                    alphaKey[i] = block[4 * i + 3];
+                const auto [fast, best] = remembered(*alphaMemo, alphaKey, at, [&] {
+                    const uint32_t f = storedChannelError(alpha, at);
+                    return std::pair{f, refineChannel(at, alpha)};
+                });
                 keepRepeats(at, {left, above}, fast, best,
                             [&](const uint8_t* a) { return storedChannelError(alpha, a); });
             }
             Pixels px;
             pixelsOf(block, px);
-            const uint32_t fast = storedColourError(px, at + colour);
-            const uint32_t best = refineColour(at + colour, px);
+            for (int i = 0; i < 16; ++i)
+                std::memcpy(colourKey + 3 * i, block + 4 * i, 3);
+            const auto [fast, best] = remembered(*colourMemo, colourKey, at + colour, [&] {
+                const uint32_t f = storedColourError(px, at + colour);
+                return std::pair{f, refineColour(at + colour, px)};
+            });
             keepRepeats(at + colour, {left ? left + colour : nullptr, above ? above + colour : nullptr}, fast, best,
                         [&](const uint8_t* c) { return storedColourError(px, c); });
         }
@@ -522,13 +584,19 @@ void colorBlock(uint8_t* colour, const uint8_t* block)
 
 void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
 
-void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats)
+void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats,
+                  UnitMemo& memo)
 {
     Channel ch;
     std::copy(values, values + 16, ch.values);
     ch.scale = scale;
-    const uint32_t fast = storedChannelError(ch, unit);
-    const uint32_t best = refineChannel(unit, ch);
+    uint8_t key[UnitMemo::kKey] = {};
+    std::memcpy(key, values, 32);
+    key[32] = uint8_t(scale);
+    const auto [fast, best] = remembered(memo, key, unit, [&] {
+        const uint32_t f = storedChannelError(ch, unit);
+        return std::pair{f, refineChannel(unit, ch)};
+    });
     keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast, best,
                 [&](const uint8_t* u) { return storedChannelError(ch, u); });
 }

@@ -21,16 +21,33 @@ struct RepeatCandidates {
     const uint8_t* earlier = nullptr;
 };
 
+// What the best tier's unit searches gave, by what they depend on alone: a
+// unit's 16 values (32 bytes), its scale (8 bytes) and the fast encoder's
+// bytes for it, last. Plain data that the caller makes zeroed, one for each
+// band it refines; each build of the search reads and fills it.
+struct UnitMemo {
+    static constexpr size_t kKey = 48, kEntries = 512;
+    struct Entry {
+        uint8_t key[kKey];
+        uint8_t bytes[8];
+        uint32_t fastError, error;
+        bool full;
+    };
+    Entry entries[kEntries];
+};
+
 // The best tier's search as one build of it (dxt_best_search.h) gives it,
 // the same bytes from every build. channelBlock: a single-channel block
 // (dxt5 alpha, a YCoCg unit) improved in place, the 8 bytes at unit, which
 // the encoders wrote for `values`, `scale` times the 8-bit values the block
 // should decode to (16 for luma, 2 for chroma, 1 for alpha); no larger
-// squared error against the values than before.
+// squared error against the values than before. The memo spares searches
+// already made; it changes no byte.
 struct BestSearch {
     void (*colorBlock)(uint8_t* colour, const uint8_t* block);
     void (*alphaBlock)(uint8_t* alpha, const uint8_t* block);
-    void (*channelBlock)(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats);
+    void (*channelBlock)(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats,
+                         UnitMemo& memo);
     void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codec/frame_format.h"
@@ -319,6 +320,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
     constexpr size_t kUnit = kAlpha ? 16 : 8;
     const size_t blocksPerRow = width / 4;
     FastUnits lumaUnits, alphaUnits, coUnits, cgUnits;
+    const auto memo = std::make_unique<detail::UnitMemo>();
     for (uint32_t ty = 0; ty < rows / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
@@ -341,7 +343,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     const uint8_t* earlier = alphaUnits.find(alpha);
                     alphaUnits.add(alpha, alpha);
                     search.channelBlock(alpha, samples.alpha[blk], 1,
-                                        {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier});
+                                        {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier}, *memo);
                 }
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;
@@ -360,12 +362,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             const uint64_t fast = tileError(tile, stride, luma, chroma);
             if (fast == 0)
                 continue;
-            search.channelBlock(chroma, samples.co, 2, co);
-            search.channelBlock(chroma + 8, samples.cg, 2, cg);
+            search.channelBlock(chroma, samples.co, 2, co, *memo);
+            search.channelBlock(chroma + 8, samples.cg, 2, cg, *memo);
             uint16_t target[4][16];
             lumaForDecodedChroma(tile, stride, chroma + 8, target);
             for (int blk = 0; blk < 4; ++blk)
-                search.channelBlock(luma[blk], target[blk], 16, repeats[blk]);
+                search.channelBlock(luma[blk], target[blk], 16, repeats[blk], *memo);
             if (tileError(tile, stride, luma, chroma) > fast) {
                 for (int blk = 0; blk < 4; ++blk)
                     std::memcpy(luma[blk], before + 8 * blk, 8);

@@ -584,8 +584,7 @@ void colorBlock(uint8_t* colour, const uint8_t* block)
 
 void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
 
-void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats,
-                  UnitMemo& memo)
+void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats, UnitMemo& memo)
 {
     Channel ch;
     std::copy(values, values + 16, ch.values);

@@ -4,6 +4,8 @@
 // bytes, and the frames unpack alike in every unpacker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <random>
 
@@ -92,6 +94,56 @@ TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
                 EXPECT_TRUE(refined(type, fast, picture, w, h, level) == best) << simdLevelName(level) << " search";
             }
         }
+    }
+}
+
+// Blocks that repeat: after the first of each, a block takes the search's
+// result from what the search remembers, and must come out as its own
+// search. DXT: two blocks as a checkerboard (no block's left or upper
+// neighbour is the same as it); YCoCg: one 8x8 tile over and over, every
+// tile as the first.
+TEST(DxtBest, RepeatedBlocksTakeTheirOwnSearch)
+{
+    const uint32_t w = 32, h = 16;
+    const Bytes tile = testing::makePicture(Content::Random, 8, 8, 11);
+    Bytes picture(size_t(w) * h * 4);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            std::memcpy(&picture[(size_t(y) * w + x) * 4],
+                        &tile[(size_t(y % 4) * 8 + x % 4 + (x / 4 + y / 4) % 2 * 4) * 4], 4);
+    for (uint32_t type : {0u, 1u}) {
+        const Bytes best = refined(type, testing::encodeTexture(type, picture, w, h), picture, w, h);
+        const size_t size = type ? 16 : 8, colour = type ? 8 : 0;
+        for (size_t at = 0; at < best.size(); at += size) {
+            const size_t bx = at / size % (w / 4), by = at / size / (w / 4);
+            Bytes block(64), one(size);
+            for (size_t row = 0; row < 4; ++row)
+                std::memcpy(&block[row * 16], &picture[((by * 4 + row) * w + bx * 4) * 4], 16);
+            if (type) {
+                encodeAlphaBlock(one.data(), block.data());
+                refineAlphaBlock(one.data(), block.data());
+            }
+            encodeColorBlock(one.data() + colour, block.data());
+            refineColorBlock(one.data() + colour, block.data());
+            EXPECT_TRUE(std::equal(one.begin(), one.end(), best.begin() + long(at))) << "type " << type << " at " << at;
+        }
+    }
+    for (size_t i = 0; i < picture.size(); i += 4)
+        std::memcpy(&picture[i], &tile[(i / 4 / w % 8 * 8 + i / 4 % 8) * 4], 4);
+    for (uint32_t type : {2u, 3u}) {
+        const size_t unit = type == 3 ? 16 : 8, chroma = size_t(w) * h / 16 * unit, rowUnits = w / 4 * unit;
+        Bytes t = testing::encodeTexture(type, picture, w, h);
+        refineYcocgBandWith(SimdLevel::Scalar, type == 3, picture.data(), w, h, t.data(), t.data() + chroma);
+        for (uint32_t ty = 0; ty < h / 8; ++ty)
+            for (uint32_t tx = 0; tx < w / 8; ++tx) {
+                SCOPED_TRACE("type " + std::to_string(type) + " tile " + std::to_string(tx) + "," + std::to_string(ty));
+                for (size_t by = 0; by < 2; ++by) {
+                    const size_t first = by * rowUnits, at = (2 * ty + by) * rowUnits + 2 * tx * unit;
+                    EXPECT_TRUE(std::equal(&t[first], &t[first + 2 * unit], &t[at]));
+                }
+                const size_t at = chroma + (size_t(ty) * (w / 8) + tx) * 16;
+                EXPECT_TRUE(std::equal(&t[chroma], &t[chroma + 16], &t[at]));
+            }
     }
 }
 

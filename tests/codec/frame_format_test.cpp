@@ -74,7 +74,7 @@ TEST(FrameFormat, CommandsNameExportedTypesOnly)
     const struct {
         const char* text;
         int type;
-    } cases[] = {{"normal", 0}, {"normal-alpha", 1}, {"high", 2}, {"high-alpha", 3}, {"0", 0}, {"3", 3},
+    } cases[] = {{"normal", 0}, {"normal-alpha", 1}, {"high", 2}, {"high-alpha", 3}, {"0", 0},     {"3", 3},
                  {"4", -1},     {"03", -1},          {"", -1},    {"High", -1},      {"mask", -1}, {"normal-older", -1},
                  {"high ", -1}, {nullptr, -1}};
     for (const auto& c : cases)

@@ -484,24 +484,11 @@ void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, 
     }
 }
 
-// What a search gave, by what it depends on alone: a block's values and the
-// fast encoder's bytes for it (kKey bytes in all, the fast bytes last). Flat
-// areas, and text and shapes that repeat, give many blocks the same; the
-// last of each is kept, by a hash (a clash forgets the older one), and a
-// block equal to it in both takes its bytes and errors without a search:
-// the same bytes. UnitMemo (dxt_internal.h) is one of these too.
-template <size_t K>
-struct SearchMemo {
-    static constexpr size_t kKey = K, kEntries = 512;
-    struct Entry {
-        uint8_t key[kKey];
-        uint8_t bytes[8];
-        uint32_t fastError, error;
-        bool full;
-    };
-    Entry entries[kEntries];
-};
-
+// A search's result remembered (SearchMemo, dxt_internal.h): flat areas, and
+// text and shapes that repeat, give many blocks the same values and fast
+// bytes; the last of each is kept (a hash clash forgets the older one), and
+// a block equal to it in both takes its bytes and errors without a search:
+// the same bytes.
 template <class Memo>
 typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
 {
@@ -537,9 +524,13 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
 {
     const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
     alignas(16) uint8_t block[64];
-    // Keys: 16 alphas, or 16 RGB pixels, and then the fast bytes.
-    const auto alphaMemo = std::make_unique<SearchMemo<24>>();
-    const auto colourMemo = std::make_unique<SearchMemo<56>>();
+    // Keys: 16 alphas, or 16 RGB pixels, and then the fast bytes. (A type of
+    // this build's own: no other build makes these.)
+    struct Memos {
+        SearchMemo<24> alpha;
+        SearchMemo<56> colour;
+    };
+    const auto memos = std::make_unique<Memos>();
     uint8_t alphaKey[24], colourKey[56];
     uint8_t* at = texture;
     for (uint32_t y = 0; y < height; y += 4) {
@@ -554,7 +545,7 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
                 const Channel alpha = alphasOf(block);
                 for (int i = 0; i < 16; ++i)
                     alphaKey[i] = block[4 * i + 3];
-                const auto [fast, best] = remembered(*alphaMemo, alphaKey, at, [&] {
+                const auto [fast, best] = remembered(memos->alpha, alphaKey, at, [&] {
                     const uint32_t f = storedChannelError(alpha, at);
                     return std::pair{f, refineChannel(at, alpha)};
                 });
@@ -565,7 +556,7 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             pixelsOf(block, px);
             for (int i = 0; i < 16; ++i)
                 std::memcpy(colourKey + 3 * i, block + 4 * i, 3);
-            const auto [fast, best] = remembered(*colourMemo, colourKey, at + colour, [&] {
+            const auto [fast, best] = remembered(memos->colour, colourKey, at + colour, [&] {
                 const uint32_t f = storedColourError(px, at + colour);
                 return std::pair{f, refineColour(at + colour, px)};
             });

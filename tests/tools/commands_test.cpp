@@ -73,7 +73,7 @@ TEST(Commands, FrameEncodeAndDecodeRoundTripEveryType)
 }
 
 // Tiny pictures, so nothing here is timed. Rows: type, encoder (two words for ours), threads, fps, cpu ms,
-// bytes/frame, PSNR RGB, PSNR A ("-" where no alpha is kept); then the ratio table, a row a type.
+// bytes/frame, PSNR RGB, PSNR A ("-" where no alpha is kept), SSIM RGB; then the ratio table, a row a type.
 TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
 {
     auto r = zemo3("bench --content photo --size 64x48 --frames 3 --threads 2 --repeat 1 --module " +
@@ -87,13 +87,15 @@ TEST(Commands, BenchGivesEveryTypeItsRowsAndRatios)
         std::istringstream words(line);
         const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
         ratioRows += w.size() == 7 && (w[6] == "met" || w[6] == "missed");
-        if (w.size() != 9 || w[1] != "zemo3")
+        if (w.size() != 10 || w[1] != "zemo3")
             continue;
         ours.insert(w[0] + " threads " + w[3]);
         EXPECT_GT(std::stod(w[4]), 0) << line;
         EXPECT_GT(std::stod(w[7]), 12) << line;  // a decoded picture, not garbage
         psnr[std::stoi(w[0]) % 4] = std::stod(w[7]);
         EXPECT_EQ(w[8] == "-", w[0] == "0" || w[0] == "2") << line;  // alpha where it is kept
+        EXPECT_GT(std::stod(w[9]), 0.5) << line;
+        EXPECT_LE(std::stod(w[9]), 1.0) << line;
     }
     EXPECT_EQ(ratioRows, 4);
     EXPECT_EQ(ours.size(), 8u) << "every type on 1 and 2 threads";

@@ -169,11 +169,11 @@ bool OursBench::quality(const Clip& clip, Quality* q, std::string* error) const
             *error = "a frame of type " + std::to_string(type_) + " does not decode";
             return false;
         }
-        err.add(err.frames,
-                comparePictures(rgba.data(), picture.data(), width_, height_, size_t(width_) * 4, false, false));
+        err.add(err.frames, comparePictures(rgba.data(), picture.data(), width_, height_, size_t(width_) * 4, false));
     }
     q->colour = err.psnrAll();
     q->alpha = nox::typeHasAlpha(type_) ? err.psnr(3) : NAN;
+    q->ssim = err.ssim();
     return true;
 }
 
@@ -311,7 +311,7 @@ bool HapBench::quality(const Clip& clip, const std::vector<AVFrame*>& frames, Qu
                     d[x * 4 + 3] = 255;
         }
         av_frame_unref(decoded);
-        err.add(i, comparePictures(rgba.data(), clip[i].data(), width_, height_, size_t(width_) * 4, false, false));
+        err.add(i, comparePictures(rgba.data(), clip[i].data(), width_, height_, size_t(width_) * 4, false));
     }
     av_frame_free(&decoded);
     if (!ok) {
@@ -320,6 +320,7 @@ bool HapBench::quality(const Clip& clip, const std::vector<AVFrame*>& frames, Qu
     }
     q->colour = err.psnrAll();
     q->alpha = alpha ? err.psnr(3) : NAN;
+    q->ssim = err.ssim();
     return true;
 }
 

@@ -44,9 +44,9 @@ struct Figures {
 };
 
 // PSNR of a clip in dB: R, G and B together, and alpha (NaN when the
-// encoder keeps none).
+// encoder keeps none); SSIM of R, G and B, the mean over its frames.
 struct Quality {
-    double colour = 0, alpha = NAN;
+    double colour = 0, alpha = NAN, ssim = NAN;
 };
 
 // The texture format of each type, and its nearest HAP format.

@@ -261,26 +261,32 @@ TileQuality tileQuality(const uint8_t* tile, size_t stride, uint8_t* const luma[
         decodeUnit(luma[blk], y[blk]);
     decodeUnit(chroma, co);
     decodeUnit(chroma + 8, cg);
-    uint32_t error = 0, a[3] = {}, b[3] = {}, aa[3] = {}, bb[3] = {}, ab[3] = {};
+    // The rebuilt and the source channels in raster order, then sums over
+    // them in loops the compiler runs on many pixels at once.
+    int16_t rgb[3][64], src[3][64];
     for (int row = 0; row < 8; ++row)
         for (int col = 0; col < 8; ++col) {
-            const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3);
+            const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3), at = row * 8 + col;
             const int l = y[blk][k], o = co[(row >> 1) * 4 + (col >> 1)], c = cg[(row >> 1) * 4 + (col >> 1)];
+            rgb[0][at] = int16_t(std::clamp(l + o - c, 0, 255));
+            rgb[1][at] = green.g[l][c];
+            rgb[2][at] = int16_t(std::clamp(l - o - c + 255, 0, 255));
             const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
-            const uint32_t rgb[3] = {uint32_t(std::clamp(l + o - c, 0, 255)), green.g[l][c],
-                                     uint32_t(std::clamp(l - o - c + 255, 0, 255))};
-            for (int ch = 0; ch < 3; ++ch) {
-                const int d = int(rgb[ch]) - p[ch];
-                error += uint32_t(d * d);
-                a[ch] += rgb[ch], b[ch] += p[ch], aa[ch] += rgb[ch] * rgb[ch], bb[ch] += p[ch] * p[ch];
-                ab[ch] += rgb[ch] * p[ch];
-            }
+            for (int ch = 0; ch < 3; ++ch)
+                src[ch][at] = p[ch];
         }
+    uint32_t error = 0;
     double ssim = 0;
     for (int ch = 0; ch < 3; ++ch) {
+        int32_t a = 0, b = 0, aa = 0, bb = 0, ab = 0, e = 0;
+        for (int i = 0; i < 64; ++i) {
+            const int16_t u = rgb[ch][i], v = src[ch][i], d = int16_t(u - v);
+            a += u, b += v, aa += u * u, bb += v * v, ab += u * v, e += d * d;
+        }
+        error += uint32_t(e);
         constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
-        const double ma = a[ch] / 64.0, mb = b[ch] / 64.0, va = aa[ch] / 64.0 - ma * ma, vb = bb[ch] / 64.0 - mb * mb,
-                     cov = ab[ch] / 64.0 - ma * mb;
+        const double ma = a / 64.0, mb = b / 64.0, va = aa / 64.0 - ma * ma, vb = bb / 64.0 - mb * mb,
+                     cov = ab / 64.0 - ma * mb;
         ssim += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
     }
     return {error, ssim / 3};
@@ -390,6 +396,11 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             lumaForDecodedChroma(tile, stride, chroma + 8, target);
             for (int blk = 0; blk < 4; ++blk)
                 search.channelBlock(luma[blk], target[blk], 16, repeats[blk], *memo);
+            bool changed = std::memcmp(chroma, before + 32, 16) != 0;
+            for (int blk = 0; blk < 4; ++blk)
+                changed = changed || std::memcmp(luma[blk], before + 8 * blk, 8) != 0;
+            if (!changed)
+                continue;
             const TileQuality best = tileQuality(tile, stride, luma, chroma);
             if (best.error > fast.error || best.ssim < fast.ssim) {
                 for (int blk = 0; blk < 4; ++blk)

@@ -95,10 +95,14 @@ TEST(MalformedFrames, UnitStreams)
     EXPECT_TRUE(decodes(d, frameOf(2, cat({lumaStream({0, 0, 1, 1, 10}, {7, 0}), chroma4}))));  // op 7, d = 1
     ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream(cat({{slot}, literal6, {10}}), {8, 0}), chroma4})), &out));
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({{9, 3}, literal6}));
+    // Op 4: piece 1 from the slot of unit 0's (1, 2, 3), endpoints and piece 2 literal.
+    const uint8_t pieceSlot = uint8_t((0x030201u * 0x9E3779B1u) >> 24);
+    ASSERT_TRUE(decodes(d, frameOf(2, cat({lumaStream({pieceSlot, 1, 1, 2, 2, 2, 10}, {4, 0}), chroma4})), &out));
+    EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), Bytes({1, 1, 1, 2, 3, 2, 2, 2}));
 
     const std::pair<Bytes, Bytes> bad[] = {
         {lumaStream({12}, {0}), chroma4},                           // run one unit too long
-        {lumaStream({0}, cat({Bytes(12, 1), {0}})), chroma4},      // a run (4 units at least) with 3 units left
+        {lumaStream({0}, cat({Bytes(12, 1), {0}})), chroma4},       // a run (4 units at least) with 3 units left
         {lumaStream({255, 0xFF, 0xFF, 0xFF, 0xFF}, {0}), chroma4},  // run length that never ends
         {lumaStream({1, 0, 10}, {2, 0}), chroma4},                  // distance 2 at unit 1
         {lumaStream({1, 0, 9}, {2, 2, 0}), chroma4},                // the same, with unit 2 taking those bytes
@@ -122,6 +126,19 @@ TEST(MalformedFrames, UnitStreams)
         EXPECT_TRUE(!decodes(d, frameOf(2, p)) && unpackYcg6(p.data(), out.data(), p.size(), out.size()) == 0) << i;
         EXPECT_EQ(testing::unpackersDisagree(2, p, out.size()), "") << i;  // the reference as well
     }
+    // 64x48 (192 luma units, 48 chroma units): op 4 at unit 1 takes piece 1 from an empty slot. Its
+    // 6 data bytes read as ops 0, 2, 2 and 0 (a run of x + 4, two units from a distance, a run of
+    // the rest) would decode, as they do after op 1: an unpacker that went on after the empty
+    // slot, its data not taken, accepts the stream.
+    const FrameDecoder wide(2, 64, 48);
+    const uint8_t x = uint8_t(pieceSlot + 1);
+    const Bytes data = {x, 0, 0, 0, 0, uint8_t(180 - x)},
+                chroma48 = cat({u32(30), u32(1), u32(1), Bytes(16, 7), {43, 43}, {1, 0}, {1, 0}});
+    EXPECT_TRUE(decodes(wide, frameOf(2, cat({lumaStream(data, {1, 0, 2, 2, 0}), chroma48}))));
+    const Bytes emptyPiece = cat({lumaStream(data, {4, 0, 2, 2, 0}), chroma48});
+    out.resize(nox::textureSize(2, 64, 48));
+    EXPECT_FALSE(decodes(wide, frameOf(2, emptyPiece)));
+    EXPECT_EQ(testing::unpackersDisagree(2, emptyPiece, out.size()), "");
     // 16x32: 32 luma units in one run, 8 chroma units; in the first chroma
     // half a run of 4 (op 0, run byte 0), then a row of op 1s that must end at
     // the last unit: 3 fit, 4 do not.

@@ -8,6 +8,7 @@
 
 #include "codec/frame_format.h"
 #include "core/bytes.h"
+#include "core/ssim.h"
 #include "dxt_internal.h"
 #include "ycocg_simd.h"
 
@@ -284,10 +285,7 @@ TileQuality tileQuality(const uint8_t* tile, size_t stride, uint8_t* const luma[
             a += u, b += v, aa += u * u, bb += v * v, ab += u * v, e += d * d;
         }
         error += uint32_t(e);
-        constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
-        const double ma = a / 64.0, mb = b / 64.0, va = aa / 64.0 - ma * ma, vb = bb / 64.0 - mb * mb,
-                     cov = ab / 64.0 - ma * mb;
-        ssim += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
+        ssim += ssimOfSums(a, b, aa, bb, ab, 64);
     }
     return {error, ssim / 3};
 }

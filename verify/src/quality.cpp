@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/ssim.h"
+
 namespace zemo3 {
 
 namespace {
@@ -15,13 +17,7 @@ struct Sums {
 
 double ssimOf(const Sums& s, double n)
 {
-    constexpr double c1 = (0.01 * 255) * (0.01 * 255);
-    constexpr double c2 = (0.03 * 255) * (0.03 * 255);
-    const double ma = double(s.a) / n, mb = double(s.b) / n;
-    const double va = double(s.aa) / n - ma * ma;
-    const double vb = double(s.bb) / n - mb * mb;
-    const double cov = double(s.ab) / n - ma * mb;
-    return ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
+    return nox::ssimOfSums(double(s.a), double(s.b), double(s.aa), double(s.bb), double(s.ab), n);
 }
 
 Sums sumRect(const uint8_t* a, const uint8_t* b, uint32_t x0, uint32_t y0, uint32_t w, uint32_t h, size_t stride,

@@ -74,7 +74,7 @@ Bytes refined(uint32_t type, Bytes texture, const Bytes& picture, uint32_t w, ui
 }
 
 // Pictures of every kind, also one of flat areas, hard two-colour edges and
-// alpha that sits on 0 and 255 or between; each refined after every level's
+// alpha that sits on 0 and 255 or between, and one of the RGB cube's corners; each refined after every level's
 // fast encoding, and by every level's search (the plain one the reference).
 TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
 {
@@ -86,12 +86,21 @@ TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
         edges[i] = on ? 250 : 10, edges[i + 1] = on ? 30 : 200, edges[i + 2] = uint8_t(i % 7 * 30);
         edges[i + 3] = std::array<uint8_t, 4>{0, 255, 128, uint8_t(rng())}[i / 4 % 4];
     }
+    // Every pixel a corner of the RGB cube: a pixel can lie further than
+    // 255 from all four colours of a pair, past the wide build's 16-bit lanes.
+    Bytes corners(size_t(w) * h * 4);
+    for (size_t i = 0; i < corners.size(); i += 4) {
+        const uint32_t c = rng();
+        corners[i] = c & 1 ? 255 : 0, corners[i + 1] = c & 2 ? 255 : 0, corners[i + 2] = c & 4 ? 255 : 0;
+        corners[i + 3] = 255;
+    }
     const std::pair<const char*, Bytes> pictures[] = {
         {"random", testing::makePicture(Content::Random, w, h, 1)},
         {"smooth", testing::makePicture(Content::Smooth, w, h, 2)},
         {"repetitive", testing::makePicture(Content::Repetitive, w, h, 3)},
         {"still", testing::makePicture(Content::Still, w, h, 4)},
-        {"edges", edges}};
+        {"edges", edges},
+        {"corners", corners}};
     for (uint32_t type : {0u, 1u}) {
         for (const auto& [name, picture] : pictures) {
             SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));

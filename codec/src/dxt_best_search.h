@@ -184,6 +184,28 @@ uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
     int pal[4][3];
     palette(loadLe16(colour), loadLe16(colour + 2), pal);
     const uint32_t mask = loadLe32(colour + 4);
+#if defined(__AVX2__)
+    // Each pixel's index as a shuffle of 16-bit words (bytes 2k and 2k + 1
+    // of a channel's four colours), its squares summed in pairs.
+    const __m256i index = _mm256_and_si256(
+        _mm256_srlv_epi32(_mm256_set1_epi32(int(mask)), _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28)),
+        _mm256_set1_epi32(15));
+    // Lane j holds pixels 2j (bits 0-1) and 2j + 1 (bits 2-3): as words, in order.
+    const __m256i words = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(index, _mm256_set1_epi32(3)), 1),
+                                          _mm256_slli_epi32(_mm256_srli_epi32(index, 2), 17));
+    const __m256i pick =
+        _mm256_add_epi16(_mm256_add_epi16(words, _mm256_slli_epi16(words, 8)), _mm256_set1_epi16(0x0100));
+    __m256i sum = _mm256_setzero_si256();
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m256i colours = _mm256_setr_epi16(
+            int16_t(pal[0][ch]), int16_t(pal[1][ch]), int16_t(pal[2][ch]), int16_t(pal[3][ch]), 0, 0, 0, 0,
+            int16_t(pal[0][ch]), int16_t(pal[1][ch]), int16_t(pal[2][ch]), int16_t(pal[3][ch]), 0, 0, 0, 0);
+        const __m256i d = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(px.c[ch])),
+                                           _mm256_shuffle_epi8(colours, pick));
+        sum = _mm256_add_epi32(sum, _mm256_madd_epi16(d, d));
+    }
+    return sumOfLanes(sum);
+#else
     uint32_t error = 0;
     for (int i = 0; i < 16; ++i) {
         const int* p = pal[(mask >> (2 * i)) & 3];
@@ -191,6 +213,7 @@ uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
         error += uint32_t(dr * dr + dg * dg + db * db);
     }
     return error;
+#endif
 }
 
 // A pair with its error; `indexed` when mask holds its indices too.
@@ -531,11 +554,34 @@ uint32_t refineChannel(uint8_t* unit, const Channel& ch)
     return best.error;
 }
 
-void pixelsOf(const uint8_t* block, Pixels& px)
+// A block's 16 RGBA pixels as its channels; with `planes`, also its R, G
+// and B bytes one channel after the other (a search memo's key).
+void pixelsOf(const uint8_t* block, Pixels& px, uint8_t* planes = nullptr)
 {
+#if defined(__AVX2__)
+    // Each row's pixels gathered channel by channel, then the rows' words
+    // of each channel side by side.
+    const __m128i byChannel = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    __m128i row[4];
+    for (int j = 0; j < 4; ++j)
+        row[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * j)), byChannel);
+    const __m128i rg01 = _mm_unpacklo_epi32(row[0], row[1]), rg23 = _mm_unpacklo_epi32(row[2], row[3]);
+    const __m128i ba01 = _mm_unpackhi_epi32(row[0], row[1]), ba23 = _mm_unpackhi_epi32(row[2], row[3]);
+    const __m128i channel[3] = {_mm_unpacklo_epi64(rg01, rg23), _mm_unpackhi_epi64(rg01, rg23),
+                                _mm_unpacklo_epi64(ba01, ba23)};
+    for (int ch = 0; ch < 3; ++ch) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(px.c[ch]), _mm256_cvtepu8_epi16(channel[ch]));
+        if (planes)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes + 16 * ch), channel[ch]);
+    }
+#else
     for (int i = 0; i < 16; ++i)
-        for (int ch = 0; ch < 3; ++ch)
+        for (int ch = 0; ch < 3; ++ch) {
             px.c[ch][i] = int16_t(block[4 * i + ch]);
+            if (planes)
+                planes[16 * ch + i] = block[4 * i + ch];
+        }
+#endif
 }
 
 Channel alphasOf(const uint8_t* block)
@@ -624,7 +670,7 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
 {
     const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
     alignas(16) uint8_t block[64];
-    // Keys: 16 alphas, or 16 RGB pixels, and then the fast bytes. (A type of
+    // Keys: 16 alphas, or the 16 pixels' R, G and B (pixelsOf), and then the fast bytes. (A type of
     // this build's own: no other build makes these.)
     struct Memos {
         SearchMemo<24> alpha;
@@ -653,9 +699,7 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
                             [&](const uint8_t* a) { return storedChannelError(alpha, a); });
             }
             Pixels px;
-            pixelsOf(block, px);
-            for (int i = 0; i < 16; ++i)
-                std::memcpy(colourKey + 3 * i, block + 4 * i, 3);
+            pixelsOf(block, px, colourKey);
             const auto [fast, best] = remembered(memos->colour, colourKey, at + colour, [&] {
                 const uint32_t f = storedColourError(px, at + colour);
                 return std::pair{f, refineColour(at + colour, px)};

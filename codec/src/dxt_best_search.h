@@ -41,6 +41,7 @@
 #include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "dxt_internal.h"
+#include "ycocg_best_tile.h"
 
 namespace nox::detail {
 namespace {
@@ -766,8 +767,8 @@ void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const Rep
 }
 
 // This build's entry points.
-constexpr BestSearch kThisBuildsSearch{&colorBlock, &alphaBlock, &channelBlock, &refineTexture<false>,
-                                       &refineTexture<true>};
+constexpr BestSearch kThisBuildsSearch{&colorBlock,          &alphaBlock,  &channelBlock, &refineTexture<false>,
+                                       &refineTexture<true>, &tileQuality, &lumaTargets};
 
 }  // namespace
 }  // namespace nox::detail

@@ -45,7 +45,13 @@ using UnitMemo = SearchMemo<48>;
 // the encoders wrote for `values`, `scale` times the 8-bit values the block
 // should decode to (16 for luma, 2 for chroma, 1 for alpha); no larger
 // squared error against the values than before. The memo spares searches
-// already made; it changes no byte.
+// already made; it changes no byte. tileQuality, lumaTargets: a YCoCg
+// tile's check and its luma units' aim (ycocg_best_tile.h).
+struct TileQuality {
+    uint32_t error;  // at most 64 * 3 * 255 * 255
+    double ssim;
+};
+
 struct BestSearch {
     void (*colorBlock)(uint8_t* colour, const uint8_t* block);
     void (*alphaBlock)(uint8_t* alpha, const uint8_t* block);
@@ -53,6 +59,8 @@ struct BestSearch {
                          UnitMemo& memo);
     void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
+    TileQuality (*tileQuality)(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma);
+    void (*lumaTargets)(const uint8_t* tile, size_t stride, const uint8_t* cgUnit, uint16_t target[4][16]);
 };
 extern const BestSearch kPlainBestSearch, kAvx2BestSearch;
 // The build a level runs (capped by what the processor runs).

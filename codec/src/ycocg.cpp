@@ -8,7 +8,6 @@
 
 #include "codec/frame_format.h"
 #include "core/bytes.h"
-#include "core/ssim.h"
 #include "dxt_internal.h"
 #include "ycocg_simd.h"
 
@@ -215,104 +214,6 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
 
 namespace {
 
-// The best tier over a band the encoders wrote: every unit searched again
-// against the same samples (the scalar gather, which every level's
-// encoders share).
-// The 16 values of a single-channel unit.
-void decodeUnit(const uint8_t* unit, uint8_t values[16])
-{
-    uint32_t ramp[8];
-    channelRamp<uint32_t>(unit[0], unit[1], ramp);
-    const uint64_t bits = loadLe48(unit + 2);
-    for (int k = 0; k < 16; ++k)
-        values[k] = uint8_t(ramp[(bits >> (3 * k)) & 7]);
-}
-
-// A reader's green of a YCoCg texel by its luma and Cg. Its red and blue
-// are whole numbers before rounding (Y + Co - Cg and Y - Co - Cg + 255,
-// clamped); green lies half-way between two, where the floats' rounding
-// picks the side, so it is taken from the readers' own sum once.
-struct GreenOfLumaAndCg {
-    uint8_t g[256][256];
-    GreenOfLumaAndCg()
-    {
-        for (int y = 0; y < 256; ++y)
-            for (int cg = 0; cg < 256; ++cg) {
-                uint8_t rgb[3];
-                ycocgToRgb(uint8_t(y), 128, uint8_t(cg), rgb);
-                g[y][cg] = rgb[1];
-            }
-    }
-};
-
-// How close a tile's luma units and chroma rebuild to the tile's pixels, as
-// readers rebuild them (ycocgToRgb; a test checks the whole-number red and
-// blue against it on every texel): the squared RGB error, and the mean over
-// R, G and B of the tile's SSIM (its 8x8 window, verify's constants).
-struct TileQuality {
-    uint32_t error;  // at most 64 * 3 * 255 * 255
-    double ssim;
-};
-
-TileQuality tileQuality(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma)
-{
-    static const GreenOfLumaAndCg green;
-    uint8_t y[4][16], co[16], cg[16];
-    for (int blk = 0; blk < 4; ++blk)
-        decodeUnit(luma[blk], y[blk]);
-    decodeUnit(chroma, co);
-    decodeUnit(chroma + 8, cg);
-    // The rebuilt and the source channels in raster order, then sums over
-    // them in loops the compiler runs on many pixels at once.
-    int16_t rgb[3][64], src[3][64];
-    for (int row = 0; row < 8; ++row)
-        for (int col = 0; col < 8; ++col) {
-            const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3), at = row * 8 + col;
-            const int l = y[blk][k], o = co[(row >> 1) * 4 + (col >> 1)], c = cg[(row >> 1) * 4 + (col >> 1)];
-            rgb[0][at] = int16_t(std::clamp(l + o - c, 0, 255));
-            rgb[1][at] = green.g[l][c];
-            rgb[2][at] = int16_t(std::clamp(l - o - c + 255, 0, 255));
-            const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
-            for (int ch = 0; ch < 3; ++ch)
-                src[ch][at] = p[ch];
-        }
-    uint32_t error = 0;
-    double ssim = 0;
-    for (int ch = 0; ch < 3; ++ch) {
-        int32_t a = 0, b = 0, aa = 0, bb = 0, ab = 0, e = 0;
-        for (int i = 0; i < 64; ++i) {
-            const int16_t u = rgb[ch][i], v = src[ch][i], d = int16_t(u - v);
-            a += u, b += v, aa += u * u, bb += v * v, ab += u * v, e += d * d;
-        }
-        error += uint32_t(e);
-        ssim += ssimOfSums(a, b, aa, bb, ab, 64);
-    }
-    return {error, ssim / 3};
-}
-
-// The chroma's error comes mostly from its 2x2 means. A reader's R, G and B are
-// Y + Co - Cg, Y + Cg and Y - Co - Cg, so for a pixel's decoded Co and Cg
-// the luma that brings them closest to the picture is (R + G + B + Cg) / 3
-// (Cg centred on 127.5): it takes up the part of the chroma's error that
-// all three channels share. Once the chroma units are final, the luma units
-// aim halfway between the plain luma and that (times 16): at 1080p the
-// whole way gained 0.40 dB on motion graphics and 0.09 dB on photographs,
-// but their frames grew by 4 %, as the luma units along colour edges
-// repeated less; halfway kept 0.30 and 0.08 dB, and the frames no larger
-// than the plain luma's.
-void lumaForDecodedChroma(const uint8_t* tile, size_t stride, const uint8_t* cgUnit, uint16_t target[4][16])
-{
-    uint8_t cg[16];
-    decodeUnit(cgUnit, cg);
-    for (int row = 0; row < 8; ++row)
-        for (int col = 0; col < 8; ++col) {
-            const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
-            const int sum = 16 * (p[0] + p[1] + p[2] + cg[(row >> 1) * 4 + (col >> 1)]) - 2040;
-            const int plain = 4 * (p[0] + 2 * p[1] + p[2]), forChroma = std::clamp((2 * sum + 3) / 6, 0, 4080);
-            target[(row >> 2) * 2 + (col >> 2)][(row & 3) * 4 + (col & 3)] = uint16_t((plain + forChroma + 1) / 2);
-        }
-}
-
 // The last unit of a band to which the fast encoder gave each 8 bytes, by
 // a hash of them (a clash forgets the older unit): where the fast encoder
 // repeated a unit from anywhere before, the packer copied it from there.
@@ -334,6 +235,9 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
+// The best tier over a band the encoders wrote: every unit searched again
+// against the same samples (the scalar gather, which every level's
+// encoders share), and each tile checked as readers rebuild it.
 template <bool kAlpha>
 void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32_t width, uint32_t rows,
                 uint8_t* texture, uint8_t* chroma)
@@ -385,13 +289,13 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // ramp in from its extremes: on motion graphics at 1080p that
             // gained 0.3 dB but lost 0.011 of SSIM; with this check SSIM
             // gains 0.003 and PSNR keeps all but 0.01 dB).
-            const TileQuality fast = tileQuality(tile, stride, luma, chroma);
+            const detail::TileQuality fast = search.tileQuality(tile, stride, luma, chroma);
             if (fast.error == 0)
                 continue;
             search.channelBlock(chroma, samples.co, 2, co, *memo);
             search.channelBlock(chroma + 8, samples.cg, 2, cg, *memo);
             uint16_t target[4][16];
-            lumaForDecodedChroma(tile, stride, chroma + 8, target);
+            search.lumaTargets(tile, stride, chroma + 8, target);
             for (int blk = 0; blk < 4; ++blk)
                 search.channelBlock(luma[blk], target[blk], 16, repeats[blk], *memo);
             bool changed = std::memcmp(chroma, before + 32, 16) != 0;
@@ -399,7 +303,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 changed = changed || std::memcmp(luma[blk], before + 8 * blk, 8) != 0;
             if (!changed)
                 continue;
-            const TileQuality best = tileQuality(tile, stride, luma, chroma);
+            const detail::TileQuality best = search.tileQuality(tile, stride, luma, chroma);
             if (best.error > fast.error || best.ssim < fast.ssim) {
                 for (int blk = 0; blk < 4; ++blk)
                     std::memcpy(luma[blk], before + 8 * blk, 8);

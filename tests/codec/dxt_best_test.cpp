@@ -185,6 +185,10 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
             panel[i + size_t(c)] = uint8_t(stroke ? 30 + 10 * c : 196 + 4 * c + int(rng() % 3));
         panel[i + 3] = uint8_t(x < w / 2 ? 255 : 128 + rng() % 2);
     }
+    // The RGB cube's corners: a reader's red, green and blue clamped.
+    Bytes corners(size_t(w) * h * 4, 255);
+    for (size_t i = 0; i < corners.size(); ++i)
+        corners[i] = i % 4 == 3 || rng() % 2 ? 255 : 0;
     for (const auto& [type, picture] : {std::pair{0u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {1u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {2u, testing::makePicture(Content::Smooth, w, h, 9)},
@@ -194,7 +198,8 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
                                         {0u, panel},
                                         {1u, panel},
                                         {2u, panel},
-                                        {3u, panel}}) {
+                                        {3u, panel},
+                                        {2u, corners}}) {
         SCOPED_TRACE(type);
         Bytes frames[2];
         for (EncodeQuality q : {EncodeQuality::Fast, EncodeQuality::Best}) {

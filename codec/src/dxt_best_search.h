@@ -389,30 +389,18 @@ inline __m256i valuesInLanes(const Channel& ch)
 
 uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 {
-    int ramp[8];
-    channelRamp<int>(unit[0], unit[1], ramp);
     const uint64_t bits = loadLe48(unit + 2);
 #if defined(__AVX2__)
-    // Values 4q to 4q + 3 from 64-bit lane q, each index moved to the top of
-    // its word and down again; then a shuffle of the eight scaled steps.
-    const __m256i quads =
-        _mm256_shuffle_epi8(_mm256_srlv_epi64(_mm256_set1_epi64x(int64_t(bits)), _mm256_setr_epi64x(0, 12, 24, 36)),
-                            _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8,
-                                             9, 8, 9, 8, 9, 8, 9));
-    const __m256i index =
-        _mm256_srli_epi16(_mm256_mullo_epi16(quads, _mm256_setr_epi16(8192, 1024, 128, 16, 8192, 1024, 128, 16, 8192,
-                                                                      1024, 128, 16, 8192, 1024, 128, 16)),
-                          13);
-    const __m128i steps =
-        _mm_mullo_epi16(_mm_setr_epi16(int16_t(ramp[0]), int16_t(ramp[1]), int16_t(ramp[2]), int16_t(ramp[3]),
-                                       int16_t(ramp[4]), int16_t(ramp[5]), int16_t(ramp[6]), int16_t(ramp[7])),
-                        _mm_set1_epi16(int16_t(ch.scale)));
+    // Each value's step picked by a shuffle of the eight scaled steps.
+    const __m128i steps = _mm_mullo_epi16(channelRampInLanes(unit[0], unit[1]), _mm_set1_epi16(int16_t(ch.scale)));
     const __m256i picked = _mm256_shuffle_epi8(
         _mm256_broadcastsi128_si256(steps),
-        _mm256_add_epi16(_mm256_mullo_epi16(index, _mm256_set1_epi16(0x0202)), _mm256_set1_epi16(0x0100)));
+        _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(bits), _mm256_set1_epi16(0x0202)), _mm256_set1_epi16(0x0100)));
     const __m256i d = _mm256_sub_epi16(valuesInLanes(ch), picked);
     return sumOfLanes(_mm256_madd_epi16(d, d));
 #else
+    int ramp[8];
+    channelRamp<int>(unit[0], unit[1], ramp);
     uint32_t error = 0;
     for (int i = 0; i < 16; ++i) {
         const int d = ch.values[i] - ch.scale * ramp[(bits >> (3 * i)) & 7];
@@ -430,13 +418,16 @@ uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 // (both at most 16 x 255) taken as its magnitude, whose smallest is that of
 // the smallest square, and squared once at the end.
 template <bool kIndices>
-ChannelBlock nearestStepsInLanes(const Channel& ch, int a0, int a1, const int ramp[8])
+ChannelBlock nearestStepsInLanes(const Channel& ch, int a0, int a1)
 {
+    alignas(16) int16_t step[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(step),
+                    _mm_mullo_epi16(channelRampInLanes(a0, a1), _mm_set1_epi16(int16_t(ch.scale))));
     const __m256i values = valuesInLanes(ch);
-    __m256i best = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(int16_t(ch.scale * ramp[0]))));
+    __m256i best = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(step[0])));
     __m256i index = _mm256_setzero_si256();
     for (int s = 1; s < 8; ++s) {
-        const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(int16_t(ch.scale * ramp[s]))));
+        const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(step[s])));
         if constexpr (kIndices)
             index = _mm256_blendv_epi8(index, _mm256_set1_epi16(int16_t(s)), _mm256_cmpgt_epi16(best, d));
         best = _mm256_min_epi16(best, d);
@@ -456,11 +447,11 @@ ChannelBlock nearestStepsInLanes(const Channel& ch, int a0, int a1, const int ra
 template <bool kIndices>
 ChannelBlock nearestSteps(const Channel& ch, int a0, int a1)
 {
+#if defined(__AVX2__)
+    return nearestStepsInLanes<kIndices>(ch, a0, a1);
+#else
     int ramp[8];
     channelRamp(a0, a1, ramp);
-#if defined(__AVX2__)
-    return nearestStepsInLanes<kIndices>(ch, a0, a1, ramp);
-#else
     uint32_t best[16], index[16];
     for (int s = 0; s < 8; ++s) {
         const int step = ch.scale * ramp[s];

@@ -22,6 +22,21 @@ namespace nox::detail {
 namespace {
 
 #if defined(__AVX2__)
+// channelRamp's eight steps in 16-bit lanes: each a mix of the endpoints
+// divided by 7 (or 5), which a multiply by 9363 (or 13108) / 65536
+// truncates exactly for mixes up to 7 x 255.
+inline __m128i channelRampInLanes(int e0, int e1)
+{
+    const bool eight = e0 > e1;
+    const __m128i ofE0 = eight ? _mm_setr_epi16(7, 0, 6, 5, 4, 3, 2, 1) : _mm_setr_epi16(5, 0, 4, 3, 2, 1, 0, 0);
+    const __m128i ofE1 = eight ? _mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6) : _mm_setr_epi16(0, 5, 1, 2, 3, 4, 0, 0);
+    const __m128i mixes = _mm_add_epi16(_mm_mullo_epi16(ofE0, _mm_set1_epi16(int16_t(e0))),
+                                        _mm_mullo_epi16(ofE1, _mm_set1_epi16(int16_t(e1))));
+    const __m128i steps = _mm_mulhi_epu16(mixes, _mm_set1_epi16(int16_t(eight ? 9363 : 13108)));
+    // Six steps: 0 (no weight on either endpoint) and 255 come last.
+    return eight ? steps : _mm_blend_epi16(steps, _mm_set1_epi16(255), 0x80);
+}
+
 // The 16 three-bit indices of a single-channel block's bits, in 16-bit
 // lanes in order: values 4q to 4q + 3 from 64-bit lane q, each moved to the
 // top of its word and down again.
@@ -42,12 +57,10 @@ inline void decodeUnit(const uint8_t* unit, uint8_t values[16])
 {
     const uint64_t bits = loadLe48(unit + 2);
 #if defined(__AVX2__)
-    uint8_t ramp[16] = {};
-    channelRamp<uint8_t>(unit[0], unit[1], ramp);
+    const __m128i ramp = channelRampInLanes(unit[0], unit[1]);
     const __m256i index = unitIndices(bits);
     const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(index), _mm256_extracti128_si256(index, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(values),
-                     _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ramp)), bytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(values), _mm_shuffle_epi8(_mm_packus_epi16(ramp, ramp), bytes));
 #else
     uint32_t ramp[8];
     channelRamp<uint32_t>(unit[0], unit[1], ramp);

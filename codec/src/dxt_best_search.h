@@ -501,6 +501,25 @@ bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int&
     const bool eight = k.a0 > k.a1;
     const int n = eight ? 7 : 5;
     int64_t aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
+#if defined(__AVX2__)
+    // Each value's weights in 16-bit lanes by a shuffle of rampWeight's
+    // table (the fixed 0 and 255 weigh nothing), the sums in pairs: at most
+    // 16 x 7 x 4080, well within 32 bits.
+    const __m128i table = eight ? _mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6) : _mm_setr_epi16(0, 5, 1, 2, 3, 4, -1, -1);
+    const __m256i w1 =
+        _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table),
+                            _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(k.bits), _mm256_set1_epi16(0x0202)),
+                                             _mm256_set1_epi16(0x0100)));
+    const __m256i kept = _mm256_cmpgt_epi16(w1, _mm256_set1_epi16(-1));
+    const __m256i b1 = _mm256_and_si256(w1, kept),
+                  b0 = _mm256_and_si256(_mm256_sub_epi16(_mm256_set1_epi16(int16_t(n)), w1), kept);
+    const __m256i values = valuesInLanes(ch);
+    aa = sumOfLanes(_mm256_madd_epi16(b0, b0));
+    ab = sumOfLanes(_mm256_madd_epi16(b0, b1));
+    bb = sumOfLanes(_mm256_madd_epi16(b1, b1));
+    x0 = sumOfLanes(_mm256_madd_epi16(b0, values));
+    x1 = sumOfLanes(_mm256_madd_epi16(b1, values));
+#else
     for (int i = 0; i < 16; ++i) {
         const int w1 = rampWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
         if (w1 < 0)
@@ -512,6 +531,7 @@ bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int&
         x0 += w0 * ch.values[i];
         x1 += w1 * ch.values[i];
     }
+#endif
     const int64_t det = aa * bb - ab * ab;
     if (det == 0)
         return false;

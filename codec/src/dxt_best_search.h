@@ -31,6 +31,7 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -680,10 +681,16 @@ void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, 
 template <class Memo>
 typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
 {
+    // Each 8 bytes times a multiplier of its own, summed: no chain of
+    // multiplies from one to the next.
+    static constexpr uint64_t kMultipliers[7] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                                                 0xD6E8FEB86659FD93ull, 0xFF51AFD7ED558CCDull, 0xC4CEB9FE1A85EC53ull,
+                                                 0xA0761D6478BD642Full};
+    static_assert(Memo::kKey <= 8 * std::size(kMultipliers));
     uint64_t h = 0;
     for (size_t i = 0; i + 8 <= Memo::kKey; i += 8)
-        h = (h ^ loadLe64(key + i)) * 0x9E3779B97F4A7C15ull;
-    return memo.entries[(h >> 40) % Memo::kEntries];
+        h += loadLe64(key + i) * kMultipliers[i / 8];
+    return memo.entries[((h ^ (h >> 32)) * 0x9E3779B97F4A7C15ull >> 40) % Memo::kEntries];
 }
 
 // The search of the 8 bytes at `at` through the memo (refine() gives the

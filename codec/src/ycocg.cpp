@@ -236,9 +236,9 @@ private:
 };
 
 // The best tier over a band the encoders wrote: every unit searched again
-// against the same samples (the scalar gather, which every level's
-// encoders share), and each tile checked as readers rebuild it.
-template <bool kAlpha>
+// against the same samples (K's gather, which gives every level's
+// encoders' samples), and each tile checked as readers rebuild it.
+template <bool kAlpha, class K>
 void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32_t width, uint32_t rows,
                 uint8_t* texture, uint8_t* chroma)
 {
@@ -251,7 +251,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
         for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
             detail::TileSamples samples;
-            detail::ScalarRampKernels::gatherTile(tile, stride, kAlpha, samples);
+            K::gatherTile(tile, stride, kAlpha, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
             uint8_t* luma[4];
@@ -321,8 +321,15 @@ void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, ui
     if (width % 8 != 0 || rows % 8 != 0)
         return;
     const detail::BestSearch& search = detail::bestSearchFor(level);
-    alpha ? refineBand<true>(search, picture, width, rows, luma, chroma)
-          : refineBand<false>(search, picture, width, rows, luma, chroma);
+#if defined(__SSE2__)
+    if (runnableSimdLevel(level) >= SimdLevel::Sse2) {
+        alpha ? refineBand<true, detail::Sse2RampKernels>(search, picture, width, rows, luma, chroma)
+              : refineBand<false, detail::Sse2RampKernels>(search, picture, width, rows, luma, chroma);
+        return;
+    }
+#endif
+    alpha ? refineBand<true, detail::ScalarRampKernels>(search, picture, width, rows, luma, chroma)
+          : refineBand<false, detail::ScalarRampKernels>(search, picture, width, rows, luma, chroma);
 }
 
 void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)

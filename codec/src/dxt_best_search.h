@@ -8,9 +8,9 @@
 // 5:6:5) with a walk over the twelve one-step neighbours of the pair (each
 // channel of each endpoint up or down), taking any that lowers the error,
 // for as many rounds as kRounds allows or until neither finds a better pair.
-// Single-channel blocks (DXT5 alpha, the YCoCg units): the same over the
-// ramp's endpoints, alpha with both of its ramps, eight values between the
-// endpoints and six with 0 and 255 fixed.
+// Single-channel blocks (DXT5 alpha, the YCoCg units; best_channel.h): the
+// same over the ramp's endpoints, alpha with both of its ramps, eight values
+// between the endpoints and six with 0 and 255 fixed.
 //
 // The result keeps the fast encoder's promises: c0 > c1 (or c0 == c1 with no
 // pixel on index 3), so a colour block decodes the same in DXT1's
@@ -18,20 +18,19 @@
 // bytes, which every instruction-set level writes alike, and on integer and
 // double arithmetic in a fixed order: every level gives the same bytes.
 //
-// This header is the search itself, compiled once for each level that has
-// its own build of it (dxt_best.cpp, x86/dxt_best_avx2.cpp: with AVX2 the
-// compiler runs the loops over a block's 16 pixels in one vector, and the
-// nearest colours and steps, where most of the time goes, are measured in
-// 16-bit lanes; the plain loops beside them are the reference). Each build
-// hands out its entry points as a BestSearch (dxt_internal.h); the same
-// C++, and no floating-point contraction, give the same bytes.
+// This header, with the ones it includes (best_common.h, best_channel.h,
+// ycocg_best_tile.h), is the search itself, compiled once for each level
+// that has its own build of it (dxt_best.cpp, x86/dxt_best_avx2.cpp: with
+// AVX2 the compiler runs the loops over a block's 16 pixels in one vector,
+// and the nearest colours and steps, where most of the time goes, are
+// measured in 16-bit lanes; the plain loops beside them are the reference).
+// Each build hands out its entry points as a BestSearch (dxt_internal.h);
+// the same C++, and no floating-point contraction, give the same bytes.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
-#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -39,6 +38,8 @@
 #include <immintrin.h>
 #endif
 
+#include "best_channel.h"
+#include "best_common.h"
 #include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "dxt_internal.h"
@@ -47,12 +48,10 @@
 namespace nox::detail {
 namespace {
 
-// Rounds of least squares and walk, and walks over the neighbours a round. On
-// photo-like pictures one of each gains 1.2 dB over the fast encoder, two of
-// each 0.1 dB more at 1.7 times the time.
-constexpr int kRounds = 1;
+// Walks over a colour pair's neighbours a round (kRounds, best_common.h). On
+// photo-like pictures one round of each gains 1.2 dB over the fast encoder,
+// two of each 0.1 dB more at 1.7 times the time.
 constexpr int kPasses = 1;
-constexpr int kChannelPasses = 2;
 
 // A block's colours, channel by channel: the loops over the pixels below
 // are plain enough for the compiler to run them four or eight at a time.
@@ -91,14 +90,6 @@ inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
 // wherever it is below 65535. A block with a pixel that far from all four
 // colours (three saturated primaries, say) goes the plain way: the same
 // figures either way.
-inline uint32_t sumOfLanes(__m256i v)
-{
-    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2)));
-    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(2, 3, 0, 1)));
-    return uint32_t(_mm_cvtsi128_si32(s));
-}
-
 template <bool kIndices>
 bool nearestColoursInLanes(const Pixels& px, const int pal[4][3], uint32_t& error, uint32_t* mask)
 {
@@ -304,39 +295,6 @@ bool neighbour(uint16_t c, int channel, int step, uint16_t& out)
     return true;
 }
 
-// Rounds of a least-squares step and walks over the neighbours, each
-// taking any block of lower error, until a round lowers nothing.
-// leastSquares(best, k) measures its candidate into k (false: none);
-// walk(best, take) hands take() each measured neighbour of best, which a
-// taken one replaces as it goes.
-template <class Block, class LeastSquares, class Walk>
-Block search(Block best, int passes, LeastSquares&& leastSquares, Walk&& walk)
-{
-    for (int round = 0; round < kRounds && best.error > 0; ++round) {
-        bool improved = false;
-        Block k;
-        if (leastSquares(best, k) && k.error < best.error) {
-            best = k;
-            improved = true;
-        }
-        for (int pass = 0; pass < passes && best.error > 0; ++pass) {
-            bool moved = false;
-            walk(best, [&](const Block& n) {
-                if (n.error < best.error) {
-                    best = n;
-                    moved = true;
-                }
-            });
-            if (!moved)
-                break;
-            improved = true;
-        }
-        if (!improved)
-            break;
-    }
-    return best;
-}
-
 ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
 {
     const auto leastSquares = [&](ColourBlock& best, ColourBlock& k) {
@@ -359,242 +317,6 @@ ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
     ColourBlock best = search(start, kPasses, leastSquares, walk);
     indexColours(px, best);
     return best;
-}
-
-// A single-channel block (DXT5 alpha, the YCoCg units) and the values it
-// should decode to, `scale` times the 8-bit ones (16 for luma, 2 for
-// chroma, 1 for alpha).
-struct Channel {
-    int values[16];
-    int scale;
-};
-
-// A pair with its error; `indexed` when bits hold its indices too.
-struct ChannelBlock {
-    int a0, a1;
-    uint64_t bits;
-    uint32_t error;
-    bool indexed;
-};
-
-#if defined(__AVX2__)
-// A block's 16 values in 16-bit lanes, in order.
-inline __m256i valuesInLanes(const Channel& ch)
-{
-    return _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ch.values)),
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ch.values + 8))),
-        _MM_SHUFFLE(3, 1, 2, 0));
-}
-#endif
-
-uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
-{
-    const uint64_t bits = loadLe48(unit + 2);
-#if defined(__AVX2__)
-    // Each value's step picked by a shuffle of the eight scaled steps.
-    const __m128i steps = _mm_mullo_epi16(channelRampInLanes(unit[0], unit[1]), _mm_set1_epi16(int16_t(ch.scale)));
-    const __m256i picked = _mm256_shuffle_epi8(
-        _mm256_broadcastsi128_si256(steps),
-        _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(bits), _mm256_set1_epi16(0x0202)), _mm256_set1_epi16(0x0100)));
-    const __m256i d = _mm256_sub_epi16(valuesInLanes(ch), picked);
-    return sumOfLanes(_mm256_madd_epi16(d, d));
-#else
-    int ramp[8];
-    channelRamp<int>(unit[0], unit[1], ramp);
-    uint32_t error = 0;
-    for (int i = 0; i < 16; ++i) {
-        const int d = ch.values[i] - ch.scale * ramp[(bits >> (3 * i)) & 7];
-        error += uint32_t(d * d);
-    }
-    return error;
-#endif
-}
-
-// Every value on its nearest step (the lowest index on a tie), in loops
-// plain enough for the compiler to run four or eight values at a time;
-// with kIndices the indices too (as for colours, the walk leaves them out).
-#if defined(__AVX2__)
-// The same in the AVX2 build, in 16-bit lanes: a value's distance to a step
-// (both at most 16 x 255) taken as its magnitude, whose smallest is that of
-// the smallest square, and squared once at the end.
-template <bool kIndices>
-ChannelBlock nearestStepsInLanes(const Channel& ch, int a0, int a1)
-{
-    alignas(16) int16_t step[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(step),
-                    _mm_mullo_epi16(channelRampInLanes(a0, a1), _mm_set1_epi16(int16_t(ch.scale))));
-    const __m256i values = valuesInLanes(ch);
-    __m256i best = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(step[0])));
-    __m256i index = _mm256_setzero_si256();
-    for (int s = 1; s < 8; ++s) {
-        const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(values, _mm256_set1_epi16(step[s])));
-        if constexpr (kIndices)
-            index = _mm256_blendv_epi8(index, _mm256_set1_epi16(int16_t(s)), _mm256_cmpgt_epi16(best, d));
-        best = _mm256_min_epi16(best, d);
-    }
-    ChannelBlock k{a0, a1, 0, sumOfLanes(_mm256_madd_epi16(best, best)), kIndices};
-    if constexpr (kIndices) {
-        // Values 2j and 2j + 1 as six bits in lane j.
-        alignas(32) uint32_t pairs[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pairs), _mm256_madd_epi16(index, _mm256_set1_epi32(0x00080001)));
-        for (int j = 0; j < 8; ++j)
-            k.bits |= uint64_t(pairs[j]) << (6 * j);
-    }
-    return k;
-}
-#endif
-
-template <bool kIndices>
-ChannelBlock nearestSteps(const Channel& ch, int a0, int a1)
-{
-#if defined(__AVX2__)
-    return nearestStepsInLanes<kIndices>(ch, a0, a1);
-#else
-    int ramp[8];
-    channelRamp(a0, a1, ramp);
-    uint32_t best[16], index[16];
-    for (int s = 0; s < 8; ++s) {
-        const int step = ch.scale * ramp[s];
-        for (int i = 0; i < 16; ++i) {
-            const int d = ch.values[i] - step;
-            const uint32_t e = uint32_t(d * d);
-            if constexpr (kIndices) {
-                const bool closer = s == 0 || e < best[i];
-                best[i] = closer ? e : best[i];
-                index[i] = closer ? uint32_t(s) : index[i];
-            } else {
-                best[i] = s == 0 ? e : std::min(best[i], e);
-            }
-        }
-    }
-    ChannelBlock k{a0, a1, 0, 0, kIndices};
-    for (int i = 0; i < 16; ++i) {
-        k.error += best[i];
-        if constexpr (kIndices)
-            k.bits |= uint64_t(index[i]) << (3 * i);
-    }
-    return k;
-#endif
-}
-
-ChannelBlock measureChannel(const Channel& ch, int a0, int a1) { return nearestSteps<true>(ch, a0, a1); }
-
-void indexChannel(const Channel& ch, ChannelBlock& k)
-{
-    if (!k.indexed)
-        k = measureChannel(ch, k.a0, k.a1);
-}
-
-// The position of each ramp index between a0 (0) and a1 (the divisor), or
-// -1 for the fixed 0 and 255 of the six-value ramp.
-inline int rampWeight(bool eight, uint32_t index)
-{
-    static constexpr int kEight[8] = {0, 7, 1, 2, 3, 4, 5, 6};
-    static constexpr int kSix[8] = {0, 5, 1, 2, 3, 4, -1, -1};
-    return eight ? kEight[index] : kSix[index];
-}
-
-// Least-squares endpoints of the block's ramp for its indices, in the same
-// mode; false when singular.
-bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int& a1)
-{
-    const bool eight = k.a0 > k.a1;
-    const int n = eight ? 7 : 5;
-    int64_t aa = 0, ab = 0, bb = 0, x0 = 0, x1 = 0;
-#if defined(__AVX2__)
-    // Each value's weights in 16-bit lanes by a shuffle of rampWeight's
-    // table (the fixed 0 and 255 weigh nothing), the sums in pairs: at most
-    // 16 x 7 x 4080, well within 32 bits.
-    const __m128i table = eight ? _mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6) : _mm_setr_epi16(0, 5, 1, 2, 3, 4, -1, -1);
-    const __m256i w1 =
-        _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table),
-                            _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(k.bits), _mm256_set1_epi16(0x0202)),
-                                             _mm256_set1_epi16(0x0100)));
-    const __m256i kept = _mm256_cmpgt_epi16(w1, _mm256_set1_epi16(-1));
-    const __m256i b1 = _mm256_and_si256(w1, kept),
-                  b0 = _mm256_and_si256(_mm256_sub_epi16(_mm256_set1_epi16(int16_t(n)), w1), kept);
-    const __m256i values = valuesInLanes(ch);
-    aa = sumOfLanes(_mm256_madd_epi16(b0, b0));
-    ab = sumOfLanes(_mm256_madd_epi16(b0, b1));
-    bb = sumOfLanes(_mm256_madd_epi16(b1, b1));
-    x0 = sumOfLanes(_mm256_madd_epi16(b0, values));
-    x1 = sumOfLanes(_mm256_madd_epi16(b1, values));
-#else
-    for (int i = 0; i < 16; ++i) {
-        const int w1 = rampWeight(eight, uint32_t(k.bits >> (3 * i)) & 7);
-        if (w1 < 0)
-            continue;
-        const int w0 = n - w1;
-        aa += w0 * w0;
-        ab += w0 * w1;
-        bb += w1 * w1;
-        x0 += w0 * ch.values[i];
-        x1 += w1 * ch.values[i];
-    }
-#endif
-    const int64_t det = aa * bb - ab * ab;
-    if (det == 0)
-        return false;
-    const double divisor = double(det) * ch.scale;
-    a0 = int(std::clamp(std::floor(double(n) * double(bb * x0 - ab * x1) / divisor + 0.5), 0.0, 255.0));
-    a1 = int(std::clamp(std::floor(double(n) * double(aa * x1 - ab * x0) / divisor + 0.5), 0.0, 255.0));
-    return true;
-}
-
-// A pair in the mode of `eight` (a0 > a1 for eight values, a0 <= a1 for six).
-inline bool inMode(bool eight, int a0, int a1) { return eight ? a0 > a1 : a0 <= a1; }
-
-ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
-{
-    const auto leastSquares = [&](ChannelBlock& best, ChannelBlock& k) {
-        int a0, a1;
-        indexChannel(ch, best);
-        if (!leastSquaresChannel(ch, best, a0, a1) || !inMode(best.a0 > best.a1, a0, a1))
-            return false;
-        k = measureChannel(ch, a0, a1);
-        return true;
-    };
-    const auto walk = [&](const ChannelBlock& best, auto&& take) {
-        for (const auto& [d0, d1] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, 1}}) {
-            const int n0 = best.a0 + d0, n1 = best.a1 + d1;
-            if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && inMode(best.a0 > best.a1, n0, n1))
-                take(nearestSteps<false>(ch, n0, n1));
-        }
-    };
-    // A channel block costs a fraction of a colour block: its walk goes on longer.
-    return search(start, kChannelPasses, leastSquares, walk);
-}
-
-// Both ramps, each from least squares and a walk: the one the block has, and
-// the other from the values' range (for six values, of those that are not
-// the fixed 0 and 255). Luma and chroma, whose values seldom sit on 0 or
-// 255, try only the ramp they have: on photo-like pictures the other gained
-// them 0.01 dB for twice the time.
-uint32_t refineChannel(uint8_t* unit, const Channel& ch)
-{
-    ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
-    if (best.error > 0)
-        best = searchChannel(ch, best);
-    if (best.error > 0 && ch.scale == 1) {
-        const bool eight = best.a0 > best.a1;
-        int lo = 255, hi = 0;
-        for (const int v : ch.values)
-            if (!eight || (v != 0 && v != 255)) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo)) {
-            const ChannelBlock other = searchChannel(ch, measureChannel(ch, eight ? lo : hi, eight ? hi : lo));
-            if (other.error < best.error)
-                best = other;
-        }
-    }
-    indexChannel(ch, best);
-    unit[0] = uint8_t(best.a0);
-    unit[1] = uint8_t(best.a1);
-    storeLe48(unit + 2, best.bits);
-    return best.error;
 }
 
 // A block's 16 RGBA pixels as its channels; with `planes`, also its R, G
@@ -647,71 +369,6 @@ uint32_t refineColour(uint8_t* colour, const Pixels& px)
     storeLe16(colour + 2, best.c1);
     storeLe32(colour + 4, best.mask);
     return best.error;
-}
-
-// A better search can give a block other bytes than its left or upper
-// neighbour where the fast encoder gave both the same, and the packer then
-// no longer finds the repeat. A candidate's final bytes (a neighbour's, or
-// for YCoCg units also an earlier unit's that the fast encoder repeated)
-// are taken instead when they decode this block no worse than the fast
-// encoder's did and within 1/16 of the search's error (`best`, that of the
-// bytes at `at`).
-constexpr uint32_t kRepeatMargin = 16;
-
-template <class Error>
-void keepRepeats(uint8_t* at, std::initializer_list<const uint8_t*> candidates, uint32_t fastError, uint32_t best,
-                 Error&& error)
-{
-    for (const uint8_t* n : candidates) {
-        if (!n || std::memcmp(n, at, 8) == 0)
-            continue;
-        const uint32_t e = error(n);
-        if (e <= fastError && e <= best + best / kRepeatMargin) {
-            std::memcpy(at, n, 8);
-            return;
-        }
-    }
-}
-
-// A search's result remembered (SearchMemo, dxt_internal.h): flat areas, and
-// text and shapes that repeat, give many blocks the same values and fast
-// bytes; the last of each is kept (a hash clash forgets the older one), and
-// a block equal to it in both takes its bytes and errors without a search:
-// the same bytes.
-template <class Memo>
-typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
-{
-    // Each 8 bytes times a multiplier of its own, summed: no chain of
-    // multiplies from one to the next.
-    static constexpr uint64_t kMultipliers[7] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
-                                                 0xD6E8FEB86659FD93ull, 0xFF51AFD7ED558CCDull, 0xC4CEB9FE1A85EC53ull,
-                                                 0xA0761D6478BD642Full};
-    static_assert(Memo::kKey <= 8 * std::size(kMultipliers));
-    uint64_t h = 0;
-    for (size_t i = 0; i + 8 <= Memo::kKey; i += 8)
-        h += loadLe64(key + i) * kMultipliers[i / 8];
-    return memo.entries[((h ^ (h >> 32)) * 0x9E3779B97F4A7C15ull >> 40) % Memo::kEntries];
-}
-
-// The search of the 8 bytes at `at` through the memo (refine() gives the
-// fast bytes' error and the search's); `key` holds the block's values, the
-// fast bytes go after them.
-template <class Memo, class Refine>
-std::pair<uint32_t, uint32_t> remembered(Memo& memo, uint8_t* key, uint8_t* at, Refine&& refine)
-{
-    std::memcpy(key + Memo::kKey - 8, at, 8);
-    auto& e = memoEntry(memo, key);
-    if (e.full && std::memcmp(e.key, key, Memo::kKey) == 0) {
-        std::memcpy(at, e.bytes, 8);
-        return {e.fastError, e.error};
-    }
-    const std::pair<uint32_t, uint32_t> errors = refine();
-    std::memcpy(e.key, key, Memo::kKey);
-    std::memcpy(e.bytes, at, 8);
-    e.fastError = errors.first;
-    e.error = errors.second;
-    e.full = true;
-    return errors;
 }
 
 template <bool kAlpha>

@@ -13,6 +13,7 @@
 #include <immintrin.h>
 #endif
 
+#include "best_channel.h"
 #include "codec/frame_format.h"
 #include "core/bytes.h"
 #include "core/ssim.h"
@@ -20,37 +21,6 @@
 
 namespace nox::detail {
 namespace {
-
-#if defined(__AVX2__)
-// channelRamp's eight steps in 16-bit lanes: each a mix of the endpoints
-// divided by 7 (or 5), which a multiply by 9363 (or 13108) / 65536
-// truncates exactly for mixes up to 7 x 255.
-inline __m128i channelRampInLanes(int e0, int e1)
-{
-    const bool eight = e0 > e1;
-    const __m128i ofE0 = eight ? _mm_setr_epi16(7, 0, 6, 5, 4, 3, 2, 1) : _mm_setr_epi16(5, 0, 4, 3, 2, 1, 0, 0);
-    const __m128i ofE1 = eight ? _mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6) : _mm_setr_epi16(0, 5, 1, 2, 3, 4, 0, 0);
-    const __m128i mixes = _mm_add_epi16(_mm_mullo_epi16(ofE0, _mm_set1_epi16(int16_t(e0))),
-                                        _mm_mullo_epi16(ofE1, _mm_set1_epi16(int16_t(e1))));
-    const __m128i steps = _mm_mulhi_epu16(mixes, _mm_set1_epi16(int16_t(eight ? 9363 : 13108)));
-    // Six steps: 0 (no weight on either endpoint) and 255 come last.
-    return eight ? steps : _mm_blend_epi16(steps, _mm_set1_epi16(255), 0x80);
-}
-
-// The 16 three-bit indices of a single-channel block's bits, in 16-bit
-// lanes in order: values 4q to 4q + 3 from 64-bit lane q, each moved to the
-// top of its word and down again.
-inline __m256i unitIndices(uint64_t bits)
-{
-    const __m256i quads =
-        _mm256_shuffle_epi8(_mm256_srlv_epi64(_mm256_set1_epi64x(int64_t(bits)), _mm256_setr_epi64x(0, 12, 24, 36)),
-                            _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8,
-                                             9, 8, 9, 8, 9, 8, 9));
-    return _mm256_srli_epi16(_mm256_mullo_epi16(quads, _mm256_setr_epi16(8192, 1024, 128, 16, 8192, 1024, 128, 16, 8192,
-                                                                         1024, 128, 16, 8192, 1024, 128, 16)),
-                             13);
-}
-#endif
 
 // The 16 values of a single-channel unit.
 inline void decodeUnit(const uint8_t* unit, uint8_t values[16])
@@ -149,13 +119,6 @@ void lumaTargets(const uint8_t* tile, size_t stride, const uint8_t* cgUnit, uint
 }
 
 #if defined(__AVX2__)
-inline int32_t laneSum(__m256i v)
-{
-    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2)));
-    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_cvtsi128_si32(s);
-}
 
 // A reader's green byte of eight texels, in floats as ycocgToRgb takes it
 // (its clamps are those of the rounded value).
@@ -224,9 +187,9 @@ TileQuality tileQuality(const uint8_t* tile, size_t stride, uint8_t* const luma[
             e = _mm256_add_epi32(e, _mm256_madd_epi16(d, d));
         }
         const __m256i ones = _mm256_set1_epi16(1);
-        error += uint32_t(laneSum(e));
-        ssim += ssimOfSums(laneSum(_mm256_madd_epi16(a, ones)), laneSum(_mm256_madd_epi16(b, ones)), laneSum(aa),
-                           laneSum(bb), laneSum(ab), 64);
+        error += sumOfLanes(e);
+        ssim += ssimOfSums(sumOfLanes(_mm256_madd_epi16(a, ones)), sumOfLanes(_mm256_madd_epi16(b, ones)),
+                           sumOfLanes(aa), sumOfLanes(bb), sumOfLanes(ab), 64);
     }
 #else
     // A reader's green by its luma and Cg: its red and blue are whole numbers

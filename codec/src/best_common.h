@@ -32,11 +32,11 @@ inline uint32_t sumOfLanes(__m256i v)
 }
 #endif
 
-// Rounds of a least-squares step and walks, at most.
 constexpr int kRounds = 1;
 
-// Rounds of a least-squares step and walks over the neighbours, each
-// taking any block of lower error, until a round lowers nothing.
+// Rounds of a least-squares step and walks over the neighbours (at most
+// kRounds), each taking any block of lower error, until a round lowers
+// nothing.
 // leastSquares(best, k) measures its candidate into k (false: none);
 // walk(best, take) hands take() each measured neighbour of best, which a
 // taken one replaces as it goes.

@@ -78,13 +78,8 @@ inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
     }
 }
 
-// The error of the pair (c0 >= c1) with every pixel on its nearest colour
-// (the lowest index on a tie), and with kIndices those indices. With c0 ==
-// c1 all four colours are the same and every pixel takes index 0. The walk
-// measures many pairs and keeps few: it leaves the indices out, and they
-// are found for the pair it keeps.
 #if defined(__AVX2__)
-// A pair's error in the AVX2 build: a pixel's squared distance to each
+// A pair's error in the AVX2 build (nearestColours below): a pixel's squared distance to each
 // colour in 16-bit lanes, the three channels' squares (each below 2^16)
 // added with saturation, so that the nearest colour's distance is exact
 // wherever it is below 65535. A block with a pixel that far from all four
@@ -130,6 +125,11 @@ bool nearestColoursInLanes(const Pixels& px, const int pal[4][3], uint32_t& erro
 }
 #endif
 
+// The error of the pair (c0 >= c1) with every pixel on its nearest colour
+// (the lowest index on a tie), and with kIndices those indices. With c0 ==
+// c1 all four colours are the same and every pixel takes index 0. The walk
+// measures many pairs and keeps few: it leaves the indices out, and they
+// are found for the pair it keeps.
 template <bool kIndices>
 uint32_t nearestColours(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t* mask)
 {

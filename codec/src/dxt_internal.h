@@ -39,6 +39,11 @@ struct SearchMemo {
 };
 using UnitMemo = SearchMemo<48>;
 
+struct TileQuality {
+    uint32_t error;  // at most 64 * 3 * 255 * 255
+    double ssim;
+};
+
 // The best tier's search as one build of it (dxt_best_search.h) gives it,
 // the same bytes from every build. channelBlock: a single-channel block
 // (dxt5 alpha, a YCoCg unit) improved in place, the 8 bytes at unit, which
@@ -46,12 +51,8 @@ using UnitMemo = SearchMemo<48>;
 // should decode to (16 for luma, 2 for chroma, 1 for alpha); no larger
 // squared error against the values than before. The memo spares searches
 // already made; it changes no byte. tileQuality, lumaTargets: a YCoCg
-// tile's check and its luma units' aim (ycocg_best_tile.h).
-struct TileQuality {
-    uint32_t error;  // at most 64 * 3 * 255 * 255
-    double ssim;
-};
-
+// tile's check (its squared RGB error and mean SSIM as readers rebuild it)
+// and its luma units' aim (ycocg_best_tile.h).
 struct BestSearch {
     void (*colorBlock)(uint8_t* colour, const uint8_t* block);
     void (*alphaBlock)(uint8_t* alpha, const uint8_t* block);

@@ -177,7 +177,7 @@ TEST_F(ModuleSession, NamesTheStepThatFailedAndTheModuleSaysWhy)
         {"AEGP_GetOutSpecOptionsHandle", dir_.file("x.mov"), 16, 16, RenderStep::InitOutputSpec, ""},
         {"", "/nonexistent-zemo3/x.mov", 16, 16, RenderStep::StartAdding,
          "opening \"/nonexistent-zemo3/x.mov\" failed: No such file or directory"},
-        {"", dir_.file("x.mov"), 30000, 20000, RenderStep::StartAdding, "30000x20000 makes frames of 2 GiB or more"},
+        {"", dir_.file("x.mov"), 32768, 16384, RenderStep::StartAdding, "32768x16384 makes frames of 2 GiB or more"},
         {"", dir_.file("x.mov"), 20000, 20000, RenderStep::StartAdding, "FFmpeg takes no picture of 20000x20000"},
     };
     for (const auto& c : cases) {

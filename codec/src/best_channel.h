@@ -82,16 +82,24 @@ inline __m256i valuesInLanes(const Channel& ch)
 }
 #endif
 
+#if defined(__AVX2__)
+// Word k of an eight-word table for each of the block's 16 indices, in
+// order: a byte shuffle by index * 0x0202 + 0x0100 (bytes 2k and 2k + 1).
+inline __m256i wordsByIndex(__m128i table, uint64_t bits)
+{
+    return _mm256_shuffle_epi8(
+        _mm256_broadcastsi128_si256(table),
+        _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(bits), _mm256_set1_epi16(0x0202)), _mm256_set1_epi16(0x0100)));
+}
+#endif
+
 uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 {
     const uint64_t bits = loadLe48(unit + 2);
 #if defined(__AVX2__)
-    // Each value's step picked by a shuffle of the eight scaled steps.
+    // Each value's step, of the eight scaled ones.
     const __m128i steps = _mm_mullo_epi16(channelRampInLanes(unit[0], unit[1]), _mm_set1_epi16(int16_t(ch.scale)));
-    const __m256i picked = _mm256_shuffle_epi8(
-        _mm256_broadcastsi128_si256(steps),
-        _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(bits), _mm256_set1_epi16(0x0202)), _mm256_set1_epi16(0x0100)));
-    const __m256i d = _mm256_sub_epi16(valuesInLanes(ch), picked);
+    const __m256i d = _mm256_sub_epi16(valuesInLanes(ch), wordsByIndex(steps, bits));
     return sumOfLanes(_mm256_madd_epi16(d, d));
 #else
     int ramp[8];
@@ -201,10 +209,7 @@ bool leastSquaresChannel(const Channel& ch, const ChannelBlock& k, int& a0, int&
     // table (the fixed 0 and 255 weigh nothing), the sums in pairs: at most
     // 16 x 7 x 4080, well within 32 bits.
     const __m128i table = eight ? _mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6) : _mm_setr_epi16(0, 5, 1, 2, 3, 4, -1, -1);
-    const __m256i w1 =
-        _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table),
-                            _mm256_add_epi16(_mm256_mullo_epi16(unitIndices(k.bits), _mm256_set1_epi16(0x0202)),
-                                             _mm256_set1_epi16(0x0100)));
+    const __m256i w1 = wordsByIndex(table, k.bits);
     const __m256i kept = _mm256_cmpgt_epi16(w1, _mm256_set1_epi16(-1));
     const __m256i b1 = _mm256_and_si256(w1, kept),
                   b0 = _mm256_and_si256(_mm256_sub_epi16(_mm256_set1_epi16(int16_t(n)), w1), kept);

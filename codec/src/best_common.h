@@ -1,6 +1,6 @@
 // What every search of the best tier shares (dxt_best_search.h for colour
-// blocks, best_channel.h for single-channel ones): rounds of least squares
-// and walks, a vector's lanes summed, and what a result keeps whatever the
+// blocks, best_channel.h for single-channel ones): the walks, a vector's
+// lanes summed, and what a result keeps whatever the
 // block: the repeats the fast encoder gave the packer, and the searches
 // already made.
 #pragma once
@@ -32,37 +32,24 @@ inline uint32_t sumOfLanes(__m256i v)
 }
 #endif
 
-constexpr int kRounds = 1;
-
-// Rounds of a least-squares step and walks over the neighbours (at most
-// kRounds), each taking any block of lower error, until a round lowers
-// nothing.
-// leastSquares(best, k) measures its candidate into k (false: none);
-// walk(best, take) hands take() each measured neighbour of best, which a
-// taken one replaces as it goes.
-template <class Block, class LeastSquares, class Walk>
-Block search(Block best, int passes, LeastSquares&& leastSquares, Walk&& walk)
+// Passes of a walk over the neighbours of the block found so far (at most
+// `passes`), each taking any neighbour of lower error as it goes, until a
+// pass moves nothing. walk(best, take) hands take() each measured neighbour
+// of best, which a taken one replaces. (Least-squares endpoints for the
+// block's indices before each walk gained photo-like pictures under 0.01 dB
+// for a sixth of the time, colour and single-channel alike: left out.)
+template <class Block, class Walk>
+Block walkFrom(Block best, int passes, Walk&& walk)
 {
-    for (int round = 0; round < kRounds && best.error > 0; ++round) {
-        bool improved = false;
-        Block k;
-        if (leastSquares(best, k) && k.error < best.error) {
-            best = k;
-            improved = true;
-        }
-        for (int pass = 0; pass < passes && best.error > 0; ++pass) {
-            bool moved = false;
-            walk(best, [&](const Block& n) {
-                if (n.error < best.error) {
-                    best = n;
-                    moved = true;
-                }
-            });
-            if (!moved)
-                break;
-            improved = true;
-        }
-        if (!improved)
+    for (int pass = 0; pass < passes && best.error > 0; ++pass) {
+        bool moved = false;
+        walk(best, [&](const Block& n) {
+            if (n.error < best.error) {
+                best = n;
+                moved = true;
+            }
+        });
+        if (!moved)
             break;
     }
     return best;

@@ -13,6 +13,7 @@
 #   FRAMES=30 REPEAT=5 bench/render.sh
 #   PARTS="4k" bench/render.sh      only the second part (also: hap, ffv1)
 #   CONTENT=testsrc2 bench/render.sh
+#   QUALITY=best bench/render.sh    our renders with --quality best (default fast)
 #
 # The clip is one of FFmpeg's test sources (CONTENT: mandelbrot, the default,
 # is fine detail everywhere; testsrc2 is mostly flat colour, the easiest case
@@ -22,6 +23,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 parts=${PARTS:-"hap 4k ffv1"}
 content=${CONTENT:-mandelbrot}
+quality=${QUALITY:-fast}
 source bench/common.sh
 
 # clip SIZE SOUND OUT ARGS...: the test clip, encoded by the trailing ffmpeg arguments.
@@ -38,7 +40,7 @@ clip() {
     $([ "$sound" = yes ] && echo "-map 2 -ac 2") "$@" "$out"
 }
 
-echo "zemo3 render: $frames frames of $content, median of $repeat, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+echo "zemo3 render ($quality): $frames frames of $content, median of $repeat, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
 
 if [[ " $parts " == *" hap "* ]]; then
   clip 1920x1080 yes "$work/raw1080.nut" -c:v rawvideo -c:a pcm_s16le
@@ -47,7 +49,7 @@ if [[ " $parts " == *" hap "* ]]; then
   printf '%-13s %9s %-10s %9s %8s\n' type zemo3 hap-mode ffmpeg ratio
   for pair in normal:hap normal-alpha:hap_alpha high:hap_q high-alpha:hap_q; do
     type=${pair%%:*} mode=${pair##*:}
-    ours=$(median "$zemo3" render "$work/raw1080.nut" --compression "$type" -o "$work/ours.mov")
+    ours=$(median "$zemo3" render "$work/raw1080.nut" --compression "$type" --quality "$quality" -o "$work/ours.mov")
     theirs=$(median ffmpeg -v error -y -i "$work/raw1080.nut" -c:v hap -format "$mode" -c:a pcm_s16le "$work/hap.mov")
     printf '%-13s %9.3f %-10s %9.3f %8.2f\n' "$type" "$ours" "$mode" "$theirs" "$(echo "$theirs / $ours" | bc -l)"
   done
@@ -61,11 +63,11 @@ if [[ " $parts " == *" 4k "* ]]; then
   printf '%-13s %9s %9s %7s %13s\n' type seconds fps cores "faults/frame"
   half=$(printf "%.6f" "$(echo "scale=6; $frames / 60" | bc -l)")
   for type in normal normal-alpha high high-alpha; do
-    t=$(median "$zemo3" render "$work/raw4k.nut" --compression "$type" -o "$work/ours.mov")
+    t=$(median "$zemo3" render "$work/raw4k.nut" --compression "$type" --quality "$quality" -o "$work/ours.mov")
     # %P: CPU over wall time in percent; %R: minor (reclaiming) page faults.
-    read -r busy all < <(/usr/bin/time -f "%P %R" "$zemo3" render "$work/raw4k.nut" --compression "$type" \
+    read -r busy all < <(/usr/bin/time -f "%P %R" "$zemo3" render "$work/raw4k.nut" --compression "$type" --quality "$quality" \
       -o "$work/ours.mov" 2>&1 >/dev/null | tail -1 | tr -d '%')
-    first=$(/usr/bin/time -f "%R" "$zemo3" render "$work/raw4k.nut" --duration "$half" --compression "$type" \
+    first=$(/usr/bin/time -f "%R" "$zemo3" render "$work/raw4k.nut" --duration "$half" --compression "$type" --quality "$quality" \
       -o "$work/ours.mov" 2>&1 >/dev/null | tail -1)
     printf '%-13s %9.3f %9.1f %7.2f %13.0f\n' "$type" "$t" "$(echo "$frames / $t" | bc -l)" \
       "$(echo "$busy / 100" | bc -l)" "$(echo "($all - $first) / ($frames - $frames / 2)" | bc -l)"
@@ -79,8 +81,8 @@ if [[ " $parts " == *" ffv1 "* ]]; then
   echo
   echo "1920x1080 FFV1 source with alpha and sound, high-alpha (s)"
   decode=$(median ffmpeg -v error -i "$work/ffv1.mkv" -f null -)
-  raw=$(median "$zemo3" render "$work/ffv1raw.nut" --compression high-alpha -o "$work/ours.mov")
-  ours=$(median "$zemo3" render "$work/ffv1.mkv" --compression high-alpha -o "$work/ours.mov")
+  raw=$(median "$zemo3" render "$work/ffv1raw.nut" --compression high-alpha --quality "$quality" -o "$work/ours.mov")
+  ours=$(median "$zemo3" render "$work/ffv1.mkv" --compression high-alpha --quality "$quality" -o "$work/ours.mov")
   longer=$(echo "if ($decode > $raw) $decode else $raw" | bc -l)
   printf 'ffmpeg decode alone %.3f, render from the raw copy %.3f, render from FFV1 %.3f: %.2f times the longer\n' \
     "$decode" "$raw" "$ours" "$(echo "$ours / $longer" | bc -l)"

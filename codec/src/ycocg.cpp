@@ -285,7 +285,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // Each unit comes closer to its own samples, but the RGB a reader
             // rebuilds mixes luma and chroma: the tile keeps its fast units
             // where their RGB comes out closer, or where the tile's SSIM comes
-            // out lower (the luma units' least squares draw a sharp edge's
+            // out lower (the luma units' searches can draw a sharp edge's
             // ramp in from its extremes: on motion graphics at 1080p that
             // gained 0.3 dB but lost 0.011 of SSIM; with this check SSIM
             // gains 0.003 and PSNR keeps all but 0.01 dB).

@@ -259,11 +259,13 @@ ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
     return walkFrom(start, kChannelPasses, walk);
 }
 
-// Both ramps, each with a walk: the one the block has, and
-// the other from the values' range (for six values, of those that are not
-// the fixed 0 and 255). Luma and chroma, whose values seldom sit on 0 or
-// 255, try only the ramp they have: on photo-like pictures the other gained
-// them 0.01 dB for twice the time.
+// Both ramps, each with a walk: the one the block has, and the other from
+// the values' range (for six values, of those that are not the fixed 0 and
+// 255). An eight-value block without a 0 or 255 skips the six-value ramp,
+// whose fixed ends it would not use (alpha: 0.009 dB for a twentieth of the
+// time). Luma and chroma, whose values seldom sit on 0 or 255, try only the
+// ramp they have: on photo-like pictures the other gained them 0.01 dB for
+// twice the time.
 uint32_t refineChannel(uint8_t* unit, const Channel& ch)
 {
     ChannelBlock best = measureChannel(ch, unit[0], unit[1]);
@@ -272,12 +274,15 @@ uint32_t refineChannel(uint8_t* unit, const Channel& ch)
     if (best.error > 0 && ch.scale == 1) {
         const bool eight = best.a0 > best.a1;
         int lo = 255, hi = 0;
+        bool extremes = false;
         for (const int v : ch.values)
             if (!eight || (v != 0 && v != 255)) {
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
+            } else {
+                extremes = true;
             }
-        if (lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo)) {
+        if ((extremes || !eight) && lo <= hi && inMode(!eight, eight ? lo : hi, eight ? hi : lo)) {
             const ChannelBlock other = searchChannel(ch, measureChannel(ch, eight ? lo : hi, eight ? hi : lo));
             if (other.error < best.error)
                 best = other;

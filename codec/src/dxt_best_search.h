@@ -374,10 +374,26 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
     };
     const auto memos = std::make_unique<Memos>();
     uint8_t alphaKey[24], colourKey[56];
+    // The fast bytes of the block to the left.
+    uint8_t leftFast[16];
     uint8_t* at = texture;
     for (uint32_t y = 0; y < height; y += 4) {
         const uint8_t* row = picture + size_t(y) * stride;
         for (uint32_t x = 0; x < width; x += 4, at += blockBytes) {
+            // A block whose fast bytes and pixels are its left neighbour's
+            // (flat areas, repeated shapes) takes that block's bytes as they
+            // came out: its own search would give the same but for the
+            // repeats it may take, and the packer finds the block repeated.
+            bool likeLeft = x > 0 && std::memcmp(at, leftFast, blockBytes) == 0;
+            for (int j = 0; j < 4 && likeLeft; ++j) {
+                const uint8_t* pixels = row + size_t(j) * stride + size_t(x) * 4;
+                likeLeft = std::memcmp(pixels, pixels - 16, 16) == 0;
+            }
+            std::memcpy(leftFast, at, blockBytes);
+            if (likeLeft) {
+                std::memcpy(at, at - blockBytes, blockBytes);
+                continue;
+            }
             for (int j = 0; j < 4; ++j)
                 std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
             const uint8_t* left = x > 0 ? at - blockBytes : nullptr;

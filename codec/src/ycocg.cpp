@@ -235,6 +235,15 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
+// Whether the 8x8 tile's pixels are those of the tile to its left.
+inline bool samePixelsAsLeft(const uint8_t* tile, size_t stride)
+{
+    for (int row = 0; row < 8; ++row, tile += stride)
+        if (std::memcmp(tile, tile - 32, 32) != 0)
+            return false;
+    return true;
+}
+
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (K's gather, which gives every level's
 // encoders' samples), and each tile checked as readers rebuild it.
@@ -247,23 +256,50 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
     const size_t blocksPerRow = width / 4;
     FastUnits lumaUnits, alphaUnits, coUnits, cgUnits;
     const auto memo = std::make_unique<detail::UnitMemo>();
+    // A tile's fast units: luma, Co and Cg, then alpha.
+    constexpr size_t kBefore = 4 * 8 + 16 + (kAlpha ? 4 * 8 : 0);
+    uint8_t before[kBefore], leftBefore[kBefore];
     for (uint32_t ty = 0; ty < rows / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
+            uint8_t* luma[4];
+            for (int blk = 0; blk < 4; ++blk) {
+                const size_t bx = size_t(tx) * 2 + size_t(blk & 1), by = size_t(ty) * 2 + size_t(blk >> 1);
+                luma[blk] = texture + (by * blocksPerRow + bx) * kUnit;
+                std::memcpy(before + 8 * blk, luma[blk], 8);
+                if constexpr (kAlpha)
+                    std::memcpy(before + 48 + 8 * blk, luma[blk] + 8, 8);
+            }
+            std::memcpy(before + 32, chroma, 16);
+            // A tile whose pixels and fast units are its left neighbour's
+            // (flat areas, repeated shapes) takes that tile's units as they
+            // came out: its own search would give the same but for the
+            // repeats it may take, and the packer finds the units repeated.
+            const bool likeLeft =
+                tx > 0 && std::memcmp(before, leftBefore, kBefore) == 0 && samePixelsAsLeft(tile, stride);
+            std::memcpy(leftBefore, before, kBefore);
+            if (likeLeft) {
+                for (int blk = 0; blk < 4; ++blk) {
+                    if constexpr (kAlpha)
+                        alphaUnits.add(before + 48 + 8 * blk, luma[blk] + 8);
+                    std::memcpy(luma[blk], luma[blk] - 2 * kUnit, kUnit);
+                }
+                for (int blk = 0; blk < 4; ++blk)
+                    lumaUnits.add(before + 8 * blk, luma[blk]);
+                coUnits.add(before + 32, chroma);
+                cgUnits.add(before + 40, chroma + 8);
+                std::memcpy(chroma, chroma - 16, 16);
+                continue;
+            }
             detail::TileSamples samples;
             K::gatherTile(tile, stride, kAlpha, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
-            uint8_t* luma[4];
             detail::RepeatCandidates repeats[4];
-            uint8_t before[4 * 8 + 16];
             for (int blk = 0; blk < 4; ++blk) {
-                const size_t bx = size_t(tx) * 2 + size_t(blk & 1), by = size_t(ty) * 2 + size_t(blk >> 1);
-                luma[blk] = texture + (by * blocksPerRow + bx) * kUnit;
-                const uint8_t* left = bx > 0 ? luma[blk] - kUnit : nullptr;
-                const uint8_t* above = by > 0 ? luma[blk] - blocksPerRow * kUnit : nullptr;
-                repeats[blk] = {left, above, lumaUnits.find(luma[blk])};
-                std::memcpy(before + 8 * blk, luma[blk], 8);
+                const uint8_t* left = (tx > 0 || (blk & 1)) ? luma[blk] - kUnit : nullptr;
+                const uint8_t* above = (ty > 0 || (blk >> 1)) ? luma[blk] - blocksPerRow * kUnit : nullptr;
+                repeats[blk] = {left, above, lumaUnits.find(before + 8 * blk)};
                 if constexpr (kAlpha) {
                     uint8_t* alpha = luma[blk] + 8;
                     const uint8_t* earlier = alphaUnits.find(alpha);
@@ -277,7 +313,6 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             const detail::RepeatCandidates co{chromaLeft, chromaAbove, coUnits.find(chroma)},
                 cg{chromaLeft ? chromaLeft + 8 : nullptr, chromaAbove ? chromaAbove + 8 : nullptr,
                    cgUnits.find(chroma + 8)};
-            std::memcpy(before + 32, chroma, 16);
             for (int blk = 0; blk < 4; ++blk)
                 lumaUnits.add(before + 8 * blk, luma[blk]);
             coUnits.add(before + 32, chroma);

@@ -235,14 +235,17 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
-// Whether the 8x8 tile's pixels are those of the tile to its left.
-inline bool samePixelsAsLeft(const uint8_t* tile, size_t stride)
+// Whether the 8x8 tile's pixels are those of the tile to its left, in the
+// bytes of `mask` (eight bytes, two pixels: all of them, or R, G and B).
+inline bool sameAsLeft(const uint8_t* tile, size_t stride, uint64_t mask)
 {
+    uint64_t differ = 0;
     for (int row = 0; row < 8; ++row, tile += stride)
-        if (std::memcmp(tile, tile - 32, 32) != 0)
-            return false;
-    return true;
+        for (int at = 0; at < 32; at += 8)
+            differ |= loadLe64(tile + at) ^ loadLe64(tile + at - 32);
+    return (differ & mask) == 0;
 }
+constexpr uint64_t kAllBytes = ~uint64_t(0), kColourBytes = 0x00FFFFFF00FFFFFFull;
 
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (K's gather, which gives every level's
@@ -275,8 +278,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // (flat areas, repeated shapes) takes that tile's units as they
             // came out: its own search would give the same but for the
             // repeats it may take, and the packer finds the units repeated.
-            const bool likeLeft =
-                tx > 0 && std::memcmp(before, leftBefore, kBefore) == 0 && samePixelsAsLeft(tile, stride);
+            // Where only the alpha differs (a matte over flat colour), so do
+            // its luma and chroma units.
+            const bool colourLikeLeft =
+                tx > 0 && std::memcmp(before, leftBefore, 48) == 0 && sameAsLeft(tile, stride, kColourBytes);
+            const bool likeLeft = colourLikeLeft && (!kAlpha || (std::memcmp(before + 48, leftBefore + 48, 32) == 0 &&
+                                                                 sameAsLeft(tile, stride, kAllBytes)));
             std::memcpy(leftBefore, before, kBefore);
             if (likeLeft) {
                 for (int blk = 0; blk < 4; ++blk) {
@@ -317,6 +324,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 lumaUnits.add(before + 8 * blk, luma[blk]);
             coUnits.add(before + 32, chroma);
             cgUnits.add(before + 40, chroma + 8);
+            if (colourLikeLeft) {
+                for (int blk = 0; blk < 4; ++blk)
+                    std::memcpy(luma[blk], luma[blk] - 2 * kUnit, 8);
+                std::memcpy(chroma, chroma - 16, 16);
+                continue;
+            }
             // Each unit comes closer to its own samples, but the RGB a reader
             // rebuilds mixes luma and chroma: the tile keeps its fast units
             // where their RGB comes out closer, or where the tile's SSIM comes

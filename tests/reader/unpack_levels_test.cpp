@@ -72,12 +72,13 @@ TEST(UnpackLevels, AgreeOnLargeTextures)
 // Textures whose streams' ops are nearly all of one kind, which the fast
 // unpackers restore by a way of its own (and the few others by the whole
 // one): units copied whole from far back, units of fresh endpoints and index
-// bytes, and units of fresh endpoints whose index bytes come from far back;
-// with runs between them, and 1 unit in 32 of another kind.
+// bytes, and units of fresh endpoints whose index bytes come from far back,
+// and the last two mixed (the distance way takes both); with runs between
+// them, and 1 unit in 32 of another kind.
 TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
 {
-    enum Kind { Whole, LiteralIndex, DistanceIndex };
-    for (const Kind kind : {Whole, LiteralIndex, DistanceIndex}) {
+    enum Kind { Whole, LiteralIndex, DistanceIndex, Mixed };
+    for (const Kind kind : {Whole, LiteralIndex, DistanceIndex, Mixed}) {
         for (uint32_t type : {2u, 3u}) {
             SCOPED_TRACE(std::to_string(kind) + " type " + std::to_string(type));
             std::mt19937 rng(kind * 7 + type);
@@ -96,7 +97,7 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
                     std::memcpy(x, x - 8 * back, 8);
                 } else {
                     x[0] = uint8_t(rng()), x[1] = uint8_t(rng());
-                    if (kind == LiteralIndex)
+                    if (kind == LiteralIndex || (kind == Mixed && rng() % 2))
                         for (int b = 2; b < 8; ++b)
                             x[b] = uint8_t(rng());
                     else

@@ -236,7 +236,7 @@ private:
 };
 
 // Whether the 8x8 tile's pixels are those of the tile to its left, in the
-// bytes of `mask` (eight bytes, two pixels: all of them, or R, G and B).
+// bytes of `mask` (eight bytes, two pixels: R, G and B, or A).
 inline bool sameAsLeft(const uint8_t* tile, size_t stride, uint64_t mask)
 {
     uint64_t differ = 0;
@@ -245,7 +245,7 @@ inline bool sameAsLeft(const uint8_t* tile, size_t stride, uint64_t mask)
             differ |= loadLe64(tile + at) ^ loadLe64(tile + at - 32);
     return (differ & mask) == 0;
 }
-constexpr uint64_t kAllBytes = ~uint64_t(0), kColourBytes = 0x00FFFFFF00FFFFFFull;
+constexpr uint64_t kColourBytes = 0x00FFFFFF00FFFFFFull;
 
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (K's gather, which gives every level's
@@ -259,9 +259,9 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
     const size_t blocksPerRow = width / 4;
     FastUnits lumaUnits, alphaUnits, coUnits, cgUnits;
     const auto memo = std::make_unique<detail::UnitMemo>();
-    // A tile's fast units: luma, Co and Cg, then alpha.
+    // A tile's fast units: luma, Co and Cg, then alpha (none without).
     constexpr size_t kBefore = 4 * 8 + 16 + (kAlpha ? 4 * 8 : 0);
-    uint8_t before[kBefore], leftBefore[kBefore];
+    uint8_t before[80], leftBefore[80];
     for (uint32_t ty = 0; ty < rows / 8; ++ty) {
         for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
@@ -278,28 +278,17 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // (flat areas, repeated shapes) takes that tile's units as they
             // came out: its own search would give the same but for the
             // repeats it may take, and the packer finds the units repeated.
-            // Where only the alpha differs (a matte over flat colour), so do
-            // its luma and chroma units.
+            // Its luma and chroma units so where only the alpha differs (a
+            // matte over flat colour), and its alpha units where only that
+            // is alike.
             const bool colourLikeLeft =
                 tx > 0 && std::memcmp(before, leftBefore, 48) == 0 && sameAsLeft(tile, stride, kColourBytes);
-            const bool likeLeft = colourLikeLeft && (!kAlpha || (std::memcmp(before + 48, leftBefore + 48, 32) == 0 &&
-                                                                 sameAsLeft(tile, stride, kAllBytes)));
+            const bool alphaLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0 &&
+                                       sameAsLeft(tile, stride, ~kColourBytes);
             std::memcpy(leftBefore, before, kBefore);
-            if (likeLeft) {
-                for (int blk = 0; blk < 4; ++blk) {
-                    if constexpr (kAlpha)
-                        alphaUnits.add(before + 48 + 8 * blk, luma[blk] + 8);
-                    std::memcpy(luma[blk], luma[blk] - 2 * kUnit, kUnit);
-                }
-                for (int blk = 0; blk < 4; ++blk)
-                    lumaUnits.add(before + 8 * blk, luma[blk]);
-                coUnits.add(before + 32, chroma);
-                cgUnits.add(before + 40, chroma + 8);
-                std::memcpy(chroma, chroma - 16, 16);
-                continue;
-            }
             detail::TileSamples samples;
-            K::gatherTile(tile, stride, kAlpha, samples);
+            if (!colourLikeLeft || (kAlpha && !alphaLikeLeft))
+                K::gatherTile(tile, stride, kAlpha, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
             detail::RepeatCandidates repeats[4];
@@ -311,8 +300,11 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     uint8_t* alpha = luma[blk] + 8;
                     const uint8_t* earlier = alphaUnits.find(alpha);
                     alphaUnits.add(alpha, alpha);
-                    search.channelBlock(alpha, samples.alpha[blk], 1,
-                                        {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier}, *memo);
+                    if (alphaLikeLeft)
+                        std::memcpy(alpha, alpha - 2 * kUnit, 8);
+                    else
+                        search.channelBlock(alpha, samples.alpha[blk], 1,
+                                            {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier}, *memo);
                 }
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;

@@ -31,8 +31,8 @@ namespace {
 // among them (smooth areas, alpha mattes). The literal ones are of the
 // distance kind too: their one literal load and one slot are what the
 // distance way takes, less the distance (a photograph's chroma, a mix of
-// both, takes that way: 4K high 7.3 to 6.9 ms a frame). Op 1, the previous
-// unit again, is of every kind: each kind's way restores it as well.
+// both, takes that way). Op 1, the previous unit again, is of every kind:
+// each kind's way restores it as well.
 constexpr uint8_t kWholeOp = 1, kLiteralIndexOps = 2, kDistanceIndexOps = 4, kOtherOps = 8;
 
 // What op 2, a composite op or any other byte takes from where: masks over

@@ -224,7 +224,7 @@ void channelDownhill(const Channel& ch, const ChannelBlock& k, int toward[2])
     }
 #endif
     for (int end = 0; end < 2; ++end)
-        toward[end] = (slope[end] > 0) - (slope[end] < 0);
+        toward[end] = signOf(slope[end]);
 }
 
 // Walks from an indexed block over its endpoints' neighbours: each endpoint

@@ -32,6 +32,9 @@ inline uint32_t sumOfLanes(__m256i v)
 }
 #endif
 
+// +1, -1 or 0: the step a walk takes downhill along a slope.
+inline int signOf(int slope) { return (slope > 0) - (slope < 0); }
+
 // Passes of a walk over the neighbours of the block found so far (at most
 // `passes`), each taking any neighbour of lower error as it goes, until a
 // pass moves nothing. walk(best, take) hands take() each measured neighbour

@@ -278,7 +278,7 @@ void downhill(const Pixels& px, const ColourBlock& k, int toward[2][3])
 #endif
     for (int end = 0; end < 2; ++end)
         for (int ch = 0; ch < 3; ++ch)
-            toward[end][ch] = (slope[end][ch] > 0) - (slope[end][ch] < 0);
+            toward[end][ch] = signOf(slope[end][ch]);
 }
 
 // The pair with one channel of one endpoint moved a step; false at the edge.
@@ -384,11 +384,8 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             // (flat areas, repeated shapes) takes that block's bytes as they
             // came out: its own search would give the same but for the
             // repeats it may take, and the packer finds the block repeated.
-            bool likeLeft = x > 0 && std::memcmp(at, leftFast, blockBytes) == 0;
-            for (int j = 0; j < 4 && likeLeft; ++j) {
-                const uint8_t* pixels = row + size_t(j) * stride + size_t(x) * 4;
-                likeLeft = std::memcmp(pixels, pixels - 16, 16) == 0;
-            }
+            const bool likeLeft = x > 0 && std::memcmp(at, leftFast, blockBytes) == 0 &&
+                                  sameAsLeft(row + size_t(x) * 4, stride, 4, kAllBytes);
             std::memcpy(leftFast, at, blockBytes);
             if (likeLeft) {
                 std::memcpy(at, at - blockBytes, blockBytes);

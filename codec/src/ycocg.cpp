@@ -235,18 +235,6 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
-// Whether the 8x8 tile's pixels are those of the tile to its left, in the
-// bytes of `mask` (eight bytes, two pixels: R, G and B, or A).
-inline bool sameAsLeft(const uint8_t* tile, size_t stride, uint64_t mask)
-{
-    uint64_t differ = 0;
-    for (int row = 0; row < 8; ++row, tile += stride)
-        for (int at = 0; at < 32; at += 8)
-            differ |= loadLe64(tile + at) ^ loadLe64(tile + at - 32);
-    return (differ & mask) == 0;
-}
-constexpr uint64_t kColourBytes = 0x00FFFFFF00FFFFFFull;
-
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (K's gather, which gives every level's
 // encoders' samples), and each tile checked as readers rebuild it.
@@ -281,10 +269,10 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // Its luma and chroma units so where only the alpha differs (a
             // matte over flat colour), and its alpha units where only that
             // is alike.
-            const bool colourLikeLeft =
-                tx > 0 && std::memcmp(before, leftBefore, 48) == 0 && sameAsLeft(tile, stride, kColourBytes);
+            const bool colourLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0 &&
+                                        detail::sameAsLeft(tile, stride, 8, detail::kColourBytes);
             const bool alphaLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0 &&
-                                       sameAsLeft(tile, stride, ~kColourBytes);
+                                       detail::sameAsLeft(tile, stride, 8, detail::kAlphaBytes);
             std::memcpy(leftBefore, before, kBefore);
             detail::TileSamples samples;
             if (!colourLikeLeft || (kAlpha && !alphaLikeLeft))

@@ -20,8 +20,11 @@
 namespace nox::detail {
 namespace {
 
-// A channel block costs a fraction of a colour block: its walk goes on longer.
-constexpr int kChannelPasses = 2;
+// A channel block costs a fraction of a colour block: luma and chroma walk
+// on longer. Alpha, which walks every way, takes one pass: a second gained a
+// matte nothing (71.52 dB either way) for 4 % of a high-alpha frame's
+// search.
+constexpr int kChannelPasses = 2, kAlphaPasses = 1;
 
 #if defined(__AVX2__)
 // channelRamp's eight steps in 16-bit lanes: each a mix of the endpoints
@@ -255,8 +258,7 @@ ChannelBlock searchChannel(const Channel& ch, const ChannelBlock& start)
         if (toward[0] != 0 && toward[1] != 0)
             to(toward[0], toward[1]);
     };
-    // A channel block costs a fraction of a colour block: its walk goes on longer.
-    return walkFrom(start, kChannelPasses, walk);
+    return walkFrom(start, ch.scale == 1 ? kAlphaPasses : kChannelPasses, walk);
 }
 
 // Both ramps, each with a walk: the one the block has, and the other from

@@ -21,18 +21,23 @@ struct RepeatCandidates {
     const uint8_t* earlier = nullptr;
 };
 
-// Whether the side x side square of RGBA pixels at `square` (rows `stride`
-// bytes apart, side 4 or 8) holds those of the square to its left, in the
-// bytes of `mask` (eight bytes, two pixels: all of them, their colours or
-// their alphas). The best tier takes a neighbour's result for such a square.
+// Where the side x side square of RGBA pixels at `square` (rows `stride`
+// bytes apart, side 4 or 8) differs from the square to its left: the bytes
+// of two pixels, set where any pair of them differs. With a mask (all the
+// bytes, the colours or the alphas), whether the square holds its left
+// neighbour's pixels; the best tier takes that neighbour's result for it.
 constexpr uint64_t kAllBytes = ~uint64_t(0), kColourBytes = 0x00FFFFFF00FFFFFFull, kAlphaBytes = ~kColourBytes;
-inline bool sameAsLeft(const uint8_t* square, size_t stride, uint32_t side, uint64_t mask)
+inline uint64_t differenceFromLeft(const uint8_t* square, size_t stride, uint32_t side)
 {
     uint64_t differ = 0;
     for (uint32_t row = 0; row < side; ++row, square += stride)
         for (uint32_t at = 0; at < 4 * side; at += 8)
             differ |= loadLe64(square + at) ^ loadLe64(square + at - 4 * side);
-    return (differ & mask) == 0;
+    return differ;
+}
+inline bool sameAsLeft(const uint8_t* square, size_t stride, uint32_t side, uint64_t mask)
+{
+    return (differenceFromLeft(square, stride, side) & mask) == 0;
 }
 
 // What the best tier's searches gave, by what they depend on alone: a

@@ -269,10 +269,13 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // Its luma and chroma units so where only the alpha differs (a
             // matte over flat colour), and its alpha units where only that
             // is alike.
-            const bool colourLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0 &&
-                                        detail::sameAsLeft(tile, stride, 8, detail::kColourBytes);
-            const bool alphaLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0 &&
-                                       detail::sameAsLeft(tile, stride, 8, detail::kAlphaBytes);
+            const bool colourFastLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0;
+            const bool alphaFastLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0;
+            const uint64_t differ = colourFastLikeLeft || alphaFastLikeLeft
+                                        ? detail::differenceFromLeft(tile, stride, 8)
+                                        : detail::kAllBytes;
+            const bool colourLikeLeft = colourFastLikeLeft && (differ & detail::kColourBytes) == 0;
+            const bool alphaLikeLeft = alphaFastLikeLeft && (differ & detail::kAlphaBytes) == 0;
             std::memcpy(leftBefore, before, kBefore);
             detail::TileSamples samples;
             if (!colourLikeLeft || (kAlpha && !alphaLikeLeft))

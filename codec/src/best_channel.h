@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <utility>
 
 #if defined(__AVX2__)
@@ -295,6 +296,27 @@ uint32_t refineChannel(uint8_t* unit, const Channel& ch)
     unit[1] = uint8_t(best.a1);
     storeLe48(unit + 2, best.bits);
     return best.error;
+}
+
+// A single-channel block searched through the memo (fillKey() writes the
+// key's values and returns it), keeping the fast encoder's repeats. One the
+// fast encoder stored exactly (most of a matte's: its opaque and clear areas)
+// keeps its bytes, or takes a candidate's that are exact too, without the
+// memo.
+template <class Memo, class FillKey>
+void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fillKey,
+                      std::initializer_list<const uint8_t*> candidates)
+{
+    const auto error = [&](const uint8_t* u) { return storedChannelError(ch, u); };
+    const uint32_t stored = error(unit);
+    if (stored == 0) {
+        keepRepeats(unit, candidates, 0, 0, error);
+        return;
+    }
+    const auto [fast, best] = remembered(memo, fillKey(), unit, [&] {
+        return std::pair{stored, refineChannel(unit, ch)};
+    });
+    keepRepeats(unit, candidates, fast, best, error);
 }
 
 }  // namespace

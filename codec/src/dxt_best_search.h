@@ -397,19 +397,12 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             const uint8_t* above = y > 0 ? at - rowBytes : nullptr;
             const size_t colour = kAlpha ? 8 : 0;
             if (kAlpha) {
-                const Channel alpha = alphasOf(block);
-                const auto error = [&](const uint8_t* a) { return storedChannelError(alpha, a); };
-                const uint32_t stored = error(at);
-                if (stored == 0) {
-                    keepRepeats(at, {left, above}, 0, 0, error);
-                } else {
+                const auto key = [&] {
                     for (int i = 0; i < 16; ++i)
                         alphaKey[i] = block[4 * i + 3];
-                    const auto [fast, best] = remembered(memos->alpha, alphaKey, at, [&] {
-                        return std::pair{stored, refineChannel(at, alpha)};
-                    });
-                    keepRepeats(at, {left, above}, fast, best, error);
-                }
+                    return alphaKey;
+                };
+                refineRemembered(at, alphasOf(block), memos->alpha, key, {left, above});
             }
             Pixels px;
             pixelsOf(block, px, colourKey);
@@ -437,20 +430,14 @@ void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const Rep
     Channel ch;
     std::copy(values, values + 16, ch.values);
     ch.scale = scale;
-    const auto error = [&](const uint8_t* u) { return storedChannelError(ch, u); };
-    // A unit the fast encoder stored exactly (most of a matte's: its opaque
-    // and clear areas) keeps its bytes, or takes a neighbour's that are
-    // exact too, without the memo.
-    const uint32_t stored = error(unit);
-    if (stored == 0) {
-        keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, 0, 0, error);
-        return;
-    }
-    uint8_t key[UnitMemo::kKey] = {};
-    std::memcpy(key, values, 32);
-    key[32] = uint8_t(scale);
-    const auto [fast, best] = remembered(memo, key, unit, [&] { return std::pair{stored, refineChannel(unit, ch)}; });
-    keepRepeats(unit, {repeats.left, repeats.above, repeats.earlier}, fast, best, error);
+    uint8_t key[UnitMemo::kKey];  // the values, the scale, zeros; the fast bytes last
+    const auto fillKey = [&] {
+        std::memcpy(key, values, 32);
+        key[32] = uint8_t(scale);
+        std::memset(key + 33, 0, UnitMemo::kKey - 8 - 33);
+        return key;
+    };
+    refineRemembered(unit, ch, memo, fillKey, {repeats.left, repeats.above, repeats.earlier});
 }
 
 // This build's entry points.

@@ -80,7 +80,7 @@ struct BestSearch {
     void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     TileQuality (*tileQuality)(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma);
-    void (*lumaTargets)(const uint8_t* tile, size_t stride, const uint8_t* cgUnit, uint16_t target[4][16]);
+    void (*lumaTargets)(const uint8_t* tile, size_t stride, const uint8_t* chroma, uint16_t target[4][16]);
 };
 extern const BestSearch kPlainBestSearch, kAvx2BestSearch;
 // The build a level runs (capped by what the processor runs).

@@ -326,7 +326,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             search.channelBlock(chroma, samples.co, 2, co, *memo);
             search.channelBlock(chroma + 8, samples.cg, 2, cg, *memo);
             uint16_t target[4][16];
-            search.lumaTargets(tile, stride, chroma + 8, target);
+            search.lumaTargets(tile, stride, chroma, target);
             for (int blk = 0; blk < 4; ++blk)
                 search.channelBlock(luma[blk], target[blk], 16, repeats[blk], *memo);
             bool changed = std::memcmp(chroma, before + 32, 16) != 0;

@@ -205,6 +205,10 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
     Bytes corners(size_t(w) * h * 4, 255);
     for (size_t i = 0; i < corners.size(); ++i)
         corners[i] = i % 4 == 3 || rng() % 2 ? 255 : 0;
+    // Near white: the luma's aim reaches the top byte.
+    Bytes bright(size_t(w) * h * 4, 255);
+    for (size_t i = 0; i < bright.size(); ++i)
+        bright[i] = i % 4 == 3 ? 255 : uint8_t(236 + rng() % 20);
     for (const auto& [type, picture] : {std::pair{0u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {1u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {2u, testing::makePicture(Content::Smooth, w, h, 9)},
@@ -216,6 +220,7 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
                                         {2u, panel},
                                         {3u, panel},
                                         {2u, corners},
+                                        {2u, bright},
                                         {3u, nearRepeats(testing::makePicture(Content::Smooth, w, h, 9), w, h, 8)}}) {
         SCOPED_TRACE(type);
         Bytes frames[2];

@@ -91,6 +91,14 @@ inline const GreenOfLumaAndCg& greenOfLumaAndCg()
     static const GreenOfLumaAndCg green;
     return green;
 }
+
+// A texel's R, G and B as readers rebuild them from its luma, Co and Cg bytes.
+inline void rebuiltTexel(const GreenOfLumaAndCg& green, int y, int co, int cg, int rgb[3])
+{
+    rgb[0] = std::clamp(y + co - cg, 0, 255);
+    rgb[1] = green.g[y][cg];
+    rgb[2] = std::clamp(y - co - cg + 255, 0, 255);
+}
 #endif
 #if defined(__AVX2__)
 
@@ -177,8 +185,9 @@ void lumaTargets(const uint8_t* tile, size_t stride, const uint8_t* chroma, uint
             const int o = co[(row >> 1) * 4 + (col >> 1)], c = cg[(row >> 1) * 4 + (col >> 1)];
             const int y0 = std::clamp((2 * (p[0] + p[1] + p[2] + c) - 252) / 6, 0, 255);
             const auto errorAt = [&](int y) {
-                const int dr = std::clamp(y + o - c, 0, 255) - p[0], dg = green.g[y][c] - p[1],
-                          db = std::clamp(y - o - c + 255, 0, 255) - p[2];
+                int rgb[3];
+                rebuiltTexel(green, y, o, c, rgb);
+                const int dr = rgb[0] - p[0], dg = rgb[1] - p[1], db = rgb[2] - p[2];
                 return dr * dr + dg * dg + db * db;
             };
             int best = y0, bestError = errorAt(y0);
@@ -260,9 +269,10 @@ TileQuality tileQuality(const uint8_t* tile, size_t stride, uint8_t* const luma[
         for (int col = 0; col < 8; ++col) {
             const int blk = (row >> 2) * 2 + (col >> 2), k = (row & 3) * 4 + (col & 3), at = row * 8 + col;
             const int l = y[blk][k], o = co[(row >> 1) * 4 + (col >> 1)], c = cg[(row >> 1) * 4 + (col >> 1)];
-            rgb[0][at] = int16_t(std::clamp(l + o - c, 0, 255));
-            rgb[1][at] = green.g[l][c];
-            rgb[2][at] = int16_t(std::clamp(l - o - c + 255, 0, 255));
+            int texel[3];
+            rebuiltTexel(green, l, o, c, texel);
+            for (int ch = 0; ch < 3; ++ch)
+                rgb[ch][at] = int16_t(texel[ch]);
             const uint8_t* p = tile + size_t(row) * stride + size_t(col) * 4;
             for (int ch = 0; ch < 3; ++ch)
                 src[ch][at] = p[ch];

@@ -79,6 +79,37 @@ inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
 }
 
 #if defined(__AVX2__)
+// The same four colours as three tables in 16-bit lanes, one a channel:
+// colour k in word k of each 128-bit half, as a byte shuffle picks it
+// (pickByIndex). Every step is exact in 16 bits: the fields moved to the
+// top of a word and down again by multiplies, the thirds of sums up to 765
+// by a high multiply with 21846.
+struct PaletteTables {
+    __m256i channel[3];
+};
+inline PaletteTables paletteTables(uint16_t c0, uint16_t c1)
+{
+    // c0 in words 0-2 and c1 in words 4-6, one channel each: red, green, blue.
+    const __m128i c = _mm_shuffle_epi8(_mm_cvtsi32_si128(int(c0 | uint32_t(c1) << 16)),
+                                       _mm_setr_epi8(0, 1, 0, 1, 0, 1, -1, -1, 2, 3, 2, 3, 2, 3, -1, -1));
+    const __m128i field = _mm_mulhi_epu16(_mm_mullo_epi16(c, _mm_setr_epi16(1, 32, 2048, 0, 1, 32, 2048, 0)),
+                                          _mm_setr_epi16(32, 64, 32, 0, 32, 64, 32, 0));
+    // Five bits to eight, (v << 3) | (v >> 2), and six, (v << 2) | (v >> 4).
+    const __m128i ends =
+        _mm_or_si128(_mm_mullo_epi16(field, _mm_setr_epi16(8, 4, 8, 0, 8, 4, 8, 0)),
+                     _mm_mulhi_epu16(field, _mm_setr_epi16(16384, 4096, 16384, 0, 16384, 4096, 16384, 0)));
+    // (2 c0 + c1) / 3 in words 0-2 and (c0 + 2 c1) / 3 in words 4-6.
+    const __m128i thirds =
+        _mm_mulhi_epu16(_mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2))),
+                        _mm_set1_epi16(21846));
+    // Colours 0 and 2, and 1 and 3, then the channels' words side by side.
+    const __m128i even = _mm_unpacklo_epi64(ends, thirds), odd = _mm_unpackhi_epi64(ends, thirds);
+    const __m128i low = _mm_unpacklo_epi16(even, odd), high = _mm_unpackhi_epi16(even, odd);
+    const __m128i redGreen = _mm_unpacklo_epi32(low, high), blue = _mm_unpackhi_epi32(low, high);
+    return {{_mm256_broadcastsi128_si256(redGreen), _mm256_broadcastsi128_si256(_mm_srli_si128(redGreen, 8)),
+             _mm256_broadcastsi128_si256(blue)}};
+}
+
 // A pair's error in the AVX2 build (nearestColours below): a pixel's squared distance to each
 // colour in 16-bit lanes, the three channels' squares (each below 2^16)
 // added with saturation, so that the nearest colour's distance is exact
@@ -86,21 +117,23 @@ inline void palette(uint16_t c0, uint16_t c1, int pal[4][3])
 // colours (three saturated primaries, say) goes the plain way: the same
 // figures either way.
 template <bool kIndices>
-bool nearestColoursInLanes(const Pixels& px, const int pal[4][3], uint32_t& error, uint32_t* mask)
+bool nearestColoursInLanes(const Pixels& px, const PaletteTables& pal, uint32_t& error, uint32_t* mask)
 {
     const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px.c[0]));
     const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px.c[1]));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px.c[2]));
-    const auto distance = [&](const int* p) {
-        const __m256i dr = _mm256_sub_epi16(r, _mm256_set1_epi16(int16_t(p[0])));
-        const __m256i dg = _mm256_sub_epi16(g, _mm256_set1_epi16(int16_t(p[1])));
-        const __m256i db = _mm256_sub_epi16(b, _mm256_set1_epi16(int16_t(p[2])));
+    const auto distance = [&](int k) {
+        // Colour k's word in every lane.
+        const __m256i word = _mm256_set1_epi16(int16_t(0x0202 * k + 0x0100));
+        const __m256i dr = _mm256_sub_epi16(r, _mm256_shuffle_epi8(pal.channel[0], word));
+        const __m256i dg = _mm256_sub_epi16(g, _mm256_shuffle_epi8(pal.channel[1], word));
+        const __m256i db = _mm256_sub_epi16(b, _mm256_shuffle_epi8(pal.channel[2], word));
         return _mm256_adds_epu16(_mm256_adds_epu16(_mm256_mullo_epi16(dr, dr), _mm256_mullo_epi16(dg, dg)),
                                  _mm256_mullo_epi16(db, db));
     };
-    __m256i best = distance(pal[0]), index = _mm256_setzero_si256();
+    __m256i best = distance(0), index = _mm256_setzero_si256();
     for (int k = 1; k < 4; ++k) {
-        const __m256i d = distance(pal[k]), nearer = _mm256_min_epu16(best, d);
+        const __m256i d = distance(k), nearer = _mm256_min_epu16(best, d);
         if constexpr (kIndices) {
             // Strictly closer: the lowest index keeps a tie.
             const __m256i closer = _mm256_andnot_si256(_mm256_cmpeq_epi16(best, d), _mm256_cmpeq_epi16(nearer, d));
@@ -133,12 +166,12 @@ bool nearestColoursInLanes(const Pixels& px, const int pal[4][3], uint32_t& erro
 template <bool kIndices>
 uint32_t nearestColours(const Pixels& px, uint16_t c0, uint16_t c1, uint32_t* mask)
 {
-    int pal[4][3];
-    palette(c0, c1, pal);
 #if defined(__AVX2__)
-    if (uint32_t error; nearestColoursInLanes<kIndices>(px, pal, error, mask))
+    if (uint32_t error; nearestColoursInLanes<kIndices>(px, paletteTables(c0, c1), error, mask))
         return error;
 #endif
+    int pal[4][3];
+    palette(c0, c1, pal);
     uint32_t best[16], index[16];
     for (int k = 0; k < 4; ++k) {
         const int16_t r = int16_t(pal[k][0]), g = int16_t(pal[k][1]), b = int16_t(pal[k][2]);
@@ -186,23 +219,19 @@ inline __m256i pickByIndex(uint32_t mask)
 }
 
 // Each pixel's distance in one channel from its colour of the palette.
-inline __m256i residualsInLanes(const Pixels& px, const int pal[4][3], int ch, __m256i pick)
+inline __m256i residualsInLanes(const Pixels& px, const PaletteTables& pal, int ch, __m256i pick)
 {
-    const __m256i colours = _mm256_setr_epi16(int16_t(pal[0][ch]), int16_t(pal[1][ch]), int16_t(pal[2][ch]),
-                                              int16_t(pal[3][ch]), 0, 0, 0, 0, int16_t(pal[0][ch]), int16_t(pal[1][ch]),
-                                              int16_t(pal[2][ch]), int16_t(pal[3][ch]), 0, 0, 0, 0);
     return _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(px.c[ch])),
-                            _mm256_shuffle_epi8(colours, pick));
+                            _mm256_shuffle_epi8(pal.channel[ch], pick));
 }
 #endif
 
 // The error of a colour block's bytes as they stand (its own indices).
 uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
 {
-    int pal[4][3];
-    palette(loadLe16(colour), loadLe16(colour + 2), pal);
     const uint32_t mask = loadLe32(colour + 4);
 #if defined(__AVX2__)
+    const PaletteTables pal = paletteTables(loadLe16(colour), loadLe16(colour + 2));
     const __m256i pick = pickByIndex(mask);
     __m256i sum = _mm256_setzero_si256();
     for (int ch = 0; ch < 3; ++ch) {
@@ -211,6 +240,8 @@ uint32_t storedColourError(const Pixels& px, const uint8_t* colour)
     }
     return sumOfLanes(sum);
 #else
+    int pal[4][3];
+    palette(loadLe16(colour), loadLe16(colour + 2), pal);
     uint32_t error = 0;
     for (int i = 0; i < 16; ++i) {
         const int* p = pal[(mask >> (2 * i)) & 3];
@@ -254,10 +285,9 @@ void indexColours(const Pixels& px, ColourBlock& k)
 // build.
 void downhill(const Pixels& px, const ColourBlock& k, int toward[2][3])
 {
-    int pal[4][3];
-    palette(k.c0, k.c1, pal);
     int slope[2][3];
 #if defined(__AVX2__)
+    const PaletteTables pal = paletteTables(k.c0, k.c1);
     const __m256i pick = pickByIndex(k.mask);
     const __m256i w0 = _mm256_shuffle_epi8(_mm256_setr_epi16(3, 0, 2, 1, 0, 0, 0, 0, 3, 0, 2, 1, 0, 0, 0, 0), pick);
     const __m256i w1 = _mm256_sub_epi16(_mm256_set1_epi16(3), w0);
@@ -267,6 +297,8 @@ void downhill(const Pixels& px, const ColourBlock& k, int toward[2][3])
         slope[1][ch] = int(sumOfLanes(_mm256_madd_epi16(d, w1)));
     }
 #else
+    int pal[4][3];
+    palette(k.c0, k.c1, pal);
     static constexpr int kWeight0[4] = {3, 0, 2, 1};
     for (int ch = 0; ch < 3; ++ch) {
         slope[0][ch] = slope[1][ch] = 0;

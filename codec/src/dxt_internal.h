@@ -127,6 +127,7 @@ struct TileSamples {
 
 // The single-channel encoders' loops, one set per instruction-set level:
 //   gatherTile: the samples of one tile (alpha only when withAlpha is set).
+//   gatherAlpha: only the alpha samples of one tile.
 //   minMax:     smallest and largest of sixteen values.
 //   indices:    writeRampIndices.
 // The fast levels work in 16-bit lanes: they need 7*v + bias within
@@ -134,6 +135,7 @@ struct TileSamples {
 // (0..510) and alpha (0..255) with the encoders' endpoints.
 struct ScalarRampKernels {
     static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
+    static void gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s);
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
     {
@@ -143,6 +145,7 @@ struct ScalarRampKernels {
 #if defined(__SSE2__)
 struct Sse2RampKernels {
     static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
+    static void gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s);
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias);
 };

@@ -139,8 +139,6 @@ void ScalarRampKernels::gatherTile(const uint8_t* tile, size_t stride, bool with
             const int r = p[0], g = p[1], b = p[2];
             const int blk = blockRow + (col >> 2), k = inRow + (col & 3);
             s.luma[blk][k] = uint16_t((r + 2 * g + b) * 4);
-            if (withAlpha)
-                s.alpha[blk][k] = p[3];
             const int grp = group + (col >> 1);
             sumR[grp] += r;
             sumG[grp] += g;
@@ -153,6 +151,15 @@ void ScalarRampKernels::gatherTile(const uint8_t* tile, size_t stride, bool with
         s.co[grp] = uint16_t((sumR[grp] - sumB[grp]) / 4 + 255);
         s.cg[grp] = uint16_t((2 * sumG[grp] - sumR[grp] - sumB[grp]) / 8 + 255);
     }
+    if (withAlpha)
+        gatherAlpha(tile, stride, s);
+}
+
+void ScalarRampKernels::gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s)
+{
+    for (int row = 0; row < 8; ++row)
+        for (int col = 0; col < 8; ++col)
+            s.alpha[(row >> 2) * 2 + (col >> 2)][(row & 3) * 4 + (col & 3)] = tile[size_t(row) * stride + 4 * col + 3];
 }
 
 void ScalarRampKernels::minMax(const uint16_t* values, int& mn, int& mx)
@@ -277,9 +284,14 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             const bool colourLikeLeft = colourFastLikeLeft && (differ & detail::kColourBytes) == 0;
             const bool alphaLikeLeft = alphaFastLikeLeft && (differ & detail::kAlphaBytes) == 0;
             std::memcpy(leftBefore, before, kBefore);
+            // The samples the searches below need: a tile whose colour is
+            // its left neighbour's searches only its alpha (a matte moving
+            // over flat colour).
             detail::TileSamples samples;
-            if (!colourLikeLeft || (kAlpha && !alphaLikeLeft))
+            if (!colourLikeLeft)
                 K::gatherTile(tile, stride, kAlpha, samples);
+            else if (kAlpha && !alphaLikeLeft)
+                K::gatherAlpha(tile, stride, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
             detail::RepeatCandidates repeats[4];

@@ -209,6 +209,12 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
     Bytes bright(size_t(w) * h * 4, 255);
     for (size_t i = 0; i < bright.size(); ++i)
         bright[i] = i % 4 == 3 ? 255 : uint8_t(236 + rng() % 20);
+    // A matte over flat colour: tiles alike in colour, each with alpha of
+    // its own (ramps of nearly three levels a pixel, more than a block's
+    // eight steps hold).
+    Bytes matte(size_t(w) * h * 4);
+    for (size_t i = 0; i < matte.size(); ++i)
+        matte[i] = uint8_t(std::array<int, 4>{90, 140, 200, 20 + int(i / 4 % 48) * 11 / 4 + int(i / 4 / w) / 2}[i % 4]);
     for (const auto& [type, picture] : {std::pair{0u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {1u, testing::makePicture(Content::Smooth, w, h, 9)},
                                         {2u, testing::makePicture(Content::Smooth, w, h, 9)},
@@ -221,6 +227,8 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
                                         {3u, panel},
                                         {2u, corners},
                                         {2u, bright},
+                                        {1u, matte},
+                                        {3u, matte},
                                         {3u, nearRepeats(testing::makePicture(Content::Smooth, w, h, 9), w, h, 8)}}) {
         SCOPED_TRACE(type);
         Bytes frames[2];
@@ -261,7 +269,9 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
             const std::vector<uint64_t> e = blockErrors(type, t, picture, w, h);
             return std::accumulate(e.begin(), e.end(), uint64_t(0));
         };
-        EXPECT_LT(total(best), total(fast));
+        // (The matte's steep ramps leave its search nothing to gain.)
+        EXPECT_TRUE(total(best) < total(fast) || (picture == matte && total(best) == total(fast)))
+            << total(best) << " against " << total(fast);
         // A gradient's YCoCg luma makes up for part of its chroma's steps:
         // a tenth of the error at least.
         if (picture == gradient) {

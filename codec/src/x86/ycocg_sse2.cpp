@@ -65,9 +65,6 @@ void Sse2RampKernels::gatherTile(const uint8_t* tile, size_t stride, bool withAl
             px[r][1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
             const int blk = (row >> 2) * 2, k = (row & 3) * 4;
             storeHalves(_mm_packs_epi32(luma4(px[r][0]), luma4(px[r][1])), &s.luma[blk][k], &s.luma[blk + 1][k]);
-            if (withAlpha)
-                storeHalves(_mm_packs_epi32(_mm_srli_epi32(px[r][0], 24), _mm_srli_epi32(px[r][1], 24)),
-                            &s.alpha[blk][k], &s.alpha[blk + 1][k]);
         }
         // Both rows added per pixel in 16-bit lanes; group g is the two
         // pixels of the g-th unpacked half.
@@ -84,6 +81,19 @@ void Sse2RampKernels::gatherTile(const uint8_t* tile, size_t stride, bool withAl
                          _mm_packs_epi32(truncatedDivPlus255<2>(co), zero));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(&s.cg[4 * pair]),
                          _mm_packs_epi32(truncatedDivPlus255<3>(cg), zero));
+    }
+    if (withAlpha)
+        gatherAlpha(tile, stride, s);
+}
+
+void Sse2RampKernels::gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s)
+{
+    for (int row = 0; row < 8; ++row) {
+        const uint8_t* p = tile + size_t(row) * stride;
+        const __m128i left = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 24);
+        const __m128i right = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), 24);
+        const int blk = (row >> 2) * 2, k = (row & 3) * 4;
+        storeHalves(_mm_packs_epi32(left, right), &s.alpha[blk][k], &s.alpha[blk + 1][k]);
     }
 }
 

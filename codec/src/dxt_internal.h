@@ -15,10 +15,12 @@ namespace nox::detail {
 // so that the packer still finds the repeats the fast encoder gave it: its
 // left and upper neighbours in the texture, and the last earlier unit to
 // which the fast encoder gave the same bytes; null where there is none.
+// (No member initialisers: a tile's four are set one by one, and zeroing
+// them first cost the search a string store per tile.)
 struct RepeatCandidates {
-    const uint8_t* left = nullptr;
-    const uint8_t* above = nullptr;
-    const uint8_t* earlier = nullptr;
+    const uint8_t* left;
+    const uint8_t* above;
+    const uint8_t* earlier;
 };
 
 // Where the side x side square of RGBA pixels at `square` (rows `stride`

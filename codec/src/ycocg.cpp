@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "codec/frame_format.h"
@@ -254,11 +255,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
     const size_t blocksPerRow = width / 4;
     FastUnits lumaUnits, alphaUnits, coUnits, cgUnits;
     const auto memo = std::make_unique<detail::UnitMemo>();
-    // A tile's fast units: luma, Co and Cg, then alpha (none without).
-    constexpr size_t kBefore = 4 * 8 + 16 + (kAlpha ? 4 * 8 : 0);
-    uint8_t before[80], leftBefore[80];
+    // A tile's fast units (luma, Co and Cg in 48 bytes, then alpha in 32),
+    // and its left neighbour's: the two trade places from tile to tile.
+    uint8_t fastUnits[2][80];
+    uint8_t *before = fastUnits[0], *leftBefore = fastUnits[1];
     for (uint32_t ty = 0; ty < rows / 8; ++ty) {
-        for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16) {
+        for (uint32_t tx = 0; tx < width / 8; ++tx, chroma += 16, std::swap(before, leftBefore)) {
             const uint8_t* tile = picture + size_t(ty) * 8 * stride + size_t(tx) * 32;
             uint8_t* luma[4];
             for (int blk = 0; blk < 4; ++blk) {
@@ -283,7 +285,6 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                                         : detail::kAllBytes;
             const bool colourLikeLeft = colourFastLikeLeft && (differ & detail::kColourBytes) == 0;
             const bool alphaLikeLeft = alphaFastLikeLeft && (differ & detail::kAlphaBytes) == 0;
-            std::memcpy(leftBefore, before, kBefore);
             // The samples the searches below need: a tile whose colour is
             // its left neighbour's searches only its alpha (a matte moving
             // over flat colour).

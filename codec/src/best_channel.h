@@ -96,6 +96,24 @@ inline __m256i wordsByIndex(__m128i table, uint64_t bits)
 }
 #endif
 
+// The smallest and the largest of a block's values.
+inline void valueRange(const Channel& ch, int& lo, int& hi)
+{
+#if defined(__AVX2__)
+    const __m256i v = valuesInLanes(ch);
+    const __m128i low = _mm_min_epu16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i high = _mm_max_epu16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    lo = _mm_cvtsi128_si32(_mm_minpos_epu16(low)) & 0xFFFF;
+    hi = 0xFFFF - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(high, _mm_set1_epi16(-1)))) & 0xFFFF);
+#else
+    lo = hi = ch.values[0];
+    for (const int v : ch.values) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+#endif
+}
+
 uint32_t storedChannelError(const Channel& ch, const uint8_t* unit)
 {
     const uint64_t bits = loadLe48(unit + 2);
@@ -310,7 +328,15 @@ void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fi
     const auto error = [&](const uint8_t* u) { return storedChannelError(ch, u); };
     const uint32_t stored = error(unit);
     if (stored == 0) {
-        keepRepeats(unit, candidates, 0, 0, error);
+        // Only an exact candidate will do, and an eight-value ramp holds
+        // nothing outside its endpoints: one whose endpoints leave out the
+        // block's range is passed over unmeasured (a matte's neighbours
+        // mostly do).
+        int lo, hi;
+        valueRange(ch, lo, hi);
+        keepRepeats(unit, candidates, 0, 0, [&](const uint8_t* u) {
+            return u[0] > u[1] && (lo < u[1] * ch.scale || hi > u[0] * ch.scale) ? 1u : error(u);
+        });
         return;
     }
     const auto [fast, best] = remembered(memo, fillKey(), unit, [&] {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -176,6 +177,55 @@ TEST(DxtBest, RepeatedBlocksTakeTheirOwnSearch)
             encodeColorBlock(one.data() + colour, block.data());
             refineColorBlock(one.data() + colour, block.data());
             EXPECT_TRUE(std::equal(one.begin(), one.end(), best.begin() + long(at))) << "type " << type << " at " << at;
+        }
+    }
+}
+
+// A block the fast encoder stored exactly takes its left neighbour's alpha
+// bytes where those decode it exactly too (the packer then finds the
+// repeat), whichever ramp either has: eight values, or six with 0 and 255.
+TEST(DxtBest, ExactAlphaTakesAnExactNeighbour)
+{
+    // An alpha unit: endpoints, then each pixel's 3-bit index (first: the
+    // index of the pixels with the first value).
+    const auto unit = [](int e0, int e1, int first, int second) {
+        Bytes u{uint8_t(e0), uint8_t(e1), 0, 0, 0, 0, 0, 0};
+        uint64_t bits = 0;
+        for (int k = 0; k < 16; ++k)
+            bits |= uint64_t(k % 2 ? second : first) << (3 * k);
+        for (int i = 0; i < 6; ++i)
+            u[2 + size_t(i)] = uint8_t(bits >> (8 * i));
+        return u;
+    };
+    struct Case {
+        int alpha[2];  // the pixels' two values, alternating
+        Bytes fast, neighbour;
+    };
+    const Case cases[] = {
+        // Eight values between the endpoints, which bound the block exactly.
+        {{100, 107}, unit(100, 107, 0, 1), unit(107, 100, 1, 0)},
+        // Six values with the fixed 0, both endpoints at the block's top.
+        {{0, 100}, unit(100, 0, 1, 0), unit(100, 100, 6, 0)},
+    };
+    for (const Case& c : cases) {
+        const uint32_t w = 8, h = 4;
+        Bytes picture(size_t(w) * h * 4);
+        for (size_t i = 0; i < picture.size(); i += 4) {
+            const std::array<int, 4> px{50, 60, 70, c.alpha[i / 4 % 2]};
+            std::copy(px.begin(), px.end(), picture.begin() + long(i));
+        }
+        Bytes fast = testing::encodeTexture(1, picture, w, h);
+        std::copy(c.neighbour.begin(), c.neighbour.end(), fast.begin());
+        std::copy(c.fast.begin(), c.fast.end(), fast.begin() + 16);
+        for (SimdLevel level : [] {
+                 std::vector<SimdLevel> levels = testing::fastLevels();
+                 levels.push_back(SimdLevel::Scalar);
+                 return levels;
+             }()) {
+            Bytes best = fast;
+            refineDxt5TextureWith(level, picture.data(), w, h, best.data());
+            EXPECT_TRUE(std::equal(c.neighbour.begin(), c.neighbour.end(), best.begin() + 16))
+                << c.alpha[0] << "/" << c.alpha[1] << " at " << simdLevelName(level);
         }
     }
 }

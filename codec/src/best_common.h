@@ -97,6 +97,7 @@ typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
                                                  0xA0761D6478BD642Full};
     static_assert(Memo::kKey <= 8 * std::size(kMultipliers));
     uint64_t h = 0;
+#pragma GCC unroll 8
     for (size_t i = 0; i + 8 <= Memo::kKey; i += 8)
         h += loadLe64(key + i) * kMultipliers[i / 8];
     return memo.entries[((h ^ (h >> 32)) * 0x9E3779B97F4A7C15ull >> 40) % Memo::kEntries];

@@ -355,9 +355,10 @@ ColourBlock searchColours(const Pixels& px, const ColourBlock& start)
     return best;
 }
 
-// A block's 16 RGBA pixels as its channels; with `planes`, also its R, G
-// and B bytes one channel after the other (a search memo's key).
-void pixelsOf(const uint8_t* block, Pixels& px, uint8_t* planes = nullptr)
+// A block's 16 RGBA pixels (rows `stride` bytes apart) as its channels; with
+// `planes`, also its R, G and B bytes one channel after the other (a search
+// memo's key).
+[[gnu::always_inline]] inline void pixelsOf(const uint8_t* block, size_t stride, Pixels& px, uint8_t* planes = nullptr)
 {
 #if defined(__AVX2__)
     // Each row's pixels gathered channel by channel, then the rows' words
@@ -365,7 +366,7 @@ void pixelsOf(const uint8_t* block, Pixels& px, uint8_t* planes = nullptr)
     const __m128i byChannel = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     __m128i row[4];
     for (int j = 0; j < 4; ++j)
-        row[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * j)), byChannel);
+        row[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + stride * j)), byChannel);
     const __m128i rg01 = _mm_unpacklo_epi32(row[0], row[1]), rg23 = _mm_unpacklo_epi32(row[2], row[3]);
     const __m128i ba01 = _mm_unpackhi_epi32(row[0], row[1]), ba23 = _mm_unpackhi_epi32(row[2], row[3]);
     const __m128i channel[3] = {_mm_unpacklo_epi64(rg01, rg23), _mm_unpackhi_epi64(rg01, rg23),
@@ -378,18 +379,30 @@ void pixelsOf(const uint8_t* block, Pixels& px, uint8_t* planes = nullptr)
 #else
     for (int i = 0; i < 16; ++i)
         for (int ch = 0; ch < 3; ++ch) {
-            px.c[ch][i] = int16_t(block[4 * i + ch]);
+            const uint8_t v = block[stride * size_t(i / 4) + size_t(4 * (i % 4) + ch)];
+            px.c[ch][i] = int16_t(v);
             if (planes)
-                planes[16 * ch + i] = block[4 * i + ch];
+                planes[16 * ch + i] = v;
         }
 #endif
 }
 
-Channel alphasOf(const uint8_t* block)
+// A block's 16 alphas (rows `stride` bytes apart).
+Channel alphasOf(const uint8_t* block, size_t stride)
 {
     Channel ch;
+#if defined(__AVX2__)
+    const __m128i alphas = _mm_setr_epi8(3, 7, 11, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m128i row[4];
+    for (int j = 0; j < 4; ++j)
+        row[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + stride * j)), alphas);
+    const __m128i all = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row[0], row[1]), _mm_unpacklo_epi32(row[2], row[3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ch.values), _mm256_cvtepu8_epi32(all));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ch.values + 8), _mm256_cvtepu8_epi32(_mm_srli_si128(all, 8)));
+#else
     for (int i = 0; i < 16; ++i)
-        ch.values[i] = block[4 * i + 3];
+        ch.values[i] = block[stride * size_t(i / 4) + size_t(4 * (i % 4) + 3)];
+#endif
     ch.scale = 1;
     return ch;
 }
@@ -411,7 +424,6 @@ template <bool kAlpha>
 void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
-    alignas(16) uint8_t block[64];
     // Keys: 16 alphas, or the 16 pixels' R, G and B (pixelsOf), and then the fast bytes. (A type of
     // this build's own: no other build makes these.)
     struct Memos {
@@ -437,21 +449,20 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
                 std::memcpy(at, at - blockBytes, blockBytes);
                 continue;
             }
-            for (int j = 0; j < 4; ++j)
-                std::memcpy(block + 16 * j, row + size_t(j) * stride + size_t(x) * 4, 16);
             const uint8_t* left = x > 0 ? at - blockBytes : nullptr;
             const uint8_t* above = y > 0 ? at - rowBytes : nullptr;
             const size_t colour = kAlpha ? 8 : 0;
             if (kAlpha) {
+                const Channel alphas = alphasOf(row + size_t(x) * 4, stride);
                 const auto key = [&] {
                     for (int i = 0; i < 16; ++i)
-                        alphaKey[i] = block[4 * i + 3];
+                        alphaKey[i] = uint8_t(alphas.values[i]);
                     return alphaKey;
                 };
-                refineRemembered(at, alphasOf(block), memos->alpha, key, {left, above});
+                refineRemembered(at, alphas, memos->alpha, key, {left, above});
             }
             Pixels px;
-            pixelsOf(block, px, colourKey);
+            pixelsOf(row + size_t(x) * 4, stride, px, colourKey);
             const auto [fast, best] = remembered(memos->colour, colourKey, at + colour, [&] {
                 const uint32_t f = storedColourError(px, at + colour);
                 return std::pair{f, refineColour(at + colour, px)};
@@ -465,11 +476,11 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
 void colorBlock(uint8_t* colour, const uint8_t* block)
 {
     Pixels px;
-    pixelsOf(block, px);
+    pixelsOf(block, 16, px);
     refineColour(colour, px);
 }
 
-void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block)); }
+void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block, 16)); }
 
 void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats, UnitMemo& memo)
 {

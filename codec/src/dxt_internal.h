@@ -8,8 +8,8 @@
 #include "core/bytes.h"
 #include "core/simd.h"
 
-#if defined(__AVX2__)
-#include <immintrin.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace nox::detail {
@@ -33,10 +33,18 @@ struct RepeatCandidates {
 // bytes, the colours or the alphas), whether the square holds its left
 // neighbour's pixels; the best tier takes that neighbour's result for it.
 constexpr uint64_t kAllBytes = ~uint64_t(0), kColourBytes = 0x00FFFFFF00FFFFFFull, kAlphaBytes = ~kColourBytes;
-inline uint64_t differenceFromLeft(const uint8_t* square, size_t stride, uint32_t side)
+inline uint64_t differenceFromLeftScalar(const uint8_t* square, size_t stride, uint32_t side)
 {
-#if defined(__AVX2__)
-    // 16 bytes at a time, the two halves folded at the end: the same bits.
+    uint64_t differ = 0;
+    for (uint32_t row = 0; row < side; ++row, square += stride)
+        for (uint32_t at = 0; at < 4 * side; at += 8)
+            differ |= loadLe64(square + at) ^ loadLe64(square + at - 4 * side);
+    return differ;
+}
+#if defined(__SSE2__)
+// 16 bytes at a time, the two halves folded at the end: the same bits.
+inline uint64_t differenceFromLeftSse2(const uint8_t* square, size_t stride, uint32_t side)
+{
     __m128i differ = _mm_setzero_si128();
 #pragma GCC unroll 8
     for (uint32_t row = 0; row < side; ++row, square += stride)
@@ -46,12 +54,16 @@ inline uint64_t differenceFromLeft(const uint8_t* square, size_t stride, uint32_
                 differ, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(square + at)),
                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(square + at - 4 * side))));
     return uint64_t(_mm_cvtsi128_si64(_mm_or_si128(differ, _mm_unpackhi_epi64(differ, differ))));
+}
+#endif
+// The best tier's DXT search (built per level) takes the vector one in its
+// AVX2 build; the YCoCg tiles take it through their ramp kernels.
+inline uint64_t differenceFromLeft(const uint8_t* square, size_t stride, uint32_t side)
+{
+#if defined(__AVX2__)
+    return differenceFromLeftSse2(square, stride, side);
 #else
-    uint64_t differ = 0;
-    for (uint32_t row = 0; row < side; ++row, square += stride)
-        for (uint32_t at = 0; at < 4 * side; at += 8)
-            differ |= loadLe64(square + at) ^ loadLe64(square + at - 4 * side);
-    return differ;
+    return differenceFromLeftScalar(square, stride, side);
 #endif
 }
 inline bool sameAsLeft(const uint8_t* square, size_t stride, uint32_t side, uint64_t mask)
@@ -147,6 +159,7 @@ struct TileSamples {
 // The single-channel encoders' loops, one set per instruction-set level:
 //   gatherTile: the samples of one tile (alpha only when withAlpha is set).
 //   gatherAlpha: only the alpha samples of one tile.
+//   differenceFromLeft: the 8x8 tile's differenceFromLeft.
 //   minMax:     smallest and largest of sixteen values.
 //   indices:    writeRampIndices.
 // The fast levels work in 16-bit lanes: they need 7*v + bias within
@@ -155,6 +168,10 @@ struct TileSamples {
 struct ScalarRampKernels {
     static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
     static void gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s);
+    static uint64_t differenceFromLeft(const uint8_t* tile, size_t stride)
+    {
+        return differenceFromLeftScalar(tile, stride, 8);
+    }
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias)
     {
@@ -165,6 +182,10 @@ struct ScalarRampKernels {
 struct Sse2RampKernels {
     static void gatherTile(const uint8_t* tile, size_t stride, bool withAlpha, TileSamples& s);
     static void gatherAlpha(const uint8_t* tile, size_t stride, TileSamples& s);
+    static uint64_t differenceFromLeft(const uint8_t* tile, size_t stride)
+    {
+        return differenceFromLeftSse2(tile, stride, 8);
+    }
     static void minMax(const uint16_t* values, int& mn, int& mx);
     static void indices(uint8_t* destination, const uint16_t* values, int32_t d, int32_t bias);
 };

@@ -280,9 +280,8 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // is alike.
             const bool colourFastLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0;
             const bool alphaFastLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0;
-            const uint64_t differ = colourFastLikeLeft || alphaFastLikeLeft
-                                        ? detail::differenceFromLeft(tile, stride, 8)
-                                        : detail::kAllBytes;
+            const uint64_t differ =
+                colourFastLikeLeft || alphaFastLikeLeft ? K::differenceFromLeft(tile, stride) : detail::kAllBytes;
             const bool colourLikeLeft = colourFastLikeLeft && (differ & detail::kColourBytes) == 0;
             const bool alphaLikeLeft = alphaFastLikeLeft && (differ & detail::kAlphaBytes) == 0;
             // The samples the searches below need: a tile whose colour is

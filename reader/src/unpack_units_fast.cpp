@@ -436,15 +436,19 @@ struct DataTail {
     }
 };
 
+// What step() did: kMalformed (the stream is malformed here), kUnit (one
+// unit restored), kRun (a run begun: its units written, or in a paired stream
+// the first of them and the rest pending).
+constexpr uint32_t kMalformed = 0, kUnit = 1, kRun = 2;
+
 // The op of a half for unit j at cur. kChecked: the data may end within
-// the op's reach; kGrouped: the op is taken within a group. False when the
-// stream is malformed here.
+// the op's reach; kGrouped: the op is taken within a group.
 template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
-[[gnu::always_inline]] inline bool step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
-                                        uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
+[[gnu::always_inline]] inline uint32_t step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
+                                            uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
 {
     if (kChecked && h.left == 0)
-        return false;
+        return kMalformed;
     --h.left;
     const uint32_t op = kGrouped ? h.ops.takeInGroup() : h.ops.take();
     if (op != 0) [[likely]] {
@@ -452,7 +456,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         if (kChecked) {
             tail.keepReadable(in, end);
             if (s.length > size_t(end - in))
-                return false;
+                return kMalformed;
         }
         const uint64_t v = restore<S, Reader::kDominant>(in, cur, j, s, h.previous, h.slots, bad);
         storeLe64(cur, v);
@@ -461,14 +465,14 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         in += s.length;
         if (!kPaired)
             ++j;
-        return true;
+        return kUnit;
     }
     // Runs leave the slots alone: the unit before the run, equal to every
     // unit of it, is already in them.
     Input data{in, end};
     uint64_t v;
     if (m - j < 4 || !readRun(data, m - j - 4, v))
-        return false;
+        return kMalformed;
     in = data.in;
     if (kPaired) {
         h.pending = v + 3;
@@ -477,7 +481,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         fillBlocks(cur, h.previous, v + 4, size_t(m - j) * 8);
         j += uint32_t(v) + 4;
     }
-    return true;
+    return kRun;
 }
 
 // Units a stretch may restore unchecked: each of their ops reads at most 11
@@ -500,22 +504,30 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
     DataTail tail;
     uint32_t bad = 0;
     for (uint32_t j = 1; j < m;) {
-        uint32_t k = stretch(in, end, 1, h);
+        uint32_t k = std::min(stretch(in, end, 1, h), m - j);
         if (k == 0) {
             if (!step<8, false, true, false>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
                 return false;
             continue;
         }
-        // k ops in groups that take no window check. A run takes more than
-        // 8 bytes only past 65 790 units: the stretch then ends with it.
-        for (bool wide = false; k > 0 && j < m && !wide;) {
+        // k ops in groups that take no window check, up to the first run:
+        // until then each op restores one unit (so the k fit in the
+        // texture) and takes at most 8 bytes, where a run may take more
+        // (past 65 790 units) and reach the texture's end. After a run the
+        // stretch is measured again.
+        for (bool run = false; k > 0 && !run;) {
             h.ops.startGroup();
-            for (uint32_t g = std::min(k, Reader::kGroup); g > 0 && j < m && !wide; --g, --k) {
-                const uint8_t* before = in;
-                if (!step<8, false, false, true>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
-                    return false;
-                wide = in - before > 8;
+            const uint32_t g = std::min(k, Reader::kGroup);
+            for (uint32_t i = 0; i < g; ++i) {
+                const uint32_t did = step<8, false, false, true>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad);
+                if (did != kUnit) [[unlikely]] {
+                    if (did == kMalformed)
+                        return false;
+                    run = true;
+                    break;
+                }
             }
+            k -= g;
         }
     }
     return h.left == 0 && h.ops.finished() && in == end && (bad & 0x80000000u) == 0;

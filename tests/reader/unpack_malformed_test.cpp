@@ -3,6 +3,8 @@
 // Destinations are exactly the texture size so a sanitizer catches overruns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "codec/opstream.h"
 #include "common/textures.h"
 
@@ -139,6 +141,17 @@ TEST(MalformedFrames, UnitStreams)
     out.resize(nox::textureSize(2, 64, 48));
     EXPECT_FALSE(decodes(wide, frameOf(2, emptyPiece)));
     EXPECT_EQ(testing::unpackersDisagree(2, emptyPiece, out.size()), "");
+    // A run that leaves 3 luma units, then 150 literal units: the ops that
+    // find no unit left are refused before they write one, wherever they
+    // fall (behind the texture a guard that no byte may reach).
+    Bytes literals = {184};
+    for (int k = 0; k < 150; ++k)
+        literals.insert(literals.end(), {1, 2, 3, 4, 5, 6, 7, 8});
+    Bytes overrun = cat({lumaStream(literals, cat({{0}, Bytes(150, 3)})), chroma48});
+    Bytes guarded(out.size() + 4096, 0xA5);
+    EXPECT_EQ(unpackYcg6(overrun.data(), guarded.data(), overrun.size(), out.size()), 0u);
+    EXPECT_EQ(std::count(guarded.begin() + std::ptrdiff_t(out.size()), guarded.end(), 0xA5), 4096);
+    EXPECT_EQ(testing::unpackersDisagree(2, overrun, out.size()), "");
     // 16x32: 32 luma units in one run, 8 chroma units; in the first chroma
     // half a run of 4 (op 0, run byte 0), then a row of op 1s that must end at
     // the last unit: 3 fit, 4 do not.

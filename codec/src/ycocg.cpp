@@ -294,14 +294,16 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 K::gatherAlpha(tile, stride, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
+            // (The earlier units are looked up only for the units searched,
+            // before this tile's own go in.)
             detail::RepeatCandidates repeats[4];
             for (int blk = 0; blk < 4; ++blk) {
                 const uint8_t* left = (tx > 0 || (blk & 1)) ? luma[blk] - kUnit : nullptr;
                 const uint8_t* above = (ty > 0 || (blk >> 1)) ? luma[blk] - blocksPerRow * kUnit : nullptr;
-                repeats[blk] = {left, above, lumaUnits.find(before + 8 * blk)};
+                repeats[blk] = {left, above, colourLikeLeft ? nullptr : lumaUnits.find(before + 8 * blk)};
                 if constexpr (kAlpha) {
                     uint8_t* alpha = luma[blk] + 8;
-                    const uint8_t* earlier = alphaUnits.find(alpha);
+                    const uint8_t* earlier = alphaLikeLeft ? nullptr : alphaUnits.find(alpha);
                     alphaUnits.add(alpha, alpha);
                     if (alphaLikeLeft)
                         std::memcpy(alpha, alpha - 2 * kUnit, 8);
@@ -312,9 +314,9 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;
             const uint8_t* chromaAbove = ty > 0 ? chroma - size_t(width / 8) * 16 : nullptr;
-            const detail::RepeatCandidates co{chromaLeft, chromaAbove, coUnits.find(chroma)},
+            const detail::RepeatCandidates co{chromaLeft, chromaAbove, colourLikeLeft ? nullptr : coUnits.find(chroma)},
                 cg{chromaLeft ? chromaLeft + 8 : nullptr, chromaAbove ? chromaAbove + 8 : nullptr,
-                   cgUnits.find(chroma + 8)};
+                   colourLikeLeft ? nullptr : cgUnits.find(chroma + 8)};
             for (int blk = 0; blk < 4; ++blk)
                 lumaUnits.add(before + 8 * blk, luma[blk]);
             coUnits.add(before + 32, chroma);

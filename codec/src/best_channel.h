@@ -316,12 +316,38 @@ uint32_t refineChannel(uint8_t* unit, const Channel& ch)
     return best.error;
 }
 
-// A single-channel block searched through the memo (fillKey() writes the
-// key's values and returns it), keeping the fast encoder's repeats. One the
-// fast encoder stored exactly (most of a matte's: its opaque and clear areas)
-// keeps its bytes, or takes a candidate's that are exact too, without the
-// memo.
-template <class Memo, class FillKey>
+// Where an alpha block's search gives, for the block's values raised or
+// lowered by some levels, its own result raised or lowered as much: the
+// level of its lower endpoint; 0 where it may not. That holds for a block
+// the fast encoder gave eight values (a0 > a1) and no value of 0 or 255
+// (which would bring in the six-value ramp with its fixed ends): its ramp's
+// steps, its values' nearest steps and every error move with it, as long as
+// the walk stays within 0 to 255 (a pass over the six neighbours moves an
+// endpoint by at most 4 steps: four of them move it by one).
+// `reachBelow` and `reachAbove` bound the values' distances from that level
+// that the memo's key tells apart. A smooth matte then searches each of its
+// blocks' shapes once, not once for every level it passes through. (Luma
+// and chroma units, whose targets follow their tile's decoded chroma,
+// seldom repeat so: there the levels' upkeep cost more than they saved.)
+constexpr int kWalkMargin = 4;
+static_assert(kAlphaPasses * 4 <= kWalkMargin);
+inline int levelOf(const Channel& ch, const uint8_t* unit, int reachBelow, int reachAbove)
+{
+    const int a0 = unit[0], a1 = unit[1];
+    if (ch.scale != 1 || a0 <= a1 || a1 < kWalkMargin || a0 > 255 - kWalkMargin)
+        return 0;
+    int lo, hi;
+    valueRange(ch, lo, hi);
+    return lo > 0 && hi < 255 && lo - a1 >= reachBelow && hi - a1 <= reachAbove ? a1 : 0;
+}
+
+// A single-channel block searched through the memo (fillKey(level) writes
+// the key's values, less that level times the scale, and a mark of whether
+// the level is taken out, and returns it; levelOf's reach is the key's),
+// keeping the fast encoder's repeats. One the fast encoder stored exactly
+// (most of a matte's: its opaque and clear areas) keeps its bytes, or takes
+// a candidate's that are exact too, without the memo.
+template <int kReachBelow, int kReachAbove, class Memo, class FillKey>
 void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fillKey,
                       std::initializer_list<const uint8_t*> candidates)
 {
@@ -339,9 +365,13 @@ void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fi
         });
         return;
     }
-    const auto [fast, best] = remembered(memo, fillKey(), unit, [&] {
-        return std::pair{stored, refineChannel(unit, ch)};
-    });
+    const int level = levelOf(ch, unit, kReachBelow, kReachAbove);
+    const auto [fast, best] = remembered(
+        memo, fillKey(level), unit,
+        [&] {
+            return std::pair{stored, refineChannel(unit, ch)};
+        },
+        level);
     keepRepeats(unit, candidates, fast, best, error);
 }
 

@@ -105,19 +105,27 @@ typename Memo::Entry& memoEntry(Memo& memo, const uint8_t* key)
 
 // The search of the 8 bytes at `at` through the memo (refine() gives the
 // fast bytes' error and the search's); `key` holds the block's values, the
-// fast bytes go after them.
+// fast bytes go after them. With a `level`, the values and the first two
+// bytes (a single-channel block's endpoints) are remembered less that level,
+// and a result taken is raised by it (see levelOf in best_channel.h).
 template <class Memo, class Refine>
-std::pair<uint32_t, uint32_t> remembered(Memo& memo, uint8_t* key, uint8_t* at, Refine&& refine)
+std::pair<uint32_t, uint32_t> remembered(Memo& memo, uint8_t* key, uint8_t* at, Refine&& refine, int level = 0)
 {
     std::memcpy(key + Memo::kKey - 8, at, 8);
+    key[Memo::kKey - 8] = uint8_t(at[0] - level);
+    key[Memo::kKey - 7] = uint8_t(at[1] - level);
     auto& e = memoEntry(memo, key);
     if (e.full && std::memcmp(e.key, key, Memo::kKey) == 0) {
         std::memcpy(at, e.bytes, 8);
+        at[0] = uint8_t(at[0] + level);
+        at[1] = uint8_t(at[1] + level);
         return {e.fastError, e.error};
     }
     const std::pair<uint32_t, uint32_t> errors = refine();
     std::memcpy(e.key, key, Memo::kKey);
     std::memcpy(e.bytes, at, 8);
+    e.bytes[0] = uint8_t(at[0] - level);
+    e.bytes[1] = uint8_t(at[1] - level);
     e.fastError = errors.first;
     e.error = errors.second;
     e.full = true;

@@ -424,14 +424,14 @@ template <bool kAlpha>
 void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
 {
     const size_t stride = size_t(width) * 4, blockBytes = kAlpha ? 16 : 8, rowBytes = width / 4 * blockBytes;
-    // Keys: 16 alphas, or the 16 pixels' R, G and B (pixelsOf), and then the fast bytes. (A type of
+    // Keys: 16 alphas and a mark (below), or the 16 pixels' R, G and B (pixelsOf), and then the fast bytes. (A type of
     // this build's own: no other build makes these.)
     struct Memos {
-        SearchMemo<24> alpha;
+        SearchMemo<32> alpha;
         SearchMemo<56> colour;
     };
     const auto memos = std::make_unique<Memos>();
-    uint8_t alphaKey[24], colourKey[56];
+    uint8_t alphaKey[32], colourKey[56];
     // The fast bytes of the block to the left.
     uint8_t leftFast[16];
     uint8_t* at = texture;
@@ -454,12 +454,16 @@ void refineTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint
             const size_t colour = kAlpha ? 8 : 0;
             if (kAlpha) {
                 const Channel alphas = alphasOf(row + size_t(x) * 4, stride);
-                const auto key = [&] {
+                // The alphas less the level as bytes, which tell apart
+                // distances from -64 to 191; whether a level is taken out.
+                const auto key = [&](int level) {
                     for (int i = 0; i < 16; ++i)
-                        alphaKey[i] = uint8_t(alphas.values[i]);
+                        alphaKey[i] = uint8_t(alphas.values[i] - level);
+                    alphaKey[16] = level != 0;
+                    std::memset(alphaKey + 17, 0, 7);
                     return alphaKey;
                 };
-                refineRemembered(at, alphas, memos->alpha, key, {left, above});
+                refineRemembered<-64, 191>(at, alphas, memos->alpha, key, {left, above});
             }
             Pixels px;
             pixelsOf(row + size_t(x) * 4, stride, px, colourKey);
@@ -487,14 +491,22 @@ void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const Rep
     Channel ch;
     std::copy(values, values + 16, ch.values);
     ch.scale = scale;
-    uint8_t key[UnitMemo::kKey];  // the values, the scale, zeros; the fast bytes last
-    const auto fillKey = [&] {
-        std::memcpy(key, values, 32);
+    // The key: the values less the level (16 bits each, which tell every
+    // difference apart), the scale, whether a level is taken out, zeros; the
+    // fast bytes last.
+    uint8_t key[UnitMemo::kKey];
+    const auto fillKey = [&](int level) {
+        if (level == 0)
+            std::memcpy(key, values, 32);
+        else
+            for (int i = 0; i < 16; ++i)
+                storeLe16(key + 2 * i, uint16_t(values[i] - level * scale));
         key[32] = uint8_t(scale);
-        std::memset(key + 33, 0, UnitMemo::kKey - 8 - 33);
+        key[33] = level != 0;
+        std::memset(key + 34, 0, UnitMemo::kKey - 8 - 34);
         return key;
     };
-    refineRemembered(unit, ch, memo, fillKey, {repeats.left, repeats.above, repeats.earlier});
+    refineRemembered<-65535, 65535>(unit, ch, memo, fillKey, {repeats.left, repeats.above, repeats.earlier});
 }
 
 // This build's entry points.

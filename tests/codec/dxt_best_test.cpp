@@ -155,33 +155,44 @@ TEST(DxtBest, NoBlockWorseAndTheSameBytesAtEveryLevel)
 // Blocks that repeat: after the first of each, a block takes the search's
 // result from what the search remembers, and must come out as its own
 // search. Two blocks as a checkerboard: no block's left or upper neighbour
-// is the same as it, whose bytes could mend a wrong result.
+// is the same as it, whose bytes could mend a wrong result. Then the same
+// with each block's alphas (away from 0 and 255, more levels apart than a
+// ramp holds exactly) raised by a level of its own, from 0 to 209: an alpha
+// block remembered less its level comes out raised by this one's.
 TEST(DxtBest, RepeatedBlocksTakeTheirOwnSearch)
 {
     const uint32_t w = 32, h = 16;
     const Bytes tile = testing::makePicture(Content::Random, 8, 8, 11);
-    Bytes picture(size_t(w) * h * 4);
+    Bytes checkers(size_t(w) * h * 4);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
-            std::memcpy(&picture[(size_t(y) * w + x) * 4],
+            std::memcpy(&checkers[(size_t(y) * w + x) * 4],
                         &tile[(size_t(y % 4) * 8 + x % 4 + (x / 4 + y / 4) % 2 * 4) * 4], 4);
-    for (uint32_t type : {0u, 1u}) {
-        const Bytes best = refined(type, testing::encodeTexture(type, picture, w, h), picture, w, h);
-        const size_t size = type ? 16 : 8, colour = type ? 8 : 0;
-        for (size_t at = 0; at < best.size(); at += size) {
-            const size_t bx = at / size % (w / 4), by = at / size / (w / 4);
-            Bytes block(64), one(size);
-            for (size_t row = 0; row < 4; ++row)
-                std::memcpy(&block[row * 16], &picture[((by * 4 + row) * w + bx * 4) * 4], 16);
-            if (type) {
-                encodeAlphaBlock(one.data(), block.data());
-                refineAlphaBlock(one.data(), block.data());
-            }
-            encodeColorBlock(one.data() + colour, block.data());
-            refineColorBlock(one.data() + colour, block.data());
-            EXPECT_TRUE(std::equal(one.begin(), one.end(), best.begin() + long(at))) << "type " << type << " at " << at;
+    Bytes levels = checkers;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t& a = levels[(size_t(y) * w + x) * 4 + 3];
+            a = uint8_t(20 + a % 23 + (x / 4 * 37 + y / 4 * 53) % 210);
         }
-    }
+    for (const auto& [type, picture] : {std::pair{0u, checkers}, {1u, checkers}, {1u, levels}})
+        for (SimdLevel level : {SimdLevel::Scalar, testing::fastLevels().back()}) {
+            const Bytes best = refined(type, testing::encodeTexture(type, picture, w, h), picture, w, h, level);
+            const size_t size = type ? 16 : 8, colour = type ? 8 : 0;
+            for (size_t at = 0; at < best.size(); at += size) {
+                const size_t bx = at / size % (w / 4), by = at / size / (w / 4);
+                Bytes block(64), one(size);
+                for (size_t row = 0; row < 4; ++row)
+                    std::memcpy(&block[row * 16], &picture[((by * 4 + row) * w + bx * 4) * 4], 16);
+                if (type) {
+                    encodeAlphaBlock(one.data(), block.data());
+                    refineAlphaBlock(one.data(), block.data());
+                }
+                encodeColorBlock(one.data() + colour, block.data());
+                refineColorBlock(one.data() + colour, block.data());
+                EXPECT_TRUE(std::equal(one.begin(), one.end(), best.begin() + long(at)))
+                    << "type " << type << " at " << at << ", " << simdLevelName(level);
+            }
+        }
 }
 
 // A block the fast encoder stored exactly takes its left neighbour's alpha

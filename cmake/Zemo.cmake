@@ -74,14 +74,15 @@ function(zemo_library name)
   target_link_libraries(${name} PUBLIC ${Z_PUBLIC_DEPS} PRIVATE ${Z_PRIVATE_DEPS})
 endfunction()
 
-# zemo_test(<name> DEPS ... [LABELS ...] [ENVIRONMENT VAR=set:VALUE]): one GoogleTest executable
+# zemo_test(<name> DEPS ... [LABELS ...] [ENVIRONMENT VAR=set:VALUE] [COSTS Test.Name=cost ...]):
+# one GoogleTest executable
 # test_<name> from the *.cpp files of the calling folder, registered with
 # CTest. Its tests carry the labels, and the target tests_<label> builds
 # every test executable with that label: the thread-sanitizer run builds
 # and runs only the "threads" ones (ctest -L threads).
 add_custom_target(tests_threads)
 function(zemo_test name)
-  cmake_parse_arguments(Z "" "" "DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(Z "" "" "DEPS;LABELS;ENVIRONMENT;COSTS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
@@ -106,6 +107,20 @@ function(zemo_test name)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 120 ${discovery}
                        PROPERTIES ENVIRONMENT "ZEMO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" ${modification}
                        LABELS "${Z_LABELS}")
+  # A parallel ctest starts its costliest tests first; the tests are known
+  # only once discovered, so their costs are set by a file that ctest
+  # includes after the discovered list.
+  if(Z_COSTS)
+    set(costs)
+    foreach(entry ${Z_COSTS})
+      string(REPLACE "=" ";" pair "${entry}")
+      list(GET pair 0 test)
+      list(GET pair 1 cost)
+      string(APPEND costs "set_tests_properties(\"${test}\" PROPERTIES COST ${cost})\n")
+    endforeach()
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/test_${name}_costs.cmake "${costs}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/test_${name}_costs.cmake)
+  endif()
   foreach(label ${Z_LABELS})
     add_dependencies(tests_${label} test_${name})
   endforeach()

@@ -201,14 +201,19 @@ TEST(OpStream, Forms)
 
     std::mt19937 rng(11);
     for (uint32_t n : {2u, 3u, 17u, 100u, 1000u, 5000u, 40000u}) {
-        for (int shape = 0; shape < 4; ++shape) {
+        for (int shape = 0; shape < 5; ++shape) {
             SCOPED_TRACE(::testing::Message() << n << " ops, shape " << shape);
             Bytes ops(n);
-            for (auto& op : ops)  // uniform, geometric, two values skewed, one value with noise
-                op = uint8_t(shape == 0   ? rng() % 18
-                             : shape == 1 ? std::min(17, int(std::countr_zero(rng() | 0x20000)))
-                             : shape == 2 ? (rng() % 50 == 0 ? 17 : 3)
-                                          : (rng() % 3 == 0 ? rng() % 18 : 13));
+            // Uniform, geometric, two values skewed, one value with noise, and
+            // one value after every other value once in a row at the start:
+            // ops of the longest codes (10 bits) one after another, more of
+            // them than a 64-bit window holds.
+            for (uint32_t i = 0; i < n; ++i)
+                ops[i] = uint8_t(shape == 0   ? rng() % 18
+                                 : shape == 1 ? std::min(17, int(std::countr_zero(rng() | 0x20000)))
+                                 : shape == 2 ? (rng() % 50 == 0 ? 17 : 3)
+                                 : shape == 3 ? (rng() % 3 == 0 ? rng() % 18 : 13)
+                                              : (i < 18 ? i : 3));
             const OpStreamForm form = expectRoundTrip(ops);
             EXPECT_TRUE(n < 1000 || form == OP_FORM_CODED);
         }

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "codec/opstream.h"
+#include "core/bytes.h"
 #include "common/textures.h"
 #include "common/util.h"
 
@@ -144,6 +145,38 @@ TEST(Packers, AlphaReferenceReach)
         packTexture(1, t, &s);
         EXPECT_EQ(s.alphaCodes[3], d == 65537 ? 2u : 3u) << d;
     }
+}
+
+// A unit stream's earlier units are found by a hash table of unit numbers
+// modulo 65 536. Unit 65 536's slot still holding unit 0's number must mean
+// unit 0 (the farthest a distance reaches), taken only where it is equal:
+// here unit 0 is another value with the same hash, and unit 65 537 equals
+// unit 1, 65 536 back. The units between leave that slot alone.
+TEST(Packers, UnitReferenceReach)
+{
+    const auto h64 = [](uint64_t x) { return uint32_t((x * 0x9E3779B185EBCA87ull) >> 48); };
+    const uint64_t a = 0x0123456789ABCDEFull;
+    uint64_t b = a + 1;
+    while (h64(b) != h64(a))
+        ++b;
+    const uint32_t tiles = 16385;  // 65 540 luma units, then the chroma
+    Bytes t(size_t(tiles) * 48, 0);
+    uint64_t v = 1;
+    for (uint32_t j = 0; j < 4 * tiles; ++j) {
+        uint64_t x = j == 0 ? a : j == 65536 ? b : 0;
+        if (j == 65537)
+            x = loadLe64(t.data() + 8);
+        while (x == 0) {
+            v = v * 6364136223846793005ull + 1442695040888963407ull;
+            x = h64(v) == h64(a) || h64(v >> 16) == h64(a) ? 0 : v;
+        }
+        storeLe64(t.data() + 8 * j, x);
+    }
+    const Bytes p = packTexture(2, t);
+    Bytes restored(t.size());
+    ASSERT_EQ(unpackYcg6(p.data(), restored.data(), p.size(), restored.size()), p.size());
+    EXPECT_TRUE(restored == t);
+    EXPECT_EQ(testing::unpackersDisagree(2, p, t.size()), "");
 }
 
 // Packed bytes of fixed synthetic textures, pinned: any change to what the

@@ -151,7 +151,8 @@ TEST(Packers, AlphaReferenceReach)
 // modulo 65 536. Unit 65 536's slot still holding unit 0's number must mean
 // unit 0 (the farthest a distance reaches), taken only where it is equal:
 // here unit 0 is another value with the same hash, and unit 65 537 equals
-// unit 1, 65 536 back. The units between leave that slot alone.
+// unit 1, 65 536 back. The units between leave that slot alone. (h64 is
+// the packer's own hash, written out here to make the collision.)
 TEST(Packers, UnitReferenceReach)
 {
     const auto h64 = [](uint64_t x) { return uint32_t((x * 0x9E3779B185EBCA87ull) >> 48); };

@@ -217,6 +217,15 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
     for (uint32_t j = 1; j < m; ++j) {
         if (end - coder.out < 32)
             return 0;
+        // Both halves inside runs (flat areas, a still matte): nothing to
+        // write until the shorter run ends.
+        if (pending[0] > 0 && pending[1] > 0) {
+            const uint32_t s = std::min(pending[0], pending[1]);
+            pending[0] -= s;
+            pending[1] -= s;
+            j += s - 1;
+            continue;
+        }
         for (uint32_t h = 0; h < 2; ++h) {
             if (pending[h] > 0) {
                 --pending[h];

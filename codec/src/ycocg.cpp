@@ -277,13 +277,23 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // repeats it may take, and the packer finds the units repeated.
             // Its luma and chroma units so where only the alpha differs (a
             // matte over flat colour), and its alpha units where only that
-            // is alike.
+            // is alike. Where all of it is alike (flat colour under a flat
+            // or still matte: half the tiles of a motion-graphics frame,
+            // nine in ten without alpha) that is all: the bookkeeping below
+            // would list earlier units that hold the same bytes as those
+            // listed for the left tile.
             const bool colourFastLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0;
             const bool alphaFastLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0;
             const uint64_t differ =
                 colourFastLikeLeft || alphaFastLikeLeft ? K::differenceFromLeft(tile, stride) : detail::kAllBytes;
             const bool colourLikeLeft = colourFastLikeLeft && (differ & detail::kColourBytes) == 0;
             const bool alphaLikeLeft = alphaFastLikeLeft && (differ & detail::kAlphaBytes) == 0;
+            if (colourLikeLeft && (alphaLikeLeft || !kAlpha)) {
+                for (int blk = 0; blk < 4; ++blk)
+                    std::memcpy(luma[blk], luma[blk] - 2 * kUnit, kUnit);
+                std::memcpy(chroma, chroma - 16, 16);
+                continue;
+            }
             // The samples the searches below need: a tile whose colour is
             // its left neighbour's searches only its alpha (a matte moving
             // over flat colour).

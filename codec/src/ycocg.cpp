@@ -277,11 +277,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // repeats it may take, and the packer finds the units repeated.
             // Its luma and chroma units so where only the alpha differs (a
             // matte over flat colour), and its alpha units where only that
-            // is alike. Where all of it is alike (flat colour under a flat
-            // or still matte: half the tiles of a motion-graphics frame,
-            // nine in ten without alpha) that is all: the bookkeeping below
-            // would list earlier units that hold the same bytes as those
-            // listed for the left tile.
+            // is alike. Such a tile lists none of its units as earlier ones
+            // for later tiles (nor looks any up for the units it takes): the
+            // left tile listed units of the same fast bytes, which came out
+            // as this tile's do, so the bytes are the same. (Where all of it
+            // is alike: half the tiles of a motion-graphics frame under a
+            // matte, nine in ten without alpha.)
             const bool colourFastLikeLeft = tx > 0 && std::memcmp(before, leftBefore, 48) == 0;
             const bool alphaFastLikeLeft = kAlpha && tx > 0 && std::memcmp(before + 48, leftBefore + 48, 32) == 0;
             const uint64_t differ =
@@ -294,23 +295,34 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 std::memcpy(chroma, chroma - 16, 16);
                 continue;
             }
-            // The samples the searches below need: a tile whose colour is
-            // its left neighbour's searches only its alpha (a matte moving
-            // over flat colour).
-            detail::TileSamples samples;
-            if (!colourLikeLeft)
-                K::gatherTile(tile, stride, kAlpha, samples);
-            else if (kAlpha && !alphaLikeLeft)
-                K::gatherAlpha(tile, stride, samples);
             // Each unit's left and upper neighbours in its plane (within the
             // band), whose bytes it may take to keep the packer's repeats.
             // (The earlier units are looked up only for the units searched,
             // before this tile's own go in.)
+            if constexpr (kAlpha) {
+                if (colourLikeLeft) {
+                    // Only the alpha searched: a matte moving over flat colour.
+                    detail::TileSamples samples;
+                    K::gatherAlpha(tile, stride, samples);
+                    for (int blk = 0; blk < 4; ++blk) {
+                        uint8_t* alpha = luma[blk] + 8;
+                        const uint8_t* above = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
+                        const uint8_t* earlier = alphaUnits.find(alpha);
+                        alphaUnits.add(alpha, alpha);
+                        search.channelBlock(alpha, samples.alpha[blk], 1, {alpha - kUnit, above, earlier}, *memo);
+                        std::memcpy(luma[blk], luma[blk] - 2 * kUnit, 8);
+                    }
+                    std::memcpy(chroma, chroma - 16, 16);
+                    continue;
+                }
+            }
+            detail::TileSamples samples;
+            K::gatherTile(tile, stride, kAlpha, samples);
             detail::RepeatCandidates repeats[4];
             for (int blk = 0; blk < 4; ++blk) {
                 const uint8_t* left = (tx > 0 || (blk & 1)) ? luma[blk] - kUnit : nullptr;
                 const uint8_t* above = (ty > 0 || (blk >> 1)) ? luma[blk] - blocksPerRow * kUnit : nullptr;
-                repeats[blk] = {left, above, colourLikeLeft ? nullptr : lumaUnits.find(before + 8 * blk)};
+                repeats[blk] = {left, above, lumaUnits.find(before + 8 * blk)};
                 if constexpr (kAlpha) {
                     uint8_t* alpha = luma[blk] + 8;
                     const uint8_t* earlier = alphaLikeLeft ? nullptr : alphaUnits.find(alpha);
@@ -324,19 +336,13 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;
             const uint8_t* chromaAbove = ty > 0 ? chroma - size_t(width / 8) * 16 : nullptr;
-            const detail::RepeatCandidates co{chromaLeft, chromaAbove, colourLikeLeft ? nullptr : coUnits.find(chroma)},
+            const detail::RepeatCandidates co{chromaLeft, chromaAbove, coUnits.find(chroma)},
                 cg{chromaLeft ? chromaLeft + 8 : nullptr, chromaAbove ? chromaAbove + 8 : nullptr,
-                   colourLikeLeft ? nullptr : cgUnits.find(chroma + 8)};
+                   cgUnits.find(chroma + 8)};
             for (int blk = 0; blk < 4; ++blk)
                 lumaUnits.add(before + 8 * blk, luma[blk]);
             coUnits.add(before + 32, chroma);
             cgUnits.add(before + 40, chroma + 8);
-            if (colourLikeLeft) {
-                for (int blk = 0; blk < 4; ++blk)
-                    std::memcpy(luma[blk], luma[blk] - 2 * kUnit, 8);
-                std::memcpy(chroma, chroma - 16, 16);
-                continue;
-            }
             // Each unit comes closer to its own samples, but the RGB a reader
             // rebuilds mixes luma and chroma: the tile keeps its fast units
             // where their RGB comes out closer, or where the tile's SSIM comes

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace nox::detail {
 
@@ -188,14 +189,65 @@ struct YcocgUnits {
         W::store(chroma + sizeof(V), W::unpackhi64(cob, cgb));
     }
 
+    // Whether any R, G or B byte of the unit at p differs from the unit's
+    // left neighbour's (colour), and if none does, whether any alpha byte
+    // does. Fine detail differs in the first row, which ends the look.
+    static void differenceFromLeft(const uint8_t* p, size_t stride, bool& colour, bool& alpha)
+    {
+        constexpr size_t kRowBytes = 32 * kSlots;
+        constexpr int kAllLanes = (1 << (W::kVectorBytes / 4)) - 1;
+        const auto any = [](V differ, int32_t bytes) {
+            return W::movemask32(W::cmpeq32(W::and_(differ, W::set32(bytes)), W::zero())) != kAllLanes;
+        };
+        V differ = W::zero();
+        colour = alpha = true;
+        for (int r = 0; r < 8; ++r, p += stride) {
+            for (size_t at = 0; at < kRowBytes; at += W::kVectorBytes)
+                differ = W::or_(differ, W::xor_(W::load(p + at), W::load(p + at - kRowBytes)));
+            if (any(differ, 0x00FFFFFF))
+                return;
+        }
+        colour = false;
+        alpha = any(differ, int32_t(0xFF000000u));
+    }
+
+    // A unit whose colour is its left neighbour's: that unit's luma and
+    // chroma bytes, and its own alpha blocks.
+    static void encodeAlphaBesideLeft(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, uint8_t* chroma)
+    {
+        constexpr size_t kGroupPixels = 4 * kSlots, kLeft = 2 * kSlots * 16;
+        for (int br = 0; br < 2; ++br) {
+            uint8_t* out = br ? luma1 : luma0;
+            for (size_t g = 0; g < 2; ++g) {
+                const uint8_t* q = p + size_t(br) * 4 * stride + g * kGroupPixels * 4;
+                V rows[4];
+                for (int r = 0; r < 4; ++r)
+                    rows[r] = alphaRow(q + size_t(r) * stride);
+                const V a = encodeBlocks<Ramp::Alpha>(rows);
+                // encodeUnit's stores, the luma slots taken from the left.
+                uint8_t* dst = out + g * kSlots * 16;
+                const V lo = W::load(dst - kLeft), hi = W::load(dst - kLeft + sizeof(V));
+                W::store(dst, W::unpacklo64(lo, a));
+                W::store(dst + sizeof(V), W::unpacklo64(hi, W::unpackhi64(a, a)));
+            }
+        }
+        std::memcpy(chroma, chroma - kSlots * 16, kSlots * 16);
+    }
+
+    // Units whose pixels are their left neighbour's (flat colour, and a
+    // still or no matte) take its bytes, and those whose colour alone is
+    // take its luma and chroma: tiles are coded each on its own, so the bytes
+    // are the same. A unit that overlaps the one before it at the right
+    // edge is coded in full.
     template <bool kAlpha>
     static bool encode(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture, uint8_t* chromaPlane)
     {
         constexpr uint32_t kUnitPixels = 8 * kSlots;
+        constexpr size_t kUnitBytes = kAlpha ? 16 : 8, kLumaBytes = 2 * kSlots * kUnitBytes;
         if (width < kUnitPixels)
             return false;
         const size_t stride = size_t(width) * 4;
-        const size_t blockRowBytes = size_t(width / 4) * (kAlpha ? 16 : 8);
+        const size_t blockRowBytes = size_t(width / 4) * kUnitBytes;
         const size_t tilesPerRow = width / 8;
         for (uint32_t ty = 0; ty < height / 8; ++ty) {
             const uint8_t* row = picture + size_t(ty) * 8 * stride;
@@ -203,9 +255,22 @@ struct YcocgUnits {
             uint8_t* chroma = chromaPlane + size_t(ty) * tilesPerRow * 16;
             for (uint32_t x = 0; x < width; x += kUnitPixels) {
                 const uint32_t ux = x + kUnitPixels <= width ? x : width - kUnitPixels;
-                const size_t lumaAt = size_t(ux / 4) * (kAlpha ? 16 : 8);
-                encodeUnit<kAlpha>(row + size_t(ux) * 4, stride, luma0 + lumaAt, luma0 + blockRowBytes + lumaAt,
-                                   chroma + size_t(ux / 8) * 16);
+                const uint8_t* p = row + size_t(ux) * 4;
+                uint8_t* l0 = luma0 + size_t(ux / 4) * kUnitBytes;
+                uint8_t* l1 = l0 + blockRowBytes;
+                uint8_t* c = chroma + size_t(ux / 8) * 16;
+                bool colour = true, alpha = true;
+                if (ux == x && x > 0)
+                    differenceFromLeft(p, stride, colour, alpha);
+                if (!colour && (!kAlpha || !alpha)) {
+                    std::memcpy(l0, l0 - kLumaBytes, kLumaBytes);
+                    std::memcpy(l1, l1 - kLumaBytes, kLumaBytes);
+                    std::memcpy(c, c - kSlots * 16, kSlots * 16);
+                } else if (kAlpha && !colour) {
+                    encodeAlphaBesideLeft(p, stride, l0, l1, c);
+                } else {
+                    encodeUnit<kAlpha>(p, stride, l0, l1, c);
+                }
             }
         }
         return true;

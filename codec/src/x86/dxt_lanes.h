@@ -480,6 +480,25 @@ struct DxtLanes {
         }
     }
 
+    // Whether the group at p has the pixels of the group to its left, every
+    // byte (DXT1's colour too comes out other where only alpha differs).
+    // Fine detail differs in the first row, which ends the look.
+    static bool sameAsLeftGroup(const uint8_t* p, size_t stride)
+    {
+        constexpr size_t kRowBytes = 16 * kLanes;
+        I differ = S::zero();
+        for (int r = 0; r < 4; ++r, p += stride) {
+            for (size_t at = 0; at < kRowBytes; at += S::kVectorBytes)
+                differ = S::or_(differ, S::xor_(S::load(p + at), S::load(p + at - kRowBytes)));
+            if (S::movemask32(S::cmpeq32(differ, S::zero())) != kAllLanes)
+                return false;
+        }
+        return true;
+    }
+
+    // A group whose pixels are those of the group to its left (flat colour,
+    // and a still or no matte) takes its bytes: blocks are coded each on
+    // its own, so the bytes are the same.
     template <bool kAlpha>
     static void encodeTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
     {
@@ -489,8 +508,13 @@ struct DxtLanes {
         for (uint32_t y = 0; y + 4 <= height; y += 4) {
             const uint8_t* row = picture + size_t(y) * stride;
             uint32_t bx = 0;
-            for (; bx + kLanes <= blocksWide; bx += kLanes, texture += kBytes * kLanes)
-                encodeGroup<kAlpha>(row + size_t(bx) * 16, stride, texture);
+            for (; bx + kLanes <= blocksWide; bx += kLanes, texture += kBytes * kLanes) {
+                const uint8_t* p = row + size_t(bx) * 16;
+                if (bx > 0 && sameAsLeftGroup(p, stride))
+                    std::memcpy(texture, texture - kBytes * kLanes, kBytes * kLanes);
+                else
+                    encodeGroup<kAlpha>(p, stride, texture);
+            }
             if (bx < blocksWide) {
                 Tail t;
                 const uint32_t count = blocksWide - bx;

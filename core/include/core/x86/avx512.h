@@ -45,6 +45,8 @@ struct Avx512 {
         return _mm512_broadcast_i32x4(_mm_loadu_si128(static_cast<const __m128i*>(p)));
     }
 
+    static V load(const void* p) { return _mm512_loadu_si512(p); }
+    static V zero() { return _mm512_setzero_si512(); }
     static V set32(int32_t x) { return _mm512_set1_epi32(x); }
     static F set1f(float x) { return _mm512_set1_ps(x); }
     static D set1d(double x) { return {_mm512_set1_pd(x), _mm512_set1_pd(x)}; }

@@ -132,33 +132,41 @@ struct YcocgUnits {
         return W::packus32(W::template srli32<24>(W::load(p)), W::template srli32<24>(W::load(p + 4 * kPixels)));
     }
 
+    // The luma or alpha blocks of kSlots blocks whose top-left pixel is at q.
+    template <Ramp kRamp>
+    static V blocksAt(const uint8_t* q, size_t stride)
+    {
+        V rows[4];
+        for (int r = 0; r < 4; ++r)
+            rows[r] = kRamp == Ramp::Alpha ? alphaRow(q + size_t(r) * stride) : lumaRow(q + size_t(r) * stride);
+        return encodeBlocks<kRamp>(rows);
+    }
+
+    // f(q, dst) for the luma (and alpha) blocks of a unit at p: two block
+    // rows of two groups of kSlots blocks, each group's top-left pixel and
+    // where its bytes go.
+    template <size_t kUnitBytes, class F>
+    static void forEachGroup(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, F&& f)
+    {
+        for (int br = 0; br < 2; ++br)
+            for (size_t g = 0; g < 2; ++g)
+                f(p + size_t(br) * 4 * stride + g * 16 * kSlots, (br ? luma1 : luma0) + g * kSlots * kUnitBytes);
+    }
+
     // One unit: kSlots tiles whose top-left pixel is at p.
     template <bool kAlpha>
     static void encodeUnit(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, uint8_t* chroma)
     {
-        // Luma (and alpha): two block rows of two groups of kSlots blocks.
-        constexpr size_t kGroupPixels = 4 * kSlots;
-        constexpr size_t kUnitBytes = kAlpha ? 16 : 8;
-        for (int br = 0; br < 2; ++br) {
-            uint8_t* out = br ? luma1 : luma0;
-            for (size_t g = 0; g < 2; ++g) {
-                const uint8_t* q = p + size_t(br) * 4 * stride + g * kGroupPixels * 4;
-                V rows[4];
-                for (int r = 0; r < 4; ++r)
-                    rows[r] = lumaRow(q + size_t(r) * stride);
-                const V l = encodeBlocks<Ramp::Luma>(rows);
-                uint8_t* dst = out + g * kSlots * kUnitBytes;
-                if constexpr (kAlpha) {
-                    for (int r = 0; r < 4; ++r)
-                        rows[r] = alphaRow(q + size_t(r) * stride);
-                    const V a = encodeBlocks<Ramp::Alpha>(rows);
-                    W::store(dst, W::unpacklo64(l, a));
-                    W::store(dst + sizeof(V), W::unpackhi64(l, a));
-                } else {
-                    W::storeBlocks(dst, l);
-                }
+        forEachGroup<kAlpha ? 16 : 8>(p, stride, luma0, luma1, [&](const uint8_t* q, uint8_t* dst) {
+            const V l = blocksAt<Ramp::Luma>(q, stride);
+            if constexpr (kAlpha) {
+                const V a = blocksAt<Ramp::Alpha>(q, stride);
+                W::store(dst, W::unpacklo64(l, a));
+                W::store(dst + sizeof(V), W::unpackhi64(l, a));
+            } else {
+                W::storeBlocks(dst, l);
             }
-        }
+        });
 
         // Chroma: per pair of pixel rows, the sums of R - B and of 2G - R - B
         // over each 2x2 group by multiply-adds, then horizontal adds of the
@@ -215,22 +223,14 @@ struct YcocgUnits {
     // chroma bytes, and its own alpha blocks.
     static void encodeAlphaBesideLeft(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, uint8_t* chroma)
     {
-        constexpr size_t kGroupPixels = 4 * kSlots, kLeft = 2 * kSlots * 16;
-        for (int br = 0; br < 2; ++br) {
-            uint8_t* out = br ? luma1 : luma0;
-            for (size_t g = 0; g < 2; ++g) {
-                const uint8_t* q = p + size_t(br) * 4 * stride + g * kGroupPixels * 4;
-                V rows[4];
-                for (int r = 0; r < 4; ++r)
-                    rows[r] = alphaRow(q + size_t(r) * stride);
-                const V a = encodeBlocks<Ramp::Alpha>(rows);
-                // encodeUnit's stores, the luma slots taken from the left.
-                uint8_t* dst = out + g * kSlots * 16;
-                const V lo = W::load(dst - kLeft), hi = W::load(dst - kLeft + sizeof(V));
-                W::store(dst, W::unpacklo64(lo, a));
-                W::store(dst + sizeof(V), W::unpacklo64(hi, W::unpackhi64(a, a)));
-            }
-        }
+        constexpr size_t kLeft = 2 * kSlots * 16;
+        forEachGroup<16>(p, stride, luma0, luma1, [&](const uint8_t* q, uint8_t* dst) {
+            const V a = blocksAt<Ramp::Alpha>(q, stride);
+            // encodeUnit's stores, the luma slots taken from the left.
+            const V lo = W::load(dst - kLeft), hi = W::load(dst - kLeft + sizeof(V));
+            W::store(dst, W::unpacklo64(lo, a));
+            W::store(dst + sizeof(V), W::unpacklo64(hi, W::unpackhi64(a, a)));
+        });
         std::memcpy(chroma, chroma - kSlots * 16, kSlots * 16);
     }
 

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "x86/left_rows.h"
+
 namespace nox::detail {
 
 // The unit loops of the levels that have one (YcocgUnits<W>::encode); they
@@ -197,28 +199,6 @@ struct YcocgUnits {
         W::store(chroma + sizeof(V), W::unpackhi64(cob, cgb));
     }
 
-    // Whether any R, G or B byte of the unit at p differs from the unit's
-    // left neighbour's (colour), and if none does, whether any alpha byte
-    // does. Fine detail differs in the first row, which ends the look.
-    static void differenceFromLeft(const uint8_t* p, size_t stride, bool& colour, bool& alpha)
-    {
-        constexpr size_t kRowBytes = 32 * kSlots;
-        constexpr int kAllLanes = (1 << (W::kVectorBytes / 4)) - 1;
-        const auto any = [](V differ, int32_t bytes) {
-            return W::movemask32(W::cmpeq32(W::and_(differ, W::set32(bytes)), W::zero())) != kAllLanes;
-        };
-        V differ = W::zero();
-        colour = alpha = true;
-        for (int r = 0; r < 8; ++r, p += stride) {
-            for (size_t at = 0; at < kRowBytes; at += W::kVectorBytes)
-                differ = W::or_(differ, W::xor_(W::load(p + at), W::load(p + at - kRowBytes)));
-            if (any(differ, 0x00FFFFFF))
-                return;
-        }
-        colour = false;
-        alpha = any(differ, int32_t(0xFF000000u));
-    }
-
     // A unit whose colour is its left neighbour's: that unit's luma and
     // chroma bytes, and its own alpha blocks.
     static void encodeAlphaBesideLeft(const uint8_t* p, size_t stride, uint8_t* luma0, uint8_t* luma1, uint8_t* chroma)
@@ -259,9 +239,15 @@ struct YcocgUnits {
                 uint8_t* l0 = luma0 + size_t(ux / 4) * kUnitBytes;
                 uint8_t* l1 = l0 + blockRowBytes;
                 uint8_t* c = chroma + size_t(ux / 8) * 16;
+                // Which of the unit's R, G, B (colour) and alpha bytes differ
+                // from its left neighbour's; alpha is looked at only where
+                // the colour is alike.
                 bool colour = true, alpha = true;
-                if (ux == x && x > 0)
-                    differenceFromLeft(p, stride, colour, alpha);
+                if (ux == x && x > 0) {
+                    const V differ = differenceFromLeftRows<W>(p, stride, 8, 32 * kSlots, 0x00FFFFFF);
+                    colour = anyIn<W>(differ, 0x00FFFFFF);
+                    alpha = anyIn<W>(differ, int32_t(0xFF000000u));
+                }
                 if (!colour && (!kAlpha || !alpha)) {
                     std::memcpy(l0, l0 - kLumaBytes, kLumaBytes);
                     std::memcpy(l1, l1 - kLumaBytes, kLumaBytes);

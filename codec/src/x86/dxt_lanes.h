@@ -31,6 +31,7 @@
 
 #include "../dxt_internal.h"
 #include "../dxt_tables.h"
+#include "left_rows.h"
 
 namespace nox::detail {
 namespace {
@@ -480,25 +481,10 @@ struct DxtLanes {
         }
     }
 
-    // Whether the group at p has the pixels of the group to its left, every
-    // byte (DXT1's colour too comes out other where only alpha differs).
-    // Fine detail differs in the first row, which ends the look.
-    static bool sameAsLeftGroup(const uint8_t* p, size_t stride)
-    {
-        constexpr size_t kRowBytes = 16 * kLanes;
-        I differ = S::zero();
-        for (int r = 0; r < 4; ++r, p += stride) {
-            for (size_t at = 0; at < kRowBytes; at += S::kVectorBytes)
-                differ = S::or_(differ, S::xor_(S::load(p + at), S::load(p + at - kRowBytes)));
-            if (S::movemask32(S::cmpeq32(differ, S::zero())) != kAllLanes)
-                return false;
-        }
-        return true;
-    }
-
     // A group whose pixels are those of the group to its left (flat colour,
     // and a still or no matte) takes its bytes: blocks are coded each on
-    // its own, so the bytes are the same.
+    // its own, so the bytes are the same. Every byte is compared: DXT1's
+    // colour too comes out other where only the alpha differs.
     template <bool kAlpha>
     static void encodeTexture(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture)
     {
@@ -510,7 +496,7 @@ struct DxtLanes {
             uint32_t bx = 0;
             for (; bx + kLanes <= blocksWide; bx += kLanes, texture += kBytes * kLanes) {
                 const uint8_t* p = row + size_t(bx) * 16;
-                if (bx > 0 && sameAsLeftGroup(p, stride))
+                if (bx > 0 && !anyIn<S>(differenceFromLeftRows<S>(p, stride, 4, 16 * kLanes, -1), -1))
                     std::memcpy(texture, texture - kBytes * kLanes, kBytes * kLanes);
                 else
                     encodeGroup<kAlpha>(p, stride, texture);

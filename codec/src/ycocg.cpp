@@ -299,17 +299,21 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // band), whose bytes it may take to keep the packer's repeats.
             // (The earlier units are looked up only for the units searched,
             // before this tile's own go in.)
+            [[maybe_unused]] const auto searchAlpha = [&](int blk, const uint16_t values[16]) {
+                uint8_t* alpha = luma[blk] + 8;
+                const uint8_t* left = (tx > 0 || (blk & 1)) ? alpha - kUnit : nullptr;
+                const uint8_t* above = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
+                const uint8_t* earlier = alphaUnits.find(alpha);
+                alphaUnits.add(alpha, alpha);
+                search.channelBlock(alpha, values, 1, {left, above, earlier}, *memo);
+            };
             if constexpr (kAlpha) {
                 if (colourLikeLeft) {
                     // Only the alpha searched: a matte moving over flat colour.
                     detail::TileSamples samples;
                     K::gatherAlpha(tile, stride, samples);
                     for (int blk = 0; blk < 4; ++blk) {
-                        uint8_t* alpha = luma[blk] + 8;
-                        const uint8_t* above = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
-                        const uint8_t* earlier = alphaUnits.find(alpha);
-                        alphaUnits.add(alpha, alpha);
-                        search.channelBlock(alpha, samples.alpha[blk], 1, {alpha - kUnit, above, earlier}, *memo);
+                        searchAlpha(blk, samples.alpha[blk]);
                         std::memcpy(luma[blk], luma[blk] - 2 * kUnit, 8);
                     }
                     std::memcpy(chroma, chroma - 16, 16);
@@ -324,14 +328,13 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 const uint8_t* above = (ty > 0 || (blk >> 1)) ? luma[blk] - blocksPerRow * kUnit : nullptr;
                 repeats[blk] = {left, above, lumaUnits.find(before + 8 * blk)};
                 if constexpr (kAlpha) {
-                    uint8_t* alpha = luma[blk] + 8;
-                    const uint8_t* earlier = alphaLikeLeft ? nullptr : alphaUnits.find(alpha);
-                    alphaUnits.add(alpha, alpha);
-                    if (alphaLikeLeft)
+                    if (alphaLikeLeft) {
+                        uint8_t* alpha = luma[blk] + 8;
+                        alphaUnits.add(alpha, alpha);
                         std::memcpy(alpha, alpha - 2 * kUnit, 8);
-                    else
-                        search.channelBlock(alpha, samples.alpha[blk], 1,
-                                            {left ? left + 8 : nullptr, above ? above + 8 : nullptr, earlier}, *memo);
+                    } else {
+                        searchAlpha(blk, samples.alpha[blk]);
+                    }
                 }
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;

@@ -343,36 +343,53 @@ inline int levelOf(const Channel& ch, const uint8_t* unit, int reachBelow, int r
 
 // A single-channel block searched through the memo (fillKey(level) writes
 // the key's values, less that level times the scale, and a mark of whether
-// the level is taken out, and returns it; levelOf's reach is the key's),
-// keeping the fast encoder's repeats. One the fast encoder stored exactly
-// (most of a matte's: its opaque and clear areas) keeps its bytes, or takes
-// a candidate's that are exact too, without the memo.
+// the level is taken out, and returns it; levelOf's reach is the key's):
+// the unit holds the search's bytes, and the fast bytes' error and the
+// search's are returned. One the fast encoder stored exactly (most of a
+// matte's: its opaque and clear areas) keeps its bytes without the memo.
 template <int kReachBelow, int kReachAbove, class Memo, class FillKey>
-void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fillKey,
-                      std::initializer_list<const uint8_t*> candidates)
+std::pair<uint32_t, uint32_t> searchRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fillKey)
 {
-    const auto error = [&](const uint8_t* u) { return storedChannelError(ch, u); };
-    const uint32_t stored = error(unit);
-    if (stored == 0) {
-        // Only an exact candidate will do, and an eight-value ramp holds
-        // nothing outside its endpoints: one whose endpoints leave out the
-        // block's range is passed over unmeasured (a matte's neighbours
-        // mostly do).
-        int lo, hi;
-        valueRange(ch, lo, hi);
-        keepRepeats(unit, candidates, 0, 0, [&](const uint8_t* u) {
-            return u[0] > u[1] && (lo < u[1] * ch.scale || hi > u[0] * ch.scale) ? 1u : error(u);
-        });
-        return;
-    }
+    const uint32_t stored = storedChannelError(ch, unit);
+    if (stored == 0)
+        return {0, 0};
     const int level = levelOf(ch, unit, kReachBelow, kReachAbove);
-    const auto [fast, best] = remembered(
+    return remembered(
         memo, fillKey(level), unit,
         [&] {
             return std::pair{stored, refineChannel(unit, ch)};
         },
         level);
-    keepRepeats(unit, candidates, fast, best, error);
+}
+
+// The fast encoder's repeats kept after a search that gave the errors
+// `fast` and `best` (keepRepeats). Where the search is exact, only an exact
+// candidate will do, and an eight-value ramp holds nothing outside its
+// endpoints: one whose endpoints leave out the block's range is passed over
+// unmeasured (a matte's neighbours mostly do).
+inline void keepChannelRepeats(uint8_t* unit, const Channel& ch, std::initializer_list<const uint8_t*> candidates,
+                               uint32_t fast, uint32_t best)
+{
+    const auto error = [&](const uint8_t* u) { return storedChannelError(ch, u); };
+    if (best != 0) {
+        keepRepeats(unit, candidates, fast, best, error);
+        return;
+    }
+    int lo, hi;
+    valueRange(ch, lo, hi);
+    keepRepeats(unit, candidates, fast, 0, [&](const uint8_t* u) {
+        return u[0] > u[1] && (lo < u[1] * ch.scale || hi > u[0] * ch.scale) ? 1u : error(u);
+    });
+}
+
+// Both: a block searched through the memo that keeps the fast encoder's
+// repeats.
+template <int kReachBelow, int kReachAbove, class Memo, class FillKey>
+void refineRemembered(uint8_t* unit, const Channel& ch, Memo& memo, FillKey&& fillKey,
+                      std::initializer_list<const uint8_t*> candidates)
+{
+    const auto [fast, best] = searchRemembered<kReachBelow, kReachAbove>(unit, ch, memo, fillKey);
+    keepChannelRepeats(unit, ch, candidates, fast, best);
 }
 
 }  // namespace

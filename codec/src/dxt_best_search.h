@@ -486,11 +486,18 @@ void colorBlock(uint8_t* colour, const uint8_t* block)
 
 void alphaBlock(uint8_t* alpha, const uint8_t* block) { refineChannel(alpha, alphasOf(block, 16)); }
 
-void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats, UnitMemo& memo)
+Channel channelOf(const uint16_t values[16], int scale)
 {
     Channel ch;
     std::copy(values, values + 16, ch.values);
     ch.scale = scale;
+    return ch;
+}
+
+void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats, UnitMemo& memo,
+                  ChannelSearch* searched)
+{
+    const Channel ch = channelOf(values, scale);
     // The key: the values less the level (16 bits each, which tell every
     // difference apart), the scale, whether a level is taken out, zeros; the
     // fast bytes last.
@@ -506,12 +513,27 @@ void channelBlock(uint8_t* unit, const uint16_t values[16], int scale, const Rep
         std::memset(key + 34, 0, UnitMemo::kKey - 8 - 34);
         return key;
     };
-    refineRemembered<-65535, 65535>(unit, ch, memo, fillKey, {repeats.left, repeats.above, repeats.earlier});
+    const auto [fast, best] = searchRemembered<-65535, 65535>(unit, ch, memo, fillKey);
+    if (searched) {
+        std::memcpy(searched->bytes, unit, 8);
+        searched->fastError = fast;
+        searched->error = best;
+    }
+    keepChannelRepeats(unit, ch, {repeats.left, repeats.above, repeats.earlier}, fast, best);
+}
+
+void keepChannelRepeatsOf(uint8_t* unit, const uint16_t values[16], int scale, const ChannelSearch& searched,
+                          const RepeatCandidates& repeats)
+{
+    std::memcpy(unit, searched.bytes, 8);
+    keepChannelRepeats(unit, channelOf(values, scale), {repeats.left, repeats.above, repeats.earlier},
+                       searched.fastError, searched.error);
 }
 
 // This build's entry points.
-constexpr BestSearch kThisBuildsSearch{&colorBlock,          &alphaBlock,  &channelBlock, &refineTexture<false>,
-                                       &refineTexture<true>, &tileQuality, &lumaTargets};
+constexpr BestSearch kThisBuildsSearch{&colorBlock,           &alphaBlock,           &channelBlock,
+                                       &keepChannelRepeatsOf, &refineTexture<false>, &refineTexture<true>,
+                                       &tileQuality,          &lumaTargets};
 
 }  // namespace
 }  // namespace nox::detail

@@ -94,20 +94,33 @@ struct TileQuality {
     double ssim;
 };
 
+// A single-channel block's search before the fast encoder's repeats are
+// kept: its bytes, the fast bytes' error and its own. It depends on the
+// block's values and fast bytes alone.
+struct ChannelSearch {
+    uint8_t bytes[8];
+    uint32_t fastError, error;
+};
+
 // The best tier's search as one build of it (dxt_best_search.h) gives it,
 // the same bytes from every build. channelBlock: a single-channel block
 // (dxt5 alpha, a YCoCg unit) improved in place, the 8 bytes at unit, which
 // the encoders wrote for `values`, `scale` times the 8-bit values the block
 // should decode to (16 for luma, 2 for chroma, 1 for alpha); no larger
 // squared error against the values than before. The memo spares searches
-// already made; it changes no byte. tileQuality, lumaTargets: a YCoCg
+// already made; it changes no byte. With `searched`, what the search gave
+// before the repeats goes there too; keepChannelRepeats takes such a
+// result again, for a block of the same values and fast bytes, and gives
+// the bytes channelBlock would. tileQuality, lumaTargets: a YCoCg
 // tile's check (its squared RGB error and mean SSIM as readers rebuild it)
 // and its luma units' aim (ycocg_best_tile.h).
 struct BestSearch {
     void (*colorBlock)(uint8_t* colour, const uint8_t* block);
     void (*alphaBlock)(uint8_t* alpha, const uint8_t* block);
     void (*channelBlock)(uint8_t* unit, const uint16_t values[16], int scale, const RepeatCandidates& repeats,
-                         UnitMemo& memo);
+                         UnitMemo& memo, ChannelSearch* searched);
+    void (*keepChannelRepeats)(uint8_t* unit, const uint16_t values[16], int scale, const ChannelSearch& searched,
+                               const RepeatCandidates& repeats);
     void (*dxt1Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     void (*dxt5Texture)(const uint8_t* picture, uint32_t width, uint32_t height, uint8_t* texture);
     TileQuality (*tileQuality)(const uint8_t* tile, size_t stride, uint8_t* const luma[4], const uint8_t* chroma);

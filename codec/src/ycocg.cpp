@@ -243,12 +243,98 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
+}  // namespace
+
+// A tile's record: its pixels (alpha bytes cleared: its luma and chroma
+// depend on its colour alone) and fast units, and what each step of its
+// search gave. The fast units' check, the chroma samples and the chroma
+// units' searches depend on those alone; the luma's aim and its units'
+// searches on the chroma units kept as well (chromaKept), which the
+// neighbours' repeats may change; the check of the units searched on those
+// units (units, when checked). Plain data: a record is written before it
+// is read.
+struct YcocgTileMemory::Tiles {
+    static constexpr uint64_t kColour = 0x00FFFFFF00FFFFFFull;
+    struct Record {
+        uint64_t pixels[32];
+        uint8_t fast[48];
+        bool checked;
+        detail::TileQuality fastQuality, bestQuality;
+        uint16_t co[16], cg[16];
+        detail::ChannelSearch chroma[2], luma[4];
+        uint8_t chromaKept[16];
+        uint16_t aim[4][16];
+        uint8_t units[48];
+
+        bool holds(const uint8_t* tile, size_t stride, const uint8_t* fastUnits) const
+        {
+            for (int row = 0; row < 8; ++row)
+                for (int i = 0; i < 4; ++i)
+                    if ((loadLe64(tile + size_t(row) * stride + 8 * i) & kColour) != pixels[4 * row + i])
+                        return false;
+            return std::memcmp(fast, fastUnits, 48) == 0;
+        }
+        void keep(const uint8_t* tile, size_t stride, const uint8_t* fastUnits)
+        {
+            for (int row = 0; row < 8; ++row)
+                for (int i = 0; i < 4; ++i)
+                    pixels[4 * row + i] = loadLe64(tile + size_t(row) * stride + 8 * i) & kColour;
+            std::memcpy(fast, fastUnits, 48);
+        }
+    };
+
+    // Which tiles may hold what they held in the last picture: a tile's
+    // fast units and the first and last of its pixels' words (the fast
+    // units follow from the pixels, so a tile that changes nearly always
+    // changes them).
+    static uint64_t signatureOf(const uint8_t* tile, size_t stride, const uint8_t* fastUnits)
+    {
+        uint64_t h = (loadLe64(tile) & kColour) * 0x9E3779B97F4A7C15ull +
+                     (loadLe64(tile + 7 * stride + 24) & kColour) * 0xC2B2AE3D27D4EB4Full;
+        static constexpr uint64_t kMultipliers[6] = {0x165667B19E3779F9ull, 0xD6E8FEB86659FD93ull,
+                                                     0xFF51AFD7ED558CCDull, 0xC4CEB9FE1A85EC53ull,
+                                                     0xA0761D6478BD642Full, 0xE7037ED1A0B428DBull};
+        for (int i = 0; i < 6; ++i)
+            h += loadLe64(fastUnits + 8 * i) * kMultipliers[i];
+        return h ^ (h >> 32);
+    }
+
+    // The record's key and first results into the cache.
+    void prefetch(size_t at) const
+    {
+        const char* record = reinterpret_cast<const char*>(&records[at]);
+        for (size_t line = 0; line < 384; line += 64)
+            __builtin_prefetch(record + line);
+    }
+
+    explicit Tiles(size_t count) : signature(new uint64_t[count]()), kept(new bool[count]()), records(new Record[count])
+    {
+    }
+
+    std::unique_ptr<uint64_t[]> signature;
+    std::unique_ptr<bool[]> kept;
+    // Untouched until kept (a large memory costs only its signatures then).
+    std::unique_ptr<Record[]> records;
+    uint64_t taken = 0;
+};
+
+YcocgTileMemory::YcocgTileMemory(uint32_t width, uint32_t height)
+    : width_(width), height_(height), tiles_(std::make_unique<Tiles>(size_t(width / 8) * (height / 8)))
+{
+}
+
+YcocgTileMemory::~YcocgTileMemory() = default;
+
+uint64_t YcocgTileMemory::tilesTaken() const { return tiles_->taken; }
+
+namespace {
+
 // The best tier over a band the encoders wrote: every unit searched again
 // against the same samples (K's gather, which gives every level's
 // encoders' samples), and each tile checked as readers rebuild it.
 template <bool kAlpha, class K>
 void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32_t width, uint32_t rows,
-                uint8_t* texture, uint8_t* chroma)
+                uint8_t* texture, uint8_t* chroma, YcocgTileMemory::Tiles* tiles, uint32_t firstTileRow)
 {
     const size_t stride = size_t(width) * 4;
     constexpr size_t kUnit = kAlpha ? 16 : 8;
@@ -271,6 +357,11 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     std::memcpy(before + 48 + 8 * blk, luma[blk] + 8, 8);
             }
             std::memcpy(before + 32, chroma, 16);
+            // The next tile's record, where it keeps one, on its way in
+            // while this tile is searched.
+            const size_t at = size_t(firstTileRow + ty) * (width / 8) + tx;
+            if (tiles && tx + 1 < width / 8 && tiles->kept[at + 1])
+                tiles->prefetch(at + 1);
             // A tile whose pixels and fast units are its left neighbour's
             // (flat areas, repeated shapes) takes that tile's units as they
             // came out: its own search would give the same but for the
@@ -305,7 +396,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 const uint8_t* above = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
                 const uint8_t* earlier = alphaUnits.find(alpha);
                 alphaUnits.add(alpha, alpha);
-                search.channelBlock(alpha, values, 1, {left, above, earlier}, *memo);
+                search.channelBlock(alpha, values, 1, {left, above, earlier}, *memo, nullptr);
             };
             if constexpr (kAlpha) {
                 if (colourLikeLeft) {
@@ -320,8 +411,36 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     continue;
                 }
             }
+            // The tile's record in the memory, where the memory's last
+            // picture had the same tile here: each step of the search whose
+            // inputs are the record's is taken from it (the repeats of its
+            // own neighbours are weighed again), and a tile found alike a
+            // second time is kept. Without one, the steps go to a record of
+            // this tile alone.
+            YcocgTileMemory::Tiles::Record scratch;
+            YcocgTileMemory::Tiles::Record* record = &scratch;
+            bool known = false;
+            if (tiles) {
+                const uint64_t signature = YcocgTileMemory::Tiles::signatureOf(tile, stride, before);
+                if (tiles->signature[at] != signature) {
+                    tiles->signature[at] = signature;
+                    tiles->kept[at] = false;
+                } else {
+                    record = &tiles->records[at];
+                    known = tiles->kept[at] && record->holds(tile, stride, before);
+                    if (known) {
+                        ++tiles->taken;
+                    } else {
+                        record->keep(tile, stride, before);
+                        tiles->kept[at] = true;
+                    }
+                }
+            }
             detail::TileSamples samples;
-            K::gatherTile(tile, stride, kAlpha, samples);
+            if (!known)
+                K::gatherTile(tile, stride, kAlpha, samples);
+            else if (kAlpha && !alphaLikeLeft)
+                K::gatherAlpha(tile, stride, samples);
             detail::RepeatCandidates repeats[4];
             for (int blk = 0; blk < 4; ++blk) {
                 const uint8_t* left = (tx > 0 || (blk & 1)) ? luma[blk] - kUnit : nullptr;
@@ -353,21 +472,43 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // ramp in from its extremes: on motion graphics at 1080p that
             // gained 0.3 dB but lost 0.011 of SSIM; with this check SSIM
             // gains 0.003 and PSNR keeps all but 0.01 dB).
-            const detail::TileQuality fast = search.tileQuality(tile, stride, luma, chroma);
+            if (!known) {
+                record->checked = false;
+                record->fastQuality = search.tileQuality(tile, stride, luma, chroma);
+                std::memcpy(record->co, samples.co, sizeof record->co);
+                std::memcpy(record->cg, samples.cg, sizeof record->cg);
+            }
+            const detail::TileQuality fast = record->fastQuality;
             if (fast.error == 0)
                 continue;
-            search.channelBlock(chroma, samples.co, 2, co, *memo);
-            search.channelBlock(chroma + 8, samples.cg, 2, cg, *memo);
-            uint16_t target[4][16];
-            search.lumaTargets(tile, stride, chroma, target);
+            if (known) {
+                search.keepChannelRepeats(chroma, record->co, 2, record->chroma[0], co);
+                search.keepChannelRepeats(chroma + 8, record->cg, 2, record->chroma[1], cg);
+            } else {
+                search.channelBlock(chroma, record->co, 2, co, *memo, &record->chroma[0]);
+                search.channelBlock(chroma + 8, record->cg, 2, cg, *memo, &record->chroma[1]);
+            }
+            if (known && std::memcmp(chroma, record->chromaKept, 16) == 0) {
+                for (int blk = 0; blk < 4; ++blk)
+                    search.keepChannelRepeats(luma[blk], record->aim[blk], 16, record->luma[blk], repeats[blk]);
+            } else {
+                search.lumaTargets(tile, stride, chroma, record->aim);
+                for (int blk = 0; blk < 4; ++blk)
+                    search.channelBlock(luma[blk], record->aim[blk], 16, repeats[blk], *memo, &record->luma[blk]);
+                std::memcpy(record->chromaKept, chroma, 16);
+            }
+            uint8_t units[48];
             for (int blk = 0; blk < 4; ++blk)
-                search.channelBlock(luma[blk], target[blk], 16, repeats[blk], *memo);
-            bool changed = std::memcmp(chroma, before + 32, 16) != 0;
-            for (int blk = 0; blk < 4; ++blk)
-                changed = changed || std::memcmp(luma[blk], before + 8 * blk, 8) != 0;
-            if (!changed)
+                std::memcpy(units + 8 * blk, luma[blk], 8);
+            std::memcpy(units + 32, chroma, 16);
+            if (std::memcmp(units, before, 48) == 0)
                 continue;
-            const detail::TileQuality best = search.tileQuality(tile, stride, luma, chroma);
+            if (!record->checked || std::memcmp(units, record->units, 48) != 0) {
+                record->bestQuality = search.tileQuality(tile, stride, luma, chroma);
+                std::memcpy(record->units, units, 48);
+                record->checked = true;
+            }
+            const detail::TileQuality best = record->bestQuality;
             if (best.error > fast.error || best.ssim < fast.ssim) {
                 for (int blk = 0; blk < 4; ++blk)
                     std::memcpy(luma[blk], before + 8 * blk, 8);
@@ -380,25 +521,32 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
 }  // namespace
 
 void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows,
-                         uint8_t* luma, uint8_t* chroma)
+                         uint8_t* luma, uint8_t* chroma, YcocgTileMemory* memory, uint32_t firstTileRow)
 {
     if (width % 8 != 0 || rows % 8 != 0)
         return;
+    YcocgTileMemory::Tiles* tiles =
+        memory && memory->width() == width && uint64_t(firstTileRow) + rows / 8 <= memory->height() / 8
+            ? &memory->tiles()
+            : nullptr;
     const detail::BestSearch& search = detail::bestSearchFor(level);
+    const auto run = [&]<class K>() {
+        alpha ? refineBand<true, K>(search, picture, width, rows, luma, chroma, tiles, firstTileRow)
+              : refineBand<false, K>(search, picture, width, rows, luma, chroma, tiles, firstTileRow);
+    };
 #if defined(__SSE2__)
     if (runnableSimdLevel(level) >= SimdLevel::Sse2) {
-        alpha ? refineBand<true, detail::Sse2RampKernels>(search, picture, width, rows, luma, chroma)
-              : refineBand<false, detail::Sse2RampKernels>(search, picture, width, rows, luma, chroma);
+        run.template operator()<detail::Sse2RampKernels>();
         return;
     }
 #endif
-    alpha ? refineBand<true, detail::ScalarRampKernels>(search, picture, width, rows, luma, chroma)
-          : refineBand<false, detail::ScalarRampKernels>(search, picture, width, rows, luma, chroma);
+    run.template operator()<detail::ScalarRampKernels>();
 }
 
-void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma,
+                     YcocgTileMemory* memory, uint32_t firstTileRow)
 {
-    refineYcocgBandWith(activeSimdLevel(), alpha, picture, width, rows, luma, chroma);
+    refineYcocgBandWith(activeSimdLevel(), alpha, picture, width, rows, luma, chroma, memory, firstTileRow);
 }
 
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma)

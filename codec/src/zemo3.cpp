@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -100,7 +102,55 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height, Encod
         pack_ = nullptr;
         bound_ = nullptr;
     }
+    if (quality_ == EncodeQuality::Best && typeIsYcocg(type_) && pack_)
+        memories_ = std::make_shared<TileMemories>(paddedWidth_, paddedHeight_);
 }
+
+// The memories of an encoder's best YCoCg compressions: each compression
+// takes one nobody else holds and gives it back, so a memory sees every
+// other frame or so of a job and one thread at a time. At most kMost are
+// made (a memory of a 1080p picture takes about 20 MB once its tiles are
+// kept); compressions beyond them go without.
+class FrameEncoder::TileMemories {
+public:
+    static constexpr size_t kMost = 4;
+    TileMemories(uint32_t width, uint32_t height) : width_(width), height_(height) {}
+
+    std::unique_ptr<YcocgTileMemory> take()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!idle_.empty()) {
+                std::unique_ptr<YcocgTileMemory> memory = std::move(idle_.back());
+                idle_.pop_back();
+                return memory;
+            }
+            if (made_ == kMost)
+                return nullptr;
+            ++made_;
+        }
+        try {
+            return std::make_unique<YcocgTileMemory>(width_, height_);
+        } catch (const std::bad_alloc&) {
+            std::lock_guard<std::mutex> hold(lock_);
+            --made_;
+            return nullptr;
+        }
+    }
+    void give(std::unique_ptr<YcocgTileMemory> memory)
+    {
+        if (!memory)
+            return;
+        std::lock_guard<std::mutex> hold(lock_);
+        idle_.push_back(std::move(memory));
+    }
+
+private:
+    const uint32_t width_, height_;
+    std::mutex lock_;
+    std::vector<std::unique_ptr<YcocgTileMemory>> idle_;
+    size_t made_ = 0;
+};
 
 void FrameEncoder::copyIntoScratch(uint8_t* scratch, const uint8_t* pixels, int32_t rowStride, uint32_t firstRow) const
 {
@@ -148,7 +198,8 @@ uint32_t FrameEncoder::directRows(int32_t rowStride) const
     return height_ - height_ % band;
 }
 
-bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture) const
+bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture,
+                              YcocgTileMemory* memory) const
 {
     if (rows == 0)
         return true;
@@ -180,7 +231,7 @@ bool FrameEncoder::encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_
         if (encodeYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma) != 0)
             return false;
         if (quality_ == EncodeQuality::Best)
-            refineYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma);
+            refineYcocgBand(keepAlpha_, picture, pw, rows, blocks, chroma, memory, firstRow / 8);
         return true;
     }
     default:
@@ -206,12 +257,16 @@ uint32_t FrameEncoder::compress(uint8_t* destination, const uint8_t* pixels, int
     // block; keep those bytes defined.
     std::memset(texture->data + textureSize_, 0, size_t(std::min<uint64_t>(texture->size - textureSize_, 64)));
     const uint32_t direct = directRows(rowStride);
-    if (!encodeRows(pixels, 0, direct, texture->data))
+    // The memory goes back however the compression ends.
+    const auto giveBack = [this](YcocgTileMemory* m) { memories_->give(std::unique_ptr<YcocgTileMemory>(m)); };
+    const std::unique_ptr<YcocgTileMemory, decltype(giveBack)> memory(memories_ ? memories_->take().release() : nullptr,
+                                                                      giveBack);
+    if (!encodeRows(pixels, 0, direct, texture->data, memory.get()))
         return 0;
     if (direct < ph) {
         MemoryManager::BlockHandle scratch = pool.obtain(uint64_t(pw) * (ph - direct) * 4);
         copyIntoScratch(scratch->data, pixels, rowStride, direct);
-        if (!encodeRows(scratch->data, direct, ph - direct, texture->data))
+        if (!encodeRows(scratch->data, direct, ph - direct, texture->data, memory.get()))
             return 0;
     }
 

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "codec/dxt.h"
 #include "codec/ycocg.h"
@@ -356,6 +359,108 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
                 EXPECT_GE(ssimBest[t], ssimFast[t] - 1e-12) << "tile " << t;
             }
         }
+    }
+}
+
+// A YCoCg tile memory carried from picture to picture changes no byte of the
+// search's: still tiles whose neighbours change (other repeats to weigh),
+// a still tile with one pixel nudged by a level (its fast units mostly
+// stay), a matte that moves over still colour, a picture seen before, and
+// the two bands of a picture at their own tile rows; a memory of another
+// width is left aside. Still tiles are taken from it from the third picture
+// on.
+TEST(DxtBest, TileMemoryChangesNoByte)
+{
+    const uint32_t w = 128, h = 48;
+    // Tiles that repeat their left neighbour but for one pixel, in three
+    // kinds; still tiles on one colour of a checkerboard, tiles of a kind
+    // drawn at random on the other.
+    const Bytes smooth = testing::makePicture(Content::Smooth, w, h, 9);
+    const Bytes kinds[3] = {nearRepeats(smooth, w, h, 8), nearRepeats(smooth, w, h, 8, 2, 0, 3),
+                            nearRepeats(smooth, w, h, 8, 5, 2, 9)};
+    std::mt19937 rng(11);
+    const auto picture = [&](size_t n) {
+        Bytes p = kinds[0];
+        for (uint32_t ty = 0; ty < h / 8; ++ty)
+            for (uint32_t tx = 0; tx < w / 8; ++tx) {
+                const size_t from = n >= 3 && n < 8 && (tx + ty) % 2 ? rng() % 3 : 0;
+                for (uint32_t y = ty * 8; y < ty * 8 + 8; ++y) {
+                    const size_t at = (size_t(y) * w + tx * 8) * 4;
+                    std::memcpy(p.data() + at, kinds[from].data() + at, 32);
+                    if (n == 8 && (tx + ty) % 2 == 0 && y % 8 == (tx < 8 ? 7 : tx % 8))
+                        p[at + (tx % 6) * 4 + 1] ^= 1;
+                    if (n == 9)
+                        for (uint32_t x = 0; x < 8; ++x)
+                            p[at + x * 4 + 3] = uint8_t(x * 30 + y);
+                }
+            }
+        return p;
+    };
+    std::vector<Bytes> pictures;
+    for (size_t n = 0; n < 11; ++n)
+        pictures.push_back(picture(n));
+    std::vector<SimdLevel> levels = testing::fastLevels();
+    levels.push_back(SimdLevel::Scalar);
+    for (uint32_t type : {2u, 3u}) {
+        const size_t chroma = type == 3 ? size_t(w) * h : size_t(w) * h / 2;
+        // The lower half as a band of its own: its units from the texture's
+        // middle, its tiles from tile row 3.
+        const size_t lumaAt = size_t(w / 4) * 6 * (type == 3 ? 16 : 8), chromaAt = size_t(w / 8) * 3 * 16;
+        for (SimdLevel level : levels) {
+            SCOPED_TRACE(std::to_string(type) + " " + simdLevelName(level));
+            YcocgTileMemory whole(w, h), banded(w, h), narrow(w - 8, h);
+            const auto refine = [&](const Bytes& p, uint32_t rows, size_t band, YcocgTileMemory* memory,
+                                    uint32_t firstTileRow) {
+                Bytes t = testing::encodeTexture(type, p, w, h);
+                const size_t lumaOf = band ? lumaAt : 0, chromaOf = chroma + (band ? chromaAt : 0);
+                refineYcocgBandWith(level, type == 3, p.data() + band * size_t(w) * 24 * 4, w, rows, t.data() + lumaOf,
+                                    t.data() + chromaOf, memory, firstTileRow);
+                return t;
+            };
+            for (size_t n = 0; n < pictures.size(); ++n) {
+                const Bytes& p = pictures[n];
+                const Bytes alone = refine(p, h, 0, nullptr, 0);
+                EXPECT_TRUE(refine(p, h, 0, &whole, 0) == alone) << "picture " << n;
+                EXPECT_TRUE(refine(p, h, 0, &narrow, 0) == alone) << "picture " << n;
+                for (size_t band = 0; band < 2; ++band)
+                    EXPECT_TRUE(refine(p, 24, band, &banded, uint32_t(band * 3)) == refine(p, 24, band, nullptr, 0))
+                        << "picture " << n << " band " << band;
+            }
+            EXPECT_GT(whole.tilesTaken(), 0u);
+            EXPECT_GT(banded.tilesTaken(), 0u);
+            EXPECT_EQ(narrow.tilesTaken(), 0u);
+        }
+    }
+}
+
+// The compressor lends its memories to compressions on several threads at
+// once: the same picture gives the same frame on every thread, the first
+// time and after (when its tiles come from a memory).
+TEST(DxtBest, CompressorMemoriesOnManyThreads)
+{
+    const uint32_t w = 64, h = 40;
+    const Bytes picture = testing::makePicture(Content::Alphabet, w, h, 5);
+    for (uint32_t type : {2u, 3u}) {
+        SCOPED_TRACE(type);
+        const FrameEncoder encoder(type, w, h, EncodeQuality::Best);
+        const auto compress = [&] {
+            Bytes f(encoder.textureBytes() + kFrameHeaderSize, 0);
+            f.resize(encoder.compress(f.data(), picture.data(), int32_t(w * 4), getContext()->memory()));
+            return f;
+        };
+        const Bytes first = compress();
+        ASSERT_GT(first.size(), kFrameHeaderSize);
+        std::vector<Bytes> frames(6 * 4);
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < 6; ++t)
+            threads.emplace_back([&, t] {
+                for (size_t k = 0; k < 4; ++k)
+                    frames[t * 4 + k] = compress();
+            });
+        for (std::thread& t : threads)
+            t.join();
+        for (const Bytes& f : frames)
+            EXPECT_TRUE(f == first);
     }
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/simd.h"
 
@@ -36,12 +37,43 @@ int encodeYg10With(SimdLevel level, const uint8_t* picture, uint32_t width, uint
 // texture. With alpha the YG10 layout, without it YCG6. Returns 0, or 1
 // writing nothing when width or rows is not a multiple of 8.
 int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma);
+// What the best tier's search of a picture's tiles gave, each kept at its
+// tile's place for the next picture of the same size refined with this
+// memory: a tile whose pixels are those of the last picture there (a
+// screen recording's still windows, a slide) takes the results of its
+// earlier search instead of searching again. A tile is kept the second time
+// in a row it is found so; one that changes from picture to picture costs
+// only a look at its fast units. It changes no byte. One thread at a time.
+class YcocgTileMemory {
+public:
+    YcocgTileMemory(uint32_t width, uint32_t height);
+    ~YcocgTileMemory();
+    YcocgTileMemory(const YcocgTileMemory&) = delete;
+    YcocgTileMemory& operator=(const YcocgTileMemory&) = delete;
+
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    // Tiles that took their results from the memory so far.
+    uint64_t tilesTaken() const;
+
+    struct Tiles;  // ycocg.cpp
+    Tiles& tiles() { return *tiles_; }
+
+private:
+    uint32_t width_, height_;
+    std::unique_ptr<Tiles> tiles_;
+};
+
 // The best tier (core/quality.h) over a band encodeYcocgBand wrote: every
 // luma, alpha, Co and Cg unit searched again against its samples, none
 // decoding further from them than before; every level gives the same bytes.
-void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma);
+// With a memory of the whole picture's size (width and the padded height),
+// the band's first tile row is firstTileRow of it; a memory of another
+// width, or too short for the band, is left aside.
+void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma,
+                     YcocgTileMemory* memory = nullptr, uint32_t firstTileRow = 0);
 void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows,
-                         uint8_t* luma, uint8_t* chroma);
+                         uint8_t* luma, uint8_t* chroma, YcocgTileMemory* memory = nullptr, uint32_t firstTileRow = 0);
 
 // Single-channel block encoders, 16 values (row-major) to 8 bytes: e0 (high
 // endpoint), e1 (low endpoint), 48 bits of 3-bit indices.

@@ -13,6 +13,8 @@
 
 namespace nox {
 
+class YcocgTileMemory;
+
 // The state of one frame compressor: format type, picture size, padded size,
 // texture size and the byte packer of the type.
 class FrameEncoder {
@@ -44,7 +46,8 @@ private:
     uint32_t directRows(int32_t rowStride) const;
     // Encodes `rows` rows (whole bands of blocks) that start at firstRow of
     // the padded picture into their places in the texture.
-    bool encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture) const;
+    bool encodeRows(const uint8_t* picture, uint32_t firstRow, uint32_t rows, uint8_t* texture,
+                    YcocgTileMemory* memory) const;
 
     uint16_t version_ = kFrameVersion;
     uint32_t type_;
@@ -57,6 +60,10 @@ private:
     uint32_t (*pack_)(const uint8_t* texture, uint8_t* output, uint32_t length, uint32_t capacity) = nullptr;
     uint32_t (*bound_)(uint32_t length) = nullptr;
     std::string text_;
+    // The best tier's YCoCg tile memories, one lent to each compression at
+    // a time (zemo3.cpp); copies of the encoder share them.
+    class TileMemories;
+    std::shared_ptr<TileMemories> memories_;
 };
 
 // The Zemo 3 frame compressor made by VideoCodecInfoZemo3. It encodes at the

@@ -253,6 +253,35 @@ private:
 // neighbours' repeats may change; the check of the units searched on those
 // units (units, when checked). Plain data: a record is written before it
 // is read.
+namespace {
+
+// The bytes of the N units a tile's may repeat, as they stand before its
+// search (null ones as zeros, marked): with the tile's own, all its search
+// depends on.
+template <int N>
+struct Around {
+    uint8_t bytes[N][8];
+    uint32_t null;
+
+    void take(const uint8_t* const units[N])
+    {
+        null = 0;
+        for (int k = 0; k < N; ++k) {
+            if (units[k])
+                std::memcpy(bytes[k], units[k], 8);
+            else
+                std::memset(bytes[k], 0, 8);
+            null |= uint32_t(!units[k]) << k;
+        }
+    }
+    bool operator==(const Around& other) const
+    {
+        return null == other.null && std::memcmp(bytes, other.bytes, sizeof bytes) == 0;
+    }
+};
+
+}  // namespace
+
 struct YcocgTileMemory::Tiles {
     static constexpr uint64_t kColour = 0x00FFFFFF00FFFFFFull;
     struct Record {
@@ -265,6 +294,11 @@ struct YcocgTileMemory::Tiles {
         uint8_t chromaKept[16];
         uint16_t aim[4][16];
         uint8_t units[48];
+        // The units the tile's own may repeat as they stood before its
+        // search, and the units the tile came out with (when settled).
+        Around<18> around;
+        bool settled;
+        uint8_t settledUnits[48];
 
         bool holds(const uint8_t* tile, size_t stride, const uint8_t* fastUnits) const
         {
@@ -282,6 +316,39 @@ struct YcocgTileMemory::Tiles {
             std::memcpy(fast, fastUnits, 48);
         }
     };
+
+    // A tile's alpha units apart from its colour (a still matte over
+    // moving pictures): the alpha samples and fast units, and what each
+    // unit's search gave.
+    struct AlphaRecord {
+        uint16_t alpha[4][16];
+        uint8_t fast[32];
+        detail::ChannelSearch unit[4];
+        // As the colour record's: the candidates' bytes before the search
+        // and the units it gave (when settled).
+        Around<12> around;
+        bool settled;
+        uint8_t settledUnits[4][8];
+
+        bool holds(const detail::TileSamples& s, const uint8_t* fastUnits) const
+        {
+            return std::memcmp(alpha, s.alpha, sizeof alpha) == 0 && std::memcmp(fast, fastUnits, 32) == 0;
+        }
+        void keep(const detail::TileSamples& s, const uint8_t* fastUnits)
+        {
+            std::memcpy(alpha, s.alpha, sizeof alpha);
+            std::memcpy(fast, fastUnits, 32);
+        }
+    };
+    static uint64_t alphaSignatureOf(const detail::TileSamples& s, const uint8_t* fastUnits)
+    {
+        uint64_t h = (uint64_t(s.alpha[0][0]) << 48 | uint64_t(s.alpha[1][5]) << 32 | uint64_t(s.alpha[2][10]) << 16 |
+                      s.alpha[3][15]) *
+                     0x9E3779B97F4A7C15ull;
+        for (int i = 0; i < 4; ++i)
+            h = (h ^ loadLe64(fastUnits + 8 * i)) * 0xC2B2AE3D27D4EB4Full;
+        return h ^ (h >> 32);
+    }
 
     // Which tiles may hold what they held in the last picture: a tile's
     // fast units and the first and last of its pixels' words (the fast
@@ -307,7 +374,13 @@ struct YcocgTileMemory::Tiles {
             __builtin_prefetch(record + line);
     }
 
-    explicit Tiles(size_t count) : signature(new uint64_t[count]()), kept(new bool[count]()), records(new Record[count])
+    explicit Tiles(size_t count)
+        : signature(new uint64_t[count]()),
+          kept(new bool[count]()),
+          records(new Record[count]),
+          alphaSignature(new uint64_t[count]()),
+          alphaKept(new bool[count]()),
+          alphaRecords(new AlphaRecord[count])
     {
     }
 
@@ -315,6 +388,10 @@ struct YcocgTileMemory::Tiles {
     std::unique_ptr<bool[]> kept;
     // Untouched until kept (a large memory costs only its signatures then).
     std::unique_ptr<Record[]> records;
+    // The same for the alpha units.
+    std::unique_ptr<uint64_t[]> alphaSignature;
+    std::unique_ptr<bool[]> alphaKept;
+    std::unique_ptr<AlphaRecord[]> alphaRecords;
     uint64_t taken = 0;
 };
 
@@ -390,23 +467,72 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // band), whose bytes it may take to keep the packer's repeats.
             // (The earlier units are looked up only for the units searched,
             // before this tile's own go in.)
-            [[maybe_unused]] const auto searchAlpha = [&](int blk, const uint16_t values[16]) {
-                uint8_t* alpha = luma[blk] + 8;
-                const uint8_t* left = (tx > 0 || (blk & 1)) ? alpha - kUnit : nullptr;
-                const uint8_t* above = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
-                const uint8_t* earlier = alphaUnits.find(alpha);
-                alphaUnits.add(alpha, alpha);
-                search.channelBlock(alpha, values, 1, {left, above, earlier}, *memo, nullptr);
+            // The tile's alpha units searched, each with its left and upper
+            // neighbours and earlier units as candidates; from the memory's
+            // record of them where the tile's alpha and fast alpha units are
+            // the record's (kept, as the colour's, when found so twice).
+            [[maybe_unused]] const auto searchAlphas = [&](const detail::TileSamples& samples) {
+                using AlphaRecord = YcocgTileMemory::Tiles::AlphaRecord;
+                AlphaRecord scratchAlpha;
+                AlphaRecord* record = &scratchAlpha;
+                bool known = false;
+                if (tiles) {
+                    const uint64_t signature = YcocgTileMemory::Tiles::alphaSignatureOf(samples, before + 48);
+                    if (tiles->alphaSignature[at] != signature) {
+                        tiles->alphaSignature[at] = signature;
+                        tiles->alphaKept[at] = false;
+                    } else {
+                        record = &tiles->alphaRecords[at];
+                        known = tiles->alphaKept[at] && record->holds(samples, before + 48);
+                        if (!known) {
+                            record->keep(samples, before + 48);
+                            record->settled = false;
+                            tiles->alphaKept[at] = true;
+                        }
+                    }
+                }
+                // Each block's candidates (an earlier unit may be one of the
+                // tile's own, searched before it).
+                const uint8_t* candidates[4][3];
+                for (int blk = 0; blk < 4; ++blk) {
+                    uint8_t* alpha = luma[blk] + 8;
+                    candidates[blk][0] = (tx > 0 || (blk & 1)) ? alpha - kUnit : nullptr;
+                    candidates[blk][1] = (ty > 0 || (blk >> 1)) ? alpha - blocksPerRow * kUnit : nullptr;
+                    candidates[blk][2] = alphaUnits.find(alpha);
+                    alphaUnits.add(alpha, alpha);
+                }
+                Around<12> around;
+                if (record != &scratchAlpha) {
+                    around.take(&candidates[0][0]);
+                    if (known && record->settled && around == record->around) {
+                        for (int blk = 0; blk < 4; ++blk)
+                            std::memcpy(luma[blk] + 8, record->settledUnits[blk], 8);
+                        return;
+                    }
+                }
+                for (int blk = 0; blk < 4; ++blk) {
+                    uint8_t* alpha = luma[blk] + 8;
+                    const detail::RepeatCandidates c{candidates[blk][0], candidates[blk][1], candidates[blk][2]};
+                    if (known)
+                        search.keepChannelRepeats(alpha, samples.alpha[blk], 1, record->unit[blk], c);
+                    else
+                        search.channelBlock(alpha, samples.alpha[blk], 1, c, *memo, &record->unit[blk]);
+                }
+                if (record != &scratchAlpha) {
+                    record->around = around;
+                    for (int blk = 0; blk < 4; ++blk)
+                        std::memcpy(record->settledUnits[blk], luma[blk] + 8, 8);
+                    record->settled = true;
+                }
             };
             if constexpr (kAlpha) {
                 if (colourLikeLeft) {
                     // Only the alpha searched: a matte moving over flat colour.
                     detail::TileSamples samples;
                     K::gatherAlpha(tile, stride, samples);
-                    for (int blk = 0; blk < 4; ++blk) {
-                        searchAlpha(blk, samples.alpha[blk]);
+                    searchAlphas(samples);
+                    for (int blk = 0; blk < 4; ++blk)
                         std::memcpy(luma[blk], luma[blk] - 2 * kUnit, 8);
-                    }
                     std::memcpy(chroma, chroma - 16, 16);
                     continue;
                 }
@@ -446,14 +572,16 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 const uint8_t* left = (tx > 0 || (blk & 1)) ? luma[blk] - kUnit : nullptr;
                 const uint8_t* above = (ty > 0 || (blk >> 1)) ? luma[blk] - blocksPerRow * kUnit : nullptr;
                 repeats[blk] = {left, above, lumaUnits.find(before + 8 * blk)};
-                if constexpr (kAlpha) {
-                    if (alphaLikeLeft) {
+            }
+            if constexpr (kAlpha) {
+                if (alphaLikeLeft) {
+                    for (int blk = 0; blk < 4; ++blk) {
                         uint8_t* alpha = luma[blk] + 8;
                         alphaUnits.add(alpha, alpha);
                         std::memcpy(alpha, alpha - 2 * kUnit, 8);
-                    } else {
-                        searchAlpha(blk, samples.alpha[blk]);
                     }
+                } else {
+                    searchAlphas(samples);
                 }
             }
             const uint8_t* chromaLeft = tx > 0 ? chroma - 16 : nullptr;
@@ -474,6 +602,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // gains 0.003 and PSNR keeps all but 0.01 dB).
             if (!known) {
                 record->checked = false;
+                record->settled = false;
                 record->fastQuality = search.tileQuality(tile, stride, luma, chroma);
                 std::memcpy(record->co, samples.co, sizeof record->co);
                 std::memcpy(record->cg, samples.cg, sizeof record->cg);
@@ -481,6 +610,35 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             const detail::TileQuality fast = record->fastQuality;
             if (fast.error == 0)
                 continue;
+            // Where every unit the tile's may repeat holds the bytes it held
+            // when the record settled, the tile comes out as it did then.
+            Around<18> around;
+            if (record != &scratch) {
+                const uint8_t* units[18];
+                const detail::RepeatCandidates* sets[6] = {&co,         &cg,         &repeats[0],
+                                                           &repeats[1], &repeats[2], &repeats[3]};
+                for (int k = 0; k < 6; ++k) {
+                    units[3 * k] = sets[k]->left;
+                    units[3 * k + 1] = sets[k]->above;
+                    units[3 * k + 2] = sets[k]->earlier;
+                }
+                around.take(units);
+                if (known && record->settled && around == record->around) {
+                    for (int blk = 0; blk < 4; ++blk)
+                        std::memcpy(luma[blk], record->settledUnits + 8 * blk, 8);
+                    std::memcpy(chroma, record->settledUnits + 32, 16);
+                    continue;
+                }
+            }
+            const auto settle = [&] {
+                if (record == &scratch)
+                    return;
+                record->around = around;
+                for (int blk = 0; blk < 4; ++blk)
+                    std::memcpy(record->settledUnits + 8 * blk, luma[blk], 8);
+                std::memcpy(record->settledUnits + 32, chroma, 16);
+                record->settled = true;
+            };
             if (known) {
                 search.keepChannelRepeats(chroma, record->co, 2, record->chroma[0], co);
                 search.keepChannelRepeats(chroma + 8, record->cg, 2, record->chroma[1], cg);
@@ -501,8 +659,10 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             for (int blk = 0; blk < 4; ++blk)
                 std::memcpy(units + 8 * blk, luma[blk], 8);
             std::memcpy(units + 32, chroma, 16);
-            if (std::memcmp(units, before, 48) == 0)
+            if (std::memcmp(units, before, 48) == 0) {
+                settle();
                 continue;
+            }
             if (!record->checked || std::memcmp(units, record->units, 48) != 0) {
                 record->bestQuality = search.tileQuality(tile, stride, luma, chroma);
                 std::memcpy(record->units, units, 48);
@@ -514,6 +674,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     std::memcpy(luma[blk], before + 8 * blk, 8);
                 std::memcpy(chroma, before + 32, 16);
             }
+            settle();
         }
     }
 }

@@ -365,7 +365,8 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
 // A YCoCg tile memory carried from picture to picture changes no byte of the
 // search's: still tiles whose neighbours change (other repeats to weigh),
 // a still tile with one pixel nudged by a level (its fast units mostly
-// stay), a matte that moves over still colour, a picture seen before, and
+// stay), a still matte under changing colour with a band moving over it,
+// another matte, a picture seen before, and
 // the two bands of a picture at their own tile rows; a memory of another
 // width is left aside. Still tiles are taken from it from the third picture
 // on.
@@ -389,10 +390,27 @@ TEST(DxtBest, TileMemoryChangesNoByte)
                     std::memcpy(p.data() + at, kinds[from].data() + at, 32);
                     if (n == 8 && (tx + ty) % 2 == 0 && y % 8 == (tx < 8 ? 7 : tx % 8))
                         p[at + (tx % 6) * 4 + 1] ^= 1;
-                    if (n == 9)
-                        for (uint32_t x = 0; x < 8; ++x)
-                            p[at + x * 4 + 3] = uint8_t(x * 30 + y);
                 }
+            }
+        // A still matte (alpha to search), with a box of
+        // other alpha moving over it from picture 3 to 7, one alpha nudged
+        // in picture 8; another matte in picture 9.
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                // Soft ramps on the left; on the right every block's alpha
+                // (far from a ramp: much error) its neighbours' but for one
+                // pixel of each tile, near enough to repeat.
+                int a = 30 + int(x * 5 + y * 3) % 200 + int((x ^ y) & 3);
+                if (x >= w / 2)
+                    a = 100 + int((x % 4 * 7 + y % 4 * 11) * 37 % 61) +
+                        int(x % 8 == x / 8 % 8 && y % 8 == y / 8 * 3 % 8);
+                if (n >= 3 && n < 8 && x + 40 >= 16 * n && x + 24 < 16 * n && y >= 8 && y < 32)
+                    a = a * 3 % 256;
+                if (n == 8 && x % 8 == 1 && y % 8 == 0)
+                    a ^= 1;
+                if (n == 9)
+                    a = int(x * 30 + y);
+                p[(size_t(y) * w + x) * 4 + 3] = uint8_t(a);
             }
         return p;
     };

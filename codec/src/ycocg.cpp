@@ -243,18 +243,6 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1024);
 };
 
-}  // namespace
-
-// A tile's record: its pixels (alpha bytes cleared: its luma and chroma
-// depend on its colour alone) and fast units, and what each step of its
-// search gave. The fast units' check, the chroma samples and the chroma
-// units' searches depend on those alone; the luma's aim and its units'
-// searches on the chroma units kept as well (chromaKept), which the
-// neighbours' repeats may change; the check of the units searched on those
-// units (units, when checked). Plain data: a record is written before it
-// is read.
-namespace {
-
 // The bytes of the N units a tile's may repeat, as they stand before its
 // search (null ones as zeros, marked): with the tile's own, all its search
 // depends on.
@@ -284,6 +272,14 @@ struct Around {
 
 struct YcocgTileMemory::Tiles {
     static constexpr uint64_t kColour = 0x00FFFFFF00FFFFFFull;
+    // A tile's record: its pixels (alpha bytes cleared: its luma and chroma
+    // depend on its colour alone) and fast units, and what each step of its
+    // search gave. The fast units' check, the chroma samples and the chroma
+    // units' searches depend on those alone; the luma's aim and its units'
+    // searches on the chroma units kept as well (chromaKept), which the
+    // neighbours' repeats may change; the check of the units searched on those
+    // units (units, when checked). Plain data: a record is written before it
+    // is read.
     struct Record {
         uint64_t pixels[32];
         uint8_t fast[48];

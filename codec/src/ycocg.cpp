@@ -270,6 +270,48 @@ struct Around {
 
 }  // namespace
 
+// Records at tile places: a tile's record is kept the second time running
+// its signature is found at its place, and serves it from the third.
+template <class R>
+struct Shelf {
+    explicit Shelf(size_t count) : signature(new uint64_t[count]()), kept(new bool[count]()), records(new R[count]) {}
+
+    // The record at `at` for a tile of this signature: `known` where it holds
+    // the tile (holds), else made the tile's (keep) where the tile's
+    // signature was found here last time; null where it was not.
+    template <class Holds, class Keep>
+    R* find(size_t at, uint64_t tileSignature, Holds&& holds, Keep&& keep, bool& known)
+    {
+        known = false;
+        if (signature[at] != tileSignature) {
+            signature[at] = tileSignature;
+            kept[at] = false;
+            return nullptr;
+        }
+        R* record = &records[at];
+        known = kept[at] && holds(*record);
+        if (!known) {
+            keep(*record);
+            kept[at] = true;
+        }
+        return record;
+    }
+    // The record's first lines into the cache, where it is kept.
+    void prefetch(size_t at) const
+    {
+        if (!kept[at])
+            return;
+        const char* record = reinterpret_cast<const char*>(&records[at]);
+        for (size_t line = 0; line < std::min<size_t>(sizeof(R), 384); line += 64)
+            __builtin_prefetch(record + line);
+    }
+
+    std::unique_ptr<uint64_t[]> signature;
+    std::unique_ptr<bool[]> kept;
+    // Untouched until kept (a large memory costs only its signatures then).
+    std::unique_ptr<R[]> records;
+};
+
 struct YcocgTileMemory::Tiles {
     static constexpr uint64_t kColour = 0x00FFFFFF00FFFFFFull;
     // A tile's record: its pixels (alpha bytes cleared: its luma and chroma
@@ -334,6 +376,7 @@ struct YcocgTileMemory::Tiles {
         {
             std::memcpy(alpha, s.alpha, sizeof alpha);
             std::memcpy(fast, fastUnits, 32);
+            settled = false;
         }
     };
     static uint64_t alphaSignatureOf(const detail::TileSamples& s, const uint8_t* fastUnits)
@@ -362,32 +405,10 @@ struct YcocgTileMemory::Tiles {
         return h ^ (h >> 32);
     }
 
-    // The record's key and first results into the cache.
-    void prefetch(size_t at) const
-    {
-        const char* record = reinterpret_cast<const char*>(&records[at]);
-        for (size_t line = 0; line < 384; line += 64)
-            __builtin_prefetch(record + line);
-    }
+    explicit Tiles(size_t count) : colour(count), alpha(count) {}
 
-    explicit Tiles(size_t count)
-        : signature(new uint64_t[count]()),
-          kept(new bool[count]()),
-          records(new Record[count]),
-          alphaSignature(new uint64_t[count]()),
-          alphaKept(new bool[count]()),
-          alphaRecords(new AlphaRecord[count])
-    {
-    }
-
-    std::unique_ptr<uint64_t[]> signature;
-    std::unique_ptr<bool[]> kept;
-    // Untouched until kept (a large memory costs only its signatures then).
-    std::unique_ptr<Record[]> records;
-    // The same for the alpha units.
-    std::unique_ptr<uint64_t[]> alphaSignature;
-    std::unique_ptr<bool[]> alphaKept;
-    std::unique_ptr<AlphaRecord[]> alphaRecords;
+    Shelf<Record> colour;
+    Shelf<AlphaRecord> alpha;
     uint64_t taken = 0;
 };
 
@@ -433,8 +454,8 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // The next tile's record, where it keeps one, on its way in
             // while this tile is searched.
             const size_t at = size_t(firstTileRow + ty) * (width / 8) + tx;
-            if (tiles && tx + 1 < width / 8 && tiles->kept[at + 1])
-                tiles->prefetch(at + 1);
+            if (tiles && tx + 1 < width / 8)
+                tiles->colour.prefetch(at + 1);
             // A tile whose pixels and fast units are its left neighbour's
             // (flat areas, repeated shapes) takes that tile's units as they
             // came out: its own search would give the same but for the
@@ -474,18 +495,10 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 bool known = false;
                 if (tiles) {
                     const uint64_t signature = YcocgTileMemory::Tiles::alphaSignatureOf(samples, before + 48);
-                    if (tiles->alphaSignature[at] != signature) {
-                        tiles->alphaSignature[at] = signature;
-                        tiles->alphaKept[at] = false;
-                    } else {
-                        record = &tiles->alphaRecords[at];
-                        known = tiles->alphaKept[at] && record->holds(samples, before + 48);
-                        if (!known) {
-                            record->keep(samples, before + 48);
-                            record->settled = false;
-                            tiles->alphaKept[at] = true;
-                        }
-                    }
+                    if (AlphaRecord* kept = tiles->alpha.find(
+                            at, signature, [&](const AlphaRecord& r) { return r.holds(samples, before + 48); },
+                            [&](AlphaRecord& r) { r.keep(samples, before + 48); }, known))
+                        record = kept;
                 }
                 // Each block's candidates (an earlier unit may be one of the
                 // tile's own, searched before it).
@@ -544,19 +557,11 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             bool known = false;
             if (tiles) {
                 const uint64_t signature = YcocgTileMemory::Tiles::signatureOf(tile, stride, before);
-                if (tiles->signature[at] != signature) {
-                    tiles->signature[at] = signature;
-                    tiles->kept[at] = false;
-                } else {
-                    record = &tiles->records[at];
-                    known = tiles->kept[at] && record->holds(tile, stride, before);
-                    if (known) {
-                        ++tiles->taken;
-                    } else {
-                        record->keep(tile, stride, before);
-                        tiles->kept[at] = true;
-                    }
-                }
+                if (YcocgTileMemory::Tiles::Record* kept = tiles->colour.find(
+                        at, signature, [&](const auto& r) { return r.holds(tile, stride, before); },
+                        [&](auto& r) { r.keep(tile, stride, before); }, known))
+                    record = kept;
+                tiles->taken += known;
             }
             detail::TileSamples samples;
             if (!known)

@@ -405,16 +405,25 @@ struct YcocgTileMemory::Tiles {
         return h ^ (h >> 32);
     }
 
-    explicit Tiles(size_t count) : colour(count), alpha(count) {}
+    Tiles(size_t count, bool withAlpha) : colour(count), alpha(withAlpha ? count : 0) {}
 
     Shelf<Record> colour;
     Shelf<AlphaRecord> alpha;
     uint64_t taken = 0;
 };
 
-YcocgTileMemory::YcocgTileMemory(uint32_t width, uint32_t height)
-    : width_(width), height_(height), tiles_(std::make_unique<Tiles>(size_t(width / 8) * (height / 8)))
+YcocgTileMemory::YcocgTileMemory(uint32_t width, uint32_t height, bool alpha)
+    : width_(width),
+      height_(height),
+      alpha_(alpha),
+      tiles_(std::make_unique<Tiles>(size_t(width / 8) * (height / 8), alpha))
 {
+}
+
+uint64_t YcocgTileMemory::bytesAtMost(uint32_t width, uint32_t height, bool alpha)
+{
+    const uint64_t perTile = sizeof(Tiles::Record) + (alpha ? sizeof(Tiles::AlphaRecord) : 0) + 2 * 9;
+    return uint64_t(width / 8) * (height / 8) * perTile;
 }
 
 YcocgTileMemory::~YcocgTileMemory() = default;
@@ -687,10 +696,10 @@ void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, ui
 {
     if (width % 8 != 0 || rows % 8 != 0)
         return;
-    YcocgTileMemory::Tiles* tiles =
-        memory && memory->width() == width && uint64_t(firstTileRow) + rows / 8 <= memory->height() / 8
-            ? &memory->tiles()
-            : nullptr;
+    YcocgTileMemory::Tiles* tiles = memory && memory->width() == width && memory->alpha() == alpha &&
+                                            uint64_t(firstTileRow) + rows / 8 <= memory->height() / 8
+                                        ? &memory->tiles()
+                                        : nullptr;
     const detail::BestSearch& search = detail::bestSearchFor(level);
     const auto run = [&]<class K>() {
         alpha ? refineBand<true, K>(search, picture, width, rows, luma, chroma, tiles, firstTileRow)

@@ -103,18 +103,25 @@ FrameEncoder::FrameEncoder(uint32_t type, uint32_t width, uint32_t height, Encod
         bound_ = nullptr;
     }
     if (quality_ == EncodeQuality::Best && typeIsYcocg(type_) && pack_)
-        memories_ = std::make_shared<TileMemories>(paddedWidth_, paddedHeight_);
+        memories_ = std::make_shared<TileMemories>(paddedWidth_, paddedHeight_, keepAlpha_);
 }
 
 // The memories of an encoder's best YCoCg compressions: each compression
 // takes one nobody else holds and gives it back, so a memory sees every
-// other frame or so of a job and one thread at a time. At most kMost are
-// made (a memory of a 1080p picture takes about 20 MB once its tiles are
-// kept); compressions beyond them go without.
+// other frame or so of a job and one thread at a time. A memory holds up
+// to YcocgTileMemory::bytesAtMost (at 1080p about 30 MB, 42 with alpha, once
+// every tile is kept): as many are made as fit in kBudget, two at the least
+// and four at the most, and compressions beyond them go without.
 class FrameEncoder::TileMemories {
 public:
-    static constexpr size_t kMost = 4;
-    TileMemories(uint32_t width, uint32_t height) : width_(width), height_(height) {}
+    static constexpr uint64_t kBudget = uint64_t(320) << 20;
+    TileMemories(uint32_t width, uint32_t height, bool alpha)
+        : width_(width),
+          height_(height),
+          alpha_(alpha),
+          most_(size_t(std::clamp<uint64_t>(kBudget / YcocgTileMemory::bytesAtMost(width, height, alpha), 2, 4)))
+    {
+    }
 
     std::unique_ptr<YcocgTileMemory> take()
     {
@@ -125,12 +132,12 @@ public:
                 idle_.pop_back();
                 return memory;
             }
-            if (made_ == kMost)
+            if (made_ == most_)
                 return nullptr;
             ++made_;
         }
         try {
-            return std::make_unique<YcocgTileMemory>(width_, height_);
+            return std::make_unique<YcocgTileMemory>(width_, height_, alpha_);
         } catch (const std::bad_alloc&) {
             std::lock_guard<std::mutex> hold(lock_);
             --made_;
@@ -147,6 +154,8 @@ public:
 
 private:
     const uint32_t width_, height_;
+    const bool alpha_;
+    const size_t most_;
     std::mutex lock_;
     std::vector<std::unique_ptr<YcocgTileMemory>> idle_;
     size_t made_ = 0;

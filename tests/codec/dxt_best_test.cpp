@@ -363,13 +363,12 @@ TEST(DxtBest, CompressorFramesUnpackAlike)
 }
 
 // A YCoCg tile memory carried from picture to picture changes no byte of the
-// search's: still tiles whose neighbours change (other repeats to weigh),
-// a still tile with one pixel nudged by a level (its fast units mostly
-// stay), a still matte under changing colour with a band moving over it,
-// another matte, a picture seen before, and
-// the two bands of a picture at their own tile rows; a memory of another
-// width is left aside. Still tiles are taken from it from the third picture
-// on.
+// search's: still tiles whose neighbours change (other repeats to weigh), a
+// still tile with one pixel nudged by a level (its fast units mostly stay),
+// a still matte under changing colour with a box moving over it, another
+// matte, a picture seen before, and the two bands of a picture at their own
+// tile rows; a memory of another width or layout is left aside. Still tiles
+// are taken from it from the third picture on.
 TEST(DxtBest, TileMemoryChangesNoByte)
 {
     const uint32_t w = 128, h = 48;
@@ -426,7 +425,8 @@ TEST(DxtBest, TileMemoryChangesNoByte)
         const size_t lumaAt = size_t(w / 4) * 6 * (type == 3 ? 16 : 8), chromaAt = size_t(w / 8) * 3 * 16;
         for (SimdLevel level : levels) {
             SCOPED_TRACE(std::to_string(type) + " " + simdLevelName(level));
-            YcocgTileMemory whole(w, h), banded(w, h), narrow(w - 8, h);
+            YcocgTileMemory whole(w, h, type == 3), banded(w, h, type == 3), narrow(w - 8, h, type == 3),
+                otherLayout(w, h, type != 3);
             const auto refine = [&](const Bytes& p, uint32_t rows, size_t band, YcocgTileMemory* memory,
                                     uint32_t firstTileRow) {
                 Bytes t = testing::encodeTexture(type, p, w, h);
@@ -440,6 +440,7 @@ TEST(DxtBest, TileMemoryChangesNoByte)
                 const Bytes alone = refine(p, h, 0, nullptr, 0);
                 EXPECT_TRUE(refine(p, h, 0, &whole, 0) == alone) << "picture " << n;
                 EXPECT_TRUE(refine(p, h, 0, &narrow, 0) == alone) << "picture " << n;
+                EXPECT_TRUE(refine(p, h, 0, &otherLayout, 0) == alone) << "picture " << n;
                 for (size_t band = 0; band < 2; ++band)
                     EXPECT_TRUE(refine(p, 24, band, &banded, uint32_t(band * 3)) == refine(p, 24, band, nullptr, 0))
                         << "picture " << n << " band " << band;
@@ -447,6 +448,7 @@ TEST(DxtBest, TileMemoryChangesNoByte)
             EXPECT_GT(whole.tilesTaken(), 0u);
             EXPECT_GT(banded.tilesTaken(), 0u);
             EXPECT_EQ(narrow.tilesTaken(), 0u);
+            EXPECT_EQ(otherLayout.tilesTaken(), 0u);
         }
     }
 }

@@ -46,13 +46,19 @@ int encodeYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t
 // only a look at its fast units. It changes no byte. One thread at a time.
 class YcocgTileMemory {
 public:
-    YcocgTileMemory(uint32_t width, uint32_t height);
+    // For pictures of width x height and the layout with alpha or without.
+    YcocgTileMemory(uint32_t width, uint32_t height, bool alpha);
     ~YcocgTileMemory();
     YcocgTileMemory(const YcocgTileMemory&) = delete;
     YcocgTileMemory& operator=(const YcocgTileMemory&) = delete;
 
+    // The bytes such a memory holds once every tile is kept (it holds
+    // little more than a signature a tile until then).
+    static uint64_t bytesAtMost(uint32_t width, uint32_t height, bool alpha);
+
     uint32_t width() const { return width_; }
     uint32_t height() const { return height_; }
+    bool alpha() const { return alpha_; }
     // Tiles that took their results from the memory so far.
     uint64_t tilesTaken() const;
 
@@ -61,15 +67,16 @@ public:
 
 private:
     uint32_t width_, height_;
+    bool alpha_;
     std::unique_ptr<Tiles> tiles_;
 };
 
 // The best tier (core/quality.h) over a band encodeYcocgBand wrote: every
 // luma, alpha, Co and Cg unit searched again against its samples, none
 // decoding further from them than before; every level gives the same bytes.
-// With a memory of the whole picture's size (width and the padded height),
-// the band's first tile row is firstTileRow of it; a memory of another
-// width, or too short for the band, is left aside.
+// With a memory of the whole picture's size (width and the padded height)
+// and layout, the band's first tile row is firstTileRow of it; a memory of
+// another width or layout, or too short for the band, is left aside.
 void refineYcocgBand(bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows, uint8_t* luma, uint8_t* chroma,
                      YcocgTileMemory* memory = nullptr, uint32_t firstTileRow = 0);
 void refineYcocgBandWith(SimdLevel level, bool alpha, const uint8_t* picture, uint32_t width, uint32_t rows,

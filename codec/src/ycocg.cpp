@@ -312,6 +312,33 @@ struct Shelf {
     std::unique_ptr<R[]> records;
 };
 
+// What a tile's N candidates held when its search settled, and the U units
+// (8 bytes each) it came out with: where the candidates hold the same again,
+// the tile comes out the same.
+template <int N, int U>
+struct Outcome {
+    Around<N> around;
+    bool settled;
+    uint8_t units[U][8];
+
+    // The units as they came out, where `now` is what the candidates held.
+    bool repeat(const Around<N>& now, uint8_t* const to[U]) const
+    {
+        if (!settled || !(now == around))
+            return false;
+        for (int u = 0; u < U; ++u)
+            std::memcpy(to[u], units[u], 8);
+        return true;
+    }
+    void settle(const Around<N>& now, uint8_t* const from[U])
+    {
+        around = now;
+        for (int u = 0; u < U; ++u)
+            std::memcpy(units[u], from[u], 8);
+        settled = true;
+    }
+};
+
 struct YcocgTileMemory::Tiles {
     static constexpr uint64_t kColour = 0x00FFFFFF00FFFFFFull;
     // A tile's record: its pixels (alpha bytes cleared: its luma and chroma
@@ -333,10 +360,8 @@ struct YcocgTileMemory::Tiles {
         uint16_t aim[4][16];
         uint8_t units[48];
         // The units the tile's own may repeat as they stood before its
-        // search, and the units the tile came out with (when settled).
-        Around<18> around;
-        bool settled;
-        uint8_t settledUnits[48];
+        // search, and its luma, Co and Cg units as they came out.
+        Outcome<18, 6> outcome;
 
         bool holds(const uint8_t* tile, size_t stride, const uint8_t* fastUnits) const
         {
@@ -362,11 +387,8 @@ struct YcocgTileMemory::Tiles {
         uint16_t alpha[4][16];
         uint8_t fast[32];
         detail::ChannelSearch unit[4];
-        // As the colour record's: the candidates' bytes before the search
-        // and the units it gave (when settled).
-        Around<12> around;
-        bool settled;
-        uint8_t settledUnits[4][8];
+        // As the colour record's, for the alpha units.
+        Outcome<12, 4> outcome;
 
         bool holds(const detail::TileSamples& s, const uint8_t* fastUnits) const
         {
@@ -376,7 +398,7 @@ struct YcocgTileMemory::Tiles {
         {
             std::memcpy(alpha, s.alpha, sizeof alpha);
             std::memcpy(fast, fastUnits, 32);
-            settled = false;
+            outcome.settled = false;
         }
     };
     static uint64_t alphaSignatureOf(const detail::TileSamples& s, const uint8_t* fastUnits)
@@ -519,14 +541,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     candidates[blk][2] = alphaUnits.find(alpha);
                     alphaUnits.add(alpha, alpha);
                 }
+                uint8_t* const units[4] = {luma[0] + 8, luma[1] + 8, luma[2] + 8, luma[3] + 8};
                 Around<12> around;
                 if (record != &scratchAlpha) {
                     around.take(&candidates[0][0]);
-                    if (known && record->settled && around == record->around) {
-                        for (int blk = 0; blk < 4; ++blk)
-                            std::memcpy(luma[blk] + 8, record->settledUnits[blk], 8);
+                    if (known && record->outcome.repeat(around, units))
                         return;
-                    }
                 }
                 for (int blk = 0; blk < 4; ++blk) {
                     uint8_t* alpha = luma[blk] + 8;
@@ -536,12 +556,8 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     else
                         search.channelBlock(alpha, samples.alpha[blk], 1, c, *memo, &record->unit[blk]);
                 }
-                if (record != &scratchAlpha) {
-                    record->around = around;
-                    for (int blk = 0; blk < 4; ++blk)
-                        std::memcpy(record->settledUnits[blk], luma[blk] + 8, 8);
-                    record->settled = true;
-                }
+                if (record != &scratchAlpha)
+                    record->outcome.settle(around, units);
             };
             if constexpr (kAlpha) {
                 if (colourLikeLeft) {
@@ -612,7 +628,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
             // gains 0.003 and PSNR keeps all but 0.01 dB).
             if (!known) {
                 record->checked = false;
-                record->settled = false;
+                record->outcome.settled = false;
                 record->fastQuality = search.tileQuality(tile, stride, luma, chroma);
                 std::memcpy(record->co, samples.co, sizeof record->co);
                 std::memcpy(record->cg, samples.cg, sizeof record->cg);
@@ -622,6 +638,7 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                 continue;
             // Where every unit the tile's may repeat holds the bytes it held
             // when the record settled, the tile comes out as it did then.
+            uint8_t* const tileUnits[6] = {luma[0], luma[1], luma[2], luma[3], chroma, chroma + 8};
             Around<18> around;
             if (record != &scratch) {
                 const uint8_t* units[18];
@@ -633,21 +650,12 @@ void refineBand(const detail::BestSearch& search, const uint8_t* picture, uint32
                     units[3 * k + 2] = sets[k]->earlier;
                 }
                 around.take(units);
-                if (known && record->settled && around == record->around) {
-                    for (int blk = 0; blk < 4; ++blk)
-                        std::memcpy(luma[blk], record->settledUnits + 8 * blk, 8);
-                    std::memcpy(chroma, record->settledUnits + 32, 16);
+                if (known && record->outcome.repeat(around, tileUnits))
                     continue;
-                }
             }
             const auto settle = [&] {
-                if (record == &scratch)
-                    return;
-                record->around = around;
-                for (int blk = 0; blk < 4; ++blk)
-                    std::memcpy(record->settledUnits + 8 * blk, luma[blk], 8);
-                std::memcpy(record->settledUnits + 32, chroma, 16);
-                record->settled = true;
+                if (record != &scratch)
+                    record->outcome.settle(around, tileUnits);
             };
             if (known) {
                 search.keepChannelRepeats(chroma, record->co, 2, record->chroma[0], co);

@@ -77,6 +77,8 @@ function(zemo_library name)
       endif()
     elseif(src MATCHES "_sse41\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")
+    elseif(src MATCHES "_bmi2\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mbmi2")
     endif()
   endforeach()
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include

@@ -23,7 +23,8 @@ bool processorRuns(SimdLevel level)
     case SimdLevel::Sse41:
         return __builtin_cpu_supports("sse4.1");
     case SimdLevel::Avx2:
-        return __builtin_cpu_supports("avx2");
+        // The level takes BMI2 too (processors with AVX2 have it): the unpackers use it.
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     case SimdLevel::Avx512:
         // The processor's support, and the system's for the wider registers.
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&

@@ -54,6 +54,10 @@ const unpack::Unpackers unpack::kReferenceUnpackers = {dxt1Reference,  dxt5Refer
                                                        pairsReference, version3Reference, true};
 const unpack::Unpackers unpack::kFastUnpackers = {fast::dxt1,  fast::dxt5,     fast::units,
                                                   fast::pairs, fast::version3, false};
+#if defined(__x86_64__)
+const unpack::Unpackers unpack::kFastBmi2Unpackers = {fast::dxt1,       fast::dxt5,     fast_bmi2::units,
+                                                      fast_bmi2::pairs, fast::version3, false};
+#endif
 
 size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination, size_t payloadSize,
                      size_t textureSize, const UnpackOptions& options)
@@ -64,7 +68,14 @@ size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination
     // without x86 levels (the browser's) still takes the fast way.
     const bool reference =
         options.level == SimdLevel::Scalar && runnableSimdLevel(SimdLevel::Avx512) != SimdLevel::Scalar;
-    const unpack::Unpackers& with = reference ? unpack::kReferenceUnpackers : unpack::kFastUnpackers;
+#if defined(__x86_64__)
+    const bool bmi2 = options.level >= SimdLevel::Avx2 && simdLevelSupported(SimdLevel::Avx2);
+#else
+    const bool bmi2 = false;
+#endif
+    const unpack::Unpackers& with = reference ? unpack::kReferenceUnpackers
+                                    : bmi2    ? unpack::kFastBmi2Unpackers
+                                              : unpack::kFastUnpackers;
     switch (type) {
     case 0:
         return with.dxt1(payload, destination, payloadSize, textureSize);

@@ -105,7 +105,8 @@ constexpr OpShape kShape;
 // (unpack_dxt.cpp, unpack_units.cpp), plain code that reads one code or op at
 // a time, and the fast one (unpack_dxt_fast.cpp, unpack_units_fast.cpp),
 // which must give the same bytes, results and refusals for any input. The
-// Scalar level runs the reference, every other level the fast one.
+// Scalar level runs the reference, every other level the fast one (at
+// AVX2 and above its unit-stream unpackers built for BMI2).
 //   dxt1, dxt5: as unpackDxt1 and unpackDxt5.
 //   units:      one stream of m single 8-byte units (YCG6 luma) from
 //               [src, src + size); ops holds m bytes.
@@ -136,8 +137,20 @@ size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*
 size_t version3(const uint8_t* payload, uint8_t* destination, size_t payloadSize, size_t textureSize);
 }  // namespace fast
 
+#if defined(__x86_64__)
+// fast::units and fast::pairs built for BMI2 (x86/unpack_units_bmi2.cpp):
+// the coded op readers shift by a count in any register, without the moves
+// into CL that every op's state takes otherwise. Chosen at the AVX2 level
+// and above, whose processors all have BMI2.
+namespace fast_bmi2 {
+size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
+}  // namespace fast_bmi2
+#endif
+
 extern const Unpackers kReferenceUnpackers;
 extern const Unpackers kFastUnpackers;
+extern const Unpackers kFastBmi2Unpackers;  // x86-64 only
 
 // YCG6 (alpha false) and YG10 (alpha true) payloads with one set of stream
 // unpackers, the two streams one after the other or at once.

@@ -21,7 +21,13 @@
 
 #include "unpack_internal.h"
 
-namespace nox::unpack::fast {
+// The same source is built a second time for processors with BMI2
+// (x86/unpack_units_bmi2.cpp), under its own namespace.
+#ifndef UNIT_UNPACKERS
+#define UNIT_UNPACKERS fast
+#endif
+
+namespace nox::unpack::UNIT_UNPACKERS {
 namespace {
 
 // Kinds of ops, as most of a stream's ops but its runs may be of one,
@@ -658,4 +664,4 @@ size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t*
     return ok ? used : 0;
 }
 
-}  // namespace nox::unpack::fast
+}  // namespace nox::unpack::UNIT_UNPACKERS

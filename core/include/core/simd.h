@@ -26,9 +26,9 @@ namespace nox {
 //           (a single block keeps the Sse2 code), the reader's byte
 //           shuffles over one block per vector. The packers have no code of
 //           their own here and run their Sse2 code.
-//   Avx2    AVX2: the encoders and the reader as Sse41 with twice the
-//           lanes; the packers' Sse2 walk with runs scanned 32 bytes at a
-//           time.
+//   Avx2    AVX2 with BMI2: the encoders and the reader as Sse41 with twice
+//           the lanes; the packers' Sse2 walk with runs scanned 32 bytes at
+//           a time; the unit-stream unpackers built with BMI2's shifts.
 //   Avx512  AVX-512 (F, BW, DQ and VL): the DXT encoders on sixteen blocks
 //           per vector. The YCoCg encoders, the packers and the reader run
 //           their Avx2 code.

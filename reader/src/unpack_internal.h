@@ -141,7 +141,7 @@ size_t version3(const uint8_t* payload, uint8_t* destination, size_t payloadSize
 // fast::units and fast::pairs built for BMI2 (x86/unpack_units_bmi2.cpp):
 // the coded op readers shift by a count in any register, without the moves
 // into CL that every op's state takes otherwise. Chosen at the AVX2 level
-// and above, whose processors all have BMI2.
+// and above, which ask for BMI2 as well.
 namespace fast_bmi2 {
 size_t units(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);
 size_t pairs(const uint8_t* src, size_t size, uint8_t* dst, uint32_t m, uint8_t* ops);

@@ -73,10 +73,14 @@ struct Shapes {
     {
         for (uint32_t v = kOpValues; v < 256; ++v)
             op[v].invalid = 0x80000000u;
-        // Op 1 takes the previous unit whole, and nothing from the data;
-        // its unit goes into the slots again, which changes none of them.
+        // Op 1 takes the previous unit whole, and nothing from the data:
+        // where a way reads a distant unit, as the unit at distance 1 (the
+        // distance mask leaves d = 1). Its unit goes into the slots again,
+        // which changes none of them.
         Shape& repeat = op[1];
         repeat.previous = ~uint64_t(0);
+        repeat.distant = ~uint64_t(0);
+        repeat.farAway = 0;
         repeat.kinds = kWholeOp | kLiteralIndexOps | kDistanceIndexOps | kOtherOps;
         Shape& whole = op[2];
         whole.distant = ~uint64_t(0);
@@ -390,9 +394,10 @@ template <size_t S, uint8_t kDominant>
                                                uint64_t previous, const Slots& slots, uint32_t& bad)
 {
     if (kDominant == kWholeOp && (s.kinds & kWholeOp)) [[likely]] {
+        // Op 1 or op 2: the unit before, or the one the data's distance points at.
         const uint32_t d = (loadLe16(in) & s.distanceMask) + 1;
         bad |= j - d;
-        return (loadLe64(cur - size_t(std::min(d | s.farAway, j)) * S) & s.distant) | (previous & s.previous);
+        return loadLe64(cur - size_t(std::min(d, j)) * S);
     }
     if (kDominant == kDistanceIndexOps && (s.kinds & kDistanceIndexOps)) [[likely]] {
         // Endpoints from the data, a slot, the previous unit or the distant
@@ -444,8 +449,21 @@ struct DataTail {
 
 // What step() did: kMalformed (the stream is malformed here), kUnit (one
 // unit restored), kRun (a run begun: its units written, or in a paired stream
-// the first of them and the rest pending).
-constexpr uint32_t kMalformed = 0, kUnit = 1, kRun = 2;
+// the first of them and the rest pending), kLongRun (the same, from more
+// than 8 bytes of data).
+constexpr uint32_t kMalformed = 0, kUnit = 1, kRun = 2, kLongRun = 3;
+
+// m - j where a run needs it. Hidden from the compiler, which would
+// otherwise keep m - j as one more induction variable of the unit loops, in
+// memory for want of registers, and update it at every unit (1.5 to 3 % of
+// the loops' instructions).
+inline uint32_t unitsLeft(uint32_t m, uint32_t j)
+{
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    asm("" : "+r"(m));
+#endif
+    return m - j;
+}
 
 // The op of a half for unit j at cur. kChecked: the data may end within
 // the op's reach; kGrouped: the op is taken within a group.
@@ -477,8 +495,10 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
     // unit of it, is already in them.
     Input data{in, end};
     uint64_t v;
-    if (m - j < 4 || !readRun(data, m - j - 4, v))
+    const uint32_t units = unitsLeft(m, j);
+    if (units < 4 || !readRun(data, units - 4, v))
         return kMalformed;
+    const bool longRun = data.in - in > 8;
     in = data.in;
     if (kPaired) {
         h.pending = v + 3;
@@ -487,7 +507,7 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         fillBlocks(cur, h.previous, v + 4, size_t(m - j) * 8);
         j += uint32_t(v) + 4;
     }
-    return kRun;
+    return longRun ? kLongRun : kRun;
 }
 
 // Units a stretch may restore unchecked: each of their ops reads at most 11
@@ -516,24 +536,29 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
                 return false;
             continue;
         }
-        // k ops in groups that take no window check, up to the first run:
-        // until then each op restores one unit (so the k fit in the
-        // texture) and takes at most 8 bytes, where a run may take more
-        // (past 65 790 units) and reach the texture's end. After a run the
-        // stretch is measured again.
-        for (bool run = false; k > 0 && !run;) {
+        // k ops in groups that take no window check. Each takes at most 8
+        // bytes (a run of more than 65 790 units may take more, and ends
+        // the stretch), and each but a run restores one unit, so that the k
+        // fit in the texture; after a run the ops left are held to the units
+        // left.
+        while (k > 0) {
             h.ops.startGroup();
-            const uint32_t g = std::min(k, Reader::kGroup);
+            uint32_t g = std::min(k, Reader::kGroup);
+            k -= g;
             for (uint32_t i = 0; i < g; ++i) {
                 const uint32_t did = step<8, false, false, true>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad);
                 if (did != kUnit) [[unlikely]] {
                     if (did == kMalformed)
                         return false;
-                    run = true;
-                    break;
+                    const uint32_t units = m - j, later = g - i - 1;
+                    if (did == kLongRun || later > units) {
+                        g = i + 1 + std::min(later, units);
+                        k = 0;
+                    } else {
+                        k = std::min(k, units - later);
+                    }
                 }
             }
-            k -= g;
         }
     }
     return h.left == 0 && h.ops.finished() && in == end && (bad & 0x80000000u) == 0;

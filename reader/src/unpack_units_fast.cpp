@@ -585,6 +585,22 @@ template <bool kChecked, bool kGrouped, class Reader0, class Reader1>
     return true;
 }
 
+// One unit of a paired stream, in a group through which the other half
+// repeats `other`: this half (the first when kFirst) repeats or takes its op.
+template <bool kFirst, class Reader>
+[[gnu::always_inline]] inline bool halfUnit(Half<Reader>& h, uint64_t other, const uint8_t*& in, const uint8_t*& end,
+                                            DataTail& tail, uint8_t* cur, uint32_t j, uint32_t m, uint32_t& bad)
+{
+    uint8_t* const mine = kFirst ? cur : cur + 8;
+    storeLe64(kFirst ? cur + 8 : cur, other);
+    if (h.pending > 0) {
+        --h.pending;
+        storeLe64(mine, h.previous);
+        return true;
+    }
+    return step<16, true, false, true>(h, in, end, tail, mine, j, m, bad) != kMalformed;
+}
+
 template <class Reader0, class Reader1>
 bool pairsLoop(const Reader0& reader0, uint32_t n0, const Reader1& reader1, uint32_t n1, const uint8_t* in,
                const uint8_t* end, uint8_t* dst, uint32_t m)
@@ -612,12 +628,28 @@ bool pairsLoop(const Reader0& reader0, uint32_t n0, const Reader1& reader1, uint
             continue;
         }
         // Groups as in unitsLoop; the stretch ends where both halves repeat.
+        // A group through which one half repeats takes only the other's ops.
         for (const uint32_t last = j + k; j < last && (h0.pending == 0 || h1.pending == 0);) {
-            h0.ops.startGroup();
-            h1.ops.startGroup();
-            for (uint32_t g = std::min(last - j, CodedOpsReader::kGroup); g > 0; --g, ++j)
-                if (!pairUnit<false, true>(h0, h1, in, end, tail, dst + size_t(j) * 16, j, m, bad))
-                    return false;
+            const uint32_t g = std::min(last - j, CodedOpsReader::kGroup);
+            if (h1.pending >= g) {
+                h0.ops.startGroup();
+                for (const uint32_t groupEnd = j + g; j < groupEnd; ++j)
+                    if (!halfUnit<true>(h0, h1.previous, in, end, tail, dst + size_t(j) * 16, j, m, bad))
+                        return false;
+                h1.pending -= g;
+            } else if (h0.pending >= g) {
+                h1.ops.startGroup();
+                for (const uint32_t groupEnd = j + g; j < groupEnd; ++j)
+                    if (!halfUnit<false>(h1, h0.previous, in, end, tail, dst + size_t(j) * 16, j, m, bad))
+                        return false;
+                h0.pending -= g;
+            } else {
+                h0.ops.startGroup();
+                h1.ops.startGroup();
+                for (const uint32_t groupEnd = j + g; j < groupEnd; ++j)
+                    if (!pairUnit<false, true>(h0, h1, in, end, tail, dst + size_t(j) * 16, j, m, bad))
+                        return false;
+            }
         }
     }
     return h0.left == 0 && h1.left == 0 && h0.ops.finished() && h1.ops.finished() && in == end &&

@@ -537,7 +537,7 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
             continue;
         }
         // k ops in groups that take no window check. Each takes at most 8
-        // bytes (a run of more than 65 790 units may take more, and ends
+        // bytes (only a run of 196 864 units or more takes more, and it ends
         // the stretch), and each but a run restores one unit, so that the k
         // fit in the texture; after a run the ops left are held to the units
         // left.

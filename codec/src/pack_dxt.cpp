@@ -6,8 +6,6 @@
 // literal bytes. DXT5 alpha halves are coded first, as runs, references or
 // literals. The codes go into 32-bit control words ahead of their bytes.
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "codec/packers.h"
 #include "pack_internal.h"
@@ -32,18 +30,11 @@ constexpr uint32_t kMulA = 0x9E3779B1u;
 constexpr uint32_t kMulB = 0x85EBCA77u;
 constexpr uint32_t kMaxDistance = 65793;  // blocks, the reach of code 3
 
-// The zeroed work area of one call. It is kept per thread and cleared for
-// every call rather than allocated afresh: the same tables, without a
-// megabyte of new pages to fault in per frame. Null when it cannot be had
-// (the texture is then stored raw).
-uint32_t* workArea()
+// The zeroed tables of one call, in a work area lent for the call.
+uint32_t* clearedTables(const WorkArea& area)
 {
-    thread_local std::unique_ptr<uint32_t[]> area;
-    if (!area)
-        area.reset(new (std::nothrow) uint32_t[kWorkEntries]);
-    if (area)
-        std::memset(area.get(), 0, kWorkEntries * sizeof(uint32_t));
-    return area.get();
+    std::memset(area.data(), 0, kWorkEntries * sizeof(uint32_t));
+    return reinterpret_cast<uint32_t*>(area.data());
 }
 
 template <bool kStats>
@@ -195,9 +186,10 @@ uint32_t packDxt1Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
 {
     if (n < 8 || n % 8 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64)
         return 0;
-    uint32_t* work = workArea();
-    if (!work)
+    const WorkArea area(kWorkEntries * sizeof(uint32_t));
+    if (!area)
         return 0;
+    uint32_t* work = clearedTables(area);
     std::memcpy(output, in, 8);
     CodeWriter w(output + 8);
     for (uint32_t o = 8; o < n; o += 8) {
@@ -214,9 +206,10 @@ uint32_t packDxt5Impl(const uint8_t* in, uint32_t n, uint8_t* output, uint32_t c
 {
     if (n < 16 || n % 16 != 0 || uint64_t(capacity) < uint64_t(n) + (n >> 3) + 64)
         return 0;
-    uint32_t* work = workArea();
-    if (!work)
+    const WorkArea area(kWorkEntries * sizeof(uint32_t));
+    if (!area)
         return 0;
+    uint32_t* work = clearedTables(area);
     uint32_t* alphaTable = work + kAlphaTable;
     std::memcpy(output, in, 16);
     CodeWriter w(output + 16);

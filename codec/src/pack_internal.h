@@ -2,6 +2,7 @@
 // control-word writer and run lengths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -10,6 +11,27 @@
 #include "core/simd.h"
 
 namespace nox::pack {
+
+// The work area of one packer call (hash tables, op buffers), lent for the
+// call from a shelf shared by every thread. A call clears what it uses; the
+// areas are kept rather than allocated afresh, so that a frame does not fault
+// in a megabyte of new pages. They are not kept per thread: on Win64 the
+// runtime frees a thread's own objects wrongly when the thread ends (the
+// heap is damaged), and a shelf also hands the areas of ended threads to new
+// ones. Empty (data() null) when the memory cannot be had.
+class WorkArea {
+public:
+    explicit WorkArea(size_t bytes);
+    ~WorkArea();
+    WorkArea(const WorkArea&) = delete;
+    WorkArea& operator=(const WorkArea&) = delete;
+    uint8_t* data() const { return data_; }
+    explicit operator bool() const { return data_ != nullptr; }
+
+private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 // Asks for the cache line at p ahead of its use; never faults. An asm
 // statement on x86, since the compiler drops the builtin in places where it

@@ -7,8 +7,6 @@
 // leaves the rest as literals. Ops go to op streams stored after the data.
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "codec/opstream.h"
 #include "codec/packers.h"
@@ -271,26 +269,17 @@ size_t packUnitPairs(uint8_t* output, uint8_t* end, const uint8_t* in, uint32_t 
 }
 
 // Work area of one call: the unit-number table (cleared by each stream) and
-// the op buffer. Kept per thread, like the DXT packers' tables, so that a
-// long export does not allocate them for every frame.
+// the op buffer.
 struct UnitWork {
+    WorkArea area;
     uint16_t* recent = nullptr;
     uint8_t* ops = nullptr;
-    explicit UnitWork(size_t opBytes)
+    explicit UnitWork(size_t opBytes) : area(65536 * sizeof(uint16_t) + opBytes)
     {
-        thread_local std::unique_ptr<uint16_t[]> table;
-        thread_local std::unique_ptr<uint8_t[]> buffer;
-        thread_local size_t bufferBytes = 0;
-        if (!table)
-            table.reset(new (std::nothrow) uint16_t[65536]);
-        if (bufferBytes < opBytes) {
-            buffer.reset(new (std::nothrow) uint8_t[opBytes]);
-            bufferBytes = buffer ? opBytes : 0;
-        }
-        if (table && buffer)
-            recent = table.get(), ops = buffer.get();
+        if (area)
+            recent = reinterpret_cast<uint16_t*>(area.data()), ops = area.data() + 65536 * sizeof(uint16_t);
     }
-    explicit operator bool() const { return recent && ops; }
+    explicit operator bool() const { return bool(area); }
 };
 
 // t tiles of 48 bytes (YCG6: a luma stream of 4t single units) or of 80

@@ -2,13 +2,16 @@
 // forms and table coder (round trips through the reader's op-stream decoder).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <numeric>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "codec/opstream.h"
-#include "core/bytes.h"
 #include "common/textures.h"
 #include "common/util.h"
+#include "core/bytes.h"
 
 namespace nox {
 namespace {
@@ -194,6 +197,36 @@ TEST(Packers, GoldenOutput)
         EXPECT_EQ(unpack[type](p.data(), restored.data(), p.size(), restored.size()), p.size());
         EXPECT_EQ(restored, t);
     }
+}
+
+// Packers on many threads that each live for a few calls, as a job's
+// threads come and go: the same bytes as on one thread, every size of work
+// area lent and taken back (a thread's leftovers once damaged the heap on
+// Win64 as threads ended).
+TEST(Packers, OnShortLivedThreads)
+{
+    // Three lengths per type, whole tiles of either YCoCg type (48 and 80 bytes).
+    std::vector<Bytes> textures, packed;
+    for (uint32_t i = 0; i < 12; ++i) {
+        textures.push_back(testing::makeAlphabetUnits(size_t(240) * (1 + 20 * (i / 4)), 77 + i, 1, false));
+        packed.push_back(packTexture(i % 4, textures.back()));
+        ASSERT_FALSE(packed.back().empty()) << i;
+    }
+    std::atomic<int> wrong{0};
+    for (uint32_t round = 0; round < 150; ++round) {
+        std::vector<std::thread> threads;
+        for (uint32_t k = 0; k < 6; ++k)
+            threads.emplace_back([&, k] {
+                for (uint32_t c = 0; c < 3; ++c) {
+                    const uint32_t i = (round + k * 5 + c * 7) % 12;
+                    if (packTexture(i % 4, textures[i]) != packed[i])
+                        ++wrong;
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 Bytes writeOps(const Bytes& ops, OpStreamForm* form = nullptr)

@@ -10,6 +10,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# A program that crashes must end with a failing status. Wine's own debugger,
+# started for a crash by default, prints a backtrace and ends the program with
+# status 0, so a test that crashed would pass. With no debugger the program
+# ends with the exception's code (5 for an access violation), after Wine's line
+# "Unhandled page fault ... at address ...". Set once per prefix.
+if [ ! -f "$WINEPREFIX/.crashes-fail" ]; then
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1 &&
+    touch "$WINEPREFIX/.crashes-fail"
+fi
 # Wine's server exits a few seconds after its last program. A program that
 # starts just then dies before it runs with "wine client error:0: recvmsg:
 # Connection reset by peer"; such a start is tried again (at most 3 times).

@@ -1,5 +1,6 @@
 // The packers' shelf of work areas.
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -10,26 +11,40 @@ namespace nox::pack {
 
 namespace {
 
-// Idle areas, smallest first. As many exist as calls have run at once.
+// Idle areas, smallest first: as many as calls have run at once (a
+// megabyte or so each), kept until the module is unloaded or the process
+// ends, when they are freed.
 struct Shelf {
     std::mutex lock;
     std::vector<std::pair<size_t, uint8_t*>> idle;
+    ~Shelf();
 };
 
-// Never destroyed: an area may come back from a thread that outlives the
-// statics at exit.
+// True once the shelf is gone: a call still packing as the process ends
+// (from a thread nobody stopped) then allocates and frees its own area.
+std::atomic<bool> shelfGone{false};
+
 Shelf& shelf()
 {
-    static Shelf* const s = new Shelf;
-    return *s;
+    static Shelf s;
+    return s;
+}
+
+Shelf::~Shelf()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    shelfGone.store(true);
+    for (const auto& area : idle)
+        delete[] area.second;
+    idle.clear();
 }
 
 }  // namespace
 
 WorkArea::WorkArea(size_t bytes)
 {
-    Shelf& s = shelf();
-    {
+    if (!shelfGone.load()) {
+        Shelf& s = shelf();
         std::lock_guard<std::mutex> hold(s.lock);
         if (!s.idle.empty()) {
             // The smallest that is large enough, else the largest (grown
@@ -53,15 +68,20 @@ WorkArea::~WorkArea()
 {
     if (!data_)
         return;
-    Shelf& s = shelf();
-    std::lock_guard<std::mutex> hold(s.lock);
-    try {
-        const auto at =
-            std::lower_bound(s.idle.begin(), s.idle.end(), size_, [](const auto& a, size_t n) { return a.first < n; });
-        s.idle.insert(at, {size_, data_});
-    } catch (const std::bad_alloc&) {
-        delete[] data_;
+    if (!shelfGone.load()) {
+        Shelf& s = shelf();
+        std::lock_guard<std::mutex> hold(s.lock);
+        if (!shelfGone.load()) {
+            try {
+                const auto at = std::lower_bound(s.idle.begin(), s.idle.end(), size_,
+                                                 [](const auto& a, size_t n) { return a.first < n; });
+                s.idle.insert(at, {size_, data_});
+                return;
+            } catch (const std::bad_alloc&) {
+            }
+        }
     }
+    delete[] data_;
 }
 
 }  // namespace nox::pack

@@ -20,7 +20,8 @@
 // QuickTime file. Both files are read through once before anything is timed,
 // so that they are in the page cache. Each run opens the movie anew (not
 // timed) and reads it through; a figure is the best of REPEAT runs over the
-// whole clip, in milliseconds per frame. A markdown table ends the output.
+// whole clip, in milliseconds per frame, a row's runs of ours and of HAP's
+// taken in turn. A markdown table ends the output.
 //
 // Settings, from the environment:
 //   SIZES     WxH, separated by commas or spaces (default "1920x1080 3840x2160")
@@ -228,6 +229,11 @@ bool writeHapMovie(const Clip& argb, uint32_t type, const Size& size, const std:
         for (int r = 0; ok && (r = avcodec_receive_packet(encoder, packet)) != AVERROR(EAGAIN) && r != AVERROR_EOF;) {
             ok = r >= 0;
             if (ok) {
+                // A frame lasts one tick. Without a duration the muxer gives
+                // the last frame none, and the demuxer then leaves it out of
+                // some movies (10 frames at 1080p held 9).
+                if (packet->duration <= 0)
+                    packet->duration = 1;
                 av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
                 packet->stream_index = stream->index;
                 ok = av_interleaved_write_frame(out, packet) >= 0;
@@ -371,7 +377,8 @@ private:
                 return false;
             clipKey_ = clipKey;
         }
-        std::fprintf(stderr, "bench_play_cpu: the %s movies of %s\n", nox::formatFacts(row.type).keyword, clipKey.c_str());
+        std::fprintf(stderr, "bench_play_cpu: the %s movies of %s\n", nox::formatFacts(row.type).keyword,
+                     clipKey.c_str());
         emulated_host::RenderJob job;
         job.path = ours();
         job.width = row.size.width;
@@ -497,7 +504,8 @@ void timeHap(benchmark::State& state, Bench& bench, Row& row)
         total += seconds;
         if (r < 0 || bytes != capacity) {
             failed(state, row,
-                   r < 0   ? "the HAP movie ended early"
+                   r < 0 ? "the HAP movie ended after " + std::to_string(stored[kSnappy] + stored[kUncompressed]) +
+                               " frames"
                    : bytes ? "a HAP texture of " + std::to_string(bytes) + " bytes, not " + std::to_string(capacity)
                            : error);
             break;
@@ -550,8 +558,6 @@ void printTable(const std::vector<Row>& rows)
     }
 }
 
-double best(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -571,9 +577,11 @@ int main(int argc, char** argv)
         return 1;
     }
     const double load = platform::loadAverage();
-    std::printf("bench_play_cpu: ms per frame, the best of %d runs; kernel %s, %u cores, load average %s\n",
-                settings.repeat, nox::simdLevelName(nox::activeSimdLevel()), std::thread::hardware_concurrency(),
-                load >= 0 ? figure(load).c_str() : "unknown");
+    std::printf(
+        "bench_play_cpu: ms per frame, the best of %d runs, ours and HAP's in turn; kernel %s, %u cores, load average "
+        "%s\n",
+        settings.repeat, nox::simdLevelName(nox::activeSimdLevel()), std::thread::hardware_concurrency(),
+        load >= 0 ? figure(load).c_str() : "unknown");
     std::fflush(stdout);
 
     std::vector<Row> rows;
@@ -594,18 +602,22 @@ int main(int argc, char** argv)
                 benchmark::RegisterBenchmark(name.c_str(), run)
                     ->UseManualTime()
                     ->Iterations(int64_t(row.frames))
-                    ->Repetitions(settings.repeat)
-                    ->ComputeStatistics("min", best)
-                    ->DisplayAggregatesOnly(settings.repeat > 1)
                     ->Unit(benchmark::kMillisecond);
             };
+            // The runs of a row taken in turn, ours then HAP's, so that a
+            // spell in which the machine runs slower (minutes, on a shared
+            // one) falls on both sides of a row alike.
             Row* r = &row;
-            add("ours/" + row.key() + "/threads:1", [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 1); });
-            if (row.type >= 2)
-                add("ours/" + row.key() + "/threads:2",
-                    [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 2); });
-            add(std::string("hap/") + row.key() + "/" + zemo3::bench::hapFormat(row.type),
-                [&bench, r](benchmark::State& s) { timeHap(s, bench, *r); });
+            for (int k = 1; k <= settings.repeat; ++k) {
+                const std::string run = "/run:" + std::to_string(k);
+                add("ours/" + row.key() + "/threads:1" + run,
+                    [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 1); });
+                add(std::string("hap/") + row.key() + "/" + zemo3::bench::hapFormat(row.type) + run,
+                    [&bench, r](benchmark::State& s) { timeHap(s, bench, *r); });
+                if (row.type >= 2)
+                    add("ours/" + row.key() + "/threads:2" + run,
+                        [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 2); });
+            }
         }
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();

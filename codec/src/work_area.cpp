@@ -13,7 +13,10 @@ namespace {
 
 // Idle areas, smallest first: as many as calls have run at once (a
 // megabyte or so each), kept until the module is unloaded or the process
-// ends, when they are freed.
+// ends, when they are freed. Not the context's memory pool: it hands out the
+// latest freed block that is large enough, which during a compression is
+// the frame's scratch rows, tens of megabytes, so that the next frame's
+// scratch would be allocated anew.
 struct Shelf {
     std::mutex lock;
     std::vector<std::pair<size_t, uint8_t*>> idle;

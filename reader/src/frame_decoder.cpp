@@ -69,7 +69,7 @@ size_t unpackPayload(uint32_t type, const uint8_t* payload, uint8_t* destination
     const bool reference =
         options.level == SimdLevel::Scalar && runnableSimdLevel(SimdLevel::Avx512) != SimdLevel::Scalar;
 #if defined(__x86_64__)
-    const bool bmi2 = options.level >= SimdLevel::Avx2 && simdLevelSupported(SimdLevel::Avx2);
+    const bool bmi2 = runnableSimdLevel(options.level) >= SimdLevel::Avx2;
 #else
     const bool bmi2 = false;
 #endif

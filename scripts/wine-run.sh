@@ -23,16 +23,36 @@ fi
 # starts just then dies before it runs with "wine client error:0: recvmsg:
 # Connection reset by peer"; such a start is tried again (at most 3 times).
 # Wine's standard error is kept aside to look for that line and then passed on.
+# A listing of a test program's tests (ctest's discovery, which fails the
+# whole leg when one listing fails) is tried again after any failure: once a
+# listing ended with status 1 and no output at all, and did not again in
+# hundreds of tries. The listing is passed on from the start that succeeded.
+listing=false
+for a in "$@"; do [ "$a" = --gtest_list_tests ] && listing=true; done
 err=$(mktemp)
-trap 'rm -f "$err"' EXIT
+out=$(mktemp)
+trap 'rm -f "$err" "$out"' EXIT
 for attempt in 1 2 3; do
-  wine "$@" 2>"$err"
-  rc=$?
-  if [ "$rc" -ne 0 ] && [ "$attempt" -lt 3 ] && grep -q "^wine client error:.*Connection reset by peer" "$err"; then
-    echo "wine-run: Wine's server was exiting as $1 started; starting it again" >&2
-    sleep 1
-    continue
+  if $listing; then
+    wine "$@" 2>"$err" >"$out"
+  else
+    wine "$@" 2>"$err"
   fi
+  rc=$?
+  if [ "$rc" -ne 0 ] && [ "$attempt" -lt 3 ]; then
+    if grep -q "^wine client error:.*Connection reset by peer" "$err"; then
+      echo "wine-run: Wine's server was exiting as $1 started; starting it again" >&2
+      sleep 1
+      continue
+    fi
+    if $listing; then
+      echo "wine-run: listing the tests of $1 ended with status $rc; listing them again" >&2
+      cat "$err" >&2
+      sleep 1
+      continue
+    fi
+  fi
+  $listing && cat "$out"
   cat "$err" >&2
   exit "$rc"
 done

@@ -176,12 +176,17 @@ struct PlainOps {
 };
 
 // The coder's table as the fast reader wants it: the shift that brings the
-// state's bits down from the top of the window (63 - their count).
+// state's bits down from the top of the window (63 - their count), and for
+// the whole-unit way (wholeUnits) what op 1 and op 2 take.
 struct CodedEntry {
     uint16_t base;
     uint8_t symbol;
     uint8_t shift;
+    uint8_t bits;           // 63 - shift
+    uint8_t whole;          // op 1 or 2: its data bytes (0 or 2); other ops kNotWhole
+    uint16_t distanceMask;  // op 2: 0xFFFF; other ops 0
 };
+constexpr uint8_t kNotWhole = 0xFF;
 
 // Ops of the coded form, decoded as they are taken. The bits are read
 // backwards, from the top of a 64-bit window (bits low to low + 63 of the
@@ -231,7 +236,7 @@ struct CodedOpsReader {
     {
         const CodedEntry e = table[state];
         state = e.base + uint32_t((window << used) >> 1 >> e.shift);
-        used += 63u - e.shift;
+        used += e.bits;
         return e.symbol;
     }
     // The bits used up to the bit count, and the coder back in its first state.
@@ -334,8 +339,16 @@ struct OpStream {
                 return false;
             OpDecodeEntry decoding[kOpStates];
             buildOpDecoding(c.frequencies, decoding);
-            for (uint32_t u = 0; u < kOpStates; ++u)
-                table[u] = {decoding[u].base, decoding[u].symbol, uint8_t(63 - decoding[u].nb)};
+            for (uint32_t u = 0; u < kOpStates; ++u) {
+                const uint8_t op = decoding[u].symbol, nb = decoding[u].nb;
+                const bool whole = op == 1 || op == 2;
+                table[u] = {decoding[u].base,
+                            op,
+                            uint8_t(63 - nb),
+                            nb,
+                            whole ? kShapes.op[op].length : kNotWhole,
+                            uint16_t(kShapes.op[op].distanceMask)};
+            }
             coded = true;
             dominant = dominantKind(c.frequencies);
             bytes = c.bytes;
@@ -467,14 +480,10 @@ inline uint32_t unitsLeft(uint32_t m, uint32_t j)
 
 // The op of a half for unit j at cur. kChecked: the data may end within
 // the op's reach; kGrouped: the op is taken within a group.
-template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
-[[gnu::always_inline]] inline uint32_t step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
-                                            uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
+template <size_t S, bool kPaired, bool kChecked, class Reader>
+[[gnu::always_inline]] inline uint32_t apply(Half<Reader>& h, uint32_t op, const uint8_t*& in, const uint8_t*& end,
+                                             DataTail& tail, uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
 {
-    if (kChecked && h.left == 0)
-        return kMalformed;
-    --h.left;
-    const uint32_t op = kGrouped ? h.ops.takeInGroup() : h.ops.take();
     if (op != 0) [[likely]] {
         const Shape& s = kShapes.op[op];
         if (kChecked) {
@@ -482,7 +491,10 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
             if (s.length > size_t(end - in))
                 return kMalformed;
         }
-        const uint64_t v = restore<S, Reader::kDominant>(in, cur, j, s, h.previous, h.slots, bad);
+        // wholeUnits leaves h.previous behind: its streams' previous unit
+        // is the one before cur.
+        const uint64_t previous = kPaired || Reader::kDominant != kWholeOp ? h.previous : loadLe64(cur - 8);
+        const uint64_t v = restore<S, Reader::kDominant>(in, cur, j, s, previous, h.slots, bad);
         storeLe64(cur, v);
         h.previous = v;
         h.slots.insert(v);
@@ -504,10 +516,118 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
         h.pending = v + 3;
         storeLe64(cur, h.previous);
     } else {
-        fillBlocks(cur, h.previous, v + 4, size_t(m - j) * 8);
+        fillBlocks(cur, loadLe64(cur - 8), v + 4, size_t(m - j) * 8);
         j += uint32_t(v) + 4;
     }
     return longRun ? kLongRun : kRun;
+}
+
+template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
+[[gnu::always_inline]] inline uint32_t step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
+                                            uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
+{
+    if (kChecked && h.left == 0)
+        return kMalformed;
+    --h.left;
+    if constexpr (kGrouped && Reader::kDominant == kWholeOp) {
+        // Op 1 and op 2 from the coder's table alone (see wholeUnits).
+        const CodedEntry& e = h.ops.table[h.ops.state];
+        h.ops.state = e.base + uint32_t((h.ops.window << h.ops.used) >> 1 >> e.shift);
+        h.ops.used += e.bits;
+        if (e.whole != kNotWhole) [[likely]] {
+            const uint32_t d = (loadLe16(in) & e.distanceMask) + 1;
+            bad |= j - d;
+            const uint64_t v = loadLe64(cur - size_t(std::min(d, j)) * S);
+            storeLe64(cur, v);
+            h.previous = v;
+            h.slots.insert(v);
+            in += e.whole;
+            if (!kPaired)
+                ++j;
+            return kUnit;
+        }
+        return apply<S, kPaired, kChecked>(h, e.symbol, in, end, tail, cur, j, m, bad);
+    }
+    const uint32_t op = kGrouped ? h.ops.takeInGroup() : h.ops.take();
+    return apply<S, kPaired, kChecked>(h, op, in, end, tail, cur, j, m, bad);
+}
+
+// The ops of a stretch (see unitsLoop) of a single-unit stream whose ops but
+// runs are mostly op 1 and op 2, a screen's luma: those two are restored
+// here, from the coder's table alone and with what they need in registers,
+// the other ops the common way. A unit's distance needs no check from unit
+// 65 536 on (!kNear), where no distance reaches past unit 0.
+constexpr uint32_t kShortRun = 16;
+template <bool kNear, class Reader>
+[[gnu::always_inline]] inline bool wholeUnits(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
+                                              uint8_t* dst, uint32_t& j, uint32_t m, uint32_t& bad, uint32_t k)
+{
+    const CodedEntry* const table = h.ops.table;
+    while (k > 0) {
+        h.ops.startGroup();
+        const uint64_t window = h.ops.window;
+        uint32_t used = h.ops.used, state = h.ops.state;
+        uint32_t g = std::min(k, Reader::kGroup);
+        k -= g;
+        h.left -= g;
+        uint8_t* cur = dst + size_t(j) * 8;
+        for (uint32_t i = 0; i < g; ++i) {
+            const CodedEntry& e = table[state];
+            state = e.base + uint32_t((window << used) >> 1 >> e.shift);
+            used += e.bits;
+            if (e.whole != kNotWhole) [[likely]] {
+                uint32_t d = (loadLe16(in) & e.distanceMask) + 1;
+                if (kNear) {
+                    bad |= j - d;
+                    d = std::min(d, j);
+                }
+                const uint64_t v = loadLe64(cur - size_t(d) * 8);
+                storeLe64(cur, v);
+                h.slots.insert(v);
+                in += e.whole;
+                cur += 8;
+                ++j;
+                continue;
+            }
+            if (e.symbol == 0 && in[0] < kShortRun - 3 && m - j >= kShortRun) {
+                // A run of 4 to 16 units, its length in one byte: 16 units
+                // written whatever its length, the rest written again later.
+                const uint32_t units = in[0] + 4u;
+                fillBlocks(cur, loadLe64(cur - 8), kShortRun, kShortRun * 8);
+                in += 1;
+                cur += size_t(units) * 8;
+                j += units;
+                const uint32_t left = m - j, later = g - i - 1;
+                if (later > left) {
+                    const uint32_t shorter = i + 1 + left;
+                    h.left += g - shorter;
+                    g = shorter;
+                    k = 0;
+                } else {
+                    k = std::min(k, left - later);
+                }
+                continue;
+            }
+            const uint32_t did = apply<8, false, false>(h, e.symbol, in, end, tail, cur, j, m, bad);
+            cur = dst + size_t(j) * 8;
+            if (did != kUnit) {
+                if (did == kMalformed)
+                    return false;
+                const uint32_t units = m - j, later = g - i - 1;
+                if (did == kLongRun || later > units) {
+                    const uint32_t shorter = i + 1 + std::min(later, units);
+                    h.left += g - shorter;
+                    g = shorter;
+                    k = 0;
+                } else {
+                    k = std::min(k, units - later);
+                }
+            }
+        }
+        h.ops.used = used;
+        h.ops.state = state;
+    }
+    return true;
 }
 
 // Units a stretch may restore unchecked: each of their ops reads at most 11
@@ -533,6 +653,12 @@ bool unitsLoop(const Reader& reader, uint32_t n, const uint8_t* in, const uint8_
         uint32_t k = std::min(stretch(in, end, 1, h), m - j);
         if (k == 0) {
             if (!step<8, false, true, false>(h, in, end, tail, dst + size_t(j) * 8, j, m, bad))
+                return false;
+            continue;
+        }
+        if constexpr (Reader::kDominant == kWholeOp) {
+            if (!(j >= 65536 ? wholeUnits<false>(h, in, end, tail, dst, j, m, bad, k)
+                             : wholeUnits<true>(h, in, end, tail, dst, j, m, bad, k)))
                 return false;
             continue;
         }

@@ -73,49 +73,61 @@ TEST(UnpackLevels, AgreeOnLargeTextures)
 // unpackers restore by a way of its own (and the few others by the whole
 // one): units copied whole from far back, units of fresh endpoints and index
 // bytes, and units of fresh endpoints whose index bytes come from far back,
-// and the last two mixed (the distance way takes both); with runs between
-// them, and 1 unit in 32 of another kind.
+// and the last two mixed (the distance way takes both); with runs of 1 to 24
+// units between them, and 1 unit in 32 of another kind (fresh bytes, or the
+// previous unit's endpoints with fresh index bytes). At two sizes: the
+// larger has more than 65 536 units in its first stream, from which on a
+// distance cannot reach past unit 0, and ends in runs.
 TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
 {
     enum Kind { Whole, LiteralIndex, DistanceIndex, Mixed };
-    for (const Kind kind : {Whole, LiteralIndex, DistanceIndex, Mixed}) {
-        for (uint32_t type : {2u, 3u}) {
-            SCOPED_TRACE(std::to_string(kind) + " type " + std::to_string(type));
-            std::mt19937 rng(kind * 7 + type);
-            const uint32_t w = 256, h = 128;
-            Bytes t(textureSize(type, w, h));
-            for (size_t u = 0; u < t.size() / 8; ++u) {
-                uint8_t* x = &t[u * 8];
-                const size_t back = 1 + rng() % std::max<size_t>(1, std::min<size_t>(u, 3000));
-                const uint32_t pick = rng() % 32;
-                if (u < 64 || pick == 0) {
-                    for (int b = 0; b < 8; ++b)
-                        x[b] = uint8_t(rng());
-                } else if (pick < 4) {
-                    std::memcpy(x, x - 8, 8);  // runs
-                } else if (kind == Whole) {
-                    std::memcpy(x, x - 8 * back, 8);
-                } else {
-                    x[0] = uint8_t(rng()), x[1] = uint8_t(rng());
-                    if (kind == LiteralIndex || (kind == Mixed && rng() % 2))
-                        for (int b = 2; b < 8; ++b)
+    for (const auto& [w, h] : {std::pair{256u, 128u}, {1024u, 1088u}}) {
+        for (const Kind kind : {Whole, LiteralIndex, DistanceIndex, Mixed}) {
+            for (uint32_t type : {2u, 3u}) {
+                SCOPED_TRACE(std::to_string(kind) + " type " + std::to_string(type) + " " + std::to_string(w) + "x" +
+                             std::to_string(h));
+                std::mt19937 rng(kind * 7 + type + w);
+                Bytes t(textureSize(type, w, h));
+                const size_t units = t.size() / 8;
+                for (size_t u = 0; u < units; ++u) {
+                    uint8_t* x = &t[u * 8];
+                    const size_t back = 1 + rng() % std::max<size_t>(1, std::min<size_t>(u, 3000));
+                    const uint32_t pick = rng() % 32;
+                    if (u < 64 || pick == 0) {
+                        for (int b = 0; b < 8; ++b)
                             x[b] = uint8_t(rng());
-                    else
-                        std::memcpy(x + 2, x - 8 * back + 2, 6);
+                        if (u >= 64 && rng() % 2)
+                            std::memcpy(x, x - 8, 2);
+                    } else if (pick < 4 || units - u < 40) {
+                        // a run; the last units are runs, the last cut by the texture's end
+                        const size_t n = std::min<size_t>(units - u, 1 + rng() % 24);
+                        for (size_t k = 0; k < n; ++k)
+                            std::memcpy(x + 8 * k, x - 8, 8);
+                        u += n - 1;
+                    } else if (kind == Whole) {
+                        std::memcpy(x, x - 8 * back, 8);
+                    } else {
+                        x[0] = uint8_t(rng()), x[1] = uint8_t(rng());
+                        if (kind == LiteralIndex || (kind == Mixed && rng() % 2))
+                            for (int b = 2; b < 8; ++b)
+                                x[b] = uint8_t(rng());
+                        else
+                            std::memcpy(x + 2, x - 8 * back + 2, 6);
+                    }
                 }
-            }
-            const Bytes payload = testing::packTexture(type, t);
-            ASSERT_FALSE(payload.empty());
-            ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
-            Bytes out(t.size());
-            ASSERT_EQ(
-                unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(), {.level = SimdLevel::Sse2}),
-                payload.size());
-            EXPECT_EQ(out, t);
-            for (size_t i = 0; i < 60; ++i) {
-                Bytes damaged = payload;
-                damaged[rng() % damaged.size()] ^= uint8_t(1u << (rng() % 8));
-                EXPECT_EQ(testing::unpackersDisagree(type, damaged, t.size()), "");
+                const Bytes payload = testing::packTexture(type, t);
+                ASSERT_FALSE(payload.empty());
+                ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+                Bytes out(t.size());
+                ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
+                                        {.level = SimdLevel::Sse2}),
+                          payload.size());
+                EXPECT_EQ(out, t);
+                for (size_t i = 0; i < 60; ++i) {
+                    Bytes damaged = payload;
+                    damaged[rng() % damaged.size()] ^= uint8_t(1u << (rng() % 8));
+                    EXPECT_EQ(testing::unpackersDisagree(type, damaged, t.size()), "");
+                }
             }
         }
     }

@@ -77,7 +77,7 @@ TEST(UnpackLevels, AgreeOnLargeTextures)
 // units between them, and 1 unit in 32 of another kind (fresh bytes, or the
 // previous unit's endpoints with fresh index bytes). At two sizes: the
 // larger has more than 65 536 units in its first stream, from which on a
-// distance cannot reach past unit 0, and ends in runs.
+// distance cannot reach past unit 0.
 TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
 {
     enum Kind { Whole, LiteralIndex, DistanceIndex, Mixed };
@@ -88,19 +88,29 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
                              std::to_string(h));
                 std::mt19937 rng(kind * 7 + type + w);
                 Bytes t(textureSize(type, w, h));
-                const size_t units = t.size() / 8;
+                // Each stream (8-byte units from the first stream's end on
+                // are halves of the second's) ends in runs and then 15 units
+                // copied from far back.
+                const size_t units = t.size() / 8, first = type == 2 ? t.size() / 48 * 4 : t.size() / 80 * 8;
                 for (size_t u = 0; u < units; ++u) {
                     uint8_t* x = &t[u * 8];
                     const size_t back = 1 + rng() % std::max<size_t>(1, std::min<size_t>(u, 3000));
                     const uint32_t pick = rng() % 32;
-                    if (u < 64 || pick == 0) {
+                    const size_t end = u < first ? first : units;
+                    if (end - u <= 15) {
+                        std::memcpy(x, x - 8 * (100 + 37 * (end - u)), 8);
+                    } else if (end - u < 40) {
+                        const size_t n = std::min<size_t>(end - u - 15, 1 + rng() % 24);
+                        for (size_t k = 0; k < n; ++k)
+                            std::memcpy(x + 8 * k, x - 8, 8);
+                        u += n - 1;
+                    } else if (u < 64 || pick == 0) {
                         for (int b = 0; b < 8; ++b)
                             x[b] = uint8_t(rng());
                         if (u >= 64 && rng() % 2)
                             std::memcpy(x, x - 8, 2);
-                    } else if (pick < 4 || units - u < 40) {
-                        // a run; the last units are runs, the last cut by the texture's end
-                        const size_t n = std::min<size_t>(units - u, 1 + rng() % 24);
+                    } else if (pick < 4) {
+                        const size_t n = std::min<size_t>(end - u - 15, 1 + rng() % 24);
                         for (size_t k = 0; k < n; ++k)
                             std::memcpy(x + 8 * k, x - 8, 8);
                         u += n - 1;

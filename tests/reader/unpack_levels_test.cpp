@@ -14,6 +14,17 @@ namespace {
 using testing::Bytes;
 using testing::Content;
 
+// t packed as the compressor packs it: every unpacker agrees on the
+// payload, and the fast one at `level` restores t's bytes from it.
+void expectRestored(uint32_t type, const Bytes& t, const Bytes& payload, SimdLevel level)
+{
+    ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
+    Bytes out(t.size());
+    ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(), {.level = level}),
+              payload.size());
+    EXPECT_EQ(out, t);
+}
+
 // Payloads of every type and content at sizes that put blocks across
 // control words, stretches and groups in every position: packed ones as
 // the compressor writes them, and each cut short, with bytes flipped one at a
@@ -127,12 +138,7 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
                 }
                 const Bytes payload = testing::packTexture(type, t);
                 ASSERT_FALSE(payload.empty());
-                ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
-                Bytes out(t.size());
-                ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
-                                        {.level = SimdLevel::Sse2}),
-                          payload.size());
-                EXPECT_EQ(out, t);
+                expectRestored(type, t, payload, SimdLevel::Sse2);
                 for (size_t i = 0; i < 60; ++i) {
                     Bytes damaged = payload;
                     damaged[rng() % damaged.size()] ^= uint8_t(1u << (rng() % 8));
@@ -163,12 +169,7 @@ TEST(UnpackLevels, AgreeOnFlatAreasUpToTheTexturesEnd)
                     for (size_t i = 0; i < block; ++i)
                         t[b * block + i] = b < flatFrom ? uint8_t(rng()) : t[(flatFrom - 1) * block + i];
                 const Bytes payload = testing::packTexture(type, t);
-                ASSERT_EQ(testing::unpackersDisagree(type, payload, t.size()), "");
-                Bytes out(t.size());
-                ASSERT_EQ(unpackPayload(type, payload.data(), out.data(), payload.size(), t.size(),
-                                        {.level = SimdLevel::Sse2}),
-                          payload.size());
-                EXPECT_EQ(out, t);
+                expectRestored(type, t, payload, SimdLevel::Sse2);
                 Bytes more = payload;
                 more.insert(more.end(), 40, 0x55);
                 EXPECT_EQ(testing::unpackersDisagree(type, more, t.size()), "");

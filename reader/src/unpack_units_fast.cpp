@@ -66,6 +66,22 @@ struct Half {
     Half(const Reader& r, uint32_t n, uint64_t first, Slots& s) : ops(r), left(n), previous(first), slots(s) {}
 };
 
+// Op 1 or op 2 for unit j at cur (units S bytes apart): the unit before, or
+// the one the data's distance points at (distanceMask 0 for op 1). A
+// distance past unit 0 sets bit 31 of bad; from unit 65 536 on none can
+// (!kNear).
+template <size_t S, bool kNear = true>
+[[gnu::always_inline]] inline uint64_t wholeUnit(const uint8_t* in, uint32_t distanceMask, const uint8_t* cur,
+                                                 uint32_t j, uint32_t& bad)
+{
+    uint32_t d = (loadLe16(in) & distanceMask) + 1;
+    if (kNear) {
+        bad |= j - d;
+        d = std::min(d, j);
+    }
+    return loadLe64(cur - size_t(d) * S);
+}
+
 // Unit j at cur (units S bytes apart) from any op but 0 and 1, its data at
 // in. Damage sets bit 31 of bad: an empty slot holds kEmptySlot, a distance past
 // unit 0 makes j - d negative, an op value no op has is `invalid`. Reads
@@ -75,12 +91,8 @@ template <size_t S, uint8_t kDominant>
 [[gnu::always_inline]] inline uint64_t restore(const uint8_t* in, const uint8_t* cur, uint32_t j, const Shape& s,
                                                uint64_t previous, const Slots& slots, uint32_t& bad)
 {
-    if (kDominant == kWholeOp && (s.kinds & kWholeOp)) [[likely]] {
-        // Op 1 or op 2: the unit before, or the one the data's distance points at.
-        const uint32_t d = (loadLe16(in) & s.distanceMask) + 1;
-        bad |= j - d;
-        return loadLe64(cur - size_t(std::min(d, j)) * S);
-    }
+    if (kDominant == kWholeOp && (s.kinds & kWholeOp)) [[likely]]
+        return wholeUnit<S>(in, s.distanceMask, cur, j, bad);
     if (kDominant == kDistanceIndexOps && (s.kinds & kDistanceIndexOps)) [[likely]] {
         // Endpoints from the data, a slot, the previous unit or the distant
         // one; the index bytes from the distant unit, the previous one or the
@@ -147,8 +159,8 @@ inline uint32_t unitsLeft(uint32_t m, uint32_t j)
     return m - j;
 }
 
-// The op of a half for unit j at cur. kChecked: the data may end within
-// the op's reach; kGrouped: the op is taken within a group.
+// Op `op` of a half for unit j at cur. kChecked: the data may end within
+// the op's reach.
 template <size_t S, bool kPaired, bool kChecked, class Reader>
 [[gnu::always_inline]] inline uint32_t apply(Half<Reader>& h, uint32_t op, const uint8_t*& in, const uint8_t*& end,
                                              DataTail& tail, uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
@@ -191,6 +203,7 @@ template <size_t S, bool kPaired, bool kChecked, class Reader>
     return longRun ? kLongRun : kRun;
 }
 
+// The next op of a half, taken and applied; kGrouped: taken within a group.
 template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
 [[gnu::always_inline]] inline uint32_t step(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
                                             uint8_t* cur, uint32_t& j, uint32_t m, uint32_t& bad)
@@ -200,13 +213,9 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
     --h.left;
     if constexpr (kGrouped && Reader::kDominant == kWholeOp) {
         // Op 1 and op 2 from the coder's table alone (see wholeUnits).
-        const CodedEntry& e = h.ops.table[h.ops.state];
-        h.ops.state = e.base + uint32_t((h.ops.window << h.ops.used) >> 1 >> e.shift);
-        h.ops.used += e.bits;
+        const CodedEntry& e = h.ops.takeEntryInGroup();
         if (e.whole != kNotWhole) [[likely]] {
-            const uint32_t d = (loadLe16(in) & e.distanceMask) + 1;
-            bad |= j - d;
-            const uint64_t v = loadLe64(cur - size_t(std::min(d, j)) * S);
+            const uint64_t v = wholeUnit<S>(in, e.distanceMask, cur, j, bad);
             storeLe64(cur, v);
             h.previous = v;
             h.slots.insert(v);
@@ -255,12 +264,7 @@ template <bool kNear, class Reader>
             state = e.base + uint32_t((window << used) >> 1 >> e.shift);
             used += e.bits;
             if (e.whole != kNotWhole) [[likely]] {
-                uint32_t d = (loadLe16(in) & e.distanceMask) + 1;
-                if (kNear) {
-                    bad |= j - d;
-                    d = std::min(d, j);
-                }
-                const uint64_t v = loadLe64(cur - size_t(d) * 8);
+                const uint64_t v = wholeUnit<8, kNear>(in, e.distanceMask, cur, j, bad);
                 storeLe64(cur, v);
                 h.slots.insert(v);
                 in += e.whole;

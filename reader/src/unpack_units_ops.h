@@ -218,13 +218,14 @@ struct CodedOpsReader {
         low = uint64_t(first) * 8;
         used = uint32_t(64 - (p - low));
     }
-    uint32_t takeInGroup()
+    const CodedEntry& takeEntryInGroup()
     {
-        const CodedEntry e = table[state];
+        const CodedEntry& e = table[state];
         state = e.base + uint32_t((window << used) >> 1 >> e.shift);
         used += e.bits;
-        return e.symbol;
+        return e;
     }
+    uint32_t takeInGroup() { return takeEntryInGroup().symbol; }
     // The bits used up to the bit count, and the coder back in its first state.
     bool finished() const { return !tooShort && position() == 32 && state == 0; }
 

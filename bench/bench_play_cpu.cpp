@@ -191,27 +191,25 @@ bool makePictures(const std::string& content, const Size& size, uint64_t frames,
     return source != nullptr;
 }
 
-// FFmpeg's HAP movie of the ARGB clip: the encoder nearest the type, one
-// frame a packet, muxed into a QuickTime file.
-bool writeHapMovie(const Clip& argb, uint32_t type, const Size& size, const std::string& path, std::string* error)
+using Packets = std::vector<std::vector<uint8_t>>;
+
+// FFmpeg's HAP frames of the ARGB clip, one a picture, from the encoder
+// nearest the type; *tag is the encoder's codec tag.
+bool encodeHap(const Clip& argb, uint32_t type, const Size& size, Packets* packets, uint32_t* tag, std::string* error)
 {
     AVCodecContext* encoder = zemo3::bench::openHapEncoder(type, size.width, size.height, kFps, error);
     if (!encoder)
         return false;
-    AVFormatContext* out = nullptr;
-    AVStream* stream = nullptr;
+    *tag = encoder->codec_tag;
+    packets->clear();
     AVFrame* frame = av_frame_alloc();
     AVPacket* packet = av_packet_alloc();
-    bool ok = frame && packet && avformat_alloc_output_context2(&out, nullptr, "mov", path.c_str()) >= 0 &&
-              (stream = avformat_new_stream(out, nullptr)) != nullptr &&
-              avcodec_parameters_from_context(stream->codecpar, encoder) >= 0;
+    bool ok = frame && packet;
     if (ok) {
-        stream->time_base = encoder->time_base;
         frame->format = AV_PIX_FMT_RGBA;
         frame->width = int(size.width);
         frame->height = int(size.height);
-        ok = av_frame_get_buffer(frame, 0) >= 0 && avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
-             avformat_write_header(out, nullptr) >= 0;
+        ok = av_frame_get_buffer(frame, 0) >= 0;
     }
     // Each picture in turn, then nothing: the encoder drained.
     for (size_t n = 0; ok && n <= argb.size(); ++n) {
@@ -228,52 +226,100 @@ bool writeHapMovie(const Clip& argb, uint32_t type, const Size& size, const std:
         ok = ok && avcodec_send_frame(encoder, n < argb.size() ? frame : nullptr) >= 0;
         for (int r = 0; ok && (r = avcodec_receive_packet(encoder, packet)) != AVERROR(EAGAIN) && r != AVERROR_EOF;) {
             ok = r >= 0;
-            if (ok) {
-                // A frame lasts one tick. Without a duration the muxer gives
-                // the last frame none, and the demuxer then leaves it out of
-                // some movies (10 frames at 1080p held 9).
-                if (packet->duration <= 0)
-                    packet->duration = 1;
-                av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-                packet->stream_index = stream->index;
-                ok = av_interleaved_write_frame(out, packet) >= 0;
-            }
+            if (ok)
+                packets->emplace_back(packet->data, packet->data + packet->size);
+            av_packet_unref(packet);
         }
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&encoder);
+    if (!ok || packets->size() != argb.size()) {
+        *error = std::string("FFmpeg's HAP encoder failed (") + zemo3::bench::hapFormat(type) + ")";
+        return false;
+    }
+    return true;
+}
+
+// HAP frames muxed into a QuickTime file, one a tick of 1/kFps s.
+bool muxHap(const Packets& packets, uint32_t tag, const Size& size, const std::string& path, std::string* error)
+{
+    AVFormatContext* out = nullptr;
+    AVStream* stream = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    bool ok = packet && avformat_alloc_output_context2(&out, nullptr, "mov", path.c_str()) >= 0 &&
+              (stream = avformat_new_stream(out, nullptr)) != nullptr;
+    if (ok) {
+        stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+        stream->codecpar->codec_id = AV_CODEC_ID_HAP;
+        stream->codecpar->codec_tag = tag;
+        stream->codecpar->width = int(size.width);
+        stream->codecpar->height = int(size.height);
+        stream->time_base = AVRational{1, kFps};
+        ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(out, nullptr) >= 0;
+    }
+    for (size_t n = 0; ok && n < packets.size(); ++n) {
+        ok = av_new_packet(packet, int(packets[n].size())) >= 0;
+        if (!ok)
+            break;
+        std::memcpy(packet->data, packets[n].data(), packets[n].size());
+        // A frame lasts one tick. Without a duration the muxer gives the
+        // last frame none, and the demuxer then leaves it out of some
+        // movies (10 frames at 1080p held 9).
+        packet->pts = packet->dts = int64_t(n);
+        packet->duration = 1;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(packet, AVRational{1, kFps}, stream->time_base);
+        packet->stream_index = stream->index;
+        ok = av_interleaved_write_frame(out, packet) >= 0;
     }
     ok = ok && av_write_trailer(out) >= 0;
     if (out && out->pb)
         ok = avio_closep(&out->pb) >= 0 && ok;
     avformat_free_context(out);
     av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&encoder);
     if (!ok)
         *error = "FFmpeg could not write the HAP movie " + path;
     return ok;
+}
+
+// FFmpeg's HAP movie of the ARGB clip: the encoder nearest the type.
+bool writeHapMovie(const Clip& argb, uint32_t type, const Size& size, const std::string& path, std::string* error)
+{
+    Packets packets;
+    uint32_t tag = 0;
+    return encodeHap(argb, type, size, &packets, &tag, error) && muxHap(packets, tag, size, path, error);
 }
 
 // ------------------------------------------------------------------ HAP
 
 // How HAP stored a frame's texture: the high nibble of its section type.
 enum HapStorage { kUncompressed = 0xA, kSnappy = 0xB, kChunked = 0xC };
+// The section type of a frame of two textures (HAP Q Alpha: the YCoCg one,
+// then the alpha one), and the low nibble of an alpha texture's (RGTC1).
+constexpr uint8_t kTwoTextures = 0x0D, kAlphaTexture = 0x1;
 
 // Bytes of the texture of a HAP format at a size: DXT1 blocks for hap, DXT5
-// for hap_alpha and hap_q (YCoCg in DXT5).
+// for hap_alpha and hap_q (YCoCg in DXT5). HAP Q Alpha has an alpha texture
+// of 8-byte blocks beside hap_q's.
 size_t hapTextureBytes(uint32_t type, const Size& s)
 {
     return size_t((s.width + 3) / 4) * ((s.height + 3) / 4) * (type == 0 ? 8 : 16);
 }
 
-// The texture of one HAP frame into destination, as a player takes it: the
-// section header (a 24-bit little-endian size and the type; a size of 0: the
-// size follows in 32 bits), then the section copied (stored uncompressed) or
-// uncompressed by Snappy. Its bytes, or 0 with *error saying why.
-size_t hapTexture(const uint8_t* data, size_t size, uint8_t* destination, size_t capacity, int* storage,
-                  std::string* error)
+// One section: a 24-bit little-endian size and the type; a size of 0: the
+// size follows in 32 bits.
+struct Section {
+    uint8_t type = 0;
+    const uint8_t* data = nullptr;
+    size_t length = 0, whole = 0;  // its data, and with its header
+};
+
+bool readSection(const uint8_t* data, size_t size, Section* s, std::string* error)
 {
     if (size < 4) {
-        *error = "a HAP frame shorter than its header";
-        return 0;
+        *error = "a HAP section shorter than its header";
+        return false;
     }
     size_t length = size_t(data[0]) | size_t(data[1]) << 8 | size_t(data[2]) << 16, header = 4;
     if (length == 0 && size >= 8) {
@@ -282,25 +328,130 @@ size_t hapTexture(const uint8_t* data, size_t size, uint8_t* destination, size_t
     }
     if (length == 0 || length > size - header) {
         *error = "a HAP section larger than its frame";
-        return 0;
+        return false;
     }
-    const char* section = reinterpret_cast<const char*>(data + header);
-    *storage = data[3] >> 4;
-    if (*storage == kUncompressed && length <= capacity) {
-        std::memcpy(destination, section, length);
-        return length;
+    *s = {data[3], data + header, length, header + length};
+    return true;
+}
+
+void appendSectionHeader(std::vector<uint8_t>* out, size_t length, uint8_t type)
+{
+    const bool small = length <= 0xFFFFFF;
+    for (int k = 0; k < 3; ++k)
+        out->push_back(small ? uint8_t(length >> (8 * k)) : 0);
+    out->push_back(type);
+    for (int k = 0; !small && k < 4; ++k)
+        out->push_back(uint8_t(length >> (8 * k)));
+}
+
+// A section's texture into destination, as a player takes it: copied
+// (stored uncompressed) or uncompressed by Snappy. Its bytes, or 0 with
+// *error saying why.
+size_t sectionTexture(const Section& s, uint8_t* destination, size_t capacity, int* storage, std::string* error)
+{
+    const char* section = reinterpret_cast<const char*>(s.data);
+    *storage = s.type >> 4;
+    if (*storage == kUncompressed && s.length <= capacity) {
+        std::memcpy(destination, section, s.length);
+        return s.length;
     }
     size_t out = capacity;
     if (*storage == kSnappy &&
-        snappy_uncompress(section, length, reinterpret_cast<char*>(destination), &out) == SNAPPY_OK)
+        snappy_uncompress(section, s.length, reinterpret_cast<char*>(destination), &out) == SNAPPY_OK)
         return out;
     char type[8];
-    std::snprintf(type, sizeof type, "0x%02X", data[3]);
+    std::snprintf(type, sizeof type, "0x%02X", s.type);
     *error = *storage == kChunked ? std::string("unsupported: HAP stored a frame in chunks (section type ") + type + ")"
              : *storage == kSnappy || *storage == kUncompressed
                  ? "a HAP texture that does not fit or does not uncompress"
                  : std::string("an unknown HAP section type ") + type;
     return 0;
+}
+
+// The textures of one HAP frame: the one texture into destination, or with
+// two (HAP Q Alpha) the alpha one into alpha. The bytes of each, or false
+// with *error saying why; *storage is the first texture's.
+bool hapTextures(const uint8_t* data, size_t size, uint8_t* destination, size_t capacity, uint8_t* alpha,
+                 size_t alphaCapacity, size_t* bytes, size_t* alphaBytes, int* storage, std::string* error)
+{
+    Section top, colour, matte;
+    if (!readSection(data, size, &top, error))
+        return false;
+    *alphaBytes = 0;
+    if (top.type != kTwoTextures)
+        return (*bytes = sectionTexture(top, destination, capacity, storage, error)) != 0;
+    int alphaStorage = 0;
+    if (!alpha || !readSection(top.data, top.length, &colour, error) ||
+        !readSection(top.data + colour.whole, top.length - colour.whole, &matte, error)) {
+        if (!alpha)
+            *error = "a HAP frame of two textures where one was asked for";
+        return false;
+    }
+    *bytes = sectionTexture(colour, destination, capacity, storage, error);
+    *alphaBytes = *bytes ? sectionTexture(matte, alpha, alphaCapacity, &alphaStorage, error) : 0;
+    return *alphaBytes != 0;
+}
+
+// HAP Q Alpha's frames, which FFmpeg's encoder does not make, put together
+// as that format has them: hap_q's frame and an alpha texture in one
+// section. The alpha texture's blocks are FFmpeg's own, those of its
+// hap_alpha frame of the same picture (the first 8 bytes of each DXT5
+// block), compressed by Snappy as HAP's encoders do, or stored as they are
+// where that does not shrink them.
+bool hapQAlphaFrames(const Packets& q, const Packets& withAlpha, const Size& size, Packets* frames, uint64_t* packed,
+                     std::string* error)
+{
+    *packed = 0;
+    const size_t blocks = hapTextureBytes(1, size) / 16;
+    std::vector<uint8_t> dxt5(blocks * 16), alpha(blocks * 8), out(snappy_max_compressed_length(blocks * 8));
+    frames->clear();
+    for (size_t n = 0; n < q.size() && n < withAlpha.size(); ++n) {
+        size_t bytes = 0, none = 0;
+        int storage = 0;
+        if (!hapTextures(withAlpha[n].data(), withAlpha[n].size(), dxt5.data(), dxt5.size(), nullptr, 0, &bytes, &none,
+                         &storage, error) ||
+            bytes != dxt5.size()) {
+            *error = "FFmpeg's hap_alpha frame " + std::to_string(n) + ": " + (bytes ? "a texture too short" : *error);
+            return false;
+        }
+        for (size_t b = 0; b < blocks; ++b)
+            std::memcpy(&alpha[8 * b], &dxt5[16 * b], 8);
+        size_t packedBytes = out.size();
+        if (snappy_compress(reinterpret_cast<const char*>(alpha.data()), alpha.size(),
+                            reinterpret_cast<char*>(out.data()), &packedBytes) != SNAPPY_OK) {
+            *error = "Snappy could not compress an alpha texture";
+            return false;
+        }
+        const bool shrunk = packedBytes < alpha.size();
+        *packed += shrunk;
+        const uint8_t* matte = shrunk ? out.data() : alpha.data();
+        const size_t matteBytes = shrunk ? packedBytes : alpha.size();
+        // Both sections with the shorter header where the size fits in it
+        // (FFmpeg's decoder refuses the longer one inside a frame of two).
+        Section colour;
+        if (!readSection(q[n].data(), q[n].size(), &colour, error))
+            return false;
+        std::vector<uint8_t> sections;
+        appendSectionHeader(&sections, colour.length, colour.type);
+        sections.insert(sections.end(), colour.data, colour.data + colour.length);
+        appendSectionHeader(&sections, matteBytes, uint8_t((shrunk ? kSnappy : kUncompressed) << 4 | kAlphaTexture));
+        sections.insert(sections.end(), matte, matte + matteBytes);
+        std::vector<uint8_t>& frame = frames->emplace_back();
+        appendSectionHeader(&frame, sections.size(), kTwoTextures);
+        frame.insert(frame.end(), sections.begin(), sections.end());
+    }
+    return true;
+}
+
+// HAP Q Alpha's movie of the ARGB clip (see hapQAlphaFrames).
+bool writeHapQAlphaMovie(const Clip& argb, const Size& size, const std::string& path, uint64_t* packed,
+                         std::string* error)
+{
+    Packets q, withAlpha, frames;
+    uint32_t tag = 0;
+    return encodeHap(argb, 2, size, &q, &tag, error) && encodeHap(argb, 1, size, &withAlpha, &tag, error) &&
+           hapQAlphaFrames(q, withAlpha, size, &frames, packed, error) &&
+           muxHap(frames, MKTAG('H', 'a', 'p', 'M'), size, path, error);
 }
 
 // ------------------------------------------------------------ the bench
@@ -316,6 +467,10 @@ struct Row {
     double hapMs = NAN;
     std::string hapStored;
     uint64_t oursBytes = 0, hapBytes = 0;
+    // High-alpha: HAP Q Alpha beside hap_q, which has no alpha.
+    double hapQAlphaMs = NAN;
+    std::string hapQAlphaStored;
+    uint64_t hapQAlphaBytes = 0, hapQAlphaPacked = 0;  // frames whose alpha Snappy shrank
     std::string failure;
 
     std::string key() const { return size.name() + "/" + content + "/" + nox::formatFacts(type).keyword; }
@@ -361,12 +516,14 @@ public:
 
     std::string ours() const { return folder_ + "/ours.mov"; }
     std::string hap() const { return folder_ + "/hap.mov"; }
+    std::string hapQAlpha() const { return folder_ + "/hap-q-alpha.mov"; }
 
 private:
     bool make(Row& row, std::string* error)
     {
         platform::removeFile(ours());
         platform::removeFile(hap());
+        platform::removeFile(hapQAlpha());
         movieKey_.clear();
         const std::string clipKey = row.size.name() + "/" + row.content;
         if (clipKey != clipKey_) {
@@ -394,6 +551,8 @@ private:
         }
         if (!writeHapMovie(clip_, row.type, row.size, hap(), error))
             return false;
+        if (row.type == 3 && !writeHapQAlphaMovie(clip_, row.size, hapQAlpha(), &row.hapQAlphaPacked, error))
+            return false;
         // Into the page cache, and the sizes.
         std::vector<uint8_t> bytes;
         if (!platform::readFile(ours(), &bytes, error))
@@ -402,6 +561,11 @@ private:
         if (!platform::readFile(hap(), &bytes, error))
             return false;
         row.hapBytes = bytes.size();
+        if (row.type == 3) {
+            if (!platform::readFile(hapQAlpha(), &bytes, error))
+                return false;
+            row.hapQAlphaBytes = bytes.size();
+        }
         return true;
     }
 
@@ -467,14 +631,15 @@ void timeOurs(benchmark::State& state, Bench& bench, Row& row, int threads)
         keepBest(&row.oursMs[threads - 1], total, row.frames);
 }
 
-// HAP: every packet read by libavformat and its texture taken out.
-void timeHap(benchmark::State& state, Bench& bench, Row& row)
+// HAP: every packet read by libavformat and its texture taken out; with
+// qAlpha, HAP Q Alpha's movie and its two textures.
+void timeHap(benchmark::State& state, Bench& bench, Row& row, bool qAlpha)
 {
     std::string error;
     if (!bench.prepare(row, &error))
         return failed(state, row, error);
     AVFormatContext* in = nullptr;
-    if (avformat_open_input(&in, bench.hap().c_str(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&in, (qAlpha ? bench.hapQAlpha() : bench.hap()).c_str(), nullptr, nullptr) < 0)
         return failed(state, row, "libavformat cannot open the HAP movie");
     const int video = avformat_find_stream_info(in, nullptr) >= 0
                           ? av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
@@ -485,8 +650,9 @@ void timeHap(benchmark::State& state, Bench& bench, Row& row)
         avformat_close_input(&in);
         return failed(state, row, "no video stream in the HAP movie");
     }
-    const size_t capacity = hapTextureBytes(row.type, row.size);
-    uint8_t* destination = bench.destination(capacity);
+    const size_t capacity = hapTextureBytes(row.type, row.size), alphaCapacity = qAlpha ? capacity / 2 : 0;
+    uint8_t* destination = bench.destination(capacity + alphaCapacity);
+    uint8_t* alpha = qAlpha ? destination + capacity : nullptr;
     double total = 0;
     uint64_t stored[16] = {};
     for (auto _ : state) {
@@ -495,18 +661,21 @@ void timeHap(benchmark::State& state, Bench& bench, Row& row)
         while ((r = av_read_frame(in, packet)) >= 0 && packet->stream_index != video)
             av_packet_unref(packet);
         int storage = 0;
-        const size_t bytes =
-            r >= 0 ? hapTexture(packet->data, size_t(packet->size), destination, capacity, &storage, &error) : 0;
+        size_t bytes = 0, alphaBytes = 0;
+        if (r >= 0 && !hapTextures(packet->data, size_t(packet->size), destination, capacity, alpha, alphaCapacity,
+                                   &bytes, &alphaBytes, &storage, &error))
+            bytes = 0;
         av_packet_unref(packet);
         const double seconds = secondsSince(start);
         benchmark::ClobberMemory();
         state.SetIterationTime(seconds);
         total += seconds;
-        if (r < 0 || bytes != capacity) {
+        if (r < 0 || bytes != capacity || alphaBytes != alphaCapacity) {
             failed(state, row,
                    r < 0 ? "the HAP movie ended after " + std::to_string(stored[kSnappy] + stored[kUncompressed]) +
                                " frames"
-                   : bytes ? "a HAP texture of " + std::to_string(bytes) + " bytes, not " + std::to_string(capacity)
+                   : bytes ? "HAP textures of " + std::to_string(bytes) + " and " + std::to_string(alphaBytes) +
+                                 " bytes, not " + std::to_string(capacity) + " and " + std::to_string(alphaCapacity)
                            : error);
             break;
         }
@@ -516,11 +685,12 @@ void timeHap(benchmark::State& state, Bench& bench, Row& row)
     avformat_close_input(&in);
     if (state.error_occurred())
         return;
-    keepBest(&row.hapMs, total, row.frames);
-    row.hapStored = stored[kUncompressed] == 0 ? "snappy"
-                    : stored[kSnappy] == 0     ? "uncompressed"
-                                               : "snappy " + std::to_string(stored[kSnappy]) + ", uncompressed " +
-                                                 std::to_string(stored[kUncompressed]);
+    keepBest(qAlpha ? &row.hapQAlphaMs : &row.hapMs, total, row.frames);
+    (qAlpha ? row.hapQAlphaStored : row.hapStored) =
+        stored[kUncompressed] == 0 ? "snappy"
+        : stored[kSnappy] == 0
+            ? "uncompressed"
+            : "snappy " + std::to_string(stored[kSnappy]) + ", uncompressed " + std::to_string(stored[kUncompressed]);
 }
 
 // ---------------------------------------------------------------- table
@@ -555,6 +725,28 @@ void printTable(const std::vector<Row>& rows)
                     figure(r.hapMs).c_str(), figure(r.oursMs[0] / r.hapMs).c_str(),
                     r.hapBytes ? figure(double(r.oursBytes) / double(r.hapBytes)).c_str() : "-",
                     streams(r.oursMs[0]).c_str(), streams(r.hapMs).c_str());
+    }
+    // High-alpha against HAP Q Alpha, the HAP format with alpha beside the
+    // YCoCg texture.
+    bool any = false;
+    for (const Row& r : rows) {
+        if (r.type != 3 || (std::isnan(r.oursMs[0]) && std::isnan(r.hapQAlphaMs)))
+            continue;
+        if (!any)
+            std::printf(
+                "\n| Size | Content | Ours | ms/frame, 1 thread | HAP Q Alpha ms/frame | stored | alpha "
+                "stored | ours/HAP Q Alpha | bytes ours/HAP Q Alpha |\n|---|---|---|---|---|---|---|---|---|\n");
+        any = true;
+        const std::string alpha = r.hapQAlphaPacked == r.frames ? "snappy"
+                                  : r.hapQAlphaPacked == 0
+                                      ? "uncompressed"
+                                      : "snappy " + std::to_string(r.hapQAlphaPacked) + ", uncompressed " +
+                                            std::to_string(r.frames - r.hapQAlphaPacked);
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.size.name().c_str(), r.content.c_str(),
+                    nox::formatFacts(r.type).keyword, figure(r.oursMs[0]).c_str(), figure(r.hapQAlphaMs).c_str(),
+                    r.hapQAlphaStored.empty() ? "-" : r.hapQAlphaStored.c_str(), r.hapQAlphaBytes ? alpha.c_str() : "-",
+                    figure(r.oursMs[0] / r.hapQAlphaMs).c_str(),
+                    r.hapQAlphaBytes ? figure(double(r.oursBytes) / double(r.hapQAlphaBytes)).c_str() : "-");
     }
 }
 
@@ -613,7 +805,10 @@ int main(int argc, char** argv)
                 add("ours/" + row.key() + "/threads:1" + run,
                     [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 1); });
                 add(std::string("hap/") + row.key() + "/" + zemo3::bench::hapFormat(row.type) + run,
-                    [&bench, r](benchmark::State& s) { timeHap(s, bench, *r); });
+                    [&bench, r](benchmark::State& s) { timeHap(s, bench, *r, false); });
+                if (row.type == 3)
+                    add("hap/" + row.key() + "/hap_q_alpha" + run,
+                        [&bench, r](benchmark::State& s) { timeHap(s, bench, *r, true); });
                 if (row.type >= 2)
                     add("ours/" + row.key() + "/threads:2" + run,
                         [&bench, r](benchmark::State& s) { timeOurs(s, bench, *r, 2); });

@@ -101,17 +101,31 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
                 Bytes t(textureSize(type, w, h));
                 // Each stream (8-byte units from the first stream's end on
                 // are halves of the second's) ends in runs and then 15 units
-                // copied from far back.
+                // copied from far back; but a first stream of single units
+                // of whole copies, whose last 16 units are a fresh one, 4
+                // more of it and 11 fresh ones: a short run 15 units from the
+                // end, which the whole-copy loop must not write as 16 (the
+                // 16th unit is the second stream's first, which with two
+                // streams the other thread writes).
                 const size_t units = t.size() / 8, first = type == 2 ? t.size() / 48 * 4 : t.size() / 80 * 8;
+                const bool shortRunAtTheEnd = kind == Whole && type == 2;
                 for (size_t u = 0; u < units; ++u) {
                     uint8_t* x = &t[u * 8];
                     const size_t back = 1 + rng() % std::max<size_t>(1, std::min<size_t>(u, 3000));
                     const uint32_t pick = rng() % 32;
                     const size_t end = u < first ? first : units;
-                    if (end - u <= 15) {
+                    const bool shortRun = shortRunAtTheEnd && end == first;
+                    const size_t tail = shortRun ? 16 : 15;
+                    if (shortRun && end - u <= tail) {
+                        if (end - u > 11 && end - u < 16)
+                            std::memcpy(x, x - 8, 8);
+                        else
+                            for (int b = 0; b < 8; ++b)
+                                x[b] = uint8_t(rng());
+                    } else if (end - u <= tail) {
                         std::memcpy(x, x - 8 * (100 + 37 * (end - u)), 8);
                     } else if (end - u < 40) {
-                        const size_t n = std::min<size_t>(end - u - 15, 1 + rng() % 24);
+                        const size_t n = std::min<size_t>(end - u - tail, 1 + rng() % 24);
                         for (size_t k = 0; k < n; ++k)
                             std::memcpy(x + 8 * k, x - 8, 8);
                         u += n - 1;
@@ -121,7 +135,7 @@ TEST(UnpackLevels, AgreeOnStreamsOfOneKindOfOp)
                         if (u >= 64 && rng() % 2)
                             std::memcpy(x, x - 8, 2);
                     } else if (pick < 4) {
-                        const size_t n = std::min<size_t>(end - u - 15, 1 + rng() % 24);
+                        const size_t n = std::min<size_t>(end - u - tail, 1 + rng() % 24);
                         for (size_t k = 0; k < n; ++k)
                             std::memcpy(x + 8 * k, x - 8, 8);
                         u += n - 1;

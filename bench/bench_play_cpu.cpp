@@ -11,6 +11,9 @@
 // snappy_uncompress into one destination allocated once, or memcpy where the
 // encoder stored the texture uncompressed. Frames stored in chunks (a complex
 // section) are not asked for, and are reported as unsupported.
+// High-alpha is also timed against HAP Q Alpha (hap_q has no alpha), whose
+// frames the bench puts together from FFmpeg's (see hapQAlphaFrames): the
+// same reading, and Snappy for each of its two textures.
 // Nothing is uploaded or drawn: those costs are the driver's on both sides.
 //
 // For each size, content and format type the two movies are made first, of

@@ -47,13 +47,13 @@ inline bool readRun(Input& r, uint64_t limit, uint64_t& value)
 
 // `count` repeats of a 16-byte pattern (the 8-byte values a, b) at cur,
 // in stores of 32 bytes where `room` (the bytes from cur to the texture's
-// end) takes the up to 16 bytes more that they write: the fast unpackers
+// end) takes what they write, 16 bytes more for an odd count: the fast unpackers
 // restore in order, and what lies past their place is not restored yet and
 // is written again when its turn comes. The patterns are the blocks or units
 // that a flat area repeats (a == b where they are 8 bytes).
 inline void fillPairs(uint8_t* cur, uint64_t a, uint64_t b, size_t count, size_t room)
 {
-    if (count * 16 + 16 <= room) {
+    if ((count + count % 2) * 16 <= room) {
         uint8_t two[32];
         storeLe64(two, a), storeLe64(two + 8, b), storeLe64(two + 16, a), storeLe64(two + 24, b);
         for (size_t i = 0; i < count; i += 2)

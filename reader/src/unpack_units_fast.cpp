@@ -236,16 +236,6 @@ template <size_t S, bool kPaired, bool kChecked, bool kGrouped, class Reader>
 // the other ops the common way. A unit's distance needs no check from unit
 // 65 536 on (!kNear), where no distance reaches past unit 0.
 constexpr uint32_t kShortRun = 16;
-// kShortRun units, each v, at cur: in four 32-byte stores.
-inline void fillShortRun(uint8_t* cur, uint64_t v)
-{
-    static_assert(kShortRun * 8 == 4 * 32);
-    uint8_t four[32];
-    for (size_t k = 0; k < 4; ++k)
-        storeLe64(four + 8 * k, v);
-    for (size_t k = 0; k < 4; ++k)
-        std::memcpy(cur + 32 * k, four, 32);
-}
 template <bool kNear, class Reader>
 [[gnu::always_inline]] inline bool wholeUnits(Half<Reader>& h, const uint8_t*& in, const uint8_t*& end, DataTail& tail,
                                               uint8_t* dst, uint32_t& j, uint32_t m, uint32_t& bad, uint32_t k)
@@ -286,7 +276,7 @@ template <bool kNear, class Reader>
                 // A run of 4 to 16 units, its length in one byte: 16 units
                 // written whatever its length, the rest written again later.
                 const uint32_t units = in[0] + 4u;
-                fillShortRun(cur, loadLe64(cur - 8));
+                fillBlocks(cur, loadLe64(cur - 8), kShortRun, kShortRun * 8);
                 in += 1;
                 cur += size_t(units) * 8;
                 j += units;
